@@ -1,0 +1,8 @@
+# Sources of orvane_core in src/common/.
+list(APPEND ORVANE_CORE_SOURCES
+  common/CAlignedBuffer.cpp
+  common/CEvent.cpp
+  common/CThread.cpp
+  common/CTimerSlack.cpp
+  common/CUniqueFd.cpp
+)

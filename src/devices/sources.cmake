@@ -1,0 +1,1 @@
+# Sources of orvane_core in src/devices/.

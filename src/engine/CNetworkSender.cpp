@@ -1,0 +1,275 @@
+#include "engine/CNetworkSender.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+namespace
+{
+constexpr std::uint8_t kSyncByte = 0x47;
+
+//! Milliseconds from @p fromNs to @p toNs, rounded up, so that the schedule
+//! never lags by a fraction of a millisecond.
+std::int64_t CeilMs(std::int64_t fromNs, std::int64_t toNs)
+{
+    const std::int64_t d = toNs - fromNs;
+    return d <= 0 ? 0 : (d + 999'999) / 1'000'000;
+}
+} // namespace
+
+CNetworkSender::CNetworkSender() : m_fifo(kFifoCapacityBytes) {}
+
+CNetworkSender::~CNetworkSender()
+{
+    Stop();
+}
+
+bool CNetworkSender::SetRate(std::uint32_t bitRate, std::uint32_t packetSize)
+{
+    std::unique_lock lock(m_parameterLock, kLockTimeout);
+    if (!lock)
+        return false;
+    m_bitRate.store(bitRate, std::memory_order_relaxed);
+    m_packetSize.store(packetSize > kMaxPacketSize ? kMaxPacketSize : packetSize, std::memory_order_relaxed);
+    return true;
+}
+
+void CNetworkSender::SetDestination(std::uint32_t address, std::uint16_t port, bool rtp)
+{
+    m_address = address;
+    m_port = port;
+    m_rtp = rtp;
+}
+
+bool CNetworkSender::Open()
+{
+    // Under the parameter lock: a play-out thread that still runs (Open without
+    // Stop) sees the new schedule only between two cycles.
+    std::unique_lock params(m_parameterLock, kLockTimeout);
+    m_fifo.Allocate();
+    char text[32];
+    std::snprintf(text, sizeof text, "%u.%u.%u.%u", (m_address >> 24) & 0xFFu, (m_address >> 16) & 0xFFu,
+                  (m_address >> 8) & 0xFFu, m_address & 0xFFu);
+    m_socket.Create(m_port, text);
+    m_bytesSent.store(0, std::memory_order_relaxed);
+    m_carryCount = 0;
+    m_prefilled.store(false, std::memory_order_relaxed);
+    m_endOfStream.store(false, std::memory_order_release);
+    m_fifo.Reset();
+    m_startTimeNs = 0;
+    m_lastCycleNs = 0;
+    if (params)
+        params.unlock();
+
+    if (!m_thread.IsStarted())
+    {
+        m_stopEvent.Reset();
+        {
+            std::lock_guard lock(m_statusLock);
+            m_busyCounter = m_underflowCounter = m_timerCounter = 0;
+        }
+        // Set before the thread starts, so that a Stop right after Open always
+        // finds it (the thread itself only ever clears it).
+        m_threadRunning.store(true, std::memory_order_release);
+        if (!m_thread.Start("orvane-playout", ThreadPriority::Highest, [this] { PlayoutThread(); }))
+            m_threadRunning.store(false, std::memory_order_release);
+    }
+    return true;
+}
+
+bool CNetworkSender::Stop()
+{
+    if (m_thread.IsStarted())
+    {
+        m_threadRunning.store(false, std::memory_order_release);
+        m_stopEvent.Set();
+        // The thread ends within one cycle; its longest wait is 1 s (lock or
+        // stall). It must be gone before the socket and the FIFO go.
+        while (!m_thread.Join(kStopTimeout))
+            std::fprintf(stderr, "orvane: play-out thread slow to stop\n");
+    }
+    m_socket.Close();
+    m_fifo.Release();
+    return true;
+}
+
+std::uint32_t CNetworkSender::FindSyncOffset(const std::uint8_t* data, std::uint32_t length,
+                                             std::uint32_t packetSize) const
+{
+    const std::uint32_t span = 3 * packetSize;
+    if (length < span)
+        return 0;
+    for (std::uint32_t i = 0; i < length - span; ++i)
+    {
+        if (data[i] == kSyncByte && data[i + packetSize] == kSyncByte && data[i + 2 * packetSize] == kSyncByte)
+            return i;
+    }
+    return length - span;
+}
+
+bool CNetworkSender::WriteData(std::uint8_t* data, std::uint32_t length)
+{
+    if (m_carryCount + length > m_fifo.GetFree())
+        return false;
+    std::uint32_t packetSize = m_packetSize.load(std::memory_order_relaxed);
+    if (packetSize == 0)
+        packetSize = kDefaultPacketSize;
+
+    const std::uint32_t sync = FindSyncOffset(data, length, packetSize);
+    const std::uint32_t expected = (packetSize - m_carryCount % packetSize) % packetSize;
+    if (sync == expected)
+    {
+        data -= m_carryCount;
+        std::memcpy(data, m_carry.data(), m_carryCount);
+        length += m_carryCount;
+    }
+    else
+    {
+        data += sync;
+        length -= sync;
+    }
+    const std::uint32_t rest = length % packetSize;
+    if (!m_fifo.Write(data, length - rest))
+        return false; // lock time-out: the caller retries with the same bytes
+    std::memcpy(m_carry.data(), data + length - rest, rest);
+    m_carryCount = rest;
+    return true;
+}
+
+std::uint32_t CNetworkSender::GetStatusFlags()
+{
+    std::lock_guard lock(m_statusLock);
+    std::uint32_t flags = 0;
+    if (m_busyCounter >= kCounterMax)
+        flags |= kStatusBusy;
+    if (m_underflowCounter >= kCounterMax)
+        flags |= kStatusUnderflow;
+    if (m_timerCounter >= kCounterMax)
+        flags |= kStatusTimer;
+    return flags;
+}
+
+void CNetworkSender::PlayoutThread()
+{
+    CTimerSlack slack;
+    int countdown = 10'000;
+    {
+        std::unique_lock lock(m_parameterLock, kLockTimeout);
+        if (m_packetSize.load(std::memory_order_relaxed) == 0)
+            m_packetSize.store(kDefaultPacketSize, std::memory_order_relaxed);
+    }
+    // Whole datagrams per millisecond, computed once per thread as the busy threshold.
+    const std::uint32_t unit = kPacketsPerDatagram * m_packetSize.load(std::memory_order_relaxed);
+    const std::uint32_t datagramsPerMs = (m_bitRate.load(std::memory_order_relaxed) / 8'000) / unit;
+
+    while (m_threadRunning.load(std::memory_order_acquire))
+    {
+        if (m_stopEvent.Wait(kCycle))
+            break;
+        if (--countdown < 0)
+        {
+            slack.Refresh();
+            countdown = 10'000;
+        }
+        RunCycle(datagramsPerMs);
+    }
+    m_threadRunning.store(false, std::memory_order_release);
+}
+
+void CNetworkSender::RunCycle(std::uint32_t datagramsPerMs)
+{
+    std::unique_lock lock(m_parameterLock, kLockTimeout);
+    if (!lock)
+        return;
+
+    const bool endOfStream = m_endOfStream.load(std::memory_order_acquire);
+    if (!m_prefilled.load(std::memory_order_relaxed))
+    {
+        if (m_fifo.GetUsed() <= kPrefillBytes && !endOfStream)
+            return;
+        m_prefilled.store(true, std::memory_order_relaxed);
+    }
+
+    const std::int32_t pending = m_socket.GetPendingSends();
+    {
+        std::lock_guard status(m_statusLock);
+        if (pending > static_cast<std::int32_t>(datagramsPerMs))
+            Raise(m_busyCounter);
+        else
+            Lower(m_busyCounter);
+    }
+
+    std::int64_t now = m_now();
+    if (m_startTimeNs == 0)
+        m_startTimeNs = now;
+    if (m_lastCycleNs == 0)
+        m_lastCycleNs = now;
+    const std::int64_t gapMs = CeilMs(m_lastCycleNs, now);
+    m_lastCycleNs = now;
+    {
+        std::lock_guard status(m_statusLock);
+        if (gapMs > kTimerGapMs)
+            Raise(m_timerCounter);
+        else
+            Lower(m_timerCounter);
+    }
+
+    std::uint32_t packetSize = m_packetSize.load(std::memory_order_relaxed);
+    if (packetSize == 0)
+        packetSize = kDefaultPacketSize;
+    const std::uint32_t unit = kPacketsPerDatagram * packetSize;
+    const std::uint64_t bitRate = m_bitRate.load(std::memory_order_relaxed);
+    const auto elapsedMs = static_cast<std::uint64_t>(CeilMs(m_startTimeNs, now));
+    const std::uint64_t target = elapsedMs * bitRate / 8'000;
+    std::uint64_t bytesSent = m_bytesSent.load(std::memory_order_relaxed);
+    const std::uint64_t behind = target > bytesSent ? target - bytesSent : 0;
+    std::uint64_t due = behind / unit * unit;
+
+    {
+        std::lock_guard status(m_statusLock);
+        // Once everything is written, a draining FIFO is the end of the stream, not a starved one.
+        if (m_fifo.GetUsed() < due && !endOfStream)
+            Raise(m_underflowCounter);
+        else
+            Lower(m_underflowCounter);
+    }
+
+    if (due >= kFifoCapacityBytes && m_threadRunning.load(std::memory_order_acquire))
+    {
+        // A whole FIFO behind: pause, then restart the schedule without a catch-up burst.
+        lock.unlock();
+        if (m_stopEvent.Wait(std::chrono::milliseconds(1'000)))
+        {
+            m_threadRunning.store(false, std::memory_order_release);
+            return;
+        }
+        m_bytesSent.store(0, std::memory_order_relaxed);
+        m_startTimeNs = m_now();
+        return;
+    }
+
+    std::array<std::uint8_t, kPacketsPerDatagram * kMaxPacketSize> datagram;
+    while (due > 0)
+    {
+        if (!m_threadRunning.load(std::memory_order_acquire) || !m_socket.HasRoom())
+            break;
+        std::uint32_t n = unit;
+        const std::uint32_t used = m_fifo.GetUsed();
+        if (used < unit)
+        {
+            // The last partial datagram of the stream leaves once all is written.
+            if (!endOfStream || used == 0)
+                break;
+            n = used;
+        }
+        if (!m_fifo.Read(datagram.data(), n) || n == 0)
+            break;
+        const auto timestamp = static_cast<std::uint32_t>(bytesSent * 720'000 / (bitRate == 0 ? 1 : bitRate));
+        if (!m_socket.Send(datagram.data(), n, m_rtp, timestamp))
+            break;
+        bytesSent += n;
+        due = due > n ? due - n : 0;
+    }
+    m_bytesSent.store(bytesSent, std::memory_order_relaxed);
+    m_socket.Flush();
+}

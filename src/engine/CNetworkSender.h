@@ -1,0 +1,142 @@
+#pragma once
+//! @file CNetworkSender.h
+//! The paced sender: transport-stream bytes written by one producer leave as
+//! UDP (optionally RTP) datagrams of seven packets at the configured bit rate.
+//!
+//! The producer (the file reader thread) writes whole packets into a 30 MiB
+//! FIFO with WriteData(). A play-out thread wakes every millisecond, works out
+//! from the steady clock how many bytes are due since the schedule began, and
+//! sends that many whole datagram units in one batch. Nothing is sent until the
+//! FIFO has first held more than half its capacity (prefill), unless the
+//! producer has said that everything is written (SetEndOfStream), so that
+//! streams shorter than the prefill still play out completely.
+//!
+//! Three saturating counters (0..10) tell whether the network keeps up (busy),
+//! whether the FIFO keeps up (underflow) and whether the thread keeps its 1 ms
+//! cadence (timer); GetStatusFlags() turns them into flags.
+//!
+//! Threads: the window thread sets parameters, opens and stops; the producer
+//! calls WriteData and SetEndOfStream; the play-out thread does the rest.
+//! Bit rate and packet size change under the parameter lock, which the
+//! play-out thread holds for a whole cycle: a change takes effect at the next cycle.
+
+#include "common/CEvent.h"
+#include "common/CSteadyClock.h"
+#include "common/CThread.h"
+#include "common/CTimerSlack.h"
+#include "engine/CFifo.h"
+#include "engine/CUdpIOCPSocket.h"
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+class CNetworkSender
+{
+public:
+    static constexpr std::uint32_t kFifoCapacityBytes = CFifo::kCapacityBytes;
+    static constexpr std::uint32_t kPrefillBytes = kFifoCapacityBytes / 2; // 15,728,640
+    static constexpr std::uint32_t kPacketsPerDatagram = 7;
+    static constexpr std::uint32_t kMaxPacketSize = 204;
+    static constexpr std::uint32_t kDefaultPacketSize = 188;
+    static constexpr std::int32_t kCounterMax = 10;
+    static constexpr int kTimerGapMs = 5; // a cycle later than this counts against the timer
+    static constexpr auto kCycle = std::chrono::milliseconds(1);
+    static constexpr auto kLockTimeout = std::chrono::milliseconds(1'000);
+    static constexpr auto kStopTimeout = std::chrono::milliseconds(2'000);
+
+    enum StatusFlag : std::uint32_t
+    {
+        kStatusBusy = 1u << 0,
+        kStatusUnderflow = 1u << 1,
+        kStatusTimer = 1u << 2,
+    };
+
+    CNetworkSender();
+    ~CNetworkSender();
+    CNetworkSender(const CNetworkSender&) = delete;
+    CNetworkSender& operator=(const CNetworkSender&) = delete;
+
+    //! The lock that guards bit rate and packet size; waits on it time out after 1,000 ms.
+    std::timed_mutex& ParameterLock() { return m_parameterLock; }
+    //! Sets bit rate (bit/s) and packet size (188 or 204; 0 plays as 188) under the
+    //! parameter lock. @return false when the lock could not be had in 1,000 ms.
+    bool SetRate(std::uint32_t bitRate, std::uint32_t packetSize);
+    std::uint32_t GetBitRate() const { return m_bitRate.load(std::memory_order_relaxed); }
+    std::uint32_t GetPacketSize() const { return m_packetSize.load(std::memory_order_relaxed); }
+
+    //! Destination in host order (first dotted number most significant), set before Open.
+    void SetDestination(std::uint32_t address, std::uint16_t port, bool rtp);
+    std::uint32_t GetDestinationAddress() const { return m_address; }
+    std::uint16_t GetDestinationPort() const { return m_port; }
+    bool GetRtp() const { return m_rtp; }
+
+    //! Replaces the clock of the schedule (tests drive time with it); call while idle.
+    void SetClock(CSteadyClock::NowFn now) { m_now = std::move(now); }
+
+    //! Starts a send schedule: allocates the FIFO, opens the socket, starts the
+    //! play-out thread if none runs. @return true.
+    bool Open();
+    //! Ends the schedule: stops the thread (up to 2 s), closes the socket, frees the FIFO.
+    //! @return true.
+    bool Stop();
+
+    //! Appends stream bytes. The caller owns at least packet size - 1 writable
+    //! bytes in front of @p data: the partial packet held over from the previous
+    //! write is put there. Only whole packets reach the FIFO.
+    //! @return false when there is no room now (nothing changed; retry in 1 ms).
+    bool WriteData(std::uint8_t* data, std::uint32_t length);
+    //! The producer says that everything is written (true) or that more follows
+    //! (false). While set, the prefill no longer holds sending back, the last
+    //! partial datagram is sent, and a draining FIFO is no underflow. Open clears it.
+    void SetEndOfStream(bool allWritten) { m_endOfStream.store(allWritten, std::memory_order_release); }
+    bool IsEndOfStream() const { return m_endOfStream.load(std::memory_order_acquire); }
+
+    //! Bit 0 busy, bit 1 underflow, bit 2 timer: each when its counter reached 10.
+    std::uint32_t GetStatusFlags();
+    //! Bytes waiting in the FIFO.
+    std::uint64_t GetFifoLevel() { return m_fifo.GetUsed(); }
+    //! The FIFO, for the file play engine's Reset on a jump.
+    CFifo& Fifo() { return m_fifo; }
+
+    //! Payload bytes sent since the schedule began (restarts with the schedule).
+    std::uint64_t GetBytesSent() const { return m_bytesSent.load(std::memory_order_relaxed); }
+    //! True once the first cycle after the prefill has run.
+    bool IsPrefilled() const { return m_prefilled.load(std::memory_order_relaxed); }
+    bool IsRunning() const { return m_threadRunning.load(std::memory_order_acquire); }
+    //! The socket, for its RTP identity and counters.
+    const CUdpIOCPSocket& Socket() const { return m_socket; }
+
+private:
+    void PlayoutThread();
+    void RunCycle(std::uint32_t datagramsPerMs);
+    std::uint32_t FindSyncOffset(const std::uint8_t* data, std::uint32_t length, std::uint32_t packetSize) const;
+    static void Raise(std::int32_t& counter) { counter = counter < kCounterMax ? counter + 1 : kCounterMax; }
+    static void Lower(std::int32_t& counter) { counter = counter > 0 ? counter - 1 : 0; }
+
+    std::timed_mutex m_parameterLock;
+    std::atomic<std::uint32_t> m_bitRate{0};
+    std::atomic<std::uint32_t> m_packetSize{0};
+    std::uint32_t m_address = 0;
+    std::uint16_t m_port = 0;
+    bool m_rtp = false;
+    CUdpIOCPSocket m_socket;
+    CSteadyClock::NowFn m_now = CSteadyClock::Default();
+    std::int64_t m_startTimeNs = 0; // 0: the schedule has not begun
+    std::int64_t m_lastCycleNs = 0; // 0: no cycle yet
+    CFifo m_fifo;
+    std::atomic<bool> m_prefilled{false};
+    std::atomic<bool> m_endOfStream{false};
+    CThread m_thread;
+    CEvent m_stopEvent;
+    std::mutex m_statusLock;
+    std::int32_t m_busyCounter = 0;
+    std::int32_t m_underflowCounter = 0;
+    std::int32_t m_timerCounter = 0;
+    std::atomic<std::uint64_t> m_bytesSent{0};
+    std::atomic<bool> m_threadRunning{false};
+    // The partial packet held over between two WriteData calls; the producer's alone.
+    std::array<std::uint8_t, kMaxPacketSize> m_carry{};
+    std::uint32_t m_carryCount = 0;
+};

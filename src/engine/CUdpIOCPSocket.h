@@ -1,0 +1,91 @@
+#pragma once
+//! @file CUdpIOCPSocket.h
+//! Send end of the streaming engine: one connected IPv4 UDP socket that puts
+//! an RTP fixed header (RFC 3550, payload type 33) in front of each payload on
+//! request.
+//!
+//! Datagrams handed to Send() are queued in a batch of pre-allocated slots and
+//! leave together in one sendmmsg() per pacing cycle (Flush). When the kernel's
+//! send queue is momentarily full, the datagrams it refused stay queued and go
+//! first at the next Flush: a datagram taken from the FIFO is never dropped for
+//! that reason, and GetPendingSends() shows the backlog.
+//!
+//! Threads: Create, Send, Flush and Close are called by one thread at a time
+//! (the play-out thread while playing); GetPendingSends may be called by the
+//! same thread. SSRC and sequence survive Close, so consecutive plays continue them.
+
+#include "common/CAlignedBuffer.h"
+#include "common/CUniqueFd.h"
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <atomic>
+#include <cstdint>
+#include <vector>
+
+class CUdpIOCPSocket
+{
+public:
+    static constexpr std::uint32_t kDataAreaBytes = 1'536; // largest datagram
+    static constexpr std::uint32_t kRtpHeaderBytes = 12;
+    static constexpr std::uint8_t kRtpVersionByte = 0x80;  // V=2, no P, no X, CC=0
+    static constexpr std::uint8_t kRtpMarkerPtByte = 0xA1; // marker set, PT 33 (MP2T)
+    static constexpr std::uint32_t kBatchSlots = 2'048;    // datagrams queued between flushes
+
+    CUdpIOCPSocket();
+    virtual ~CUdpIOCPSocket();
+    CUdpIOCPSocket(const CUdpIOCPSocket&) = delete;
+    CUdpIOCPSocket& operator=(const CUdpIOCPSocket&) = delete;
+
+    //! Opens a UDP socket connected to @p address (dotted IPv4) : @p port.
+    //! @return false when a socket is already open (it stays untouched), or when
+    //! the address is invalid or cannot be reached (every Send then fails).
+    bool Create(std::uint16_t port, const char* address);
+    //! Queues one datagram of @p length payload bytes (RTP header added when @p rtp).
+    //! A length of 0 sends nothing and succeeds.
+    //! @return false when the socket is not open, the datagram is too large or no
+    //! slot is free; nothing was queued then.
+    bool Send(const std::uint8_t* data, std::uint32_t length, bool rtp, std::uint32_t timestamp);
+    //! Hands every queued datagram to the kernel in one batch. Datagrams that the
+    //! kernel refuses because its queue is full stay queued for the next Flush.
+    //! @return false on a hard socket error (the queued datagrams are then lost).
+    bool Flush();
+    //! True when another datagram can be queued.
+    bool HasRoom() const { return m_first + m_count < kBatchSlots || m_first > 0; }
+    //! Datagrams not yet on the wire: those still queued here plus an estimate
+    //! of those the kernel holds in its send queue (SIOCOUTQ).
+    std::int32_t GetPendingSends() const;
+    //! Closes the socket; queued datagrams are discarded.
+    void Close();
+
+    bool IsOpen() const { return m_socket.Valid(); }
+    std::uint32_t GetSsrc() const { return m_ssrc; }
+    //! The RTP sequence number the next datagram will carry.
+    std::uint16_t GetNextSequence() const { return static_cast<std::uint16_t>(m_sequence); }
+    //! Datagrams handed to the kernel since construction.
+    std::uint64_t GetDatagramsSent() const { return m_datagramsSent.load(std::memory_order_relaxed); }
+    //! Datagrams lost through hard socket errors since construction.
+    std::uint64_t GetDatagramsFailed() const { return m_datagramsFailed.load(std::memory_order_relaxed); }
+
+    //! Sets SSRC and next sequence number (tests only).
+    void SetRtpIdentity(std::uint32_t ssrc, std::uint16_t sequence);
+
+private:
+    void CompactSlots();
+
+    CUniqueFd m_socket;
+    sockaddr_in m_destination{};
+    std::uint32_t m_ssrc;
+    std::uint32_t m_sequence;
+    // The batch: one pre-allocated block of slots; [m_first, m_first + m_count) are queued.
+    CAlignedBuffer m_slots;
+    std::vector<std::uint32_t> m_slotLength;
+    std::vector<mmsghdr> m_headers;
+    std::vector<iovec> m_iov;
+    std::uint32_t m_first = 0;
+    std::uint32_t m_count = 0;
+    std::uint32_t m_lastLength = 0;
+    std::atomic<std::uint64_t> m_datagramsSent{0};
+    std::atomic<std::uint64_t> m_datagramsFailed{0};
+};

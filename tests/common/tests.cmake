@@ -1,0 +1,4 @@
+orvane_add_test_suite(orvane_common_tests common
+  common/CEventTest.cpp
+  common/CAlignedBufferTest.cpp
+)
