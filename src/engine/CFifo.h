@@ -10,6 +10,7 @@
 //! One byte of the ring always stays empty: at most capacity - 1 bytes are held.
 
 #include "common/CAlignedBuffer.h"
+#include "common/CTimedMutex.h"
 
 #include <cstdint>
 #include <mutex>
@@ -56,5 +57,5 @@ private:
     std::uint32_t m_capacity = 0;
     std::uint32_t m_read = 0;
     std::uint32_t m_write = 0;
-    std::timed_mutex m_lock;
+    CTimedMutex m_lock;
 };

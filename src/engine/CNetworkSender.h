@@ -23,6 +23,7 @@
 #include "common/CEvent.h"
 #include "common/CSteadyClock.h"
 #include "common/CThread.h"
+#include "common/CTimedMutex.h"
 #include "common/CTimerSlack.h"
 #include "engine/CFifo.h"
 #include "engine/CUdpIOCPSocket.h"
@@ -59,7 +60,7 @@ public:
     CNetworkSender& operator=(const CNetworkSender&) = delete;
 
     //! The lock that guards bit rate and packet size; waits on it time out after 1,000 ms.
-    std::timed_mutex& ParameterLock() { return m_parameterLock; }
+    CTimedMutex& ParameterLock() { return m_parameterLock; }
     //! Sets bit rate (bit/s) and packet size (188 or 204; 0 plays as 188) under the
     //! parameter lock. @return false when the lock could not be had in 1,000 ms.
     bool SetRate(std::uint32_t bitRate, std::uint32_t packetSize);
@@ -115,7 +116,7 @@ private:
     static void Raise(std::int32_t& counter) { counter = counter < kCounterMax ? counter + 1 : kCounterMax; }
     static void Lower(std::int32_t& counter) { counter = counter > 0 ? counter - 1 : 0; }
 
-    std::timed_mutex m_parameterLock;
+    CTimedMutex m_parameterLock;
     std::atomic<std::uint32_t> m_bitRate{0};
     std::atomic<std::uint32_t> m_packetSize{0};
     std::uint32_t m_address = 0;

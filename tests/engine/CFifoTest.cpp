@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
 #include <numeric>
 #include <thread>
 #include <vector>
@@ -105,18 +106,26 @@ TEST(CFifoTest, ProducerAndConsumerMoveOneGibibyteIntact)
     CFifo f(1 << 20);
     ASSERT_TRUE(f.Allocate());
     constexpr std::uint64_t kTotal = 1ull << 30;
-    // The content is a function of the absolute byte position, so any loss,
-    // duplicate or reordering shows.
-    auto byteAt = [](std::uint64_t pos) { return static_cast<std::uint8_t>((pos * 2654435761u) >> 13); };
+    // The byte at stream position p is pattern[p % size]; the pattern's size is
+    // prime to every chunk and ring size, so any loss, duplicate or reordering shows.
+    std::vector<std::uint8_t> pattern(1'000'003);
+    std::uint32_t x = 12345;
+    for (auto& b : pattern)
+        b = static_cast<std::uint8_t>((x = x * 1'103'515'245u + 12'345u) >> 24);
+    auto copyFrom = [&](std::uint64_t pos, std::uint8_t* dst, std::size_t n) {
+        const std::size_t at = pos % pattern.size();
+        const std::size_t first = std::min(n, pattern.size() - at);
+        std::memcpy(dst, pattern.data() + at, first);
+        std::memcpy(dst + first, pattern.data(), n - first);
+    };
 
     std::thread producer([&] {
-        std::vector<std::uint8_t> chunk(65'521); // prime: chunks cut the ring everywhere
+        std::vector<std::uint8_t> chunk(65'521);
         std::uint64_t pos = 0;
         while (pos < kTotal)
         {
             const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(chunk.size(), kTotal - pos));
-            for (std::uint32_t i = 0; i < n; ++i)
-                chunk[i] = byteAt(pos + i);
+            copyFrom(pos, chunk.data(), n);
             while (!f.Write(chunk.data(), n))
                 std::this_thread::yield();
             pos += n;
@@ -124,20 +133,21 @@ TEST(CFifoTest, ProducerAndConsumerMoveOneGibibyteIntact)
     });
 
     std::vector<std::uint8_t> buf(50'021);
+    std::vector<std::uint8_t> expect(buf.size());
     std::uint64_t pos = 0;
-    std::uint64_t bad = 0;
+    std::uint64_t badChunks = 0;
     while (pos < kTotal)
     {
         std::uint32_t n = static_cast<std::uint32_t>(buf.size());
         ASSERT_TRUE(f.Read(buf.data(), n));
-        for (std::uint32_t i = 0; i < n; ++i)
-            bad += buf[i] != byteAt(pos + i);
+        copyFrom(pos, expect.data(), n);
+        badChunks += std::memcmp(buf.data(), expect.data(), n) != 0;
         pos += n;
         if (n == 0)
             std::this_thread::yield();
     }
     producer.join();
     EXPECT_EQ(pos, kTotal);
-    EXPECT_EQ(bad, 0u);
+    EXPECT_EQ(badChunks, 0u);
     EXPECT_EQ(f.GetUsed(), 0u);
 }

@@ -1,4 +1,7 @@
 orvane_add_test_suite(orvane_engine_tests engine
+  engine/LoopbackReceiver.cpp
   engine/CFifoTest.cpp
   engine/CLinkedListTest.cpp
+  engine/CUdpIOCPSocketTest.cpp
+  engine/CNetworkSenderTest.cpp
 )

@@ -1,0 +1,297 @@
+#include "engine/CNetworkSender.h"
+
+#include "LoopbackReceiver.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+
+using namespace std::chrono_literals;
+
+namespace
+{
+constexpr std::uint32_t kPs = 188;
+constexpr std::uint32_t kUnit = 7 * kPs;
+constexpr std::uint32_t kLoopback = 0x7F000001; // 127.0.0.1
+
+//! Packets whose payload bytes carry their own index, so order and loss show.
+std::vector<std::uint8_t> Packets(std::uint32_t count, std::uint32_t first = 0)
+{
+    std::vector<std::uint8_t> v(std::size_t{count} * kPs);
+    for (std::uint32_t i = 0; i < count; ++i)
+    {
+        std::uint8_t* p = v.data() + std::size_t{i} * kPs;
+        p[0] = 0x47;
+        const std::uint32_t n = first + i;
+        for (std::uint32_t j = 1; j < kPs; ++j)
+            p[j] = static_cast<std::uint8_t>(n >> (8 * (j % 4)));
+    }
+    return v;
+}
+
+//! A clock that the test moves.
+struct FakeClock
+{
+    std::shared_ptr<std::atomic<std::int64_t>> ns = std::make_shared<std::atomic<std::int64_t>>(1'000'000'000);
+    CSteadyClock::NowFn Fn() const
+    {
+        return [n = ns] { return n->load(); };
+    }
+    void Advance(std::chrono::milliseconds ms) { ns->fetch_add(ms.count() * 1'000'000); }
+};
+
+//! Writes @p data through WriteData with the headroom it asks for.
+bool Write(CNetworkSender& s, const std::vector<std::uint8_t>& data, std::size_t from = 0, std::size_t n = SIZE_MAX)
+{
+    n = std::min(n, data.size() - from);
+    std::vector<std::uint8_t> buf(CNetworkSender::kMaxPacketSize + n);
+    std::copy_n(data.begin() + static_cast<std::ptrdiff_t>(from), n, buf.begin() + CNetworkSender::kMaxPacketSize);
+    return s.WriteData(buf.data() + CNetworkSender::kMaxPacketSize, static_cast<std::uint32_t>(n));
+}
+
+std::vector<std::uint8_t> Drain(CFifo& fifo)
+{
+    std::vector<std::uint8_t> out(fifo.GetUsed());
+    std::uint32_t n = static_cast<std::uint32_t>(out.size());
+    fifo.Read(out.data(), n);
+    out.resize(n);
+    return out;
+}
+
+template<typename Pred> bool WaitFor(Pred pred, std::chrono::milliseconds timeout = 10s)
+{
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (!pred())
+    {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
+
+//! Fills the FIFO just past the prefill threshold with packets 0...
+std::uint32_t Prefill(CNetworkSender& s)
+{
+    const std::uint32_t count = CNetworkSender::kPrefillBytes / kPs + 1;
+    const auto data = Packets(count);
+    EXPECT_TRUE(Write(s, data));
+    return count;
+}
+} // namespace
+
+TEST(CNetworkSenderWriteTest, CarryCompletesThePacketAcrossWrites)
+{
+    CNetworkSender s;
+    ASSERT_TRUE(s.SetRate(10'000'000, kPs));
+    ASSERT_TRUE(s.Fifo().Allocate());
+    const auto data = Packets(20);
+
+    ASSERT_TRUE(Write(s, data, 0, 1'000));
+    EXPECT_EQ(s.GetFifoLevel(), 940u) << "five whole packets; 60 bytes carried";
+    // The next write begins with the 128 missing bytes and is long enough to resync on.
+    ASSERT_TRUE(Write(s, data, 1'000, 693));
+    auto out = Drain(s.Fifo());
+    ASSERT_EQ(out.size(), 1'692u) << "nine packets: the completed one goes first";
+    EXPECT_TRUE(std::equal(out.begin(), out.end(), data.begin()));
+}
+
+TEST(CNetworkSenderWriteTest, ResyncDropsMidPacketStartAndStaleCarry)
+{
+    CNetworkSender s;
+    ASSERT_TRUE(s.SetRate(10'000'000, kPs));
+    ASSERT_TRUE(s.Fifo().Allocate());
+    const auto data = Packets(10);
+    // Starts 50 bytes into packet 0: those bytes and the rest of packet 0 are dropped.
+    ASSERT_TRUE(Write(s, data, 50, 1'000));
+    auto out = Drain(s.Fifo());
+    ASSERT_EQ(out.size(), 4 * kPs);
+    EXPECT_TRUE(std::equal(out.begin(), out.end(), data.begin() + kPs));
+
+    // A write that does not continue the carried bytes drops them.
+    ASSERT_TRUE(Write(s, data, 3 * kPs, 5 * kPs));
+    out = Drain(s.Fifo());
+    ASSERT_EQ(out.size(), 5 * kPs);
+    EXPECT_TRUE(std::equal(out.begin(), out.end(), data.begin() + 3 * kPs));
+}
+
+TEST(CNetworkSenderWriteTest, RefusesWhenCarryPlusLengthExceedsFreeSpace)
+{
+    CNetworkSender s;
+    ASSERT_TRUE(s.SetRate(10'000'000, kPs));
+    ASSERT_TRUE(s.Fifo().Allocate());
+    const std::uint32_t free = s.Fifo().GetFree();
+    const auto data = Packets(free / kPs + 2);
+    EXPECT_FALSE(Write(s, data, 0, free + 1));
+    EXPECT_EQ(s.GetFifoLevel(), 0u);
+    EXPECT_TRUE(Write(s, data, 0, free / kPs * kPs));
+}
+
+TEST(CNetworkSenderTest, SendsNothingBeforeHalfFullThenKeepsTheScheduleExactly)
+{
+    LoopbackReceiver rx;
+    FakeClock clock;
+    CNetworkSender s;
+    s.SetClock(clock.Fn());
+    constexpr std::uint32_t kRate = 50'000'000;
+    ASSERT_TRUE(s.SetRate(kRate, kPs));
+    s.SetDestination(kLoopback, rx.Port(), true);
+    ASSERT_TRUE(s.Open());
+
+    const auto data = Packets(CNetworkSender::kPrefillBytes / kPs);
+    ASSERT_TRUE(Write(s, data)); // exactly at (not above) half: still prefilling
+    std::this_thread::sleep_for(30ms);
+    clock.Advance(500ms);
+    std::this_thread::sleep_for(30ms);
+    EXPECT_FALSE(s.IsPrefilled());
+    EXPECT_EQ(rx.Count(), 0u);
+
+    ASSERT_TRUE(Write(s, Packets(1, static_cast<std::uint32_t>(data.size() / kPs))));
+    ASSERT_TRUE(WaitFor([&] { return s.IsPrefilled(); }));
+    // The clock starts at the first cycle after the prefill; one second later the
+    // schedule owes exactly one second of whole datagrams.
+    std::this_thread::sleep_for(20ms);
+    clock.Advance(1'000ms);
+    const std::uint64_t expected = std::uint64_t{kRate} / 8 / kUnit * kUnit;
+    ASSERT_TRUE(WaitFor([&] { return s.GetBytesSent() >= expected; }));
+    std::this_thread::sleep_for(30ms);
+    EXPECT_EQ(s.GetBytesSent(), expected) << "no more than is due";
+    ASSERT_TRUE(rx.WaitForBytes(expected / kUnit * (kUnit + 12), 10s));
+
+    // RTP timestamps follow the byte position; the payload arrives in order.
+    const auto d = rx.Datagrams();
+    ASSERT_EQ(d.size(), expected / kUnit);
+    std::uint64_t pos = 0;
+    for (const auto& g : d)
+    {
+        const std::uint32_t ts =
+            std::uint32_t{g[4]} << 24 | std::uint32_t{g[5]} << 16 | std::uint32_t{g[6]} << 8 | g[7];
+        ASSERT_EQ(ts, static_cast<std::uint32_t>(pos * 720'000 / kRate));
+        ASSERT_TRUE(std::equal(g.begin() + 12, g.end(), data.begin() + static_cast<std::ptrdiff_t>(pos)));
+        pos += kUnit;
+    }
+    EXPECT_TRUE(s.Stop());
+}
+
+TEST(CNetworkSenderTest, UnderflowRisesWhenStarvedAndFallsAfterOneGoodCycle)
+{
+    LoopbackReceiver rx;
+    FakeClock clock;
+    CNetworkSender s;
+    s.SetClock(clock.Fn());
+    ASSERT_TRUE(s.SetRate(80'000'000, kPs));
+    s.SetDestination(kLoopback, rx.Port(), false);
+    ASSERT_TRUE(s.Open());
+    const std::uint32_t count = Prefill(s);
+    ASSERT_TRUE(WaitFor([&] { return s.IsPrefilled(); }));
+    EXPECT_EQ(s.GetStatusFlags(), 0u);
+
+    clock.Advance(2'500ms); // 25 MB due: more than the FIFO holds, less than a whole FIFO
+    ASSERT_TRUE(WaitFor([&] { return s.GetFifoLevel() < kUnit; }));
+    ASSERT_TRUE(WaitFor([&] { return (s.GetStatusFlags() & CNetworkSender::kStatusUnderflow) != 0; }));
+
+    ASSERT_TRUE(Write(s, Packets(70'000, count)));
+    ASSERT_TRUE(WaitFor([&] { return (s.GetStatusFlags() & CNetworkSender::kStatusUnderflow) == 0; }));
+    EXPECT_TRUE(s.Stop());
+}
+
+TEST(CNetworkSenderTest, TimerFlagFollowsTheCycleCadence)
+{
+    LoopbackReceiver rx;
+    auto step = std::make_shared<std::atomic<std::int64_t>>(10'000'000); // 10 ms per cycle
+    auto now = std::make_shared<std::atomic<std::int64_t>>(1'000'000'000);
+    CNetworkSender s;
+    s.SetClock([step, now] { return now->fetch_add(step->load()) + step->load(); });
+    ASSERT_TRUE(s.SetRate(1'000'000, kPs));
+    s.SetDestination(kLoopback, rx.Port(), false);
+    ASSERT_TRUE(s.Open());
+    s.SetEndOfStream(true); // no prefill needed: the clock starts at once
+    ASSERT_TRUE(WaitFor([&] { return (s.GetStatusFlags() & CNetworkSender::kStatusTimer) != 0; }));
+    step->store(1'000'000);
+    ASSERT_TRUE(WaitFor([&] { return (s.GetStatusFlags() & CNetworkSender::kStatusTimer) == 0; }));
+    EXPECT_EQ(s.GetStatusFlags() & CNetworkSender::kStatusUnderflow, 0u)
+        << "a drained FIFO after the end of the stream is no underflow";
+    s.Stop();
+}
+
+TEST(CNetworkSenderTest, StallOfAWholeFifoRestartsTheScheduleWithoutBurst)
+{
+    LoopbackReceiver rx;
+    FakeClock clock;
+    CNetworkSender s;
+    s.SetClock(clock.Fn());
+    ASSERT_TRUE(s.SetRate(10'000'000, kPs));
+    s.SetDestination(kLoopback, rx.Port(), true);
+    ASSERT_TRUE(s.Open());
+    Prefill(s);
+    ASSERT_TRUE(WaitFor([&] { return s.IsPrefilled(); }));
+    std::this_thread::sleep_for(10ms);
+    clock.Advance(100ms);
+    ASSERT_TRUE(WaitFor([&] { return s.GetBytesSent() > 0; }));
+    std::this_thread::sleep_for(10ms);
+    ASSERT_TRUE(rx.WaitForBytes(s.GetBytesSent() / kUnit * (kUnit + 12), 5s));
+    const std::uint64_t before = rx.Bytes();
+
+    clock.Advance(60'000ms); // 75 MB due at 10 Mbit/s: more than a whole FIFO
+    std::this_thread::sleep_for(300ms);
+    EXPECT_LT(rx.Bytes() - before, 2 * (kUnit + 12)) << "no catch-up burst";
+    ASSERT_TRUE(WaitFor([&] { return s.GetBytesSent() == 0; }, 3s)) << "the schedule restarts from zero";
+    clock.Advance(100ms);
+    ASSERT_TRUE(WaitFor([&] { return s.GetBytesSent() > 0; }));
+    EXPECT_LE(s.GetBytesSent(), 10'000'000u / 8 / 10 + kUnit);
+    s.Stop();
+}
+
+TEST(CNetworkSenderTest, ShortStreamPlaysOutCompletelyOnceAllIsWritten)
+{
+    LoopbackReceiver rx;
+    CNetworkSender s;
+    ASSERT_TRUE(s.SetRate(100'000'000, 0)); // packet size 0 plays as 188
+    s.SetDestination(kLoopback, rx.Port(), false);
+    ASSERT_TRUE(s.Open());
+    const std::uint32_t count = 1'048'576 / kPs; // 5,577 packets: not a whole number of datagrams
+    const auto data = Packets(count);
+    ASSERT_TRUE(Write(s, data));
+    std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(rx.Count(), 0u) << "far below the prefill";
+    s.SetEndOfStream(true);
+    ASSERT_TRUE(rx.WaitForBytes(data.size(), 10s));
+    EXPECT_EQ(s.GetFifoLevel(), 0u);
+    rx.WaitQuiet(50ms, 2s);
+    std::vector<std::uint8_t> got;
+    for (const auto& d : rx.Datagrams())
+        got.insert(got.end(), d.begin(), d.end());
+    EXPECT_EQ(got, data);
+    EXPECT_EQ(rx.Datagrams().back().size(), (count % 7) * kPs) << "the last partial datagram";
+    s.Stop();
+}
+
+TEST(CNetworkSenderTest, StopInEveryStateAndTwice)
+{
+    LoopbackReceiver rx;
+    CNetworkSender s;
+    EXPECT_TRUE(s.Stop()) << "idle";
+    ASSERT_TRUE(s.SetRate(20'000'000, kPs));
+    s.SetDestination(kLoopback, rx.Port(), false);
+
+    ASSERT_TRUE(s.Open());
+    EXPECT_TRUE(s.IsRunning());
+    EXPECT_TRUE(s.Stop()) << "right after Open, during prefill";
+    EXPECT_FALSE(s.IsRunning());
+    EXPECT_TRUE(s.Stop()) << "twice in a row";
+    EXPECT_EQ(s.GetFifoLevel(), 0u);
+
+    ASSERT_TRUE(s.Open());
+    Prefill(s);
+    ASSERT_TRUE(WaitFor([&] { return rx.Count() > 10; }));
+    EXPECT_TRUE(s.Stop()) << "while sending";
+    const std::size_t after = rx.Count();
+    std::this_thread::sleep_for(30ms);
+    EXPECT_LE(rx.Count(), after + 1) << "nothing leaves after Stop";
+
+    ASSERT_TRUE(s.Open()) << "a stopped sender opens again";
+    EXPECT_FALSE(s.IsPrefilled());
+    EXPECT_TRUE(s.Stop());
+}

@@ -1,0 +1,153 @@
+#include "engine/CUdpIOCPSocket.h"
+
+#include "LoopbackReceiver.h"
+
+#include <gtest/gtest.h>
+
+#include <numeric>
+
+using namespace std::chrono_literals;
+
+namespace
+{
+std::uint32_t Be32(const std::vector<std::uint8_t>& d, std::size_t at)
+{
+    return std::uint32_t{d[at]} << 24 | std::uint32_t{d[at + 1]} << 16 | std::uint32_t{d[at + 2]} << 8 | d[at + 3];
+}
+} // namespace
+
+TEST(CUdpIOCPSocketTest, RtpHeaderOnTheWireAndSequenceWrap)
+{
+    LoopbackReceiver rx;
+    CUdpIOCPSocket sock;
+    sock.SetRtpIdentity(0xDEADBEEF, 65'534);
+    ASSERT_TRUE(sock.Create(rx.Port(), "127.0.0.1"));
+
+    std::vector<std::uint8_t> payload(1'316);
+    std::iota(payload.begin(), payload.end(), std::uint8_t{0});
+    for (std::uint32_t ts : {0x01020304u, 0xA0B0C0D0u, 7u})
+        ASSERT_TRUE(sock.Send(payload.data(), 1'316, true, ts));
+    ASSERT_TRUE(sock.Send(payload.data(), 188, false, 0)) << "plain UDP on the same socket";
+    ASSERT_TRUE(sock.Flush());
+    ASSERT_TRUE(rx.WaitForBytes(3 * 1'328 + 188, 5s));
+
+    const auto d = rx.Datagrams();
+    ASSERT_EQ(d.size(), 4u);
+    const std::uint16_t expectSeq[] = {65'534, 65'535, 0};
+    const std::uint32_t expectTs[] = {0x01020304u, 0xA0B0C0D0u, 7u};
+    for (int i = 0; i < 3; ++i)
+    {
+        ASSERT_EQ(d[i].size(), 1'328u);
+        EXPECT_EQ(d[i][0], 0x80);
+        EXPECT_EQ(d[i][1], 0xA1);
+        EXPECT_EQ(d[i][2] << 8 | d[i][3], expectSeq[i]);
+        EXPECT_EQ(Be32(d[i], 4), expectTs[i]);
+        EXPECT_EQ(Be32(d[i], 8), 0xDEADBEEFu);
+        EXPECT_TRUE(std::equal(payload.begin(), payload.end(), d[i].begin() + 12));
+    }
+    EXPECT_EQ(d[3], std::vector<std::uint8_t>(payload.begin(), payload.begin() + 188));
+    EXPECT_EQ(sock.GetNextSequence(), 1);
+}
+
+TEST(CUdpIOCPSocketTest, SecondCreateFailsAndLeavesTheOpenSocketWorking)
+{
+    LoopbackReceiver rx;
+    LoopbackReceiver other;
+    CUdpIOCPSocket sock;
+    ASSERT_TRUE(sock.Create(rx.Port(), "127.0.0.1"));
+    EXPECT_FALSE(sock.Create(other.Port(), "127.0.0.1"));
+    const std::uint8_t b[188] = {0x47};
+    ASSERT_TRUE(sock.Send(b, 188, false, 0));
+    ASSERT_TRUE(sock.Flush());
+    EXPECT_TRUE(rx.WaitForBytes(188, 5s));
+    EXPECT_EQ(other.Count(), 0u);
+}
+
+TEST(CUdpIOCPSocketTest, InvalidDestinationFailsCreateAndEverySend)
+{
+    const std::uint8_t b[188] = {0x47};
+    for (const char* bad : {"999.1.2.3", "", "localhost", "1.2.3"})
+    {
+        CUdpIOCPSocket sock;
+        EXPECT_FALSE(sock.Create(1234, bad)) << bad;
+        EXPECT_FALSE(sock.Send(b, 188, true, 0)) << bad;
+        EXPECT_FALSE(sock.Send(b, 188, false, 0)) << bad;
+    }
+    CUdpIOCPSocket none;
+    EXPECT_FALSE(none.Create(1234, nullptr));
+    none.Close(); // never opened: harmless
+    none.Close();
+    EXPECT_TRUE(none.Send(b, 0, false, 0)) << "a send of nothing succeeds";
+    EXPECT_FALSE(none.Send(b, CUdpIOCPSocket::kDataAreaBytes, true, 0)) << "too large with the RTP header";
+}
+
+TEST(CUdpIOCPSocketTest, IdentityIsRandomPerObjectAndContinuesAcrossPlays)
+{
+    CUdpIOCPSocket a;
+    CUdpIOCPSocket b;
+    EXPECT_FALSE(a.GetSsrc() == b.GetSsrc() && a.GetNextSequence() == b.GetNextSequence())
+        << "two senders must not share SSRC and sequence";
+
+    LoopbackReceiver rx;
+    const std::uint32_t ssrc = a.GetSsrc();
+    const std::uint16_t seq = a.GetNextSequence();
+    const std::uint8_t p[188] = {0x47};
+    for (int play = 0; play < 2; ++play)
+    {
+        ASSERT_TRUE(a.Create(rx.Port(), "127.0.0.1"));
+        ASSERT_TRUE(a.Send(p, 188, true, 0));
+        ASSERT_TRUE(a.Flush());
+        a.Close();
+    }
+    ASSERT_TRUE(rx.WaitForBytes(2 * 200, 5s));
+    const auto d = rx.Datagrams();
+    EXPECT_EQ(Be32(d[1], 8), ssrc);
+    EXPECT_EQ(d[0][2] << 8 | d[0][3], seq);
+    EXPECT_EQ(d[1][2] << 8 | d[1][3], static_cast<std::uint16_t>(seq + 1));
+}
+
+TEST(CUdpIOCPSocketTest, FullBatchRefusesWithoutLosingAndDrainsInOrder)
+{
+    LoopbackReceiver rx;
+    CUdpIOCPSocket sock;
+    ASSERT_TRUE(sock.Create(rx.Port(), "127.0.0.1"));
+    std::uint8_t p[188] = {0x47};
+    std::uint32_t queued = 0;
+    while (sock.HasRoom())
+    {
+        p[1] = static_cast<std::uint8_t>(queued);
+        ASSERT_TRUE(sock.Send(p, 188, false, 0));
+        ++queued;
+    }
+    EXPECT_EQ(queued, CUdpIOCPSocket::kBatchSlots);
+    EXPECT_FALSE(sock.Send(p, 188, false, 0)) << "no slot: refused, nothing queued";
+    EXPECT_GE(sock.GetPendingSends(), static_cast<std::int32_t>(queued));
+    ASSERT_TRUE(sock.Flush());
+    ASSERT_TRUE(rx.WaitForBytes(std::uint64_t{queued} * 188, 10s));
+    const auto d = rx.Datagrams();
+    ASSERT_EQ(d.size(), queued);
+    for (std::uint32_t i = 0; i < queued; ++i)
+        ASSERT_EQ(d[i][1], static_cast<std::uint8_t>(i));
+    EXPECT_EQ(sock.GetDatagramsSent(), queued);
+}
+
+TEST(CUdpIOCPSocketTest, NobodyListeningDoesNotBreakSending)
+{
+    // A port nobody listens on answers with ICMP port unreachable; the socket
+    // must go on sending (a receiver may start later).
+    std::uint16_t port;
+    {
+        LoopbackReceiver gone;
+        port = gone.Port();
+    }
+    CUdpIOCPSocket sock;
+    ASSERT_TRUE(sock.Create(port, "127.0.0.1"));
+    const std::uint8_t p[188] = {0x47};
+    for (int round = 0; round < 5; ++round)
+    {
+        for (int i = 0; i < 50; ++i)
+            ASSERT_TRUE(sock.Send(p, 188, false, 0));
+        EXPECT_TRUE(sock.Flush());
+    }
+    EXPECT_EQ(sock.GetDatagramsFailed(), 0u);
+}
