@@ -1,7 +1,7 @@
 // orvane-bench-sender: how fast and how exactly CNetworkSender paces a stream
 // fed from memory, received on loopback.
 //
-//   orvane-bench-sender [--mbps 1000] [--seconds 10] [--rtp] [--packet-size 188]
+//   orvane-bench-sender [--mbps 1000] [--seconds 10] [--rtp] [--no-gso] [--packet-size 188]
 //
 // A producer thread writes a constant-rate pattern (one PID, continuity
 // counters running) through WriteData as the file reader does; a receiver
@@ -41,6 +41,7 @@ struct Options
     double seconds = 10;
     bool rtp = false;
     std::uint32_t packetSize = 188;
+    bool gso = true;
 };
 
 //! CPU nanoseconds of this process's thread named @p name (0 when not found).
@@ -156,11 +157,14 @@ int main(int argc, char** argv)
             opt.seconds = std::atof(next());
         else if (a == "--rtp")
             opt.rtp = true;
+        else if (a == "--no-gso")
+            opt.gso = false;
         else if (a == "--packet-size")
             opt.packetSize = static_cast<std::uint32_t>(std::atoi(next()));
         else
         {
-            std::fprintf(stderr, "usage: %s [--mbps N] [--seconds S] [--rtp] [--packet-size 188|204]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--mbps N] [--seconds S] [--rtp] [--no-gso] [--packet-size 188|204]\n",
+                         argv[0]);
             return 2;
         }
     }
@@ -194,6 +198,7 @@ int main(int argc, char** argv)
 
     CNetworkSender sender;
     sender.SetRate(bitRate, ps);
+    sender.SetSegmentationOffload(opt.gso);
     sender.SetDestination(0x7F000001, ntohs(addr.sin_port), opt.rtp);
     sender.Open();
 
@@ -240,10 +245,10 @@ int main(int argc, char** argv)
 
     const double rate = rx.Slope() * 8;
     const double errPct = (rate - bitRate) / bitRate * 100;
-    std::printf("mode=%s packet_size=%u set_mbps=%.1f rx_mbps=%.3f rate_err_pct=%.4f lost_packets=%" PRIu64
+    std::printf("mode=%s%s packet_size=%u set_mbps=%.1f rx_mbps=%.3f rate_err_pct=%.4f lost_packets=%" PRIu64
                 " underflow_seen=%d underflow_samples=%" PRIu64 "/%" PRIu64
                 " busy_seen=%d timer_seen=%d playout_cpu_s_per_s=%.4f\n",
-                opt.rtp ? "rtp" : "udp", ps, opt.mbps, rate / 1e6, errPct, rx.lost.load(),
+                opt.rtp ? "rtp" : "udp", opt.gso ? "" : "-nogso", ps, opt.mbps, rate / 1e6, errPct, rx.lost.load(),
                 (flagsSeen & CNetworkSender::kStatusUnderflow) != 0, underflowSamples, flagSamples,
                 (flagsSeen & CNetworkSender::kStatusBusy) != 0, (flagsSeen & CNetworkSender::kStatusTimer) != 0,
                 static_cast<double>(cpu1 - cpu0) / 1e9 / streamSeconds);

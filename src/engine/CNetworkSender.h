@@ -106,6 +106,8 @@ public:
     //! True once the first cycle after the prefill has run.
     bool IsPrefilled() const { return m_prefilled.load(std::memory_order_relaxed); }
     bool IsRunning() const { return m_threadRunning.load(std::memory_order_acquire); }
+    //! Segmentation offload of the socket (on by default); call while idle.
+    void SetSegmentationOffload(bool on) { m_socket.SetSegmentationOffload(on); }
     //! The socket, for its RTP identity and counters.
     const CUdpIOCPSocket& Socket() const { return m_socket; }
 

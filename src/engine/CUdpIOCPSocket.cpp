@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <linux/sockios.h>
+#include <netinet/udp.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -17,6 +18,8 @@ constexpr int kSendBufferBytes = 4 * 1024 * 1024;
 // What the kernel charges a queued datagram beyond its payload (sk_buff and
 // headers); used to turn SIOCOUTQ bytes into datagrams.
 constexpr std::uint32_t kKernelOverheadBytes = 768;
+// Room for one control message carrying a 16-bit segment size, in 64-bit words.
+constexpr std::size_t kControlWords = (CMSG_SPACE(sizeof(std::uint16_t)) + 7) / 8;
 
 void PutBe16(std::uint8_t* p, std::uint16_t v)
 {
@@ -82,6 +85,8 @@ bool CUdpIOCPSocket::Create(std::uint16_t port, const char* address)
         m_slotLength.assign(kBatchSlots, 0);
         m_headers.assign(kBatchSlots, mmsghdr{});
         m_iov.assign(kBatchSlots, iovec{});
+        m_headerSlots.assign(kBatchSlots, 0);
+        m_control.assign(std::size_t{kBatchSlots} * kControlWords, 0);
     }
     m_destination = dest;
     m_socket = std::move(fd);
@@ -133,6 +138,57 @@ void CUdpIOCPSocket::CompactSlots()
     m_first = 0;
 }
 
+std::uint32_t CUdpIOCPSocket::BuildHeaders()
+{
+    // One header per run of equal datagrams (the last of a run may be shorter,
+    // as segmentation offload allows), or one per datagram without offload.
+    std::uint32_t h = 0;
+    std::uint32_t i = 0;
+    while (i < m_count)
+    {
+        const std::uint32_t len = m_slotLength[m_first + i];
+        std::uint32_t j = i + 1;
+        std::uint32_t bytes = len;
+        if (m_gso)
+        {
+            while (j < m_count && j - i < kMaxGsoSegments && m_slotLength[m_first + j] == len &&
+                   bytes + len <= kMaxGsoBytes)
+            {
+                bytes += len;
+                ++j;
+            }
+            if (j < m_count && j - i < kMaxGsoSegments && m_slotLength[m_first + j] < len &&
+                bytes + m_slotLength[m_first + j] <= kMaxGsoBytes)
+                ++j;
+        }
+        for (std::uint32_t k = i; k < j; ++k)
+        {
+            m_iov[k].iov_base = m_slots.Data() + std::size_t{m_first + k} * kDataAreaBytes;
+            m_iov[k].iov_len = m_slotLength[m_first + k];
+        }
+        msghdr& mh = m_headers[h].msg_hdr;
+        mh = msghdr{};
+        mh.msg_iov = &m_iov[i];
+        mh.msg_iovlen = j - i;
+        if (j - i > 1)
+        {
+            std::uint64_t* control = m_control.data() + std::size_t{h} * kControlWords;
+            mh.msg_control = control;
+            mh.msg_controllen = CMSG_SPACE(sizeof(std::uint16_t));
+            cmsghdr* cm = CMSG_FIRSTHDR(&mh);
+            cm->cmsg_level = SOL_UDP;
+            cm->cmsg_type = UDP_SEGMENT;
+            cm->cmsg_len = CMSG_LEN(sizeof(std::uint16_t));
+            const auto segment = static_cast<std::uint16_t>(len);
+            std::memcpy(CMSG_DATA(cm), &segment, sizeof segment);
+        }
+        m_headerSlots[h] = j - i;
+        ++h;
+        i = j;
+    }
+    return h;
+}
+
 bool CUdpIOCPSocket::Flush()
 {
     if (m_count == 0)
@@ -142,43 +198,51 @@ bool CUdpIOCPSocket::Flush()
         m_first = m_count = 0;
         return false;
     }
-    for (std::uint32_t i = 0; i < m_count; ++i)
-    {
-        const std::uint32_t slot = m_first + i;
-        m_iov[i].iov_base = m_slots.Data() + std::size_t{slot} * kDataAreaBytes;
-        m_iov[i].iov_len = m_slotLength[slot];
-        m_headers[i].msg_hdr = msghdr{};
-        m_headers[i].msg_hdr.msg_iov = &m_iov[i];
-        m_headers[i].msg_hdr.msg_iovlen = 1;
-    }
 
-    std::uint32_t done = 0;
+    std::uint32_t doneSlots = 0;
+    std::uint32_t headers = BuildHeaders();
+    std::uint32_t doneHeaders = 0;
     // Each ECONNREFUSED consumes one ICMP port-unreachable left by an earlier
     // datagram (nobody listens yet); the retry makes progress, so this is bounded.
     std::uint32_t refusedRetries = 0;
-    while (done < m_count)
+    while (doneHeaders < headers)
     {
-        const int n = sendmmsg(m_socket.Get(), m_headers.data() + done, m_count - done, MSG_DONTWAIT);
+        const int n = sendmmsg(m_socket.Get(), m_headers.data() + doneHeaders, headers - doneHeaders, MSG_DONTWAIT);
         if (n > 0)
         {
-            done += static_cast<std::uint32_t>(n);
+            for (int k = 0; k < n; ++k)
+                doneSlots += m_headerSlots[doneHeaders + static_cast<std::uint32_t>(k)];
+            doneHeaders += static_cast<std::uint32_t>(n);
             continue;
         }
-        if (n < 0 && errno == EINTR)
+        const int err = errno;
+        if (err == EINTR)
             continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == ENOBUFS))
+        if (err == EAGAIN || err == EWOULDBLOCK || err == ENOBUFS)
             break; // queue full: the rest goes first next cycle
-        if (n < 0 && errno == ECONNREFUSED && ++refusedRetries <= 2 * m_count + 2)
+        if (err == ECONNREFUSED && ++refusedRetries <= 2 * m_count + 2)
             continue;
+        if (m_gso && (err == EINVAL || err == EIO || err == EOPNOTSUPP || err == ENOPROTOOPT))
+        {
+            // This path cannot segment: send datagram by datagram from now on.
+            m_gso = false;
+            doneHeaders = 0;
+            m_first += doneSlots;
+            m_count -= doneSlots;
+            m_datagramsSent.fetch_add(doneSlots, std::memory_order_relaxed);
+            doneSlots = 0;
+            headers = BuildHeaders();
+            continue;
+        }
         // Hard error: the queued datagrams cannot be sent.
-        m_datagramsSent.fetch_add(done, std::memory_order_relaxed);
-        m_datagramsFailed.fetch_add(m_count - done, std::memory_order_relaxed);
+        m_datagramsSent.fetch_add(doneSlots, std::memory_order_relaxed);
+        m_datagramsFailed.fetch_add(m_count - doneSlots, std::memory_order_relaxed);
         m_first = m_count = 0;
         return false;
     }
-    m_datagramsSent.fetch_add(done, std::memory_order_relaxed);
-    m_count -= done;
-    m_first = m_count == 0 ? 0 : m_first + done;
+    m_datagramsSent.fetch_add(doneSlots, std::memory_order_relaxed);
+    m_count -= doneSlots;
+    m_first = m_count == 0 ? 0 : m_first + doneSlots;
     return true;
 }
 

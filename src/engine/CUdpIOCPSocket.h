@@ -32,6 +32,8 @@ public:
     static constexpr std::uint8_t kRtpVersionByte = 0x80;  // V=2, no P, no X, CC=0
     static constexpr std::uint8_t kRtpMarkerPtByte = 0xA1; // marker set, PT 33 (MP2T)
     static constexpr std::uint32_t kBatchSlots = 2'048;    // datagrams queued between flushes
+    static constexpr std::uint32_t kMaxGsoSegments = 64;   // datagrams per segmentation offload send
+    static constexpr std::uint32_t kMaxGsoBytes = 63'000;  // below the 64 KiB IP limit
 
     CUdpIOCPSocket();
     virtual ~CUdpIOCPSocket();
@@ -68,11 +70,18 @@ public:
     //! Datagrams lost through hard socket errors since construction.
     std::uint64_t GetDatagramsFailed() const { return m_datagramsFailed.load(std::memory_order_relaxed); }
 
+    //! Segmentation offload (UDP_SEGMENT): equal datagrams of a batch go to the
+    //! kernel as one buffer, which it cuts into the same datagrams; on by default,
+    //! switched off for good when the kernel refuses it.
+    void SetSegmentationOffload(bool on) { m_gso = on; }
+    bool GetSegmentationOffload() const { return m_gso; }
+
     //! Sets SSRC and next sequence number (tests only).
     void SetRtpIdentity(std::uint32_t ssrc, std::uint16_t sequence);
 
 private:
     void CompactSlots();
+    std::uint32_t BuildHeaders();
 
     CUniqueFd m_socket;
     sockaddr_in m_destination{};
@@ -83,6 +92,9 @@ private:
     std::vector<std::uint32_t> m_slotLength;
     std::vector<mmsghdr> m_headers;
     std::vector<iovec> m_iov;
+    std::vector<std::uint32_t> m_headerSlots; // datagrams carried by each header
+    std::vector<std::uint64_t> m_control;     // one UDP_SEGMENT control message per header
+    bool m_gso = true;
     std::uint32_t m_first = 0;
     std::uint32_t m_count = 0;
     std::uint32_t m_lastLength = 0;

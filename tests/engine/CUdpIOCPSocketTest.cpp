@@ -151,3 +151,41 @@ TEST(CUdpIOCPSocketTest, NobodyListeningDoesNotBreakSending)
     }
     EXPECT_EQ(sock.GetDatagramsFailed(), 0u);
 }
+
+class CUdpIOCPSocketOffloadTest : public ::testing::TestWithParam<bool>
+{
+};
+
+TEST_P(CUdpIOCPSocketOffloadTest, DatagramBoundariesSurviveBatching)
+{
+    // Runs of equal datagrams, a short last one, then a change of size: with and
+    // without segmentation offload the receiver must see exactly these datagrams.
+    LoopbackReceiver rx;
+    CUdpIOCPSocket sock;
+    sock.SetSegmentationOffload(GetParam());
+    ASSERT_TRUE(sock.Create(rx.Port(), "127.0.0.1"));
+    std::vector<std::uint32_t> sizes(150, 1'316);
+    sizes.push_back(376);
+    sizes.insert(sizes.end(), 70, 1'428);
+    sizes.push_back(1'316);
+    std::vector<std::uint8_t> payload(1'428);
+    std::uint64_t total = 0;
+    for (std::size_t i = 0; i < sizes.size(); ++i)
+    {
+        payload[0] = static_cast<std::uint8_t>(i);
+        ASSERT_TRUE(sock.Send(payload.data(), sizes[i], true, static_cast<std::uint32_t>(i)));
+        total += sizes[i] + 12;
+    }
+    ASSERT_TRUE(sock.Flush());
+    ASSERT_TRUE(rx.WaitForBytes(total, 10s));
+    const auto d = rx.Datagrams();
+    ASSERT_EQ(d.size(), sizes.size());
+    for (std::size_t i = 0; i < sizes.size(); ++i)
+    {
+        ASSERT_EQ(d[i].size(), sizes[i] + 12) << i;
+        ASSERT_EQ(d[i][12], static_cast<std::uint8_t>(i)) << i;
+        ASSERT_EQ(Be32(d[i], 4), i);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(WithAndWithoutOffload, CUdpIOCPSocketOffloadTest, ::testing::Bool());
