@@ -23,7 +23,7 @@ public:
     static constexpr std::size_t kHeaderBytes = 8;
     static constexpr std::size_t kRecordBytes = 38;
     static constexpr std::size_t kAnnounceBytes = kHeaderBytes + kRecordBytes; // 46
-    static constexpr std::uint32_t kBroadcastAddress = 0xFFFFFFFFu;           // 255.255.255.255
+    static constexpr std::uint32_t kBroadcastAddress = 0xFFFFFFFFu;            // 255.255.255.255
 
     enum Type : std::uint8_t
     {

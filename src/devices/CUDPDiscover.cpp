@@ -8,9 +8,7 @@
 #include <algorithm>
 #include <array>
 
-CUDPDiscover::CUDPDiscover() : CUDPDiscover(INADDR_ANY)
-{
-}
+CUDPDiscover::CUDPDiscover() : CUDPDiscover(INADDR_ANY) {}
 
 CUDPDiscover::CUDPDiscover(std::uint32_t localAddress, CSteadyClock::NowFn now) : m_now(std::move(now))
 {

@@ -31,15 +31,15 @@ public:
     static constexpr std::size_t kMaxDevices = 1024;
     static constexpr auto kExpiry = std::chrono::seconds(15);
     static constexpr auto kPollInterval = std::chrono::milliseconds(100); // stop latency of the thread
-    static constexpr int kMaxDatagramsPerWake = 256; // keeps a flood from starving expiry and stop
+    static constexpr int kMaxDatagramsPerWake = 256;                      // keeps a flood from starving expiry and stop
 
     //! Counters of what the receive thread saw; read from any thread.
     struct Counters
     {
         std::uint64_t requestsSent = 0;
         std::uint64_t sendErrors = 0;
-        std::uint64_t announcements = 0;   //!< accepted into the list (new or refreshed)
-        std::uint64_t ignoredShort = 0;    //!< truncated messages
+        std::uint64_t announcements = 0; //!< accepted into the list (new or refreshed)
+        std::uint64_t ignoredShort = 0;  //!< truncated messages
         std::uint64_t ignoredOversized = 0;
         std::uint64_t ignoredForeign = 0;  //!< not ours, wrong version or type
         std::uint64_t ignoredAddress = 0;  //!< record address unusable or not the sender's

@@ -3,9 +3,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
-CUDPReset::CUDPReset() : m_socket(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0))
-{
-}
+CUDPReset::CUDPReset() : m_socket(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {}
 
 bool CUDPReset::SendResetPacket(std::uint32_t address)
 {

@@ -43,8 +43,8 @@ int RunDiscover(const DiscoverOptions& options)
     }
     discover.SetTargets(targets, options.port);
     // Requests every second: a device that misses one still answers the next.
-    const auto end = std::chrono::steady_clock::now() +
-                     std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::duration<double>(options.seconds));
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                            std::chrono::duration<double>(options.seconds));
     do
     {
         if (!discover.SendDiscoverPacket())
@@ -81,8 +81,9 @@ void AddDiscoverCommand(CLI::App& app, int& exitCode)
 {
     auto options = std::make_shared<DiscoverOptions>();
     auto* cmd = app.add_subcommand("discover", "list the devices that answer discovery requests");
-    cmd->add_option("--seconds", options->seconds, "how long to listen")->capture_default_str()->check(
-        CLI::Range(0.1, 3600.0));
+    cmd->add_option("--seconds", options->seconds, "how long to listen")
+        ->capture_default_str()
+        ->check(CLI::Range(0.1, 3600.0));
     cmd->add_option("--target", options->targets,
                     "where requests go (repeatable; default the broadcast address 255.255.255.255)");
     cmd->add_option("--port", options->port, "device UDP port")->capture_default_str();

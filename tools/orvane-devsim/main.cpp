@@ -134,17 +134,16 @@ void ServeHttp(int listenFd, const DeviceRecord& record, const Options& options)
     line = line.substr(0, line.find('\r'));
     std::printf("devsim: HTTP \"%s\" from %s\n", line.c_str(), Peer(from).c_str());
     std::fflush(stdout);
-    const std::string body = "<!DOCTYPE html><html><head><title>" + CDiscoverProtocol::GetModel(record) +
-                             " settings</title></head><body><h1>" + CDiscoverProtocol::GetModel(record) +
-                             "</h1><table><tr><td>Address</td><td>" + options.address +
-                             "</td></tr><tr><td>Serial number</td><td>" +
-                             std::to_string(CDiscoverProtocol::GetSerial(record)) +
-                             "</td></tr><tr><td>MAC address</td><td>" + options.mac +
-                             "</td></tr><tr><td>Firmware</td><td>" + options.firmware +
-                             "</td></tr><tr><td>Streaming ports</td><td>" + std::to_string(options.ports) +
-                             "</td></tr></table><p>Simulated by orvane-devsim.</p></body></html>\n";
-    const std::string response = "HTTP/1.0 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " +
-                                 std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+    const std::string body =
+        "<!DOCTYPE html><html><head><title>" + CDiscoverProtocol::GetModel(record) +
+        " settings</title></head><body><h1>" + CDiscoverProtocol::GetModel(record) +
+        "</h1><table><tr><td>Address</td><td>" + options.address + "</td></tr><tr><td>Serial number</td><td>" +
+        std::to_string(CDiscoverProtocol::GetSerial(record)) + "</td></tr><tr><td>MAC address</td><td>" + options.mac +
+        "</td></tr><tr><td>Firmware</td><td>" + options.firmware + "</td></tr><tr><td>Streaming ports</td><td>" +
+        std::to_string(options.ports) + "</td></tr></table><p>Simulated by orvane-devsim.</p></body></html>\n";
+    const std::string response =
+        "HTTP/1.0 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " + std::to_string(body.size()) +
+        "\r\nConnection: close\r\n\r\n" + body;
     send(client.Get(), response.data(), response.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
 }
 } // namespace
