@@ -129,7 +129,9 @@ void OnFatalSignal(int signal)
 {
     WriteReport(SignalName(signal));
     // Let the signal end the process as it would have without us (core dump, exit status).
-    struct sigaction action{};
+    struct sigaction action
+    {
+    };
     action.sa_handler = SIG_DFL;
     sigemptyset(&action.sa_mask);
     sigaction(signal, &action, nullptr);
@@ -161,7 +163,9 @@ bool CCrashReport::Install(const std::string& directory, const std::string& vers
     stack.ss_sp = g_altStack;
     stack.ss_size = sizeof(g_altStack);
     sigaltstack(&stack, nullptr); // a stack overflow still gets its report
-    struct sigaction action{};
+    struct sigaction action
+    {
+    };
     action.sa_handler = OnFatalSignal;
     action.sa_flags = SA_ONSTACK | SA_RESETHAND;
     sigemptyset(&action.sa_mask);
@@ -173,7 +177,9 @@ bool CCrashReport::Install(const std::string& directory, const std::string& vers
 
 void CCrashReport::Uninstall()
 {
-    struct sigaction action{};
+    struct sigaction action
+    {
+    };
     action.sa_handler = SIG_DFL;
     sigemptyset(&action.sa_mask);
     for (const int signal : kFatalSignals)

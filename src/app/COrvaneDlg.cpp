@@ -64,9 +64,7 @@ bool COrvaneDlg::OnInitDialog()
     return true;
 }
 
-void COrvaneDlg::CreateTabDialogs(CXTabCtrl*, QWidget*&, QWidget*&)
-{
-}
+void COrvaneDlg::CreateTabDialogs(CXTabCtrl*, QWidget*&, QWidget*&) {}
 
 void COrvaneDlg::FillTabs()
 {
@@ -108,10 +106,10 @@ void COrvaneDlg::ApplyDiscoverTargets()
             std::fprintf(stderr, "orvane: discovery target \"%s\" is not an IPv4 address; ignored\n",
                          qPrintable(part.trimmed()));
     }
-    const int port = CSettings::GetProfileInt(QStringLiteral("Discovery"), QStringLiteral("Port"),
-                                              CDiscoverProtocol::kPort);
-    m_discover.SetTargets(targets, port > 0 && port < 65536 ? static_cast<std::uint16_t>(port)
-                                                            : CDiscoverProtocol::kPort);
+    const int port =
+        CSettings::GetProfileInt(QStringLiteral("Discovery"), QStringLiteral("Port"), CDiscoverProtocol::kPort);
+    m_discover.SetTargets(targets,
+                          port > 0 && port < 65536 ? static_cast<std::uint16_t>(port) : CDiscoverProtocol::kPort);
 }
 
 void COrvaneDlg::OnDiscoverTimer()

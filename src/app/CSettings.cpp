@@ -31,7 +31,12 @@ QString CSettings::GetProfileString(const QString& section, const QString& entry
 {
     QSettings settings(kOrganization, QCoreApplication::applicationName());
     const QVariant value = settings.value(Key(section, entry));
-    return value.isValid() ? value.toString() : defaultValue;
+    if (!value.isValid())
+        return defaultValue;
+    // An INI value with unquoted commas reads back as a list: it is still one string.
+    if (value.typeId() == QMetaType::QStringList)
+        return value.toStringList().join(',');
+    return value.toString();
 }
 
 bool CSettings::WriteProfileString(const QString& section, const QString& entry, const QString& value)

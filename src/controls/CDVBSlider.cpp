@@ -2,9 +2,7 @@
 
 #include <QMouseEvent>
 
-CDVBSlider::CDVBSlider(QWidget* parent) : QSlider(Qt::Horizontal, parent)
-{
-}
+CDVBSlider::CDVBSlider(QWidget* parent) : QSlider(Qt::Horizontal, parent) {}
 
 void CDVBSlider::mousePressEvent(QMouseEvent* event)
 {

@@ -43,8 +43,8 @@ bool CPicture::LoadFromResource(std::uint16_t id, const char* type)
         return false;
     }
     const QByteArray bytes = resource.readAll();
-    const bool result =
-        LoadFromBuffer(reinterpret_cast<const std::uint8_t*>(bytes.constData()), static_cast<std::uint32_t>(bytes.size()));
+    const bool result = LoadFromBuffer(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                                       static_cast<std::uint32_t>(bytes.size()));
     m_dataSize = static_cast<std::uint32_t>(bytes.size());
     if (!IsLoaded())
     {
