@@ -177,8 +177,10 @@ void CXTabCtrl::paintEvent(QPaintEvent*)
     QPainter painter(this);
     QStyleOptionTabWidgetFrame frame;
     frame.initFrom(this);
-    frame.rect = rect().adjusted(0, m_tabBar->sizeHint().height() - 1, 0, 0);
-    frame.tabBarSize = m_tabBar->sizeHint();
+    // Without tabs there is no tab bar to leave room for: a closed frame.
+    const bool hasTabs = m_tabBar->count() > 0;
+    frame.rect = rect().adjusted(0, hasTabs ? m_tabBar->sizeHint().height() - 1 : 0, 0, 0);
+    frame.tabBarSize = hasTabs ? m_tabBar->sizeHint() : QSize();
     frame.shape = QTabBar::RoundedNorth;
     style()->drawPrimitive(QStyle::PE_FrameTabWidget, &frame, &painter, this);
 }

@@ -64,17 +64,21 @@ def folder(fill):
 
 
 def network(fill):
-    # a plug into a socket: the network port opens
-    return (f'<rect x="4" y="10" width="12" height="12" rx="2" fill="{fill}" stroke="{OUTLINE}" stroke-width="2"/>'
-            f'<path d="M16 13 H22 M16 19 H22" stroke="{OUTLINE}" stroke-width="3" stroke-linecap="round"/>'
-            f'<path d="M26 6 V26" stroke="{OUTLINE}" stroke-width="3" stroke-linecap="round"/>')
+    # a plug into a socket: the network port opens. Strokes are drawn twice, dark
+    # under light, so that they show on dark themes too.
+    return (f'<path d="M16 13 H23 M16 19 H23" stroke="{OUTLINE}" stroke-width="5" stroke-linecap="round"/>'
+            f'<path d="M16 13 H23 M16 19 H23" stroke="{GREY}" stroke-width="2.5" stroke-linecap="round"/>'
+            f'<path d="M27 5 V27" stroke="{OUTLINE}" stroke-width="5" stroke-linecap="round"/>'
+            f'<path d="M27 5 V27" stroke="{fill}" stroke-width="2.5" stroke-linecap="round"/>'
+            f'<rect x="3" y="9" width="13" height="14" rx="2" fill="{fill}" stroke="{OUTLINE}" stroke-width="2"/>')
 
 
 def monitor(fill, wave):
     return (f'<rect x="3" y="5" width="26" height="18" rx="2" fill="{fill}" stroke="{OUTLINE}" stroke-width="2"/>'
             f'<path d="M6 16 L10 16 L12 10 L15 20 L18 12 L20 16 L26 16" fill="none" stroke="{wave}" '
             f'stroke-width="2" stroke-linejoin="round" stroke-linecap="round"/>'
-            f'<path d="M11 27 H21 M16 23 V27" stroke="{OUTLINE}" stroke-width="2" stroke-linecap="round"/>')
+            f'<path d="M11 28 H21 M16 23 V28" stroke="{OUTLINE}" stroke-width="4" stroke-linecap="round"/>'
+            f'<path d="M11 28 H21 M16 23 V28" stroke="{GREY}" stroke-width="2" stroke-linecap="round"/>')
 
 
 def sync_reset(fill):
