@@ -177,6 +177,17 @@ private slots:
         QCOMPARE(request, (std::vector<std::uint8_t>{'O', 'R', 'V', 'D', 1, 1, 0, 0}));
     }
 
+    void discoveryTargetsComeFromTheSettings()
+    {
+        // Written unquoted, the INI value reads back as a list; it is still one setting.
+        CSettings::WriteProfileString("Discovery", "Targets", "127.0.0.2, bogus ,127.0.0.3");
+        CSettings::WriteProfileString("Discovery", "Port", "not a number");
+        QCOMPARE(CSettings::GetProfileInt("Discovery", "Port", 8947), 8947);
+        COrvaneDlg dlg;
+        dlg.OnInitDialog();
+        QCOMPARE(dlg.Discover().GetTargets(), (std::vector<std::uint32_t>{0x7F000002u, 0x7F000003u}));
+    }
+
     void deviceMenuOpensTheDiscoveryDialogAndAboutTheAboutBox()
     {
         COrvaneDlg dlg;
