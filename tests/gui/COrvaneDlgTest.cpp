@@ -15,6 +15,7 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QMenuBar>
+#include <QSettings>
 #include <QTabBar>
 #include <QTimer>
 
@@ -179,8 +180,12 @@ private slots:
 
     void discoveryTargetsComeFromTheSettings()
     {
-        // Written unquoted, the INI value reads back as a list; it is still one setting.
-        CSettings::WriteProfileString("Discovery", "Targets", "127.0.0.2, bogus ,127.0.0.3");
+        // Written by hand without quotes, the INI value reads back as a list; it is still one setting.
+        {
+            QSettings settings(CSettings::kOrganization, QCoreApplication::applicationName());
+            settings.setValue("Discovery/Targets", QStringList{"127.0.0.2", " bogus ", "127.0.0.3"});
+        }
+        QCOMPARE(CSettings::GetProfileString("Discovery", "Targets", {}), QString("127.0.0.2, bogus ,127.0.0.3"));
         CSettings::WriteProfileString("Discovery", "Port", "not a number");
         QCOMPARE(CSettings::GetProfileInt("Discovery", "Port", 8947), 8947);
         COrvaneDlg dlg;
