@@ -25,7 +25,7 @@ QString COrvaneApp::ReportDirectory()
 bool COrvaneApp::InitInstance()
 {
     CCrashReport::InstallNewHandler();
-    OfferPendingReport();
+    OfferPendingReport(ReportDirectory());
 
     COrvaneDlg dlg;
     dlg.OnInitDialog();
@@ -34,15 +34,16 @@ bool COrvaneApp::InitInstance()
     return false;
 }
 
-void COrvaneApp::OfferPendingReport()
+bool COrvaneApp::OfferPendingReport(const QString& directory)
 {
-    const auto report = CCrashReport::TakePendingReport(ReportDirectory().toStdString());
+    const auto report = CCrashReport::TakePendingReport(directory.toStdString());
     if (report.empty())
-        return;
+        return false;
     const QString path = QString::fromStdString(report);
     const QString text = QStringLiteral("Orvane stopped unexpectedly the last time it ran. A problem report was "
                                         "saved in\n%1\n\nDo you want to see it now?")
                              .arg(QDir::toNativeSeparators(path));
     if (UiServices().AskYesNo(nullptr, QStringLiteral("Orvane"), text))
         UiServices().OpenUrl(QUrl::fromLocalFile(path));
+    return true;
 }

@@ -18,7 +18,7 @@ public:
 
     //! Where problem reports are written: the user's data directory for Orvane.
     static QString ReportDirectory();
-
-private:
-    void OfferPendingReport();
+    //! Offers, once, to show the problem report an earlier run left in @p directory.
+    //! @return true when there was one.
+    static bool OfferPendingReport(const QString& directory);
 };

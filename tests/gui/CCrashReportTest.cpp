@@ -3,6 +3,7 @@
 #include "app/CCrashReport.h"
 
 #include "GuiTest.h"
+#include "app/COrvaneApp.h"
 
 #include <QFile>
 #include <QProcess>
@@ -67,15 +68,24 @@ private slots:
 #endif
     }
 
-    void thePendingReportIsOfferedOnce()
+    void theNextStartOffersTheReportOnce()
     {
         QTemporaryDir dir;
         QProcess::ExitStatus status = QProcess::NormalExit;
         RunChild(dir.path(), "segv", status);
-        const auto taken = CCrashReport::TakePendingReport(dir.path().toStdString());
-        QVERIFY(!taken.empty());
-        QVERIFY(QFile::exists(QString::fromStdString(taken)));
-        QVERIFY(CCrashReport::TakePendingReport(dir.path().toStdString()).empty());
+        CFakeUiServices ui;
+        ui.m_answer = true;
+        QVERIFY(COrvaneApp::OfferPendingReport(dir.path()));
+        QCOMPARE(ui.m_questions.size(), std::size_t{1});
+        QVERIFY(ui.m_questions[0].text.contains("problem report"));
+        QCOMPARE(ui.m_urls.size(), 1);
+        const QString shown = QUrl(ui.m_urls[0]).toLocalFile();
+        QFile report(shown);
+        QVERIFY(report.open(QIODevice::ReadOnly));
+        QVERIFY(report.readAll().startsWith("Subject: Problem report for Orvane"));
+        // Offered once: the next start finds nothing.
+        QVERIFY(!COrvaneApp::OfferPendingReport(dir.path()));
+        QCOMPARE(ui.m_questions.size(), std::size_t{1});
     }
 };
 
