@@ -18,6 +18,9 @@ COrvaneDlg::COrvaneDlg(QWidget* parent)
     : QMainWindow(parent), m_icon(QStringLiteral(":/icons/128.svg")), m_ui(std::make_unique<Ui::COrvaneDlg>())
 {
     m_ui->setupUi(this);
+    // A fixed-size window with a minimise box and no maximise box.
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
     setFixedSize(sizeHint());
     m_discoverTimer.setObjectName("discoverTimer");
     connect(&m_discoverTimer, &QTimer::timeout, this, &COrvaneDlg::OnDiscoverTimer);

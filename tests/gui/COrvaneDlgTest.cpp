@@ -85,6 +85,8 @@ private slots:
         QCOMPARE(helpItems[0]->text(), QString("&About Orvane..."));
         QCOMPARE(helpItems[0]->property("controlId").toInt(), 16);
         QCOMPARE(dlg.TabCtrl()->property("controlId").toInt(), 1002);
+        QVERIFY(!(dlg.windowFlags() & Qt::WindowMaximizeButtonHint));
+        QCOMPARE(dlg.minimumSize(), dlg.maximumSize());
         QVERIFY(ui.m_messages.empty()); // the banner loaded
     }
 
@@ -173,7 +175,7 @@ private slots:
                 request = listener.Receive(0);
                 return !request.empty();
             },
-            4'000));
+            8'000));
         QVERIFY2(clock.elapsed() >= 1'900, "the first request goes out two seconds after start");
         QCOMPARE(request, (std::vector<std::uint8_t>{'O', 'R', 'V', 'D', 1, 1, 0, 0}));
     }
