@@ -1,0 +1,183 @@
+#include "app/CDiscoverDlg.h"
+
+#include "controls/IUiServices.h"
+#include "devices/CDiscoverProtocol.h"
+#include "devices/CUDPDiscover.h"
+#include "devices/CUDPReset.h"
+#include "ui_CDiscoverDlg.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QUrl>
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <vector>
+
+namespace
+{
+constexpr int kAddressColumnWidthPx = 300;
+constexpr int kAddressRole = Qt::UserRole;
+
+std::uint32_t ItemAddress(const QTreeWidgetItem* item)
+{
+    return item->data(0, kAddressRole).toUInt();
+}
+} // namespace
+
+CDiscoverDlg::CDiscoverDlg(CUDPDiscover* discover, CUDPReset* reset, int mode, QWidget* parent)
+    : QDialog(parent), m_mode(mode), m_discover(discover), m_reset(reset), m_ui(std::make_unique<Ui::CDiscoverDlg>()),
+      m_updateToolPath(QCoreApplication::applicationDirPath() + '/' + kUpdateToolName)
+{
+    m_ui->setupUi(this);
+    setFixedSize(size());
+    QTreeWidget* list = m_ui->deviceList;
+    list->setColumnWidth(0, kAddressColumnWidthPx);
+    list->header()->setStretchLastSection(true);
+    list->setSelectionBehavior(QAbstractItemView::SelectRows);
+
+    m_refreshTimer.setObjectName("refreshTimer");
+    connect(&m_refreshTimer, &QTimer::timeout, this, &CDiscoverDlg::RefreshList);
+    connect(list, &QTreeWidget::itemSelectionChanged, this, &CDiscoverDlg::OnItemChanged);
+    connect(list, &QTreeWidget::itemDoubleClicked, this, &CDiscoverDlg::OnSettings);
+    connect(m_ui->findButton, &QPushButton::clicked, this, &CDiscoverDlg::OnFind);
+    connect(m_ui->settingsButton, &QPushButton::clicked, this, &CDiscoverDlg::OnSettings);
+    connect(m_ui->updateButton, &QPushButton::clicked, this, &CDiscoverDlg::OnUpdate);
+    connect(m_ui->resetButton, &QPushButton::clicked, this, &CDiscoverDlg::OnResetToFactoryDefaults);
+    connect(m_ui->okButton, &QPushButton::clicked, this, &QDialog::accept);
+    connect(m_ui->cancelButton, &QPushButton::clicked, this, &QDialog::reject);
+
+    // The first refresh comes a second after opening; until then the list is empty.
+    if (m_discover != nullptr)
+        m_refreshTimer.start(kRefreshMs);
+    const bool manage = m_mode <= kModeManage;
+    m_ui->updateButton->setVisible(manage);
+    m_ui->settingsButton->setVisible(manage);
+    m_ui->resetButton->setVisible(manage);
+    m_ui->cancelButton->setVisible(m_mode == kModeSelect);
+    m_ui->updateButton->setEnabled(false);
+    m_ui->settingsButton->setEnabled(false);
+    m_ui->resetButton->setEnabled(false);
+    if (m_mode == kModeSelect)
+    {
+        m_ui->okButton->setText(QStringLiteral("Use selected"));
+        m_ui->okButton->setEnabled(false);
+    }
+}
+
+CDiscoverDlg::~CDiscoverDlg() = default;
+
+QTreeWidget* CDiscoverDlg::List() const
+{
+    return m_ui->deviceList;
+}
+QPushButton* CDiscoverDlg::OkButton() const
+{
+    return m_ui->okButton;
+}
+QPushButton* CDiscoverDlg::UpdateButton() const
+{
+    return m_ui->updateButton;
+}
+QPushButton* CDiscoverDlg::SettingsButton() const
+{
+    return m_ui->settingsButton;
+}
+QPushButton* CDiscoverDlg::ResetButton() const
+{
+    return m_ui->resetButton;
+}
+QPushButton* CDiscoverDlg::CancelButton() const
+{
+    return m_ui->cancelButton;
+}
+
+void CDiscoverDlg::OnFind()
+{
+    if (m_discover != nullptr)
+        m_refreshTimer.start(kRefreshMs);
+}
+
+void CDiscoverDlg::RefreshList()
+{
+    if (m_discover == nullptr)
+        return;
+    QTreeWidget* list = m_ui->deviceList;
+    std::vector<std::uint32_t> stale;
+    for (int row = 0; row < list->topLevelItemCount(); ++row)
+        stale.push_back(ItemAddress(list->topLevelItem(row)));
+
+    for (const auto& record : m_discover->GetDevices())
+    {
+        const std::uint32_t address = CDiscoverProtocol::GetAddress(record);
+        if (const auto it = std::find(stale.begin(), stale.end(), address); it != stale.end())
+        {
+            // Listed already: the row keeps its place and its serial text.
+            stale.erase(it);
+            continue;
+        }
+        auto* item = new QTreeWidgetItem;
+        item->setText(0, QString::fromStdString(CDiscoverProtocol::FormatAddress(address)));
+        item->setText(1, QString::number(CDiscoverProtocol::GetSerial(record)));
+        item->setData(0, kAddressRole, address);
+        list->insertTopLevelItem(0, item);
+    }
+    for (const std::uint32_t address : stale)
+        for (int row = 0; row < list->topLevelItemCount(); ++row)
+            if (ItemAddress(list->topLevelItem(row)) == address)
+            {
+                delete list->takeTopLevelItem(row);
+                break;
+            }
+}
+
+void CDiscoverDlg::OnItemChanged()
+{
+    const auto selected = m_ui->deviceList->selectedItems();
+    const bool any = !selected.isEmpty();
+    m_ui->okButton->setEnabled(any || m_mode == kModeManage);
+    m_ui->updateButton->setEnabled(any);
+    m_ui->settingsButton->setEnabled(any);
+    m_ui->resetButton->setEnabled(any);
+    m_selectedAddressText.clear();
+    m_selectedAddress = 0;
+    for (const QTreeWidgetItem* item : selected)
+    {
+        m_selectedAddressText = item->text(0);
+        m_selectedAddress = ItemAddress(item);
+    }
+}
+
+QStringList CDiscoverDlg::SelectedAddressTexts() const
+{
+    QStringList texts;
+    for (const QTreeWidgetItem* item : m_ui->deviceList->selectedItems())
+        texts.push_back(item->text(0));
+    return texts;
+}
+
+void CDiscoverDlg::OnSettings()
+{
+    for (const QString& address : SelectedAddressTexts())
+        UiServices().OpenUrl(QUrl(QStringLiteral("http://") + address));
+}
+
+void CDiscoverDlg::OnUpdate()
+{
+    if (!QFileInfo::exists(m_updateToolPath))
+        return;
+    // The address goes as one argument of its own: no shell ever sees it.
+    for (const QString& address : SelectedAddressTexts())
+        UiServices().StartDetached(m_updateToolPath, {QStringLiteral("-v"), QStringLiteral("--device"), address});
+}
+
+void CDiscoverDlg::OnResetToFactoryDefaults()
+{
+    const QStringList selected = SelectedAddressTexts();
+    if (selected.isEmpty() || m_reset == nullptr)
+        return;
+    if (!UiServices().AskYesNo(this, QCoreApplication::applicationName(), QString::fromLatin1(kResetQuestion)))
+        return;
+    m_reset->SendResetPacket(inet_addr(selected.front().toLatin1().constData()));
+}

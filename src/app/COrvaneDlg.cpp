@@ -1,0 +1,164 @@
+#include "app/COrvaneDlg.h"
+
+#include "app/CAboutDlg.h"
+#include "app/CDiscoverDlg.h"
+#include "app/CSettings.h"
+#include "controls/CTabActivateEvent.h"
+#include "controls/CXTabCtrl.h"
+#include "devices/CDiscoverProtocol.h"
+#include "ui_COrvaneDlg.h"
+
+#include <QApplication>
+#include <QPainter>
+#include <QShortcut>
+
+#include <cstdio>
+
+COrvaneDlg::COrvaneDlg(QWidget* parent)
+    : QMainWindow(parent), m_icon(QStringLiteral(":/icons/128.svg")), m_ui(std::make_unique<Ui::COrvaneDlg>())
+{
+    m_ui->setupUi(this);
+    // A fixed-size window with a minimise box and no maximise box.
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    setFixedSize(sizeHint());
+    m_discoverTimer.setObjectName("discoverTimer");
+    connect(&m_discoverTimer, &QTimer::timeout, this, &COrvaneDlg::OnDiscoverTimer);
+    connect(m_ui->actionDiscoverIpDevices, &QAction::triggered, this, &COrvaneDlg::OnDiscoverDevices);
+    connect(m_ui->actionAbout, &QAction::triggered, this, &COrvaneDlg::OnAbout);
+    // Escape ends the window as it ends any dialog.
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, this, &QWidget::close);
+    m_ui->centralwidget->installEventFilter(this);
+}
+
+COrvaneDlg::~COrvaneDlg()
+{
+    m_discoverTimer.stop();
+    // The tab dialogs go first (Play, then Record), then the tab control, and
+    // only then the sender, the picture, the reset and discovery objects.
+    delete m_playDlg;
+    m_playDlg = nullptr;
+    delete m_recordDlg;
+    m_recordDlg = nullptr;
+    delete m_ui->tabCtrl;
+    m_ui->tabCtrl = nullptr;
+}
+
+CXTabCtrl* COrvaneDlg::TabCtrl() const
+{
+    return m_ui->tabCtrl;
+}
+
+QWidget* COrvaneDlg::ClientArea() const
+{
+    return m_ui->centralwidget;
+}
+
+bool COrvaneDlg::OnInitDialog()
+{
+    setWindowIcon(m_icon);
+    ApplyDiscoverTargets();
+    m_discoverTimer.start(kFastDiscoverMs);
+    // A missing banner has shown its message; the window works without it.
+    m_picture.LoadFromResource(kBannerResource, "GIF");
+    CreateTabDialogs(m_ui->tabCtrl, m_playDlg, m_recordDlg);
+    FillTabs();
+    return true;
+}
+
+void COrvaneDlg::CreateTabDialogs(CXTabCtrl*, QWidget*&, QWidget*&) {}
+
+void COrvaneDlg::FillTabs()
+{
+    CXTabCtrl* tabs = m_ui->tabCtrl;
+    tabs->DeleteAllTabs();
+    int added = 0;
+    if (m_recordDlg != nullptr)
+    {
+        tabs->AddTab(QStringLiteral("Record"), m_recordDlg, 0);
+        m_recordDlg->setProperty("tabIndex", 0);
+        ++added;
+    }
+    if (m_playDlg != nullptr)
+    {
+        tabs->AddTab(QStringLiteral("Play"), m_playDlg, added);
+        m_playDlg->setProperty("tabIndex", added);
+    }
+    tabs->SelectFirstTab();
+    // The first tab shown starts its own work as if it had just been selected.
+    if (QWidget* first = tabs->GetTabWindow(tabs->GetCurSel()))
+    {
+        CTabActivateEvent event(true);
+        QApplication::sendEvent(first, &event);
+    }
+}
+
+void COrvaneDlg::ApplyDiscoverTargets()
+{
+    // Where requests go: the broadcast address unless the profile names
+    // addresses (comma-separated), which demos and tests use to stay on loopback.
+    const QString text = CSettings::GetProfileString(QStringLiteral("Discovery"), QStringLiteral("Targets"), {});
+    std::vector<std::uint32_t> targets;
+    for (const QString& part : text.split(',', Qt::SkipEmptyParts))
+    {
+        std::uint32_t address = 0;
+        if (CDiscoverProtocol::ParseAddress(part.trimmed().toStdString(), address))
+            targets.push_back(address);
+        else
+            std::fprintf(stderr, "orvane: discovery target \"%s\" is not an IPv4 address; ignored\n",
+                         qPrintable(part.trimmed()));
+    }
+    const int port =
+        CSettings::GetProfileInt(QStringLiteral("Discovery"), QStringLiteral("Port"), CDiscoverProtocol::kPort);
+    m_discover.SetTargets(targets,
+                          port > 0 && port < 65536 ? static_cast<std::uint16_t>(port) : CDiscoverProtocol::kPort);
+}
+
+void COrvaneDlg::OnDiscoverTimer()
+{
+    if (m_fastDiscoverCount < 1)
+        m_discoverTimer.start(kSlowDiscoverMs);
+    else
+        --m_fastDiscoverCount;
+    m_discover.SendDiscoverPacket();
+}
+
+void COrvaneDlg::OnDiscoverDevices()
+{
+    CDiscoverDlg dlg(&m_discover, &m_reset, CDiscoverDlg::kModeManage, this);
+    dlg.exec();
+}
+
+void COrvaneDlg::OnAbout()
+{
+    CAboutDlg dlg(this);
+    dlg.exec();
+}
+
+bool COrvaneDlg::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_ui->centralwidget && event->type() == QEvent::Paint)
+    {
+        PaintBanner(m_ui->centralwidget);
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void COrvaneDlg::PaintBanner(QWidget* client)
+{
+    QPainter painter(client);
+    m_picture.UpdateSizeOnDC(client);
+    const int right = client->width();
+    const int logoHeight = m_picture.GetHeight();
+    // White band over the full width but the last pixel, a grey line along its
+    // bottom and up its right edge.
+    painter.fillRect(QRect(0, 0, right - 1, logoHeight), Qt::white);
+    painter.setPen(QPen(QColor(0x80, 0x80, 0x80), 1));
+    painter.drawLine(0, logoHeight, right - 1, logoHeight);
+    painter.drawLine(right - 1, logoHeight, right - 1, 0);
+    // Centred; negative when the banner is wider than the window, so its middle shows.
+    const int x = (right - m_picture.GetWidth()) / 2;
+    m_picture.Draw(&painter, x, 0, m_picture.GetWidth(), logoHeight, 0, 0);
+}

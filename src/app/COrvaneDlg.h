@@ -1,0 +1,85 @@
+#pragma once
+//! @file COrvaneDlg.h
+//! The main window: the banner, the tab control hosting the Record and Play
+//! tabs, the Device menu and the About entry. It owns for its whole life the
+//! discovery and reset objects (the discovery dialog and the Play tab borrow
+//! them), the banner picture and the program's one network sender, and it sends
+//! a discovery request on a fixed schedule: six at 2-second intervals, then one
+//! every 5 seconds.
+//!
+//! Everything here runs on the window thread; the discovery object collects
+//! the answers on its own thread and is only read through snapshots.
+
+#include "controls/CPicture.h"
+#include "devices/CUDPDiscover.h"
+#include "devices/CUDPReset.h"
+#include "engine/CNetworkSender.h"
+
+#include <QIcon>
+#include <QMainWindow>
+#include <QTimer>
+
+#include <memory>
+
+namespace Ui
+{
+class COrvaneDlg;
+}
+class CXTabCtrl;
+
+class COrvaneDlg : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    static constexpr int kDiscoverTimerId = 64;
+    static constexpr int kFastDiscoverMs = 2'000;
+    static constexpr int kSlowDiscoverMs = 5'000;
+    static constexpr int kFastDiscoverRounds = 5;
+    static constexpr std::uint16_t kBannerResource = 135;
+
+    explicit COrvaneDlg(QWidget* parent = nullptr);
+    ~COrvaneDlg() override;
+
+    //! Builds the window: About entry, icon, discovery timer, banner, tabs. Call once before show().
+    bool OnInitDialog();
+
+    //! One tick of the discovery timer.
+    void OnDiscoverTimer();
+    //! Device -> Discover IP Devices: the discovery dialog in management mode, modally.
+    void OnDiscoverDevices();
+    //! Help -> About Orvane.
+    void OnAbout();
+
+    CUDPDiscover& Discover() { return m_discover; }
+    CUDPReset& Reset() { return m_reset; }
+    CNetworkSender& Sender() { return m_sender; }
+    CXTabCtrl* TabCtrl() const;
+    const CPicture& Picture() const { return m_picture; }
+    const QTimer& DiscoverTimer() const { return m_discoverTimer; }
+    int FastDiscoverCount() const { return m_fastDiscoverCount; }
+    //! The banner area's widget (the client area below the menu bar).
+    QWidget* ClientArea() const;
+
+protected:
+    //! Creates the Play and Record tab dialogs as children of @p tabCtrl; those
+    //! tabs come with their own work, so none exist yet.
+    virtual void CreateTabDialogs(CXTabCtrl* tabCtrl, QWidget*& playDlg, QWidget*& recordDlg);
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void ApplyDiscoverTargets();
+    void FillTabs();
+    void PaintBanner(QWidget* client);
+
+    int m_fastDiscoverCount = kFastDiscoverRounds;
+    CUDPDiscover m_discover;
+    CUDPReset m_reset;
+    QWidget* m_playDlg = nullptr;   // owned; deleted first
+    QWidget* m_recordDlg = nullptr; // owned; deleted second
+    CPicture m_picture;
+    CNetworkSender m_sender;
+    QIcon m_icon;
+    std::unique_ptr<Ui::COrvaneDlg> m_ui;
+    QTimer m_discoverTimer;
+};

@@ -1,0 +1,142 @@
+#include "controls/CButtonStyle.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+#include <QStyle>
+
+namespace
+{
+constexpr int kCaptionRightInsetPx = 4;
+
+void DrawFrame(QPainter& painter, const QRect& r, const QColor& topLeft, const QColor& bottomRight)
+{
+    painter.setPen(topLeft);
+    painter.drawLine(r.left(), r.top(), r.right(), r.top());
+    painter.drawLine(r.left(), r.top(), r.left(), r.bottom());
+    painter.setPen(bottomRight);
+    painter.drawLine(r.left(), r.bottom(), r.right(), r.bottom());
+    painter.drawLine(r.right(), r.top(), r.right(), r.bottom());
+}
+} // namespace
+
+CButtonStyle::CButtonStyle(QWidget* parent) : QPushButton(parent)
+{
+    setFlat(true);
+    setMouseTracking(true);
+    setAttribute(Qt::WA_Hover, true);
+}
+
+void CButtonStyle::SetIcons(const QIcon& normal, const QIcon& active)
+{
+    m_normalIcon = normal;
+    m_activeIcon = active;
+    update();
+}
+
+void CButtonStyle::SetTextColors(const QColor& normal, const QColor& hover)
+{
+    m_normalTextColor = normal;
+    m_hoverTextColor = hover;
+    update();
+}
+
+void CButtonStyle::SetLatching(bool latching)
+{
+    m_latching = latching ? 1 : 0;
+    update();
+}
+
+void CButtonStyle::SetPressed(bool pressed)
+{
+    if (m_pressed == (pressed ? 1 : 0))
+        return;
+    m_pressed = pressed ? 1 : 0;
+    update();
+}
+
+QSize CButtonStyle::sizeHint() const
+{
+    const int icon = style()->pixelMetric(QStyle::PM_LargeIconSize, nullptr, this);
+    const int textWidth = text().isEmpty() ? 0 : fontMetrics().horizontalAdvance(text()) + 8;
+    return {icon + 2 + textWidth, icon + 5};
+}
+
+void CButtonStyle::SetHover(int hover)
+{
+    if (m_hover == hover)
+        return;
+    m_hover = hover;
+    update();
+}
+
+void CButtonStyle::enterEvent(QEnterEvent* event)
+{
+    SetHover(1);
+    QPushButton::enterEvent(event);
+}
+
+void CButtonStyle::mouseMoveEvent(QMouseEvent* event)
+{
+    SetHover(1);
+    QPushButton::mouseMoveEvent(event);
+}
+
+void CButtonStyle::leaveEvent(QEvent* event)
+{
+    SetHover(0);
+    QPushButton::leaveEvent(event);
+}
+
+void CButtonStyle::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton)
+    {
+        m_pressed = m_latching != 0 ? 1 - m_pressed : 1;
+        update();
+    }
+    QPushButton::mousePressEvent(event);
+}
+
+void CButtonStyle::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton && m_latching == 0)
+    {
+        m_pressed = 0;
+        update();
+    }
+    QPushButton::mouseReleaseEvent(event);
+}
+
+void CButtonStyle::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    // The second click of a double click is a press of its own: a latching
+    // button flips twice, and the owner gets a second click notification.
+    mousePressEvent(event);
+}
+
+void CButtonStyle::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    const QRect item = rect();
+    const int state = DrawState();
+    const bool pressed = state >= 2;
+    const int iconSize = style()->pixelMetric(QStyle::PM_LargeIconSize, nullptr, this);
+    const QIcon& icon = state == 0 ? m_normalIcon : m_activeIcon;
+    const QPoint iconAt = pressed ? QPoint(1, 4) : QPoint(0, 3);
+    if (!icon.isNull())
+        icon.paint(&painter, QRect(iconAt, QSize(iconSize, iconSize)));
+
+    QRect caption = item.adjusted(0, 0, -kCaptionRightInsetPx, 0);
+    if (pressed)
+        caption.translate(1, 1);
+    painter.setPen(m_hover != 0 ? m_hoverTextColor : m_normalTextColor);
+    painter.setFont(font());
+    painter.drawText(caption, Qt::AlignRight | Qt::AlignVCenter | Qt::TextSingleLine, text());
+
+    const QColor light = palette().color(QPalette::Light);
+    const QColor shadow = palette().color(QPalette::Dark);
+    if (state == 1)
+        DrawFrame(painter, item, light, shadow); // raised
+    else if (pressed)
+        DrawFrame(painter, item, shadow, light); // sunken
+}

@@ -1,0 +1,53 @@
+#pragma once
+//! @file CButtonStyle.h
+//! The flat icon button of the Play and Record tabs: an icon and an optional
+//! right-aligned caption, a raised frame while the mouse is over it, a sunken
+//! frame and a one-pixel shift while pressed. A latching button (Loop, Play,
+//! Stop...) flips its pressed state on every press and keeps it; a double
+//! click counts as two presses. The background is the dialog's.
+
+#include <QColor>
+#include <QIcon>
+#include <QPushButton>
+
+class CButtonStyle : public QPushButton
+{
+    Q_OBJECT
+
+public:
+    explicit CButtonStyle(QWidget* parent = nullptr);
+
+    //! The owning dialog sets these after creating its controls; each repaints.
+    void SetIcons(const QIcon& normal, const QIcon& active);
+    void SetTextColors(const QColor& normal, const QColor& hover);
+    void SetLatching(bool latching);
+    void SetPressed(bool pressed);
+
+    bool IsPressed() const { return m_pressed != 0; }
+    bool IsHover() const { return m_hover != 0; }
+    bool IsLatching() const { return m_latching != 0; }
+    //! The drawing state: hover + 2 x pressed (0 idle, 1 over, 2 pressed, 3 pressed and over).
+    int DrawState() const { return m_hover + 2 * m_pressed; }
+
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void enterEvent(QEnterEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+
+private:
+    void SetHover(int hover);
+
+    int m_pressed = 0;
+    int m_hover = 0;
+    int m_latching = 0;
+    QIcon m_normalIcon;
+    QIcon m_activeIcon;
+    QColor m_normalTextColor{255, 255, 255};
+    QColor m_hoverTextColor{255, 255, 255};
+};

@@ -1,0 +1,273 @@
+// CUDPDiscover and CUDPReset against sockets on loopback only: a fake device
+// that answers, and hand-made hostile replies from chosen 127/8 addresses.
+
+#include "devices/CUDPDiscover.h"
+
+#include "common/CUniqueFd.h"
+#include "devices/CDiscoverProtocol.h"
+#include "devices/CUDPReset.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <thread>
+#include <vector>
+
+namespace
+{
+constexpr std::uint32_t kLoopback = 0x7F000001u;
+
+sockaddr_in Endpoint(std::uint32_t address, std::uint16_t port)
+{
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(address);
+    a.sin_port = htons(port);
+    return a;
+}
+
+//! A UDP socket bound to one loopback address, standing in for a device.
+class LoopbackPeer
+{
+public:
+    explicit LoopbackPeer(std::uint32_t address) : m_fd(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0))
+    {
+        auto local = Endpoint(address, 0);
+        if (bind(m_fd.Get(), reinterpret_cast<const sockaddr*>(&local), sizeof(local)) != 0)
+            m_fd.Reset();
+        socklen_t length = sizeof(local);
+        getsockname(m_fd.Get(), reinterpret_cast<sockaddr*>(&local), &length);
+        m_port = ntohs(local.sin_port);
+    }
+    bool Valid() const { return m_fd.Valid(); }
+    std::uint16_t Port() const { return m_port; }
+
+    void SendTo(std::uint16_t port, const std::vector<std::uint8_t>& bytes) const
+    {
+        const auto to = Endpoint(kLoopback, port);
+        sendto(m_fd.Get(), bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof(to));
+    }
+    void Announce(std::uint16_t port, const DeviceRecord& record) const
+    {
+        const auto m = CDiscoverProtocol::MakeAnnounce(record);
+        SendTo(port, std::vector<std::uint8_t>(m.begin(), m.end()));
+    }
+    //! Waits up to 2 s for one datagram; empty when none came.
+    std::vector<std::uint8_t> Receive(sockaddr_in* from = nullptr) const
+    {
+        pollfd pfd{m_fd.Get(), POLLIN, 0};
+        if (poll(&pfd, 1, 2'000) <= 0)
+            return {};
+        std::vector<std::uint8_t> buffer(2048);
+        sockaddr_in source{};
+        socklen_t length = sizeof(source);
+        const auto got =
+            recvfrom(m_fd.Get(), buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&source), &length);
+        if (from != nullptr)
+            *from = source;
+        buffer.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+        return buffer;
+    }
+
+private:
+    CUniqueFd m_fd;
+    std::uint16_t m_port = 0;
+};
+
+DeviceRecord Record(std::uint32_t address, std::uint64_t serial)
+{
+    return CDiscoverProtocol::MakeRecord({2, 0, 0, 0, 0, 1}, {1, 0, 0, 0}, serial, 2, address, "TEST");
+}
+
+//! Polls @p done for up to 3 s: the receive thread works on its own time.
+bool WaitFor(const std::function<bool()>& done)
+{
+    for (int i = 0; i < 300; ++i)
+    {
+        if (done())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return done();
+}
+} // namespace
+
+TEST(CUDPDiscover, ReadyAfterConstructionAndTargetsBroadcastByDefault)
+{
+    CUDPDiscover discover(kLoopback);
+    ASSERT_TRUE(discover.IsReady());
+    EXPECT_NE(discover.GetLocalPort(), 0);
+    EXPECT_EQ(discover.GetTargets(), std::vector<std::uint32_t>{0xFFFFFFFFu});
+    discover.SetTargets({});
+    EXPECT_EQ(discover.GetTargets(), std::vector<std::uint32_t>{0xFFFFFFFFu});
+    EXPECT_TRUE(discover.GetDevices().empty());
+}
+
+TEST(CUDPDiscover, RequestReachesTheTargetAndTheAnswerIsListed)
+{
+    CUDPDiscover discover(kLoopback);
+    LoopbackPeer device(0x7F000002u);
+    ASSERT_TRUE(device.Valid());
+    discover.SetTargets({0x7F000002u}, device.Port());
+    ASSERT_TRUE(discover.SendDiscoverPacket());
+
+    sockaddr_in from{};
+    const auto request = device.Receive(&from);
+    EXPECT_EQ(request, (std::vector<std::uint8_t>{'O', 'R', 'V', 'D', 1, 1, 0, 0}));
+    EXPECT_EQ(ntohs(from.sin_port), discover.GetLocalPort());
+    EXPECT_EQ(discover.GetCounters().requestsSent, 1u);
+
+    device.Announce(discover.GetLocalPort(), Record(0x7F000002u, 42));
+    ASSERT_TRUE(WaitFor([&] { return discover.GetDevices().size() == 1; }));
+    EXPECT_EQ(CDiscoverProtocol::GetSerial(discover.GetDevices()[0]), 42u);
+
+    // A repeated answer refreshes the entry in place: new serial, still one row.
+    device.Announce(discover.GetLocalPort(), Record(0x7F000002u, 43));
+    ASSERT_TRUE(WaitFor([&] { return discover.GetCounters().announcements == 2; }));
+    ASSERT_EQ(discover.GetDevices().size(), 1u);
+    EXPECT_EQ(CDiscoverProtocol::GetSerial(discover.GetDevices()[0]), 43u);
+}
+
+TEST(CUDPDiscover, DevicesAreListedInTheOrderFirstHeard)
+{
+    CUDPDiscover discover(kLoopback);
+    for (std::uint32_t a : {0x7F000005u, 0x7F000003u, 0x7F000004u})
+    {
+        LoopbackPeer peer(a);
+        peer.Announce(discover.GetLocalPort(), Record(a, a & 0xFF));
+        ASSERT_TRUE(WaitFor([&] {
+            const auto devices = discover.GetDevices();
+            return !devices.empty() && CDiscoverProtocol::GetAddress(devices.back()) == a;
+        }));
+    }
+    const auto devices = discover.GetDevices();
+    ASSERT_EQ(devices.size(), 3u);
+    EXPECT_EQ(CDiscoverProtocol::GetSerial(devices[0]), 5u);
+    EXPECT_EQ(CDiscoverProtocol::GetSerial(devices[1]), 3u);
+    EXPECT_EQ(CDiscoverProtocol::GetSerial(devices[2]), 4u);
+}
+
+TEST(CUDPDiscover, HostileRepliesAreIgnoredAndCounted)
+{
+    CUDPDiscover discover(kLoopback);
+    const auto port = discover.GetLocalPort();
+    LoopbackPeer peer(0x7F000002u);
+    const auto good = CDiscoverProtocol::MakeAnnounce(Record(0x7F000002u, 7));
+    std::vector<std::uint8_t> goodBytes(good.begin(), good.end());
+
+    peer.SendTo(port, std::vector<std::uint8_t>(goodBytes.begin(), goodBytes.begin() + 20)); // truncated
+    peer.SendTo(port, {});                                                                   // empty
+    auto longer = goodBytes;
+    longer.push_back(0);
+    peer.SendTo(port, longer);                                // one byte too long
+    peer.SendTo(port, std::vector<std::uint8_t>(9000, 0x47)); // a jumbo of garbage
+    auto oversizedValid = goodBytes;
+    oversizedValid.resize(1500, 0);
+    peer.SendTo(port, oversizedValid); // a valid prefix does not make it valid
+    peer.SendTo(port, std::vector<std::uint8_t>(goodBytes.begin(), goodBytes.begin() + 8)); // header alone
+    auto wrongVersion = goodBytes;
+    wrongVersion[4] = 2;
+    peer.SendTo(port, wrongVersion);
+    const auto request = CDiscoverProtocol::MakeHeader(CDiscoverProtocol::kTypeDiscover);
+    peer.SendTo(port, std::vector<std::uint8_t>(request.begin(), request.end())); // a request is not an answer
+    // Records naming another address than the sender's, or no usable address at all.
+    for (std::uint32_t bogus : {0x7F000009u, 0u, 0xFFFFFFFFu, 0xE0000001u, 0xF0000001u})
+        peer.Announce(port, Record(bogus, 99));
+
+    ASSERT_TRUE(WaitFor([&] {
+        const auto c = discover.GetCounters();
+        return c.ignoredShort + c.ignoredOversized + c.ignoredForeign + c.ignoredAddress == 13;
+    }));
+    auto c = discover.GetCounters();
+    EXPECT_EQ(c.ignoredShort, 3u);
+    EXPECT_EQ(c.ignoredOversized, 2u);
+    EXPECT_EQ(c.ignoredForeign, 3u); // garbage, version 2, a request
+    EXPECT_EQ(c.ignoredAddress, 5u);
+    EXPECT_EQ(c.announcements, 0u);
+    EXPECT_TRUE(discover.GetDevices().empty());
+
+    // The socket is still healthy: a proper answer afterwards is listed.
+    peer.SendTo(port, goodBytes);
+    ASSERT_TRUE(WaitFor([&] { return discover.GetDevices().size() == 1; }));
+    EXPECT_EQ(CDiscoverProtocol::GetSerial(discover.GetDevices()[0]), 7u);
+}
+
+TEST(CUDPDiscover, AFloodOfDevicesStopsAtTheListLimit)
+{
+    CUDPDiscover discover(kLoopback);
+    const auto port = discover.GetLocalPort();
+    const std::uint32_t total = CUDPDiscover::kMaxDevices + 40;
+    // Batches of 64 so that the socket's receive queue never overflows and every datagram is judged.
+    for (std::uint32_t i = 0; i < total; ++i)
+    {
+        const std::uint32_t address = 0x7F010000u + i + 1; // 127.1.x.y
+        LoopbackPeer peer(address);
+        ASSERT_TRUE(peer.Valid());
+        peer.Announce(port, Record(address, i));
+        if (i % 64 == 63 || i + 1 == total)
+        {
+            ASSERT_TRUE(WaitFor([&] {
+                const auto c = discover.GetCounters();
+                return c.announcements + c.droppedListFull == i + 1;
+            }));
+        }
+    }
+    const auto c = discover.GetCounters();
+    EXPECT_EQ(c.announcements, CUDPDiscover::kMaxDevices);
+    EXPECT_EQ(c.droppedListFull, 40u);
+    const auto devices = discover.GetDevices();
+    ASSERT_EQ(devices.size(), CUDPDiscover::kMaxDevices);
+    EXPECT_EQ(CDiscoverProtocol::GetAddress(devices.front()), 0x7F010001u);
+
+    // One device repeating itself endlessly keeps one entry.
+    LoopbackPeer chatty(0x7F010001u);
+    for (int i = 0; i < 500; ++i)
+        chatty.Announce(port, Record(0x7F010001u, 1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(discover.GetDevices().size(), CUDPDiscover::kMaxDevices);
+}
+
+TEST(CUDPDiscover, SilentDevicesAreDroppedAfterFifteenSeconds)
+{
+    std::atomic<std::int64_t> nowNs{1'000'000'000};
+    CUDPDiscover discover(kLoopback, [&] { return nowNs.load(); });
+    LoopbackPeer a(0x7F000002u);
+    LoopbackPeer b(0x7F000003u);
+    a.Announce(discover.GetLocalPort(), Record(0x7F000002u, 2));
+    ASSERT_TRUE(WaitFor([&] { return discover.GetDevices().size() == 1; }));
+    nowNs += 10'000'000'000; // 10 s later b appears
+    b.Announce(discover.GetLocalPort(), Record(0x7F000003u, 3));
+    ASSERT_TRUE(WaitFor([&] { return discover.GetDevices().size() == 2; }));
+
+    nowNs += 4'999'000'000; // a silent for 14.999 s
+    EXPECT_EQ(discover.GetDevices().size(), 2u);
+    nowNs += 1'000'000; // 15 s
+    ASSERT_EQ(discover.GetDevices().size(), 1u);
+    EXPECT_EQ(CDiscoverProtocol::GetSerial(discover.GetDevices()[0]), 3u);
+    // The receive thread also removes it from the list itself.
+    EXPECT_TRUE(WaitFor([&] { return discover.GetCounters().expired == 1; }));
+
+    // A device that comes back is listed again, at the end.
+    a.Announce(discover.GetLocalPort(), Record(0x7F000002u, 2));
+    ASSERT_TRUE(WaitFor([&] { return discover.GetDevices().size() == 2; }));
+    EXPECT_EQ(CDiscoverProtocol::GetSerial(discover.GetDevices()[1]), 2u);
+}
+
+TEST(CUDPReset, SendsTheResetRequestToTheDevice)
+{
+    LoopbackPeer device(0x7F000002u);
+    CUDPReset reset;
+    reset.SetPort(device.Port());
+    ASSERT_TRUE(reset.SendResetPacket(inet_addr("127.0.0.2")));
+    EXPECT_EQ(device.Receive(), (std::vector<std::uint8_t>{'O', 'R', 'V', 'D', 1, 3, 0, 0}));
+    // No device has these addresses: nothing is sent to everyone or to nobody.
+    EXPECT_FALSE(reset.SendResetPacket(0));
+    EXPECT_FALSE(reset.SendResetPacket(0xFFFFFFFFu));
+}

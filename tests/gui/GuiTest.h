@@ -1,0 +1,99 @@
+#pragma once
+// Shared pieces of the GUI tests: registration of test classes, a recording
+// stand-in for the desktop services, and a loopback UDP peer.
+
+#include "common/CUniqueFd.h"
+#include "controls/IUiServices.h"
+#include "devices/CDiscoverProtocol.h"
+
+#include <QTest>
+#include <QUrl>
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+using GuiTestFn = std::function<int(int, char**)>;
+std::map<std::string, GuiTestFn>& GuiTests();
+bool RegisterGuiTest(const char* name, GuiTestFn fn);
+
+#define ORVANE_GUI_TEST(Class)                                                                                         \
+    namespace                                                                                                          \
+    {                                                                                                                  \
+    const bool kRegistered##Class = RegisterGuiTest(#Class, [](int argc, char** argv) {                                \
+        Class test;                                                                                                    \
+        return QTest::qExec(&test, argc, argv);                                                                        \
+    });                                                                                                                \
+    }
+
+//! Records what the windows ask of the desktop; answers questions with m_answer.
+class CFakeUiServices : public IUiServices
+{
+public:
+    struct Message
+    {
+        QString caption;
+        QString text;
+    };
+    struct Process
+    {
+        QString program;
+        QStringList arguments;
+    };
+
+    CFakeUiServices() : m_previous(SetUiServices(this)) {}
+    ~CFakeUiServices() override { SetUiServices(m_previous); }
+
+    void ShowMessage(QWidget*, const QString& caption, const QString& text, Icon) override
+    {
+        m_messages.push_back({caption, text});
+    }
+    bool AskYesNo(QWidget*, const QString& caption, const QString& text) override
+    {
+        m_questions.push_back({caption, text});
+        return m_answer;
+    }
+    QString GetOpenFileName(QWidget*, const QString&, const QString&, const QString&) override { return m_fileName; }
+    QString GetSaveFileName(QWidget*, const QString&, const QString&, const QString&) override { return m_fileName; }
+    bool OpenUrl(const QUrl& url) override
+    {
+        m_urls.push_back(url.toString());
+        return true;
+    }
+    bool StartDetached(const QString& program, const QStringList& arguments) override
+    {
+        m_processes.push_back({program, arguments});
+        return true;
+    }
+
+    std::vector<Message> m_messages;
+    std::vector<Message> m_questions;
+    QStringList m_urls;
+    std::vector<Process> m_processes;
+    bool m_answer = false;
+    QString m_fileName;
+
+private:
+    IUiServices* m_previous;
+};
+
+//! A UDP socket on one loopback address standing in for a device or a listener.
+class LoopbackPeer
+{
+public:
+    explicit LoopbackPeer(std::uint32_t address, std::uint16_t port = 0);
+    bool Valid() const { return m_fd.Valid(); }
+    std::uint16_t Port() const { return m_port; }
+    void Announce(std::uint16_t toPort, const DeviceRecord& record) const;
+    //! Waits up to @p timeoutMs for a datagram; empty when none came.
+    std::vector<std::uint8_t> Receive(int timeoutMs = 2'000) const;
+
+private:
+    CUniqueFd m_fd;
+    std::uint16_t m_port = 0;
+};
+
+DeviceRecord TestRecord(std::uint32_t address, std::uint64_t serial);
+//! Polls @p done while processing events, for up to @p timeoutMs.
+bool WaitFor(const std::function<bool()>& done, int timeoutMs = 3'000);

@@ -1,0 +1,30 @@
+# QtTest tests of the windows and controls, run offscreen with a time-out.
+# One executable; each test class is its own ctest entry.
+if(TARGET orvane_gui)
+  find_package(Qt6 REQUIRED COMPONENTS Test)
+  add_executable(orvane_gui_tests
+    gui/GuiTestMain.cpp
+    gui/CXTabCtrlTest.cpp
+    gui/ControlsTest.cpp
+    gui/COrvaneDlgTest.cpp
+    gui/CDiscoverDlgTest.cpp
+    gui/CCrashReportTest.cpp
+    ${PROJECT_SOURCE_DIR}/resources/orvane.qrc)
+  set_target_properties(orvane_gui_tests PROPERTIES AUTOMOC ON AUTORCC ON)
+  target_link_libraries(orvane_gui_tests PRIVATE orvane_gui Qt6::Test)
+  target_include_directories(orvane_gui_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+  orvane_set_warnings(orvane_gui_tests)
+
+  # A process that crashes on purpose, for the problem-report test.
+  add_executable(orvane_crash_child gui/CrashChild.cpp)
+  target_link_libraries(orvane_crash_child PRIVATE orvane_gui)
+  orvane_set_warnings(orvane_crash_child)
+
+  foreach(test CXTabCtrlTest ControlsTest COrvaneDlgTest CDiscoverDlgTest CCrashReportTest)
+    add_test(NAME gui.${test} COMMAND orvane_gui_tests ${test})
+    set_tests_properties(gui.${test} PROPERTIES
+      LABELS gui
+      TIMEOUT 120
+      ENVIRONMENT "QT_QPA_PLATFORM=offscreen;ORVANE_DEVSIM=$<TARGET_FILE:orvane-devsim>;ORVANE_CRASH_CHILD=$<TARGET_FILE:orvane_crash_child>")
+  endforeach()
+endif()
