@@ -9,8 +9,11 @@
 //! thread, UpdateDisplay on the window thread; callers take no lock, the
 //! object guards its own state. The public data below are atomics for that reason.
 
+#include "analysis/CAnalysisSnapshot.h"
+
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 class ITreeSink;
 
@@ -68,6 +71,11 @@ public:
 
     //! The analysis state this object points to.
     CAnalysisState& State() { return m_state; }
+
+    //! Everything the analysis knows now (programs, PIDs, counters); any thread.
+    CAnalysisSnapshot TakeSnapshot();
+    //! Digit grouping used in the trees; the user's locale separator by default.
+    void SetThousandsSeparator(std::string separator);
 
     std::atomic<std::int32_t> m_packetSize{0};        //!< 188 or 204; 0 = none found
     std::atomic<std::int32_t> m_firstPacketOffset{0}; //!< bytes before the first packet
