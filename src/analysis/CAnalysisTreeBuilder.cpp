@@ -70,11 +70,11 @@ std::string CAnalysisTreeBuilder::Count(std::uint64_t value) const
     return FormatThousands(ToInt(value), m_separator);
 }
 
-std::vector<std::string> CAnalysisTreeBuilder::PidUses(const CAnalysisSnapshot& snapshot)
+std::map<std::uint16_t, std::string> CAnalysisTreeBuilder::PidUses(const CAnalysisSnapshot& snapshot)
 {
     // One pass over the programs; a PID used by many programs keeps a short list.
     constexpr std::size_t kMaxUseText = 200;
-    std::vector<std::string> uses(8192);
+    std::map<std::uint16_t, std::string> uses;
     auto append = [&uses](std::uint16_t pid, const std::string& text) {
         std::string& use = uses[pid & 0x1FFF];
         if (use.size() > kMaxUseText)
@@ -101,9 +101,6 @@ std::vector<std::string> CAnalysisTreeBuilder::PidUses(const CAnalysisSnapshot& 
         uses[snapshot.networkPid & 0x1FFF] = "NIT";
     for (const auto& [pid, name] : fixed)
         uses[pid] = name;
-    for (std::string& use : uses)
-        if (use.empty())
-            use = "Unreferenced";
     return uses;
 }
 
@@ -193,12 +190,13 @@ std::vector<CTreeNode> CAnalysisTreeBuilder::BuildPidTree(const CAnalysisSnapsho
     if (snapshot.lastTot != 0)
         stream.Add("TOT: " + TimeText(snapshot.lastTot), "tot", snapshot.lastTot);
 
-    const std::vector<std::string> uses = PidUses(snapshot);
+    const std::map<std::uint16_t, std::string> uses = PidUses(snapshot);
     for (const CPidEntry& entry : snapshot.pids)
     {
         const CPidStats& s = entry.stats;
         CTreeNode node;
-        node.text = PidText(entry.pid) + ": " + uses[entry.pid & 0x1FFF];
+        const auto use = uses.find(entry.pid);
+        node.text = PidText(entry.pid) + ": " + (use != uses.end() ? use->second : std::string("Unreferenced"));
         node.key = "pid";
         node.value = entry.pid;
         const std::uint64_t errors = std::uint64_t{s.continuityErrors} + s.transportErrors + s.crcErrors;

@@ -7,6 +7,7 @@
 #include "analysis/CAnalysisSnapshot.h"
 #include "analysis/ITreeSink.h"
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -30,7 +31,7 @@ public:
 
 private:
     //! What each PID carries, from the tables ("PAT", "PMT of program 3", "H.264 video, program 1"...).
-    static std::vector<std::string> PidUses(const CAnalysisSnapshot& snapshot);
+    static std::map<std::uint16_t, std::string> PidUses(const CAnalysisSnapshot& snapshot);
     std::string Rate(double bitsPerSecond) const;
     std::string Count(std::uint64_t value) const;
 
