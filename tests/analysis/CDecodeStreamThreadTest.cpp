@@ -24,10 +24,13 @@ TEST(CDecodeStreamThreadTest, FeedingAndDisplayRunConcurrently)
     decoder.SetPidTree(&pids);
     decoder.SetProgTree(&programs);
     std::atomic<bool> done{false};
+    std::atomic<int> refreshes{0};
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
 
     std::thread feeder([&] {
         std::vector<unsigned char> buffer(4096 + 65536);
-        for (int loop = 0; loop < 4; ++loop)
+        // Loop over the stream until the window thread has refreshed a few times.
+        for (int loop = 0; (loop < 4 || refreshes < 5) && std::chrono::steady_clock::now() < deadline; ++loop)
         {
             for (std::size_t pos = 0; pos < stream.size(); pos += 65536)
             {
@@ -44,9 +47,7 @@ TEST(CDecodeStreamThreadTest, FeedingAndDisplayRunConcurrently)
         done = true;
     });
 
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-    int refreshes = 0;
-    while (!done && std::chrono::steady_clock::now() < deadline)
+    while (!done && std::chrono::steady_clock::now() < deadline + std::chrono::seconds(1))
     {
         decoder.UpdateDisplay(1, 1);
         (void)decoder.m_packetSize.load();
@@ -58,7 +59,7 @@ TEST(CDecodeStreamThreadTest, FeedingAndDisplayRunConcurrently)
     feeder.join();
     ASSERT_TRUE(done.load());
     decoder.UpdateDisplay(1, 1);
-    EXPECT_GT(refreshes, 0);
+    EXPECT_GE(refreshes.load(), 5);
     EXPECT_EQ(programs.m_roots.size(), 4u);
     EXPECT_GT(pids.m_roots.size(), 10u);
     EXPECT_NEAR(decoder.State().m_bitRate.load(), 3'000'000.0, 30'000.0);
