@@ -12,23 +12,40 @@
 #include <cstring>
 #include <limits>
 #include <mutex>
+#include <thread>
 
 namespace
 {
 // Every wait on the analysis lock gives up after this long.
 constexpr std::chrono::milliseconds kLockTimeout{1000};
+constexpr std::chrono::microseconds kLockRetry{50};
+
+// A timed wait built from try_lock: the holder keeps the lock for about a
+// millisecond per chunk at most, so polling costs nothing, and unlike
+// timed_mutex::try_lock_for (pthread_mutex_clocklock) every sanitizer sees it.
+std::unique_lock<std::mutex> LockWithTimeout(std::mutex& mutex)
+{
+    std::unique_lock<std::mutex> lock(mutex, std::try_to_lock);
+    const auto deadline = std::chrono::steady_clock::now() + kLockTimeout;
+    while (!lock.owns_lock() && std::chrono::steady_clock::now() < deadline)
+    {
+        std::this_thread::sleep_for(kLockRetry);
+        lock.try_lock();
+    }
+    return lock;
+}
 } // namespace
 
 struct CDecodeStream::Impl
 {
-    std::timed_mutex lock;
+    std::mutex lock;
     CTsAnalyzer analyzer;
     // The start of the unfinished packet held back from the last chunk; it goes
     // in front of the next chunk, into the caller's headroom.
     std::array<std::uint8_t, CPacketSync::kPacketSize204> hold{};
     std::size_t holdLength = 0;
     std::uint32_t publishedSyncLoss = 0;
-    std::int64_t publishedFirstTime = 0;
+    bool firstTimePublished = false; // the file's TOT/TDT time is taken once per stream
     std::atomic<ITreeSink*> pidTree{nullptr};
     std::atomic<ITreeSink*> progTree{nullptr};
     std::mutex separatorLock;
@@ -60,7 +77,7 @@ void CDecodeStream::SetThousandsSeparator(std::string separator)
 
 void CDecodeStream::ResetStreamData()
 {
-    std::unique_lock guard(m_impl->lock, kLockTimeout);
+    std::unique_lock guard = LockWithTimeout(m_impl->lock);
     if (!guard.owns_lock())
         return;
     m_impl->holdLength = 0;
@@ -69,7 +86,7 @@ void CDecodeStream::ResetStreamData()
 
 void CDecodeStream::ResetListData(int pidList, int progList)
 {
-    std::unique_lock guard(m_impl->lock, kLockTimeout);
+    std::unique_lock guard = LockWithTimeout(m_impl->lock);
     if (!guard.owns_lock())
         return;
     m_impl->analyzer.Reset(pidList != 0, progList != 0);
@@ -82,10 +99,8 @@ void CDecodeStream::ResetListData(int pidList, int progList)
         m_syncLoss.store(0);
         m_state.m_bitRate.store(0.0);
         m_state.m_pcrSeen.store(0);
-    }
-    if (progList != 0)
-    {
-        m_impl->publishedFirstTime = 0;
+        // Play start clears only the program list: the file's own time must survive it.
+        m_impl->firstTimePublished = false;
         m_state.m_fileTotTdtTime.store(0);
     }
 }
@@ -94,7 +109,7 @@ int CDecodeStream::InsertStreamData(unsigned char*& data, long& length, long hea
 {
     if (data == nullptr || length <= 0)
         return 0;
-    std::unique_lock guard(m_impl->lock, kLockTimeout);
+    std::unique_lock guard = LockWithTimeout(m_impl->lock);
     if (!guard.owns_lock())
         return 0; // the chunk passes unchanged and unanalysed
     Impl& impl = *m_impl;
@@ -136,10 +151,10 @@ int CDecodeStream::InsertStreamData(unsigned char*& data, long& length, long hea
     m_state.m_bitRate.store(impl.analyzer.BitRate());
     m_state.m_pcrSeen.store(impl.analyzer.PcrSeen() ? 1 : 0);
     const std::int64_t firstTime = impl.analyzer.FirstTime();
-    if (firstTime != impl.publishedFirstTime)
+    if (!impl.firstTimePublished && firstTime != 0)
     {
         m_state.m_fileTotTdtTime.store(firstTime);
-        impl.publishedFirstTime = firstTime;
+        impl.firstTimePublished = true;
     }
     return 1;
 }
@@ -148,7 +163,7 @@ int CDecodeStream::CopyStreamData(unsigned char*, long, unsigned char*)
 {
     // InsertStreamData already keeps the unfinished packet (at most 203 bytes) in
     // the object, so a caller that skips this call loses nothing.
-    std::unique_lock guard(m_impl->lock, kLockTimeout);
+    std::unique_lock guard = LockWithTimeout(m_impl->lock);
     return guard.owns_lock() ? static_cast<int>(m_impl->holdLength) : 0;
 }
 
@@ -181,7 +196,7 @@ CAnalysisSnapshot CDecodeStream::TakeSnapshot()
 {
     CAnalysisSnapshot snapshot;
     {
-        std::unique_lock guard(m_impl->lock, kLockTimeout);
+        std::unique_lock guard = LockWithTimeout(m_impl->lock);
         if (guard.owns_lock())
             m_impl->analyzer.FillSnapshot(snapshot);
     }

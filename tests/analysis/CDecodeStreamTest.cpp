@@ -251,12 +251,15 @@ TEST(CDecodeStreamTest, ResetListDataForgetsTheStreamResetStreamDataOnlyTheJoin)
     EXPECT_TRUE(snapshot.pids.empty());
     EXPECT_TRUE(snapshot.programs.empty());
 
-    // The program list alone: PIDs stay.
+    // The program list alone (play start): PIDs and the file's own TOT/TDT time stay.
     FeedFixed(decoder, stream, 8192);
     decoder.ResetListData(0, 1);
     snapshot = decoder.TakeSnapshot();
     EXPECT_FALSE(snapshot.pids.empty());
     EXPECT_TRUE(snapshot.programs.empty());
+    EXPECT_EQ(decoder.State().m_fileTotTdtTime.load(), 1704110400);
+    FeedFixed(decoder, std::vector<std::uint8_t>(stream.begin() + 200'000, stream.end()), 8192);
+    EXPECT_EQ(decoder.State().m_fileTotTdtTime.load(), 1704110400) << "not replaced by a later time";
 }
 
 TEST(CDecodeStreamTest, HostileStreamsKeepMemoryBounded)
