@@ -37,6 +37,7 @@ void BM_Analysis(benchmark::State& state)
 {
     std::vector<std::uint8_t> stream = Stream();
     double rate = 0.0;
+    double packets = 0.0;
     for (auto _ : state)
     {
         CDecodeStream decoder;
@@ -51,10 +52,12 @@ void BM_Analysis(benchmark::State& state)
             decoder.CopyStreamData(stream.data(), kHeadroomBytes, stream.data());
         }
         rate = decoder.State().m_bitRate.load();
+        packets = static_cast<double>(decoder.TakeSnapshot().totalPackets);
         benchmark::DoNotOptimize(rate);
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * stream.size()));
     state.counters["measured_bps"] = rate;
+    state.counters["packets"] = packets;
 }
 
 void BM_CopyPeer(benchmark::State& state)
