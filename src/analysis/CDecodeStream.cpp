@@ -49,7 +49,7 @@ struct CDecodeStream::Impl
     std::atomic<ITreeSink*> pidTree{nullptr};
     std::atomic<ITreeSink*> progTree{nullptr};
     std::mutex separatorLock;
-    std::string separator = LocaleThousandsSeparator();
+    std::string separator; // the user's locale separator, looked up at the first refresh
 };
 
 CDecodeStream::CDecodeStream() : m_impl(new Impl) {}
@@ -214,6 +214,8 @@ void CDecodeStream::UpdateDisplay(int pidTree, int progTree)
     std::string separator;
     {
         std::lock_guard guard(m_impl->separatorLock);
+        if (m_impl->separator.empty())
+            m_impl->separator = LocaleThousandsSeparator();
         separator = m_impl->separator;
     }
     const CAnalysisTreeBuilder builder(separator);
