@@ -50,7 +50,11 @@ public:
     //! Consumes one chunk. May move @p data back into the @p headroom bytes in
     //! front of it (the unfinished packet of the previous chunk goes first) and
     //! change @p length; while playing, adapts the bytes in place. The range
-    //! [data, data + length) on return is what is sent or written.
+    //! [data, data + length) on return is what is sent or written: once the packets
+    //! are found it ends on a packet boundary, and the unfinished packet (at most
+    //! 203 bytes) is kept here for the next call. Give the same headroom every time
+    //! (at least 204 bytes; a call with less cannot take the kept bytes back).
+    //! @return 1 when the chunk was analysed, 0 when not (empty, or the lock timed out).
     int InsertStreamData(unsigned char*& data, long& length, long headroom);
     //! Keeps the unfinished end of this chunk for the next one; called right
     //! after InsertStreamData with the buffer start twice. Result not used.
