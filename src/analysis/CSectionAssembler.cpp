@@ -26,6 +26,12 @@ std::size_t CSectionAssembler::Collect(const std::uint8_t* data, std::size_t len
             return used;
     }
     const std::size_t total = SectionBytes(m_buffer.data());
+    if (total > kMaxSectionBytes)
+    {
+        // Longer than any table we read may be: skip to the next pointer field.
+        m_buffer.clear();
+        return length;
+    }
     const std::size_t take = std::min(total - m_buffer.size(), length - used);
     m_buffer.insert(m_buffer.end(), data + used, data + used + take);
     used += take;

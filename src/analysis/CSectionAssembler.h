@@ -3,7 +3,8 @@
 //! Puts PSI/SI sections back together from the payloads of one PID's packets:
 //! sections spread over several packets, several sections in one packet, the
 //! pointer field, stuffing. A lost packet (continuity error) drops the section
-//! being assembled. Memory: one buffer of at most 4,096 bytes, the longest section.
+//! being assembled. Memory: one buffer of at most 1,024 bytes, the longest PAT,
+//! PMT, SDT or TOT section; longer sections (other SI tables) are skipped.
 
 #include <cstddef>
 #include <cstdint>
@@ -13,8 +14,8 @@
 class CSectionAssembler
 {
 public:
-    //! 3 header bytes + the longest section_length (12 bits).
-    static constexpr std::size_t kMaxSectionBytes = 3 + 4093;
+    //! 3 header bytes + the longest section_length of the tables we read (1,021).
+    static constexpr std::size_t kMaxSectionBytes = 3 + 1021;
 
     //! Called with each complete section (header to CRC); the bytes live until the call returns.
     using SectionCallback = std::function<void(std::uint8_t* section, std::size_t length)>;

@@ -156,3 +156,22 @@ TEST(CPsiTablesTest, SectionWithBadCrcIsCountedAndIgnored)
     EXPECT_EQ(s.programs.at(5).pmtPid, 0x123);
     EXPECT_EQ(s.transportStreamId, 9);
 }
+
+TEST(CPsiTablesTest, OverlongSectionsAreSkippedUntilTheNextPointerField)
+{
+    std::vector<std::size_t> got;
+    const CSectionAssembler::SectionCallback collect = [&got](std::uint8_t*, std::size_t length) {
+        got.push_back(length);
+    };
+    CSectionAssembler assembler;
+    // section_length 0xFFF announces 4,098 bytes: more than any PSI table.
+    std::vector<std::uint8_t> payload = {0x00, 0x4E, 0x7F, 0xFF};
+    payload.resize(184, 0x00);
+    assembler.Feed(payload.data(), payload.size(), true, collect);
+    std::vector<std::uint8_t> more(184, 0x00);
+    assembler.Feed(more.data(), more.size(), false, collect);
+    std::vector<std::uint8_t> next = {0x00, 0x70, 0x70, 0x05, 1, 2, 3, 4, 5};
+    next.resize(184, 0xFF);
+    assembler.Feed(next.data(), next.size(), true, collect);
+    EXPECT_EQ(got, std::vector<std::size_t>{8});
+}
