@@ -114,7 +114,8 @@ int RunAnalyze(const AnalyzeOptions& options)
         j["fileInformation"] = TreeJson(result.fileInformation);
         j["programInformation"] = TreesJson(programs.Roots());
         j["pidInformation"] = TreesJson(pids.Roots());
-        std::cout << j.dump(2) << '\n';
+        // File names need not be UTF-8 on Linux: invalid bytes become U+FFFD.
+        std::cout << j.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
     }
     else
     {

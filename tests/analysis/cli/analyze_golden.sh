@@ -32,6 +32,10 @@ grep -q "not a transport stream" "$work/err"
 status=0
 "$cli" generate "$work/x.ts" --packet-size 200 2>"$work/err" >/dev/null || status=$?
 [ "$status" = 1 ] || { echo "bad packet size: exit $status"; exit 1; }
+# A file name that is not UTF-8 still gives valid JSON.
+odd="$work/$(printf 'odd\377')"
+cp "$work/sample.ts" "$odd.ts"
+"$cli" analyze "$odd.ts" --json | grep -q '"packetSize": 188'
 "$cli" analyze --help | grep -q -- "--json"
 "$cli" generate --help | grep -q -- "--programs"
 echo "orvane-cli analyze: golden outputs and failure cases pass"
