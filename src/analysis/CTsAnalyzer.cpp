@@ -2,13 +2,16 @@
 
 #include <bitstream/mpeg/ts.h>
 
+#include <algorithm>
+
 namespace
 {
 constexpr std::size_t kTsHeaderBytes = 4;
 constexpr std::size_t kTsBytes = 188;
 } // namespace
 
-CTsAnalyzer::CTsAnalyzer() : m_sync(*this), m_pids(kPidCount)
+CTsAnalyzer::CTsAnalyzer()
+    : m_sync(*this), m_pids(kPidCount), m_recentCurrent(kPidCount, 0), m_recentPrevious(kPidCount, 0)
 {
     m_pcrMeters.reserve(kMaxPcrPids);
     m_onSection = [this](std::uint8_t* section, std::size_t length) {
@@ -40,6 +43,11 @@ void CTsAnalyzer::Reset(bool pidList, bool programList)
         m_sync.Reset();
         std::fill(m_pids.begin(), m_pids.end(), CPidStats{});
         m_totalPackets = 0;
+        std::fill(m_recentCurrent.begin(), m_recentCurrent.end(), 0u);
+        std::fill(m_recentPrevious.begin(), m_recentPrevious.end(), 0u);
+        m_recentCurrentTotal = 0;
+        m_recentPreviousTotal = 0;
+        m_recentPeriod = kMinRecentPackets;
         m_pcrMeters.clear();
         m_bitRate = 0.0;
         m_pcrSeen = false;
@@ -77,6 +85,9 @@ void CTsAnalyzer::OnPacket(const std::uint8_t* packet, std::uint64_t packetIndex
     const std::uint16_t pid = ts_get_pid(packet);
     CPidStats& stats = m_pids[pid];
     ++stats.packets;
+    ++m_recentCurrent[pid];
+    if (++m_recentCurrentTotal >= m_recentPeriod)
+        RotateRecent();
     if (ts_get_transporterror(packet))
     {
         // The demodulator says the packet is damaged: nothing in it can be trusted.
@@ -130,6 +141,18 @@ void CTsAnalyzer::OnPacket(const std::uint8_t* packet, std::uint64_t packetIndex
 
     if (hasPayload && m_assemblers[pid])
         OnPsiPayload(pid, packet, lost || discontinuity);
+}
+
+void CTsAnalyzer::RotateRecent()
+{
+    m_recentPrevious.swap(m_recentCurrent);
+    std::fill(m_recentCurrent.begin(), m_recentCurrent.end(), 0u);
+    m_recentPreviousTotal = m_recentCurrentTotal;
+    m_recentCurrentTotal = 0;
+    // About one second of the stream per period, once the rate is known.
+    const double bitsPerPacket = 8.0 * std::max(m_sync.PacketSize(), 188);
+    const double perSecond = m_bitRate / bitsPerPacket;
+    m_recentPeriod = std::clamp<std::uint64_t>(static_cast<std::uint64_t>(perSecond), kMinRecentPackets, 10'000'000);
 }
 
 void CTsAnalyzer::OnPcr(std::uint16_t pid, std::uint64_t pcr, bool discontinuity, std::uint64_t packetIndex)
@@ -192,8 +215,11 @@ void CTsAnalyzer::FillSnapshot(CAnalysisSnapshot& snapshot) const
         CPidEntry entry;
         entry.pid = static_cast<std::uint16_t>(pid);
         entry.stats = stats;
-        if (m_totalPackets > 0)
-            entry.bitRate = m_bitRate * static_cast<double>(stats.packets) / static_cast<double>(m_totalPackets);
+        const std::uint64_t recentTotal = m_recentCurrentTotal + m_recentPreviousTotal;
+        if (recentTotal > 0)
+            entry.bitRate = m_bitRate *
+                            static_cast<double>(std::uint64_t{m_recentCurrent[pid]} + m_recentPrevious[pid]) /
+                            static_cast<double>(recentTotal);
         snapshot.pids.push_back(entry);
     }
 }

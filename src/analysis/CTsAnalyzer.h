@@ -23,6 +23,9 @@ public:
     static constexpr std::uint16_t kNullPid = 0x1FFF;
     //! PIDs whose PCRs are measured; further PCR PIDs are only flagged.
     static constexpr std::size_t kMaxPcrPids = 64;
+    //! The per-PID rates are shares of the packets of the last one to two periods;
+    //! a period is about one second of the stream, at least this many packets.
+    static constexpr std::uint64_t kMinRecentPackets = 2000;
 
     CTsAnalyzer();
 
@@ -54,10 +57,17 @@ private:
     void OnPcr(std::uint16_t pid, std::uint64_t pcr, bool discontinuity, std::uint64_t packetIndex);
     void OnPsiPayload(std::uint16_t pid, const std::uint8_t* packet, bool lostBefore);
     void UpdatePsiPids();
+    void RotateRecent();
 
     CPacketSync m_sync;
     std::vector<CPidStats> m_pids; // kPidCount entries
     std::uint64_t m_totalPackets = 0;
+    // Packets per PID of the current and the previous period (the recent rates).
+    std::vector<std::uint32_t> m_recentCurrent;
+    std::vector<std::uint32_t> m_recentPrevious;
+    std::uint64_t m_recentCurrentTotal = 0;
+    std::uint64_t m_recentPreviousTotal = 0;
+    std::uint64_t m_recentPeriod = kMinRecentPackets;
     std::vector<PcrMeter> m_pcrMeters;
     double m_bitRate = 0.0;
     bool m_pcrSeen = false;

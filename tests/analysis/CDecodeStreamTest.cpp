@@ -40,6 +40,14 @@ void ExpectSameAnalysis(const CAnalysisSnapshot& a, const CAnalysisSnapshot& b)
     }
 }
 
+double FindRate(const CAnalysisSnapshot& snapshot, std::uint16_t pid)
+{
+    for (const CPidEntry& entry : snapshot.pids)
+        if (entry.pid == pid)
+            return entry.bitRate;
+    return -1.0;
+}
+
 std::uint64_t TotalContinuityErrors(const CAnalysisSnapshot& snapshot)
 {
     std::uint64_t total = 0;
@@ -325,4 +333,29 @@ TEST(CDecodeStreamTest, HostileStreamsKeepMemoryBounded)
     decoder.UpdateDisplay(1, 1);
     EXPECT_EQ(pids.m_roots.size(), 1u + snapshot.pids.size());
     EXPECT_EQ(programs.m_roots.size(), snapshot.programs.size() + (snapshot.programsDropped > 0 ? 1u : 0u));
+}
+
+TEST(CDecodeStreamTest, PidRatesFollowTheLastSecondsNotTheWholeHistory)
+{
+    CTsGeneratorConfig config = SmallStream();
+    config.programs = 2;
+    config.bitRate = 20'000'000; // periods of one second
+    config.durationSeconds = 3;
+    const auto stream = GenerateStream(config);
+    // The same stream with the second program's video replaced by null packets.
+    auto stopped = stream;
+    for (std::size_t pos = 0; pos + 188 <= stopped.size(); pos += 188)
+        if (ts_get_pid(&stopped[pos]) == CTsGenerator::VideoPid(1))
+            ts_set_pid(&stopped[pos], 0x1FFF);
+
+    CDecodeStream decoder;
+    FeedFixed(decoder, stream, 65536);
+    const double before = FindRate(decoder.TakeSnapshot(), CTsGenerator::VideoPid(1));
+    EXPECT_GT(before, 5'000'000.0);
+    decoder.ResetStreamData(); // the play engine loops back to the start
+    FeedFixed(decoder, stopped, 65536);
+    const CAnalysisSnapshot snapshot = decoder.TakeSnapshot();
+    EXPECT_EQ(FindRate(snapshot, CTsGenerator::VideoPid(1)), 0.0);
+    EXPECT_NEAR(FindRate(snapshot, CTsGenerator::VideoPid(0)), before, before * 0.02);
+    EXPECT_NEAR(FindRate(snapshot, 0x1FFF), before, before * 0.02);
 }
