@@ -55,7 +55,7 @@ struct CPidEntry
 {
     std::uint16_t pid = 0;
     CPidStats stats;
-    double bitRate = 0.0; //!< bit/s: its share of the packets times the stream rate
+    double bitRate = 0.0; //!< bit/s: its share of the recent packets times the stream rate
 };
 
 struct CAnalysisSnapshot
