@@ -35,7 +35,11 @@ status=0
 # A file name that is not UTF-8 still gives valid JSON.
 odd="$work/$(printf 'odd\377')"
 cp "$work/sample.ts" "$odd.ts"
-"$cli" analyze "$odd.ts" --json | grep -q '"packetSize": 188'
-"$cli" analyze --help | grep -q -- "--json"
-"$cli" generate --help | grep -q -- "--programs"
+# Output goes to files first: grep -q would close the pipe early.
+"$cli" analyze "$odd.ts" --json >"$work/odd.json"
+grep -q '"packetSize": 188' "$work/odd.json"
+"$cli" analyze --help >"$work/help.txt"
+grep -q -- "--json" "$work/help.txt"
+"$cli" generate --help >"$work/help.txt"
+grep -q -- "--programs" "$work/help.txt"
 echo "orvane-cli analyze: golden outputs and failure cases pass"
