@@ -1,34 +1,226 @@
-// Placeholder implementation: the analysis itself is being written; these
-// bodies keep the contract's callers building meanwhile.
+// The chunk contract, the lock and the public data around CTsAnalyzer.
 #include "analysis/CDecodeStream.h"
+
+#include "analysis/CAnalysisTreeBuilder.h"
+#include "analysis/CTsAnalyzer.h"
+#include "analysis/ITreeSink.h"
+#include "common/FormatThousands.h"
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstring>
+#include <limits>
+#include <mutex>
+#include <thread>
+
+namespace
+{
+// Every wait on the analysis lock gives up after this long.
+constexpr std::chrono::milliseconds kLockTimeout{1000};
+constexpr std::chrono::microseconds kLockRetry{50};
+
+// A timed wait built from try_lock: the holder keeps the lock for about a
+// millisecond per chunk at most, so polling costs nothing, and unlike
+// timed_mutex::try_lock_for (pthread_mutex_clocklock) every sanitizer sees it.
+std::unique_lock<std::mutex> LockWithTimeout(std::mutex& mutex)
+{
+    std::unique_lock<std::mutex> lock(mutex, std::try_to_lock);
+    const auto deadline = std::chrono::steady_clock::now() + kLockTimeout;
+    while (!lock.owns_lock() && std::chrono::steady_clock::now() < deadline)
+    {
+        std::this_thread::sleep_for(kLockRetry);
+        lock.try_lock();
+    }
+    return lock;
+}
+} // namespace
 
 struct CDecodeStream::Impl
 {
+    std::mutex lock;
+    CTsAnalyzer analyzer;
+    // The start of the unfinished packet held back from the last chunk; it goes
+    // in front of the next chunk, into the caller's headroom.
+    std::array<std::uint8_t, CPacketSync::kPacketSize204> hold{};
+    std::size_t holdLength = 0;
+    std::uint32_t publishedSyncLoss = 0;
+    bool firstTimePublished = false; // the file's TOT/TDT time is taken once per stream
+    std::atomic<ITreeSink*> pidTree{nullptr};
+    std::atomic<ITreeSink*> progTree{nullptr};
+    std::mutex separatorLock;
+    std::string separator; // the user's locale separator, looked up at the first refresh
 };
 
 CDecodeStream::CDecodeStream() : m_impl(new Impl) {}
+
 CDecodeStream::~CDecodeStream()
 {
     delete m_impl;
 }
-void CDecodeStream::SetPidTree(ITreeSink*) {}
-void CDecodeStream::SetProgTree(ITreeSink*) {}
-void CDecodeStream::ResetStreamData() {}
-void CDecodeStream::ResetListData(int, int) {}
-int CDecodeStream::InsertStreamData(unsigned char*&, long&, long)
+
+void CDecodeStream::SetPidTree(ITreeSink* tree)
 {
-    return 0;
+    m_impl->pidTree.store(tree);
 }
+
+void CDecodeStream::SetProgTree(ITreeSink* tree)
+{
+    m_impl->progTree.store(tree);
+}
+
+void CDecodeStream::SetThousandsSeparator(std::string separator)
+{
+    std::lock_guard guard(m_impl->separatorLock);
+    m_impl->separator = std::move(separator);
+}
+
+void CDecodeStream::ResetStreamData()
+{
+    std::unique_lock guard = LockWithTimeout(m_impl->lock);
+    if (!guard.owns_lock())
+        return;
+    m_impl->holdLength = 0;
+    m_impl->analyzer.Restart();
+}
+
+void CDecodeStream::ResetListData(int pidList, int progList)
+{
+    std::unique_lock guard = LockWithTimeout(m_impl->lock);
+    if (!guard.owns_lock())
+        return;
+    m_impl->analyzer.Reset(pidList != 0, progList != 0);
+    if (pidList != 0)
+    {
+        m_impl->holdLength = 0;
+        m_impl->publishedSyncLoss = 0;
+        m_packetSize.store(0);
+        m_firstPacketOffset.store(0);
+        m_syncLoss.store(0);
+        m_state.m_bitRate.store(0.0);
+        m_state.m_pcrSeen.store(0);
+        // Play start clears only the program list: the file's own time must survive it.
+        m_impl->firstTimePublished = false;
+        m_state.m_fileTotTdtTime.store(0);
+    }
+}
+
+int CDecodeStream::InsertStreamData(unsigned char*& data, long& length, long headroom)
+{
+    if (data == nullptr || length <= 0)
+        return 0;
+    std::unique_lock guard = LockWithTimeout(m_impl->lock);
+    if (!guard.owns_lock())
+        return 0; // the chunk passes unchanged and unanalysed
+    Impl& impl = *m_impl;
+
+    const auto held = static_cast<long>(impl.holdLength);
+    long fresh = 0;
+    if (held > 0 && held <= headroom)
+    {
+        std::memcpy(data - held, impl.hold.data(), impl.holdLength);
+        data -= held;
+        length += held;
+        fresh = held;
+    }
+    impl.holdLength = 0;
+
+    // Only the new bytes are analysed: the held ones were analysed with the last chunk.
+    impl.analyzer.Feed(data + fresh, static_cast<std::size_t>(length - fresh));
+
+    const auto pending = static_cast<long>(impl.analyzer.Sync().PendingPacketBytes());
+    if (pending > 0 && pending <= headroom && pending <= length)
+    {
+        std::memcpy(impl.hold.data(), data + length - pending, static_cast<std::size_t>(pending));
+        impl.holdLength = static_cast<std::size_t>(pending);
+        length -= pending;
+    }
+
+    // Publish the figures the callers poll.
+    const CPacketSync& sync = impl.analyzer.Sync();
+    m_packetSize.store(sync.PacketSize());
+    m_firstPacketOffset.store(static_cast<std::int32_t>(
+        std::clamp<std::int64_t>(sync.FirstPacketOffset(), 0, std::numeric_limits<std::int32_t>::max())));
+    const std::uint32_t losses = sync.SyncLoss();
+    if (losses != impl.publishedSyncLoss)
+    {
+        // Added, not stored: a caller may have written 0 to restart the count.
+        m_syncLoss.fetch_add(static_cast<std::int32_t>(losses - impl.publishedSyncLoss));
+        impl.publishedSyncLoss = losses;
+    }
+    m_state.m_bitRate.store(impl.analyzer.BitRate());
+    m_state.m_pcrSeen.store(impl.analyzer.PcrSeen() ? 1 : 0);
+    const std::int64_t firstTime = impl.analyzer.FirstTime();
+    if (!impl.firstTimePublished && firstTime != 0)
+    {
+        m_state.m_fileTotTdtTime.store(firstTime);
+        impl.firstTimePublished = true;
+    }
+    return 1;
+}
+
 int CDecodeStream::CopyStreamData(unsigned char*, long, unsigned char*)
 {
-    return 0;
+    // InsertStreamData already keeps the unfinished packet (at most 203 bytes) in
+    // the object, so a caller that skips this call loses nothing.
+    std::unique_lock guard = LockWithTimeout(m_impl->lock);
+    return guard.owns_lock() ? static_cast<int>(m_impl->holdLength) : 0;
 }
-int CDecodeStream::LocateLastPacketInData(unsigned char*, long length, int packetSize)
+
+int CDecodeStream::LocateLastPacketInData(unsigned char* data, long length, int packetSize)
 {
-    return packetSize > 0 ? static_cast<int>(length % packetSize) : 0;
+    if (data == nullptr || length <= 0 || packetSize <= 0 || length < packetSize)
+        return length > 0 ? static_cast<int>(std::min<long>(length, std::numeric_limits<int>::max())) : 0;
+    // The last packet start that is confirmed by its neighbours: the previous packet
+    // starts a packet before it and the following (partial) one starts right after it.
+    for (long start = length - packetSize; start >= 0; --start)
+    {
+        if (data[start] != 0x47)
+            continue;
+        const long end = start + packetSize;
+        const bool nextOk = end >= length || data[end] == 0x47;
+        const bool previousOk = start < packetSize || data[start - packetSize] == 0x47;
+        if (nextOk && previousOk)
+            return static_cast<int>(std::min<long>(length - end, std::numeric_limits<int>::max()));
+    }
+    // No packet at all in the data: every byte of it is after the last packet.
+    return static_cast<int>(std::min<long>(length, std::numeric_limits<int>::max()));
 }
+
 void CDecodeStream::ResetPCRRestamp() {}
 void CDecodeStream::ResetPTSDTSRestamp(std::int64_t) {}
 void CDecodeStream::ResetFirstPCR() {}
 void CDecodeStream::SetLoop() {}
-void CDecodeStream::UpdateDisplay(int, int) {}
+
+CAnalysisSnapshot CDecodeStream::TakeSnapshot()
+{
+    CAnalysisSnapshot snapshot;
+    {
+        std::unique_lock guard = LockWithTimeout(m_impl->lock);
+        if (guard.owns_lock())
+            m_impl->analyzer.FillSnapshot(snapshot);
+    }
+    snapshot.syncLoss = static_cast<std::uint32_t>(m_syncLoss.load());
+    return snapshot;
+}
+
+void CDecodeStream::UpdateDisplay(int pidTree, int progTree)
+{
+    ITreeSink* pidSink = pidTree != 0 ? m_impl->pidTree.load() : nullptr;
+    ITreeSink* progSink = progTree != 0 ? m_impl->progTree.load() : nullptr;
+    if (pidSink == nullptr && progSink == nullptr)
+        return;
+    const CAnalysisSnapshot snapshot = TakeSnapshot();
+    std::string separator;
+    {
+        std::lock_guard guard(m_impl->separatorLock);
+        if (m_impl->separator.empty())
+            m_impl->separator = LocaleThousandsSeparator();
+        separator = m_impl->separator;
+    }
+    const CAnalysisTreeBuilder builder(separator);
+    if (progSink != nullptr)
+        progSink->ShowTree(builder.BuildProgramTree(snapshot));
+    if (pidSink != nullptr)
+        pidSink->ShowTree(builder.BuildPidTree(snapshot));
+}

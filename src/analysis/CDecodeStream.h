@@ -9,8 +9,11 @@
 //! thread, UpdateDisplay on the window thread; callers take no lock, the
 //! object guards its own state. The public data below are atomics for that reason.
 
+#include "analysis/CAnalysisSnapshot.h"
+
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 class ITreeSink;
 
@@ -47,7 +50,11 @@ public:
     //! Consumes one chunk. May move @p data back into the @p headroom bytes in
     //! front of it (the unfinished packet of the previous chunk goes first) and
     //! change @p length; while playing, adapts the bytes in place. The range
-    //! [data, data + length) on return is what is sent or written.
+    //! [data, data + length) on return is what is sent or written: once the packets
+    //! are found it ends on a packet boundary, and the unfinished packet (at most
+    //! 203 bytes) is kept here for the next call. Give the same headroom every time
+    //! (at least 204 bytes; a call with less cannot take the kept bytes back).
+    //! @return 1 when the chunk was analysed, 0 when not (empty, or the lock timed out).
     int InsertStreamData(unsigned char*& data, long& length, long headroom);
     //! Keeps the unfinished end of this chunk for the next one; called right
     //! after InsertStreamData with the buffer start twice. Result not used.
@@ -68,6 +75,11 @@ public:
 
     //! The analysis state this object points to.
     CAnalysisState& State() { return m_state; }
+
+    //! Everything the analysis knows now (programs, PIDs, counters); any thread.
+    CAnalysisSnapshot TakeSnapshot();
+    //! Digit grouping used in the trees; the user's locale separator by default.
+    void SetThousandsSeparator(std::string separator);
 
     std::atomic<std::int32_t> m_packetSize{0};        //!< 188 or 204; 0 = none found
     std::atomic<std::int32_t> m_firstPacketOffset{0}; //!< bytes before the first packet

@@ -1,4 +1,13 @@
 # Sources of orvane_core in src/analysis/.
 list(APPEND ORVANE_CORE_SOURCES
+  analysis/CAnalysisTreeBuilder.cpp
   analysis/CDecodeStream.cpp
+  analysis/CFileAnalysis.cpp
+  analysis/CPacketSync.cpp
+  analysis/CPcrRate.cpp
+  analysis/CPsiTables.cpp
+  analysis/CSectionAssembler.cpp
+  analysis/CTsAnalyzer.cpp
+  analysis/CTsGenerator.cpp
+  analysis/StreamTypeName.cpp
 )

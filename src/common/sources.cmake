@@ -2,7 +2,9 @@
 list(APPEND ORVANE_CORE_SOURCES
   common/CAlignedBuffer.cpp
   common/CEvent.cpp
+  common/CPathString.cpp
   common/CThread.cpp
   common/CTimerSlack.cpp
   common/CUniqueFd.cpp
+  common/FormatThousands.cpp
 )

@@ -1,0 +1,186 @@
+#include "analysis/CFileAnalysis.h"
+
+#include "analysis/CDecodeStream.h"
+#include "common/CPathString.h"
+#include "common/FormatThousands.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <vector>
+
+namespace
+{
+// The head reads go into one buffer with one sector of headroom in front, as
+// the play engine's reads do.
+constexpr long kSectorBytes = 512;
+constexpr long kBufferBytes = (1024 * 1024 / kSectorBytes + 2) * kSectorBytes;
+
+class CFileHandle
+{
+public:
+    explicit CFileHandle(const std::string& path) : m_fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+    ~CFileHandle()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    CFileHandle(const CFileHandle&) = delete;
+    CFileHandle& operator=(const CFileHandle&) = delete;
+    int Fd() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+// A read that retries after signals and short reads; a failure counts as the end.
+long ReadUpTo(int fd, unsigned char* buffer, long want)
+{
+    long total = 0;
+    while (total < want)
+    {
+        const ssize_t n = ::read(fd, buffer + total, static_cast<std::size_t>(want - total));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        total += n;
+    }
+    return total;
+}
+
+std::string Label(const std::string& path)
+{
+    try
+    {
+        const CPathString file(path);
+        return file.GetName() + file.GetExtension(true);
+    }
+    catch (const CPathException&)
+    {
+        return path;
+    }
+}
+} // namespace
+
+double CFileAnalysis::DefaultBitRate(std::int64_t fileSize)
+{
+    if (fileSize < kSmallFileBytes)
+        return kRateSmallFile;
+    if (fileSize < kHeadBytes)
+        return kRateMediumFile;
+    return kRateLargeFile;
+}
+
+CTreeNode CFileAnalysis::FileInformation(const CFileAnalysisResult& result, const std::string& separator)
+{
+    CTreeNode root;
+    if (!result.ok)
+    {
+        root.text = "Error reading file";
+        root.Add("Invalid file");
+        root.expanded = true;
+        return root;
+    }
+    root.text = result.fileNameLabel;
+    auto low32 = [](std::int64_t value) { return static_cast<int>(static_cast<std::uint32_t>(value)); };
+    char line[128];
+    if (result.fileSize > 0 && result.packetSize != 0)
+    {
+        root.Add(FormatThousands(result.fileSize, separator) + " bytes", "fileSize", result.fileSize);
+        std::snprintf(line, sizeof line, "Playtime: +/- %.02fsec",
+                      static_cast<double>(result.playTimeMs) / 1000.0 + 0.005);
+        root.Add(line, "playTimeMs", result.playTimeMs);
+        std::snprintf(line, sizeof line, "Before first packet: %d", low32(result.bytesBeforeFirstPacket));
+        root.Add(line, "bytesBeforeFirstPacket", result.bytesBeforeFirstPacket);
+        std::snprintf(line, sizeof line, "After last packet: %d", low32(result.bytesAfterLastPacket));
+        root.Add(line, "bytesAfterLastPacket", result.bytesAfterLastPacket);
+        std::snprintf(line, sizeof line, "%d packets", low32(result.packetCount));
+        root.Add(line, "packetCount", result.packetCount);
+        std::snprintf(line, sizeof line, "Packet size: %d", result.packetSize);
+        root.Add(line, "packetSize", result.packetSize);
+        const auto rate = static_cast<std::int64_t>(result.bitRate);
+        root.Add("Bit rate:" + FormatThousands(rate, separator) + " bps", "bitRate", rate);
+        root.expanded = true;
+    }
+    else if (!result.fileNameLabel.empty())
+    {
+        root.Add("No data in file");
+        root.expanded = true;
+    }
+    return root;
+}
+
+CFileAnalysisResult CFileAnalysis::Analyse(const std::string& path, CDecodeStream& decoder,
+                                           const std::string& separator)
+{
+    const std::string sep = separator.empty() ? LocaleThousandsSeparator() : separator;
+    CFileAnalysisResult result;
+    result.fileNameLabel = Label(path);
+
+    CFileHandle file(path);
+    struct stat status;
+    if (path.empty() || file.Fd() < 0 || ::fstat(file.Fd(), &status) != 0 || S_ISDIR(status.st_mode))
+    {
+        result.fileInformation = FileInformation(result, sep);
+        return result;
+    }
+
+    std::vector<unsigned char> buffer(static_cast<std::size_t>(kBufferBytes));
+    decoder.ResetStreamData();
+    decoder.ResetListData(1, 1);
+
+    // Head: chunks of one buffer less the headroom, until a little over 10 MiB.
+    std::int64_t totalRead = 0;
+    while (true)
+    {
+        long count = ReadUpTo(file.Fd(), buffer.data() + kSectorBytes, kBufferBytes - kSectorBytes);
+        totalRead += count;
+        if (count != 0)
+        {
+            unsigned char* data = buffer.data() + kSectorBytes;
+            decoder.InsertStreamData(data, count, kSectorBytes);
+            decoder.CopyStreamData(buffer.data(), kSectorBytes, buffer.data());
+        }
+        if (totalRead > kHeadBytes || count == 0)
+            break;
+    }
+
+    if (::fstat(file.Fd(), &status) != 0)
+    {
+        result.fileInformation = FileInformation(result, sep);
+        return result;
+    }
+    result.ok = true;
+    result.fileSize = status.st_size;
+    result.bitRate = decoder.State().m_bitRate.load();
+    result.pcrFound = result.bitRate != 0.0;
+    if (!result.pcrFound)
+        result.bitRate = DefaultBitRate(result.fileSize);
+    result.bytesBeforeFirstPacket = decoder.m_firstPacketOffset.load();
+    result.packetSize = decoder.m_packetSize.load();
+    result.fileTotTdtTime = decoder.State().m_fileTotTdtTime.load();
+
+    // Tail: the last 1 MiB (or the whole file when smaller).
+    const std::int64_t tailStart = result.fileSize - std::min<std::int64_t>(result.fileSize, kTailBytes);
+    if (::lseek(file.Fd(), tailStart, SEEK_SET) == tailStart)
+    {
+        const long count = ReadUpTo(file.Fd(), buffer.data(), kBufferBytes);
+        if (count > 0)
+            result.bytesAfterLastPacket = decoder.LocateLastPacketInData(buffer.data(), count, result.packetSize);
+    }
+
+    if (result.packetSize > 0)
+        result.packetCount =
+            (result.fileSize - result.bytesAfterLastPacket - result.bytesBeforeFirstPacket) / result.packetSize;
+    if (result.packetCount < 0)
+        result.packetCount = 0;
+    if (result.bitRate > 0.0)
+        result.playTimeMs = static_cast<std::int64_t>(static_cast<double>(result.packetCount) * result.packetSize *
+                                                      8000.0 / result.bitRate);
+    result.fileInformation = FileInformation(result, sep);
+    return result;
+}

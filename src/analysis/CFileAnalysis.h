@@ -1,0 +1,57 @@
+#pragma once
+//! @file CFileAnalysis.h
+//! The analysis of a transport stream file when it is opened for play: the head
+//! (a little over 10 MiB) and the tail (the last 1 MiB) are read through the
+//! caller's CDecodeStream, and the packet count, play time, bit rate (a default by
+//! file size when there is no PCR) and the File Information lines are worked out.
+//! Reads at most about 11 MiB whatever the file size. Qt-free: the Play tab and
+//! `orvane-cli` both call it; the caller then shows the trees with
+//! CDecodeStream::UpdateDisplay(1, 1).
+
+#include "analysis/ITreeSink.h"
+
+#include <cstdint>
+#include <string>
+
+class CDecodeStream;
+
+struct CFileAnalysisResult
+{
+    bool ok = false;           //!< false: the file could not be opened or read
+    std::int64_t fileSize = 0; //!< bytes
+    int packetSize = 0;        //!< 188 or 204; 0 = no packets found
+    std::int64_t bytesBeforeFirstPacket = 0;
+    std::int64_t bytesAfterLastPacket = 0;
+    std::int64_t packetCount = 0;
+    double bitRate = 0.0;  //!< bit/s: the PCR rate, or the default by file size
+    bool pcrFound = false; //!< false: @ref bitRate is the default
+    std::int64_t playTimeMs = 0;
+    std::int64_t fileTotTdtTime = 0; //!< first TDT/TOT time, s since 1970 (0 = none)
+    std::string fileNameLabel;       //!< name and extension, without the folder
+    CTreeNode fileInformation;       //!< the File Information tree (root and its lines)
+};
+
+class CFileAnalysis
+{
+public:
+    static constexpr std::int64_t kHeadBytes = 10 * 1024 * 1024; //!< head reads stop beyond this
+    static constexpr std::int64_t kTailBytes = 1024 * 1024;      //!< the tail read
+    static constexpr std::int64_t kSmallFileBytes = 1024 * 1024; //!< below: may not loop
+    static constexpr double kRateSmallFile = 400'000.0;          //!< bit/s, file < 1 MiB
+    static constexpr double kRateMediumFile = 4'000'000.0;       //!< bit/s, file < 10 MiB
+    static constexpr double kRateLargeFile = 40'000'000.0;       //!< bit/s, larger files
+
+    //! The rate used when the head holds no PCR.
+    static double DefaultBitRate(std::int64_t fileSize);
+
+    //! Analyses @p path with @p decoder (its lists are reset first).
+    //! @param separator digit grouping of the File Information lines; the user's
+    //!        locale separator when empty.
+    //! On failure the result has ok false and the tree "Error reading file" /
+    //! "Invalid file"; the caller keeps its previous results.
+    static CFileAnalysisResult Analyse(const std::string& path, CDecodeStream& decoder,
+                                       const std::string& separator = std::string());
+
+    //! The File Information tree for a finished analysis (also used by Analyse).
+    static CTreeNode FileInformation(const CFileAnalysisResult& result, const std::string& separator);
+};

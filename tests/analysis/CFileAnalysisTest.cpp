@@ -1,0 +1,178 @@
+// The file analysis of the Play tab: counts, defaults, the File Information lines.
+#include "analysis/CFileAnalysis.h"
+
+#include "AnalysisTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+
+namespace
+{
+class CFileAnalysisTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/orvane-file-analysis-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        m_dir = pattern;
+    }
+    void TearDown() override
+    {
+        for (const std::string& file : m_files)
+            std::remove(file.c_str());
+        rmdir(m_dir.c_str());
+    }
+    std::string Write(const std::string& name, const std::vector<std::uint8_t>& bytes)
+    {
+        const std::string path = m_dir + "/" + name;
+        std::ofstream out(path, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        m_files.push_back(path);
+        return path;
+    }
+    static std::vector<std::string> Lines(const CTreeNode& root)
+    {
+        std::vector<std::string> lines;
+        for (const CTreeNode& child : root.children)
+            lines.push_back(child.text);
+        return lines;
+    }
+    // Packets of one PID without adaptation field: no PCR anywhere.
+    static std::vector<std::uint8_t> NoPcrStream(std::size_t bytes)
+    {
+        std::vector<std::uint8_t> stream(bytes, 0x00);
+        for (std::size_t i = 0; i < bytes; i += 188)
+        {
+            stream[i] = 0x47;
+            if (i + 3 < bytes)
+            {
+                stream[i + 1] = 0x01;
+                stream[i + 3] = static_cast<std::uint8_t>(0x10 | ((i / 188) & 0x0F));
+            }
+        }
+        return stream;
+    }
+
+    std::string m_dir;
+    std::vector<std::string> m_files;
+};
+} // namespace
+
+TEST_F(CFileAnalysisTest, TenThousandPacketsGiveTheExpectedLines)
+{
+    CTsGeneratorConfig config;
+    config.bitRate = 15'040'000;
+    config.durationSeconds = 1.0;
+    const auto stream = GenerateStream(config);
+    ASSERT_EQ(stream.size(), 1'880'000u);
+    const std::string path = Write("capture.ts", stream);
+
+    CDecodeStream decoder;
+    const CFileAnalysisResult r = CFileAnalysis::Analyse(path, decoder, ".");
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(r.packetCount, 10000);
+    EXPECT_EQ(r.playTimeMs, 1000);
+    EXPECT_TRUE(r.pcrFound);
+    EXPECT_EQ(r.fileTotTdtTime, config.startTime);
+    EXPECT_EQ(r.fileInformation.text, "capture.ts");
+    EXPECT_TRUE(r.fileInformation.expanded);
+    EXPECT_EQ(Lines(r.fileInformation),
+              (std::vector<std::string>{"1.880.000 bytes", "Playtime: +/- 1.00sec", "Before first packet: 0",
+                                        "After last packet: 0", "10000 packets", "Packet size: 188",
+                                        "Bit rate:15.040.000 bps"}));
+}
+
+TEST_F(CFileAnalysisTest, GarbageAroundThePacketsIsMeasured)
+{
+    CTsGeneratorConfig config;
+    config.bitRate = 3'000'000;
+    config.durationSeconds = 4;
+    config.packetSize = 204;
+    config.leadingGarbage = 100;
+    auto stream = GenerateStream(config);
+    const std::size_t packets = (stream.size() - 100) / 204;
+    stream.resize(stream.size() - 127); // the last packet cut short: 77 bytes of it remain
+    const std::string path = Write("cut.ts", stream);
+
+    CDecodeStream decoder;
+    const CFileAnalysisResult r = CFileAnalysis::Analyse(path, decoder, ".");
+    EXPECT_EQ(r.packetSize, 204);
+    EXPECT_EQ(r.bytesBeforeFirstPacket, 100);
+    EXPECT_EQ(r.bytesAfterLastPacket, 77);
+    EXPECT_EQ(r.packetCount, static_cast<std::int64_t>(packets) - 1);
+    EXPECT_NEAR(r.bitRate, 3'000'000.0, 300.0);
+}
+
+TEST_F(CFileAnalysisTest, DefaultBitRatesBySizeWithoutPcr)
+{
+    struct Case
+    {
+        std::size_t size;
+        double rate;
+        const char* line;
+    };
+    for (const Case& c :
+         {Case{500'000, 400'000.0, "Bit rate:400.000 bps"}, Case{1'048'576, 4'000'000.0, "Bit rate:4.000.000 bps"},
+          Case{5 * 1'048'576, 4'000'000.0, "Bit rate:4.000.000 bps"},
+          Case{10 * 1'048'576, 40'000'000.0, "Bit rate:40.000.000 bps"}})
+    {
+        const std::string path = Write("nopcr.ts", NoPcrStream(c.size));
+        CDecodeStream decoder;
+        const CFileAnalysisResult r = CFileAnalysis::Analyse(path, decoder, ".");
+        ASSERT_TRUE(r.ok);
+        EXPECT_FALSE(r.pcrFound);
+        EXPECT_EQ(r.bitRate, c.rate) << c.size;
+        ASSERT_FALSE(r.fileInformation.children.empty());
+        EXPECT_EQ(r.fileInformation.children.back().text, c.line);
+        EXPECT_EQ(r.packetCount, static_cast<std::int64_t>(c.size / 188)) << c.size;
+        EXPECT_EQ(r.playTimeMs, static_cast<std::int64_t>(static_cast<double>(r.packetCount) * 188 * 8000.0 / c.rate));
+    }
+    EXPECT_EQ(CFileAnalysis::DefaultBitRate(1'048'575), 400'000.0);
+    EXPECT_EQ(CFileAnalysis::DefaultBitRate(10'485'759), 4'000'000.0);
+}
+
+TEST_F(CFileAnalysisTest, EmptyMissingAndForeignFiles)
+{
+    CDecodeStream decoder;
+    const CFileAnalysisResult empty = CFileAnalysis::Analyse(Write("empty.ts", {}), decoder, ".");
+    EXPECT_TRUE(empty.ok);
+    EXPECT_EQ(empty.fileSize, 0);
+    EXPECT_EQ(empty.fileInformation.text, "empty.ts");
+    EXPECT_EQ(Lines(empty.fileInformation), std::vector<std::string>{"No data in file"});
+
+    for (const std::string& path : {m_dir + "/missing.ts", std::string(), m_dir})
+    {
+        const CFileAnalysisResult missing = CFileAnalysis::Analyse(path, decoder, ".");
+        EXPECT_FALSE(missing.ok) << path;
+        EXPECT_EQ(missing.fileInformation.text, "Error reading file");
+        EXPECT_EQ(Lines(missing.fileInformation), std::vector<std::string>{"Invalid file"});
+    }
+
+    std::vector<std::uint8_t> text(300'000, 'x');
+    const CFileAnalysisResult foreign = CFileAnalysis::Analyse(Write("notes.txt", text), decoder, ".");
+    EXPECT_TRUE(foreign.ok);
+    EXPECT_EQ(foreign.packetSize, 0);
+    EXPECT_EQ(foreign.packetCount, 0);
+    EXPECT_EQ(Lines(foreign.fileInformation), std::vector<std::string>{"No data in file"});
+}
+
+TEST_F(CFileAnalysisTest, OnlyTheHeadIsAnalysedOfALargeFile)
+{
+    CTsGeneratorConfig config;
+    config.bitRate = 20'000'000;
+    config.durationSeconds = 8; // 20 MB
+    const auto stream = GenerateStream(config);
+    CDecodeStream decoder;
+    const CFileAnalysisResult r = CFileAnalysis::Analyse(Write("large.ts", stream), decoder, ".");
+    EXPECT_EQ(r.packetCount, static_cast<std::int64_t>(stream.size() / 188));
+    EXPECT_NEAR(r.bitRate, 20'000'000.0, 2'000.0);
+    // About 10 MiB of packets were analysed, not the whole file.
+    const std::uint64_t analysed = decoder.TakeSnapshot().totalPackets * 188;
+    EXPECT_GT(analysed, 10'000'000u);
+    EXPECT_LT(analysed, 12'000'000u);
+}

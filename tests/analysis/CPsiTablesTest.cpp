@@ -1,0 +1,177 @@
+// PSI/SI: programs, streams, names and times from generated streams; sections
+// over several packets, several per packet, bad CRCs.
+#include "AnalysisTestSupport.h"
+#include "analysis/CSectionAssembler.h"
+#include "analysis/StreamTypeName.h"
+
+#include <bitstream/mpeg/psi.h>
+#include <bitstream/mpeg/ts.h>
+#include <gtest/gtest.h>
+
+TEST(CPsiTablesTest, ProgramsStreamsNamesAndTimesOfAGeneratedStream)
+{
+    CTsGeneratorConfig config;
+    config.programs = 7;
+    config.bitRate = 4'000'000;
+    config.durationSeconds = 2.5;
+    config.startTime = 1718454896; // 2024-06-15 12:34:56 UTC
+    CDecodeStream decoder;
+    FeedFixed(decoder, GenerateStream(config), 65536);
+    const CAnalysisSnapshot s = decoder.TakeSnapshot();
+
+    EXPECT_EQ(decoder.State().m_fileTotTdtTime.load(), 1718454896);
+    EXPECT_EQ(s.firstTime, 1718454896);
+    EXPECT_EQ(s.lastTdt, 1718454896 + 2);
+    EXPECT_EQ(s.transportStreamId, CTsGenerator::kTransportStreamId);
+    ASSERT_EQ(s.programs.size(), 7u);
+    for (int i = 0; i < 7; ++i)
+    {
+        const CProgramInfo& p = s.programs.at(static_cast<std::uint16_t>(i + 1));
+        SCOPED_TRACE("program " + std::to_string(i + 1));
+        EXPECT_TRUE(p.hasPmt);
+        EXPECT_EQ(p.pmtPid, CTsGenerator::PmtPid(i));
+        EXPECT_EQ(p.pcrPid, CTsGenerator::VideoPid(i));
+        ASSERT_EQ(p.streams.size(), 2u);
+        EXPECT_EQ(p.streams[0].pid, CTsGenerator::VideoPid(i));
+        EXPECT_EQ(p.streams[0].streamType, CTsGenerator::VideoType(i));
+        EXPECT_EQ(p.streams[1].pid, CTsGenerator::AudioPid(i));
+        EXPECT_EQ(p.streams[1].streamType, CTsGenerator::AudioType(i));
+        EXPECT_EQ(p.streams[1].descriptorHint, CTsGenerator::AudioDescriptor(i));
+        EXPECT_EQ(p.streams[1].language, "eng");
+        const CServiceInfo& service = s.services.at(static_cast<std::uint16_t>(i + 1));
+        EXPECT_EQ(service.serviceName, CTsGenerator::ServiceName(i));
+        EXPECT_EQ(service.providerName, "Orvane");
+    }
+    EXPECT_EQ(StreamTypeName(CTsGenerator::AudioType(2), CTsGenerator::AudioDescriptor(2)), "AC-3 audio");
+    EXPECT_EQ(StreamTypeName(0x1B, 0), "H.264 video");
+    EXPECT_EQ(StreamTypeName(0x24, 0), "HEVC video");
+    EXPECT_EQ(StreamTypeName(0x06, 0x56), "Teletext");
+    EXPECT_EQ(StreamTypeName(0x06, 0x59), "DVB subtitles");
+    EXPECT_EQ(StreamTypeName(0xEE, 0), "Stream type 0xEE");
+}
+
+TEST(CPsiTablesTest, TablesSpreadOverManyPacketsAndSections)
+{
+    // 600 programs: a PAT of three sections over several packets, an SDT of many sections.
+    CTsGeneratorConfig config;
+    config.programs = 600;
+    config.bitRate = 60'000'000;
+    config.durationSeconds = 0.6;
+    CDecodeStream decoder;
+    FeedFixed(decoder, GenerateStream(config), 1 << 20);
+    const CAnalysisSnapshot s = decoder.TakeSnapshot();
+    ASSERT_EQ(s.programs.size(), 600u);
+    ASSERT_EQ(s.services.size(), 600u);
+    EXPECT_EQ(s.services.at(600).serviceName, "Service 600");
+    int withPmt = 0;
+    for (const auto& [number, program] : s.programs)
+        withPmt += program.hasPmt ? 1 : 0;
+    EXPECT_EQ(withPmt, 600);
+    for (const CPidEntry& entry : s.pids)
+        EXPECT_EQ(entry.stats.crcErrors, 0u);
+}
+
+TEST(CPsiTablesTest, SectionAssemblyAcrossPacketsAndSeveralInOnePacket)
+{
+    // Three small sections (8, 12, 200 bytes) back to back over two payloads.
+    auto section = [](std::uint8_t table, std::size_t length) {
+        std::vector<std::uint8_t> s(length, 0x00);
+        s[0] = table;
+        s[1] = static_cast<std::uint8_t>(0x70 | ((length - 3) >> 8));
+        s[2] = static_cast<std::uint8_t>(length - 3);
+        return s;
+    };
+    std::vector<std::uint8_t> bytes;
+    for (auto s : {section(0x70, 8), section(0x73, 12), section(0x42, 200)})
+        bytes.insert(bytes.end(), s.begin(), s.end());
+
+    std::vector<std::size_t> got;
+    const CSectionAssembler::SectionCallback collect = [&got](std::uint8_t* s, std::size_t length) {
+        got.push_back(length);
+        EXPECT_EQ(length, 3u + (static_cast<std::size_t>(s[1] & 0x0F) << 8 | s[2]));
+    };
+    CSectionAssembler assembler;
+    std::vector<std::uint8_t> first = {0x00};
+    first.insert(first.end(), bytes.begin(), bytes.begin() + 183);
+    assembler.Feed(first.data(), first.size(), true, collect);
+    EXPECT_EQ(got, (std::vector<std::size_t>{8, 12}));
+    std::vector<std::uint8_t> second(bytes.begin() + 183, bytes.end());
+    second.resize(184, 0xFF);
+    assembler.Feed(second.data(), second.size(), false, collect);
+    EXPECT_EQ(got, (std::vector<std::size_t>{8, 12, 200}));
+
+    // A lost packet in the middle drops the section; the pointer field finds the next one.
+    got.clear();
+    assembler.Feed(first.data(), first.size(), true, collect);
+    assembler.Reset();
+    std::vector<std::uint8_t> third = {static_cast<std::uint8_t>(bytes.size() - 183)};
+    third.insert(third.end(), bytes.begin() + 183, bytes.end());
+    third.insert(third.end(), bytes.begin(), bytes.begin() + 8);
+    assembler.Feed(third.data(), third.size(), true, collect);
+    EXPECT_EQ(got, (std::vector<std::size_t>{8, 12, 8}));
+}
+
+TEST(CPsiTablesTest, SectionWithBadCrcIsCountedAndIgnored)
+{
+    std::uint8_t pat[8 + 4 + 4];
+    psi_init(pat, true);
+    psi_set_tableid(pat, 0);
+    psi_set_length(pat, sizeof pat - 3);
+    psi_set_tableidext(pat, 9);
+    psi_set_version(pat, 0);
+    psi_set_current(pat);
+    psi_set_section(pat, 0);
+    psi_set_lastsection(pat, 0);
+    pat[8] = 0x00;
+    pat[9] = 0x05; // program 5
+    pat[10] = 0xE1;
+    pat[11] = 0x23; // PMT PID 0x123
+    psi_set_crc(pat);
+
+    std::vector<std::uint8_t> stream;
+    for (int i = 0; i < 12; ++i)
+    {
+        std::uint8_t p[188];
+        std::memset(p, 0xFF, sizeof p);
+        ts_init(p);
+        ts_set_pid(p, 0);
+        ts_set_payload(p);
+        ts_set_unitstart(p);
+        ts_set_cc(p, static_cast<std::uint8_t>(i));
+        p[4] = 0;
+        std::memcpy(p + 5, pat, sizeof pat);
+        if (i < 10)
+            p[5 + 13] ^= 0x01; // damage the CRC of the first ten
+        stream.insert(stream.end(), p, p + 188);
+    }
+    CDecodeStream decoder;
+    FeedFixed(decoder, std::vector<std::uint8_t>(stream.begin(), stream.begin() + 10 * 188), 188);
+    CAnalysisSnapshot s = decoder.TakeSnapshot();
+    EXPECT_TRUE(s.programs.empty());
+    ASSERT_EQ(s.pids.size(), 1u);
+    EXPECT_EQ(s.pids[0].stats.crcErrors, 10u);
+    FeedFixed(decoder, std::vector<std::uint8_t>(stream.begin() + 10 * 188, stream.end()), 188);
+    s = decoder.TakeSnapshot();
+    ASSERT_EQ(s.programs.size(), 1u);
+    EXPECT_EQ(s.programs.at(5).pmtPid, 0x123);
+    EXPECT_EQ(s.transportStreamId, 9);
+}
+
+TEST(CPsiTablesTest, OverlongSectionsAreSkippedUntilTheNextPointerField)
+{
+    std::vector<std::size_t> got;
+    const CSectionAssembler::SectionCallback collect = [&got](std::uint8_t*, std::size_t length) {
+        got.push_back(length);
+    };
+    CSectionAssembler assembler;
+    // section_length 0xFFF announces 4,098 bytes: more than any PSI table.
+    std::vector<std::uint8_t> payload = {0x00, 0x4E, 0x7F, 0xFF};
+    payload.resize(184, 0x00);
+    assembler.Feed(payload.data(), payload.size(), true, collect);
+    std::vector<std::uint8_t> more(184, 0x00);
+    assembler.Feed(more.data(), more.size(), false, collect);
+    std::vector<std::uint8_t> next = {0x00, 0x70, 0x70, 0x05, 1, 2, 3, 4, 5};
+    next.resize(184, 0xFF);
+    assembler.Feed(next.data(), next.size(), true, collect);
+    EXPECT_EQ(got, std::vector<std::size_t>{8});
+}

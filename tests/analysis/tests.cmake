@@ -1,0 +1,14 @@
+orvane_add_test_suite(orvane_analysis_tests analysis
+  analysis/CDecodeStreamTest.cpp
+  analysis/CDecodeStreamThreadTest.cpp
+  analysis/CFileAnalysisTest.cpp
+  analysis/CPcrRateTest.cpp
+  analysis/CPsiTablesTest.cpp
+  analysis/CAnalysisTreeBuilderTest.cpp
+)
+
+# orvane-cli analyze against a reviewed reference output.
+add_test(NAME orvane_cli_analyze_golden
+  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/analysis/cli/analyze_golden.sh $<TARGET_FILE:orvane-cli>
+          ${CMAKE_CURRENT_SOURCE_DIR}/analysis/cli)
+set_tests_properties(orvane_cli_analyze_golden PROPERTIES LABELS analysis TIMEOUT 120)
