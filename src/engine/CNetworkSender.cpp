@@ -1,8 +1,10 @@
 #include "engine/CNetworkSender.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 namespace
 {
@@ -55,6 +57,8 @@ bool CNetworkSender::Open()
     m_carryCount = 0;
     m_prefilled.store(false, std::memory_order_relaxed);
     m_endOfStream.store(false, std::memory_order_release);
+    m_pauseRequested.store(false, std::memory_order_release);
+    m_inPause = false;
     m_fifo.Reset();
     m_startTimeNs = 0;
     m_lastCycleNs = 0;
@@ -162,10 +166,34 @@ void CNetworkSender::PlayoutThread()
     const std::uint32_t unit = kPacketsPerDatagram * m_packetSize.load(std::memory_order_relaxed);
     const std::uint32_t datagramsPerMs = (m_bitRate.load(std::memory_order_relaxed) / 8'000) / unit;
 
+    constexpr std::int64_t kCycleNs = std::chrono::nanoseconds(kCycle).count();
+    std::int64_t nextCycleNs = 0; // steady clock; smooth pacing only
     while (m_threadRunning.load(std::memory_order_acquire))
     {
-        if (m_stopEvent.Wait(kCycle))
+        std::chrono::nanoseconds wait = kCycle;
+        const bool smooth = m_smoothPacing.load(std::memory_order_relaxed);
+        if (smooth && nextCycleNs != 0)
+        {
+            const std::chrono::nanoseconds left(nextCycleNs - CSteadyClock::NowNs());
+            wait = left > kMinCycleWait ? left : std::chrono::nanoseconds(kMinCycleWait);
+        }
+        if (m_stopEvent.Wait(wait))
             break;
+        if (smooth)
+        {
+            // A smooth cycle lasts about as long as the wait between bursts, so
+            // the next one is due a whole cycle after this one was due: the cycles
+            // keep their phase against the schedule instead of drifting by every
+            // wake-up's lateness. After a long stall the phase starts afresh.
+            const std::int64_t real = CSteadyClock::NowNs();
+            if (nextCycleNs == 0 || real - nextCycleNs > kCycleNs)
+                nextCycleNs = real;
+            nextCycleNs += kCycleNs;
+        }
+        else
+        {
+            nextCycleNs = 0;
+        }
         if (--countdown < 0)
         {
             slack.Refresh();
@@ -176,10 +204,67 @@ void CNetworkSender::PlayoutThread()
     m_threadRunning.store(false, std::memory_order_release);
 }
 
+bool CNetworkSender::HandlePause()
+{
+    if (m_pauseRequested.load(std::memory_order_acquire))
+    {
+        if (!m_inPause)
+        {
+            m_inPause = true;
+            m_pauseStartNs = m_now();
+        }
+        return false;
+    }
+    if (m_inPause)
+    {
+        m_inPause = false;
+        // The schedule moves on by the pause, rounded up to whole cycles so that
+        // the cycles keep their phase; nothing falls due during a pause, so
+        // there is nothing to catch up.
+        if (m_startTimeNs != 0)
+            m_startTimeNs += CeilMs(m_pauseStartNs, m_now()) * 1'000'000;
+        m_lastCycleNs = 0; // the pause is no late cycle
+    }
+    return true;
+}
+
+std::int64_t CNetworkSender::DueTimeNs(std::uint64_t position, std::uint64_t bitRate) const
+{
+    if (bitRate == 0)
+        return m_startTimeNs;
+    // position x 8e9 / bitRate without overflowing 64 bits for long plays.
+    const std::uint64_t bits = position * 8;
+    const std::uint64_t ns = bits / bitRate * 1'000'000'000 + (bits % bitRate * 1'000'000'000 + bitRate - 1) / bitRate;
+    return m_startTimeNs + static_cast<std::int64_t>(ns);
+}
+
+void CNetworkSender::SleepUntil(std::int64_t deadlineNs, std::int64_t realOffsetNs)
+{
+    if (m_sleepUntil)
+    {
+        m_sleepUntil(deadlineNs);
+        return;
+    }
+    // Never longer than two cycles, whatever an injected clock says.
+    const std::int64_t real = CSteadyClock::NowNs();
+    std::int64_t until = deadlineNs + realOffsetNs;
+    if (until <= real)
+        return;
+    if (until - real > 2'000'000)
+        until = real + 2'000'000;
+    timespec ts{};
+    ts.tv_sec = static_cast<time_t>(until / 1'000'000'000);
+    ts.tv_nsec = static_cast<long>(until % 1'000'000'000);
+    // steady_clock is CLOCK_MONOTONIC; EINTR only shortens one gap.
+    clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr);
+}
+
 void CNetworkSender::RunCycle(std::uint32_t datagramsPerMs)
 {
     std::unique_lock lock(m_parameterLock, kLockTimeout);
     if (!lock)
+        return;
+    if (!HandlePause())
         return;
 
     const bool endOfStream = m_endOfStream.load(std::memory_order_acquire);
@@ -248,11 +333,44 @@ void CNetworkSender::RunCycle(std::uint32_t datagramsPerMs)
         return;
     }
 
+    // Smooth pacing: each burst of the cycle waits for the time at which its
+    // first datagram has fallen due; overdue bursts are spread over the cycle
+    // instead of leaving together. Bursts hold the data due in about 100 us.
+    const bool smooth = m_smoothPacing.load(std::memory_order_relaxed) && bitRate > 0;
+    std::uint64_t burst = 1;
+    std::int64_t burstSpacingNs = 0;
+    std::int64_t realOffsetNs = 0;
+    if (smooth)
+    {
+        burst = std::max<std::uint64_t>(1, bitRate * kBurstWindowNs / 8'000'000'000 / unit);
+        const std::uint64_t datagrams = (due + unit - 1) / unit;
+        const std::uint64_t bursts = (datagrams + burst - 1) / burst;
+        burstSpacingNs = static_cast<std::int64_t>(burst * unit * 8'000'000'000 / bitRate);
+        if (bursts > 0)
+            burstSpacingNs = std::min(burstSpacingNs, kSmoothSpreadNs / static_cast<std::int64_t>(bursts));
+        if (m_customClock)
+            realOffsetNs = CSteadyClock::NowNs() - now;
+    }
+
     std::array<std::uint8_t, kPacketsPerDatagram * kMaxPacketSize> datagram;
+    std::uint64_t index = 0;
     while (due > 0)
     {
         if (!m_threadRunning.load(std::memory_order_acquire) || !m_socket.HasRoom())
             break;
+        if (smooth && index % burst == 0)
+        {
+            const std::int64_t release = std::max(DueTimeNs(bytesSent + unit, bitRate),
+                                                  now + static_cast<std::int64_t>(index / burst) * burstSpacingNs);
+            if (release > m_now())
+            {
+                m_socket.Flush();
+                SleepUntil(release, realOffsetNs);
+            }
+            // A pause or a stop takes effect between two bursts.
+            if (m_pauseRequested.load(std::memory_order_acquire) || !m_threadRunning.load(std::memory_order_acquire))
+                break;
+        }
         std::uint32_t n = unit;
         const std::uint32_t used = m_fifo.GetUsed();
         if (used < unit)
@@ -269,6 +387,9 @@ void CNetworkSender::RunCycle(std::uint32_t datagramsPerMs)
             break;
         bytesSent += n;
         due = due > n ? due - n : 0;
+        ++index;
+        if (smooth)
+            m_bytesSent.store(bytesSent, std::memory_order_relaxed);
     }
     m_bytesSent.store(bytesSent, std::memory_order_relaxed);
     m_socket.Flush();
