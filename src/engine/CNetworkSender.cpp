@@ -334,39 +334,39 @@ void CNetworkSender::RunCycle(std::uint32_t datagramsPerMs)
     }
 
     // Smooth pacing: each burst of the cycle waits for the time at which its
-    // first datagram has fallen due; overdue bursts are spread over the cycle
-    // instead of leaving together. Bursts hold the data due in about 100 us.
+    // last datagram has fallen due. Bursts hold the data due in about 100 us.
+    // Overdue bursts (a late wake-up) catch up at twice the bit rate, and all
+    // of them within the spread, instead of leaving together.
     const bool smooth = m_smoothPacing.load(std::memory_order_relaxed) && bitRate > 0;
     std::uint64_t burst = 1;
-    std::int64_t burstSpacingNs = 0;
+    std::int64_t catchUpNs = 0;
     std::int64_t realOffsetNs = 0;
     if (smooth)
     {
         burst = std::max<std::uint64_t>(1, bitRate * kBurstWindowNs / 8'000'000'000 / unit);
         const std::uint64_t datagrams = (due + unit - 1) / unit;
-        const std::uint64_t bursts = (datagrams + burst - 1) / burst;
-        burstSpacingNs = static_cast<std::int64_t>(burst * unit * 8'000'000'000 / bitRate);
+        const auto bursts = static_cast<std::int64_t>((datagrams + burst - 1) / burst);
+        catchUpNs = static_cast<std::int64_t>(burst * unit * 8'000'000'000 / bitRate / 2);
         if (bursts > 0)
-            burstSpacingNs = std::min(burstSpacingNs, kSmoothSpreadNs / static_cast<std::int64_t>(bursts));
+            catchUpNs = std::min(catchUpNs, kSmoothSpreadNs / bursts);
         if (m_customClock)
             realOffsetNs = CSteadyClock::NowNs() - now;
     }
 
     std::array<std::uint8_t, kPacketsPerDatagram * kMaxPacketSize> datagram;
     std::uint64_t index = 0;
+    std::int64_t release = now;
     while (due > 0)
     {
         if (!m_threadRunning.load(std::memory_order_acquire) || !m_socket.HasRoom())
             break;
         if (smooth && index % burst == 0)
         {
-            const std::int64_t release = std::max(DueTimeNs(bytesSent + unit, bitRate),
-                                                  now + static_cast<std::int64_t>(index / burst) * burstSpacingNs);
-            if (release > m_now())
-            {
-                m_socket.Flush();
-                SleepUntil(release, realOffsetNs);
-            }
+            const std::int64_t earliest = index == 0 ? now : release + catchUpNs;
+            const std::uint64_t size = std::min<std::uint64_t>(burst, (due + unit - 1) / unit);
+            release = std::max(DueTimeNs(bytesSent + size * unit, bitRate), earliest);
+            m_socket.Flush();
+            SleepUntil(release, realOffsetNs);
             // A pause or a stop takes effect between two bursts.
             if (m_pauseRequested.load(std::memory_order_acquire) || !m_threadRunning.load(std::memory_order_acquire))
                 break;
