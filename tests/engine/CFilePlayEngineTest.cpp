@@ -305,12 +305,14 @@ TEST_F(CFilePlayEngineTest, PauseHoldsThePositionAndResumeLosesNothing)
 
     m_engine.Pause(true);
     EXPECT_TRUE(m_engine.IsPaused());
-    std::this_thread::sleep_for(20ms); // the cycle and the read under way end
-    const std::size_t atPause = m_rx.Count();
+    std::this_thread::sleep_for(30ms); // the cycle and the read under way end
+    const std::uint64_t sentAtPause = m_sender.Socket().GetDatagramsSent();
     const std::int64_t played = m_engine.GetPlayedBytes();
     const std::uint64_t level = m_sender.GetFifoLevel();
     std::this_thread::sleep_for(300ms);
-    EXPECT_EQ(m_rx.Count(), atPause) << "nothing leaves while paused";
+    const std::size_t atPause = m_rx.Count();
+    EXPECT_EQ(atPause, sentAtPause) << "everything sent before the pause arrived";
+    EXPECT_EQ(m_sender.Socket().GetDatagramsSent(), sentAtPause) << "nothing leaves while paused";
     EXPECT_EQ(m_engine.GetPlayedBytes(), played) << "the position holds";
     EXPECT_EQ(m_sender.GetFifoLevel(), level) << "the FIFO keeps its bytes";
 
