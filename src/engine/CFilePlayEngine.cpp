@@ -15,7 +15,6 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
-#include <thread>
 
 namespace
 {
@@ -137,6 +136,7 @@ bool CFilePlayEngine::StartPlay(const std::string& path)
 
     m_jumpRequest.store(true, std::memory_order_release);
     m_finished.store(false, std::memory_order_release);
+    m_wake.Reset();
 
     if (fileSize == 0)
     {
@@ -165,6 +165,7 @@ bool CFilePlayEngine::Stop()
 {
     bool result = true;
     m_running.store(false, std::memory_order_release);
+    m_wake.Set();
     if (!m_readerThread.Join(kStopTimeout))
         result = false;
     m_paused.store(false, std::memory_order_release);
@@ -178,13 +179,28 @@ void CFilePlayEngine::Pause(bool paused)
     m_paused.store(paused, std::memory_order_release);
     if (m_sender != nullptr)
         m_sender->Pause(paused);
+    m_wake.Set();
+}
+
+std::chrono::milliseconds CFilePlayEngine::BackPressureWait(std::uint32_t length)
+{
+    // About as long as the play-out thread needs to make room for the chunk at
+    // the bit rate: a full FIFO drains for seconds, and a retry every 1 ms
+    // would only cost wake-ups. Stop, resume and jumps wake the reader at once.
+    const std::uint64_t free = m_sender->Fifo().GetFree();
+    const std::uint64_t needed = std::uint64_t{length} + CNetworkSender::kMaxPacketSize;
+    const std::uint64_t bitRate = m_sender->GetBitRate();
+    if (needed <= free || bitRate == 0)
+        return kRetryDelay;
+    const std::uint64_t ms = (needed - free) * 8'000 / bitRate;
+    return std::clamp(std::chrono::milliseconds(ms), kRetryDelay, kMaxRetryDelay);
 }
 
 void CFilePlayEngine::WriteToSender(std::uint8_t* data, std::uint32_t length)
 {
     // Back-pressure: the FIFO is full until the play-out thread has sent enough.
     while (!m_sender->WriteData(data, length) && m_running.load(std::memory_order_acquire))
-        std::this_thread::sleep_for(kRetryDelay);
+        m_wake.Wait(m_paused.load(std::memory_order_acquire) ? kMaxRetryDelay : BackPressureWait(length));
 }
 
 void CFilePlayEngine::WriteStuffing()
@@ -268,7 +284,7 @@ void CFilePlayEngine::ReaderThread()
             if (m_paused.load(std::memory_order_acquire))
             {
                 // The position holds: nothing more is read until the resume.
-                std::this_thread::sleep_for(kRetryDelay);
+                m_wake.Wait(kMaxRetryDelay);
                 continue;
             }
 

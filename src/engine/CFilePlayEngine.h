@@ -17,6 +17,7 @@
 //! either side may poll. The owner writes the position before it requests a jump.
 
 #include "common/CAlignedBuffer.h"
+#include "common/CEvent.h"
 #include "common/CThread.h"
 #include "common/CUniqueFd.h"
 
@@ -39,6 +40,7 @@ public:
     static constexpr std::uint32_t kPermille = 1'000;
     static constexpr auto kStopTimeout = std::chrono::milliseconds(2'000);
     static constexpr auto kRetryDelay = std::chrono::milliseconds(1);
+    static constexpr auto kMaxRetryDelay = std::chrono::milliseconds(50);
 
     static constexpr const char* kMsgCannotOpen = "File can not be opened. It may be in use by an other application";
     static constexpr const char* kMsgNotFound = "File can not be found. It may be removed from the system.";
@@ -75,7 +77,11 @@ public:
     void SetPosition(std::uint32_t permille) { m_position.store(permille, std::memory_order_relaxed); }
     std::uint32_t GetPosition() const { return m_position.load(std::memory_order_relaxed); }
     //! The reader repositions to the position before its next read.
-    void RequestJump() { m_jumpRequest.store(true, std::memory_order_release); }
+    void RequestJump()
+    {
+        m_jumpRequest.store(true, std::memory_order_release);
+        m_wake.Set();
+    }
     bool IsJumpRequested() const { return m_jumpRequest.load(std::memory_order_acquire); }
     //! Packet size of the file (188 or 204; 0 counts as 188), from the file analysis.
     void SetPacketSize(std::uint32_t packetSize) { m_packetSize.store(packetSize, std::memory_order_relaxed); }
@@ -110,6 +116,7 @@ private:
     std::int64_t ReadChunk(std::int64_t want);
     //! Hands [data, data + length) to the sender, retrying every 1 ms while running.
     void WriteToSender(std::uint8_t* data, std::uint32_t length);
+    std::chrono::milliseconds BackPressureWait(std::uint32_t length);
     void WriteStuffing();
     bool DecoderOn() const { return m_decoderEnabled && m_decoder != nullptr; }
     void Show(const char* text);
@@ -134,6 +141,7 @@ private:
     std::atomic<std::int64_t> m_playedBytes{0};
     std::uint32_t m_bufferSize = 0;
     CThread m_readerThread;
+    CEvent m_wake; // ends the reader's waits early: stop, resume, jump
     std::uint32_t m_sectorSize = kDefaultSectorBytes;
     CDecodeStream* m_decoder = nullptr;
     bool m_decoderEnabled = false;

@@ -174,26 +174,18 @@ void CNetworkSender::PlayoutThread()
         const bool smooth = m_smoothPacing.load(std::memory_order_relaxed);
         if (smooth && nextCycleNs != 0)
         {
-            const std::chrono::nanoseconds left(nextCycleNs - CSteadyClock::NowNs());
+            // A smooth cycle begins when its first burst falls due, so that the
+            // wake-up of the cycle is that burst's release (one wake-up fewer per
+            // cycle); a cycle with nothing due comes at most kMaxCycleStretch late.
+            std::int64_t target = nextCycleNs;
+            if (m_nextReleaseNs != 0)
+                target = std::min(m_nextReleaseNs, nextCycleNs - kCycleNs + kMaxCycleStretchNs);
+            const std::chrono::nanoseconds left(target - CSteadyClock::NowNs());
             wait = left > kMinCycleWait ? left : std::chrono::nanoseconds(kMinCycleWait);
         }
         if (m_stopEvent.Wait(wait))
             break;
-        if (smooth)
-        {
-            // A smooth cycle lasts about as long as the wait between bursts, so
-            // the next one is due a whole cycle after this one was due: the cycles
-            // keep their phase against the schedule instead of drifting by every
-            // wake-up's lateness. After a long stall the phase starts afresh.
-            const std::int64_t real = CSteadyClock::NowNs();
-            if (nextCycleNs == 0 || real - nextCycleNs > kCycleNs)
-                nextCycleNs = real;
-            nextCycleNs += kCycleNs;
-        }
-        else
-        {
-            nextCycleNs = 0;
-        }
+        nextCycleNs = smooth ? CSteadyClock::NowNs() + kCycleNs : 0;
         if (--countdown < 0)
         {
             slack.Refresh();
@@ -262,6 +254,7 @@ void CNetworkSender::SleepUntil(std::int64_t deadlineNs, std::int64_t realOffset
 void CNetworkSender::RunCycle(std::uint32_t datagramsPerMs)
 {
     std::unique_lock lock(m_parameterLock, kLockTimeout);
+    m_nextReleaseNs = 0;
     if (!lock)
         return;
     if (!HandlePause())
@@ -393,4 +386,8 @@ void CNetworkSender::RunCycle(std::uint32_t datagramsPerMs)
     }
     m_bytesSent.store(bytesSent, std::memory_order_relaxed);
     m_socket.Flush();
+    // All that was due has left: the next cycle can begin with the next burst.
+    // (After a short cycle, underflow or stop it keeps its plain 1 ms rhythm.)
+    if (smooth && due == 0 && m_threadRunning.load(std::memory_order_acquire))
+        m_nextReleaseNs = DueTimeNs(bytesSent + burst * unit, bitRate) + realOffsetNs;
 }

@@ -59,6 +59,9 @@ public:
     static constexpr std::int64_t kSmoothSpreadNs = 900'000;
     // Shortest wait between two smooth cycles, so that SetRate can take the lock.
     static constexpr auto kMinCycleWait = std::chrono::microseconds(20);
+    // A smooth cycle may wait this long for its first burst (the timer
+    // counter only counts gaps above 5 ms).
+    static constexpr std::int64_t kMaxCycleStretchNs = 2'000'000;
 
     enum StatusFlag : std::uint32_t
     {
@@ -170,10 +173,11 @@ private:
     SleepUntilFn m_sleepUntil;
     std::atomic<bool> m_smoothPacing{true};
     std::atomic<bool> m_pauseRequested{false};
-    bool m_inPause = false;          // play-out thread only
-    std::int64_t m_pauseStartNs = 0; // play-out thread only
-    std::int64_t m_startTimeNs = 0;  // 0: the schedule has not begun
-    std::int64_t m_lastCycleNs = 0;  // 0: no cycle yet
+    std::int64_t m_nextReleaseNs = 0; // steady clock; 0 = unknown; play-out thread only
+    bool m_inPause = false;           // play-out thread only
+    std::int64_t m_pauseStartNs = 0;  // play-out thread only
+    std::int64_t m_startTimeNs = 0;   // 0: the schedule has not begun
+    std::int64_t m_lastCycleNs = 0;   // 0: no cycle yet
     CFifo m_fifo;
     std::atomic<bool> m_prefilled{false};
     std::atomic<bool> m_endOfStream{false};
