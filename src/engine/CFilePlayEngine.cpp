@@ -28,8 +28,8 @@ CFilePlayEngine::CFilePlayEngine(CNetworkSender* sender, IMessageSink* messages)
 
 CFilePlayEngine::~CFilePlayEngine()
 {
-    if (m_running.load(std::memory_order_acquire))
-        m_running.store(false, std::memory_order_release);
+    m_running.store(false, std::memory_order_release);
+    m_wake.Set();
     // The reader borrows this object: it must be gone before the members are.
     while (!m_readerThread.Join(kStopTimeout))
         std::fprintf(stderr, "orvane: file reader slow to stop\n");

@@ -59,9 +59,10 @@ public:
     static constexpr std::int64_t kSmoothSpreadNs = 900'000;
     // Shortest wait between two smooth cycles, so that SetRate can take the lock.
     static constexpr auto kMinCycleWait = std::chrono::microseconds(20);
-    // A smooth cycle may wait this long for its first burst (the timer
-    // counter only counts gaps above 5 ms).
-    static constexpr std::int64_t kMaxCycleStretchNs = 2'000'000;
+    // A smooth cycle may wait this long for its first burst, so that a
+    // 4 Mbit/s stream (a datagram every 2.6 ms) wakes once per datagram; the
+    // timer counter only counts gaps above 5 ms.
+    static constexpr std::int64_t kMaxCycleStretchNs = 3'000'000;
 
     enum StatusFlag : std::uint32_t
     {
