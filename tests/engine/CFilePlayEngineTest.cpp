@@ -294,6 +294,36 @@ TEST_F(CFilePlayEngineTest, RangeAndPositionPlayTheirStretchOnly)
     EXPECT_EQ(second[second.size() - 13], last);
 }
 
+TEST_F(CFilePlayEngineTest, LoopOfARangeRestartsAtItsUnalignedStart)
+{
+    // The range start (470,047) lies off the sector grid: unbuffered reads
+    // refuse it, and the engine goes on with buffered reads instead of failing.
+    const std::uint64_t packets = 10'001;
+    const std::int64_t size = 1'880'188;
+    const std::string path = MakeFile("rangeloop.ts", packets);
+    m_engine.SetRange(250, 750);
+    m_engine.SetLoop(true);
+    ASSERT_TRUE(m_engine.StartPlay(path));
+    const std::int64_t sector = m_engine.GetSectorSize();
+    const std::int64_t first = (size * 250 / 1000 / sector * sector + 187) / 188;
+    const std::int64_t loopFirst = (size * 250 / 1000 + 187) / 188; // 2,501
+    const std::int64_t last = size * 750 / 1000 / 188 - 1;          // 7,499
+    const std::size_t pass = static_cast<std::size_t>(last - loopFirst + 1);
+    ASSERT_TRUE(WaitFor([&] { return m_rx.Count() * 7 > 12 + 3 * pass + 100; }));
+    EXPECT_TRUE(m_engine.Stop());
+
+    const auto got = m_rx.Packets();
+    EXPECT_EQ(CountNulls(got, 0, 12), 12u);
+    std::size_t i = 12;
+    for (std::int64_t n = first; n <= last; ++n, ++i)
+        ASSERT_EQ(got[i], n) << "first pass, packet " << i;
+    for (int loop = 0; loop < 2; ++loop)
+    {
+        for (std::int64_t n = loopFirst; n <= last; ++n, ++i)
+            ASSERT_EQ(got[i], n) << "loop " << loop << ", packet " << i;
+    }
+}
+
 TEST_F(CFilePlayEngineTest, PauseHoldsThePositionAndResumeLosesNothing)
 {
     Configure(20'000'000);
