@@ -210,9 +210,9 @@ bool CNetworkSender::HandlePause()
     if (m_inPause)
     {
         m_inPause = false;
-        // The schedule moves on by the pause, rounded up to whole cycles so that
-        // the cycles keep their phase; nothing falls due during a pause, so
-        // there is nothing to catch up.
+        // The schedule moves on by the pause, rounded up to whole milliseconds
+        // like the elapsed time: nothing falls due during a pause, so there is
+        // nothing to catch up at the resume.
         if (m_startTimeNs != 0)
             m_startTimeNs += CeilMs(m_pauseStartNs, m_now()) * 1'000'000;
         m_lastCycleNs = 0; // the pause is no late cycle

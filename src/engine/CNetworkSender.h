@@ -8,8 +8,12 @@
 //! from the steady clock how many bytes are due since the schedule began, and
 //! sends that many whole datagram units. With smooth pacing (the default) each
 //! datagram of the cycle leaves at its own time on the schedule, in bursts no
-//! longer than the data due in about 100 us (or one datagram); otherwise the
-//! whole cycle leaves back to back in one batch. Nothing is sent until the
+//! longer than the data due in about 100 us (or one datagram), and a cycle
+//! begins when its first burst falls due (at most 3 ms after the previous one);
+//! otherwise the whole cycle leaves back to back in one batch, once per
+//! millisecond. Datagrams overdue after a stall are spread over the cycle.
+//! The accounting of a cycle (schedule, counters, flags, stall restart, end of
+//! stream) is the same in both modes. Nothing is sent until the
 //! FIFO has first held more than half its capacity (prefill), unless the
 //! producer has said that everything is written (SetEndOfStream), so that
 //! streams shorter than the prefill still play out completely.
