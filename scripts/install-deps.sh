@@ -12,6 +12,8 @@ PACKAGES=(
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth python3
+  # playout benchmark (bench/play): stream generation and the peer player
+  ffmpeg multicat
 )
 
 missing=()

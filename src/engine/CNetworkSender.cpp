@@ -1,8 +1,10 @@
 #include "engine/CNetworkSender.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 namespace
 {
@@ -55,6 +57,8 @@ bool CNetworkSender::Open()
     m_carryCount = 0;
     m_prefilled.store(false, std::memory_order_relaxed);
     m_endOfStream.store(false, std::memory_order_release);
+    m_pauseRequested.store(false, std::memory_order_release);
+    m_inPause = false;
     m_fifo.Reset();
     m_startTimeNs = 0;
     m_lastCycleNs = 0;
@@ -162,10 +166,26 @@ void CNetworkSender::PlayoutThread()
     const std::uint32_t unit = kPacketsPerDatagram * m_packetSize.load(std::memory_order_relaxed);
     const std::uint32_t datagramsPerMs = (m_bitRate.load(std::memory_order_relaxed) / 8'000) / unit;
 
+    constexpr std::int64_t kCycleNs = std::chrono::nanoseconds(kCycle).count();
+    std::int64_t nextCycleNs = 0; // steady clock; smooth pacing only
     while (m_threadRunning.load(std::memory_order_acquire))
     {
-        if (m_stopEvent.Wait(kCycle))
+        std::chrono::nanoseconds wait = kCycle;
+        const bool smooth = m_smoothPacing.load(std::memory_order_relaxed);
+        if (smooth && nextCycleNs != 0)
+        {
+            // A smooth cycle begins when its first burst falls due, so that the
+            // wake-up of the cycle is that burst's release (one wake-up fewer per
+            // cycle); a cycle with nothing due comes at most kMaxCycleStretch late.
+            std::int64_t target = nextCycleNs;
+            if (m_nextReleaseNs != 0)
+                target = std::min(m_nextReleaseNs, nextCycleNs - kCycleNs + kMaxCycleStretchNs);
+            const std::chrono::nanoseconds left(target - CSteadyClock::NowNs());
+            wait = left > kMinCycleWait ? left : std::chrono::nanoseconds(kMinCycleWait);
+        }
+        if (m_stopEvent.Wait(wait))
             break;
+        nextCycleNs = smooth ? CSteadyClock::NowNs() + kCycleNs : 0;
         if (--countdown < 0)
         {
             slack.Refresh();
@@ -176,10 +196,68 @@ void CNetworkSender::PlayoutThread()
     m_threadRunning.store(false, std::memory_order_release);
 }
 
+bool CNetworkSender::HandlePause()
+{
+    if (m_pauseRequested.load(std::memory_order_acquire))
+    {
+        if (!m_inPause)
+        {
+            m_inPause = true;
+            m_pauseStartNs = m_now();
+        }
+        return false;
+    }
+    if (m_inPause)
+    {
+        m_inPause = false;
+        // The schedule moves on by the pause, rounded up to whole milliseconds
+        // like the elapsed time: nothing falls due during a pause, so there is
+        // nothing to catch up at the resume.
+        if (m_startTimeNs != 0)
+            m_startTimeNs += CeilMs(m_pauseStartNs, m_now()) * 1'000'000;
+        m_lastCycleNs = 0; // the pause is no late cycle
+    }
+    return true;
+}
+
+std::int64_t CNetworkSender::DueTimeNs(std::uint64_t position, std::uint64_t bitRate) const
+{
+    if (bitRate == 0)
+        return m_startTimeNs;
+    // position x 8e9 / bitRate without overflowing 64 bits for long plays.
+    const std::uint64_t bits = position * 8;
+    const std::uint64_t ns = bits / bitRate * 1'000'000'000 + (bits % bitRate * 1'000'000'000 + bitRate - 1) / bitRate;
+    return m_startTimeNs + static_cast<std::int64_t>(ns);
+}
+
+void CNetworkSender::SleepUntil(std::int64_t deadlineNs, std::int64_t realOffsetNs)
+{
+    if (m_sleepUntil)
+    {
+        m_sleepUntil(deadlineNs);
+        return;
+    }
+    // Never longer than two cycles, whatever an injected clock says.
+    const std::int64_t real = CSteadyClock::NowNs();
+    std::int64_t until = deadlineNs + realOffsetNs;
+    if (until <= real)
+        return;
+    if (until - real > 2'000'000)
+        until = real + 2'000'000;
+    timespec ts{};
+    ts.tv_sec = static_cast<time_t>(until / 1'000'000'000);
+    ts.tv_nsec = static_cast<long>(until % 1'000'000'000);
+    // steady_clock is CLOCK_MONOTONIC; EINTR only shortens one gap.
+    clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr);
+}
+
 void CNetworkSender::RunCycle(std::uint32_t datagramsPerMs)
 {
     std::unique_lock lock(m_parameterLock, kLockTimeout);
+    m_nextReleaseNs = 0;
     if (!lock)
+        return;
+    if (!HandlePause())
         return;
 
     const bool endOfStream = m_endOfStream.load(std::memory_order_acquire);
@@ -248,11 +326,44 @@ void CNetworkSender::RunCycle(std::uint32_t datagramsPerMs)
         return;
     }
 
+    // Smooth pacing: each burst of the cycle waits for the time at which its
+    // last datagram has fallen due. Bursts hold the data due in about 100 us.
+    // Overdue bursts (a late wake-up) catch up at twice the bit rate, and all
+    // of them within the spread, instead of leaving together.
+    const bool smooth = m_smoothPacing.load(std::memory_order_relaxed) && bitRate > 0;
+    std::uint64_t burst = 1;
+    std::int64_t catchUpNs = 0;
+    std::int64_t realOffsetNs = 0;
+    if (smooth)
+    {
+        burst = std::max<std::uint64_t>(1, bitRate * kBurstWindowNs / 8'000'000'000 / unit);
+        const std::uint64_t datagrams = (due + unit - 1) / unit;
+        const auto bursts = static_cast<std::int64_t>((datagrams + burst - 1) / burst);
+        catchUpNs = static_cast<std::int64_t>(burst * unit * 8'000'000'000 / bitRate / 2);
+        if (bursts > 0)
+            catchUpNs = std::min(catchUpNs, kSmoothSpreadNs / bursts);
+        if (m_customClock)
+            realOffsetNs = CSteadyClock::NowNs() - now;
+    }
+
     std::array<std::uint8_t, kPacketsPerDatagram * kMaxPacketSize> datagram;
+    std::uint64_t index = 0;
+    std::int64_t release = now;
     while (due > 0)
     {
         if (!m_threadRunning.load(std::memory_order_acquire) || !m_socket.HasRoom())
             break;
+        if (smooth && index % burst == 0)
+        {
+            const std::int64_t earliest = index == 0 ? now : release + catchUpNs;
+            const std::uint64_t size = std::min<std::uint64_t>(burst, (due + unit - 1) / unit);
+            release = std::max(DueTimeNs(bytesSent + size * unit, bitRate), earliest);
+            m_socket.Flush();
+            SleepUntil(release, realOffsetNs);
+            // A pause or a stop takes effect between two bursts.
+            if (m_pauseRequested.load(std::memory_order_acquire) || !m_threadRunning.load(std::memory_order_acquire))
+                break;
+        }
         std::uint32_t n = unit;
         const std::uint32_t used = m_fifo.GetUsed();
         if (used < unit)
@@ -269,7 +380,14 @@ void CNetworkSender::RunCycle(std::uint32_t datagramsPerMs)
             break;
         bytesSent += n;
         due = due > n ? due - n : 0;
+        ++index;
+        if (smooth)
+            m_bytesSent.store(bytesSent, std::memory_order_relaxed);
     }
     m_bytesSent.store(bytesSent, std::memory_order_relaxed);
     m_socket.Flush();
+    // All that was due has left: the next cycle can begin with the next burst.
+    // (After a short cycle, underflow or stop it keeps its plain 1 ms rhythm.)
+    if (smooth && due == 0 && m_threadRunning.load(std::memory_order_acquire))
+        m_nextReleaseNs = DueTimeNs(bytesSent + burst * unit, bitRate) + realOffsetNs;
 }

@@ -6,10 +6,20 @@
 //! The producer (the file reader thread) writes whole packets into a 30 MiB
 //! FIFO with WriteData(). A play-out thread wakes every millisecond, works out
 //! from the steady clock how many bytes are due since the schedule began, and
-//! sends that many whole datagram units in one batch. Nothing is sent until the
+//! sends that many whole datagram units. With smooth pacing (the default) each
+//! datagram of the cycle leaves at its own time on the schedule, in bursts no
+//! longer than the data due in about 100 us (or one datagram), and a cycle
+//! begins when its first burst falls due (at most 3 ms after the previous one);
+//! otherwise the whole cycle leaves back to back in one batch, once per
+//! millisecond. Datagrams overdue after a stall are spread over the cycle.
+//! The accounting of a cycle (schedule, counters, flags, stall restart, end of
+//! stream) is the same in both modes. Nothing is sent until the
 //! FIFO has first held more than half its capacity (prefill), unless the
 //! producer has said that everything is written (SetEndOfStream), so that
 //! streams shorter than the prefill still play out completely.
+//!
+//! Pause() holds the schedule: nothing leaves, nothing is lost, and on resume
+//! the schedule goes on where it stopped without a catch-up burst.
 //!
 //! Three saturating counters (0..10) tell whether the network keeps up (busy),
 //! whether the FIFO keeps up (underflow) and whether the thread keeps its 1 ms
@@ -31,6 +41,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 
 class CNetworkSender
@@ -46,6 +57,17 @@ public:
     static constexpr auto kCycle = std::chrono::milliseconds(1);
     static constexpr auto kLockTimeout = std::chrono::milliseconds(1'000);
     static constexpr auto kStopTimeout = std::chrono::milliseconds(2'000);
+    // Smooth pacing: the longest back-to-back burst is the data due in this time
+    // (at least one datagram); a cycle late by more than this spreads its
+    // overdue datagrams over at most kSmoothSpreadNs.
+    static constexpr std::int64_t kBurstWindowNs = 100'000;
+    static constexpr std::int64_t kSmoothSpreadNs = 900'000;
+    // Shortest wait between two smooth cycles, so that SetRate can take the lock.
+    static constexpr auto kMinCycleWait = std::chrono::microseconds(20);
+    // A smooth cycle may wait this long for its first burst, so that a
+    // 4 Mbit/s stream (a datagram every 2.6 ms) wakes once per datagram; the
+    // timer counter only counts gaps above 5 ms.
+    static constexpr std::int64_t kMaxCycleStretchNs = 3'000'000;
 
     enum StatusFlag : std::uint32_t
     {
@@ -73,8 +95,31 @@ public:
     std::uint16_t GetDestinationPort() const { return m_port; }
     bool GetRtp() const { return m_rtp; }
 
+    //! Sleeps until a time of the schedule's clock (nanoseconds, as the clock gives them).
+    using SleepUntilFn = std::function<void(std::int64_t deadlineNs)>;
+
     //! Replaces the clock of the schedule (tests drive time with it); call while idle.
-    void SetClock(CSteadyClock::NowFn now) { m_now = std::move(now); }
+    void SetClock(CSteadyClock::NowFn now)
+    {
+        m_now = std::move(now);
+        m_customClock = true;
+    }
+    //! Replaces the sleep between the bursts of a smooth cycle (tests record the
+    //! release times with it); call while idle. The default sleeps on the steady
+    //! clock, shifted by the difference between it and an injected clock.
+    void SetSleep(SleepUntilFn sleepUntil) { m_sleepUntil = std::move(sleepUntil); }
+
+    //! Smooth pacing (default on): the datagrams due in a cycle are spread over
+    //! the cycle at the bit rate. Off: they leave back to back once per cycle,
+    //! as small switch buffers may not like. Takes effect at the next cycle.
+    void SetSmoothPacing(bool smooth) { m_smoothPacing.store(smooth, std::memory_order_relaxed); }
+    bool GetSmoothPacing() const { return m_smoothPacing.load(std::memory_order_relaxed); }
+
+    //! Pauses (true) or resumes (false) sending. While paused nothing leaves and
+    //! the FIFO keeps its bytes; on resume the schedule continues where it
+    //! stopped, shifted by the pause, without a catch-up burst. Open resumes.
+    void Pause(bool paused) { m_pauseRequested.store(paused, std::memory_order_release); }
+    bool IsPaused() const { return m_pauseRequested.load(std::memory_order_acquire); }
 
     //! Starts a send schedule: allocates the FIFO, opens the socket, starts the
     //! play-out thread if none runs. @return true.
@@ -114,6 +159,12 @@ public:
 private:
     void PlayoutThread();
     void RunCycle(std::uint32_t datagramsPerMs);
+    //! False when the cycle is to be skipped because of a pause.
+    bool HandlePause();
+    //! Schedule time at which the byte @p position has fallen due.
+    std::int64_t DueTimeNs(std::uint64_t position, std::uint64_t bitRate) const;
+    //! Waits until @p deadlineNs of the schedule's clock.
+    void SleepUntil(std::int64_t deadlineNs, std::int64_t realOffsetNs);
     std::uint32_t FindSyncOffset(const std::uint8_t* data, std::uint32_t length, std::uint32_t packetSize) const;
     static void Raise(std::int32_t& counter) { counter = counter < kCounterMax ? counter + 1 : kCounterMax; }
     static void Lower(std::int32_t& counter) { counter = counter > 0 ? counter - 1 : 0; }
@@ -126,8 +177,15 @@ private:
     bool m_rtp = false;
     CUdpIOCPSocket m_socket;
     CSteadyClock::NowFn m_now = CSteadyClock::Default();
-    std::int64_t m_startTimeNs = 0; // 0: the schedule has not begun
-    std::int64_t m_lastCycleNs = 0; // 0: no cycle yet
+    bool m_customClock = false;
+    SleepUntilFn m_sleepUntil;
+    std::atomic<bool> m_smoothPacing{true};
+    std::atomic<bool> m_pauseRequested{false};
+    std::int64_t m_nextReleaseNs = 0; // steady clock; 0 = unknown; play-out thread only
+    bool m_inPause = false;           // play-out thread only
+    std::int64_t m_pauseStartNs = 0;  // play-out thread only
+    std::int64_t m_startTimeNs = 0;   // 0: the schedule has not begun
+    std::int64_t m_lastCycleNs = 0;   // 0: no cycle yet
     CFifo m_fifo;
     std::atomic<bool> m_prefilled{false};
     std::atomic<bool> m_endOfStream{false};

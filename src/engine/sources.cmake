@@ -4,4 +4,5 @@ list(APPEND ORVANE_CORE_SOURCES
   engine/CLinkedList.cpp
   engine/CUdpIOCPSocket.cpp
   engine/CNetworkSender.cpp
+  engine/CFilePlayEngine.cpp
 )

@@ -4,4 +4,6 @@ orvane_add_test_suite(orvane_engine_tests engine
   engine/CLinkedListTest.cpp
   engine/CUdpIOCPSocketTest.cpp
   engine/CNetworkSenderTest.cpp
+  engine/CFilePlayEngineTest.cpp
+  engine/CNetworkSenderPacingTest.cpp
 )
