@@ -1,6 +1,7 @@
 #include "engine/CFilePlayEngine.h"
 
 #include "analysis/CDecodeStream.h"
+#include "common/FormatThousands.h"
 #include "common/IMessageSink.h"
 #include "engine/CNetworkSender.h"
 
@@ -333,38 +334,12 @@ void CFilePlayEngine::ReaderThread()
 
 std::string CFilePlayEngine::FormatThousands(std::int64_t value, const std::string& separator)
 {
-    char text[32];
-    std::snprintf(text, sizeof text, "%" PRId64, value);
-    std::string digits = text;
-    std::string sign;
-    if (!digits.empty() && digits[0] == '-')
-    {
-        // The sign is no digit: grouping counts digits only.
-        sign = "-";
-        digits.erase(0, 1);
-    }
-    // All positions refer to the text before any insertion, so insert from the right.
-    const std::size_t length = digits.size();
-    for (std::size_t group = 3; group <= 9; group += 3)
-    {
-        if (length > group)
-            digits.insert(length - group, separator);
-    }
-    return sign + digits;
+    return ::FormatThousands(value, std::string_view(separator));
 }
 
 std::string CFilePlayEngine::UserThousandsSeparator()
 {
-    std::string separator;
-    locale_t user = newlocale(LC_NUMERIC_MASK, "", static_cast<locale_t>(nullptr));
-    if (user != static_cast<locale_t>(nullptr))
-    {
-        const char* sep = nl_langinfo_l(THOUSEP, user);
-        if (sep != nullptr)
-            separator = sep; // one character, possibly several UTF-8 bytes
-        freelocale(user);
-    }
-    return separator.empty() ? std::string(".") : separator;
+    return LocaleThousandsSeparator();
 }
 
 std::string CFilePlayEngine::FormatThousands(std::int64_t value)

@@ -3,12 +3,15 @@
 // every second, end when the engine has finished and the FIFO has drained.
 
 #include "CliCommands.h"
+#include "analysis/CDecodeStream.h"
+#include "analysis/CFileAnalysis.h"
 #include "common/IMessageSink.h"
 #include "engine/CFilePlayEngine.h"
 #include "engine/CNetworkSender.h"
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -51,105 +54,6 @@ class StderrSink : public IMessageSink
 public:
     void ShowMessage(const std::string& text) override { std::fprintf(stderr, "orvane-cli play: %s\n", text.c_str()); }
 };
-
-// ---------------------------------------------------------------------------
-// STOP-GAP: a minimal local estimate of packet size and PCR bit rate, used only
-// until orvane-cli is wired to the analysis library's file analysis (which
-// also measures the PCR rate and applies the same default rates by file size).
-// Replace StopGapEstimate by that class; do not grow this.
-// ---------------------------------------------------------------------------
-struct StreamEstimate
-{
-    bool readable = false;
-    std::int64_t fileSize = 0;
-    std::uint32_t packetSize = 188;
-    std::uint32_t firstPacket = 0; // bytes before the first packet
-    double bitRate = 0.0;          // 0: no PCR found
-};
-
-StreamEstimate StopGapEstimate(const std::string& path)
-{
-    StreamEstimate e;
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
-    if (!in)
-        return e;
-    e.fileSize = static_cast<std::int64_t>(in.tellg());
-    e.readable = true;
-    const std::size_t head = static_cast<std::size_t>(std::min<std::int64_t>(e.fileSize, 10 * 1'048'576));
-    std::vector<std::uint8_t> b(head);
-    in.seekg(0);
-    in.read(reinterpret_cast<char*>(b.data()), static_cast<std::streamsize>(head));
-    b.resize(static_cast<std::size_t>(in.gcount()));
-
-    // Packet size: the first offset with sync bytes at 20 packet distances.
-    bool found = false;
-    for (std::uint32_t size : {188u, 204u})
-    {
-        for (std::uint32_t off = 0; off < size && !found; ++off)
-        {
-            std::uint32_t k = 0;
-            while (k < 20 && off + k * size < b.size() && b[off + k * size] == 0x47)
-                ++k;
-            if (k == 20 || (k > 0 && off + k * size >= b.size()))
-            {
-                e.packetSize = size;
-                e.firstPacket = off;
-                found = true;
-            }
-        }
-        if (found)
-            break;
-    }
-    if (!found)
-        return e;
-
-    // PCR rate: bytes between the first and the last PCR of the first PCR PID.
-    int pcrPid = -1;
-    std::int64_t firstPos = -1, lastPos = -1;
-    std::uint64_t firstPcr = 0, lastPcr = 0, wrap = 0, prev = 0;
-    constexpr std::uint64_t kPcrWrap = (std::uint64_t{1} << 33) * 300;
-    for (std::size_t pos = e.firstPacket; pos + 12 <= b.size(); pos += e.packetSize)
-    {
-        const std::uint8_t* p = b.data() + pos;
-        if (p[0] != 0x47 || (p[3] & 0x20) == 0 || p[4] < 7 || (p[5] & 0x10) == 0)
-            continue;
-        const int pid = ((p[1] & 0x1F) << 8) | p[2];
-        if (pcrPid < 0)
-            pcrPid = pid;
-        if (pid != pcrPid)
-            continue;
-        const std::uint64_t base = (std::uint64_t{p[6]} << 25) | (std::uint64_t{p[7]} << 17) |
-                                   (std::uint64_t{p[8]} << 9) | (std::uint64_t{p[9]} << 1) | (p[10] >> 7);
-        const std::uint64_t ext = ((std::uint64_t{p[10]} & 1) << 8) | p[11];
-        const std::uint64_t pcr = base * 300 + ext;
-        if (firstPos < 0)
-        {
-            firstPos = static_cast<std::int64_t>(pos);
-            firstPcr = prev = pcr;
-            continue;
-        }
-        if (pcr < prev)
-            wrap += kPcrWrap;
-        prev = pcr;
-        lastPos = static_cast<std::int64_t>(pos);
-        lastPcr = pcr + wrap;
-    }
-    if (lastPos > firstPos && lastPcr > firstPcr)
-        e.bitRate =
-            static_cast<double>(lastPos - firstPos) * 8.0 * 27'000'000.0 / static_cast<double>(lastPcr - firstPcr);
-    return e;
-}
-// ------------------------------- end of STOP-GAP ----------------------------
-
-//! The default rates of the Play tab for a file without PCRs, by file size.
-double DefaultBitRate(std::int64_t fileSize)
-{
-    if (fileSize < 1'048'576)
-        return 400'000.0;
-    if (fileSize < 10'485'760)
-        return 4'000'000.0;
-    return 40'000'000.0;
-}
 
 bool ParseDestination(const std::string& text, std::uint32_t& address, std::uint16_t& port)
 {
@@ -230,20 +134,23 @@ int RunPlay(const PlayOptions& o)
         return kExitUsage;
     }
 
-    // Analyse first, as the Play tab does on opening a file.
-    const StreamEstimate est = StopGapEstimate(o.file);
-    const std::uint32_t packetSize = o.packetSize != 0 ? o.packetSize : est.packetSize;
+    // Analyse first, as the Play tab does on opening a file: packet size, PCR
+    // bit rate (or the default rate by file size) and play time.
+    CDecodeStream decoder;
+    const CFileAnalysisResult est = CFileAnalysis::Analyse(o.file, decoder);
+    if (est.ok && est.fileSize > 0 && est.packetSize == 0 && o.packetSize == 0)
+    {
+        std::fprintf(stderr, "orvane-cli play: %s: no transport stream packets found\n", o.file.c_str());
+        return kExitFile;
+    }
+    const std::uint32_t packetSize =
+        o.packetSize != 0 ? o.packetSize : static_cast<std::uint32_t>(est.packetSize != 0 ? est.packetSize : 188);
     double bitRate = static_cast<double>(o.bitRate);
     const char* rateSource = "given";
     if (bitRate == 0.0)
     {
         bitRate = est.bitRate;
-        rateSource = "PCR";
-        if (bitRate == 0.0)
-        {
-            bitRate = DefaultBitRate(est.fileSize);
-            rateSource = "default for the file size, no PCR found";
-        }
+        rateSource = est.pcrFound ? "PCR" : "default for the file size, no PCR found";
     }
 
     StderrSink messages;
@@ -274,10 +181,9 @@ int RunPlay(const PlayOptions& o)
                 o.burst ? "per-cycle burst" : "smooth");
     std::fflush(stdout);
 
-    // The file's play time, for the Ts time of the position.
-    const std::int64_t packets = est.fileSize / packetSize;
-    const std::int64_t playMs = static_cast<std::int64_t>(static_cast<double>(packets) * packetSize * 8'000.0 /
-                                                          static_cast<std::uint32_t>(bitRate));
+    // The file's play time at the rate played, for the Ts time of the position.
+    const std::int64_t playMs =
+        static_cast<std::int64_t>(static_cast<double>(est.packetCount) * packetSize * 8'000.0 / bitRate);
     const auto started = std::chrono::steady_clock::now();
     auto nextStatus = started + std::chrono::seconds(1);
     while (g_signal.load() == 0)
@@ -291,13 +197,17 @@ int RunPlay(const PlayOptions& o)
         nextStatus += std::chrono::seconds(1);
         const std::int64_t range = engine.GetRangeLength();
         const std::int64_t played = engine.GetPlayedBytes();
-        const std::int64_t inPass = range > 0 ? ((played % range) + range) % range : 0;
+        // Without loop the reader's count ends at the range (plus the closing
+        // stuffing): show the end, not a wrapped position.
+        const std::int64_t inPass = range <= 0 ? 0
+                                    : o.loop   ? ((played % range) + range) % range
+                                               : std::min(played, range);
         const double fraction = range > 0 ? static_cast<double>(inPass) / static_cast<double>(range) : 0.0;
         const std::int64_t elapsed = std::chrono::duration_cast<std::chrono::seconds>(now - started).count();
         std::printf("elapsed %s  ts %s  position %3lld/1000  loops %lld  fifo %s bytes  %s\n", Hms(elapsed).c_str(),
                     Hms(static_cast<std::int64_t>(fraction * static_cast<double>(playMs) / 1'000.0)).c_str(),
                     static_cast<long long>(range > 0 ? inPass * 1'000 / range : 0),
-                    static_cast<long long>(range > 0 ? played / range : 0),
+                    static_cast<long long>(range > 0 && o.loop ? played / range : 0),
                     CFilePlayEngine::FormatThousands(static_cast<std::int64_t>(sender.GetFifoLevel())).c_str(),
                     NetworkStatusText(sender.GetStatusFlags()));
         std::fflush(stdout);
