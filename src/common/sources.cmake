@@ -5,4 +5,5 @@ list(APPEND ORVANE_CORE_SOURCES
   common/CThread.cpp
   common/CTimerSlack.cpp
   common/CUniqueFd.cpp
+  common/CUnbufferedFile.cpp
 )

@@ -4,4 +4,9 @@ list(APPEND ORVANE_CORE_SOURCES
   engine/CLinkedList.cpp
   engine/CUdpIOCPSocket.cpp
   engine/CNetworkSender.cpp
+  engine/DvbIpRecvBufferPool.cpp
+  engine/CUdpIOCPClient.cpp
+  engine/CDvbIpRecvThread.cpp
+  engine/CRecordThread.cpp
+  engine/CRecordController.cpp
 )
