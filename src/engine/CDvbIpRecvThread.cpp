@@ -181,7 +181,8 @@ void CDvbIpRecvThread::Drain(bool flush, bool& haveExpected, std::uint16_t& expe
     {
         if (!haveExpected)
         {
-            DvbIpRecvBuffer* first = m_pool.TakeHead();
+            // In UDP mode arrival order is the order: the head is the first.
+            DvbIpRecvBuffer* first = m_rtp ? m_pool.TakeFirst() : m_pool.TakeHead();
             if (first == nullptr)
                 return;
             Deliver(first, haveExpected, expected);

@@ -134,3 +134,27 @@ DvbIpRecvBuffer* DvbIpRecvBufferPool::TakeHead()
     std::lock_guard lock(m_lock);
     return static_cast<DvbIpRecvBuffer*>(m_ready.RemoveHead());
 }
+
+DvbIpRecvBuffer* DvbIpRecvBufferPool::TakeFirst()
+{
+    std::lock_guard lock(m_lock);
+    auto* head = static_cast<DvbIpRecvBuffer*>(m_ready.GetHead());
+    if (head == nullptr)
+        return nullptr;
+    DvbIpRecvBuffer* best = head;
+    std::int32_t bestDistance = 0;
+    CLinkedListItem* item = head->m_next;
+    for (std::uint32_t step = 1; item != nullptr && step < kSearchWindow; ++step, item = item->m_next)
+    {
+        auto* cur = static_cast<DvbIpRecvBuffer*>(item);
+        const std::int32_t d =
+            Distance(static_cast<std::uint16_t>(head->m_sequence), static_cast<std::uint16_t>(cur->m_sequence));
+        if (d < bestDistance && d >= -kNearSpan)
+        {
+            best = cur;
+            bestDistance = d;
+        }
+    }
+    m_ready.Remove(best);
+    return best;
+}

@@ -62,8 +62,12 @@ public:
     //! Resynchronises: takes the nearest record ahead of @p expected among the
     //! first kSearchWindow, or the oldest record when none is ahead.
     DvbIpRecvBuffer* TakeResync(std::uint16_t expected);
-    //! Takes the oldest record whatever its sequence (the first of a stream).
+    //! Takes the oldest record whatever its sequence.
     DvbIpRecvBuffer* TakeHead();
+    //! The first record of a stream: the earliest in sequence order among the
+    //! first kSearchWindow records near the oldest one (its first two datagrams
+    //! may have arrived swapped).
+    DvbIpRecvBuffer* TakeFirst();
 
     //! Serial distance from @p from to @p to: -32,768..32,767 (RFC 1982).
     static std::int32_t Distance(std::uint16_t from, std::uint16_t to)
