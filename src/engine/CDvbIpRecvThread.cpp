@@ -173,7 +173,8 @@ void CDvbIpRecvThread::Deliver(DvbIpRecvBuffer* record, bool& haveExpected, std:
     m_pool.PutFree(record);
 }
 
-void CDvbIpRecvThread::Drain(bool flush, bool& haveExpected, std::uint16_t& expected, std::uint32_t& misses)
+void CDvbIpRecvThread::Drain(bool flush, bool giveUp, bool& haveExpected, std::uint16_t& expected,
+                             std::uint32_t& misses)
 {
     const std::int32_t keep = flush ? 0 : kReserveDatagrams;
     // Bounded: every round takes a record out of the ready list or ends.
@@ -181,6 +182,10 @@ void CDvbIpRecvThread::Drain(bool flush, bool& haveExpected, std::uint16_t& expe
     {
         if (!haveExpected)
         {
+            // The start of a stream decides the numbering: take it from a full
+            // reserve, or from what a quiet stream has sent when the quiet lasts.
+            if (m_rtp && m_pool.ReadyCount() <= kReserveDatagrams && !giveUp)
+                return;
             // In UDP mode arrival order is the order: the head is the first.
             DvbIpRecvBuffer* first = m_rtp ? m_pool.TakeFirst() : m_pool.TakeHead();
             if (first == nullptr)
@@ -197,9 +202,11 @@ void CDvbIpRecvThread::Drain(bool flush, bool& haveExpected, std::uint16_t& expe
             Deliver(record, haveExpected, expected);
             continue;
         }
-        if (search.nearAhead && !flush && misses < kMissRetries)
+        // The missing one may still come: wait for it a few cycles while the
+        // stream flows, and while a slow stream is quiet, until the quiet lasts.
+        if (search.nearAhead && !giveUp && (flush || misses < kMissRetries))
         {
-            ++misses; // the missing one may still come: wait for the next cycle
+            ++misses;
             return;
         }
         if (m_pool.ReadyCount() <= keep)
@@ -241,8 +248,8 @@ void CDvbIpRecvThread::SequencingLoop()
             lastArrivals = arrivals;
             lastArrivalNs = now;
         }
-        const bool quiet = now - lastArrivalNs >= kQuietMs * kNsPerMs;
-        Drain(quiet, haveExpected, expected, misses);
+        const std::int64_t quietNs = now - lastArrivalNs;
+        Drain(quietNs >= kQuietMs * kNsPerMs, quietNs >= kQuietGiveUpMs * kNsPerMs, haveExpected, expected, misses);
 
         const std::uint64_t delivered = m_datagrams.load(std::memory_order_relaxed);
         if (delivered != lastDelivered || m_pool.ReadyCount() > 0)
@@ -256,7 +263,7 @@ void CDvbIpRecvThread::SequencingLoop()
             ClearFlag(kStatusNoData);
     }
     // The port is closed: what is still in reserve belongs to the stream.
-    Drain(true, haveExpected, expected, misses);
+    Drain(true, true, haveExpected, expected, misses);
 }
 
 bool CDvbIpRecvThread::ReadData(void* destination, std::uint32_t wanted, std::uint32_t& got)

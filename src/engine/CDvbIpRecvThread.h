@@ -44,6 +44,9 @@ public:
     static constexpr std::int64_t kCycleMs = 1;
     //! Without arrivals for this long, the reserve is passed on.
     static constexpr std::int64_t kQuietMs = 5;
+    //! A missing datagram is given up when a quiet time lasts this long (a slow
+    //! stream's swapped datagram comes within one of its intervals).
+    static constexpr std::int64_t kQuietGiveUpMs = 100;
     //! Cycles a missing datagram is waited for while newer ones are near.
     static constexpr std::uint32_t kMissRetries = 5;
     static constexpr std::int64_t kNoDataMs = 5'000;
@@ -119,7 +122,8 @@ private:
     void ClearFlag(std::uint32_t flag) { m_status.fetch_and(~flag, std::memory_order_relaxed); }
     void SequencingLoop();
     //! Moves records beyond the reserve (all of them when @p flush) to the FIFO.
-    void Drain(bool flush, bool& haveExpected, std::uint16_t& expected, std::uint32_t& misses);
+    //! A missing datagram is given up at once when @p giveUp.
+    void Drain(bool flush, bool giveUp, bool& haveExpected, std::uint16_t& expected, std::uint32_t& misses);
     void Deliver(DvbIpRecvBuffer* record, bool& haveExpected, std::uint16_t& expected);
 
     std::atomic<bool> m_receiving{false};

@@ -196,6 +196,23 @@ TEST_F(ReceiverTest, RtpReorderedDuplicatedAndWrappingDatagramsComeOutInOrder)
     EXPECT_EQ(c.resyncs, 0u);
 }
 
+TEST_F(ReceiverTest, RtpSlowStreamWithSwappedDatagramsIsPutInOrder)
+{
+    StartRtp();
+    Sender s(m_port);
+    // 100 datagrams/s: every pair swapped, longer apart than the quiet time.
+    for (std::uint32_t i = 0; i < 10; i += 2)
+    {
+        s.Send(Rtp(static_cast<std::uint16_t>(i + 1), Payload(i + 1)));
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        s.Send(Rtp(static_cast<std::uint16_t>(i), Payload(i)));
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_TRUE(WaitDatagrams(m_receiver, 10));
+    EXPECT_EQ(Serials(Finish(m_receiver)), Expected(0, 10));
+    EXPECT_EQ(m_receiver.GetCounters().late, 0u);
+}
+
 TEST_F(ReceiverTest, RtpLostDatagramIsGivenUpAndTheStreamGoesOn)
 {
     StartRtp();
