@@ -7,4 +7,5 @@ target_sources(orvane_engine_tests PRIVATE
   engine/CDvbIpRecvThreadTest.cpp
   engine/CRecordThreadTest.cpp
   engine/CRecordControllerTest.cpp
+  engine/TsanClockLock.cpp
 )
