@@ -4,6 +4,8 @@
 
 #include <bitstream/ietf/rtp.h>
 
+#include <thread>
+
 namespace
 {
 constexpr auto kThreadJoinTimeout = std::chrono::milliseconds(2'000);
@@ -56,8 +58,9 @@ bool CDvbIpRecvThread::Start()
 
 void CDvbIpRecvThread::StopReceiving()
 {
+    Close(); // takes what the kernel still holds, then no more datagrams
     m_receiving.store(false);
-    Close(); // no more datagrams after this
+    m_finalDeadlineNs.store(CSteadyClock::NowNs() + kFinalDrainMs * kNsPerMs);
     m_stopRequest.store(true);
     m_wake.Set();
     m_sequencer.Join(kThreadJoinTimeout);
@@ -78,6 +81,8 @@ DvbIpRecvBuffer* CDvbIpRecvThread::GetFreeBuffer()
     DvbIpRecvBuffer* record = m_pool.GetFree();
     if (record == nullptr)
         SetFlag(kStatusOverflow);
+    else
+        ClearFlag(kStatusOverflow);
     return record;
 }
 
@@ -160,6 +165,7 @@ void CDvbIpRecvThread::Deliver(DvbIpRecvBuffer* record, bool& haveExpected, std:
     {
         if (m_fifo.Write(record->m_data + record->m_payloadOffset, record->m_payloadLength))
         {
+            m_packetBytes.store(record->m_payloadLength % 188 == 0 ? 188 : 204, std::memory_order_relaxed);
             ClearFlag(kStatusOverflow);
             m_datagrams.fetch_add(1, std::memory_order_relaxed);
             m_payloadBytes.fetch_add(record->m_payloadLength, std::memory_order_relaxed);
@@ -180,6 +186,10 @@ void CDvbIpRecvThread::Drain(bool flush, bool giveUp, bool& haveExpected, std::u
     // Bounded: every round takes a record out of the ready list or ends.
     while (m_pool.ReadyCount() > keep)
     {
+        // A full FIFO holds the records back instead of dropping them: the pool
+        // and then the kernel queue absorb a record worker that falls behind.
+        if (m_fifo.GetFree() < DvbIpRecvBufferPool::kBufferBytes && !WaitForRoom())
+            return;
         if (!haveExpected)
         {
             // The start of a stream decides the numbering: take it from a full
@@ -223,6 +233,22 @@ void CDvbIpRecvThread::Drain(bool flush, bool giveUp, bool& haveExpected, std::u
         misses = 0;
         Deliver(record, haveExpected, expected);
     }
+}
+
+bool CDvbIpRecvThread::WaitForRoom()
+{
+    if (!m_stopRequest.load())
+        return false; // next cycle
+    // Reception has ended: give the record worker time to make room for the
+    // datagrams still in reserve, within a bound (nobody may be reading).
+    const std::int64_t deadline = m_finalDeadlineNs.load();
+    while (m_fifo.GetFree() < DvbIpRecvBufferPool::kBufferBytes)
+    {
+        if (CSteadyClock::NowNs() > deadline || m_fifo.GetCapacity() == 0)
+            return true; // the write fails and counts as overflow
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
 }
 
 void CDvbIpRecvThread::SequencingLoop()

@@ -50,6 +50,8 @@ public:
     //! Cycles a missing datagram is waited for while newer ones are near.
     static constexpr std::uint32_t kMissRetries = 5;
     static constexpr std::int64_t kNoDataMs = 5'000;
+    //! At the end of reception, how long the reserve waits for room in the FIFO.
+    static constexpr std::int64_t kFinalDrainMs = 5'000;
 
     //! Counters of one stream (since Start), for status displays and tests.
     struct Counters
@@ -98,6 +100,9 @@ public:
     //! Bytes waiting in the FIFO.
     std::uint32_t GetStored() { return m_fifo.GetUsed(); }
 
+    //! Packet size of the stream's last datagram (188 or 204; 188 before any).
+    std::uint32_t GetPacketBytes() const { return m_packetBytes.load(std::memory_order_relaxed); }
+
     std::uint32_t GetStatus() const { return m_status.load(std::memory_order_relaxed); }
     Counters GetCounters() const;
 
@@ -125,6 +130,9 @@ private:
     //! A missing datagram is given up at once when @p giveUp.
     void Drain(bool flush, bool giveUp, bool& haveExpected, std::uint16_t& expected, std::uint32_t& misses);
     void Deliver(DvbIpRecvBuffer* record, bool& haveExpected, std::uint16_t& expected);
+    //! While receiving: false (try again next cycle). After StopReceiving: waits
+    //! up to kFinalDrainMs for room, then true.
+    bool WaitForRoom();
 
     std::atomic<bool> m_receiving{false};
     std::uint16_t m_port = 0;
@@ -135,8 +143,10 @@ private:
     CThread m_sequencer;
     CEvent m_wake;
     std::atomic<bool> m_stopRequest{false};
+    std::atomic<std::int64_t> m_finalDeadlineNs{0};
     std::atomic<std::uint32_t> m_status{0};
     std::atomic<std::uint64_t> m_arrivals{0};
+    std::atomic<std::uint32_t> m_packetBytes{188};
     std::FILE* m_diagnostics = stdout;
     std::uint16_t m_previous = 0; // sequencing thread only
 

@@ -261,6 +261,25 @@ void CRecordThread::Analyse(std::uint8_t* block, std::uint32_t n)
         m_analysis->CopyStreamData(m_buffer.Data(), static_cast<long>(m_sectorSize), m_buffer.Data());
 }
 
+bool CRecordThread::Rotate(std::uint8_t* block)
+{
+    // The FIFO holds whole datagrams, so whole packets: the bytes that complete
+    // the packet cut by the last block are there. They end the old file, so that
+    // every ring file holds whole packets and the next one starts with a packet.
+    const std::uint32_t packet = m_receiver->GetPacketBytes();
+    const auto need = static_cast<std::uint32_t>((packet - m_file.BytesWritten() % packet) % packet);
+    std::uint32_t got = 0;
+    if (need > 0 && !m_receiver->ReadData(block, need, got))
+        return false;
+    m_bytesTaken.fetch_add(got);
+    if (got > 0 && !WriteBlock(block, got, true))
+        return false;
+    if (!SwitchFile())
+        return false;
+    Analyse(block, got);
+    return true;
+}
+
 void CRecordThread::Worker()
 {
     std::uint8_t* const block = m_buffer.Data() + m_sectorSize;
@@ -270,8 +289,12 @@ void CRecordThread::Worker()
 
     while (m_running.load())
     {
-        if (m_rotatePending.load() && m_fileOpen.load() && !SwitchFile())
-            break;
+        if (m_rotatePending.load() && m_fileOpen.load())
+        {
+            if (!Rotate(block))
+                break;
+            continue;
+        }
         std::uint32_t got = 0;
         if (!m_receiver->ReadData(block, blockBytes, got))
             break;
@@ -289,6 +312,7 @@ void CRecordThread::Worker()
             tail = true;
         }
         m_bytesTaken.fetch_add(got);
+        // Written first: the analysis may use the bytes in front of its data.
         if (m_fileOpen.load() && !WriteBlock(block, got, tail))
             break;
         Analyse(block, got);

@@ -8,8 +8,9 @@
 //! States: stopped; monitoring (blocks go to the analysis only); recording
 //! (blocks are written, then analysed).
 //!
-//! - Ring files switch inside the worker (RotateTo), between two blocks, with
-//!   the receiver running: every byte received lands in exactly one file.
+//! - Ring files switch inside the worker (RotateTo), with the receiver running,
+//!   at a packet boundary: every byte received lands in exactly one file, and
+//!   every ring file holds whole packets.
 //! - Close first ends reception (the receiver passes its reserve on), then the
 //!   worker writes everything left, ending the file with a last partial block.
 //! - A failed write (full disk, file size limit, I/O error) ends the recording
@@ -114,6 +115,8 @@ private:
     void Analyse(std::uint8_t* block, std::uint32_t n);
     void Fail(const std::string& text);
     bool SwitchFile();
+    //! Ends the current file at a packet boundary and continues in the next one.
+    bool Rotate(std::uint8_t* block);
     void Report(const std::string& text);
 
     CDvbIpRecvThread* const m_receiver;

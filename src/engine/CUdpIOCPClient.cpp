@@ -1,5 +1,7 @@
 #include "engine/CUdpIOCPClient.h"
 
+#include "common/CSteadyClock.h"
+
 #include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <net/if.h>
@@ -14,7 +16,8 @@
 namespace
 {
 constexpr auto kJoinTimeout = std::chrono::milliseconds(2'000);
-constexpr int kReceiveTimeoutMs = 50; // how soon the thread sees Close
+constexpr int kReceiveTimeoutMs = 50;      // how soon the thread sees Close
+constexpr std::int64_t kFinalReadMs = 200; // a 32 MiB queue is read in far less
 
 // Interface index of a name ("eth0") or of an address ("192.0.2.2"); 0 when unknown.
 unsigned InterfaceIndex(const std::string& name)
@@ -140,9 +143,9 @@ bool CUdpIOCPClient::Open(std::uint16_t port, const Membership& membership)
 
 void CUdpIOCPClient::Close()
 {
+    // The thread sees this within its receive time-out, takes what the kernel
+    // still holds and ends.
     m_running.store(false);
-    if (m_socket.Valid())
-        ::shutdown(m_socket.Get(), SHUT_RDWR); // wakes a waiting recvmmsg
     m_thread.Join(kJoinTimeout);
     m_socket.Reset();
     m_posted.Clear();
@@ -159,8 +162,19 @@ void CUdpIOCPClient::ReceiveLoop()
     std::uint32_t lastDropCount = 0;
     const int fd = m_socket.Get();
 
-    while (m_running.load(std::memory_order_relaxed))
+    // After Close: datagrams already queued belong to the stream; take them
+    // without waiting, within a bound.
+    bool final = false;
+    std::int64_t finalDeadline = 0;
+    while (true)
     {
+        if (!final && !m_running.load(std::memory_order_relaxed))
+        {
+            final = true;
+            finalDeadline = CSteadyClock::NowNs() + kFinalReadMs * 1'000'000;
+        }
+        if (final && CSteadyClock::NowNs() > finalDeadline)
+            break;
         while (posted < kBatch)
         {
             DvbIpRecvBuffer* record = GetFreeBuffer();
@@ -184,9 +198,13 @@ void CUdpIOCPClient::ReceiveLoop()
             msgs[i].msg_hdr.msg_control = control[i].data();
             msgs[i].msg_hdr.msg_controllen = control[i].size();
         }
-        const int got = ::recvmmsg(fd, msgs.data(), posted, MSG_WAITFORONE, nullptr);
+        const int got = ::recvmmsg(fd, msgs.data(), posted, final ? MSG_DONTWAIT : MSG_WAITFORONE, nullptr);
         if (got <= 0)
-            continue; // time-out (EAGAIN), signal, or shutdown by Close
+        {
+            if (final && got < 0 && errno != EINTR)
+                break; // the queue is empty
+            continue;  // time-out (EAGAIN) or signal
+        }
         std::uint32_t kept = 0;
         std::uint32_t dropped = 0;
         for (std::uint32_t i = 0; i < posted; ++i)

@@ -159,6 +159,8 @@ TEST_F(RecordTest, RingRotationPutsEveryByteInExactlyOneFileAndOverwritesTheOlde
     m_recorder.Close();
     const std::vector<std::string> names = {m_dir + "/ring-0.ts", m_dir + "/ring-1.ts", m_dir + "/ring-2.ts"};
     EXPECT_EQ(FileSerials(names), Expected(0, next)) << "nothing lost or doubled between files";
+    for (const auto& n : names)
+        EXPECT_EQ(fs::file_size(n) % kPacketBytes, 0u) << n << " holds whole packets";
 
     // A new lap: index 0 is written again from the start.
     ASSERT_TRUE(m_recorder.Open(0, base));
