@@ -33,6 +33,9 @@ public:
     //! sector for the unbuffered write and the file is cut back to its real size.
     //! @p data must have room for the padding (up to @p sectorBytes - 1 bytes).
     bool WriteTail(void* data, std::uint64_t n, std::uint32_t sectorBytes);
+    //! Continues the file through the page cache (for a device that cannot keep
+    //! up with unbuffered writes). @return false when the system refuses.
+    bool UseBuffered() { return !m_direct || DropDirect(); }
     //! Closes the file; false with errno when the final close reports an error.
     bool Close();
 

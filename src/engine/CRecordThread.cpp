@@ -4,6 +4,7 @@
 #include "common/IMessageSink.h"
 #include "engine/CDvbIpRecvThread.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -87,7 +88,7 @@ bool CRecordThread::Start(const std::string& path)
         m_analysis->ResetListData(1, 1);
     m_sectorSize = CUnbufferedFile::QuerySectorSize(DirectoryOf(path));
     m_bufferSize = BufferBytesFor(m_sectorSize);
-    if (!m_buffer.Allocate(m_bufferSize))
+    if (!m_buffer.Allocate(m_bufferSize + (kBlocksPerWrite - 1) * GetBlockBytes()))
     {
         m_bufferSize = 0;
         m_state.store(kStopped);
@@ -283,7 +284,7 @@ bool CRecordThread::Rotate(std::uint8_t* block)
 void CRecordThread::Worker()
 {
     std::uint8_t* const block = m_buffer.Data() + m_sectorSize;
-    const std::uint32_t blockBytes = m_bufferSize - m_sectorSize;
+    const std::uint32_t blockBytes = GetBlockBytes();
     if (m_analysis != nullptr)
         m_analysis->ResetStreamData();
 
@@ -295,8 +296,12 @@ void CRecordThread::Worker()
                 break;
             continue;
         }
+        // Several blocks per write when the FIFO holds them: an unbuffered write
+        // waits for the device, so fewer, larger writes keep up with a fast stream.
+        const std::uint32_t stored = m_receiver->GetStored();
+        const std::uint32_t blocks = std::clamp<std::uint32_t>(stored / blockBytes, 1, kBlocksPerWrite);
         std::uint32_t got = 0;
-        if (!m_receiver->ReadData(block, blockBytes, got))
+        if (!m_receiver->ReadData(block, blocks * blockBytes, got))
             break;
         bool tail = false;
         if (got == 0)
@@ -312,10 +317,16 @@ void CRecordThread::Worker()
             tail = true;
         }
         m_bytesTaken.fetch_add(got);
+        // Unbuffered writes that fall behind the stream (the FIFO more than half
+        // full) would end in lost data: the rest of this file goes through the
+        // page cache, which absorbs the device's stalls.
+        if (m_fileOpen.load() && m_file.IsDirect() && stored > kFallBehindBytes && m_file.UseBuffered())
+            m_bufferedFallbacks.fetch_add(1);
         // Written first: the analysis may use the bytes in front of its data.
         if (m_fileOpen.load() && !WriteBlock(block, got, tail))
             break;
-        Analyse(block, got);
+        for (std::uint32_t offset = 0; offset < got; offset += blockBytes)
+            Analyse(block + offset, std::min(blockBytes, got - offset));
         if (tail)
             break;
     }

@@ -1,9 +1,10 @@
 #pragma once
 //! @file CRecordThread.h
 //! Moves received transport stream bytes from the network receiver to disk.
-//! One record worker takes blocks of about 1 MiB from the receiver's FIFO,
-//! writes them to the current file with unbuffered (O_DIRECT) whole-block
-//! writes from a page-aligned buffer, and hands each block to the analysis object.
+//! One record worker takes blocks of about 1 MiB from the receiver's FIFO (up
+//! to eight at once when they are stored), writes them to the current file with
+//! unbuffered (O_DIRECT) whole-block writes from a page-aligned buffer, and hands
+//! each block to the analysis object.
 //!
 //! States: stopped; monitoring (blocks go to the analysis only); recording
 //! (blocks are written, then analysed).
@@ -47,6 +48,10 @@ public:
     //! Message of string 102: the output file cannot be created.
     static constexpr const char* kOpenFailedText = "File could not be opened.\nIt may be in use by another program. ";
     static constexpr std::uint32_t kBlockTargetBytes = 1'048'576;
+    //! Whole blocks written at once at most, when that many are stored.
+    static constexpr std::uint32_t kBlocksPerWrite = 8;
+    //! FIFO content beyond which unbuffered writes count as falling behind.
+    static constexpr std::uint32_t kFallBehindBytes = 15 * 1'048'576;
     static constexpr auto kThreadTimeout = std::chrono::milliseconds(2'000);
     //! Time allowed to write what is left in the FIFO at Close (30 MiB at most).
     static constexpr auto kDrainTimeout = std::chrono::milliseconds(20'000);
@@ -95,6 +100,8 @@ public:
     //! The current file's name.
     std::string GetFileName() const;
     std::uint32_t GetSectorSize() const { return m_sectorSize; }
+    //! Files that went on through the page cache because unbuffered writes fell behind.
+    std::uint32_t GetBufferedFallbacks() const { return m_bufferedFallbacks.load(); }
     std::uint32_t GetBlockBytes() const { return m_bufferSize > m_sectorSize ? m_bufferSize - m_sectorSize : 0; }
     //! True after a write or a file switch failed; the recording has ended then.
     bool HasFailed() const { return m_failed.load(); }
@@ -135,6 +142,7 @@ private:
     std::atomic<bool> m_rotatePending{false};
     std::atomic<std::uint64_t> m_bytesWritten{0};
     std::atomic<std::uint64_t> m_bytesTaken{0};
+    std::atomic<std::uint32_t> m_bufferedFallbacks{0};
     mutable std::mutex m_textLock; // guards the strings below and m_fileName
     std::string m_pendingName;
     std::string m_failureText;

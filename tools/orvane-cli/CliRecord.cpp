@@ -206,6 +206,9 @@ int Run(const RecordOptions& o, bool record)
                  static_cast<unsigned long long>(c.late), static_cast<unsigned long long>(c.invalid),
                  static_cast<unsigned long long>(c.overflowDrops), static_cast<unsigned long long>(c.missing),
                  static_cast<unsigned long long>(c.resyncs));
+    if (recorder.GetBufferedFallbacks() != 0)
+        std::fprintf(stderr, "orvane-cli: unbuffered writes fell behind; %u file(s) went on through the page cache\n",
+                     recorder.GetBufferedFallbacks());
     sigaction(SIGINT, &oldInt, nullptr);
     sigaction(SIGTERM, &oldTerm, nullptr);
     return exitCode;
