@@ -17,6 +17,7 @@ namespace
 {
 constexpr auto kJoinTimeout = std::chrono::milliseconds(2'000);
 constexpr int kReceiveTimeoutMs = 50;      // how soon the thread sees Close
+constexpr useconds_t kGatherUs = 300;      // about 28 datagrams at 1 Gbit/s
 constexpr std::int64_t kFinalReadMs = 200; // a 32 MiB queue is read in far less
 
 // Interface index of a name ("eth0") or of an address ("192.0.2.2"); 0 when unknown.
@@ -241,5 +242,9 @@ void CUdpIOCPClient::ReceiveLoop()
         posted = kept;
         if (dropped != 0)
             OnDropped(dropped);
+        // A small catch means the queue is empty: let a few datagrams gather
+        // instead of waking up for each one (the kernel queue holds them safely).
+        if (!final && static_cast<std::uint32_t>(got) < kBatch / 4)
+            usleep(kGatherUs);
     }
 }
