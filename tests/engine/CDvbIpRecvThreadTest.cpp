@@ -357,14 +357,8 @@ TEST_F(ReceiverTest, MulticastGroupIsSharedByTwoListeners)
         if (!r->Start())
             GTEST_SKIP() << "no multicast on the loopback interface here: " << r->LastError();
     }
-    // Kept on this host: loopback interface, TTL 0, looped back.
     Sender s(m_port, group);
-    in_addr lo{htonl(INADDR_LOOPBACK)};
-    unsigned char ttl = 0;
-    unsigned char loop = 1;
-    ::setsockopt(s.Fd(), IPPROTO_IP, IP_MULTICAST_IF, &lo, sizeof lo);
-    ::setsockopt(s.Fd(), IPPROTO_IP, IP_MULTICAST_TTL, &ttl, sizeof ttl);
-    ::setsockopt(s.Fd(), IPPROTO_IP, IP_MULTICAST_LOOP, &loop, sizeof loop);
+    s.KeepMulticastLocal();
     // Unicast to the same port must not reach a socket bound to the group.
     Sender(m_port).SendUdp(500, 1);
     s.SendUdp(0, 20);
@@ -373,6 +367,29 @@ TEST_F(ReceiverTest, MulticastGroupIsSharedByTwoListeners)
     ASSERT_TRUE(WaitDatagrams(second, 20));
     EXPECT_EQ(Serials(Finish(m_receiver)), Expected(0, 20));
     EXPECT_EQ(Serials(Finish(second)), Expected(0, 20));
+}
+
+TEST_F(ReceiverTest, SourceSpecificJoinTakesOnlyThatSource)
+{
+    const std::uint32_t group = 0xE801'4D01; // 232.1.77.1, source-specific range
+    CDvbIpRecvThread::Membership m;
+    m.group = group;
+    m.source = 0x7F00'0001; // 127.0.0.1
+    m.interfaceName = "127.0.0.1";
+    m_receiver.SetMembership(m);
+    if (!m_receiver.Start())
+        GTEST_SKIP() << "no source-specific multicast on the loopback interface here: " << m_receiver.LastError();
+    Sender other(m_port, group);
+    other.BindSource(0x7F00'0002); // 127.0.0.2
+    other.KeepMulticastLocal();
+    other.SendUdp(500, 5);
+    Sender wanted(m_port, group);
+    wanted.BindSource(0x7F00'0001);
+    wanted.KeepMulticastLocal();
+    wanted.SendUdp(0, 20);
+    if (!WaitDatagrams(m_receiver, 20, 1'000))
+        GTEST_SKIP() << "multicast datagrams are not looped back here";
+    EXPECT_EQ(Serials(Finish(m_receiver)), Expected(0, 20));
 }
 
 TEST(CDvbIpRecvThreadMembership, BadGroupAndUnknownInterfaceAreRefused)

@@ -103,6 +103,24 @@ public:
     Sender(const Sender&) = delete;
     Sender& operator=(const Sender&) = delete;
 
+    //! Sends from @p address (host order, in 127.0.0.0/8).
+    void BindSource(std::uint32_t address)
+    {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(address);
+        ::bind(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    }
+    //! Multicast kept on this host: loopback interface, TTL 0, looped back.
+    void KeepMulticastLocal()
+    {
+        in_addr lo{htonl(INADDR_LOOPBACK)};
+        unsigned char ttl = 0;
+        unsigned char loop = 1;
+        ::setsockopt(m_fd, IPPROTO_IP, IP_MULTICAST_IF, &lo, sizeof lo);
+        ::setsockopt(m_fd, IPPROTO_IP, IP_MULTICAST_TTL, &ttl, sizeof ttl);
+        ::setsockopt(m_fd, IPPROTO_IP, IP_MULTICAST_LOOP, &loop, sizeof loop);
+    }
     int Fd() const { return m_fd; }
     void Send(const std::vector<std::uint8_t>& d)
     {
