@@ -7,4 +7,5 @@ list(APPEND ORVANE_CORE_SOURCES
   common/CTimerSlack.cpp
   common/CUniqueFd.cpp
   common/FormatThousands.cpp
+  common/CUnbufferedFile.cpp
 )

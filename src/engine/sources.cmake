@@ -5,4 +5,9 @@ list(APPEND ORVANE_CORE_SOURCES
   engine/CUdpIOCPSocket.cpp
   engine/CNetworkSender.cpp
   engine/CFilePlayEngine.cpp
+  engine/DvbIpRecvBufferPool.cpp
+  engine/CUdpIOCPClient.cpp
+  engine/CDvbIpRecvThread.cpp
+  engine/CRecordThread.cpp
+  engine/CRecordController.cpp
 )

@@ -7,3 +7,9 @@ orvane_add_test_suite(orvane_engine_tests engine
   engine/CFilePlayEngineTest.cpp
   engine/CNetworkSenderPacingTest.cpp
 )
+target_sources(orvane_engine_tests PRIVATE
+  engine/DvbIpRecvBufferPoolTest.cpp
+  engine/CDvbIpRecvThreadTest.cpp
+  engine/CRecordThreadTest.cpp
+  engine/CRecordControllerTest.cpp
+)

@@ -1,0 +1,157 @@
+#include "engine/CRecordController.h"
+
+#include "LoopbackStream.h"
+#include "engine/CDvbIpRecvThread.h"
+#include "engine/CRecordThread.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <thread>
+
+using namespace loopback;
+namespace fs = std::filesystem;
+
+TEST(CRecordControllerRules, LoopCountAndRingIndex)
+{
+    EXPECT_EQ(CRecordController::ClampLoopCount(0), 1);
+    EXPECT_EQ(CRecordController::ClampLoopCount(101), 100);
+    EXPECT_EQ(CRecordController::ClampLoopCount(-5), 1);
+    EXPECT_EQ(CRecordController::NextIndex(0, 3), 1);
+    EXPECT_EQ(CRecordController::NextIndex(2, 3), 0);
+    EXPECT_EQ(CRecordController::NextIndex(0, 1), 0) << "a ring of one file overwrites it";
+    EXPECT_EQ(CRecordController::NextIndex(99, 100), 0);
+}
+
+TEST(CRecordControllerRules, StatusTextsAndElapsedTime)
+{
+    EXPECT_EQ(CRecordController::StatusText(8 | 1, "x"), "No Data Recv");
+    EXPECT_EQ(CRecordController::StatusText(1 | 2, "x"), "Overflow");
+    EXPECT_EQ(CRecordController::StatusText(2, "Overflow"), "Overflow") << "a short read keeps the text";
+    EXPECT_EQ(CRecordController::StatusText(0, "Overflow"), "No errors detected");
+    EXPECT_EQ(CRecordController::FormatElapsed(10), "0:00:10");
+    EXPECT_EQ(CRecordController::FormatElapsed(3'600 * 30 + 61), "30:01:01");
+}
+
+namespace
+{
+class ControllerTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/orvane-ctl-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        m_dir = pattern;
+        m_port = FreePort();
+        m_receiver.SetPort(m_port);
+        m_receiver.SetDiagnostics(nullptr);
+    }
+    void TearDown() override
+    {
+        m_controller.Stop();
+        fs::remove_all(m_dir);
+    }
+
+    std::string m_dir;
+    std::uint16_t m_port = 0;
+    CDvbIpRecvThread m_receiver;
+    CRecordThread m_recorder{&m_receiver};
+    CRecordController m_controller{m_recorder, m_receiver};
+};
+} // namespace
+
+TEST_F(ControllerTest, SecondsLimitEndsTheRecordingAfterTheLimitHasPassed)
+{
+    CRecordController::Settings s;
+    s.outputFile = m_dir + "/t.ts";
+    s.recordingSize = 10;
+    s.sizeUnit = CRecordController::kSeconds;
+    m_controller.SetSettings(s);
+    const std::uint32_t t0 = 4'294'960'000u; // the tick count wraps during the recording
+    ASSERT_TRUE(m_controller.StartRecord(t0));
+    EXPECT_EQ(m_controller.Tick(t0 + 10'000), CRecordController::Event::None) << "10.0 s is not past the limit";
+    EXPECT_EQ(m_controller.GetProgress(), 100);
+    EXPECT_EQ(m_controller.Tick(t0 + 10'099), CRecordController::Event::None) << "no new tenth";
+    EXPECT_EQ(m_controller.Tick(t0 + 10'100), CRecordController::Event::LimitStopped);
+    EXPECT_EQ(m_recorder.GetState(), CRecordThread::kStopped);
+    EXPECT_TRUE(fs::exists(s.outputFile));
+}
+
+TEST_F(ControllerTest, ZeroSecondsCountsAsOneAndLoopRotatesOverTheRing)
+{
+    CRecordController::Settings s;
+    s.outputFile = m_dir + "/r.ts";
+    s.recordingSize = 0;
+    s.loopEnabled = true;
+    s.loopCount = 2;
+    m_controller.SetSettings(s);
+    ASSERT_TRUE(m_controller.StartRecord(0));
+    EXPECT_EQ(m_recorder.GetFileName(), m_dir + "/r-0.ts");
+    std::uint32_t now = 0;
+    for (int expectedIndex : {1, 0, 1})
+    {
+        EXPECT_EQ(m_controller.Tick(now + 1'000), CRecordController::Event::None);
+        EXPECT_EQ(m_controller.Tick(now + 1'100), CRecordController::Event::Rotated);
+        now += 1'100;
+        EXPECT_EQ(m_controller.GetFileIndex(), expectedIndex);
+        for (int i = 0; i < 2'000 && m_recorder.IsRotationPending(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        EXPECT_EQ(m_recorder.GetFileName(), m_dir + "/r-" + std::to_string(expectedIndex) + ".ts");
+    }
+    m_controller.Stop();
+    EXPECT_TRUE(fs::exists(m_dir + "/r-0.ts"));
+    EXPECT_TRUE(fs::exists(m_dir + "/r-1.ts"));
+    EXPECT_FALSE(fs::exists(m_dir + "/r-2.ts"));
+}
+
+TEST_F(ControllerTest, MegabyteLimitRotatesOnceTheFileIsPastIt)
+{
+    CRecordController::Settings s;
+    s.outputFile = m_dir + "/m.ts";
+    s.recordingSize = 1;
+    s.sizeUnit = CRecordController::kMegabytes;
+    s.loopEnabled = true;
+    s.loopCount = 3;
+    m_controller.SetSettings(s);
+    ASSERT_TRUE(m_controller.StartRecord(0));
+    Sender sender(m_port);
+    sender.SendUdp(0, 1'000); // 1.3 MB: one whole block (just over 1 MiB) reaches the file
+    std::uint32_t now = 0;
+    auto event = CRecordController::Event::None;
+    for (int i = 0; i < 300 && event == CRecordController::Event::None; ++i)
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        now += 100;
+        event = m_controller.Tick(now);
+    }
+    EXPECT_EQ(event, CRecordController::Event::Rotated);
+    EXPECT_EQ(m_controller.GetFileIndex(), 1);
+    for (int i = 0; i < 2'000 && m_recorder.IsRotationPending(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    m_controller.Stop();
+    const auto a = ReadFile(m_dir + "/m-0.ts");
+    const auto b = ReadFile(m_dir + "/m-1.ts");
+    EXPECT_GE(a.size(), m_recorder.GetBlockBytes()) << "the first file ends after its first block past 1 MiB";
+    EXPECT_LT(a.size(), m_recorder.GetBlockBytes() + kPacketBytes);
+    EXPECT_EQ(a.size() % kPacketBytes, 0u) << "ring files hold whole packets";
+    std::vector<std::uint8_t> all(a);
+    all.insert(all.end(), b.begin(), b.end());
+    EXPECT_EQ(Serials(all), Expected(0, 1'000));
+}
+
+TEST_F(ControllerTest, MonitorAndRecordTakeTurns)
+{
+    CRecordController::Settings s;
+    s.outputFile = m_dir + "/x.ts";
+    s.limitEnabled = false;
+    m_controller.SetSettings(s);
+    ASSERT_TRUE(m_controller.StartMonitor());
+    EXPECT_EQ(m_recorder.GetState(), CRecordThread::kMonitoring);
+    ASSERT_TRUE(m_controller.StartRecord(0));
+    EXPECT_EQ(m_recorder.GetState(), CRecordThread::kRecording);
+    EXPECT_EQ(m_controller.Tick(1'000'000), CRecordController::Event::None) << "no limit";
+    m_controller.Stop();
+    m_controller.Stop();
+    EXPECT_EQ(m_recorder.GetState(), CRecordThread::kStopped);
+}

@@ -1,0 +1,263 @@
+#include "engine/CRecordThread.h"
+
+#include "LoopbackStream.h"
+#include "analysis/CDecodeStream.h"
+#include "common/IMessageSink.h"
+#include "engine/CDvbIpRecvThread.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+
+#include <csignal>
+#include <filesystem>
+#include <mutex>
+#include <thread>
+
+using namespace loopback;
+namespace fs = std::filesystem;
+
+namespace
+{
+class CTestSink : public IMessageSink
+{
+public:
+    void ShowMessage(const std::string& text) override
+    {
+        std::lock_guard lock(m_lock);
+        m_texts.push_back(text);
+    }
+    std::vector<std::string> Texts()
+    {
+        std::lock_guard lock(m_lock);
+        return m_texts;
+    }
+
+private:
+    std::mutex m_lock;
+    std::vector<std::string> m_texts;
+};
+
+class RecordTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/orvane-rec-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        m_dir = pattern;
+        m_port = FreePort();
+        m_receiver.SetPort(m_port);
+        m_receiver.SetDiagnostics(nullptr);
+        m_recorder.SetAnalysis(&m_analysis);
+        m_recorder.SetAnalyzerEnabled(true);
+    }
+    void TearDown() override
+    {
+        m_recorder.Close();
+        fs::remove_all(m_dir);
+    }
+    // Waits (bounded) until the worker has taken @p bytes from the receiver.
+    bool WaitTaken(std::uint64_t bytes, int timeoutMs = 5'000)
+    {
+        for (int i = 0; i < timeoutMs && m_recorder.GetBytesTaken() < bytes; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return m_recorder.GetBytesTaken() >= bytes;
+    }
+    bool WaitDelivered(std::uint64_t datagrams)
+    {
+        for (int i = 0; i < 5'000 && m_receiver.GetCounters().datagrams < datagrams; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return m_receiver.GetCounters().datagrams >= datagrams;
+    }
+    std::vector<std::int64_t> FileSerials(const std::vector<std::string>& names)
+    {
+        std::vector<std::uint8_t> all;
+        for (const auto& n : names)
+        {
+            auto b = ReadFile(n);
+            all.insert(all.end(), b.begin(), b.end());
+        }
+        return Serials(all);
+    }
+
+    std::string m_dir;
+    std::uint16_t m_port = 0;
+    CTestSink m_sink;
+    CDecodeStream m_analysis;
+    CDvbIpRecvThread m_receiver;
+    CRecordThread m_recorder{&m_receiver, &m_sink};
+};
+} // namespace
+
+TEST(CRecordThreadNames, RingNamesFollowTheChosenFile)
+{
+    EXPECT_EQ(CRecordThread::FormName(-1, "rel/capture.ts"), "rel/capture.ts");
+    const std::string cwd = fs::current_path().string();
+    EXPECT_EQ(CRecordThread::FormName(0, "/rec/capture.ts"), "/rec/capture-0.ts");
+    EXPECT_EQ(CRecordThread::FormName(2, "/rec/capture.ts"), "/rec/capture-2.ts");
+    EXPECT_EQ(CRecordThread::FormName(1, "capture.ts"), cwd + "/capture-1.ts") << "made absolute";
+    EXPECT_EQ(CRecordThread::FormName(3, "/rec/noext"), "/rec/noext-3.");
+}
+
+TEST(CRecordThreadNames, BlockLayoutFollowsTheSectorSize)
+{
+    EXPECT_EQ(CRecordThread::BufferBytesFor(512), 1'049'600u);
+    EXPECT_EQ(CRecordThread::BufferBytesFor(4'096), 1'056'768u);
+}
+
+TEST_F(RecordTest, RecordingKeepsEveryPacketAndEndsWithTheLastPartialBlock)
+{
+    const std::string file = m_dir + "/capture.ts";
+    ASSERT_TRUE(m_recorder.Open(-1, file));
+    EXPECT_EQ(m_recorder.GetState(), CRecordThread::kRecording);
+    Sender s(m_port);
+    s.SendUdp(0, 2'000); // 2.6 MB: two whole blocks and a part
+    ASSERT_TRUE(WaitDelivered(2'000 - 50));
+    ASSERT_TRUE(WaitTaken(2 * m_recorder.GetBlockBytes()));
+    m_recorder.Close();
+    EXPECT_EQ(m_recorder.GetState(), CRecordThread::kStopped);
+    EXPECT_EQ(FileSerials({file}), Expected(0, 2'000));
+    EXPECT_EQ(fs::file_size(file), 2'000u * kDatagramBytes);
+    EXPECT_FALSE(m_recorder.HasFailed());
+    EXPECT_TRUE(m_sink.Texts().empty());
+}
+
+TEST_F(RecordTest, ExistingFileIsTruncatedAndANewRecordingWithoutDataStaysEmpty)
+{
+    const std::string file = m_dir + "/old.ts";
+    {
+        std::ofstream f(file, std::ios::binary);
+        f << std::string(100'000, 'x');
+    }
+    ASSERT_TRUE(m_recorder.Open(-1, file));
+    EXPECT_FALSE(m_recorder.Open(-1, file)) << "a file is already being written";
+    m_recorder.Close();
+    EXPECT_EQ(fs::file_size(file), 0u);
+}
+
+TEST_F(RecordTest, RingRotationPutsEveryByteInExactlyOneFileAndOverwritesTheOldest)
+{
+    const std::string base = m_dir + "/ring.ts";
+    Sender s(m_port);
+    ASSERT_TRUE(m_recorder.Open(0, base));
+    std::uint32_t next = 0;
+    for (int index : {1, 2})
+    {
+        s.SendUdp(next, 900);
+        next += 900;
+        ASSERT_TRUE(WaitDelivered(next - 50));
+        ASSERT_TRUE(m_recorder.RotateTo(index, base));
+        for (int i = 0; i < 2'000 && m_recorder.IsRotationPending(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        EXPECT_FALSE(m_recorder.IsRotationPending());
+        EXPECT_EQ(m_recorder.GetFileName(), CRecordThread::FormName(index, base));
+    }
+    s.SendUdp(next, 900);
+    next += 900;
+    ASSERT_TRUE(WaitDelivered(next - 50));
+    m_recorder.Close();
+    const std::vector<std::string> names = {m_dir + "/ring-0.ts", m_dir + "/ring-1.ts", m_dir + "/ring-2.ts"};
+    EXPECT_EQ(FileSerials(names), Expected(0, next)) << "nothing lost or doubled between files";
+    for (const auto& n : names)
+        EXPECT_EQ(fs::file_size(n) % kPacketBytes, 0u) << n << " holds whole packets";
+
+    // A new lap: index 0 is written again from the start.
+    ASSERT_TRUE(m_recorder.Open(0, base));
+    s.SendUdp(next, 100);
+    ASSERT_TRUE(WaitDelivered(100 - 50));
+    m_recorder.Close();
+    EXPECT_EQ(FileSerials({names[0]}), Expected(next, 100));
+}
+
+TEST_F(RecordTest, StopDuringRotationKeepsEveryByte)
+{
+    const std::string base = m_dir + "/stop.ts";
+    Sender s(m_port);
+    ASSERT_TRUE(m_recorder.Open(0, base));
+    s.SendUdp(0, 1'000);
+    ASSERT_TRUE(WaitDelivered(1'000 - 50));
+    ASSERT_TRUE(m_recorder.RotateTo(1, base));
+    m_recorder.Close();
+    m_recorder.Close();
+    std::vector<std::string> names = {m_dir + "/stop-0.ts"};
+    if (fs::exists(m_dir + "/stop-1.ts"))
+        names.push_back(m_dir + "/stop-1.ts");
+    EXPECT_EQ(FileSerials(names), Expected(0, 1'000));
+    EXPECT_FALSE(m_recorder.RotateTo(1, base)) << "no rotation without a recording";
+}
+
+TEST_F(RecordTest, FullDiskEndsTheRecordingWithAClearReportAndKeepsWhatWasWritten)
+{
+    // A file size limit stands in for a full disk: writes past it fail with EFBIG.
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    auto* oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = old;
+    small.rlim_cur = 3 * 1'048'576;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+
+    const std::string file = m_dir + "/full.ts";
+    ASSERT_TRUE(m_recorder.Open(-1, file));
+    Sender s(m_port);
+    s.SendUdp(0, 4'000); // 5.3 MB
+    for (int i = 0; i < 5'000 && !m_recorder.HasFailed(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_TRUE(m_recorder.HasFailed());
+    EXPECT_FALSE(m_recorder.IsFileOpen());
+    m_recorder.Close();
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+
+    const auto texts = m_sink.Texts();
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_NE(texts[0].find("Recording stopped: writing to " + file + " failed (File too large)"), std::string::npos)
+        << texts[0];
+    EXPECT_EQ(texts[0], m_recorder.GetFailureText());
+    const auto serials = FileSerials({file});
+    ASSERT_GT(serials.size(), 0u);
+    EXPECT_LE(fs::file_size(file), small.rlim_cur);
+    const auto expected = Expected(0, 4'000);
+    // Intact: exactly the beginning of the stream (the last packet may be cut).
+    const auto whole = fs::file_size(file) / kPacketBytes;
+    EXPECT_EQ(std::vector<std::int64_t>(serials.begin(), serials.begin() + static_cast<std::ptrdiff_t>(whole)),
+              std::vector<std::int64_t>(expected.begin(), expected.begin() + static_cast<std::ptrdiff_t>(whole)));
+}
+
+TEST_F(RecordTest, FileThatCannotBeCreatedShowsMessage102AndChangesNothing)
+{
+    EXPECT_FALSE(m_recorder.Open(-1, m_dir + "/no/such/dir/x.ts"));
+    ASSERT_EQ(m_sink.Texts().size(), 1u);
+    EXPECT_EQ(m_sink.Texts()[0], "File could not be opened.\nIt may be in use by another program. ");
+    EXPECT_EQ(m_recorder.GetState(), CRecordThread::kStopped);
+    EXPECT_FALSE(m_receiver.IsReceiving());
+}
+
+TEST_F(RecordTest, MonitoringFeedsNoFileAndStopsCleanly)
+{
+    m_recorder.Close(); // idle
+    m_recorder.Close(); // twice
+    ASSERT_TRUE(m_recorder.Start(""));
+    EXPECT_EQ(m_recorder.GetState(), CRecordThread::kMonitoring);
+    EXPECT_TRUE(m_recorder.Start("")) << "Start on a running worker changes nothing";
+    Sender s(m_port);
+    s.SendUdp(0, 1'000);
+    EXPECT_TRUE(WaitTaken(m_recorder.GetBlockBytes()));
+    EXPECT_EQ(m_recorder.GetBytesWritten(), 0u);
+    m_recorder.StopMonitoring();
+    EXPECT_EQ(m_recorder.GetState(), CRecordThread::kStopped);
+    EXPECT_FALSE(m_receiver.IsReceiving());
+}
+
+TEST_F(RecordTest, MonitoringTurnsIntoRecording)
+{
+    ASSERT_TRUE(m_recorder.Start(""));
+    const std::string file = m_dir + "/after.ts";
+    ASSERT_TRUE(m_recorder.Open(-1, file));
+    EXPECT_EQ(m_recorder.GetState(), CRecordThread::kRecording);
+    Sender s(m_port);
+    s.SendUdp(0, 300);
+    ASSERT_TRUE(WaitDelivered(250));
+    m_recorder.Close();
+    EXPECT_EQ(FileSerials({file}), Expected(0, 300));
+}

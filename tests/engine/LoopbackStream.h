@@ -1,0 +1,181 @@
+#pragma once
+// Test helpers for the receive side: a loopback UDP sender and a transport
+// stream whose every packet carries its serial number, so that a recording can
+// be checked packet by packet.
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace loopback
+{
+constexpr std::uint32_t kPacketBytes = 188;
+constexpr std::uint32_t kPacketsPerDatagram = 7;
+constexpr std::uint32_t kDatagramBytes = kPacketBytes * kPacketsPerDatagram; // 1,316
+
+//! One TS packet with PID 0x100 whose payload starts with @p serial (big-endian).
+inline void MakePacket(std::uint8_t* p, std::uint32_t serial)
+{
+    std::memset(p, 0xFF, kPacketBytes);
+    p[0] = 0x47;
+    p[1] = 0x01;
+    p[2] = 0x00;
+    p[3] = static_cast<std::uint8_t>(0x10 | (serial & 0x0F));
+    p[4] = static_cast<std::uint8_t>(serial >> 24);
+    p[5] = static_cast<std::uint8_t>(serial >> 16);
+    p[6] = static_cast<std::uint8_t>(serial >> 8);
+    p[7] = static_cast<std::uint8_t>(serial);
+}
+
+//! The payload of datagram @p index: packets 7 * index .. 7 * index + 6.
+inline std::vector<std::uint8_t> Payload(std::uint32_t index)
+{
+    std::vector<std::uint8_t> d(kDatagramBytes);
+    for (std::uint32_t i = 0; i < kPacketsPerDatagram; ++i)
+        MakePacket(d.data() + i * kPacketBytes, index * kPacketsPerDatagram + i);
+    return d;
+}
+
+//! An RTP packet (RFC 3550) around @p payload, with optional CSRCs, a header
+//! extension of @p extWords 32-bit words and @p padding bytes of padding.
+inline std::vector<std::uint8_t> Rtp(std::uint16_t sequence, const std::vector<std::uint8_t>& payload,
+                                     std::uint8_t csrcCount = 0, int extWords = -1, std::uint8_t padding = 0)
+{
+    std::vector<std::uint8_t> d(12, 0);
+    d[0] = static_cast<std::uint8_t>(0x80 | (padding ? 0x20 : 0) | (extWords >= 0 ? 0x10 : 0) | csrcCount);
+    d[1] = 0x21;
+    d[2] = static_cast<std::uint8_t>(sequence >> 8);
+    d[3] = static_cast<std::uint8_t>(sequence);
+    d[8] = 0x12;
+    for (std::uint8_t i = 0; i < csrcCount; ++i)
+        d.insert(d.end(), {0xC0, 0xC1, 0xC2, i});
+    if (extWords >= 0)
+    {
+        d.insert(d.end(), {0xBE, 0xDE, 0, static_cast<std::uint8_t>(extWords)});
+        d.insert(d.end(), static_cast<std::size_t>(extWords) * 4, 0xEE);
+    }
+    d.insert(d.end(), payload.begin(), payload.end());
+    if (padding)
+    {
+        d.insert(d.end(), padding - 1u, 0);
+        d.push_back(padding);
+    }
+    return d;
+}
+
+//! A port that was free a moment ago.
+inline std::uint16_t FreePort()
+{
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    ::close(fd);
+    return ntohs(a.sin_port);
+}
+
+class Sender
+{
+public:
+    explicit Sender(std::uint16_t port, std::uint32_t address = INADDR_LOOPBACK)
+        : m_fd(::socket(AF_INET, SOCK_DGRAM, 0))
+    {
+        m_to.sin_family = AF_INET;
+        m_to.sin_port = htons(port);
+        m_to.sin_addr.s_addr = htonl(address);
+        int size = 8 << 20;
+        ::setsockopt(m_fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+    }
+    ~Sender() { ::close(m_fd); }
+    Sender(const Sender&) = delete;
+    Sender& operator=(const Sender&) = delete;
+
+    //! Sends from @p address (host order, in 127.0.0.0/8).
+    void BindSource(std::uint32_t address)
+    {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(address);
+        ::bind(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    }
+    //! Multicast kept on this host: loopback interface, TTL 0, looped back.
+    void KeepMulticastLocal()
+    {
+        in_addr lo{htonl(INADDR_LOOPBACK)};
+        unsigned char ttl = 0;
+        unsigned char loop = 1;
+        ::setsockopt(m_fd, IPPROTO_IP, IP_MULTICAST_IF, &lo, sizeof lo);
+        ::setsockopt(m_fd, IPPROTO_IP, IP_MULTICAST_TTL, &ttl, sizeof ttl);
+        ::setsockopt(m_fd, IPPROTO_IP, IP_MULTICAST_LOOP, &loop, sizeof loop);
+    }
+    int Fd() const { return m_fd; }
+    void Send(const std::vector<std::uint8_t>& d)
+    {
+        ::sendto(m_fd, d.data(), d.size(), 0, reinterpret_cast<const sockaddr*>(&m_to), sizeof m_to);
+    }
+    //! Sends plain UDP datagrams @p first .. @p first + count - 1, pausing now
+    //! and then so that the loopback queue never overflows.
+    void SendUdp(std::uint32_t first, std::uint32_t count)
+    {
+        for (std::uint32_t i = 0; i < count; ++i)
+        {
+            Send(Payload(first + i));
+            Pace(i);
+        }
+    }
+    static void Pace(std::uint32_t i)
+    {
+        if (i % 200 == 199)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+
+private:
+    int m_fd;
+    sockaddr_in m_to{};
+};
+
+//! Serial numbers of the packets in @p bytes; -1 for a packet that is not ours.
+inline std::vector<std::int64_t> Serials(const std::vector<std::uint8_t>& bytes)
+{
+    std::vector<std::int64_t> out;
+    for (std::size_t off = 0; off + kPacketBytes <= bytes.size(); off += kPacketBytes)
+    {
+        const std::uint8_t* p = bytes.data() + off;
+        if (p[0] != 0x47 || p[1] != 0x01 || p[2] != 0x00)
+        {
+            out.push_back(-1);
+            continue;
+        }
+        out.push_back((std::int64_t{p[4]} << 24) | (p[5] << 16) | (p[6] << 8) | p[7]);
+    }
+    return out;
+}
+
+//! The serials of datagrams @p first .. @p first + count - 1 in order.
+inline std::vector<std::int64_t> Expected(std::uint32_t first, std::uint32_t count)
+{
+    std::vector<std::int64_t> out;
+    for (std::uint32_t i = first * kPacketsPerDatagram; i < (first + count) * kPacketsPerDatagram; ++i)
+        out.push_back(i);
+    return out;
+}
+
+inline std::vector<std::uint8_t> ReadFile(const std::string& path)
+{
+    std::ifstream f(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+}
+} // namespace loopback

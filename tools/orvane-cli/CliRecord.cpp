@@ -1,0 +1,246 @@
+// orvane-cli record / monitor: receive a UDP or RTP stream on a local port and
+// write it to files (record) or only analyse it (monitor), with a status line
+// every second. SIGINT or SIGTERM ends the run cleanly: everything received
+// is written before the file is closed.
+
+#include "CliCommands.h"
+#include "analysis/CDecodeStream.h"
+#include "common/CSteadyClock.h"
+#include "common/IMessageSink.h"
+#include "engine/CDvbIpRecvThread.h"
+#include "engine/CRecordController.h"
+#include "engine/CRecordThread.h"
+
+#include <arpa/inet.h>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <thread>
+
+namespace
+{
+std::atomic<int> g_signal{0};
+
+extern "C" void OnRecordStopSignal(int signal)
+{
+    g_signal.store(signal);
+}
+
+struct RecordOptions
+{
+    int port = 0;
+    bool rtp = false;
+    std::string group;
+    std::string source;
+    std::string interfaceName;
+    std::string out;
+    int seconds = -1;
+    int megabytes = -1;
+    int ring = 0;
+    bool noAnalyzer = false;
+    bool quiet = false;
+};
+
+class CStderrSink : public IMessageSink
+{
+public:
+    void ShowMessage(const std::string& text) override
+    {
+        std::string oneLine = text;
+        for (char& c : oneLine)
+            if (c == '\n')
+                c = ' ';
+        std::fprintf(stderr, "orvane-cli: %s\n", oneLine.c_str());
+    }
+};
+
+bool ParseIpv4(const std::string& text, std::uint32_t& hostOrder)
+{
+    in_addr a{};
+    if (inet_pton(AF_INET, text.c_str(), &a) != 1)
+        return false;
+    hostOrder = ntohl(a.s_addr);
+    return true;
+}
+
+void AddReceiveOptions(CLI::App* cmd, RecordOptions& o)
+{
+    cmd->add_option("--port", o.port, "Local UDP port to receive on")->required()->check(CLI::Range(1, 65535));
+    cmd->add_flag("--rtp", o.rtp, "Datagrams carry an RTP header (put back into sequence order)");
+    auto* group = cmd->add_option("--group", o.group, "Multicast group to join (IPv4)");
+    cmd->add_option("--source", o.source, "Source address for a source-specific join")->needs(group);
+    cmd->add_option("--interface", o.interfaceName, "Interface (name or IPv4 address) to join the group on")
+        ->needs(group);
+    cmd->add_flag("--no-analyzer", o.noAnalyzer, "Do not analyse the stream");
+    cmd->add_flag("--quiet", o.quiet, "No status line every second");
+}
+
+std::string FormatRate(double bitsPerSecond)
+{
+    // Below 1 bit/s there is nothing to show.
+    if (static_cast<std::uint32_t>(bitsPerSecond) == 0)
+        return "-";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", bitsPerSecond / 1'000'000.0);
+    return text;
+}
+
+int Run(const RecordOptions& o, bool record)
+{
+    CDvbIpRecvThread::Membership membership;
+    if (!o.group.empty())
+    {
+        if (!ParseIpv4(o.group, membership.group) || (membership.group >> 28) != 0xE)
+        {
+            std::fprintf(stderr, "orvane-cli: --group %s is not an IPv4 multicast address\n", o.group.c_str());
+            return 2;
+        }
+        if (!o.source.empty() && !ParseIpv4(o.source, membership.source))
+        {
+            std::fprintf(stderr, "orvane-cli: --source %s is not an IPv4 address\n", o.source.c_str());
+            return 2;
+        }
+        membership.interfaceName = o.interfaceName;
+    }
+
+    CStderrSink sink;
+    auto analysis = std::make_unique<CDecodeStream>();
+    auto receiver = std::make_unique<CDvbIpRecvThread>();
+    receiver->SetPort(static_cast<std::uint16_t>(o.port));
+    receiver->SetRtp(o.rtp);
+    receiver->SetMembership(membership);
+    CRecordThread recorder(receiver.get(), &sink);
+    recorder.SetAnalysis(analysis.get());
+    recorder.SetAnalyzerEnabled(!o.noAnalyzer);
+    CRecordController controller(recorder, *receiver);
+
+    CRecordController::Settings settings;
+    settings.outputFile = o.out;
+    settings.limitEnabled = o.seconds >= 0 || o.megabytes >= 0;
+    settings.sizeUnit = o.megabytes >= 0 ? CRecordController::kMegabytes : CRecordController::kSeconds;
+    settings.recordingSize = o.megabytes >= 0 ? o.megabytes : o.seconds;
+    settings.loopEnabled = o.ring > 0;
+    settings.loopCount = o.ring > 0 ? o.ring : 1;
+    controller.SetSettings(settings);
+
+    struct sigaction action
+    {
+    };
+    action.sa_handler = OnRecordStopSignal;
+    sigemptyset(&action.sa_mask);
+    struct sigaction oldInt
+    {
+    }, oldTerm{};
+    sigaction(SIGINT, &action, &oldInt);
+    sigaction(SIGTERM, &action, &oldTerm);
+    g_signal.store(0);
+
+    const std::uint32_t startTick = CSteadyClock::GetTickMs();
+    const bool started = record ? controller.StartRecord(startTick) : controller.StartMonitor();
+    if (!started)
+    {
+        if (!receiver->LastError().empty())
+            std::fprintf(stderr, "orvane-cli: cannot receive on port %d: %s\n", o.port, receiver->LastError().c_str());
+        else if (record)
+            std::fprintf(stderr, "orvane-cli: cannot record to %s\n", o.out.c_str());
+        sigaction(SIGINT, &oldInt, nullptr);
+        sigaction(SIGTERM, &oldTerm, nullptr);
+        return 1;
+    }
+    if (!o.quiet)
+        std::fprintf(stderr, "orvane-cli: %s %s port %d%s%s\n", record ? "recording" : "monitoring",
+                     o.rtp ? "RTP" : "UDP", o.port, record ? " to " : "", record ? recorder.GetFileName().c_str() : "");
+
+    int exitCode = 0;
+    std::string statusText = "No errors detected";
+    std::uint32_t lastStatusTick = startTick;
+    std::uint64_t lastTaken = 0;
+    // Bounded: ends on a signal, at the limit, on failure, or after --seconds when monitoring.
+    while (g_signal.load() == 0)
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        const std::uint32_t now = CSteadyClock::GetTickMs();
+        const auto event = controller.Tick(now);
+        if (event == CRecordController::Event::Failed)
+        {
+            exitCode = 1;
+            break;
+        }
+        if (event == CRecordController::Event::LimitStopped)
+            break;
+        if (event == CRecordController::Event::Rotated && !o.quiet)
+            std::fprintf(stderr, "orvane-cli: next ring file %d\n", controller.GetFileIndex());
+        if (!record && o.seconds >= 0 && now - startTick >= static_cast<std::uint32_t>(std::max(o.seconds, 1)) * 1000u)
+            break;
+        if (now - lastStatusTick >= 1'000)
+        {
+            const std::uint64_t taken = recorder.GetBytesTaken();
+            const double inRate = static_cast<double>(taken - lastTaken) * 8'000.0 / (now - lastStatusTick);
+            lastTaken = taken;
+            lastStatusTick = now;
+            statusText = CRecordController::StatusText(receiver->GetStatus(), statusText);
+            if (!o.quiet)
+                std::printf("%s  %llu MB  in %s Mb/s  bit rate %s  packet size %d  sync loss %d  %s\n",
+                            CRecordController::FormatElapsed((now - startTick) / 1000).c_str(),
+                            static_cast<unsigned long long>((record ? recorder.GetBytesWritten() : taken) /
+                                                            CRecordController::kBytesPerMegabyte),
+                            FormatRate(inRate).c_str(), FormatRate(analysis->State().m_bitRate.load()).c_str(),
+                            analysis->m_packetSize.load(), analysis->m_syncLoss.load(), statusText.c_str());
+            std::fflush(stdout);
+        }
+    }
+    if (recorder.GetState() != CRecordThread::kStopped)
+        controller.Stop();
+    if (recorder.HasFailed())
+        exitCode = 1;
+
+    const auto c = receiver->GetCounters();
+    std::fprintf(stderr,
+                 "orvane-cli: %llu bytes in %llu datagrams; dropped: %llu late or duplicate, %llu invalid, "
+                 "%llu overflow; %llu missing, %llu resyncs\n",
+                 static_cast<unsigned long long>(c.payloadBytes), static_cast<unsigned long long>(c.datagrams),
+                 static_cast<unsigned long long>(c.late), static_cast<unsigned long long>(c.invalid),
+                 static_cast<unsigned long long>(c.overflowDrops), static_cast<unsigned long long>(c.missing),
+                 static_cast<unsigned long long>(c.resyncs));
+    if (recorder.GetBufferedFallbacks() != 0)
+        std::fprintf(stderr, "orvane-cli: unbuffered writes fell behind; %u file(s) went on through the page cache\n",
+                     recorder.GetBufferedFallbacks());
+    sigaction(SIGINT, &oldInt, nullptr);
+    sigaction(SIGTERM, &oldTerm, nullptr);
+    return exitCode;
+}
+} // namespace
+
+void AddRecordCommands(CLI::App& app, int& exitCode)
+{
+    auto record = std::make_shared<RecordOptions>();
+    auto* rec = app.add_subcommand("record", "Receive a UDP/RTP stream into a file or a ring of files");
+    AddReceiveOptions(rec, *record);
+    rec->add_option("--out", record->out, "Output file (ring files are named NAME-0.EXT, NAME-1.EXT, ...)")->required();
+    auto* secs = rec->add_option("--seconds", record->seconds, "Limit per file in seconds (0 counts as 1)")
+                     ->check(CLI::NonNegativeNumber);
+    auto* mbs = rec->add_option("--megabytes", record->megabytes, "Limit per file in MiB (0 counts as 1)")
+                    ->check(CLI::NonNegativeNumber);
+    secs->excludes(mbs);
+    rec->add_option("--ring", record->ring, "Rotate over a ring of N files at the limit (1..100)")
+        ->check(CLI::Range(1, 100));
+    rec->callback([record, &exitCode] {
+        if (record->ring > 0 && record->seconds < 0 && record->megabytes < 0)
+        {
+            std::fprintf(stderr, "orvane-cli: --ring needs --seconds or --megabytes\n");
+            exitCode = 2;
+            return;
+        }
+        exitCode = Run(*record, true);
+    });
+
+    auto monitor = std::make_shared<RecordOptions>();
+    auto* mon = app.add_subcommand("monitor", "Receive and analyse a UDP/RTP stream without writing it");
+    AddReceiveOptions(mon, *monitor);
+    mon->add_option("--seconds", monitor->seconds, "End after this many seconds")->check(CLI::NonNegativeNumber);
+    mon->callback([monitor, &exitCode] { exitCode = Run(*monitor, false); });
+}
