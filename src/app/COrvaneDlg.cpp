@@ -6,6 +6,7 @@
 #include "controls/CTabActivateEvent.h"
 #include "controls/CXTabCtrl.h"
 #include "devices/CDiscoverProtocol.h"
+#include "play/CPlayToNetworkDlg.h"
 #include "ui_COrvaneDlg.h"
 
 #include <QApplication>
@@ -67,7 +68,12 @@ bool COrvaneDlg::OnInitDialog()
     return true;
 }
 
-void COrvaneDlg::CreateTabDialogs(CXTabCtrl*, QWidget*&, QWidget*&) {}
+void COrvaneDlg::CreateTabDialogs(CXTabCtrl* tabCtrl, QWidget*& playDlg, QWidget*&)
+{
+    auto* play = new CPlayToNetworkDlg(&m_sender, &m_discover, &m_reset, tabCtrl, tabCtrl);
+    play->OnInitDialog();
+    playDlg = play;
+}
 
 void COrvaneDlg::FillTabs()
 {
