@@ -60,11 +60,12 @@ bool COrvaneDlg::OnInitDialog()
 {
     setWindowIcon(m_icon);
     ApplyDiscoverTargets();
-    m_discoverTimer.start(kFastDiscoverMs);
     // A missing banner has shown its message; the window works without it.
     m_picture.LoadFromResource(kBannerResource, "GIF");
     CreateTabDialogs(m_ui->tabCtrl, m_playDlg, m_recordDlg);
     FillTabs();
+    // Last, so that the first request goes out two seconds after the tabs are ready.
+    m_discoverTimer.start(kFastDiscoverMs);
     return true;
 }
 

@@ -2,11 +2,13 @@
 // files, a real play over loopback (to the end, stopped, paused, looped,
 // jumped), the network status texts, and the TOT/TDT dialog's offsets.
 
+// clang-format off
 // Before any Qt header: the generator has a member named like a Qt keyword.
+#include "analysis/CTsGenerator.h"
 #include "play/CPlayToNetworkDlg.h"
+// clang-format on
 
 #include "GuiTest.h"
-#include "analysis/CTsGenerator.h"
 #include "app/COrvaneDlg.h"
 #include "app/CSettings.h"
 #include "controls/CButtonStyle.h"
