@@ -201,7 +201,10 @@ void CPlayToNetworkDlg::OnStatusTimer()
     {
         m_lastShownElapsed = m_elapsed;
         const std::int64_t rangeLength = m_engine->GetRangeLength();
-        const std::int64_t played = std::max<std::int64_t>(m_engine->GetPlayedBytes(), 0);
+        // What still waits in the sender's FIFO (up to 30 MiB) has not been
+        // played yet: position and loop count follow what has left.
+        const auto waiting = static_cast<std::int64_t>(m_sender->GetFifoLevel());
+        const std::int64_t played = std::max<std::int64_t>(m_engine->GetPlayedBytes() - waiting, 0);
         if (!slider->IsDragging() && !m_engine->IsJumpRequested() && rangeLength > 0)
         {
             const std::int64_t within = played % rangeLength;
