@@ -467,9 +467,12 @@ private slots:
         const int released = dlg.PositionSlider()->value();
         QCOMPARE(dlg.Engine().GetPosition(), static_cast<std::uint32_t>(released));
 
+        // Stop from a pause stops.
+        QTest::mouseClick(dlg.PauseButton(), Qt::LeftButton);
+        QVERIFY(dlg.Engine().IsPaused());
         dlg.StopButton()->click();
         QCOMPARE(dlg.PlayState(), CPlayToNetworkDlg::kPlayStateStopped);
-        QVERIFY(!dlg.Engine().IsRunning());
+        QVERIFY(!dlg.Engine().IsRunning() && !dlg.Engine().IsPaused() && !dlg.PauseButton()->IsPressed());
         QCOMPARE(dlg.PositionSlider()->value(), 0);
         QVERIFY(window.TabCtrl()->IsTabEnabled(0));
         QVERIFY(WaitFor([&] { return dlg.LoopCountLabel()->GetText() == "0"; }));
