@@ -1,4 +1,4 @@
-# orvane_gui: the Qt 6 Widgets front end (src/app, src/controls), and the
+# orvane_gui: the Qt 6 Widgets front end (src/app, src/controls, src/play), and the
 # orvane executable. Forms live in resources/*.ui, artwork in resources/.
 find_package(Qt6 REQUIRED COMPONENTS Widgets Network Svg)
 
@@ -20,6 +20,12 @@ add_library(orvane_gui STATIC
   controls/CUiServices.cpp
   controls/CXTabCtrl.cpp
   controls/IUiServices.h
+  play/CIpAddressCtrl.cpp
+  play/CPlayToNetworkDlg.cpp
+  play/CPlayToNetworkDlg_Analysis.cpp
+  play/CPlayToNetworkDlg_Play.cpp
+  play/CQtTreeSink.cpp
+  play/CTotTdtDlg.cpp
 )
 set_target_properties(orvane_gui PROPERTIES
   AUTOMOC ON

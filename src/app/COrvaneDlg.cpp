@@ -6,6 +6,7 @@
 #include "controls/CTabActivateEvent.h"
 #include "controls/CXTabCtrl.h"
 #include "devices/CDiscoverProtocol.h"
+#include "play/CPlayToNetworkDlg.h"
 #include "ui_COrvaneDlg.h"
 
 #include <QApplication>
@@ -59,15 +60,21 @@ bool COrvaneDlg::OnInitDialog()
 {
     setWindowIcon(m_icon);
     ApplyDiscoverTargets();
-    m_discoverTimer.start(kFastDiscoverMs);
     // A missing banner has shown its message; the window works without it.
     m_picture.LoadFromResource(kBannerResource, "GIF");
     CreateTabDialogs(m_ui->tabCtrl, m_playDlg, m_recordDlg);
     FillTabs();
+    // Last, so that the first request goes out two seconds after the tabs are ready.
+    m_discoverTimer.start(kFastDiscoverMs);
     return true;
 }
 
-void COrvaneDlg::CreateTabDialogs(CXTabCtrl*, QWidget*&, QWidget*&) {}
+void COrvaneDlg::CreateTabDialogs(CXTabCtrl* tabCtrl, QWidget*& playDlg, QWidget*&)
+{
+    auto* play = new CPlayToNetworkDlg(&m_sender, &m_discover, &m_reset, tabCtrl, tabCtrl);
+    play->OnInitDialog();
+    playDlg = play;
+}
 
 void COrvaneDlg::FillTabs()
 {

@@ -131,7 +131,7 @@ void CButtonStyle::paintEvent(QPaintEvent*)
         caption.translate(1, 1);
     painter.setPen(m_hover != 0 ? m_hoverTextColor : m_normalTextColor);
     painter.setFont(font());
-    painter.drawText(caption, Qt::AlignRight | Qt::AlignVCenter | Qt::TextSingleLine, text());
+    painter.drawText(caption, Qt::AlignRight | Qt::AlignVCenter | Qt::TextSingleLine | Qt::TextShowMnemonic, text());
 
     const QColor light = palette().color(QPalette::Light);
     const QColor shadow = palette().color(QPalette::Dark);

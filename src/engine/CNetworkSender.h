@@ -94,6 +94,9 @@ public:
     std::uint32_t GetDestinationAddress() const { return m_address; }
     std::uint16_t GetDestinationPort() const { return m_port; }
     bool GetRtp() const { return m_rtp; }
+    //! Multicast hop limit and outgoing interface (host order, 0 = the system's
+    //! route), used when the destination is multicast; set before Open.
+    void SetMulticast(int ttl, std::uint32_t interfaceAddress) { m_socket.SetMulticast(ttl, interfaceAddress); }
 
     //! Sleeps until a time of the schedule's clock (nanoseconds, as the clock gives them).
     using SleepUntilFn = std::function<void(std::int64_t deadlineNs)>;

@@ -75,6 +75,19 @@ bool CUdpIOCPSocket::Create(std::uint16_t port, const char* address)
     // kernel clamps SO_SNDBUF to wmem_max, which is still fine at low rates.
     if (setsockopt(fd.Get(), SOL_SOCKET, SO_SNDBUFFORCE, &kSendBufferBytes, sizeof kSendBufferBytes) != 0)
         setsockopt(fd.Get(), SOL_SOCKET, SO_SNDBUF, &kSendBufferBytes, sizeof kSendBufferBytes);
+    if (IN_MULTICAST(ntohl(dest.sin_addr.s_addr)))
+    {
+        // Without these the kernel sends with TTL 1 on the default route's interface.
+        const int ttl = m_multicastTtl < 1 ? 1 : (m_multicastTtl > 255 ? 255 : m_multicastTtl);
+        setsockopt(fd.Get(), IPPROTO_IP, IP_MULTICAST_TTL, &ttl, sizeof ttl);
+        if (m_multicastInterface != 0)
+        {
+            in_addr outgoing{};
+            outgoing.s_addr = htonl(m_multicastInterface);
+            if (setsockopt(fd.Get(), IPPROTO_IP, IP_MULTICAST_IF, &outgoing, sizeof outgoing) != 0)
+                return false;
+        }
+    }
     if (connect(fd.Get(), reinterpret_cast<const sockaddr*>(&dest), sizeof dest) != 0)
         return false;
 

@@ -76,6 +76,19 @@ public:
     void SetSegmentationOffload(bool on) { m_gso = on; }
     bool GetSegmentationOffload() const { return m_gso; }
 
+    //! Multicast output, applied by the next Create when the destination is a
+    //! multicast address: hop limit (IP_MULTICAST_TTL, 1..255) and the outgoing
+    //! interface's address in host order (IP_MULTICAST_IF; 0 = the system's route).
+    void SetMulticast(int ttl, std::uint32_t interfaceAddress)
+    {
+        m_multicastTtl = ttl;
+        m_multicastInterface = interfaceAddress;
+    }
+    int GetMulticastTtl() const { return m_multicastTtl; }
+    //! The socket's descriptor (-1 when closed), for checks of its options.
+    int NativeHandle() const { return m_socket.Get(); }
+    std::uint32_t GetMulticastInterface() const { return m_multicastInterface; }
+
     //! Sets SSRC and next sequence number (tests only).
     void SetRtpIdentity(std::uint32_t ssrc, std::uint16_t sequence);
 
@@ -85,6 +98,8 @@ private:
 
     CUniqueFd m_socket;
     sockaddr_in m_destination{};
+    int m_multicastTtl = 16;
+    std::uint32_t m_multicastInterface = 0;
     std::uint32_t m_ssrc;
     std::uint32_t m_sequence;
     // The batch: one pre-allocated block of slots; [m_first, m_first + m_count) are queued.

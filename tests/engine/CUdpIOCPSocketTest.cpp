@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
 #include <numeric>
 
 using namespace std::chrono_literals;
@@ -189,3 +192,30 @@ TEST_P(CUdpIOCPSocketOffloadTest, DatagramBoundariesSurviveBatching)
 }
 
 INSTANTIATE_TEST_SUITE_P(WithAndWithoutOffload, CUdpIOCPSocketOffloadTest, ::testing::Bool());
+
+// Multicast output: the hop limit and the outgoing interface reach the socket;
+// an interface address the host does not have refuses the open. Nothing is sent.
+TEST(CUdpIOCPSocketTest, MulticastTtlAndInterface)
+{
+    CUdpIOCPSocket sock;
+    sock.SetMulticast(7, 0x7F000001u);
+    ASSERT_TRUE(sock.Create(5'000, "239.255.42.1"));
+    int ttl = 0;
+    socklen_t length = sizeof ttl;
+    ASSERT_EQ(getsockopt(sock.NativeHandle(), IPPROTO_IP, IP_MULTICAST_TTL, &ttl, &length), 0);
+    EXPECT_EQ(ttl, 7);
+    in_addr outgoing{};
+    length = sizeof outgoing;
+    ASSERT_EQ(getsockopt(sock.NativeHandle(), IPPROTO_IP, IP_MULTICAST_IF, &outgoing, &length), 0);
+    EXPECT_EQ(ntohl(outgoing.s_addr), 0x7F000001u);
+    sock.Close();
+
+    CUdpIOCPSocket unicast;
+    unicast.SetMulticast(300, 0);
+    ASSERT_TRUE(unicast.Create(5'000, "127.0.0.1")) << "a unicast destination ignores the multicast settings";
+    unicast.Close();
+
+    CUdpIOCPSocket foreign;
+    foreign.SetMulticast(16, 0x0AFEFEFEu); // 10.254.254.254: not an address of this host
+    EXPECT_FALSE(foreign.Create(5'000, "239.255.42.1"));
+}

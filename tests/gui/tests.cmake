@@ -9,6 +9,7 @@ if(TARGET orvane_gui)
     gui/COrvaneDlgTest.cpp
     gui/CDiscoverDlgTest.cpp
     gui/CCrashReportTest.cpp
+    gui/CPlayToNetworkDlgTest.cpp
     ${PROJECT_SOURCE_DIR}/resources/orvane.qrc)
   set_target_properties(orvane_gui_tests PROPERTIES AUTOMOC ON AUTORCC ON)
   target_link_libraries(orvane_gui_tests PRIVATE orvane_gui Qt6::Test)
@@ -20,7 +21,7 @@ if(TARGET orvane_gui)
   target_link_libraries(orvane_crash_child PRIVATE orvane_gui)
   orvane_set_warnings(orvane_crash_child)
 
-  foreach(test CXTabCtrlTest ControlsTest COrvaneDlgTest CDiscoverDlgTest CCrashReportTest)
+  foreach(test CXTabCtrlTest ControlsTest COrvaneDlgTest CDiscoverDlgTest CCrashReportTest CPlayToNetworkDlgTest)
     add_test(NAME gui.${test} COMMAND orvane_gui_tests ${test})
     set_tests_properties(gui.${test} PROPERTIES
       LABELS gui

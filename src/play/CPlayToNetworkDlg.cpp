@@ -1,0 +1,396 @@
+#include "play/CPlayToNetworkDlg.h"
+
+#include "app/CDiscoverDlg.h"
+#include "app/CSettings.h"
+#include "controls/CButtonStyle.h"
+#include "controls/CDVBSlider.h"
+#include "controls/CLabel.h"
+#include "controls/CTabActivateEvent.h"
+#include "controls/CXTabCtrl.h"
+#include "controls/IUiServices.h"
+#include "engine/CFilePlayEngine.h"
+#include "engine/CNetworkSender.h"
+#include "play/CIpAddressCtrl.h"
+#include "ui_CPlayToNetworkDlg.h"
+
+#include <QHostAddress>
+#include <QNetworkInterface>
+#include <QRegularExpressionValidator>
+#include <QThread>
+
+CPlayToNetworkDlg::CPlayToNetworkDlg(CNetworkSender* sender, CUDPDiscover* discover, CUDPReset* reset,
+                                     CXTabCtrl* tabCtrl, QWidget* parent)
+    : QWidget(parent), m_sender(sender), m_discover(discover), m_reset(reset), m_tabCtrl(tabCtrl),
+      m_ui(std::make_unique<Ui::CPlayToNetworkDlg>()), m_engine(std::make_unique<CFilePlayEngine>(sender, &m_messages))
+{
+    m_ui->setupUi(this);
+    setFixedSize(size());
+    m_statusTimer.setObjectName(QStringLiteral("statusTimer"));
+    m_treeTimer.setObjectName(QStringLiteral("treeTimer"));
+    connect(&m_statusTimer, &QTimer::timeout, this, &CPlayToNetworkDlg::OnStatusTimer);
+    connect(&m_treeTimer, &QTimer::timeout, this, &CPlayToNetworkDlg::OnTreeTimer);
+    connect(m_ui->openButton, &QPushButton::clicked, this, &CPlayToNetworkDlg::OnOpen);
+    connect(m_ui->playButton, &QPushButton::clicked, this, &CPlayToNetworkDlg::OnPlay);
+    connect(m_ui->stopButton, &QPushButton::clicked, this, &CPlayToNetworkDlg::OnStop);
+    connect(m_ui->pauseButton, &QPushButton::clicked, this, &CPlayToNetworkDlg::OnPause);
+    connect(m_ui->loopButton, &QPushButton::clicked, this, &CPlayToNetworkDlg::OnLoop);
+    connect(m_ui->browseButton, &QPushButton::clicked, this, &CPlayToNetworkDlg::OnBrowse);
+    connect(m_ui->totTdtCheck, &QCheckBox::clicked, this, &CPlayToNetworkDlg::OnTotTdt);
+    connect(m_ui->adaptAllButton, &QPushButton::clicked, this, &CPlayToNetworkDlg::OnAdaptAll);
+    connect(m_ui->positionSlider, &CDVBSlider::ReleasedCapture, this, &CPlayToNetworkDlg::OnSliderReleased);
+}
+
+CPlayToNetworkDlg::~CPlayToNetworkDlg()
+{
+    m_statusTimer.stop();
+    m_treeTimer.stop();
+    // The tab control may itself be going away: stop without touching it.
+    m_engine->Stop();
+    m_playState = kPlayStateStopped;
+    SaveSettings(true);
+    m_engine.reset();
+    m_decoder.SetPidTree(nullptr);
+    m_decoder.SetProgTree(nullptr);
+}
+
+bool CPlayToNetworkDlg::OnInitDialog()
+{
+    m_fileSize = m_bytesBeforeFirstPacket = m_bytesAfterLastPacket = m_packetCount = 0;
+    m_packetSize = 0;
+    m_bitRate = 0.0;
+    m_playtime = m_filePlayTime = 0;
+    InitControls();
+    LoadSettings();
+    return true;
+}
+
+void CPlayToNetworkDlg::InitControls()
+{
+    m_valueColor = QColor(0, 0, 255);
+    CDVBSlider* slider = m_ui->positionSlider;
+    slider->setRange(kSliderMin, kSliderMax);
+    slider->setValue(0);
+    slider->setTickInterval(100);
+    slider->setTickPosition(QSlider::TicksBelow);
+    slider->setPageStep(100);
+
+    m_pidSink.SetTree(m_ui->pidInfoTree);
+    m_progSink.SetTree(m_ui->programInfoTree);
+    m_decoder.SetPidTree(&m_pidSink);
+    m_decoder.SetProgTree(&m_progSink);
+
+    struct ButtonSetup
+    {
+        CButtonStyle* button;
+        const char* normal;
+        const char* active;
+        bool latching;
+        bool clearCaption;
+        int pressed; // -1: left as it is
+    };
+    const ButtonSetup buttons[] = {
+        {m_ui->openButton, ":/icons/137.svg", ":/icons/137.svg", false, false, -1},
+        {m_ui->loopButton, ":/icons/140.svg", ":/icons/146.svg", true, false, -1},
+        {m_ui->playButton, ":/icons/138.svg", ":/icons/138.svg", true, true, 0},
+        {m_ui->pauseButton, ":/icons/171.svg", ":/icons/171.svg", true, true, 0},
+        {m_ui->stopButton, ":/icons/142.svg", ":/icons/142.svg", true, true, 1},
+    };
+    for (const ButtonSetup& setup : buttons)
+    {
+        setup.button->SetIcons(QIcon(QString::fromLatin1(setup.normal)), QIcon(QString::fromLatin1(setup.active)));
+        setup.button->SetTextColors(QColor(128, 128, 128), QColor(0, 0, 0));
+        if (setup.latching)
+            setup.button->SetLatching(true);
+        if (setup.clearCaption)
+            setup.button->setText(QString());
+        if (setup.pressed >= 0)
+            setup.button->SetPressed(setup.pressed != 0);
+    }
+
+    // Digits only, so that a number beyond the range reaches the range message.
+    m_ui->portEdit->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,10}")), m_ui->portEdit));
+    FillInterfaces();
+
+    for (CLabel* label : {m_ui->elapsedTimeLabel, m_ui->tsTimeLabel})
+        label->SetText(QStringLiteral("0:00:00"));
+    m_ui->loopCountLabel->SetText(QStringLiteral("0"));
+    for (CLabel* label : {m_ui->elapsedTimeLabel, m_ui->tsTimeLabel, m_ui->loopCountLabel})
+        label->SetTextColor(m_valueColor);
+    m_statusText = QString::fromLatin1(kStatusNoErrors);
+    m_ui->statusLabel->SetText(m_statusText);
+    SetPressed(m_ui->loopButton, m_loop != 0);
+}
+
+void CPlayToNetworkDlg::FillInterfaces()
+{
+    // The system's route first, then every IPv4 address of an interface that can multicast.
+    QComboBox* combo = m_ui->interfaceCombo;
+    combo->clear();
+    combo->addItem(QStringLiteral("System route"), 0u);
+    for (const QNetworkInterface& netif : QNetworkInterface::allInterfaces())
+    {
+        if (!(netif.flags() & QNetworkInterface::IsUp) || !(netif.flags() & QNetworkInterface::CanMulticast))
+            continue;
+        for (const QNetworkAddressEntry& entry : netif.addressEntries())
+            if (entry.ip().protocol() == QAbstractSocket::IPv4Protocol)
+                combo->addItem(QStringLiteral("%1 (%2)").arg(netif.humanReadableName(), entry.ip().toString()),
+                               entry.ip().toIPv4Address());
+    }
+}
+
+bool CPlayToNetworkDlg::UpdateData(bool save, bool quiet)
+{
+    QComboBox* interfaces = m_ui->interfaceCombo;
+    if (!save)
+    {
+        m_ui->portEdit->setText(QString::number(m_port));
+        m_ui->ipAddress->SetAddress(m_ipAddress);
+        m_ui->modeCombo->setCurrentIndex(m_mode);
+        m_ui->pcrCheck->setChecked(m_pcr != 0);
+        m_ui->totTdtCheck->setChecked(m_totTdt != 0);
+        m_ui->continuityCheck->setChecked(m_continuity != 0);
+        m_ui->ttlSpin->setValue(m_multicastTtl);
+        int index = interfaces->findData(m_multicastInterface);
+        if (index < 0)
+        {
+            // An interface that is gone keeps its setting; it shows as its address.
+            interfaces->addItem(QHostAddress(m_multicastInterface).toString(), m_multicastInterface);
+            index = interfaces->count() - 1;
+        }
+        interfaces->setCurrentIndex(index);
+        return true;
+    }
+    bool isNumber = false;
+    const qlonglong port = m_ui->portEdit->text().toLongLong(&isNumber);
+    if (!isNumber || port < 0 || port > 65535)
+    {
+        // Like the dialog framework's range check: the message, the field
+        // selected, and the members after the port are not read.
+        if (!quiet)
+        {
+            UiServices().ShowMessage(this, QStringLiteral("Orvane"), QString::fromLatin1(kMsgPortRange),
+                                     IUiServices::Icon::kWarning);
+            m_ui->portEdit->setFocus();
+            m_ui->portEdit->selectAll();
+        }
+        return false;
+    }
+    m_port = static_cast<int>(port);
+    m_ipAddress = m_ui->ipAddress->GetAddress();
+    m_mode = m_ui->modeCombo->currentIndex() < 0 ? 0 : m_ui->modeCombo->currentIndex();
+    m_pcr = m_ui->pcrCheck->isChecked() ? 1 : 0;
+    m_totTdt = m_ui->totTdtCheck->isChecked() ? 1 : 0;
+    m_continuity = m_ui->continuityCheck->isChecked() ? 1 : 0;
+    m_multicastTtl = m_ui->ttlSpin->value();
+    m_multicastInterface = interfaces->currentIndex() < 0 ? 0u : interfaces->currentData().toUInt();
+    return true;
+}
+
+void CPlayToNetworkDlg::LoadSettings()
+{
+    const QString section = QString::fromLatin1(kSection);
+    auto readInt = [&section](const char* key, int defaultValue) {
+        return CSettings::GetProfileInt(section, QString::fromLatin1(key), defaultValue);
+    };
+    m_filePath = CSettings::GetProfileString(section, QStringLiteral("File"), QString());
+    m_loop = readInt("FileLoopEnable", 0);
+    m_totTdt = readInt("TotTdtEnable", 0);
+    m_timeType = readInt("TotTdtTimeType", 0);
+    m_timeOffset = readInt("TotTdtOffset", 0); // a signed 32-bit value, sign-extended
+    m_pcr = readInt("AdaptionsPcrRestamp", 0);
+    m_continuity = readInt("AdaptionsContRestamp", 0);
+    m_ipAddress = static_cast<std::uint32_t>(readInt("NetworkAddrs", 0));
+    m_port = readInt("NetworkPort", kDefaultPort);
+    m_mode = readInt("NetworkType", kDefaultMode);
+    if (m_mode < 0 || m_mode > 1)
+        m_mode = kDefaultMode;
+    m_multicastTtl = readInt("MulticastTtl", kDefaultMulticastTtl);
+    if (m_multicastTtl < 1 || m_multicastTtl > 255)
+        m_multicastTtl = kDefaultMulticastTtl;
+    m_multicastInterface = static_cast<std::uint32_t>(readInt("MulticastInterface", 0));
+    UpdateData(false);
+    SetPressed(m_ui->loopButton, m_loop != 0);
+}
+
+void CPlayToNetworkDlg::SaveSettings(bool quiet)
+{
+    UpdateData(true, quiet);
+    const QString section = QString::fromLatin1(kSection);
+    auto writeInt = [&section](const char* key, int value) {
+        CSettings::WriteProfileInt(section, QString::fromLatin1(key), value);
+    };
+    CSettings::WriteProfileString(section, QStringLiteral("File"), m_filePath);
+    writeInt("AdaptionsPcrRestamp", m_pcr);
+    writeInt("AdaptionsContRestamp", m_continuity);
+    writeInt("FileLoopEnable", m_loop);
+    writeInt("TotTdtEnable", m_totTdt);
+    writeInt("TotTdtTimeType", m_timeType);
+    // Cut to its low 32 bits, read back sign-extended.
+    writeInt("TotTdtOffset", static_cast<int>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(m_timeOffset))));
+    writeInt("NetworkAddrs", static_cast<int>(m_ipAddress));
+    writeInt("NetworkPort", m_port);
+    writeInt("NetworkType", m_mode);
+    writeInt("MulticastTtl", m_multicastTtl);
+    writeInt("MulticastInterface", static_cast<int>(m_multicastInterface));
+}
+
+void CPlayToNetworkDlg::OnBrowse()
+{
+    CDiscoverDlg dlg(m_discover, m_reset, CDiscoverDlg::kModeSelect, this);
+    if (dlg.exec() == QDialog::Accepted)
+        m_ui->ipAddress->SetAddress(dlg.GetSelectedAddress());
+}
+
+bool CPlayToNetworkDlg::event(QEvent* event)
+{
+    if (event->type() == CTabActivateEvent::Type())
+    {
+        OnActivate(static_cast<CTabActivateEvent*>(event)->IsActive());
+        return true;
+    }
+    return QWidget::event(event);
+}
+
+void CPlayToNetworkDlg::OnActivate(bool active)
+{
+    if (active)
+    {
+        m_statusResetPending = 1;
+        SetPressed(m_ui->playButton, false);
+        SetPressed(m_ui->pauseButton, false);
+        SetPressed(m_ui->stopButton, true);
+        AnalyseFile();
+        m_statusTimer.start(kStatusTimerMs);
+        m_treeTimer.start(kTreeTimerMs);
+        return;
+    }
+    m_statusTimer.stop();
+    m_treeTimer.stop();
+    // Stops the reader (up to 2,000 ms) and the sender; the status timer puts
+    // the play state right when the tab is shown again.
+    m_engine->Stop();
+}
+
+void CPlayToNetworkDlg::SetPressed(CButtonStyle* button, bool pressed)
+{
+    if (button->IsLatching() && button->IsPressed() != pressed)
+        button->SetPressed(pressed);
+}
+
+int CPlayToNetworkDlg::TabIndex() const
+{
+    // The main window writes the index when it adds the tab.
+    const QVariant index = property("tabIndex");
+    return index.isValid() ? index.toInt() : m_tabIndex;
+}
+
+void CPlayToNetworkDlg::CMessageSink::ShowMessage(const std::string& text)
+{
+    const QString message = QString::fromStdString(text);
+    CPlayToNetworkDlg* owner = m_owner;
+    auto show = [owner, message]() {
+        UiServices().ShowMessage(owner, QStringLiteral("Orvane"), message, IUiServices::Icon::kWarning);
+    };
+    if (QThread::currentThread() == owner->thread())
+        show();
+    else
+        QMetaObject::invokeMethod(owner, show, Qt::QueuedConnection);
+}
+
+CLabel* CPlayToNetworkDlg::FileNameLabel() const
+{
+    return m_ui->fileNameLabel;
+}
+QTreeWidget* CPlayToNetworkDlg::FileInfoTree() const
+{
+    return m_ui->fileInfoTree;
+}
+QTreeWidget* CPlayToNetworkDlg::ProgramInfoTree() const
+{
+    return m_ui->programInfoTree;
+}
+QTreeWidget* CPlayToNetworkDlg::PidInfoTree() const
+{
+    return m_ui->pidInfoTree;
+}
+CIpAddressCtrl* CPlayToNetworkDlg::IpAddress() const
+{
+    return m_ui->ipAddress;
+}
+QLineEdit* CPlayToNetworkDlg::PortEdit() const
+{
+    return m_ui->portEdit;
+}
+QComboBox* CPlayToNetworkDlg::ModeCombo() const
+{
+    return m_ui->modeCombo;
+}
+QSpinBox* CPlayToNetworkDlg::TtlSpin() const
+{
+    return m_ui->ttlSpin;
+}
+QComboBox* CPlayToNetworkDlg::InterfaceCombo() const
+{
+    return m_ui->interfaceCombo;
+}
+QCheckBox* CPlayToNetworkDlg::PcrCheck() const
+{
+    return m_ui->pcrCheck;
+}
+QCheckBox* CPlayToNetworkDlg::TotTdtCheck() const
+{
+    return m_ui->totTdtCheck;
+}
+QCheckBox* CPlayToNetworkDlg::ContinuityCheck() const
+{
+    return m_ui->continuityCheck;
+}
+QPushButton* CPlayToNetworkDlg::BrowseButton() const
+{
+    return m_ui->browseButton;
+}
+QPushButton* CPlayToNetworkDlg::AdaptAllButton() const
+{
+    return m_ui->adaptAllButton;
+}
+CButtonStyle* CPlayToNetworkDlg::OpenButton() const
+{
+    return m_ui->openButton;
+}
+CButtonStyle* CPlayToNetworkDlg::PlayButton() const
+{
+    return m_ui->playButton;
+}
+CButtonStyle* CPlayToNetworkDlg::PauseButton() const
+{
+    return m_ui->pauseButton;
+}
+CButtonStyle* CPlayToNetworkDlg::StopButton() const
+{
+    return m_ui->stopButton;
+}
+CButtonStyle* CPlayToNetworkDlg::LoopButton() const
+{
+    return m_ui->loopButton;
+}
+CDVBSlider* CPlayToNetworkDlg::PositionSlider() const
+{
+    return m_ui->positionSlider;
+}
+CLabel* CPlayToNetworkDlg::StatusLabel() const
+{
+    return m_ui->statusLabel;
+}
+CLabel* CPlayToNetworkDlg::LoopCountLabel() const
+{
+    return m_ui->loopCountLabel;
+}
+CLabel* CPlayToNetworkDlg::TsTimeLabel() const
+{
+    return m_ui->tsTimeLabel;
+}
+CLabel* CPlayToNetworkDlg::ElapsedTimeLabel() const
+{
+    return m_ui->elapsedTimeLabel;
+}

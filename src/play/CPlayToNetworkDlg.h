@@ -1,0 +1,241 @@
+#pragma once
+//! @file CPlayToNetworkDlg.h
+//! The "Play" tab: the user chooses a transport stream file and sees what it
+//! holds (File, Program and PID information), chooses where it goes (address,
+//! port, UDP or RTP, multicast hop limit and interface) and which adaptations
+//! apply, then plays, pauses, loops, jumps within and stops it while the tab
+//! shows elapsed time, Ts time, loop count and the network status.
+//!
+//! Ownership: the tab owns its file play engine (given the main window's one
+//! network sender) and its analysis object; the engine's reader thread borrows
+//! the analysis object while it plays. Everything here runs on the window
+//! thread; the engine and the sender are only given values and polled by the
+//! two timers (61: status every 100 ms, 62: trees every 500 ms).
+//!
+//! The class is split by concern: CPlayToNetworkDlg.cpp (controls, settings,
+//! activation, device choice), CPlayToNetworkDlg_Analysis.cpp (Open and file
+//! analysis), CPlayToNetworkDlg_Play.cpp (play control and status).
+
+#include "analysis/CDecodeStream.h"
+#include "common/IMessageSink.h"
+#include "play/CQtTreeSink.h"
+
+#include <QColor>
+#include <QString>
+#include <QTimer>
+#include <QWidget>
+
+#include <cstdint>
+#include <memory>
+
+namespace Ui
+{
+class CPlayToNetworkDlg;
+}
+class CButtonStyle;
+class CDVBSlider;
+class CFilePlayEngine;
+class CIpAddressCtrl;
+class CLabel;
+class CNetworkSender;
+class CUDPDiscover;
+class CUDPReset;
+class CXTabCtrl;
+class QCheckBox;
+class QComboBox;
+class QLineEdit;
+class QPushButton;
+class QSpinBox;
+class QTreeWidget;
+
+class CPlayToNetworkDlg : public QWidget
+{
+    Q_OBJECT
+
+public:
+    static constexpr int kStatusTimerId = 61;
+    static constexpr int kStatusTimerMs = 100;
+    static constexpr int kTreeTimerId = 62;
+    static constexpr int kTreeTimerMs = 500;
+    static constexpr int kSliderMin = 0;
+    static constexpr int kSliderMax = 1000; // per mille of the play range
+    //! Below one datagram unit of 204-byte packets the FIFO counts as played out.
+    static constexpr std::uint64_t kEndOfPlayFifoBytes = 1'428;
+    static constexpr std::int64_t kSmallFileBytes = 1'048'576; // smaller files may not loop
+    static constexpr int kPlayStatePlaying = 0;
+    static constexpr int kPlayStateStopped = 2;
+    static constexpr int kDefaultPort = 1234;
+    static constexpr int kDefaultMode = 1; // RTP
+    static constexpr int kDefaultMulticastTtl = 16;
+
+    static constexpr const char* kSection = "Play";
+    static constexpr const char* kMsgSmallFileLoop = "File looping not allowed at files smaller the 1MB";
+    static constexpr const char* kMsgPortRange = "Please enter an integer between 0 and 65535.";
+    static constexpr const char* kStatusNoErrors = "No errors detected";
+    static constexpr const char* kStatusUnderflow = "Network FIFO Underflow";
+    static constexpr const char* kStatusBusy = "Network busy";
+    static constexpr const char* kStatusTimer = "Network timer";
+
+    //! @p sender, @p discover, @p reset and @p tabCtrl are the main window's and
+    //! outlive the tab; @p discover and @p reset may be null (no device picker).
+    CPlayToNetworkDlg(CNetworkSender* sender, CUDPDiscover* discover, CUDPReset* reset, CXTabCtrl* tabCtrl,
+                      QWidget* parent = nullptr);
+    ~CPlayToNetworkDlg() override;
+
+    //! Zeroes the analysis results, sets up the controls and loads the settings.
+    bool OnInitDialog();
+
+    // Commands.
+    void OnOpen();
+    void OnPlay();
+    void OnPause();
+    void OnStop();
+    void OnLoop();
+    void OnBrowse();
+    void OnTotTdt();
+    void OnAdaptAll();
+    void OnSliderReleased();
+    //! One tick of each timer.
+    void OnStatusTimer();
+    void OnTreeTimer();
+    //! The tab is shown (true) or hidden (false).
+    void OnActivate(bool active);
+
+    //! Analyses the stored file and fills the three trees.
+    void AnalyseFile();
+    //! Moves the controls into the members (@p save) or back. Returns false
+    //! when the port is out of range (after the range message, unless @p quiet).
+    bool UpdateData(bool save, bool quiet = false);
+    void LoadSettings();
+    void SaveSettings(bool quiet = false);
+
+    // State, for the record and the tests.
+    int PlayState() const { return m_playState; }
+    QString FilePath() const { return m_filePath; }
+    void SetFilePath(const QString& path) { m_filePath = path; }
+    bool LoopFlag() const { return m_loop != 0; }
+    std::int64_t FileSize() const { return m_fileSize; }
+    std::int64_t PacketCount() const { return m_packetCount; }
+    int PacketSize() const { return m_packetSize; }
+    double BitRate() const { return m_bitRate; }
+    std::int64_t FilePlayTimeMs() const { return m_filePlayTime; }
+    int TimeType() const { return m_timeType; }
+    std::int64_t TimeOffset() const { return m_timeOffset; }
+    std::uint32_t LastNetworkFlags() const { return m_lastNetworkFlags; }
+    CFilePlayEngine& Engine() { return *m_engine; }
+    CDecodeStream& Decoder() { return m_decoder; }
+    QString StatusText() const { return m_statusText; }
+    const QTimer& StatusTimer() const { return m_statusTimer; }
+    const QTimer& TreeTimer() const { return m_treeTimer; }
+    //! Where the status tests put the sender's flags instead of reading them (-1: read them).
+    void SetStatusFlagsOverride(std::int64_t flags) { m_statusFlagsOverride = flags; }
+
+    // Controls.
+    CLabel* FileNameLabel() const;
+    QTreeWidget* FileInfoTree() const;
+    QTreeWidget* ProgramInfoTree() const;
+    QTreeWidget* PidInfoTree() const;
+    CIpAddressCtrl* IpAddress() const;
+    QLineEdit* PortEdit() const;
+    QComboBox* ModeCombo() const;
+    QSpinBox* TtlSpin() const;
+    QComboBox* InterfaceCombo() const;
+    QCheckBox* PcrCheck() const;
+    QCheckBox* TotTdtCheck() const;
+    QCheckBox* ContinuityCheck() const;
+    QPushButton* BrowseButton() const;
+    QPushButton* AdaptAllButton() const;
+    CButtonStyle* OpenButton() const;
+    CButtonStyle* PlayButton() const;
+    CButtonStyle* PauseButton() const;
+    CButtonStyle* StopButton() const;
+    CButtonStyle* LoopButton() const;
+    CDVBSlider* PositionSlider() const;
+    CLabel* StatusLabel() const;
+    CLabel* LoopCountLabel() const;
+    CLabel* TsTimeLabel() const;
+    CLabel* ElapsedTimeLabel() const;
+
+protected:
+    bool event(QEvent* event) override;
+
+private:
+    //! Shows the engine's messages on the window thread.
+    class CMessageSink : public IMessageSink
+    {
+    public:
+        explicit CMessageSink(CPlayToNetworkDlg* owner) : m_owner(owner) {}
+        void ShowMessage(const std::string& text) override;
+
+    private:
+        CPlayToNetworkDlg* m_owner;
+    };
+
+    void InitControls();
+    void FillInterfaces();
+    void UpdateControls();
+    void Jump();
+    void EndPlay();
+    void SetPressed(CButtonStyle* button, bool pressed);
+    void ApplyAdaptions();
+    void ShowFileInformation(const CTreeNode& root);
+    int TabIndex() const;
+    static std::uint32_t TickCount();
+    static QString FormatDuration(std::uint32_t seconds);
+
+    QColor m_valueColor{0, 0, 255};
+    QString m_filePath;
+    int m_loop = 0;
+    CNetworkSender* m_sender;
+    CUDPDiscover* m_discover;
+    CUDPReset* m_reset;
+    CXTabCtrl* m_tabCtrl;
+    std::unique_ptr<Ui::CPlayToNetworkDlg> m_ui;
+    CMessageSink m_messages{this};
+    CQtTreeSink m_pidSink;
+    CQtTreeSink m_progSink;
+    CDecodeStream m_decoder;                   // after the sinks it draws into
+    std::unique_ptr<CFilePlayEngine> m_engine; // after the decoder it borrows
+
+    // Analysis results.
+    std::int64_t m_fileSize = 0;
+    std::int64_t m_bytesBeforeFirstPacket = 0;
+    std::int64_t m_bytesAfterLastPacket = 0;
+    std::int64_t m_packetCount = 0;
+    int m_packetSize = 0;
+    double m_bitRate = 0.0;
+    std::int64_t m_playtime = 0;
+    std::int64_t m_filePlayTime = 0;
+    std::int64_t m_fileTotTdtTime = 0;
+
+    // Status.
+    std::uint32_t m_lastNetworkFlags = 0;
+    std::uint32_t m_playStartTick = 0;
+    std::uint32_t m_pauseStartTick = 0;
+    std::uint32_t m_lastShownElapsed = 0;
+    std::uint32_t m_elapsed = 0;
+    int m_playState = kPlayStateStopped;
+    int m_statusResetPending = 0;
+    bool m_firstStatusTick = true;
+    double m_lastFraction = 0.0;
+    std::int64_t m_statusFlagsOverride = -1;
+
+    // TOT/TDT.
+    int m_timeType = 0;
+    std::int64_t m_timeOffset = 0;
+    int m_tabIndex = -1;
+    QString m_statusText;
+
+    // Output settings.
+    int m_port = kDefaultPort;
+    std::uint32_t m_ipAddress = 0;
+    int m_mode = kDefaultMode;
+    int m_pcr = 0;
+    int m_totTdt = 0;
+    int m_continuity = 0;
+    int m_multicastTtl = kDefaultMulticastTtl;
+    std::uint32_t m_multicastInterface = 0;
+
+    QTimer m_statusTimer;
+    QTimer m_treeTimer;
+};
