@@ -6,4 +6,5 @@ orvane_add_test_suite(orvane_engine_tests engine
   engine/CNetworkSenderTest.cpp
   engine/CFilePlayEngineTest.cpp
   engine/CNetworkSenderPacingTest.cpp
+  engine/StreamAdaptationWireTest.cpp
 )
