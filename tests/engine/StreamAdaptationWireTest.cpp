@@ -31,6 +31,13 @@ constexpr std::uint32_t kRate = 60'000'000;
 constexpr std::int64_t kFileStart = 1704110400;
 constexpr std::size_t kStuffing = 12 * 188;
 constexpr double kRefillSeconds = 0.1;
+#if defined(__SANITIZE_THREAD__)
+// Under ThreadSanitizer the play-out thread does not keep its pace (it sends about 6 %
+// slow): the arrival times say nothing about the PCR there. The byte positions do.
+constexpr bool kPacedBuild = false;
+#else
+constexpr bool kPacedBuild = true;
+#endif
 
 struct Played
 {
@@ -171,9 +178,12 @@ protected:
         // ...and so on the arrival times: a line at the wall clock's pace, within 1 ms.
         // On a busy machine a descheduled sender or receiver makes some datagrams
         // late (never early); a PCR that jumped moves all later ones, either way.
-        EXPECT_GE(r.pcrArrivalShare, 0.75);
-        EXPECT_LE(r.pcrEarlyShare, 0.02);
-        EXPECT_NEAR(r.pcrArrivalSlope, 1.0, 0.02);
+        if (kPacedBuild)
+        {
+            EXPECT_GE(r.pcrArrivalShare, 0.75);
+            EXPECT_LE(r.pcrEarlyShare, 0.02);
+            EXPECT_NEAR(r.pcrArrivalSlope, 1.0, 0.02);
+        }
         // The generator's PTS are 0.7 to 0.74 s after the PCR; a PES before the first
         // PCR of a pass is measured from the PCR before the loop or jump (40 ms less).
         EXPECT_GE(r.ptsDistanceMin, 63'000 - 3'600);
@@ -218,7 +228,10 @@ TEST_F(StreamAdaptationWireTest, WithoutAdaptationsTheCheckFindsEveryLoopBreak)
     const adaptcheck::Report r = Check(played);
     EXPECT_GT(r.ccErrors, 0u);
     EXPECT_GT(r.pcrPositionError, 27'000.0);
-    EXPECT_LT(r.pcrArrivalShare, 0.5);
+    if (kPacedBuild)
+    {
+        EXPECT_LT(r.pcrArrivalShare, 0.5);
+    }
     EXPECT_GT(r.ptsJumps, 0u);
     EXPECT_GT(r.timeBackSteps, 0u);
 }
