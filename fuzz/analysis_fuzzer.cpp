@@ -1,7 +1,9 @@
 // libFuzzer target: arbitrary bytes in arbitrary chunkings through the analysis
 // object, as the play engine and the record thread feed it, with tree refreshes,
-// stream restarts and the tail search in between. The first two bytes of an
-// input choose the chunking; the rest is the stream.
+// stream restarts and the tail search in between; the adaptations of a play
+// (PCR, PTS/DTS, continuity, TDT/TOT) switched on and off with the engine's
+// calls around them (jumps, loops, stuffing, a dropped FIFO). The first two
+// bytes of an input choose the chunking and the adaptations; the rest is the stream.
 
 #include "analysis/CDecodeStream.h"
 #include "analysis/ITreeSink.h"
@@ -37,6 +39,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
     decoder.SetPidTree(&pids);
     decoder.SetProgTree(&programs);
     decoder.ResetListData(1, 1);
+    // Adaptations: most inputs run with all of them, at a rate from the seed.
+    CAnalysisState& state = decoder.State();
+    const bool adapt = (seed & 0x7) != 0;
+    state.m_pcrRestamp.store(adapt ? 1 : 0);
+    state.m_pcrRestamp2.store(adapt ? 1 : 0);
+    state.m_ccRestamp.store(adapt ? 1 : 0);
+    state.m_totTdtEnable.store(adapt ? 1 : 0);
+    state.m_totTdtTimeType.store(static_cast<std::int32_t>(seed % 3));
+    state.m_totTdtOffset.store((seed & 0x100) != 0 ? -86'400 : 3'600);
+    decoder.m_playBitRate.store((seed & 0x200) != 0 ? 1.0 + seed * 997.0 : 0.0);
 
     std::vector<unsigned char> buffer(static_cast<std::size_t>(kMaxHeadroom) + kMaxChunk);
     std::size_t pos = 0;
@@ -63,6 +75,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
             decoder.UpdateDisplay(1, 1);
         if (r % 61 == 0)
             decoder.ResetStreamData();
+        if (r % 67 == 0)
+        {
+            // A jump: the engine's calls, the FIFO dropped, the stuffing burst.
+            decoder.ResetStreamData();
+            decoder.ResetPCRRestamp();
+            decoder.ResetPTSDTSRestamp(static_cast<std::int64_t>(pos));
+            decoder.ResetFirstPCR();
+            decoder.AddOutputBytes(-static_cast<std::int64_t>(r % 300'000));
+            decoder.AddOutputBytes(12 * 188);
+        }
+        if (r % 71 == 0)
+        {
+            decoder.ResetStreamData();
+            decoder.SetLoop();
+        }
+        if (r % 101 == 0)
+            decoder.m_playBitRate.store(static_cast<double>(r % 100'000'000));
         if (r % 89 == 0)
             decoder.m_syncLoss = 0;
     }

@@ -2,6 +2,7 @@
 #include "analysis/CDecodeStream.h"
 
 #include "analysis/CAnalysisTreeBuilder.h"
+#include "analysis/CStreamAdapter.h"
 #include "analysis/CTsAnalyzer.h"
 #include "analysis/ITreeSink.h"
 #include "common/FormatThousands.h"
@@ -10,6 +11,7 @@
 #include <array>
 #include <chrono>
 #include <cstring>
+#include <ctime>
 #include <limits>
 #include <mutex>
 #include <thread>
@@ -44,6 +46,8 @@ struct CDecodeStream::Impl
     // in front of the next chunk, into the caller's headroom.
     std::array<std::uint8_t, CPacketSync::kPacketSize204> hold{};
     std::size_t holdLength = 0;
+    CStreamAdapter adapter;
+    bool newPlay = true; // the next play start (or chunk) begins a new output timeline
     std::uint32_t publishedSyncLoss = 0;
     bool firstTimePublished = false; // the file's TOT/TDT time is taken once per stream
     std::atomic<ITreeSink*> pidTree{nullptr};
@@ -103,6 +107,8 @@ void CDecodeStream::ResetListData(int pidList, int progList)
         m_impl->firstTimePublished = false;
         m_state.m_fileTotTdtTime.store(0);
     }
+    if (progList != 0)
+        m_impl->newPlay = true; // play start, file analysis, record start: a new stream
 }
 
 int CDecodeStream::InsertStreamData(unsigned char*& data, long& length, long headroom)
@@ -135,6 +141,23 @@ int CDecodeStream::InsertStreamData(unsigned char*& data, long& length, long hea
         impl.holdLength = static_cast<std::size_t>(pending);
         length -= pending;
     }
+
+    if (impl.newPlay)
+    {
+        impl.adapter.NewPlay(static_cast<std::int64_t>(std::time(nullptr)));
+        impl.newPlay = false;
+    }
+    CAdaptSettings settings;
+    settings.pcr = m_state.m_pcrRestamp.load() != 0 || m_state.m_pcrRestamp2.load() != 0;
+    settings.cc = m_state.m_ccRestamp.load() != 0;
+    settings.time = m_state.m_totTdtEnable.load() != 0;
+    settings.timeType = m_state.m_totTdtTimeType.load();
+    settings.timeOffset = m_state.m_totTdtOffset.load();
+    settings.fileTime = m_state.m_fileTotTdtTime.load();
+    settings.playBitRate = m_playBitRate.load();
+    // The range now starts on a packet (the held bytes begin one) and ends on one.
+    impl.adapter.Process(data, static_cast<std::size_t>(length), impl.analyzer.Sync().PacketSize(), settings,
+                         [&impl](std::uint16_t pid) { return impl.analyzer.PcrPidOf(pid); });
 
     // Publish the figures the callers poll.
     const CPacketSync& sync = impl.analyzer.Sync();
@@ -187,10 +210,51 @@ int CDecodeStream::LocateLastPacketInData(unsigned char* data, long length, int 
     return static_cast<int>(std::min<long>(length, std::numeric_limits<int>::max()));
 }
 
-void CDecodeStream::ResetPCRRestamp() {}
-void CDecodeStream::ResetPTSDTSRestamp(std::int64_t) {}
-void CDecodeStream::ResetFirstPCR() {}
-void CDecodeStream::SetLoop() {}
+void CDecodeStream::ResetPCRRestamp()
+{
+    std::unique_lock guard = LockWithTimeout(m_impl->lock);
+    if (guard.owns_lock())
+        m_impl->adapter.Rebase();
+}
+
+void CDecodeStream::ResetPTSDTSRestamp(std::int64_t)
+{
+    // The PTS/DTS shift is measured again at the first PCR after the jump; the
+    // file offset is not needed for that (see docs/adaptations.md).
+    std::unique_lock guard = LockWithTimeout(m_impl->lock);
+    if (guard.owns_lock())
+        m_impl->adapter.Rebase();
+}
+
+void CDecodeStream::ResetFirstPCR()
+{
+    // The first jump of a play starts its output timeline; later ones continue it.
+    std::unique_lock guard = LockWithTimeout(m_impl->lock);
+    if (!guard.owns_lock() || !m_impl->newPlay)
+        return;
+    m_impl->adapter.NewPlay(static_cast<std::int64_t>(std::time(nullptr)));
+    m_impl->newPlay = false;
+}
+
+void CDecodeStream::SetLoop()
+{
+    std::unique_lock guard = LockWithTimeout(m_impl->lock);
+    if (guard.owns_lock())
+        m_impl->adapter.Rebase();
+}
+
+void CDecodeStream::AddOutputBytes(std::int64_t bytes)
+{
+    std::unique_lock guard = LockWithTimeout(m_impl->lock);
+    if (guard.owns_lock())
+        m_impl->adapter.AddOutputBytes(bytes, m_impl->analyzer.Sync().PacketSize());
+}
+
+std::int64_t CDecodeStream::OutputPosition()
+{
+    std::unique_lock guard = LockWithTimeout(m_impl->lock);
+    return guard.owns_lock() ? m_impl->adapter.OutputPosition() : 0;
+}
 
 CAnalysisSnapshot CDecodeStream::TakeSnapshot()
 {

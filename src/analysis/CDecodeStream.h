@@ -69,6 +69,12 @@ public:
     void ResetFirstPCR();
     //! The stream restarts at the range start (after ResetStreamData).
     void SetLoop();
+    //! Bytes that left outside InsertStreamData (+, the stuffing bursts) or that
+    //! were written but dropped before sending (-, the FIFO emptied at a jump):
+    //! the restamping then follows the bytes really sent.
+    void AddOutputBytes(std::int64_t bytes);
+    //! Bytes of the play's output so far, as the restamping counts them.
+    std::int64_t OutputPosition();
 
     //! Refreshes the PID tree and/or the program tree (non-zero = refresh).
     void UpdateDisplay(int pidTree, int progTree);

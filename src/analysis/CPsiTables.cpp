@@ -269,3 +269,16 @@ void CPsiTables::FillSnapshot(CAnalysisSnapshot& snapshot) const
     snapshot.lastTdt = m_lastTdt;
     snapshot.lastTot = m_lastTot;
 }
+
+std::uint16_t CPsiTables::PcrPidOf(std::uint16_t pid) const
+{
+    for (const auto& [number, program] : m_programs)
+    {
+        if (!program.hasPmt)
+            continue;
+        for (const CStreamInfo& stream : program.streams)
+            if (stream.pid == pid)
+                return program.pcrPid;
+    }
+    return 0x1FFF;
+}

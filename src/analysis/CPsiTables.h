@@ -36,6 +36,8 @@ public:
     bool IsPmtPid(std::uint16_t pid) const { return m_pmtPids.test(pid & 0x1FFF); }
     //! Changes each time the set of PMT PIDs changes.
     std::uint32_t PmtPidGeneration() const { return m_pmtGeneration; }
+    //! The PCR PID of the program whose PMT lists elementary @p pid; 0x1FFF if none.
+    std::uint16_t PcrPidOf(std::uint16_t pid) const;
     //! First TDT or TOT time of the stream, s since 1970; 0 while none.
     std::int64_t FirstTime() const { return m_firstTime; }
 

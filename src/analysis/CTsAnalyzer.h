@@ -42,6 +42,7 @@ public:
     double BitRate() const { return m_bitRate; }
     bool PcrSeen() const { return m_pcrSeen; }
     std::int64_t FirstTime() const { return m_tables.FirstTime(); }
+    std::uint16_t PcrPidOf(std::uint16_t pid) const { return m_tables.PcrPidOf(pid); }
 
     void FillSnapshot(CAnalysisSnapshot& snapshot) const;
 

@@ -7,6 +7,7 @@ list(APPEND ORVANE_CORE_SOURCES
   analysis/CPcrRate.cpp
   analysis/CPsiTables.cpp
   analysis/CSectionAssembler.cpp
+  analysis/CStreamAdapter.cpp
   analysis/CTsAnalyzer.cpp
   analysis/CTsGenerator.cpp
   analysis/StreamTypeName.cpp

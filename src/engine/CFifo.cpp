@@ -40,11 +40,14 @@ void CFifo::Release()
         m_memory.Release();
 }
 
-void CFifo::Reset()
+std::uint32_t CFifo::Reset()
 {
     std::unique_lock lock(m_lock, kLockTimeout);
-    if (lock)
-        m_read = m_write = 0;
+    if (!lock)
+        return 0;
+    const std::uint32_t used = m_memory.Empty() ? 0 : UsedLocked();
+    m_read = m_write = 0;
+    return used;
 }
 
 std::uint32_t CFifo::UsedLocked() const

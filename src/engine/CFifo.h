@@ -33,7 +33,8 @@ public:
     //! Frees the memory; capacity and indices stay as they are.
     void Release();
     //! Discards the content: read = write = 0.
-    void Reset();
+    //! @return the bytes it held (0 when the lock timed out).
+    std::uint32_t Reset();
 
     //! Bytes held; 0 without memory or when the lock times out.
     std::uint32_t GetUsed();

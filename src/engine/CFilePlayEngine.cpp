@@ -215,6 +215,8 @@ void CFilePlayEngine::WriteStuffing()
     for (std::uint32_t i = 0; i < kStuffingPackets; ++i)
         std::memcpy(burst + std::size_t{i} * packetSize, kNullPacketHeader, sizeof kNullPacketHeader);
     WriteToSender(burst, kStuffingPackets * packetSize);
+    if (DecoderOn())
+        m_decoder->AddOutputBytes(std::int64_t{kStuffingPackets} * packetSize); // restamping counts what is sent
     m_playedBytes.fetch_add(std::int64_t{kStuffingPackets} * packetSize, std::memory_order_relaxed);
 }
 
@@ -233,7 +235,9 @@ void CFilePlayEngine::Jump()
         m_decoder->ResetFirstPCR();
     }
     m_jumpRequest.store(false, std::memory_order_release);
-    m_sender->Fifo().Reset();
+    const std::uint32_t dropped = m_sender->Fifo().Reset();
+    if (DecoderOn())
+        m_decoder->AddOutputBytes(-std::int64_t{dropped}); // never sent: the restamped timeline goes back
     WriteStuffing();
 }
 

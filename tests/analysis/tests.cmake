@@ -5,6 +5,7 @@ orvane_add_test_suite(orvane_analysis_tests analysis
   analysis/CPcrRateTest.cpp
   analysis/CPsiTablesTest.cpp
   analysis/CAnalysisTreeBuilderTest.cpp
+  analysis/CStreamAdapterTest.cpp
 )
 
 # orvane-cli analyze against a reviewed reference output.

@@ -121,6 +121,21 @@ public:
             all.insert(all.end(), d.begin(), d.end());
         return all;
     }
+    //! The arrival time of each datagram, in the order of Bytes().
+    std::vector<std::chrono::steady_clock::time_point> Arrivals()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_arrivals;
+    }
+    //! Payload bytes received so far.
+    std::uint64_t ByteCount()
+    {
+        std::lock_guard lock(m_mutex);
+        std::uint64_t total = 0;
+        for (const auto& d : m_datagrams)
+            total += d.size();
+        return total;
+    }
     //! The packet classes (see Classify) of everything received.
     std::vector<std::int64_t> Packets()
     {
@@ -160,8 +175,10 @@ private:
             const ssize_t n = recv(m_fd, buf.data(), buf.size(), 0);
             if (n <= 0)
                 continue;
+            const auto at = std::chrono::steady_clock::now();
             std::lock_guard lock(m_mutex);
             m_datagrams.emplace_back(buf.begin(), buf.begin() + n);
+            m_arrivals.push_back(at);
         }
     }
 
@@ -170,6 +187,7 @@ private:
     std::atomic<bool> m_stop{false};
     std::mutex m_mutex;
     std::vector<std::vector<std::uint8_t>> m_datagrams;
+    std::vector<std::chrono::steady_clock::time_point> m_arrivals;
     std::thread m_thread;
 };
 

@@ -17,6 +17,7 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -40,6 +41,9 @@ struct PlayOptions
     std::uint64_t bitRate = 0; // 0: from the file
     std::uint32_t packetSize = 0;
     bool burst = false;
+    bool pcrRestamp = false;
+    bool ccRestamp = false;
+    std::string tdt; // empty: the TDT/TOT pass unchanged
 };
 
 std::atomic<int> g_signal{0};
@@ -82,6 +86,40 @@ bool ParseRange(const std::string& text, std::uint32_t& start, std::uint32_t& en
         return false;
     start = s;
     end = e;
+    return true;
+}
+
+// --tdt: "file" (type 0), "now" (type 1) or a local "YYYY-MM-DD HH:MM:SS" (type 2,
+// as an offset from now, like the Play tab's dialog).
+bool ParseTdt(const std::string& text, std::int32_t& type, std::int64_t& offset)
+{
+    offset = 0;
+    if (text == "file")
+    {
+        type = 0;
+        return true;
+    }
+    if (text == "now")
+    {
+        type = 1;
+        return true;
+    }
+    std::tm fields{};
+    char tail = 0;
+    if (std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%c", &fields.tm_year, &fields.tm_mon, &fields.tm_mday,
+                    &fields.tm_hour, &fields.tm_min, &fields.tm_sec, &tail) != 6)
+        return false;
+    if (fields.tm_year < 1970 || fields.tm_mon < 1 || fields.tm_mon > 12 || fields.tm_mday < 1 || fields.tm_mday > 31 ||
+        fields.tm_hour > 23 || fields.tm_min > 59 || fields.tm_sec > 59)
+        return false;
+    fields.tm_year -= 1900;
+    fields.tm_mon -= 1;
+    fields.tm_isdst = -1;
+    const std::time_t chosen = std::mktime(&fields);
+    if (chosen == static_cast<std::time_t>(-1))
+        return false;
+    type = 2;
+    offset = static_cast<std::int64_t>(chosen) - static_cast<std::int64_t>(std::time(nullptr));
     return true;
 }
 
@@ -134,6 +172,16 @@ int RunPlay(const PlayOptions& o)
         return kExitUsage;
     }
 
+    std::int32_t timeType = 0;
+    std::int64_t timeOffset = 0;
+    if (!o.tdt.empty() && !ParseTdt(o.tdt, timeType, timeOffset))
+    {
+        std::fprintf(stderr,
+                     "orvane-cli play: bad --tdt \"%s\": expected file, now or \"YYYY-MM-DD HH:MM:SS\" (local time)\n",
+                     o.tdt.c_str());
+        return kExitUsage;
+    }
+
     // Analyse first, as the Play tab does on opening a file: packet size, PCR
     // bit rate (or the default rate by file size) and play time.
     CDecodeStream decoder;
@@ -163,6 +211,21 @@ int RunPlay(const PlayOptions& o)
     engine.SetLoop(o.loop);
     engine.SetRange(rangeStart, rangeEnd);
     engine.SetPosition(o.position);
+    // Adaptations: the analysis object adapts each chunk in place, as in the Play tab.
+    const bool adapt = o.pcrRestamp || o.ccRestamp || !o.tdt.empty();
+    if (adapt)
+    {
+        decoder.ResetListData(0, 1);
+        CAnalysisState& state = decoder.State();
+        state.m_pcrRestamp.store(o.pcrRestamp ? 1 : 0);
+        state.m_pcrRestamp2.store(o.pcrRestamp ? 1 : 0);
+        state.m_ccRestamp.store(o.ccRestamp ? 1 : 0);
+        state.m_totTdtTimeType.store(timeType);
+        state.m_totTdtOffset.store(timeOffset);
+        state.m_totTdtEnable.store(o.tdt.empty() ? 0 : 1);
+        decoder.m_playBitRate.store(static_cast<double>(static_cast<std::uint32_t>(bitRate))); // as the sender paces
+    }
+    engine.SetDecoder(&decoder, adapt);
 
     struct sigaction sa
     {
@@ -241,5 +304,10 @@ void AddPlayCommand(CLI::App& app, int& exitCode)
     play->add_option("--packet-size", opts->packetSize, "Packet size, 188 or 204 (default: detected)")
         ->check(CLI::IsMember({188u, 204u}));
     play->add_flag("--burst", opts->burst, "Send each 1 ms cycle back to back instead of smooth pacing");
+    play->add_flag("--pcr-restamp", opts->pcrRestamp,
+                   "Restamp PCRs at the play rate and shift PTS/DTS with them (seamless loops and jumps)");
+    play->add_flag("--cc-restamp", opts->ccRestamp, "Continue the continuity counters across loops and jumps");
+    play->add_option("--tdt", opts->tdt,
+                     "Rewrite the TDT/TOT time along the play: file, now or \"YYYY-MM-DD HH:MM:SS\" (local time)");
     play->callback([opts, &exitCode] { exitCode = RunPlay(*opts); });
 }
