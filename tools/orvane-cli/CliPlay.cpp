@@ -259,7 +259,9 @@ int RunPlay(const PlayOptions& o)
             continue;
         nextStatus += std::chrono::seconds(1);
         const std::int64_t range = engine.GetRangeLength();
-        const std::int64_t played = engine.GetPlayedBytes();
+        // What has left, not what the reader has read: the FIFO holds up to 30 MiB ahead.
+        const std::int64_t played =
+            std::max<std::int64_t>(0, engine.GetPlayedBytes() - static_cast<std::int64_t>(sender.GetFifoLevel()));
         // Without loop the reader's count ends at the range (plus the closing
         // stuffing): show the end, not a wrapped position.
         const std::int64_t inPass = range <= 0 ? 0
