@@ -20,6 +20,9 @@ add_library(orvane_gui STATIC
   controls/CUiServices.cpp
   controls/CXTabCtrl.cpp
   controls/IUiServices.h
+  record/CRecFromNetworkDlg.cpp
+  record/CRecTreeSink.cpp
+  record/CUpDownButton.cpp
 )
 set_target_properties(orvane_gui PROPERTIES
   AUTOMOC ON

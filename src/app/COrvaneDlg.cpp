@@ -6,6 +6,7 @@
 #include "controls/CTabActivateEvent.h"
 #include "controls/CXTabCtrl.h"
 #include "devices/CDiscoverProtocol.h"
+#include "record/CRecFromNetworkDlg.h"
 #include "ui_COrvaneDlg.h"
 
 #include <QApplication>
@@ -67,7 +68,10 @@ bool COrvaneDlg::OnInitDialog()
     return true;
 }
 
-void COrvaneDlg::CreateTabDialogs(CXTabCtrl*, QWidget*&, QWidget*&) {}
+void COrvaneDlg::CreateTabDialogs(CXTabCtrl* tabCtrl, QWidget*&, QWidget*& recordDlg)
+{
+    recordDlg = new CRecFromNetworkDlg(tabCtrl);
+}
 
 void COrvaneDlg::FillTabs()
 {

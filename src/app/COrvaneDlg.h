@@ -62,8 +62,8 @@ public:
     QWidget* ClientArea() const;
 
 protected:
-    //! Creates the Play and Record tab dialogs as children of @p tabCtrl; those
-    //! tabs come with their own work, so none exist yet.
+    //! Creates the Play and Record tab dialogs as children of @p tabCtrl (tests
+    //! put stand-ins in their place).
     virtual void CreateTabDialogs(CXTabCtrl* tabCtrl, QWidget*& playDlg, QWidget*& recordDlg);
     bool eventFilter(QObject* watched, QEvent* event) override;
 
