@@ -93,6 +93,14 @@ void SendLoopback(const std::vector<std::uint8_t>& data, std::uint16_t port, con
     }
 }
 
+//! With ORVANE_SCREENSHOT_DIR set, saves a picture of @p widget there (for the docs).
+void Screenshot(QWidget* widget, const QString& name)
+{
+    const QString dir = qEnvironmentVariable("ORVANE_SCREENSHOT_DIR");
+    if (!dir.isEmpty())
+        widget->grab().save(dir + "/" + name);
+}
+
 QByteArray ReadAll(const QString& path)
 {
     QFile file(path);
@@ -268,6 +276,7 @@ private slots:
             },
             5'000));
         QCOMPARE(ui->packetSizeValue->GetText(), QString("188"));
+        Screenshot(&host.tabs, "record-tab-monitoring.png");
         QCOMPARE(ui->statusLabel->GetText(), QString("No errors detected"));
         QVERIFY(!ui->statusLabel->IsTransparent());
         QVERIFY(ui->bitRateValue->GetText() != QString("-"));
@@ -313,6 +322,9 @@ private slots:
         const auto data = TestStream(3.0);
         SendLoopback(data, port, [&] { host.dlg->OnStatusTimer(); });
         QVERIFY(WaitFor([&] { return host.dlg->Receiver().GetCounters().payloadBytes >= data.size(); }, 5'000));
+        host.dlg->OnStatusTimer();
+        host.dlg->OnAnalysisTimer();
+        Screenshot(&host.tabs, "record-tab-recording.png");
         // Closing the network does not end the recording.
         QTest::mouseClick(ui->networkOpenButton, Qt::LeftButton);
         QCOMPARE(host.dlg->RecordThread()->GetState(), CRecordThread::kRecording);
