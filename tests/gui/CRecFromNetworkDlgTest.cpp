@@ -26,9 +26,11 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 
 #include <chrono>
+#include <csignal>
 #include <thread>
 
 namespace
@@ -408,6 +410,46 @@ private slots:
         QVERIFY(joined.size() > 0 && static_cast<std::size_t>(joined.size()) <= data.size());
         QVERIFY(joined == AsBytes(data, data.size() - static_cast<std::size_t>(joined.size())));
         QVERIFY(fake.m_messages.empty());
+    }
+    void writeFailureStopsWithMessageAndRedStatus()
+    {
+        CFakeUiServices fake;
+        QTemporaryDir dir;
+        const std::uint16_t port = FreePort();
+        HostedTab host;
+        auto* ui = host.ui();
+        ui->portEdit->setText(QString::number(port));
+        QTest::mouseClick(ui->networkOpenButton, Qt::LeftButton);
+        fake.m_fileName = dir.filePath("full.ts");
+        QTest::mouseClick(ui->fileOpenButton, Qt::LeftButton);
+
+        // A file size limit stands in for a full disk.
+        rlimit old{};
+        QCOMPARE(::getrlimit(RLIMIT_FSIZE, &old), 0);
+        auto* oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit small = old;
+        small.rlim_cur = 2 * 1'048'576;
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
+        QTest::mouseClick(ui->recordButton, Qt::LeftButton);
+        SendLoopback(TestStream(5.0), port, [&] { host.dlg->OnStatusTimer(); });
+        const bool stopped = WaitFor(
+            [&] {
+                host.dlg->OnStatusTimer();
+                return host.dlg->RecordThread()->GetState() == CRecordThread::kStopped;
+            },
+            5'000);
+        ::setrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, oldHandler);
+        QVERIFY(stopped);
+        QVERIFY(WaitFor([&] { return !fake.m_messages.empty(); }, 2'000));
+        QCOMPARE(fake.m_messages.size(), std::size_t{1});
+        QVERIFY(fake.m_messages[0].text.contains("failed"));
+        host.dlg->OnStatusTimer();
+        QCOMPARE(ui->statusLabel->GetText(), QString("Write error"));
+        QCOMPARE(ui->statusLabel->BackgroundColor(), QColor(255, 0, 0));
+        QVERIFY(!ui->statusLabel->IsTransparent());
+        QVERIFY(host.tabs.IsTabEnabled(1));
+        QVERIFY(ui->fileOpenButton->isEnabled());
     }
 };
 
