@@ -26,6 +26,9 @@ add_library(orvane_gui STATIC
   play/CPlayToNetworkDlg_Play.cpp
   play/CQtTreeSink.cpp
   play/CTotTdtDlg.cpp
+  record/CRecFromNetworkDlg.cpp
+  record/CRecTreeSink.cpp
+  record/CUpDownButton.cpp
 )
 set_target_properties(orvane_gui PROPERTIES
   AUTOMOC ON

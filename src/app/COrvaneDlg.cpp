@@ -7,6 +7,7 @@
 #include "controls/CXTabCtrl.h"
 #include "devices/CDiscoverProtocol.h"
 #include "play/CPlayToNetworkDlg.h"
+#include "record/CRecFromNetworkDlg.h"
 #include "ui_COrvaneDlg.h"
 
 #include <QApplication>
@@ -69,8 +70,9 @@ bool COrvaneDlg::OnInitDialog()
     return true;
 }
 
-void COrvaneDlg::CreateTabDialogs(CXTabCtrl* tabCtrl, QWidget*& playDlg, QWidget*&)
+void COrvaneDlg::CreateTabDialogs(CXTabCtrl* tabCtrl, QWidget*& playDlg, QWidget*& recordDlg)
 {
+    recordDlg = new CRecFromNetworkDlg(tabCtrl);
     auto* play = new CPlayToNetworkDlg(&m_sender, &m_discover, &m_reset, tabCtrl, tabCtrl);
     play->OnInitDialog();
     playDlg = play;

@@ -63,7 +63,7 @@ public:
 
 protected:
     //! Creates the Play and Record tab dialogs as children of @p tabCtrl (tests
-    //! put stand-ins there).
+    //! put stand-ins in their place).
     virtual void CreateTabDialogs(CXTabCtrl* tabCtrl, QWidget*& playDlg, QWidget*& recordDlg);
     bool eventFilter(QObject* watched, QEvent* event) override;
 

@@ -10,10 +10,13 @@ if(TARGET orvane_gui)
     gui/CDiscoverDlgTest.cpp
     gui/CCrashReportTest.cpp
     gui/CPlayToNetworkDlgTest.cpp
+    gui/CRecFromNetworkDlgTest.cpp
     ${PROJECT_SOURCE_DIR}/resources/orvane.qrc)
   set_target_properties(orvane_gui_tests PROPERTIES AUTOMOC ON AUTORCC ON)
   target_link_libraries(orvane_gui_tests PRIVATE orvane_gui Qt6::Test)
-  target_include_directories(orvane_gui_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+  # The tabs' generated forms, so that tests reach every control by name.
+  target_include_directories(orvane_gui_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}
+    $<TARGET_PROPERTY:orvane_gui,BINARY_DIR>/orvane_gui_autogen/include)
   orvane_set_warnings(orvane_gui_tests)
 
   # A process that crashes on purpose, for the problem-report test.
@@ -21,7 +24,7 @@ if(TARGET orvane_gui)
   target_link_libraries(orvane_crash_child PRIVATE orvane_gui)
   orvane_set_warnings(orvane_crash_child)
 
-  foreach(test CXTabCtrlTest ControlsTest COrvaneDlgTest CDiscoverDlgTest CCrashReportTest CPlayToNetworkDlgTest)
+  foreach(test CXTabCtrlTest ControlsTest COrvaneDlgTest CDiscoverDlgTest CCrashReportTest CPlayToNetworkDlgTest CRecFromNetworkDlgTest)
     add_test(NAME gui.${test} COMMAND orvane_gui_tests ${test})
     set_tests_properties(gui.${test} PROPERTIES
       LABELS gui
