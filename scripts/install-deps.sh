@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that Orvane needs to build, test and run,
 # if any are missing. Idempotent; works as root and through sudo.
+# `--bench` adds the peers of the benchmarks (ffmpeg, multicat).
 set -euo pipefail
 
 PACKAGES=(
@@ -12,9 +13,11 @@ PACKAGES=(
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth python3
-  # playout benchmark (bench/play): stream generation and the peer player
-  ffmpeg multicat
 )
+if [ "${1:-}" = "--bench" ]; then
+  # playout and recording benchmarks: stream generation and the peer tools
+  PACKAGES+=(ffmpeg multicat)
+fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do
