@@ -609,7 +609,9 @@ void CRecFromNetworkDlg::OnStatusTimer()
                 ShowStatus(QStringLiteral("No Data Recv"), kRed);
             else if ((status & CDvbIpRecvThread::kStatusOverflow) != 0)
                 ShowStatus(QStringLiteral("Overflow"), kRed);
-            else if ((status & CDvbIpRecvThread::kStatusShortRead) != 0)
+            // A short read keeps the last text, but not "No Data Recv" once data flows again.
+            else if ((status & CDvbIpRecvThread::kStatusShortRead) != 0 &&
+                     m_statusText != QStringLiteral("No Data Recv"))
                 ui->statusLabel->SetText(m_statusText);
             else
                 ShowStatus(kNoErrors, kGreen);

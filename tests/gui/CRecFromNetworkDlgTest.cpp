@@ -451,6 +451,70 @@ private slots:
         QVERIFY(host.tabs.IsTabEnabled(1));
         QVERIFY(ui->fileOpenButton->isEnabled());
     }
+
+    void missingPcrAndSilenceShowTheirNotices()
+    {
+        CFakeUiServices fake;
+        const std::uint16_t port = FreePort();
+        QVERIFY(port != 0);
+        HostedTab host;
+        auto* ui = host.ui();
+        ui->portEdit->setText(QString::number(port));
+        QTest::mouseClick(ui->networkOpenButton, Qt::LeftButton);
+        auto tick = [&] {
+            host.dlg->OnStatusTimer();
+            host.dlg->OnAnalysisTimer();
+        };
+
+        // A run that sees PCRs arms the notice's short countdown.
+        QTest::mouseClick(ui->monitorButton, Qt::LeftButton);
+        SendLoopback(TestStream(2.0), port, tick);
+        QVERIFY(WaitFor(
+            [&] {
+                tick();
+                return host.dlg->NoPcrCountdown() == CRecFromNetworkDlg::kNoPcrTicks;
+            },
+            5'000));
+        QVERIFY(!ui->noPcrNotice->isVisible());
+        QTest::mouseClick(ui->monitorButton, Qt::LeftButton);
+        QCOMPARE(host.dlg->RecordThread()->GetState(), CRecordThread::kStopped);
+
+        // The next run carries packets without any PCR: four analysis ticks later the notice shows.
+        std::vector<std::uint8_t> nulls(188 * 7 * 400, 0xFF);
+        for (std::size_t i = 0; i < nulls.size(); i += 188)
+        {
+            nulls[i] = 0x47;
+            nulls[i + 1] = 0x1F;
+            nulls[i + 2] = 0xFF;
+            nulls[i + 3] = static_cast<std::uint8_t>(0x10 | ((i / 188) & 0x0F));
+        }
+        QTest::mouseClick(ui->monitorButton, Qt::LeftButton);
+        SendLoopback(nulls, port, [&] { host.dlg->OnStatusTimer(); });
+        for (std::uint32_t i = 0; i < CRecFromNetworkDlg::kNoPcrTicks; ++i)
+        {
+            QVERIFY(!ui->noPcrNotice->isVisibleTo(ui->noPcrNotice->parentWidget()));
+            host.dlg->OnAnalysisTimer();
+        }
+        QVERIFY(ui->noPcrNotice->isVisibleTo(ui->noPcrNotice->parentWidget()));
+
+        // Five seconds without a datagram: "No Data Recv"; data again: "No errors detected".
+        QVERIFY(WaitFor(
+            [&] {
+                host.dlg->OnStatusTimer();
+                return ui->statusLabel->GetText() == QString("No Data Recv");
+            },
+            9'000));
+        QCOMPARE(ui->statusLabel->BackgroundColor(), QColor(255, 0, 0));
+        SendLoopback(nulls, port, [&] { host.dlg->OnStatusTimer(); });
+        QVERIFY(WaitFor(
+            [&] {
+                host.dlg->OnStatusTimer();
+                return ui->statusLabel->GetText() == QString("No errors detected");
+            },
+            5'000));
+        QTest::mouseClick(ui->monitorButton, Qt::LeftButton);
+        QCOMPARE(host.dlg->RecordThread()->GetState(), CRecordThread::kStopped);
+    }
 };
 
 ORVANE_GUI_TEST(CRecFromNetworkDlgTest)
