@@ -5,6 +5,7 @@
 #include "analysis/CStreamAdapter.h"
 #include "analysis/CTsAnalyzer.h"
 #include "analysis/ITreeSink.h"
+#include "common/CTimedMutex.h"
 #include "common/FormatThousands.h"
 
 #include <algorithm>
@@ -14,33 +15,22 @@
 #include <ctime>
 #include <limits>
 #include <mutex>
-#include <thread>
 
 namespace
 {
 // Every wait on the analysis lock gives up after this long.
 constexpr std::chrono::milliseconds kLockTimeout{1000};
-constexpr std::chrono::microseconds kLockRetry{50};
 
-// A timed wait built from try_lock: the holder keeps the lock for about a
-// millisecond per chunk at most, so polling costs nothing, and unlike
-// timed_mutex::try_lock_for (pthread_mutex_clocklock) every sanitizer sees it.
-std::unique_lock<std::mutex> LockWithTimeout(std::mutex& mutex)
+// The holder keeps the lock for about a millisecond per chunk at most.
+std::unique_lock<CTimedMutex> LockWithTimeout(CTimedMutex& mutex)
 {
-    std::unique_lock<std::mutex> lock(mutex, std::try_to_lock);
-    const auto deadline = std::chrono::steady_clock::now() + kLockTimeout;
-    while (!lock.owns_lock() && std::chrono::steady_clock::now() < deadline)
-    {
-        std::this_thread::sleep_for(kLockRetry);
-        lock.try_lock();
-    }
-    return lock;
+    return std::unique_lock<CTimedMutex>(mutex, kLockTimeout);
 }
 } // namespace
 
 struct CDecodeStream::Impl
 {
-    std::mutex lock;
+    CTimedMutex lock;
     CTsAnalyzer analyzer;
     // The start of the unfinished packet held back from the last chunk; it goes
     // in front of the next chunk, into the caller's headroom.
