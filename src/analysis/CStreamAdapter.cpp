@@ -170,10 +170,13 @@ void CStreamAdapter::Process(std::uint8_t* data, std::size_t length, int packetS
     UpdateRate(settings.playBitRate);
     const auto size = static_cast<std::size_t>(packetSize);
     const bool timed = m_rate > 0.0;
+    // With every adaptation off only the output position is kept, and that
+    // needs the first packet after a jump alone.
+    const bool adapting = settings.pcr || settings.cc || settings.time;
     if (size >= kTsBytes && data != nullptr)
     {
         std::size_t offset = 0;
-        while (offset + size <= length)
+        while (offset + size <= length && (adapting || m_skipLeading))
         {
             std::uint8_t* packet = data + offset;
             // A packet is one whose sync byte the next packet confirms (the range
