@@ -10,6 +10,7 @@
 #include "engine/CNetworkSender.h"
 
 #include <arpa/inet.h>
+#include <ifaddrs.h>
 
 #include <algorithm>
 #include <atomic>
@@ -43,7 +44,9 @@ struct PlayOptions
     bool burst = false;
     bool pcrRestamp = false;
     bool ccRestamp = false;
-    std::string tdt; // empty: the TDT/TOT pass unchanged
+    std::string tdt;           // empty: the TDT/TOT pass unchanged
+    int ttl = 0;               // multicast hop limit; 0: the system's (1)
+    std::string interfaceName; // multicast outgoing interface; empty: the route's
 };
 
 std::atomic<int> g_signal{0};
@@ -123,6 +126,31 @@ bool ParseTdt(const std::string& text, std::int32_t& type, std::int64_t& offset)
     return true;
 }
 
+// An interface given by its IPv4 address or by its name (its first IPv4 address).
+bool ParseInterface(const std::string& text, std::uint32_t& address)
+{
+    in_addr a{};
+    if (inet_pton(AF_INET, text.c_str(), &a) == 1)
+    {
+        address = ntohl(a.s_addr);
+        return true;
+    }
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) != 0)
+        return false;
+    bool found = false;
+    for (const ifaddrs* i = list; i != nullptr && !found; i = i->ifa_next)
+    {
+        if (i->ifa_addr != nullptr && i->ifa_addr->sa_family == AF_INET && text == i->ifa_name)
+        {
+            address = ntohl(reinterpret_cast<const sockaddr_in*>(i->ifa_addr)->sin_addr.s_addr);
+            found = true;
+        }
+    }
+    freeifaddrs(list);
+    return found;
+}
+
 std::string Hms(std::int64_t seconds)
 {
     char text[32];
@@ -172,6 +200,19 @@ int RunPlay(const PlayOptions& o)
         return kExitUsage;
     }
 
+    std::uint32_t interfaceAddress = 0;
+    if (!o.interfaceName.empty() && !ParseInterface(o.interfaceName, interfaceAddress))
+    {
+        std::fprintf(stderr, "orvane-cli play: bad --interface \"%s\": no such IPv4 address or interface\n",
+                     o.interfaceName.c_str());
+        return kExitUsage;
+    }
+    if ((o.ttl != 0 || !o.interfaceName.empty()) && (address >> 28) != 0xE)
+    {
+        std::fprintf(stderr, "orvane-cli play: --ttl and --interface are for a multicast destination (224.0.0.0/4)\n");
+        return kExitUsage;
+    }
+
     std::int32_t timeType = 0;
     std::int64_t timeOffset = 0;
     if (!o.tdt.empty() && !ParseTdt(o.tdt, timeType, timeOffset))
@@ -207,6 +248,7 @@ int RunPlay(const PlayOptions& o)
     sender.SetRate(static_cast<std::uint32_t>(bitRate), packetSize);
     sender.SetDestination(address, port, o.rtp);
     sender.SetSmoothPacing(!o.burst);
+    sender.SetMulticast(o.ttl, interfaceAddress);
     engine.SetPacketSize(packetSize);
     engine.SetLoop(o.loop);
     engine.SetRange(rangeStart, rangeEnd);
@@ -311,5 +353,8 @@ void AddPlayCommand(CLI::App& app, int& exitCode)
     play->add_flag("--cc-restamp", opts->ccRestamp, "Continue the continuity counters across loops and jumps");
     play->add_option("--tdt", opts->tdt,
                      "Rewrite the TDT/TOT time along the play: file, now or \"YYYY-MM-DD HH:MM:SS\" (local time)");
+    play->add_option("--ttl", opts->ttl, "Multicast hop limit (default: 1)")->check(CLI::Range(1, 255));
+    play->add_option("--interface", opts->interfaceName,
+                     "Multicast outgoing interface, by IPv4 address or name (default: the route's)");
     play->callback([opts, &exitCode] { exitCode = RunPlay(*opts); });
 }
