@@ -2,6 +2,7 @@
 // does: analyse the file, set up the sender, start the engine, show the status
 // every second, end when the engine has finished and the FIFO has drained.
 
+#include "CStopSignals.h"
 #include "CliCommands.h"
 #include "analysis/CDecodeStream.h"
 #include "analysis/CFileAnalysis.h"
@@ -48,13 +49,6 @@ struct PlayOptions
     int ttl = 0;               // multicast hop limit; 0: the system's (1)
     std::string interfaceName; // multicast outgoing interface; empty: the route's
 };
-
-std::atomic<int> g_signal{0};
-
-extern "C" void OnStopSignal(int sig)
-{
-    g_signal.store(sig);
-}
 
 class StderrSink : public IMessageSink
 {
@@ -269,13 +263,7 @@ int RunPlay(const PlayOptions& o)
     }
     engine.SetDecoder(&decoder, adapt);
 
-    struct sigaction sa
-    {
-    };
-    sa.sa_handler = OnStopSignal;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
+    const CStopSignals stopSignals;
 
     if (!engine.StartPlay(o.file))
         return kExitFile; // the engine has said why
@@ -291,7 +279,7 @@ int RunPlay(const PlayOptions& o)
         static_cast<std::int64_t>(static_cast<double>(est.packetCount) * packetSize * 8'000.0 / bitRate);
     const auto started = std::chrono::steady_clock::now();
     auto nextStatus = started + std::chrono::seconds(1);
-    while (g_signal.load() == 0)
+    while (CStopSignals::Received() == 0)
     {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         if (!engine.IsRunning() && sender.GetFifoLevel() < kFifoEndBytes)
@@ -319,7 +307,7 @@ int RunPlay(const PlayOptions& o)
                     NetworkStatusText(sender.GetStatusFlags()));
         std::fflush(stdout);
     }
-    const bool interrupted = g_signal.load() != 0;
+    const bool interrupted = CStopSignals::Received() != 0;
     const bool stopped = engine.Stop();
     const std::int64_t elapsedMs =
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();

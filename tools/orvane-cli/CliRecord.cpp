@@ -3,6 +3,7 @@
 // every second. SIGINT or SIGTERM ends the run cleanly: everything received
 // is written before the file is closed.
 
+#include "CStopSignals.h"
 #include "CliCommands.h"
 #include "analysis/CDecodeStream.h"
 #include "common/CSteadyClock.h"
@@ -23,13 +24,6 @@
 
 namespace
 {
-std::atomic<int> g_signal{0};
-
-extern "C" void OnRecordStopSignal(int signal)
-{
-    g_signal.store(signal);
-}
-
 struct RecordOptions
 {
     int port = 0;
@@ -127,17 +121,7 @@ int Run(const RecordOptions& o, bool record)
     settings.loopCount = o.ring > 0 ? o.ring : 1;
     controller.SetSettings(settings);
 
-    struct sigaction action
-    {
-    };
-    action.sa_handler = OnRecordStopSignal;
-    sigemptyset(&action.sa_mask);
-    struct sigaction oldInt
-    {
-    }, oldTerm{};
-    sigaction(SIGINT, &action, &oldInt);
-    sigaction(SIGTERM, &action, &oldTerm);
-    g_signal.store(0);
+    const CStopSignals stopSignals;
 
     const std::uint32_t startTick = CSteadyClock::GetTickMs();
     const bool started = record ? controller.StartRecord(startTick) : controller.StartMonitor();
@@ -147,8 +131,6 @@ int Run(const RecordOptions& o, bool record)
             std::fprintf(stderr, "orvane-cli: cannot receive on port %d: %s\n", o.port, receiver->LastError().c_str());
         else if (record)
             std::fprintf(stderr, "orvane-cli: cannot record to %s\n", o.out.c_str());
-        sigaction(SIGINT, &oldInt, nullptr);
-        sigaction(SIGTERM, &oldTerm, nullptr);
         return 1;
     }
     if (!o.quiet)
@@ -160,7 +142,7 @@ int Run(const RecordOptions& o, bool record)
     std::uint32_t lastStatusTick = startTick;
     std::uint64_t lastTaken = 0;
     // Bounded: ends on a signal, at the limit, on failure, or after --seconds when monitoring.
-    while (g_signal.load() == 0)
+    while (CStopSignals::Received() == 0)
     {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         const std::uint32_t now = CSteadyClock::GetTickMs();
@@ -209,8 +191,6 @@ int Run(const RecordOptions& o, bool record)
     if (recorder.GetBufferedFallbacks() != 0)
         std::fprintf(stderr, "orvane-cli: unbuffered writes fell behind; %u file(s) went on through the page cache\n",
                      recorder.GetBufferedFallbacks());
-    sigaction(SIGINT, &oldInt, nullptr);
-    sigaction(SIGTERM, &oldTerm, nullptr);
     return exitCode;
 }
 } // namespace

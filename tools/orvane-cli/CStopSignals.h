@@ -1,0 +1,26 @@
+#pragma once
+//! @file CStopSignals.h
+//! SIGINT and SIGTERM ask a running play or recording to stop cleanly; the
+//! handlers that were there before come back when the object goes.
+
+#include <csignal>
+
+class CStopSignals
+{
+public:
+    CStopSignals();
+    ~CStopSignals();
+    CStopSignals(const CStopSignals&) = delete;
+    CStopSignals& operator=(const CStopSignals&) = delete;
+
+    //! The signal that asked to stop, 0 while none has.
+    static int Received();
+
+private:
+    struct sigaction m_oldInt
+    {
+    };
+    struct sigaction m_oldTerm
+    {
+    };
+};
