@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that Orvane needs to build, test and run,
 # if any are missing. Idempotent; works as root and through sudo.
-# `--bench` adds the peers of the benchmarks (ffmpeg, multicat).
+# The interoperability tests need ffmpeg (ffprobe), multicat and tshark, so the
+# test command installs them; `--bench` is still accepted (they are its peers too).
 set -euo pipefail
 
 PACKAGES=(
@@ -13,11 +14,11 @@ PACKAGES=(
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth python3
+  # interoperability tests: the peer tools that send, probe and decode our streams
+  ffmpeg multicat tshark
+  # packaging: the .deb's library dependencies, the desktop entry check, PNG icons
+  dpkg-dev desktop-file-utils librsvg2-bin
 )
-if [ "${1:-}" = "--bench" ]; then
-  # playout and recording benchmarks: stream generation and the peer tools
-  PACKAGES+=(ffmpeg multicat)
-fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do
