@@ -73,3 +73,13 @@ generate()
 {
     "$cli" generate "$1" --programs 2 --rate "${2:-4000000}" --duration "${3:-3}" >/dev/null
 }
+
+# encode OUT SECONDS: a real MPEG-2 video + MPEG-1 audio stream, CBR with null
+# packets, encoded by ffmpeg from its own test sources. Our generator's
+# elementary streams are a pseudo-random pattern that ffmpeg cannot remux or decode.
+encode()
+{
+    ffmpeg -nostdin -v error -f lavfi -i testsrc=size=320x240:rate=25 -f lavfi -i sine=frequency=1000:sample_rate=48000 \
+        -t "$2" -c:v mpeg2video -b:v 1500k -c:a mp2 -b:a 128k -f mpegts -muxrate 2500000 -fflags +bitexact "$1" ||
+        fail "ffmpeg could not encode the test stream"
+}
