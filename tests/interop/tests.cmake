@@ -6,5 +6,5 @@ set(ORVANE_INTEROP_DIR ${CMAKE_CURRENT_SOURCE_DIR}/interop)
 foreach(test ffprobe-play ffmpeg-record multicat-record tshark-rtp record-rtp-hint)
   add_test(NAME interop.${test}
     COMMAND ${ORVANE_INTEROP_DIR}/${test}.sh $<TARGET_FILE:orvane-cli>)
-  set_tests_properties(interop.${test} PROPERTIES LABELS interop TIMEOUT 60)
+  set_tests_properties(interop.${test} PROPERTIES LABELS interop TIMEOUT 90)
 endforeach()
