@@ -59,17 +59,21 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION ${ORVANE_DOCDIR}
         PATTERN man EXCLUDE)
 
 # The Debian package. Library dependencies come from dpkg-shlibdeps (dpkg-dev);
-# the Qt platform plugins are loaded at run time, so no ELF file names them.
+# Qt loads its platform plugins and the SVG icon/image plugins (libqt6svg6) at
+# run time, so no ELF file names them.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME orvane)
 set(CPACK_PACKAGE_VENDOR "Orvane")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Station for MPEG-2 transport streams over IP")
-set(CPACK_PACKAGE_DESCRIPTION
-    "Orvane plays transport stream files to UDP/RTP at the stream's PCR bit rate, records and monitors UDP/RTP \
-streams into files (time or size limits, rings of files), analyses streams (packet size, PCR bit rate, programs, \
-PIDs, sync loss) and lists the maker's IP streaming devices on the LAN. The package holds the Qt window \
-(orvane), the command-line tool (orvane-cli) and a simulated device (orvane-devsim).")
+# One line per row of the control file, as Debian wants them (under 80 columns).
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+  "Orvane plays transport stream files to UDP/RTP at the stream's PCR bit\n"
+  "rate, records and monitors UDP/RTP streams into files (time or size\n"
+  "limits, rings of files), analyses streams (packet size, PCR bit rate,\n"
+  "programs, PIDs, sync loss) and lists the maker's IP streaming devices on\n"
+  "the LAN. The package holds the Qt window (orvane), the command-line tool\n"
+  "(orvane-cli) and a simulated device (orvane-devsim).")
 set(ORVANE_PACKAGE_MAINTAINER "Orvane developers <orvane@localhost>"
     CACHE STRING "Maintainer field of the Debian package")
 set(CPACK_PACKAGE_CONTACT ${ORVANE_PACKAGE_MAINTAINER})
@@ -79,7 +83,7 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 if(ORVANE_BUILD_GUI)
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6svg6")
 endif()
 set(CPACK_STRIP_FILES ON)
 include(CPack)
