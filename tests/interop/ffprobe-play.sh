@@ -34,8 +34,11 @@ probe()
     pids+=("$play_pid")
     wait_pid "$probe_pid" 20
     kill -0 "$play_pid" 2>/dev/null || fail "orvane-cli play $file ($mode) ended early: $(cat "$work/play.err")"
+    # SIGTERM is play's clean stop: status 0.
+    local status=0
     kill -TERM "$play_pid"
-    wait_pid "$play_pid" 5
+    wait "$play_pid" || status=$?
+    [ "$status" -eq 0 ] || fail "orvane-cli play $file ($mode) ended with status $status: $(cat "$work/play.err")"
     python3 - "$out" "$err" "$name" "$mode" <<'PY' || fail "ffprobe ($name over $mode) did not read the stream cleanly"
 import json, re, sys
 out, err, name, mode = sys.argv[1:]
