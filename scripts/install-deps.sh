@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that Orvane needs to build, test and run,
 # if any are missing. Idempotent; works as root and through sudo.
-# `--bench` adds the peers of the benchmarks (ffmpeg, multicat).
+# `--test` adds the tools the interoperability tests talk to (ffmpeg/ffprobe,
+# multicat, tshark); `--bench` does the same (they are the benchmarks' peers too).
 set -euo pipefail
 
 PACKAGES=(
@@ -13,11 +14,15 @@ PACKAGES=(
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth python3
+  # packaging: the .deb's library dependencies, the desktop entry check, PNG icons
+  dpkg-dev desktop-file-utils librsvg2-bin
 )
-if [ "${1:-}" = "--bench" ]; then
-  # playout and recording benchmarks: stream generation and the peer tools
-  PACKAGES+=(ffmpeg multicat)
-fi
+case "${1:-}" in
+  --test | --bench)
+    # interoperability tests: the peer tools that send, probe and decode our streams
+    PACKAGES+=(ffmpeg multicat tshark)
+    ;;
+esac
 
 missing=()
 for p in "${PACKAGES[@]}"; do

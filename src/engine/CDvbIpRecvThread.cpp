@@ -33,7 +33,8 @@ bool CDvbIpRecvThread::Start()
         return false;
     }
     m_status.store(0);
-    for (auto* c : {&m_datagrams, &m_payloadBytes, &m_late, &m_invalid, &m_missing, &m_resyncs, &m_overflowDrops})
+    for (auto* c : {&m_datagrams, &m_payloadBytes, &m_late, &m_invalid, &m_missing, &m_resyncs, &m_overflowDrops,
+                    &m_rtpInUdpMode})
         c->store(0);
     m_stopRequest.store(false);
     m_receiving.store(true);
@@ -108,6 +109,14 @@ void CDvbIpRecvThread::OnReceive(DvbIpRecvBuffer* record)
     if (!valid || !IsTransportStream(record->m_data + record->m_payloadOffset, record->m_payloadLength))
     {
         m_invalid.fetch_add(1, std::memory_order_relaxed);
+        // The commonest mistake: an RTP sender received in UDP mode. Noted so that the
+        // user can be told to switch; the datagram is dropped all the same.
+        std::uint16_t sequence = 0;
+        std::uint32_t offset = 0;
+        std::uint32_t length = 0;
+        if (!m_rtp && ParseRtp(record->m_data, record->m_length, sequence, offset, length) && length != 0 &&
+            IsTransportStream(record->m_data + offset, length))
+            m_rtpInUdpMode.fetch_add(1, std::memory_order_relaxed);
         m_pool.PutFree(record);
         return;
     }
@@ -321,5 +330,6 @@ CDvbIpRecvThread::Counters CDvbIpRecvThread::GetCounters() const
     c.missing = m_missing.load();
     c.resyncs = m_resyncs.load();
     c.overflowDrops = m_overflowDrops.load();
+    c.rtpInUdpMode = m_rtpInUdpMode.load();
     return c;
 }

@@ -63,6 +63,7 @@ public:
         std::uint64_t missing = 0;       //!< sequence numbers given up (lost upstream)
         std::uint64_t resyncs = 0;       //!< jumps to a new numbering
         std::uint64_t overflowDrops = 0; //!< datagrams lost here: FIFO full or kernel queue full
+        std::uint64_t rtpInUdpMode = 0;  //!< of the invalid ones in UDP mode: RTP carrying TS packets
     };
 
     //! @param fifoBytes ring size (tests use small rings); @param poolRecords pool size.
@@ -157,4 +158,5 @@ private:
     std::atomic<std::uint64_t> m_missing{0};
     std::atomic<std::uint64_t> m_resyncs{0};
     std::atomic<std::uint64_t> m_overflowDrops{0};
+    std::atomic<std::uint64_t> m_rtpInUdpMode{0};
 };

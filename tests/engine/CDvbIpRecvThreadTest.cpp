@@ -264,6 +264,22 @@ TEST_F(ReceiverTest, RtpHeaderVariantsWriteOnlyThePayloadAndBadDatagramsAreDropp
     EXPECT_EQ(m_receiver.GetCounters().missing, 0u);
 }
 
+TEST_F(ReceiverTest, UdpModeDropsRtpButCountsItSoTheUserCanBeToldToSwitch)
+{
+    ASSERT_TRUE(m_receiver.Start()) << m_receiver.LastError();
+    Sender s(m_port);
+    s.Send(Rtp(0, Payload(0)));
+    s.Send(Rtp(1, Payload(1), 1, 1, 8));                  // CSRC, extension and padding
+    s.Send(Rtp(2, std::vector<std::uint8_t>(100, 0x55))); // RTP, but no transport stream
+    s.Send(std::vector<std::uint8_t>(1316, 0x12));        // neither
+    s.Send(Rtp(3, {}));                                   // RTP without payload: nothing to tell
+    s.Send(Payload(2));                                   // plain UDP goes through
+    ASSERT_TRUE(WaitDatagrams(m_receiver, 1));
+    EXPECT_EQ(Serials(Finish(m_receiver)), Expected(2, 1));
+    EXPECT_EQ(m_receiver.GetCounters().invalid, 5u);
+    EXPECT_EQ(m_receiver.GetCounters().rtpInUdpMode, 2u);
+}
+
 TEST_F(ReceiverTest, SlowReaderHoldsDatagramsBackLosesNothingAndReceivingRecovers)
 {
     // FIFO for 20 datagrams, pool of 30 records: the rest waits in the kernel queue.

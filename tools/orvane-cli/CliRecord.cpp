@@ -24,6 +24,8 @@
 
 namespace
 {
+constexpr const char* kRtpHint = "look like RTP: use --rtp";
+
 struct RecordOptions
 {
     int port = 0;
@@ -141,6 +143,7 @@ int Run(const RecordOptions& o, bool record)
     std::string statusText = "No errors detected";
     std::uint32_t lastStatusTick = startTick;
     std::uint64_t lastTaken = 0;
+    bool rtpHintShown = false;
     // Bounded: ends on a signal, at the limit, on failure, or after --seconds when monitoring.
     while (CStopSignals::Received() == 0)
     {
@@ -160,6 +163,11 @@ int Run(const RecordOptions& o, bool record)
             break;
         if (now - lastStatusTick >= 1'000)
         {
+            if (!rtpHintShown && receiver->GetCounters().rtpInUdpMode != 0)
+            {
+                std::fprintf(stderr, "orvane-cli: the datagrams %s\n", kRtpHint);
+                rtpHintShown = true;
+            }
             const std::uint64_t taken = recorder.GetBytesTaken();
             const double inRate = static_cast<double>(taken - lastTaken) * 8'000.0 / (now - lastStatusTick);
             lastTaken = taken;
@@ -188,6 +196,9 @@ int Run(const RecordOptions& o, bool record)
                  static_cast<unsigned long long>(c.late), static_cast<unsigned long long>(c.invalid),
                  static_cast<unsigned long long>(c.overflowDrops), static_cast<unsigned long long>(c.missing),
                  static_cast<unsigned long long>(c.resyncs));
+    if (c.rtpInUdpMode != 0)
+        std::fprintf(stderr, "orvane-cli: %llu of the invalid datagrams %s\n",
+                     static_cast<unsigned long long>(c.rtpInUdpMode), kRtpHint);
     if (recorder.GetBufferedFallbacks() != 0)
         std::fprintf(stderr, "orvane-cli: unbuffered writes fell behind; %u file(s) went on through the page cache\n",
                      recorder.GetBufferedFallbacks());
