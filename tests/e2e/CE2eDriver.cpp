@@ -100,6 +100,8 @@ bool CE2eDriver::ParseArguments(const QStringList& arguments, Options& options, 
             options.ringFiles = value.toInt(&ok);
         else if (name == QLatin1String("--megabytes"))
             options.megabytes = value.toInt(&ok);
+        else if (name == QLatin1String("--seconds"))
+            options.seconds = value.toInt(&ok);
         else if (name == QLatin1String("--stop-file"))
             options.stopFile = value;
         else if (name == QLatin1String("--timeout-ms"))
@@ -123,7 +125,8 @@ bool CE2eDriver::ParseArguments(const QStringList& arguments, Options& options, 
         error = QStringLiteral("--port must be 1..65535");
     else if (options.role == QLatin1String("record") && options.stopFile.isEmpty())
         error = QStringLiteral("--stop-file is required for the record role");
-    else if (options.ringFiles < 1 || options.ringFiles > 100 || options.passes < 1 || options.megabytes < 1)
+    else if (options.ringFiles < 1 || options.ringFiles > 100 || options.passes < 1 || options.megabytes < 1 ||
+             options.seconds < 0)
         error = QStringLiteral("--ring must be 1..100, --passes and --megabytes at least 1");
     return error.isEmpty();
 }
@@ -413,8 +416,10 @@ bool CE2eDriver::RunRecord(QWidget* main, CXTabCtrl* tabs)
         return false;
     if (LabelText(Find<QWidget>(tab, "fileNameLabel")) != QFileInfo(file).fileName())
         return Fail(QStringLiteral("the file label shows \"%1\"").arg(LabelText(Find<QWidget>(tab, "fileNameLabel"))));
-    if (!Click(Find<QWidget>(tab, "megabytesRadio"), "MBytes") ||
-        !TypeInto(Find<QLineEdit>(tab, "recordingSizeEdit"), QString::number(m_options.megabytes), "size"))
+    const bool bySeconds = m_options.seconds > 0;
+    if (!Click(Find<QWidget>(tab, bySeconds ? "secondsRadio" : "megabytesRadio"), bySeconds ? "Seconds" : "MBytes") ||
+        !TypeInto(Find<QLineEdit>(tab, "recordingSizeEdit"),
+                  QString::number(bySeconds ? m_options.seconds : m_options.megabytes), "size"))
         return false;
     QWidget* loop = Find<QWidget>(tab, "loopButton");
     if (!Click(loop, "Loop") || !Pressed(loop))

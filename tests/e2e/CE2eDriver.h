@@ -30,6 +30,7 @@ public:
         int passes = 3;    //!< play: completed passes (loop count) before Stop
         int ringFiles = 4; //!< record: files in the ring
         int megabytes = 1; //!< record: limit per file, MiB
+        int seconds = 0;   //!< record: limit per file in seconds instead (0: MiB)
         QString stopFile;  //!< record: Stop once this file exists
         int timeoutMs = 60'000;
     };

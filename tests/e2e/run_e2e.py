@@ -226,22 +226,31 @@ def split_packets(data, what):
 
 
 def ring_files(out, ring):
+    """The ring files in writing order, and whether the ring has turned over."""
     stem, ext = os.path.splitext(out)
     paths = [f"{stem}-{i}{ext}" for i in range(ring)]
-    missing = [p for p in paths if not os.path.exists(p)]
-    if missing:
-        raise Failure(f"the ring did not turn over: missing {', '.join(os.path.basename(m) for m in missing)}")
-    # The file written last is the newest; the oldest surviving one follows it.
-    newest = max(range(ring), key=lambda i: os.stat(paths[i]).st_mtime_ns)
-    return [(i, paths[i]) for i in ((newest + 1 + k) % ring for k in range(ring))]
+    present = [os.path.exists(p) for p in paths]
+    if all(present):
+        # The file written last is the newest; the oldest surviving one follows it.
+        newest = max(range(ring), key=lambda i: os.stat(paths[i]).st_mtime_ns)
+        return [(i, paths[i]) for i in ((newest + 1 + k) % ring for k in range(ring))], True
+    count = present.index(False)
+    if any(present[count:]):
+        raise Failure("the ring files have a gap: " + ", ".join(
+            os.path.basename(p) for p, there in zip(paths, present) if there))
+    if count < 4:
+        raise Failure(f"only {count} ring files: the ring did not switch several times")
+    return [(i, paths[i]) for i in range(count)], False
 
 
-def check_recording(source_path, out, ring, play_started, play_ended):
+def check_recording(source_path, out, ring, play_started, play_ended, seconds, wrap):
     source = [p for p in split_packets(open(source_path, "rb").read(), "source") if pid_of(p) != NULL_PID]
     expected = [masked(p) for p in source]
     n = len(expected)
 
-    files = ring_files(out, ring)
+    files, wrapped = ring_files(out, ring)
+    if wrapped != wrap:
+        raise Failure("the ring turned over" if wrapped else "the ring did not turn over")
     rec = []  # (ring index, packet number in its file, packet)
     nulls = 0
     sizes = []
@@ -254,8 +263,9 @@ def check_recording(source_path, out, ring, play_started, play_ended):
             else:
                 rec.append((index, k, p))
     log("ring files in order (index: bytes): " + ", ".join(f"{i}: {s}" for i, s in sizes))
+    # A limit in seconds is wall-clock time: a file may end empty while nothing arrives.
     limit = MEGABYTES * 1_048_576
-    for i, size in sizes[:-1]:
+    for i, size in sizes[:-1] if not seconds else []:
         if size <= limit:
             raise Failure(f"ring file {i} ended at {size} bytes, before its {limit}-byte limit")
     if len(rec) < 2 * n + 1000:
@@ -295,6 +305,8 @@ def check_recording(source_path, out, ring, play_started, play_ended):
         near = [d for d in range(-2000, 2001) if expected[(at + d) % n] == got[best_reach]]
         hint = f"; it is source packet {at}{near[0]:+d} (a jump of {near[0]})" if near else ""
         raise Failure(f"ring file {index} packet {k} (PID 0x{pid_of(p):04X}) is not source packet {at}{hint}")
+    if not wrapped and best_start != 0:
+        raise Failure(f"the recording starts at source packet {best_start}: the start of the play is lost")
     loops = sum(1 for j in range(1, len(got)) if (best_start + j) % n == 0)
     log(f"{len(got)} packets match the source in order from source packet {best_start}, "
         f"{loops} loop points crossed, {nulls} null packets")
@@ -342,7 +354,7 @@ def run(args, work):
     out = os.path.join(work, "rec", "capture.ts")
     stop_file = os.path.join(work, "stop")
     os.makedirs(os.path.dirname(out))
-    subprocess.run([args.cli, "generate", source, "--programs", str(PROGRAMS), "--rate", str(RATE),
+    subprocess.run([args.cli, "generate", source, "--programs", str(PROGRAMS), "--rate", str(args.rate),
                     "--duration", str(DURATION_S)], check=True, timeout=60, stdout=subprocess.DEVNULL)
     port = free_udp_port()
     mode = ["--udp"] if args.mode == "udp" else ["--rtp"]
@@ -351,17 +363,20 @@ def run(args, work):
     drivers = []
     try:
         recorder = Driver("record", [args.driver, "--role", "record", "--file", out, "--port", str(port),
-                                     "--ring", str(RING), "--megabytes", str(MEGABYTES), "--stop-file", stop_file,
+                                     "--ring", str(args.ring), "--megabytes", str(MEGABYTES), "--seconds",
+                                     str(args.seconds), "--stop-file", stop_file,
                                      "--timeout-ms", str(args.timeout * 1000)] + mode, driver_env(work, "record"))
         drivers.append(recorder)
-        if not recorder.ready.wait(timeout=args.timeout):
-            raise Failure("the recorder did not start recording")
-        if recorder.process.poll() is not None:
-            raise Failure("the recorder ended early")
+        deadline = time.monotonic() + args.timeout
+        while not recorder.ready.wait(timeout=0.2):
+            if recorder.process.poll() is not None:
+                raise Failure("the recorder ended before it recorded")
+            if time.monotonic() > deadline:
+                raise Failure("the recorder did not start recording")
 
         play_started = time.time()
         player = Driver("play", [args.driver, "--role", "play", "--file", source, "--port", str(port),
-                                 "--passes", str(PASSES), "--timeout-ms", str(args.timeout * 1000)] + mode,
+                                 "--passes", str(args.passes), "--timeout-ms", str(args.timeout * 1000)] + mode,
                         driver_env(work, "play"))
         drivers.append(player)
         play_code = player.wait(args.timeout + 30)
@@ -379,7 +394,7 @@ def run(args, work):
             driver.kill()
 
     started = time.monotonic()
-    check_recording(source, out, RING, play_started, play_ended)
+    check_recording(source, out, args.ring, play_started, play_ended, args.seconds, not args.no_wrap)
     log(f"check took {time.monotonic() - started:.1f} s")
 
 
@@ -390,6 +405,13 @@ def main():
     parser.add_argument("--mode", choices=("rtp", "udp"), default="rtp")
     parser.add_argument("--timeout", type=int, default=90, help="seconds per phase")
     parser.add_argument("--keep", action="store_true", help="keep the work directory")
+    # Other shapes of the same run, for trying things out by hand.
+    parser.add_argument("--rate", type=int, default=RATE, help="stream rate, bit/s")
+    parser.add_argument("--passes", type=int, default=PASSES, help="passes before Stop")
+    parser.add_argument("--ring", type=int, default=RING, help="files in the ring")
+    parser.add_argument("--seconds", type=int, default=0, help="limit per file in seconds instead of 1 MiB")
+    parser.add_argument("--no-wrap", action="store_true",
+                        help="a ring too large to turn over: the recording must hold the play from its first packet")
     args = parser.parse_args()
 
     work = tempfile.mkdtemp(prefix=f"orvane-e2e-{args.mode}-")

@@ -14,10 +14,15 @@ if(TARGET orvane_gui AND TARGET orvane-cli)
   target_include_directories(orvane-e2e-driver PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/e2e)
   orvane_set_warnings(orvane-e2e-driver)
 
+  # RTP: 1 MiB per file, a ring of 7 that turns over (the oldest files are overwritten).
+  # UDP: 1 second per file, a ring of 20 that does not turn over, so the recording
+  # must hold the play from its very first packet.
+  set(E2E_ARGS_rtp --mode rtp)
+  set(E2E_ARGS_udp --mode udp --seconds 1 --ring 20 --passes 3 --no-wrap)
   foreach(mode rtp udp)
     add_test(NAME e2e.${mode}
       COMMAND Python3::Interpreter ${CMAKE_CURRENT_SOURCE_DIR}/e2e/run_e2e.py
-              --cli $<TARGET_FILE:orvane-cli> --driver $<TARGET_FILE:orvane-e2e-driver> --mode ${mode})
+              --cli $<TARGET_FILE:orvane-cli> --driver $<TARGET_FILE:orvane-e2e-driver> ${E2E_ARGS_${mode}})
     # Alone on the machine: the play is paced in real time.
     set_tests_properties(e2e.${mode} PROPERTIES LABELS e2e TIMEOUT 240 RUN_SERIAL TRUE)
   endforeach()
