@@ -100,6 +100,8 @@ bool CE2eDriver::ParseArguments(const QStringList& arguments, Options& options, 
             options.ringFiles = value.toInt(&ok);
         else if (name == QLatin1String("--megabytes"))
             options.megabytes = value.toInt(&ok);
+        else if (name == QLatin1String("--pause-ms"))
+            options.pauseMs = value.toInt(&ok);
         else if (name == QLatin1String("--seconds"))
             options.seconds = value.toInt(&ok);
         else if (name == QLatin1String("--stop-file"))
@@ -371,6 +373,8 @@ bool CE2eDriver::RunPlay(QWidget* main, CXTabCtrl* tabs)
     if (tabs->IsTabEnabled(0))
         return Fail(QStringLiteral("the Record tab stays selectable while playing"));
     QStringList statuses;
+    if (m_options.pauseMs > 0 && !Pause(tab, play))
+        return false;
     const int passes = m_options.passes;
     const bool played = WaitFor(
         [&] {
@@ -389,6 +393,28 @@ bool CE2eDriver::RunPlay(QWidget* main, CXTabCtrl* tabs)
                                          kStepTimeoutMs, QStringLiteral("the play to stop")))
         return false;
     return played;
+}
+
+bool CE2eDriver::Pause(QWidget* tab, QWidget* play)
+{
+    // After the first pass: "||" holds the play (the elapsed time stands still), "||" again resumes it.
+    QWidget* loopCount = Find<QWidget>(tab, "loopCountLabel");
+    QWidget* elapsed = Find<QWidget>(tab, "elapsedTimeLabel");
+    QWidget* pause = Find<QWidget>(tab, "pauseButton");
+    if (!WaitFor([&] { return LabelText(loopCount).toInt() >= 1 || !Pressed(play); }, m_options.timeoutMs,
+                 QStringLiteral("the first pass")) ||
+        !Click(pause, "Pause") || !Pressed(pause))
+        return Fail(QStringLiteral("Pause is not pressed"));
+    QTest::qWait(300); // the last tick of the status timer before the pause has shown
+    const QString held = LabelText(elapsed);
+    QTest::qWait(m_options.pauseMs);
+    if (LabelText(elapsed) != held)
+        return Fail(
+            QStringLiteral("the elapsed time went on from %1 to %2 during the pause").arg(held, LabelText(elapsed)));
+    if (!Click(pause, "Pause") || Pressed(pause) || !Pressed(play))
+        return Fail(QStringLiteral("the play did not resume"));
+    Say(QStringLiteral("play: paused at %1 for %2 ms").arg(held).arg(m_options.pauseMs));
+    return true;
 }
 
 bool CE2eDriver::RunRecord(QWidget* main, CXTabCtrl* tabs)

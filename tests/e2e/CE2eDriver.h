@@ -28,6 +28,7 @@ public:
         int port = 0;      //!< loopback port of the stream
         bool rtp = true;   //!< mode "RTP" (else "UDP")
         int passes = 3;    //!< play: completed passes (loop count) before Stop
+        int pauseMs = 0;   //!< play: "||" held this long after the first pass (0: no pause)
         int ringFiles = 4; //!< record: files in the ring
         int megabytes = 1; //!< record: limit per file, MiB
         int seconds = 0;   //!< record: limit per file in seconds instead (0: MiB)
@@ -48,6 +49,7 @@ public:
 private:
     bool RunPlay(QWidget* main, CXTabCtrl* tabs);
     bool RunRecord(QWidget* main, CXTabCtrl* tabs);
+    bool Pause(QWidget* tab, QWidget* play);
 
     bool Fail(const QString& what);
     bool Click(QWidget* widget, const char* what);

@@ -376,7 +376,7 @@ def run(args, work):
 
         play_started = time.time()
         player = Driver("play", [args.driver, "--role", "play", "--file", source, "--port", str(port),
-                                 "--passes", str(args.passes), "--timeout-ms", str(args.timeout * 1000)] + mode,
+                                 "--passes", str(args.passes), "--pause-ms", str(args.pause_ms), "--timeout-ms", str(args.timeout * 1000)] + mode,
                         driver_env(work, "play"))
         drivers.append(player)
         play_code = player.wait(args.timeout + 30)
@@ -410,6 +410,7 @@ def main():
     parser.add_argument("--passes", type=int, default=PASSES, help="passes before Stop")
     parser.add_argument("--ring", type=int, default=RING, help="files in the ring")
     parser.add_argument("--seconds", type=int, default=0, help="limit per file in seconds instead of 1 MiB")
+    parser.add_argument("--pause-ms", type=int, default=0, help="hold the play with its pause button after a pass")
     parser.add_argument("--no-wrap", action="store_true",
                         help="a ring too large to turn over: the recording must hold the play from its first packet")
     args = parser.parse_args()
