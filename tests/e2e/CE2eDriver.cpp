@@ -17,12 +17,16 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSlider>
+#include <QStyle>
+#include <QStyleOptionSlider>
 #include <QTabBar>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace
 {
@@ -100,6 +104,8 @@ bool CE2eDriver::ParseArguments(const QStringList& arguments, Options& options, 
             options.ringFiles = value.toInt(&ok);
         else if (name == QLatin1String("--megabytes"))
             options.megabytes = value.toInt(&ok);
+        else if (name == QLatin1String("--jump-permille"))
+            options.jumpPermille = value.toInt(&ok);
         else if (name == QLatin1String("--pause-ms"))
             options.pauseMs = value.toInt(&ok);
         else if (name == QLatin1String("--seconds"))
@@ -375,6 +381,8 @@ bool CE2eDriver::RunPlay(QWidget* main, CXTabCtrl* tabs)
     QStringList statuses;
     if (m_options.pauseMs > 0 && !Pause(tab, play))
         return false;
+    if (m_options.jumpPermille >= 0 && !DragSlider(tab, play))
+        return false;
     const int passes = m_options.passes;
     const bool played = WaitFor(
         [&] {
@@ -414,6 +422,46 @@ bool CE2eDriver::Pause(QWidget* tab, QWidget* play)
     if (!Click(pause, "Pause") || Pressed(pause) || !Pressed(play))
         return Fail(QStringLiteral("the play did not resume"));
     Say(QStringLiteral("play: paused at %1 for %2 ms").arg(held).arg(m_options.pauseMs));
+    return true;
+}
+
+bool CE2eDriver::DragSlider(QWidget* tab, QWidget* play)
+{
+    // In the pass after the first: the position slider's handle dragged with the mouse to the
+    // wanted per mille and released there, which makes the play jump.
+    auto* slider = Find<QSlider>(tab, "positionSlider");
+    QWidget* loopCount = Find<QWidget>(tab, "loopCountLabel");
+    if (slider == nullptr || !WaitFor([&] { return LabelText(loopCount).toInt() >= 1 || !Pressed(play); },
+                                      m_options.timeoutMs, QStringLiteral("the first pass")))
+        return false;
+    QStyleOptionSlider option;
+    option.initFrom(slider);
+    option.orientation = slider->orientation();
+    option.minimum = slider->minimum();
+    option.maximum = slider->maximum();
+    option.sliderPosition = slider->sliderPosition();
+    option.sliderValue = slider->value();
+    option.tickPosition = slider->tickPosition();
+    option.tickInterval = slider->tickInterval();
+    option.subControls = QStyle::SC_SliderGroove | QStyle::SC_SliderHandle;
+    QStyle* style = slider->style();
+    const QRect handle = style->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, slider);
+    const QRect groove = style->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderGroove, slider);
+    const int span = groove.width() - handle.width();
+    const int from = handle.center().x();
+    const int to = groove.x() + handle.width() / 2 +
+                   QStyle::sliderPositionFromValue(slider->minimum(), slider->maximum(), m_options.jumpPermille, span);
+    const int y = handle.center().y();
+    const int before = slider->value();
+    QTest::mousePress(slider, Qt::LeftButton, Qt::NoModifier, QPoint(from, y));
+    for (int step = 1; step <= 10; ++step)
+        QTest::mouseMove(slider, QPoint(from + (to - from) * step / 10, y), 20);
+    QTest::mouseRelease(slider, Qt::LeftButton, Qt::NoModifier, QPoint(to, y), 20);
+    const int after = slider->value();
+    Say(QStringLiteral("play: slider dragged from %1 to %2").arg(before).arg(after));
+    if (std::abs(after - m_options.jumpPermille) > 50)
+        return Fail(
+            QStringLiteral("the slider stands at %1 after the drag to %2").arg(after).arg(m_options.jumpPermille));
     return true;
 }
 

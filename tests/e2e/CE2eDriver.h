@@ -23,16 +23,17 @@ class CE2eDriver
 public:
     struct Options
     {
-        QString role;      //!< "play" or "record"
-        QString file;      //!< play: the file to open; record: the output file to choose
-        int port = 0;      //!< loopback port of the stream
-        bool rtp = true;   //!< mode "RTP" (else "UDP")
-        int passes = 3;    //!< play: completed passes (loop count) before Stop
-        int pauseMs = 0;   //!< play: "||" held this long after the first pass (0: no pause)
-        int ringFiles = 4; //!< record: files in the ring
-        int megabytes = 1; //!< record: limit per file, MiB
-        int seconds = 0;   //!< record: limit per file in seconds instead (0: MiB)
-        QString stopFile;  //!< record: Stop once this file exists
+        QString role;          //!< "play" or "record"
+        QString file;          //!< play: the file to open; record: the output file to choose
+        int port = 0;          //!< loopback port of the stream
+        bool rtp = true;       //!< mode "RTP" (else "UDP")
+        int passes = 3;        //!< play: completed passes (loop count) before Stop
+        int pauseMs = 0;       //!< play: "||" held this long after the first pass (0: no pause)
+        int jumpPermille = -1; //!< play: the position slider dragged there after the first pass (-1: no jump)
+        int ringFiles = 4;     //!< record: files in the ring
+        int megabytes = 1;     //!< record: limit per file, MiB
+        int seconds = 0;       //!< record: limit per file in seconds instead (0: MiB)
+        QString stopFile;      //!< record: Stop once this file exists
         int timeoutMs = 60'000;
     };
 
@@ -50,6 +51,7 @@ private:
     bool RunPlay(QWidget* main, CXTabCtrl* tabs);
     bool RunRecord(QWidget* main, CXTabCtrl* tabs);
     bool Pause(QWidget* tab, QWidget* play);
+    bool DragSlider(QWidget* tab, QWidget* play);
 
     bool Fail(const QString& what);
     bool Click(QWidget* widget, const char* what);

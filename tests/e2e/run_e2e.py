@@ -243,7 +243,7 @@ def ring_files(out, ring):
     return [(i, paths[i]) for i in range(count)], False
 
 
-def check_recording(source_path, out, ring, play_started, play_ended, seconds, wrap):
+def check_recording(source_path, out, ring, play_started, play_ended, seconds, wrap, jumps):
     source = [p for p in split_packets(open(source_path, "rb").read(), "source") if pid_of(p) != NULL_PID]
     expected = [masked(p) for p in source]
     n = len(expected)
@@ -285,31 +285,45 @@ def check_recording(source_path, out, ring, play_started, play_ended, seconds, w
         last[pid] = cc
 
     # 2. Every packet of the source in order, none lost, none repeated: the
-    #    recording is one stretch of the looped source.
+    #    recording is one stretch of the looped source (one more stretch per jump
+    #    of the play position, each starting wherever the jump went).
     got = [masked(p) for _, _, p in rec]
-    starts = [i for i in range(n) if expected[i] == got[0]]
-    if not starts:
-        raise Failure("the first recorded packet is not in the source")
-    best_start, best_reach = None, -1
-    for start in starts:
-        j = 0
-        while j < len(got) and got[j] == expected[(start + j) % n]:
+    first = {}
+    for i in range(n - 1, -1, -1):
+        first.setdefault(expected[i], []).insert(0, i)
+
+    def locate(j):
+        run = min(64, len(got) - j)
+        for start in first.get(got[j], []):
+            if all(got[j + k] == expected[(start + k) % n] for k in range(run)):
+                return start
+        return None
+
+    stretches = []  # (first recorded packet, its source packet)
+    loops = 0
+    j = 0
+    while j < len(got):
+        start = locate(j)
+        if start is None or (stretches and len(stretches) > jumps):
+            index, k, p = rec[j]
+            where = f"ring file {index} packet {k} (PID 0x{pid_of(p):04X})"
+            if not stretches:
+                raise Failure(f"{where}: the first recorded packets are not in the source")
+            at = (stretches[-1][1] + j - stretches[-1][0]) % n
+            hint = f"; the stream goes on at source packet {start}" if start is not None else ""
+            raise Failure(f"{where} is not source packet {at}{hint}")
+        stretches.append((j, start))
+        j0 = j
+        while j < len(got) and got[j] == expected[(start + j - j0) % n]:
+            if j > j0 and (start + j - j0) % n == 0:
+                loops += 1
             j += 1
-        if j > best_reach:
-            best_start, best_reach = start, j
-        if j == len(got):
-            break
-    if best_reach < len(got):
-        index, k, p = rec[best_reach]
-        at = (best_start + best_reach) % n
-        near = [d for d in range(-2000, 2001) if expected[(at + d) % n] == got[best_reach]]
-        hint = f"; it is source packet {at}{near[0]:+d} (a jump of {near[0]})" if near else ""
-        raise Failure(f"ring file {index} packet {k} (PID 0x{pid_of(p):04X}) is not source packet {at}{hint}")
-    if not wrapped and best_start != 0:
-        raise Failure(f"the recording starts at source packet {best_start}: the start of the play is lost")
-    loops = sum(1 for j in range(1, len(got)) if (best_start + j) % n == 0)
-    log(f"{len(got)} packets match the source in order from source packet {best_start}, "
-        f"{loops} loop points crossed, {nulls} null packets")
+    log(f"{len(got)} packets match the source in order in {len(stretches)} stretch(es) from source packets "
+        f"{', '.join(str(st) for _, st in stretches)}; {loops} loop points crossed, {nulls} null packets")
+    if len(stretches) != jumps + 1:
+        raise Failure(f"{len(stretches) - 1} jumps in the recording; {jumps} made")
+    if not wrapped and stretches[0][1] != 0:
+        raise Failure(f"the recording starts at source packet {stretches[0][1]}: the start of the play is lost")
     if loops < 2:
         raise Failure(f"only {loops} loop points in the recording; at least 2 wanted")
 
@@ -376,7 +390,8 @@ def run(args, work):
 
         play_started = time.time()
         player = Driver("play", [args.driver, "--role", "play", "--file", source, "--port", str(port),
-                                 "--passes", str(args.passes), "--pause-ms", str(args.pause_ms), "--timeout-ms", str(args.timeout * 1000)] + mode,
+                                 "--passes", str(args.passes), "--pause-ms", str(args.pause_ms),
+                                 "--jump-permille", str(args.jump_permille), "--timeout-ms", str(args.timeout * 1000)] + mode,
                         driver_env(work, "play"))
         drivers.append(player)
         play_code = player.wait(args.timeout + 30)
@@ -394,7 +409,8 @@ def run(args, work):
             driver.kill()
 
     started = time.monotonic()
-    check_recording(source, out, args.ring, play_started, play_ended, args.seconds, not args.no_wrap)
+    check_recording(source, out, args.ring, play_started, play_ended, args.seconds, not args.no_wrap,
+                    1 if args.jump_permille >= 0 else 0)
     log(f"check took {time.monotonic() - started:.1f} s")
 
 
@@ -411,6 +427,8 @@ def main():
     parser.add_argument("--ring", type=int, default=RING, help="files in the ring")
     parser.add_argument("--seconds", type=int, default=0, help="limit per file in seconds instead of 1 MiB")
     parser.add_argument("--pause-ms", type=int, default=0, help="hold the play with its pause button after a pass")
+    parser.add_argument("--jump-permille", type=int, default=-1,
+                        help="drag the position slider there after the first pass (one jump)")
     parser.add_argument("--no-wrap", action="store_true",
                         help="a ring too large to turn over: the recording must hold the play from its first packet")
     args = parser.parse_args()
