@@ -233,7 +233,7 @@ def ring_files(out, ring):
     if all(present):
         # The file written last is the newest; the oldest surviving one follows it.
         newest = max(range(ring), key=lambda i: os.stat(paths[i]).st_mtime_ns)
-        return [(i, paths[i]) for i in ((newest + 1 + k) % ring for k in range(ring))], True
+        return [(i, paths[i]) for i in ((newest + 1 + k) % ring for k in range(ring))], newest != ring - 1
     count = present.index(False)
     if any(present[count:]):
         raise Failure("the ring files have a gap: " + ", ".join(
@@ -300,6 +300,7 @@ def check_recording(source_path, out, ring, play_started, play_ended, seconds, w
         return None
 
     stretches = []  # (first recorded packet, its source packet)
+    origin = [None] * len(got)  # (source packet, stretch, pass) of each recorded packet
     loops = 0
     j = 0
     while j < len(got):
@@ -317,6 +318,7 @@ def check_recording(source_path, out, ring, play_started, play_ended, seconds, w
         while j < len(got) and got[j] == expected[(start + j - j0) % n]:
             if j > j0 and (start + j - j0) % n == 0:
                 loops += 1
+            origin[j] = ((start + j - j0) % n, len(stretches), loops)
             j += 1
     log(f"{len(got)} packets match the source in order in {len(stretches)} stretch(es) from source packets "
         f"{', '.join(str(st) for _, st in stretches)}; {loops} loop points crossed, {nulls} null packets")
@@ -340,6 +342,35 @@ def check_recording(source_path, out, ring, play_started, play_ended, seconds, w
             if not 0 < b - a < PCR_CLOCK // 10:
                 raise Failure(f"PCR on PID 0x{pid:04X} steps from {a} to {b}")
 
+    # 3b. PTS/DTS moved with the PCR: each keeps its source distance to the PCR before it
+    #     on its program's PCR PID (when that PCR was sent in the same pass).
+    last_pcr = {}
+    checked = 0
+    for j, (_, _, p) in enumerate(rec):
+        pid = pid_of(p)
+        src_index, stretch, pass_no = origin[j]
+        if pcr_of(p) is not None:
+            last_pcr[pid] = (pcr_of(p) // 300, pcr_of(source[src_index]) // 300, stretch, pass_no)
+        pos = payload_start(p)
+        if pos is None or not p[1] & 0x40 or p[pos:pos + 3] != b"\x00\x00\x01" or pid < 0x100:
+            continue
+        pcr_pid = 0x101 + 4 * ((pid - 0x100) // 4)
+        if pcr_pid not in last_pcr or last_pcr[pcr_pid][2:] != (stretch, pass_no):
+            continue
+        rec_pcr, src_pcr, _, _ = last_pcr[pcr_pid]
+        src = source[src_index]
+        for offset in ((9,) if p[pos + 7] >> 6 == 2 else (9, 14) if p[pos + 7] >> 6 == 3 else ()):
+            field = lambda q: (((q[pos + offset] >> 1) & 7) << 30) | (q[pos + offset + 1] << 22) | \
+                ((q[pos + offset + 2] >> 1) << 15) | (q[pos + offset + 3] << 7) | (q[pos + offset + 4] >> 1)
+            got_distance = (field(p) - rec_pcr) % (1 << 33)
+            want_distance = (field(src) - src_pcr) % (1 << 33)
+            if abs(got_distance - want_distance) > 1:
+                raise Failure(f"PTS/DTS on PID 0x{pid:04X} is {got_distance} after its PCR, in the source "
+                              f"{want_distance} (recorded packet {j}, {'DTS' if offset == 14 else 'PTS'})")
+            checked += 1
+    if checked == 0:
+        raise Failure("no PTS/DTS could be checked")
+
     # 4. TDT/TOT rewritten: "Current time" from the play start, never backwards, TOT CRC right.
     times = []
     for _, _, p in rec:
@@ -357,7 +388,7 @@ def check_recording(source_path, out, ring, play_started, play_ended, seconds, w
         raise Failure("the TDT/TOT time goes backwards")
     if not play_started - 5 <= times[0] <= times[-1] <= play_ended + 5:
         raise Failure(f"TDT/TOT times {times[0]}..{times[-1]} outside the play {play_started:.0f}..{play_ended:.0f}")
-    log(f"PCRs rise on {len(pcrs)} PIDs, {len(times)} TDT/TOT times rise from {times[0]} to {times[-1]}")
+    log(f"PCRs rise on {len(pcrs)} PIDs, {checked} PTS/DTS keep their distance to the PCR, {len(times)} TDT/TOT times rise from {times[0]} to {times[-1]}")
 
 
 # ---------------------------------------------------------------- the run
