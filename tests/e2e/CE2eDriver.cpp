@@ -227,7 +227,6 @@ bool CE2eDriver::WithModal(const std::function<bool(QWidget*)>& handler, const s
     QElapsedTimer since;
     since.start();
     QTimer poll;
-    m_modalExpected = true;
     QObject::connect(&poll, &QTimer::timeout, [&] {
         QWidget* modal = QApplication::activeModalWidget();
         if (!handled && modal != nullptr && modal->isVisible() && handler(modal))
@@ -248,7 +247,6 @@ bool CE2eDriver::WithModal(const std::function<bool(QWidget*)>& handler, const s
     poll.start(kPollMs);
     open();
     poll.stop();
-    m_modalExpected = false;
     if (stuck)
         return Fail(QStringLiteral("%1 stayed open").arg(what));
     if (!handled)

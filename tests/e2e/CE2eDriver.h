@@ -69,5 +69,4 @@ private:
 
     Options m_options;
     bool m_failed = false;
-    bool m_modalExpected = false;
 };

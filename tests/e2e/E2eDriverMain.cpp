@@ -3,8 +3,9 @@
 // window through its widgets in one role of the end-to-end test:
 //
 //   orvane-e2e-driver --role play   --file SOURCE.ts --port P [--udp] [--passes N]
+//                     [--pause-ms MS] [--jump-permille P] [--timeout-ms MS]
 //   orvane-e2e-driver --role record --file OUT.ts    --port P [--udp] [--ring N]
-//                     [--megabytes M] --stop-file PATH
+//                     [--megabytes M | --seconds S] --stop-file PATH [--timeout-ms MS]
 //
 // XDG_CONFIG_HOME must name a scratch directory: the settings written there send
 // discovery requests to 127.0.0.1 only, so a test run never broadcasts.
