@@ -418,7 +418,8 @@ def run(args, work):
         recorder = Driver("record", [args.driver, "--role", "record", "--file", out, "--port", str(port),
                                      "--ring", str(args.ring), "--megabytes", str(MEGABYTES), "--seconds",
                                      str(args.seconds), "--stop-file", stop_file,
-                                     "--timeout-ms", str(args.timeout * 1000)] + mode, driver_env(work, "record"))
+                                     # it waits for the whole play
+                                     "--timeout-ms", str((2 * args.timeout + 60) * 1000)] + mode, driver_env(work, "record"))
         drivers.append(recorder)
         deadline = time.monotonic() + args.timeout
         while not recorder.ready.wait(timeout=0.2):
