@@ -196,6 +196,11 @@ def masked(p):
     return bytes(b)
 
 
+def timestamp(p, at):
+    """The 33-bit PTS or DTS whose 5 bytes start at offset at."""
+    return (((p[at] >> 1) & 7) << 30) | (p[at + 1] << 22) | ((p[at + 2] >> 1) << 15) | (p[at + 3] << 7) | (p[at + 4] >> 1)
+
+
 def utc_of(section):
     mjd = (section[3] << 8) | section[4]
     bcd = [(v >> 4) * 10 + (v & 0x0F) for v in section[5:8]]
@@ -368,10 +373,8 @@ def check_recording(source_path, out, ring, play_started, play_ended, seconds, w
         rec_pcr, src_pcr, _, _ = last_pcr[pcr_pid]
         src = source[src_index]
         for offset in ((9,) if p[pos + 7] >> 6 == 2 else (9, 14) if p[pos + 7] >> 6 == 3 else ()):
-            field = lambda q: (((q[pos + offset] >> 1) & 7) << 30) | (q[pos + offset + 1] << 22) | \
-                ((q[pos + offset + 2] >> 1) << 15) | (q[pos + offset + 3] << 7) | (q[pos + offset + 4] >> 1)
-            got_distance = (field(p) - rec_pcr) % (1 << 33)
-            want_distance = (field(src) - src_pcr) % (1 << 33)
+            got_distance = (timestamp(p, pos + offset) - rec_pcr) % (1 << 33)
+            want_distance = (timestamp(src, pos + offset) - src_pcr) % (1 << 33)
             if abs(got_distance - want_distance) > 1:
                 raise Failure(f"PTS/DTS on PID 0x{pid:04X} is {got_distance} after its PCR, in the source "
                               f"{want_distance} (recorded packet {j}, {'DTS' if offset == 14 else 'PTS'})")
