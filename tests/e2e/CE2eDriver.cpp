@@ -1,0 +1,547 @@
+#include "CE2eDriver.h"
+
+#include "app/COrvaneDlg.h"
+#include "controls/CButtonStyle.h"
+#include "controls/CLabel.h"
+#include "controls/CXTabCtrl.h"
+#include "play/CIpAddressCtrl.h"
+#include "record/CUpDownButton.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+#include <QStyle>
+#include <QStyleOptionSlider>
+#include <QTabBar>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace
+{
+constexpr int kPollMs = 20;
+constexpr int kModalTimeoutMs = 15'000;
+constexpr int kStepTimeoutMs = 10'000;
+
+void Say(const QString& line)
+{
+    std::fprintf(stdout, "%s\n", qPrintable(line));
+    std::fflush(stdout);
+}
+
+//! The child of @p parent named @p name, or null (with a note on stderr).
+template<class T> T* Find(QWidget* parent, const char* name)
+{
+    T* child = parent != nullptr ? parent->findChild<T*>(QString::fromLatin1(name)) : nullptr;
+    if (child == nullptr)
+        std::fprintf(stderr, "e2e: no widget \"%s\"\n", name);
+    return child;
+}
+
+COrvaneDlg* MainWindow()
+{
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (auto* main = qobject_cast<COrvaneDlg*>(widget); main != nullptr && main->isVisible())
+            return main;
+    return nullptr;
+}
+
+QString LabelText(QWidget* label)
+{
+    auto* clabel = qobject_cast<CLabel*>(label);
+    return clabel != nullptr ? clabel->GetText() : QString();
+}
+
+bool Pressed(QWidget* button)
+{
+    auto* styled = qobject_cast<CButtonStyle*>(button);
+    return styled != nullptr && styled->IsPressed();
+}
+} // namespace
+
+bool CE2eDriver::ParseArguments(const QStringList& arguments, Options& options, QString& error)
+{
+    for (qsizetype i = 0; i < arguments.size(); ++i)
+    {
+        const QString& name = arguments[i];
+        if (name == QLatin1String("--udp"))
+        {
+            options.rtp = false;
+            continue;
+        }
+        if (name == QLatin1String("--rtp"))
+        {
+            options.rtp = true;
+            continue;
+        }
+        if (i + 1 >= arguments.size())
+        {
+            error = QStringLiteral("%1 needs a value").arg(name);
+            return false;
+        }
+        const QString value = arguments[++i];
+        bool ok = true;
+        if (name == QLatin1String("--role"))
+            options.role = value;
+        else if (name == QLatin1String("--file"))
+            options.file = QFileInfo(value).absoluteFilePath();
+        else if (name == QLatin1String("--port"))
+            options.port = value.toInt(&ok);
+        else if (name == QLatin1String("--passes"))
+            options.passes = value.toInt(&ok);
+        else if (name == QLatin1String("--ring"))
+            options.ringFiles = value.toInt(&ok);
+        else if (name == QLatin1String("--megabytes"))
+            options.megabytes = value.toInt(&ok);
+        else if (name == QLatin1String("--jump-permille"))
+            options.jumpPermille = value.toInt(&ok);
+        else if (name == QLatin1String("--pause-ms"))
+            options.pauseMs = value.toInt(&ok);
+        else if (name == QLatin1String("--seconds"))
+            options.seconds = value.toInt(&ok);
+        else if (name == QLatin1String("--stop-file"))
+            options.stopFile = value;
+        else if (name == QLatin1String("--timeout-ms"))
+            options.timeoutMs = value.toInt(&ok);
+        else
+        {
+            error = QStringLiteral("unknown option %1").arg(name);
+            return false;
+        }
+        if (!ok)
+        {
+            error = QStringLiteral("%1: \"%2\" is not a number").arg(name, value);
+            return false;
+        }
+    }
+    if (options.role != QLatin1String("play") && options.role != QLatin1String("record"))
+        error = QStringLiteral("--role must be play or record");
+    else if (options.file.isEmpty())
+        error = QStringLiteral("--file is required");
+    else if (options.port <= 0 || options.port > 65535)
+        error = QStringLiteral("--port must be 1..65535");
+    else if (options.role == QLatin1String("record") && options.stopFile.isEmpty())
+        error = QStringLiteral("--stop-file is required for the record role");
+    else if (options.ringFiles < 1 || options.ringFiles > 100 || options.passes < 1 || options.megabytes < 1 ||
+             options.seconds < 0)
+        error = QStringLiteral("--ring must be 1..100, --passes and --megabytes at least 1");
+    return error.isEmpty();
+}
+
+bool CE2eDriver::Fail(const QString& what)
+{
+    m_failed = true;
+    std::fprintf(stderr, "e2e %s: FAILED: %s\n", qPrintable(m_options.role), qPrintable(what));
+    std::fflush(stderr);
+    return false;
+}
+
+bool CE2eDriver::WaitFor(const std::function<bool()>& done, int timeoutMs, const QString& what)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!done())
+    {
+        if (timer.elapsed() > timeoutMs)
+            return Fail(QStringLiteral("timed out after %1 ms waiting for %2").arg(timeoutMs).arg(what));
+        QTest::qWait(kPollMs);
+    }
+    return true;
+}
+
+bool CE2eDriver::Click(QWidget* widget, const char* what)
+{
+    if (widget == nullptr)
+        return Fail(QStringLiteral("%1 not found").arg(QLatin1String(what)));
+    if (!widget->isEnabled() || !widget->isVisible())
+        return Fail(QStringLiteral("%1 is not clickable (enabled %2, visible %3)")
+                        .arg(QLatin1String(what))
+                        .arg(widget->isEnabled())
+                        .arg(widget->isVisible()));
+    QTest::mouseClick(widget, Qt::LeftButton, Qt::NoModifier, widget->rect().center());
+    return true;
+}
+
+bool CE2eDriver::TypeInto(QWidget* edit, const QString& text, const char* what)
+{
+    if (edit == nullptr)
+        return Fail(QStringLiteral("%1 not found").arg(QLatin1String(what)));
+    QTest::mouseClick(edit, Qt::LeftButton, Qt::NoModifier, edit->rect().center());
+    QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(edit, Qt::Key_Delete);
+    QTest::keyClicks(edit, text);
+    auto* line = qobject_cast<QLineEdit*>(edit);
+    if (line != nullptr && line->text() != text)
+        return Fail(QStringLiteral("%1 shows \"%2\" after typing \"%3\"").arg(QLatin1String(what), line->text(), text));
+    return true;
+}
+
+bool CE2eDriver::SelectComboText(QWidget* widget, const QString& text)
+{
+    auto* combo = qobject_cast<QComboBox*>(widget);
+    if (combo == nullptr)
+        return Fail(QStringLiteral("mode list not found"));
+    const int wanted = combo->findText(text);
+    if (wanted < 0)
+        return Fail(QStringLiteral("the mode list has no \"%1\"").arg(text));
+    combo->setFocus();
+    // The arrow keys step through a closed drop-down list, as on the keyboard.
+    for (int step = 0; step < combo->count() && combo->currentIndex() != wanted; ++step)
+        QTest::keyClick(combo, combo->currentIndex() < wanted ? Qt::Key_Down : Qt::Key_Up);
+    if (combo->currentIndex() != wanted)
+        return Fail(QStringLiteral("the mode list did not move to \"%1\"").arg(text));
+    return true;
+}
+
+bool CE2eDriver::SelectTab(CXTabCtrl* tabs, const QString& caption)
+{
+    QTabBar* bar = tabs->TabBar();
+    for (int i = 0; i < bar->count(); ++i)
+    {
+        if (bar->tabText(i) != caption)
+            continue;
+        if (tabs->GetCurSel() != i)
+            QTest::mouseClick(bar, Qt::LeftButton, Qt::NoModifier, bar->tabRect(i).center());
+        return WaitFor([tabs, i] { return tabs->GetCurSel() == i && tabs->GetTabWindow(i)->isVisible(); },
+                       kStepTimeoutMs, QStringLiteral("the %1 tab").arg(caption));
+    }
+    return Fail(QStringLiteral("no tab \"%1\"").arg(caption));
+}
+
+bool CE2eDriver::WithModal(const std::function<bool(QWidget*)>& handler, const std::function<void()>& open,
+                           const QString& what)
+{
+    bool handled = false;
+    bool stuck = false;
+    QElapsedTimer since;
+    since.start();
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!handled && modal != nullptr && modal->isVisible() && handler(modal))
+        {
+            handled = true;
+            return;
+        }
+        if (since.elapsed() > kModalTimeoutMs && modal != nullptr)
+        {
+            // Never leave the run hanging on a window nobody answers.
+            stuck = true;
+            if (auto* dialog = qobject_cast<QDialog*>(modal))
+                dialog->reject();
+            else
+                modal->close();
+        }
+    });
+    poll.start(kPollMs);
+    open();
+    poll.stop();
+    if (stuck)
+        return Fail(QStringLiteral("%1 stayed open").arg(what));
+    if (!handled)
+        return Fail(QStringLiteral("%1 did not appear").arg(what));
+    return true;
+}
+
+bool CE2eDriver::FillFileDialog(QWidget* modal, const QString& path)
+{
+    auto* dialog = qobject_cast<QFileDialog*>(modal);
+    if (dialog == nullptr)
+        return false;
+    // Selected and accepted as the dialog's own Open/Save does it: keystrokes into
+    // Qt's name field navigate on every '/' and its completion keeps the Return.
+    dialog->selectFile(path);
+    QMetaObject::invokeMethod(dialog, "accept");
+    return true;
+}
+
+void CE2eDriver::WatchMessageBoxes()
+{
+    // A message box is a fault here: the run must go through without one.
+    auto* watch = new QTimer(qApp);
+    QObject::connect(watch, &QTimer::timeout, [this] {
+        for (QWidget* widget : QApplication::topLevelWidgets())
+        {
+            auto* box = qobject_cast<QMessageBox*>(widget);
+            if (box == nullptr || !box->isVisible())
+                continue;
+            Fail(QStringLiteral("message box \"%1\"").arg(box->text()));
+            box->accept();
+        }
+    });
+    watch->start(100);
+}
+
+void CE2eDriver::Run()
+{
+    WatchMessageBoxes();
+    COrvaneDlg* main = nullptr;
+    if (WaitFor(
+            [&main] {
+                main = MainWindow();
+                return main != nullptr;
+            },
+            kStepTimeoutMs, QStringLiteral("the main window")))
+    {
+        CXTabCtrl* tabs = Find<CXTabCtrl>(main, "tabCtrl");
+        if (tabs == nullptr)
+            Fail(QStringLiteral("no tab control"));
+        else if (m_options.role == QLatin1String("play"))
+            RunPlay(main, tabs);
+        else
+            RunRecord(main, tabs);
+    }
+    Say(QStringLiteral("%1: %2").arg(m_options.role, m_failed ? QStringLiteral("FAILED") : QStringLiteral("DONE")));
+    // As the user ends the program: the window's close box.
+    if (main != nullptr)
+        main->close();
+    else
+        QApplication::exit(1);
+}
+
+bool CE2eDriver::RunPlay(QWidget* main, CXTabCtrl* tabs)
+{
+    if (!SelectTab(tabs, QStringLiteral("Play")))
+        return false;
+    QWidget* tab = Find<QWidget>(main, "CPlayToNetworkDlg");
+    if (tab == nullptr)
+        return Fail(QStringLiteral("no Play tab"));
+
+    // Output: 127.0.0.1, the port, the mode.
+    auto* address = Find<CIpAddressCtrl>(tab, "ipAddress");
+    if (address == nullptr)
+        return Fail(QStringLiteral("no address field"));
+    const QStringList loopback = {QStringLiteral("127"), QStringLiteral("0"), QStringLiteral("0"), QStringLiteral("1")};
+    for (int i = 0; i < 4; ++i)
+        if (!TypeInto(address->Field(i), loopback[i], "address field"))
+            return false;
+    if (address->GetAddress() != 0x7F000001u)
+        return Fail(QStringLiteral("the address field holds %1").arg(address->GetAddress(), 8, 16));
+    if (!TypeInto(Find<QLineEdit>(tab, "portEdit"), QString::number(m_options.port), "port") ||
+        !SelectComboText(Find<QComboBox>(tab, "modeCombo"),
+                         m_options.rtp ? QStringLiteral("RTP") : QStringLiteral("UDP")))
+        return false;
+
+    // Open: the file dialog as the user fills it.
+    QWidget* open = Find<QWidget>(tab, "openButton");
+    const QString file = m_options.file;
+    if (!WithModal([file](QWidget* modal) { return FillFileDialog(modal, file); }, [&] { Click(open, "Open"); },
+                   QStringLiteral("the file dialog")))
+        return false;
+    if (LabelText(Find<QWidget>(tab, "fileNameLabel")) != QFileInfo(file).fileName())
+        return Fail(QStringLiteral("the file label shows \"%1\"").arg(LabelText(Find<QWidget>(tab, "fileNameLabel"))));
+
+    // Loop, PCR and continuity restamping; TOT/TDT through its dialog, starting with the current time.
+    QWidget* loop = Find<QWidget>(tab, "loopButton");
+    if (!Click(loop, "Loop") || !Pressed(loop))
+        return Fail(QStringLiteral("Loop is not pressed"));
+    for (const char* name : {"pcrCheck", "continuityCheck"})
+    {
+        auto* check = Find<QCheckBox>(tab, name);
+        if (!Click(check, name) || !check->isChecked())
+            return Fail(QStringLiteral("%1 is not ticked").arg(QLatin1String(name)));
+    }
+    auto* totTdt = Find<QCheckBox>(tab, "totTdtCheck");
+    const auto answerTotTdt = [this](QWidget* modal) {
+        if (modal->objectName() != QLatin1String("CTotTdtDlg"))
+            return false;
+        Click(Find<QWidget>(modal, "currentTimeRadio"), "Current time");
+        Click(Find<QWidget>(modal, "okButton"), "OK");
+        return true;
+    };
+    if (!WithModal(
+            answerTotTdt, [&] { Click(totTdt, "TOT/TDT"); }, QStringLiteral("the TOT/TDT dialog")))
+        return false;
+    if (totTdt == nullptr || !totTdt->isChecked())
+        return Fail(QStringLiteral("TOT/TDT is not ticked after OK"));
+
+    // Play until the loop count shows the passes, then Stop.
+    QWidget* play = Find<QWidget>(tab, "playButton");
+    QWidget* stop = Find<QWidget>(tab, "stopButton");
+    QWidget* loopCount = Find<QWidget>(tab, "loopCountLabel");
+    QWidget* status = Find<QWidget>(tab, "statusLabel");
+    if (!Click(play, "Play") ||
+        !WaitFor([&] { return Pressed(play) && !Pressed(stop); }, kStepTimeoutMs, QStringLiteral("the play to start")))
+        return false;
+    if (tabs->IsTabEnabled(0))
+        return Fail(QStringLiteral("the Record tab stays selectable while playing"));
+    QStringList statuses;
+    if (m_options.pauseMs > 0 && !Pause(tab, play))
+        return false;
+    if (m_options.jumpPermille >= 0 && !DragSlider(tab, play))
+        return false;
+    const int passes = m_options.passes;
+    const bool played = WaitFor(
+        [&] {
+            const QString text = LabelText(status);
+            if (!statuses.contains(text))
+                statuses << text;
+            return LabelText(loopCount).toInt() >= passes || !Pressed(play);
+        },
+        m_options.timeoutMs, QStringLiteral("%1 passes").arg(passes));
+    Say(QStringLiteral("play: loop count %1, elapsed %2, Ts time %3, status seen: %4")
+            .arg(LabelText(loopCount), LabelText(Find<QWidget>(tab, "elapsedTimeLabel")),
+                 LabelText(Find<QWidget>(tab, "tsTimeLabel")), statuses.join(QStringLiteral(" | "))));
+    if (played && !Pressed(play))
+        return Fail(QStringLiteral("the play ended by itself"));
+    if (!Click(stop, "Stop") || !WaitFor([&] { return Pressed(stop) && !Pressed(play) && tabs->IsTabEnabled(0); },
+                                         kStepTimeoutMs, QStringLiteral("the play to stop")))
+        return false;
+    return played;
+}
+
+bool CE2eDriver::Pause(QWidget* tab, QWidget* play)
+{
+    // After the first pass: "||" holds the play (the elapsed time stands still), "||" again resumes it.
+    QWidget* loopCount = Find<QWidget>(tab, "loopCountLabel");
+    QWidget* elapsed = Find<QWidget>(tab, "elapsedTimeLabel");
+    QWidget* pause = Find<QWidget>(tab, "pauseButton");
+    if (!WaitFor([&] { return LabelText(loopCount).toInt() >= 1 || !Pressed(play); }, m_options.timeoutMs,
+                 QStringLiteral("the first pass")) ||
+        !Click(pause, "Pause") || !Pressed(pause))
+        return Fail(QStringLiteral("Pause is not pressed"));
+    QTest::qWait(300); // the last tick of the status timer before the pause has shown
+    const QString held = LabelText(elapsed);
+    QTest::qWait(m_options.pauseMs);
+    if (LabelText(elapsed) != held)
+        return Fail(
+            QStringLiteral("the elapsed time went on from %1 to %2 during the pause").arg(held, LabelText(elapsed)));
+    if (!Click(pause, "Pause") || Pressed(pause) || !Pressed(play))
+        return Fail(QStringLiteral("the play did not resume"));
+    Say(QStringLiteral("play: paused at %1 for %2 ms").arg(held).arg(m_options.pauseMs));
+    return true;
+}
+
+bool CE2eDriver::DragSlider(QWidget* tab, QWidget* play)
+{
+    // In the pass after the first: the position slider's handle dragged with the mouse to the
+    // wanted per mille and released there, which makes the play jump.
+    auto* slider = Find<QSlider>(tab, "positionSlider");
+    QWidget* loopCount = Find<QWidget>(tab, "loopCountLabel");
+    if (slider == nullptr || !WaitFor([&] { return LabelText(loopCount).toInt() >= 1 || !Pressed(play); },
+                                      m_options.timeoutMs, QStringLiteral("the first pass")))
+        return false;
+    QStyleOptionSlider option;
+    option.initFrom(slider);
+    option.orientation = slider->orientation();
+    option.minimum = slider->minimum();
+    option.maximum = slider->maximum();
+    option.sliderPosition = slider->sliderPosition();
+    option.sliderValue = slider->value();
+    option.tickPosition = slider->tickPosition();
+    option.tickInterval = slider->tickInterval();
+    option.subControls = QStyle::SC_SliderGroove | QStyle::SC_SliderHandle;
+    QStyle* style = slider->style();
+    const QRect handle = style->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, slider);
+    const QRect groove = style->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderGroove, slider);
+    const int span = groove.width() - handle.width();
+    const int from = handle.center().x();
+    const int to = groove.x() + handle.width() / 2 +
+                   QStyle::sliderPositionFromValue(slider->minimum(), slider->maximum(), m_options.jumpPermille, span);
+    const int y = handle.center().y();
+    const int before = slider->value();
+    QTest::mousePress(slider, Qt::LeftButton, Qt::NoModifier, QPoint(from, y));
+    for (int step = 1; step <= 10; ++step)
+        QTest::mouseMove(slider, QPoint(from + (to - from) * step / 10, y), 20);
+    QTest::mouseRelease(slider, Qt::LeftButton, Qt::NoModifier, QPoint(to, y), 20);
+    const int after = slider->value();
+    Say(QStringLiteral("play: slider dragged from %1 to %2").arg(before).arg(after));
+    if (std::abs(after - m_options.jumpPermille) > 50)
+        return Fail(
+            QStringLiteral("the slider stands at %1 after the drag to %2").arg(after).arg(m_options.jumpPermille));
+    return true;
+}
+
+bool CE2eDriver::RunRecord(QWidget* main, CXTabCtrl* tabs)
+{
+    if (!SelectTab(tabs, QStringLiteral("Record")))
+        return false;
+    QWidget* tab = Find<QWidget>(main, "CRecFromNetworkDlg");
+    if (tab == nullptr)
+        return Fail(QStringLiteral("no Record tab"));
+
+    // Network: the port and the mode, then Open.
+    if (!TypeInto(Find<QLineEdit>(tab, "portEdit"), QString::number(m_options.port), "port") ||
+        !SelectComboText(Find<QComboBox>(tab, "modeCombo"),
+                         m_options.rtp ? QStringLiteral("RTP") : QStringLiteral("UDP")))
+        return false;
+    auto* networkOpen = Find<QPushButton>(tab, "networkOpenButton");
+    if (!Click(networkOpen, "network Open") || networkOpen->text() != QLatin1String("Close"))
+        return Fail(QStringLiteral("the network did not open"));
+
+    // Output file through the save dialog; 1 MiB per file; a ring of N files.
+    const QString file = m_options.file;
+    QWidget* fileOpen = Find<QWidget>(tab, "fileOpenButton");
+    if (!WithModal([file](QWidget* modal) { return FillFileDialog(modal, file); },
+                   [&] { Click(fileOpen, "file Open"); }, QStringLiteral("the save dialog")))
+        return false;
+    if (LabelText(Find<QWidget>(tab, "fileNameLabel")) != QFileInfo(file).fileName())
+        return Fail(QStringLiteral("the file label shows \"%1\"").arg(LabelText(Find<QWidget>(tab, "fileNameLabel"))));
+    const bool bySeconds = m_options.seconds > 0;
+    if (!Click(Find<QWidget>(tab, bySeconds ? "secondsRadio" : "megabytesRadio"), bySeconds ? "Seconds" : "MBytes") ||
+        !TypeInto(Find<QLineEdit>(tab, "recordingSizeEdit"),
+                  QString::number(bySeconds ? m_options.seconds : m_options.megabytes), "size"))
+        return false;
+    QWidget* loop = Find<QWidget>(tab, "loopButton");
+    if (!Click(loop, "Loop") || !Pressed(loop))
+        return Fail(QStringLiteral("Loop is not pressed"));
+    auto* upDown = Find<CUpDownButton>(tab, "loopCountUpDown");
+    QWidget* ringLabel = Find<QWidget>(tab, "loopCountLabel");
+    if (upDown == nullptr)
+        return Fail(QStringLiteral("no loop count arrows"));
+    for (int step = 0; step < 200 && LabelText(ringLabel).toInt() != m_options.ringFiles; ++step)
+        if (!Click(LabelText(ringLabel).toInt() < m_options.ringFiles ? upDown->UpButton() : upDown->DownButton(),
+                   "loop count arrow"))
+            return false;
+    if (LabelText(ringLabel).toInt() != m_options.ringFiles)
+        return Fail(QStringLiteral("the loop count shows %1").arg(LabelText(ringLabel)));
+
+    // Record; the harness starts the player once this says READY.
+    QWidget* record = Find<QWidget>(tab, "recordButton");
+    QWidget* stop = Find<QWidget>(tab, "stopButton");
+    if (!Click(record, "Record") ||
+        !WaitFor([&] { return Pressed(record) && stop->isEnabled() && !record->isEnabled(); }, kStepTimeoutMs,
+                 QStringLiteral("the recording to start")))
+        return false;
+    Say(QStringLiteral("READY"));
+
+    QStringList statuses;
+    QString packetSize;
+    QString bitRate;
+    const QString stopFile = m_options.stopFile;
+    const bool stopped = WaitFor(
+        [&] {
+            const QString text = LabelText(Find<QWidget>(tab, "statusLabel"));
+            if (!statuses.contains(text))
+                statuses << text;
+            if (LabelText(Find<QWidget>(tab, "packetSizeValue")) != QLatin1String("-"))
+                packetSize = LabelText(Find<QWidget>(tab, "packetSizeValue"));
+            if (LabelText(Find<QWidget>(tab, "bitRateValue")) != QLatin1String("-"))
+                bitRate = LabelText(Find<QWidget>(tab, "bitRateValue"));
+            return QFileInfo::exists(stopFile) || !Pressed(record);
+        },
+        m_options.timeoutMs, QStringLiteral("the stop file"));
+    Say(QStringLiteral("record: packet size %1, bit rate %2 Mb/s, %3, status seen: %4")
+            .arg(packetSize, bitRate, LabelText(Find<QWidget>(tab, "megabytesLabel")),
+                 statuses.join(QStringLiteral(" | "))));
+    if (stopped && !Pressed(record))
+        return Fail(QStringLiteral("the recording ended by itself"));
+    if (!Click(stop, "Stop") ||
+        !WaitFor([&] { return record->isEnabled() && !Pressed(record) && tabs->IsTabEnabled(1); }, kStepTimeoutMs,
+                 QStringLiteral("the recording to stop")))
+        return false;
+    if (packetSize != QLatin1String("188"))
+        return Fail(QStringLiteral("the packet size field showed \"%1\", not 188").arg(packetSize));
+    return stopped;
+}
