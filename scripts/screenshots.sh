@@ -206,7 +206,7 @@ shot "$main" record-tab-recording.png
 click_page CRecFromNetworkDlg stopButton
 sleep 1
 kill "$feed_pid" 2>/dev/null || true
-ls -l "$work"/capture-*.ts | sed 's/^/screenshots: recorded /'
+ls -l "$work"/capture-*.ts 2>/dev/null | sed 's/^/screenshots: recorded /' || log "nothing recorded"
 
 # 4. Device > Discover IP Devices, with the first device selected.
 click_at "$main" 30 "$kMenuBarY"
