@@ -61,8 +61,15 @@ CDiscoverDlg::CDiscoverDlg(CUDPDiscover* discover, CUDPReset* reset, int mode, Q
     m_ui->resetButton->setEnabled(false);
     if (m_mode == kModeSelect)
     {
-        m_ui->okButton->setText(QStringLiteral("Use selected"));
-        m_ui->okButton->setEnabled(false);
+        QPushButton* ok = m_ui->okButton;
+        ok->setText(QStringLiteral("Use selected"));
+        ok->setEnabled(false);
+        // The longer caption needs a wider button: it grows to the left, Cancel moves with it.
+        const QRect okRect = ok->geometry();
+        const int width = std::max(okRect.width(), ok->sizeHint().width());
+        ok->setGeometry(okRect.right() + 1 - width, okRect.y(), width, okRect.height());
+        QPushButton* cancel = m_ui->cancelButton;
+        cancel->move(ok->x() - (okRect.x() - cancel->geometry().right()) - cancel->width() + 1, cancel->y());
     }
 }
 

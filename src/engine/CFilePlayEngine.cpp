@@ -149,7 +149,15 @@ bool CFilePlayEngine::StartPlay(const std::string& path)
     }
 
     m_running.store(true, std::memory_order_release);
-    m_sender->Open();
+    if (!m_sender->Open())
+    {
+        // No socket for the destination: a play that sends nothing must not look like one that runs.
+        m_running.store(false, std::memory_order_release);
+        m_file.Reset();
+        m_sender->Stop();
+        Show(kMsgCannotStart);
+        return false;
+    }
     if (!m_readerThread.Start("orvane-reader", ThreadPriority::AboveNormal, [this] { ReaderThread(); }))
     {
         m_running.store(false, std::memory_order_release);

@@ -78,7 +78,9 @@ bool CNetworkSender::Open()
         if (!m_thread.Start("orvane-playout", ThreadPriority::Highest, [this] { PlayoutThread(); }))
             m_threadRunning.store(false, std::memory_order_release);
     }
-    return true;
+    // A destination the system refuses (an interface address it does not have)
+    // leaves no socket: nothing would ever leave, so the caller must not play.
+    return m_socket.IsOpen();
 }
 
 bool CNetworkSender::Stop()

@@ -125,7 +125,8 @@ public:
     bool IsPaused() const { return m_pauseRequested.load(std::memory_order_acquire); }
 
     //! Starts a send schedule: allocates the FIFO, opens the socket, starts the
-    //! play-out thread if none runs. @return true.
+    //! play-out thread if none runs. @return false when the socket could not be
+    //! opened for the destination (then nothing can be sent; call Stop).
     bool Open();
     //! Ends the schedule: stops the thread (up to 2 s), closes the socket, frees the FIFO.
     //! @return true.

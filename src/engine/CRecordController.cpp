@@ -108,7 +108,9 @@ std::string CRecordController::StatusText(std::uint32_t status, const std::strin
         return "No Data Recv";
     if ((status & CDvbIpRecvThread::kStatusOverflow) != 0)
         return "Overflow";
-    if ((status & CDvbIpRecvThread::kStatusShortRead) != 0)
+    // A short read keeps the last text, but not "No Data Recv" once data flows again
+    // (at low rates the ring rarely holds a whole block, so the bit stays set).
+    if ((status & CDvbIpRecvThread::kStatusShortRead) != 0 && previous != "No Data Recv")
         return previous;
     return "No errors detected";
 }

@@ -75,6 +75,10 @@ bool CUdpIOCPSocket::Create(std::uint16_t port, const char* address)
     // kernel clamps SO_SNDBUF to wmem_max, which is still fine at low rates.
     if (setsockopt(fd.Get(), SOL_SOCKET, SO_SNDBUFFORCE, &kSendBufferBytes, sizeof kSendBufferBytes) != 0)
         setsockopt(fd.Get(), SOL_SOCKET, SO_SNDBUF, &kSendBufferBytes, sizeof kSendBufferBytes);
+    // A subnet's broadcast address is a destination like any other (without
+    // this the kernel refuses to connect to it with EACCES).
+    const int broadcast = 1;
+    setsockopt(fd.Get(), SOL_SOCKET, SO_BROADCAST, &broadcast, sizeof broadcast);
     if (IN_MULTICAST(ntohl(dest.sin_addr.s_addr)))
     {
         // Without these the kernel sends with TTL 1 on the default route's interface.

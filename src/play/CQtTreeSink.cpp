@@ -1,5 +1,7 @@
 #include "play/CQtTreeSink.h"
 
+#include <QHeaderView>
+#include <QScrollBar>
 #include <QSet>
 #include <QTreeWidget>
 
@@ -38,6 +40,17 @@ void AddNode(QTreeWidgetItem* item, const CTreeNode& node, const QSet<QString>& 
 }
 } // namespace
 
+void CQtTreeSink::SetTree(QTreeWidget* tree)
+{
+    m_tree = tree;
+    if (m_tree == nullptr)
+        return;
+    // The column takes the width of its longest line, so a narrow tree gets a
+    // horizontal scroll bar rather than lines cut off with an ellipsis.
+    m_tree->header()->setStretchLastSection(false);
+    m_tree->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+}
+
 void CQtTreeSink::ShowTree(const std::vector<CTreeNode>& roots)
 {
     if (m_tree == nullptr)
@@ -45,6 +58,9 @@ void CQtTreeSink::ShowTree(const std::vector<CTreeNode>& roots)
     QSet<QString> expanded;
     for (int i = 0; i < m_tree->topLevelItemCount(); ++i)
         CollectExpanded(m_tree->topLevelItem(i), expanded);
+    // Refreshed twice a second while a stream runs: the view stays where the user scrolled to.
+    const int top = m_tree->verticalScrollBar()->value();
+    const int left = m_tree->horizontalScrollBar()->value();
     m_tree->setUpdatesEnabled(false);
     m_tree->clear();
     for (const CTreeNode& root : roots)
@@ -52,5 +68,8 @@ void CQtTreeSink::ShowTree(const std::vector<CTreeNode>& roots)
         auto* item = new QTreeWidgetItem(m_tree);
         AddNode(item, root, expanded);
     }
+    m_tree->doItemsLayout();
+    m_tree->verticalScrollBar()->setValue(top);
+    m_tree->horizontalScrollBar()->setValue(left);
     m_tree->setUpdatesEnabled(true);
 }

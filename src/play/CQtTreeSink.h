@@ -2,7 +2,8 @@
 //! @file CQtTreeSink.h
 //! Shows the analysis trees (Program, PID, File Information) in a QTreeWidget:
 //! each refresh replaces what the widget showed, keeping the items the user
-//! expanded expanded where the same line comes back.
+//! expanded expanded where the same line comes back, and the place the user
+//! scrolled to. Long lines scroll sideways instead of being cut off.
 
 #include "analysis/ITreeSink.h"
 
@@ -12,10 +13,11 @@ class QTreeWidgetItem;
 class CQtTreeSink : public ITreeSink
 {
 public:
-    explicit CQtTreeSink(QTreeWidget* tree = nullptr) : m_tree(tree) {}
-    void SetTree(QTreeWidget* tree) { m_tree = tree; }
+    explicit CQtTreeSink(QTreeWidget* tree = nullptr) { SetTree(tree); }
+    //! Also sets @p tree up to scroll sideways over long lines.
+    void SetTree(QTreeWidget* tree);
     void ShowTree(const std::vector<CTreeNode>& roots) override;
 
 private:
-    QTreeWidget* m_tree;
+    QTreeWidget* m_tree = nullptr;
 };

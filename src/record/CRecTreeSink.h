@@ -1,26 +1,27 @@
 #pragma once
 //! @file CRecTreeSink.h
 //! Shows the analysis object's snapshot trees (Program or PID information)
-//! in a QTreeWidget of the Record tab: each refresh replaces the whole tree,
-//! keeping the colours and the expanded lines the analysis asks for.
+//! in a QTreeWidget of the Record tab. Each refresh (twice a second while a
+//! stream runs) replaces the tree as CQtTreeSink does: colours and the lines
+//! the analysis expands, plus the lines the user expanded and the place the
+//! user scrolled to.
 
 #include "analysis/ITreeSink.h"
+#include "play/CQtTreeSink.h"
 
 class QTreeWidget;
-class QTreeWidgetItem;
 
 class CRecTreeSink : public ITreeSink
 {
 public:
     //! @param tree not owned; must outlive the sink's use by the analysis object.
-    explicit CRecTreeSink(QTreeWidget* tree) : m_tree(tree) {}
+    explicit CRecTreeSink(QTreeWidget* tree) : m_tree(tree), m_view(tree) {}
 
     void ShowTree(const std::vector<CTreeNode>& roots) override;
     //! Empties the tree.
     void Clear();
 
 private:
-    static void Fill(QTreeWidgetItem* item, const CTreeNode& node);
-
     QTreeWidget* m_tree;
+    CQtTreeSink m_view;
 };

@@ -169,6 +169,25 @@ TEST_F(CFilePlayEngineTest, FilesThatCannotPlayGiveTheirMessageAndStartNothing)
               "If the problem persists, please contact us.");
 }
 
+// A destination the system refuses (a multicast interface address this host
+// does not have) must not start a play that would send nothing.
+TEST_F(CFilePlayEngineTest, ADestinationTheSystemRefusesStartsNoPlay)
+{
+    const std::string path = MakeFile("refused.ts", 100);
+    m_sender.SetDestination(0xEFFF2A01u, 5'000, false); // 239.255.42.1
+    m_sender.SetMulticast(16, 0x0AFEFEFEu);             // 10.254.254.254: not an address of this host
+    EXPECT_FALSE(m_engine.StartPlay(path));
+    EXPECT_FALSE(m_engine.IsRunning());
+    EXPECT_FALSE(m_sender.IsRunning());
+    EXPECT_EQ(m_sink.Messages(), std::vector<std::string>{CFilePlayEngine::kMsgCannotStart});
+
+    m_sender.SetMulticast(16, 0);
+    m_sender.SetDestination(kLoopback, m_rx.Port(), false);
+    ASSERT_TRUE(m_engine.StartPlay(path)) << "the next play with a good destination runs";
+    EXPECT_TRUE(WaitEndOfPlay());
+    m_engine.Stop();
+}
+
 TEST_F(CFilePlayEngineTest, PlayedOnceArrivesByteForByteBetweenNullPacketsAndEndsByItself)
 {
     // 1 MiB: 5,577 whole packets and a partial one that no receiver could use.

@@ -29,6 +29,8 @@ TEST(CRecordControllerRules, StatusTextsAndElapsedTime)
     EXPECT_EQ(CRecordController::StatusText(1 | 2, "x"), "Overflow");
     EXPECT_EQ(CRecordController::StatusText(2, "Overflow"), "Overflow") << "a short read keeps the text";
     EXPECT_EQ(CRecordController::StatusText(0, "Overflow"), "No errors detected");
+    EXPECT_EQ(CRecordController::StatusText(2, "No Data Recv"), "No errors detected")
+        << "data flows again: a short read does not keep the no-data text";
     EXPECT_EQ(CRecordController::FormatElapsed(10), "0:00:10");
     EXPECT_EQ(CRecordController::FormatElapsed(3'600 * 30 + 61), "30:01:01");
 }

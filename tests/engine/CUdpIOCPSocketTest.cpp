@@ -218,4 +218,8 @@ TEST(CUdpIOCPSocketTest, MulticastTtlAndInterface)
     CUdpIOCPSocket foreign;
     foreign.SetMulticast(16, 0x0AFEFEFEu); // 10.254.254.254: not an address of this host
     EXPECT_FALSE(foreign.Create(5'000, "239.255.42.1"));
+
+    // A broadcast address (here the loopback network's) is a destination like any other.
+    CUdpIOCPSocket broadcast;
+    EXPECT_TRUE(broadcast.Create(5'000, "127.255.255.255"));
 }

@@ -14,3 +14,8 @@ target_sources(orvane_engine_tests PRIVATE
   engine/CRecordThreadTest.cpp
   engine/CRecordControllerTest.cpp
 )
+
+# orvane-cli play --range: the status line tells the position in the file (loopback only).
+add_test(NAME engine.cli_play_range
+  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/engine/play-cli-range-test.sh $<TARGET_FILE:orvane-cli>)
+set_tests_properties(engine.cli_play_range PROPERTIES LABELS engine TIMEOUT 60)

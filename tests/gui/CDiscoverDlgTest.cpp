@@ -131,6 +131,9 @@ private slots:
         CDiscoverDlg dlg(&d.discover, &d.reset, CDiscoverDlg::kModeSelect);
         dlg.show();
         QCOMPARE(dlg.OkButton()->text(), QString("Use selected"));
+        QVERIFY2(dlg.OkButton()->width() >= dlg.OkButton()->sizeHint().width(), "the caption is not cut off");
+        QVERIFY(dlg.CancelButton()->geometry().right() < dlg.OkButton()->x());
+        QVERIFY(dlg.OkButton()->geometry().right() < dlg.width());
         QVERIFY(!dlg.OkButton()->isEnabled());
         QVERIFY(dlg.CancelButton()->isVisible());
         for (QPushButton* b2 : {dlg.UpdateButton(), dlg.SettingsButton(), dlg.ResetButton()})

@@ -297,11 +297,15 @@ int RunPlay(const PlayOptions& o)
         const std::int64_t inPass = range <= 0 ? 0
                                     : o.loop   ? ((played % range) + range) % range
                                                : std::min(played, range);
-        const double fraction = range > 0 ? static_cast<double>(inPass) / static_cast<double>(range) : 0.0;
+        // Position and Ts time are the file's (as on the Play tab), not the range's:
+        // the range's start, as the engine places it, plus what has left of this pass.
+        const std::int64_t fileSize = std::max<std::int64_t>(est.fileSize, 1);
+        const std::int64_t filePosition = fileSize * rangeStart / 1'000 + inPass;
+        const double fraction = static_cast<double>(filePosition) / static_cast<double>(fileSize);
         const std::int64_t elapsed = std::chrono::duration_cast<std::chrono::seconds>(now - started).count();
         std::printf("elapsed %s  ts %s  position %3lld/1000  loops %lld  fifo %s bytes  %s\n", Hms(elapsed).c_str(),
                     Hms(static_cast<std::int64_t>(fraction * static_cast<double>(playMs) / 1'000.0)).c_str(),
-                    static_cast<long long>(range > 0 ? inPass * 1'000 / range : 0),
+                    static_cast<long long>(filePosition * 1'000 / fileSize),
                     static_cast<long long>(range > 0 && o.loop ? played / range : 0),
                     CFilePlayEngine::FormatThousands(static_cast<std::int64_t>(sender.GetFifoLevel())).c_str(),
                     NetworkStatusText(sender.GetStatusFlags()));
