@@ -4,4 +4,4 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh --test
 scripts/build.sh default
-ctest --preset default -j2 "$@"
+ctest --preset default -j2 --output-on-failure "$@"
