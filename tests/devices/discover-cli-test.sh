@@ -11,8 +11,12 @@ a=$!
 "$devsim" --address 127.0.0.3 --port "$port" --serial 4711002 --mac 02:aa:bb:cc:dd:ee --firmware 2.7.0.13 \
     --seconds 20 >/dev/null &
 b=$!
-sleep 0.3
-"$cli" discover --target 127.0.0.2 --target 127.0.0.3 --port "$port" --seconds 1.5 >"$out"
+# The simulators may take a while to bind on a busy machine: ask again until both answer.
+for attempt in 1 2 3 4 5; do
+    sleep 0.3
+    "$cli" discover --target 127.0.0.2 --target 127.0.0.3 --port "$port" --seconds 1.5 >"$out"
+    grep -q '^2 device(s);' "$out" && break
+done
 cat "$out"
 grep -Eq '^127\.0\.0\.2 +4711001 +02:00:00:00:00:01 +1\.0\.0\.0 +4 +IPS-400$' "$out"
 grep -Eq '^127\.0\.0\.3 +4711002 +02:aa:bb:cc:dd:ee +2\.7\.0\.13 +4 +ORV-SIM$' "$out"
