@@ -32,6 +32,7 @@ namespace
 {
 constexpr int kPollMs = 20;
 constexpr int kModalTimeoutMs = 15'000;
+constexpr int kAnswerAgainMs = 1'000;
 constexpr int kStepTimeoutMs = 10'000;
 
 void Say(const QString& line)
@@ -224,20 +225,31 @@ bool CE2eDriver::WithModal(const std::function<bool(QWidget*)>& handler, const s
 {
     bool handled = false;
     bool stuck = false;
+    QString stuckWindow;
     QElapsedTimer since;
     since.start();
+    QElapsedTimer sinceAnswer;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
         QWidget* modal = QApplication::activeModalWidget();
-        if (!handled && modal != nullptr && modal->isVisible() && handler(modal))
+        // A file dialog still listing its folder on a busy machine can miss the first
+        // answer and stay open: answer again while it does.
+        const bool answerAgain = handled && sinceAnswer.elapsed() > kAnswerAgainMs;
+        if ((!handled || answerAgain) && modal != nullptr && modal->isVisible() && since.elapsed() <= kModalTimeoutMs &&
+            handler(modal))
         {
             handled = true;
+            sinceAnswer.start();
             return;
         }
         if (since.elapsed() > kModalTimeoutMs && modal != nullptr)
         {
             // Never leave the run hanging on a window nobody answers.
             stuck = true;
+            stuckWindow = QStringLiteral("%1 \"%2\"").arg(modal->metaObject()->className(), modal->windowTitle());
+            if (auto* files = qobject_cast<QFileDialog*>(modal))
+                stuckWindow += QStringLiteral(" in %1 with %2")
+                                   .arg(files->directory().absolutePath(), files->selectedFiles().join(", "));
             if (auto* dialog = qobject_cast<QDialog*>(modal))
                 dialog->reject();
             else
@@ -248,7 +260,7 @@ bool CE2eDriver::WithModal(const std::function<bool(QWidget*)>& handler, const s
     open();
     poll.stop();
     if (stuck)
-        return Fail(QStringLiteral("%1 stayed open").arg(what));
+        return Fail(QStringLiteral("%1 stayed open (%2)").arg(what, stuckWindow));
     if (!handled)
         return Fail(QStringLiteral("%1 did not appear").arg(what));
     return true;
