@@ -390,8 +390,12 @@ void CNetworkSender::RunCycle(std::uint32_t datagramsPerMs)
             break;
         if (smooth && index % burst == 0)
         {
-            const std::int64_t earliest = index == 0 ? now : release + catchUpNs;
+            // Catch-up runs at twice the bit rate per datagram: a short last
+            // burst of a cycle is not held back by the spacing of a full one.
             const std::uint64_t size = std::min<std::uint64_t>(burst, (due + unit - 1) / unit);
+            const std::int64_t earliest =
+                index == 0 ? now
+                           : release + catchUpNs * static_cast<std::int64_t>(size) / static_cast<std::int64_t>(burst);
             release = std::max(DueTimeNs(bytesSent + size * unit, bitRate), earliest);
             m_socket.Flush();
             SleepUntil(release, realOffsetNs);
