@@ -4,8 +4,9 @@
 //! UDP (optionally RTP) datagrams of seven packets at the configured bit rate.
 //!
 //! The producer (the file reader thread) writes whole packets into a 30 MiB
-//! FIFO with WriteData(). A play-out thread wakes every millisecond, works out
-//! from the steady clock how many bytes are due since the schedule began, and
+//! FIFO (one second of stream at high rates) with WriteData(). A play-out
+//! thread wakes every millisecond, works out from the steady clock how many
+//! bytes are due since the schedule began, and
 //! sends that many whole datagram units. With smooth pacing (the default) each
 //! datagram of the cycle leaves at its own time on the schedule, in bursts no
 //! longer than the data due in about 100 us (or one datagram), and a cycle
