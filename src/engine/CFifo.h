@@ -27,6 +27,8 @@ public:
     CFifo(const CFifo&) = delete;
     CFifo& operator=(const CFifo&) = delete;
 
+    //! Size of the ring for the next Allocate (the sender sizes it by bit rate).
+    void SetCapacity(std::uint32_t capacityBytes) { m_allocSize = capacityBytes; }
     //! Frees any memory, then commits one block of the capacity; read = write = 0.
     //! @return false when the memory cannot be had (capacity then reads 0).
     bool Allocate();
@@ -53,7 +55,7 @@ public:
 private:
     std::uint32_t UsedLocked() const;
 
-    const std::uint32_t m_allocSize;
+    std::uint32_t m_allocSize;
     CAlignedBuffer m_memory;
     std::uint32_t m_capacity = 0;
     std::uint32_t m_read = 0;

@@ -202,7 +202,7 @@ std::chrono::milliseconds CFilePlayEngine::BackPressureWait(std::uint32_t length
     if (needed <= free || bitRate == 0)
         return kRetryDelay;
     const std::uint64_t ms = (needed - free) * 8'000 / bitRate;
-    return std::clamp(std::chrono::milliseconds(ms), kRetryDelay, kMaxRetryDelay);
+    return std::clamp(std::chrono::milliseconds(ms), kRetryDelay, kMaxBackPressureWait);
 }
 
 void CFilePlayEngine::WriteToSender(std::uint8_t* data, std::uint32_t length)

@@ -41,6 +41,8 @@ public:
     static constexpr auto kStopTimeout = std::chrono::milliseconds(2'000);
     static constexpr auto kRetryDelay = std::chrono::milliseconds(1);
     static constexpr auto kMaxRetryDelay = std::chrono::milliseconds(50);
+    // Longest wait for room in the sender's FIFO; stop, resume and jumps end it early.
+    static constexpr auto kMaxBackPressureWait = std::chrono::milliseconds(250);
 
     static constexpr const char* kMsgCannotOpen = "File can not be opened. It may be in use by an other application";
     static constexpr const char* kMsgNotFound = "File can not be found. It may be removed from the system.";

@@ -48,6 +48,9 @@ bool CNetworkSender::Open()
     // Under the parameter lock: a play-out thread that still runs (Open without
     // Stop) sees the new schedule only between two cycles.
     std::unique_lock params(m_parameterLock, kLockTimeout);
+    const std::uint32_t capacity = FifoCapacityFor(m_bitRate.load(std::memory_order_relaxed));
+    m_fifo.SetCapacity(capacity);
+    m_fifoCapacity.store(capacity, std::memory_order_relaxed);
     m_fifo.Allocate();
     char text[32];
     std::snprintf(text, sizeof text, "%u.%u.%u.%u", (m_address >> 24) & 0xFFu, (m_address >> 16) & 0xFFu,
@@ -62,6 +65,8 @@ bool CNetworkSender::Open()
     m_fifo.Reset();
     m_startTimeNs = 0;
     m_lastCycleNs = 0;
+    m_lastPending = 0;
+    m_pendingProbe = 0;
     if (params)
         params.unlock();
 
@@ -81,6 +86,16 @@ bool CNetworkSender::Open()
     // A destination the system refuses (an interface address it does not have)
     // leaves no socket: nothing would ever leave, so the caller must not play.
     return m_socket.IsOpen();
+}
+
+std::uint32_t CNetworkSender::FifoCapacityFor(std::uint32_t bitRate)
+{
+    // 30 MiB hold 0.25 s at 1 Gbit/s: too little to ride out a slow disk or a
+    // busy machine. At high rates the FIFO holds a second of stream instead
+    // (whole MiB, at most kMaxFifoCapacityBytes).
+    constexpr std::uint64_t kMiB = 1'048'576;
+    const std::uint64_t second = (std::uint64_t{bitRate} / 8 + kMiB - 1) / kMiB * kMiB;
+    return static_cast<std::uint32_t>(std::clamp<std::uint64_t>(second, kFifoCapacityBytes, kMaxFifoCapacityBytes));
 }
 
 bool CNetworkSender::Stop()
@@ -170,24 +185,29 @@ void CNetworkSender::PlayoutThread()
 
     constexpr std::int64_t kCycleNs = std::chrono::nanoseconds(kCycle).count();
     std::int64_t nextCycleNs = 0; // steady clock; smooth pacing only
+    std::int64_t wakeNs = CSteadyClock::NowNs();
     while (m_threadRunning.load(std::memory_order_acquire))
     {
-        std::chrono::nanoseconds wait = kCycle;
+        // One absolute sleep per cycle and nothing else: a timed wait on the
+        // stop event would cost a futex wait and a futex wake per cycle. Stop
+        // clears the running flag, which is seen within one cycle (3 ms at most).
+        std::int64_t target = wakeNs + kCycleNs;
         const bool smooth = m_smoothPacing.load(std::memory_order_relaxed);
         if (smooth && nextCycleNs != 0)
         {
             // A smooth cycle begins when its first burst falls due, so that the
             // wake-up of the cycle is that burst's release (one wake-up fewer per
             // cycle); a cycle with nothing due comes at most kMaxCycleStretch late.
-            std::int64_t target = nextCycleNs;
+            target = nextCycleNs;
             if (m_nextReleaseNs != 0)
                 target = std::min(m_nextReleaseNs, nextCycleNs - kCycleNs + kMaxCycleStretchNs);
-            const std::chrono::nanoseconds left(target - CSteadyClock::NowNs());
-            wait = left > kMinCycleWait ? left : std::chrono::nanoseconds(kMinCycleWait);
         }
-        if (m_stopEvent.Wait(wait))
+        const std::int64_t earliest = CSteadyClock::NowNs() + kMinCycleWaitNs;
+        SleepUntilSteady(std::max(target, earliest));
+        if (!m_threadRunning.load(std::memory_order_acquire))
             break;
-        nextCycleNs = smooth ? CSteadyClock::NowNs() + kCycleNs : 0;
+        wakeNs = CSteadyClock::NowNs();
+        nextCycleNs = smooth ? wakeNs + kCycleNs : 0;
         if (--countdown < 0)
         {
             slack.Refresh();
@@ -246,9 +266,14 @@ void CNetworkSender::SleepUntil(std::int64_t deadlineNs, std::int64_t realOffset
         return;
     if (until - real > 2'000'000)
         until = real + 2'000'000;
+    SleepUntilSteady(until);
+}
+
+void CNetworkSender::SleepUntilSteady(std::int64_t deadlineNs)
+{
     timespec ts{};
-    ts.tv_sec = static_cast<time_t>(until / 1'000'000'000);
-    ts.tv_nsec = static_cast<long>(until % 1'000'000'000);
+    ts.tv_sec = static_cast<time_t>(deadlineNs / 1'000'000'000);
+    ts.tv_nsec = static_cast<long>(deadlineNs % 1'000'000'000);
     // steady_clock is CLOCK_MONOTONIC; EINTR only shortens one gap.
     clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr);
 }
@@ -263,14 +288,24 @@ void CNetworkSender::RunCycle(std::uint32_t datagramsPerMs)
         return;
 
     const bool endOfStream = m_endOfStream.load(std::memory_order_acquire);
+    const std::uint32_t capacity = m_fifoCapacity.load(std::memory_order_relaxed);
     if (!m_prefilled.load(std::memory_order_relaxed))
     {
-        if (m_fifo.GetUsed() <= kPrefillBytes && !endOfStream)
+        if (m_fifo.GetUsed() <= capacity / 2 && !endOfStream)
             return;
         m_prefilled.store(true, std::memory_order_relaxed);
     }
 
-    const std::int32_t pending = m_socket.GetPendingSends();
+    // SIOCOUTQ costs a system call: the kernel's queue is asked only while the
+    // socket is backed up (datagrams still queued here, or the kernel's queue
+    // was not empty at the last look), and otherwise every kPendingProbeCycles.
+    std::int32_t pending = m_socket.GetQueuedSends();
+    if (pending > 0 || m_lastPending > 0 || --m_pendingProbe <= 0)
+    {
+        pending = m_socket.GetPendingSends();
+        m_lastPending = pending;
+        m_pendingProbe = kPendingProbeCycles;
+    }
     {
         std::lock_guard status(m_statusLock);
         if (pending > static_cast<std::int32_t>(datagramsPerMs))
@@ -314,7 +349,7 @@ void CNetworkSender::RunCycle(std::uint32_t datagramsPerMs)
             Lower(m_underflowCounter);
     }
 
-    if (due >= kFifoCapacityBytes && m_threadRunning.load(std::memory_order_acquire))
+    if (due >= capacity && m_threadRunning.load(std::memory_order_acquire))
     {
         // A whole FIFO behind: pause, then restart the schedule without a catch-up burst.
         lock.unlock();
@@ -357,8 +392,12 @@ void CNetworkSender::RunCycle(std::uint32_t datagramsPerMs)
             break;
         if (smooth && index % burst == 0)
         {
-            const std::int64_t earliest = index == 0 ? now : release + catchUpNs;
+            // Catch-up runs at twice the bit rate per datagram: a short last
+            // burst of a cycle is not held back by the spacing of a full one.
             const std::uint64_t size = std::min<std::uint64_t>(burst, (due + unit - 1) / unit);
+            const std::int64_t earliest =
+                index == 0 ? now
+                           : release + catchUpNs * static_cast<std::int64_t>(size) / static_cast<std::int64_t>(burst);
             release = std::max(DueTimeNs(bytesSent + size * unit, bitRate), earliest);
             m_socket.Flush();
             SleepUntil(release, realOffsetNs);

@@ -4,8 +4,9 @@
 //! UDP (optionally RTP) datagrams of seven packets at the configured bit rate.
 //!
 //! The producer (the file reader thread) writes whole packets into a 30 MiB
-//! FIFO with WriteData(). A play-out thread wakes every millisecond, works out
-//! from the steady clock how many bytes are due since the schedule began, and
+//! FIFO (one second of stream at high rates) with WriteData(). A play-out
+//! thread wakes every millisecond, works out from the steady clock how many
+//! bytes are due since the schedule began, and
 //! sends that many whole datagram units. With smooth pacing (the default) each
 //! datagram of the cycle leaves at its own time on the schedule, in bursts no
 //! longer than the data due in about 100 us (or one datagram), and a cycle
@@ -49,6 +50,8 @@ class CNetworkSender
 public:
     static constexpr std::uint32_t kFifoCapacityBytes = CFifo::kCapacityBytes;
     static constexpr std::uint32_t kPrefillBytes = kFifoCapacityBytes / 2; // 15,728,640
+    // Above 240 Mbit/s the FIFO holds one second of stream, up to this size.
+    static constexpr std::uint32_t kMaxFifoCapacityBytes = 512u * 1'048'576;
     static constexpr std::uint32_t kPacketsPerDatagram = 7;
     static constexpr std::uint32_t kMaxPacketSize = 204;
     static constexpr std::uint32_t kDefaultPacketSize = 188;
@@ -63,11 +66,13 @@ public:
     static constexpr std::int64_t kBurstWindowNs = 100'000;
     static constexpr std::int64_t kSmoothSpreadNs = 900'000;
     // Shortest wait between two smooth cycles, so that SetRate can take the lock.
-    static constexpr auto kMinCycleWait = std::chrono::microseconds(20);
+    static constexpr std::int64_t kMinCycleWaitNs = 20'000;
     // A smooth cycle may wait this long for its first burst, so that a
     // 4 Mbit/s stream (a datagram every 2.6 ms) wakes once per datagram; the
     // timer counter only counts gaps above 5 ms.
     static constexpr std::int64_t kMaxCycleStretchNs = 3'000'000;
+    // Cycles between two looks at the kernel's send queue while it is empty.
+    static constexpr std::int32_t kPendingProbeCycles = 50;
 
     enum StatusFlag : std::uint32_t
     {
@@ -145,6 +150,11 @@ public:
 
     //! Bit 0 busy, bit 1 underflow, bit 2 timer: each when its counter reached 10.
     std::uint32_t GetStatusFlags();
+    //! FIFO size for a bit rate: 30 MiB, or one second of stream when that is
+    //! more (at most 512 MiB). Prefill and stall rule scale with it.
+    static std::uint32_t FifoCapacityFor(std::uint32_t bitRate);
+    //! FIFO size of the current play (set by Open).
+    std::uint32_t GetFifoCapacity() const { return m_fifoCapacity.load(std::memory_order_relaxed); }
     //! Bytes waiting in the FIFO.
     std::uint64_t GetFifoLevel() { return m_fifo.GetUsed(); }
     //! The FIFO, for the file play engine's Reset on a jump.
@@ -169,6 +179,8 @@ private:
     std::int64_t DueTimeNs(std::uint64_t position, std::uint64_t bitRate) const;
     //! Waits until @p deadlineNs of the schedule's clock.
     void SleepUntil(std::int64_t deadlineNs, std::int64_t realOffsetNs);
+    //! Sleeps until @p deadlineNs of the steady clock (one absolute timer, no lock).
+    static void SleepUntilSteady(std::int64_t deadlineNs);
     std::uint32_t FindSyncOffset(const std::uint8_t* data, std::uint32_t length, std::uint32_t packetSize) const;
     static void Raise(std::int32_t& counter) { counter = counter < kCounterMax ? counter + 1 : kCounterMax; }
     static void Lower(std::int32_t& counter) { counter = counter > 0 ? counter - 1 : 0; }
@@ -186,11 +198,14 @@ private:
     std::atomic<bool> m_smoothPacing{true};
     std::atomic<bool> m_pauseRequested{false};
     std::int64_t m_nextReleaseNs = 0; // steady clock; 0 = unknown; play-out thread only
+    std::int32_t m_lastPending = 0;   // play-out thread only
+    std::int32_t m_pendingProbe = 0;  // play-out thread only
     bool m_inPause = false;           // play-out thread only
     std::int64_t m_pauseStartNs = 0;  // play-out thread only
     std::int64_t m_startTimeNs = 0;   // 0: the schedule has not begun
     std::int64_t m_lastCycleNs = 0;   // 0: no cycle yet
     CFifo m_fifo;
+    std::atomic<std::uint32_t> m_fifoCapacity{kFifoCapacityBytes};
     std::atomic<bool> m_prefilled{false};
     std::atomic<bool> m_endOfStream{false};
     CThread m_thread;

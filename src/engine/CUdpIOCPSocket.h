@@ -58,6 +58,8 @@ public:
     //! Datagrams not yet on the wire: those still queued here plus an estimate
     //! of those the kernel holds in its send queue (SIOCOUTQ).
     std::int32_t GetPendingSends() const;
+    //! Datagrams queued here and not yet handed to the kernel (no system call).
+    std::int32_t GetQueuedSends() const { return static_cast<std::int32_t>(m_count); }
     //! Closes the socket; queued datagrams are discarded.
     void Close();
 

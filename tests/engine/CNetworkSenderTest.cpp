@@ -244,6 +244,51 @@ TEST(CNetworkSenderTest, StallOfAWholeFifoRestartsTheScheduleWithoutBurst)
     s.Stop();
 }
 
+TEST(CNetworkSenderTest, AtHighRatesTheFifoHoldsASecondAndALagWithinItIsCaughtUp)
+{
+    constexpr std::uint32_t kMiB = 1'048'576;
+    EXPECT_EQ(CNetworkSender::FifoCapacityFor(20'000'000), CNetworkSender::kFifoCapacityBytes);
+    EXPECT_EQ(CNetworkSender::FifoCapacityFor(1'000'000'000), 120 * kMiB) << "125 MB, whole MiB";
+    EXPECT_EQ(CNetworkSender::FifoCapacityFor(0xFFFF'FFFFu), CNetworkSender::kMaxFifoCapacityBytes);
+
+    LoopbackReceiver rx;
+    FakeClock clock;
+    CNetworkSender s;
+    s.SetClock(clock.Fn());
+    s.SetSmoothPacing(false);
+    ASSERT_TRUE(s.SetRate(1'000'000'000, kPs));
+    s.SetDestination(kLoopback, rx.Port(), false);
+    ASSERT_TRUE(s.Open());
+    ASSERT_EQ(s.GetFifoCapacity(), 120 * kMiB);
+    ASSERT_EQ(s.Fifo().GetCapacity(), 120 * kMiB);
+
+    // The prefill is half of the larger FIFO: 30 MiB do not start the schedule.
+    const std::uint32_t packets = 60 * kMiB / kPs + 1;
+    const auto data = Packets(packets);
+    const std::size_t firstPart = std::size_t{CNetworkSender::kFifoCapacityBytes} / kPs * kPs;
+    ASSERT_TRUE(Write(s, data, 0, firstPart));
+    std::this_thread::sleep_for(30ms);
+    EXPECT_FALSE(s.IsPrefilled());
+    ASSERT_TRUE(Write(s, data, firstPart));
+    ASSERT_TRUE(WaitFor([&] { return s.IsPrefilled(); }));
+    std::this_thread::sleep_for(10ms);
+
+    // 0.4 s late: 50 MB due, more than the old 30 MiB FIFO but held by this one.
+    // That is caught up, not a stall: the schedule goes on and nothing underflows.
+    clock.Advance(400ms);
+    const std::uint64_t due = 50'000'000 / kUnit * kUnit;
+    ASSERT_TRUE(WaitFor([&] { return s.GetBytesSent() > 0; }));
+    std::uint64_t lowest = UINT64_MAX;
+    ASSERT_TRUE(WaitFor([&] {
+        const std::uint64_t sent = s.GetBytesSent();
+        lowest = std::min(lowest, sent);
+        return sent >= due;
+    }));
+    EXPECT_GT(lowest, 0u) << "no restart of the schedule";
+    EXPECT_EQ(s.GetStatusFlags(), 0u);
+    EXPECT_TRUE(s.Stop());
+}
+
 TEST(CNetworkSenderTest, ShortStreamPlaysOutCompletelyOnceAllIsWritten)
 {
     LoopbackReceiver rx;
