@@ -273,7 +273,15 @@ bool CE2eDriver::FillFileDialog(QWidget* modal, const QString& path)
         return false;
     // Selected and accepted as the dialog's own Open/Save does it: keystrokes into
     // Qt's name field navigate on every '/' and its completion keeps the Return.
+    // selectFile goes to the folder but leaves the name field alone once that has the
+    // focus (which it gets when the dialog shows, sooner or later on a busy machine):
+    // the name goes in as a user would put it there, the same way every time.
+    auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    if (name == nullptr)
+        return false;
+    name->setFocus();
     dialog->selectFile(path);
+    name->setText(QFileInfo(path).fileName());
     QMetaObject::invokeMethod(dialog, "accept");
     return true;
 }
