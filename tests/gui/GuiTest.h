@@ -1,6 +1,6 @@
 #pragma once
 // Shared pieces of the GUI tests: registration of test classes, a recording
-// stand-in for the desktop services, and a loopback UDP peer.
+// stand-in for the desktop services, a loopback UDP peer and a loopback sender.
 
 #include "common/CUniqueFd.h"
 #include "controls/IUiServices.h"
@@ -86,6 +86,7 @@ public:
     bool Valid() const { return m_fd.Valid(); }
     std::uint16_t Port() const { return m_port; }
     void Announce(std::uint16_t toPort, const DeviceRecord& record) const;
+    void Send(std::uint16_t toPort, const std::uint8_t* data, std::size_t size) const;
     //! Waits up to @p timeoutMs for a datagram; empty when none came.
     std::vector<std::uint8_t> Receive(int timeoutMs = 2'000) const;
 
@@ -97,3 +98,13 @@ private:
 DeviceRecord TestRecord(std::uint32_t address, std::uint64_t serial);
 //! Polls @p done while processing events, for up to @p timeoutMs.
 bool WaitFor(const std::function<bool()>& done, int timeoutMs = 3'000);
+
+//! A free UDP port on loopback (bound once, then released).
+std::uint16_t FreePort();
+//! A generated transport stream of @p seconds at @p bitRate.
+std::vector<std::uint8_t> TestStream(double seconds, std::uint64_t bitRate = 8'000'000);
+//! Sends @p data to 127.0.0.1:@p port in 1,316-byte datagrams, a few per
+//! millisecond, calling @p tick about every 50 ms.
+void SendLoopback(const std::vector<std::uint8_t>& data, std::uint16_t port, const std::function<void()>& tick);
+QByteArray ReadAll(const QString& path);
+QByteArray AsBytes(const std::vector<std::uint8_t>& data, std::size_t from = 0);

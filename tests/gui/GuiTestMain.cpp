@@ -1,11 +1,17 @@
 // Runs one registered GUI test class (first argument) or all of them.
 // Settings go to a temporary directory, and discovery requests only to loopback.
 
+// Before any Qt header: the generator has a member named like a Qt keyword.
+// clang-format off
+#include "analysis/CTsGenerator.h"
+// clang-format on
+
 #include "GuiTest.h"
 #include "app/CSettings.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QSettings>
 #include <QTemporaryDir>
 
@@ -14,8 +20,11 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 std::map<std::string, GuiTestFn>& GuiTests()
 {
@@ -49,11 +58,16 @@ LoopbackPeer::LoopbackPeer(std::uint32_t address, std::uint16_t port)
 void LoopbackPeer::Announce(std::uint16_t toPort, const DeviceRecord& record) const
 {
     const auto message = CDiscoverProtocol::MakeAnnounce(record);
+    Send(toPort, message.data(), message.size());
+}
+
+void LoopbackPeer::Send(std::uint16_t toPort, const std::uint8_t* data, std::size_t size) const
+{
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_addr.s_addr = htonl(0x7F000001u);
     to.sin_port = htons(toPort);
-    sendto(m_fd.Get(), message.data(), message.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof(to));
+    sendto(m_fd.Get(), data, size, 0, reinterpret_cast<const sockaddr*>(&to), sizeof(to));
 }
 
 std::vector<std::uint8_t> LoopbackPeer::Receive(int timeoutMs) const
@@ -83,6 +97,61 @@ bool WaitFor(const std::function<bool()>& done, int timeoutMs)
         QTest::qWait(10);
     }
     return true;
+}
+
+std::uint16_t FreePort()
+{
+    LoopbackPeer probe(0x7F000001u);
+    return probe.Port();
+}
+
+std::vector<std::uint8_t> TestStream(double seconds, std::uint64_t bitRate)
+{
+    CTsGeneratorConfig config;
+    config.durationSeconds = seconds;
+    config.bitRate = bitRate;
+    CTsGenerator generator(config);
+    return generator.GenerateToMemory();
+}
+
+void SendLoopback(const std::vector<std::uint8_t>& data, std::uint16_t port, const std::function<void()>& tick)
+{
+    CUniqueFd fd(::socket(AF_INET, SOCK_DGRAM, 0));
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    constexpr std::size_t kDatagram = 1316;
+    std::size_t sent = 0;
+    int burst = 0;
+    auto lastTick = std::chrono::steady_clock::now();
+    while (sent < data.size())
+    {
+        const std::size_t n = std::min(kDatagram, data.size() - sent);
+        ::sendto(fd.Get(), data.data() + sent, n, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+        sent += n;
+        if (++burst == 6)
+        {
+            burst = 0;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        if (std::chrono::steady_clock::now() - lastTick > std::chrono::milliseconds(50))
+        {
+            lastTick = std::chrono::steady_clock::now();
+            tick();
+        }
+    }
+}
+
+QByteArray ReadAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QByteArray AsBytes(const std::vector<std::uint8_t>& data, std::size_t from)
+{
+    return QByteArray(reinterpret_cast<const char*>(data.data() + from), static_cast<qsizetype>(data.size() - from));
 }
 
 int main(int argc, char** argv)
