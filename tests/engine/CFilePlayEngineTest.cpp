@@ -340,13 +340,6 @@ TEST_F(CFilePlayEngineTest, StopEndsEveryStage)
     EXPECT_TRUE(m_engine.Stop()) << "while paused";
     EXPECT_FALSE(m_engine.IsPaused()) << "a new play starts unpaused";
 
-    Configure(100'000'000);
-    m_engine.SetLoop(false);
-    ASSERT_TRUE(m_engine.StartPlay(path));
-    ASSERT_TRUE(WaitEndOfPlay());
-    EXPECT_TRUE(m_engine.Stop()) << "after the end";
-    EXPECT_TRUE(m_engine.Stop()) << "twice";
-
     {
         CFilePlayEngine running(&m_sender, nullptr);
         running.SetLoop(true);
