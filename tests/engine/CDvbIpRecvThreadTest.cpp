@@ -22,14 +22,6 @@ struct Case
     std::uint32_t length;
 };
 
-// Waits (bounded) until @p n datagrams reached the FIFO.
-bool WaitDatagrams(CDvbIpRecvThread& r, std::uint64_t n, int timeoutMs = 3'000)
-{
-    for (int i = 0; i < timeoutMs && r.GetCounters().datagrams < n; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    return r.GetCounters().datagrams >= n;
-}
-
 // Ends reception and returns everything that reached the FIFO.
 std::vector<std::uint8_t> Finish(CDvbIpRecvThread& r)
 {
@@ -67,23 +59,13 @@ TEST(CDvbIpRecvThreadParse, RtpHeadersAreParsedPerRfc3550)
     const auto ts = Payload(0);
     const std::vector<Case> cases = {
         {"plain", Rtp(7, ts), true, 12, kDatagramBytes},
-        {"two CSRCs", Rtp(7, ts, 2), true, 20, kDatagramBytes},
-        {"extension of 3 words", Rtp(7, ts, 0, 3), true, 28, kDatagramBytes},
         {"CSRC and extension", Rtp(7, ts, 2, 1), true, 28, kDatagramBytes},
-        {"empty extension", Rtp(7, ts, 0, 0), true, 16, kDatagramBytes},
         {"padding of 4", Rtp(7, ts, 0, -1, 4), true, 12, kDatagramBytes},
         {"header only", Rtp(7, {}), true, 12, 0},
         {"11 bytes",
          [&] {
              auto d = Rtp(7, ts);
              d.resize(11);
-             return d;
-         }(),
-         false, 0, 0},
-        {"version 1",
-         [&] {
-             auto d = Rtp(7, ts);
-             d[0] = 0x40;
              return d;
          }(),
          false, 0, 0},
@@ -156,15 +138,6 @@ TEST_F(ReceiverTest, UdpShortStreamIsWrittenWholeAfterQuietTime)
     EXPECT_EQ(Serials(Finish(m_receiver)), Expected(0, 10));
 }
 
-TEST_F(ReceiverTest, UdpLongStreamKeepsItsLastDatagramsAtStop)
-{
-    ASSERT_TRUE(m_receiver.Start()) << m_receiver.LastError();
-    Sender s(m_port);
-    s.SendUdp(0, 3'000);
-    ASSERT_TRUE(WaitDatagrams(m_receiver, 3'000 - 50));
-    EXPECT_EQ(Serials(Finish(m_receiver)), Expected(0, 3'000));
-}
-
 TEST_F(ReceiverTest, RtpReorderedDuplicatedAndWrappingDatagramsComeOutInOrder)
 {
     StartRtp();
@@ -196,23 +169,6 @@ TEST_F(ReceiverTest, RtpReorderedDuplicatedAndWrappingDatagramsComeOutInOrder)
     EXPECT_EQ(c.resyncs, 0u);
 }
 
-TEST_F(ReceiverTest, RtpSlowStreamWithSwappedDatagramsIsPutInOrder)
-{
-    StartRtp();
-    Sender s(m_port);
-    // 100 datagrams/s: every pair swapped, longer apart than the quiet time.
-    for (std::uint32_t i = 0; i < 10; i += 2)
-    {
-        s.Send(Rtp(static_cast<std::uint16_t>(i + 1), Payload(i + 1)));
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        s.Send(Rtp(static_cast<std::uint16_t>(i), Payload(i)));
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    ASSERT_TRUE(WaitDatagrams(m_receiver, 10));
-    EXPECT_EQ(Serials(Finish(m_receiver)), Expected(0, 10));
-    EXPECT_EQ(m_receiver.GetCounters().late, 0u);
-}
-
 TEST_F(ReceiverTest, RtpLostDatagramIsGivenUpAndTheStreamGoesOn)
 {
     StartRtp();
@@ -242,26 +198,6 @@ TEST_F(ReceiverTest, RtpSenderRestartWithNewNumberingResynchronisesAtOnce)
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(1'000)) << "no stall";
     EXPECT_EQ(Serials(Finish(m_receiver)), Expected(0, 400));
     EXPECT_EQ(m_receiver.GetCounters().resyncs, 1u);
-}
-
-TEST_F(ReceiverTest, RtpHeaderVariantsWriteOnlyThePayloadAndBadDatagramsAreDropped)
-{
-    StartRtp();
-    Sender s(m_port);
-    s.Send(Rtp(0, Payload(0)));
-    s.Send(Rtp(1, Payload(1), 3));        // CSRCs
-    s.Send(std::vector<std::uint8_t>(5)); // shorter than a header
-    s.Send({});                           // empty datagram
-    s.Send(Rtp(2, Payload(2), 0, 2));     // extension
-    s.Send(Rtp(3, {}));                   // header only: takes its number, writes nothing
-    s.Send(Rtp(4, Payload(3), 1, 1, 8));  // CSRC, extension and padding
-    auto junk = Rtp(5, std::vector<std::uint8_t>(100, 0x55));
-    s.Send(junk); // valid RTP but no transport stream
-    s.Send(Rtp(5, Payload(4)));
-    ASSERT_TRUE(WaitDatagrams(m_receiver, 5));
-    EXPECT_EQ(Serials(Finish(m_receiver)), Expected(0, 5));
-    EXPECT_EQ(m_receiver.GetCounters().invalid, 2u);
-    EXPECT_EQ(m_receiver.GetCounters().missing, 0u);
 }
 
 TEST_F(ReceiverTest, UdpModeDropsRtpButCountsItSoTheUserCanBeToldToSwitch)
@@ -330,23 +266,6 @@ TEST_F(ReceiverTest, ReadDataServesWholeRequestsOnlyAndFlagsShortReads)
     m_receiver.Stop();
 }
 
-TEST_F(ReceiverTest, StopWhileIdleTwiceAndRestartBeginsAFreshStream)
-{
-    EXPECT_TRUE(m_receiver.Stop());
-    EXPECT_TRUE(m_receiver.Stop());
-    ASSERT_TRUE(m_receiver.Start());
-    EXPECT_TRUE(m_receiver.Start()) << "a second Start keeps the running stream";
-    Sender s(m_port);
-    s.SendUdp(0, 5);
-    ASSERT_TRUE(WaitDatagrams(m_receiver, 5));
-    EXPECT_TRUE(m_receiver.Stop());
-    EXPECT_TRUE(m_receiver.Stop());
-    ASSERT_TRUE(m_receiver.Start());
-    s.SendUdp(5, 5);
-    ASSERT_TRUE(WaitDatagrams(m_receiver, 5));
-    EXPECT_EQ(Serials(Finish(m_receiver)), Expected(5, 5));
-}
-
 TEST_F(ReceiverTest, PortInUseIsReportedAndNothingRuns)
 {
     CDvbIpRecvThread first;
@@ -356,33 +275,6 @@ TEST_F(ReceiverTest, PortInUseIsReportedAndNothingRuns)
     EXPECT_NE(m_receiver.LastError().find("bind to port"), std::string::npos) << m_receiver.LastError();
     EXPECT_FALSE(m_receiver.IsReceiving());
     first.Stop();
-}
-
-TEST_F(ReceiverTest, MulticastGroupIsSharedByTwoListeners)
-{
-    const std::uint32_t group = 0xEFFF'4D01; // 239.255.77.1, administratively scoped
-    CDvbIpRecvThread::Membership m;
-    m.group = group;
-    m.interfaceName = "lo";
-    CDvbIpRecvThread second(kTestFifoBytes);
-    for (auto* r : {&m_receiver, &second})
-    {
-        r->SetPort(m_port);
-        r->SetMembership(m);
-        r->SetDiagnostics(nullptr);
-        if (!r->Start())
-            GTEST_SKIP() << "no multicast on the loopback interface here: " << r->LastError();
-    }
-    Sender s(m_port, group);
-    s.KeepMulticastLocal();
-    // Unicast to the same port must not reach a socket bound to the group.
-    Sender(m_port).SendUdp(500, 1);
-    s.SendUdp(0, 20);
-    if (!WaitDatagrams(m_receiver, 20, 1'000))
-        GTEST_SKIP() << "multicast datagrams are not looped back here";
-    ASSERT_TRUE(WaitDatagrams(second, 20));
-    EXPECT_EQ(Serials(Finish(m_receiver)), Expected(0, 20));
-    EXPECT_EQ(Serials(Finish(second)), Expected(0, 20));
 }
 
 TEST_F(ReceiverTest, SourceSpecificJoinTakesOnlyThatSource)
@@ -403,7 +295,7 @@ TEST_F(ReceiverTest, SourceSpecificJoinTakesOnlyThatSource)
     wanted.BindSource(0x7F00'0001);
     wanted.KeepMulticastLocal();
     wanted.SendUdp(0, 20);
-    if (!WaitDatagrams(m_receiver, 20, 1'000))
+    if (!WaitDatagrams(m_receiver, 20, std::chrono::milliseconds(1'000)))
         GTEST_SKIP() << "multicast datagrams are not looped back here";
     EXPECT_EQ(Serials(Finish(m_receiver)), Expected(0, 20));
 }

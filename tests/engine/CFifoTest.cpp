@@ -39,14 +39,6 @@ TEST(CFifoTest, NeverAllocatedAndReleasedFifosRefuseEverything)
     EXPECT_EQ(released.GetUsed(), 0u);
 }
 
-TEST(CFifoTest, DefaultCapacityIsThirtyMebibytesLessOneUsable)
-{
-    CFifo f;
-    ASSERT_TRUE(f.Allocate());
-    EXPECT_EQ(f.GetCapacity(), 31'457'280u);
-    EXPECT_EQ(f.GetFree(), 31'457'279u);
-}
-
 TEST(CFifoTest, ExactFreeSpaceFitsOneMoreByteIsRefusedUnchanged)
 {
     CFifo f(100);

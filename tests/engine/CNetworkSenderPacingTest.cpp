@@ -2,6 +2,7 @@
 // only when the sender sleeps (to the release time it asks for) and by 1 us
 // per clock read, so the release times are exact whatever the machine does.
 #include "engine/CNetworkSender.h"
+#include "engine/LoopbackReceiver.h"
 #include "engine/TsTestStream.h"
 
 #include <gtest/gtest.h>
@@ -64,6 +65,14 @@ private:
     std::vector<Release> m_releases;
 };
 
+//! Opens @p sender towards @p rx at @p bitRate.
+void Open(CNetworkSender& sender, LoopbackReceiver& rx, std::uint32_t bitRate)
+{
+    ASSERT_TRUE(sender.SetRate(bitRate, 188));
+    sender.SetDestination(kLoopback, rx.Port(), false);
+    ASSERT_TRUE(sender.Open());
+}
+
 //! Writes @p packets numbered packets and says that is all, so sending starts at once.
 void Feed(CNetworkSender& sender, std::uint64_t packets)
 {
@@ -80,17 +89,7 @@ void Feed(CNetworkSender& sender, std::uint64_t packets)
     sender.SetEndOfStream(true);
 }
 
-bool WaitUntil(const std::function<bool()>& pred, std::chrono::milliseconds limit = 10s)
-{
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!pred())
-    {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
+using tstest::WaitFor;
 
 struct PacingCase
 {
@@ -106,15 +105,13 @@ class SmoothPacing : public ::testing::TestWithParam<PacingCase>
 TEST_P(SmoothPacing, ReleasesEachBurstWhenItsDataHasFallenDue)
 {
     const PacingCase c = GetParam();
-    tstest::LoopbackReceiver rx;
+    LoopbackReceiver rx;
     CNetworkSender sender;
     DrivenClock clock(sender);
     ASSERT_TRUE(sender.GetSmoothPacing()) << "smooth pacing is the default";
-    ASSERT_TRUE(sender.SetRate(c.bitRate, 188));
-    sender.SetDestination(kLoopback, rx.Port(), false);
-    sender.Open();
+    ASSERT_NO_FATAL_FAILURE(Open(sender, rx, c.bitRate));
     Feed(sender, 60'000);
-    ASSERT_TRUE(WaitUntil([&] { return clock.Count() >= 300; }));
+    ASSERT_TRUE(WaitFor([&] { return clock.Count() >= 300; }));
     sender.Stop();
 
     const auto r = clock.Releases();
@@ -144,34 +141,29 @@ TEST_P(SmoothPacing, ReleasesEachBurstWhenItsDataHasFallenDue)
 }
 
 INSTANTIATE_TEST_SUITE_P(Rates, SmoothPacing,
-                         ::testing::Values(PacingCase{4'000'000, 1}, PacingCase{80'000'000, 1},
-                                           PacingCase{1'000'000'000, 9}));
+                         ::testing::Values(PacingCase{80'000'000, 1}, PacingCase{1'000'000'000, 9}));
 
 TEST(CNetworkSenderPacing, BurstModeSendsTheCycleBackToBack)
 {
-    tstest::LoopbackReceiver rx;
+    LoopbackReceiver rx;
     CNetworkSender sender;
     DrivenClock clock(sender);
     sender.SetSmoothPacing(false);
-    ASSERT_TRUE(sender.SetRate(80'000'000, 188));
-    sender.SetDestination(kLoopback, rx.Port(), false);
-    sender.Open();
+    ASSERT_NO_FATAL_FAILURE(Open(sender, rx, 80'000'000));
     Feed(sender, 20'000);
-    ASSERT_TRUE(WaitUntil([&] { return sender.Socket().GetDatagramsSent() >= 100; }));
+    ASSERT_TRUE(WaitFor([&] { return sender.Socket().GetDatagramsSent() >= 100; }));
     sender.Stop();
     EXPECT_EQ(clock.Count(), 0u) << "per-cycle bursts never wait inside a cycle";
 }
 
 TEST(CNetworkSenderPacing, PauseSendsNothingAndResumesWithoutCatchUp)
 {
-    tstest::LoopbackReceiver rx;
+    LoopbackReceiver rx;
     CNetworkSender sender;
     DrivenClock clock(sender);
-    ASSERT_TRUE(sender.SetRate(80'000'000, 188));
-    sender.SetDestination(kLoopback, rx.Port(), false);
-    sender.Open();
+    ASSERT_NO_FATAL_FAILURE(Open(sender, rx, 80'000'000));
     Feed(sender, 60'000);
-    ASSERT_TRUE(WaitUntil([&] { return clock.Count() >= 50; }));
+    ASSERT_TRUE(WaitFor([&] { return clock.Count() >= 50; }));
 
     sender.Pause(true);
     std::this_thread::sleep_for(20ms); // the cycle under way ends
@@ -185,7 +177,7 @@ TEST(CNetworkSenderPacing, PauseSendsNothingAndResumesWithoutCatchUp)
 
     const std::int64_t resumedAt = clock.Now();
     sender.Pause(false);
-    ASSERT_TRUE(WaitUntil([&] { return clock.Count() >= releasesAtPause + 100; }));
+    ASSERT_TRUE(WaitFor([&] { return clock.Count() >= releasesAtPause + 100; }));
     sender.Stop();
 
     // After the resume the datagrams leave one by one at the bit rate: a

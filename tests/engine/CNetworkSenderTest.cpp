@@ -1,6 +1,7 @@
 #include "engine/CNetworkSender.h"
 
 #include "LoopbackReceiver.h"
+#include "engine/TsTestStream.h"
 
 #include <gtest/gtest.h>
 
@@ -16,21 +17,6 @@ constexpr std::uint32_t kPs = 188;
 constexpr std::uint32_t kUnit = 7 * kPs;
 constexpr std::uint32_t kLoopback = 0x7F000001; // 127.0.0.1
 
-//! Packets whose payload bytes carry their own index, so order and loss show.
-std::vector<std::uint8_t> Packets(std::uint32_t count, std::uint32_t first = 0)
-{
-    std::vector<std::uint8_t> v(std::size_t{count} * kPs);
-    for (std::uint32_t i = 0; i < count; ++i)
-    {
-        std::uint8_t* p = v.data() + std::size_t{i} * kPs;
-        p[0] = 0x47;
-        const std::uint32_t n = first + i;
-        for (std::uint32_t j = 1; j < kPs; ++j)
-            p[j] = static_cast<std::uint8_t>(n >> (8 * (j % 4)));
-    }
-    return v;
-}
-
 //! A clock that the test moves.
 struct FakeClock
 {
@@ -41,6 +27,15 @@ struct FakeClock
     }
     void Advance(std::chrono::milliseconds ms) { ns->fetch_add(ms.count() * 1'000'000); }
 };
+
+//! Opens @p s towards @p rx on the test's clock.
+void OpenClocked(CNetworkSender& s, FakeClock& clock, LoopbackReceiver& rx, std::uint32_t rate, bool rtp)
+{
+    s.SetClock(clock.Fn());
+    ASSERT_TRUE(s.SetRate(rate, kPs));
+    s.SetDestination(kLoopback, rx.Port(), rtp);
+    ASSERT_TRUE(s.Open());
+}
 
 //! Writes @p data through WriteData with the headroom it asks for.
 bool Write(CNetworkSender& s, const std::vector<std::uint8_t>& data, std::size_t from = 0, std::size_t n = SIZE_MAX)
@@ -60,23 +55,13 @@ std::vector<std::uint8_t> Drain(CFifo& fifo)
     return out;
 }
 
-template<typename Pred> bool WaitFor(Pred pred, std::chrono::milliseconds timeout = 10s)
-{
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    while (!pred())
-    {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
+using tstest::WaitFor;
 
 //! Fills the FIFO just past the prefill threshold with packets 0...
 std::uint32_t Prefill(CNetworkSender& s)
 {
     const std::uint32_t count = CNetworkSender::kPrefillBytes / kPs + 1;
-    const auto data = Packets(count);
+    const auto data = tstest::MakePackets(count);
     EXPECT_TRUE(Write(s, data));
     return count;
 }
@@ -87,7 +72,7 @@ TEST(CNetworkSenderWriteTest, CarryCompletesThePacketAcrossWrites)
     CNetworkSender s;
     ASSERT_TRUE(s.SetRate(10'000'000, kPs));
     ASSERT_TRUE(s.Fifo().Allocate());
-    const auto data = Packets(20);
+    const auto data = tstest::MakePackets(20);
 
     ASSERT_TRUE(Write(s, data, 0, 1'000));
     EXPECT_EQ(s.GetFifoLevel(), 940u) << "five whole packets; 60 bytes carried";
@@ -103,7 +88,7 @@ TEST(CNetworkSenderWriteTest, ResyncDropsMidPacketStartAndStaleCarry)
     CNetworkSender s;
     ASSERT_TRUE(s.SetRate(10'000'000, kPs));
     ASSERT_TRUE(s.Fifo().Allocate());
-    const auto data = Packets(10);
+    const auto data = tstest::MakePackets(10);
     // Starts 50 bytes into packet 0: those bytes and the rest of packet 0 are dropped.
     ASSERT_TRUE(Write(s, data, 50, 1'000));
     auto out = Drain(s.Fifo());
@@ -123,7 +108,7 @@ TEST(CNetworkSenderWriteTest, RefusesWhenCarryPlusLengthExceedsFreeSpace)
     ASSERT_TRUE(s.SetRate(10'000'000, kPs));
     ASSERT_TRUE(s.Fifo().Allocate());
     const std::uint32_t free = s.Fifo().GetFree();
-    const auto data = Packets(free / kPs + 2);
+    const auto data = tstest::MakePackets(free / kPs + 2);
     EXPECT_FALSE(Write(s, data, 0, free + 1));
     EXPECT_EQ(s.GetFifoLevel(), 0u);
     EXPECT_TRUE(Write(s, data, 0, free / kPs * kPs));
@@ -134,13 +119,10 @@ TEST(CNetworkSenderTest, SendsNothingBeforeHalfFullThenKeepsTheScheduleExactly)
     LoopbackReceiver rx;
     FakeClock clock;
     CNetworkSender s;
-    s.SetClock(clock.Fn());
     constexpr std::uint32_t kRate = 50'000'000;
-    ASSERT_TRUE(s.SetRate(kRate, kPs));
-    s.SetDestination(kLoopback, rx.Port(), true);
-    ASSERT_TRUE(s.Open());
+    ASSERT_NO_FATAL_FAILURE(OpenClocked(s, clock, rx, kRate, true));
 
-    const auto data = Packets(CNetworkSender::kPrefillBytes / kPs);
+    const auto data = tstest::MakePackets(CNetworkSender::kPrefillBytes / kPs);
     ASSERT_TRUE(Write(s, data)); // exactly at (not above) half: still prefilling
     std::this_thread::sleep_for(30ms);
     clock.Advance(500ms);
@@ -148,7 +130,7 @@ TEST(CNetworkSenderTest, SendsNothingBeforeHalfFullThenKeepsTheScheduleExactly)
     EXPECT_FALSE(s.IsPrefilled());
     EXPECT_EQ(rx.Count(), 0u);
 
-    ASSERT_TRUE(Write(s, Packets(1, static_cast<std::uint32_t>(data.size() / kPs))));
+    ASSERT_TRUE(Write(s, tstest::MakePackets(1, static_cast<std::uint32_t>(data.size() / kPs))));
     ASSERT_TRUE(WaitFor([&] { return s.IsPrefilled(); }));
     // The clock starts at the first cycle after the prefill; one second later the
     // schedule owes exactly one second of whole datagrams.
@@ -180,10 +162,7 @@ TEST(CNetworkSenderTest, UnderflowRisesWhenStarvedAndFallsAfterOneGoodCycle)
     LoopbackReceiver rx;
     FakeClock clock;
     CNetworkSender s;
-    s.SetClock(clock.Fn());
-    ASSERT_TRUE(s.SetRate(80'000'000, kPs));
-    s.SetDestination(kLoopback, rx.Port(), false);
-    ASSERT_TRUE(s.Open());
+    ASSERT_NO_FATAL_FAILURE(OpenClocked(s, clock, rx, 80'000'000, false));
     const std::uint32_t count = Prefill(s);
     ASSERT_TRUE(WaitFor([&] { return s.IsPrefilled(); }));
     EXPECT_EQ(s.GetStatusFlags(), 0u);
@@ -192,28 +171,9 @@ TEST(CNetworkSenderTest, UnderflowRisesWhenStarvedAndFallsAfterOneGoodCycle)
     ASSERT_TRUE(WaitFor([&] { return s.GetFifoLevel() < kUnit; }));
     ASSERT_TRUE(WaitFor([&] { return (s.GetStatusFlags() & CNetworkSender::kStatusUnderflow) != 0; }));
 
-    ASSERT_TRUE(Write(s, Packets(70'000, count)));
+    ASSERT_TRUE(Write(s, tstest::MakePackets(70'000, count)));
     ASSERT_TRUE(WaitFor([&] { return (s.GetStatusFlags() & CNetworkSender::kStatusUnderflow) == 0; }));
     EXPECT_TRUE(s.Stop());
-}
-
-TEST(CNetworkSenderTest, TimerFlagFollowsTheCycleCadence)
-{
-    LoopbackReceiver rx;
-    auto step = std::make_shared<std::atomic<std::int64_t>>(10'000'000); // 10 ms per cycle
-    auto now = std::make_shared<std::atomic<std::int64_t>>(1'000'000'000);
-    CNetworkSender s;
-    s.SetClock([step, now] { return now->fetch_add(step->load()) + step->load(); });
-    ASSERT_TRUE(s.SetRate(1'000'000, kPs));
-    s.SetDestination(kLoopback, rx.Port(), false);
-    ASSERT_TRUE(s.Open());
-    s.SetEndOfStream(true); // no prefill needed: the clock starts at once
-    ASSERT_TRUE(WaitFor([&] { return (s.GetStatusFlags() & CNetworkSender::kStatusTimer) != 0; }));
-    step->store(1'000'000);
-    ASSERT_TRUE(WaitFor([&] { return (s.GetStatusFlags() & CNetworkSender::kStatusTimer) == 0; }));
-    EXPECT_EQ(s.GetStatusFlags() & CNetworkSender::kStatusUnderflow, 0u)
-        << "a drained FIFO after the end of the stream is no underflow";
-    s.Stop();
 }
 
 TEST(CNetworkSenderTest, StallOfAWholeFifoRestartsTheScheduleWithoutBurst)
@@ -221,10 +181,7 @@ TEST(CNetworkSenderTest, StallOfAWholeFifoRestartsTheScheduleWithoutBurst)
     LoopbackReceiver rx;
     FakeClock clock;
     CNetworkSender s;
-    s.SetClock(clock.Fn());
-    ASSERT_TRUE(s.SetRate(10'000'000, kPs));
-    s.SetDestination(kLoopback, rx.Port(), true);
-    ASSERT_TRUE(s.Open());
+    ASSERT_NO_FATAL_FAILURE(OpenClocked(s, clock, rx, 10'000'000, true));
     Prefill(s);
     ASSERT_TRUE(WaitFor([&] { return s.IsPrefilled(); }));
     std::this_thread::sleep_for(10ms);
@@ -247,24 +204,17 @@ TEST(CNetworkSenderTest, StallOfAWholeFifoRestartsTheScheduleWithoutBurst)
 TEST(CNetworkSenderTest, AtHighRatesTheFifoHoldsASecondAndALagWithinItIsCaughtUp)
 {
     constexpr std::uint32_t kMiB = 1'048'576;
-    EXPECT_EQ(CNetworkSender::FifoCapacityFor(20'000'000), CNetworkSender::kFifoCapacityBytes);
-    EXPECT_EQ(CNetworkSender::FifoCapacityFor(1'000'000'000), 120 * kMiB) << "125 MB, whole MiB";
-    EXPECT_EQ(CNetworkSender::FifoCapacityFor(0xFFFF'FFFFu), CNetworkSender::kMaxFifoCapacityBytes);
-
     LoopbackReceiver rx;
     FakeClock clock;
     CNetworkSender s;
-    s.SetClock(clock.Fn());
     s.SetSmoothPacing(false);
-    ASSERT_TRUE(s.SetRate(1'000'000'000, kPs));
-    s.SetDestination(kLoopback, rx.Port(), false);
-    ASSERT_TRUE(s.Open());
+    ASSERT_NO_FATAL_FAILURE(OpenClocked(s, clock, rx, 1'000'000'000, false));
     ASSERT_EQ(s.GetFifoCapacity(), 120 * kMiB);
     ASSERT_EQ(s.Fifo().GetCapacity(), 120 * kMiB);
 
     // The prefill is half of the larger FIFO: 30 MiB do not start the schedule.
     const std::uint32_t packets = 60 * kMiB / kPs + 1;
-    const auto data = Packets(packets);
+    const auto data = tstest::MakePackets(packets);
     const std::size_t firstPart = std::size_t{CNetworkSender::kFifoCapacityBytes} / kPs * kPs;
     ASSERT_TRUE(Write(s, data, 0, firstPart));
     std::this_thread::sleep_for(30ms);
@@ -297,7 +247,7 @@ TEST(CNetworkSenderTest, ShortStreamPlaysOutCompletelyOnceAllIsWritten)
     s.SetDestination(kLoopback, rx.Port(), false);
     ASSERT_TRUE(s.Open());
     const std::uint32_t count = 1'048'576 / kPs; // 5,577 packets: not a whole number of datagrams
-    const auto data = Packets(count);
+    const auto data = tstest::MakePackets(count);
     ASSERT_TRUE(Write(s, data));
     std::this_thread::sleep_for(20ms);
     EXPECT_EQ(rx.Count(), 0u) << "far below the prefill";
@@ -311,32 +261,4 @@ TEST(CNetworkSenderTest, ShortStreamPlaysOutCompletelyOnceAllIsWritten)
     EXPECT_EQ(got, data);
     EXPECT_EQ(rx.Datagrams().back().size(), (count % 7) * kPs) << "the last partial datagram";
     s.Stop();
-}
-
-TEST(CNetworkSenderTest, StopInEveryStateAndTwice)
-{
-    LoopbackReceiver rx;
-    CNetworkSender s;
-    EXPECT_TRUE(s.Stop()) << "idle";
-    ASSERT_TRUE(s.SetRate(20'000'000, kPs));
-    s.SetDestination(kLoopback, rx.Port(), false);
-
-    ASSERT_TRUE(s.Open());
-    EXPECT_TRUE(s.IsRunning());
-    EXPECT_TRUE(s.Stop()) << "right after Open, during prefill";
-    EXPECT_FALSE(s.IsRunning());
-    EXPECT_TRUE(s.Stop()) << "twice in a row";
-    EXPECT_EQ(s.GetFifoLevel(), 0u);
-
-    ASSERT_TRUE(s.Open());
-    Prefill(s);
-    ASSERT_TRUE(WaitFor([&] { return rx.Count() > 10; }));
-    EXPECT_TRUE(s.Stop()) << "while sending";
-    const std::size_t after = rx.Count();
-    std::this_thread::sleep_for(30ms);
-    EXPECT_LE(rx.Count(), after + 1) << "nothing leaves after Stop";
-
-    ASSERT_TRUE(s.Open()) << "a stopped sender opens again";
-    EXPECT_FALSE(s.IsPrefilled());
-    EXPECT_TRUE(s.Stop());
 }

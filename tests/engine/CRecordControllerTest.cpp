@@ -12,29 +12,6 @@
 using namespace loopback;
 namespace fs = std::filesystem;
 
-TEST(CRecordControllerRules, LoopCountAndRingIndex)
-{
-    EXPECT_EQ(CRecordController::ClampLoopCount(0), 1);
-    EXPECT_EQ(CRecordController::ClampLoopCount(101), 100);
-    EXPECT_EQ(CRecordController::ClampLoopCount(-5), 1);
-    EXPECT_EQ(CRecordController::NextIndex(0, 3), 1);
-    EXPECT_EQ(CRecordController::NextIndex(2, 3), 0);
-    EXPECT_EQ(CRecordController::NextIndex(0, 1), 0) << "a ring of one file overwrites it";
-    EXPECT_EQ(CRecordController::NextIndex(99, 100), 0);
-}
-
-TEST(CRecordControllerRules, StatusTextsAndElapsedTime)
-{
-    EXPECT_EQ(CRecordController::StatusText(8 | 1, "x"), "No Data Recv");
-    EXPECT_EQ(CRecordController::StatusText(1 | 2, "x"), "Overflow");
-    EXPECT_EQ(CRecordController::StatusText(2, "Overflow"), "Overflow") << "a short read keeps the text";
-    EXPECT_EQ(CRecordController::StatusText(0, "Overflow"), "No errors detected");
-    EXPECT_EQ(CRecordController::StatusText(2, "No Data Recv"), "No errors detected")
-        << "data flows again: a short read does not keep the no-data text";
-    EXPECT_EQ(CRecordController::FormatElapsed(10), "0:00:10");
-    EXPECT_EQ(CRecordController::FormatElapsed(3'600 * 30 + 61), "30:01:01");
-}
-
 namespace
 {
 class ControllerTest : public ::testing::Test
@@ -97,8 +74,7 @@ TEST_F(ControllerTest, ZeroSecondsCountsAsOneAndLoopRotatesOverTheRing)
         EXPECT_EQ(m_controller.Tick(now + 1'100), CRecordController::Event::Rotated);
         now += 1'100;
         EXPECT_EQ(m_controller.GetFileIndex(), expectedIndex);
-        for (int i = 0; i < 2'000 && m_recorder.IsRotationPending(); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        tstest::WaitFor([&] { return !m_recorder.IsRotationPending(); }, std::chrono::seconds(2));
         EXPECT_EQ(m_recorder.GetFileName(), m_dir + "/r-" + std::to_string(expectedIndex) + ".ts");
     }
     m_controller.Stop();
@@ -129,8 +105,7 @@ TEST_F(ControllerTest, MegabyteLimitRotatesOnceTheFileIsPastIt)
     }
     EXPECT_EQ(event, CRecordController::Event::Rotated);
     EXPECT_EQ(m_controller.GetFileIndex(), 1);
-    for (int i = 0; i < 2'000 && m_recorder.IsRotationPending(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    tstest::WaitFor([&] { return !m_recorder.IsRotationPending(); }, std::chrono::seconds(2));
     m_controller.Stop();
     const auto a = ReadFile(m_dir + "/m-0.ts");
     const auto b = ReadFile(m_dir + "/m-1.ts");
@@ -140,20 +115,4 @@ TEST_F(ControllerTest, MegabyteLimitRotatesOnceTheFileIsPastIt)
     std::vector<std::uint8_t> all(a);
     all.insert(all.end(), b.begin(), b.end());
     EXPECT_EQ(Serials(all), Expected(0, 1'000));
-}
-
-TEST_F(ControllerTest, MonitorAndRecordTakeTurns)
-{
-    CRecordController::Settings s;
-    s.outputFile = m_dir + "/x.ts";
-    s.limitEnabled = false;
-    m_controller.SetSettings(s);
-    ASSERT_TRUE(m_controller.StartMonitor());
-    EXPECT_EQ(m_recorder.GetState(), CRecordThread::kMonitoring);
-    ASSERT_TRUE(m_controller.StartRecord(0));
-    EXPECT_EQ(m_recorder.GetState(), CRecordThread::kRecording);
-    EXPECT_EQ(m_controller.Tick(1'000'000), CRecordController::Event::None) << "no limit";
-    m_controller.Stop();
-    m_controller.Stop();
-    EXPECT_EQ(m_recorder.GetState(), CRecordThread::kStopped);
 }

@@ -1,5 +1,7 @@
 #include "LoopbackReceiver.h"
 
+#include "TsTestStream.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -43,8 +45,10 @@ void LoopbackReceiver::Run()
         const ssize_t n = recv(m_fd.Get(), buf.data(), buf.size(), MSG_DONTWAIT);
         if (n < 0)
             continue;
+        const auto at = std::chrono::steady_clock::now();
         std::lock_guard lock(m_lock);
         m_datagrams.emplace_back(buf.begin(), buf.begin() + n);
+        m_arrivals.push_back(at);
         m_bytes += static_cast<std::uint64_t>(n);
     }
 }
@@ -67,16 +71,33 @@ std::uint64_t LoopbackReceiver::Bytes()
     return m_bytes;
 }
 
+std::vector<std::uint8_t> LoopbackReceiver::Payload()
+{
+    std::lock_guard lock(m_lock);
+    std::vector<std::uint8_t> all;
+    for (const auto& d : m_datagrams)
+        all.insert(all.end(), d.begin(), d.end());
+    return all;
+}
+
+std::vector<std::chrono::steady_clock::time_point> LoopbackReceiver::Arrivals()
+{
+    std::lock_guard lock(m_lock);
+    return m_arrivals;
+}
+
+std::vector<std::int64_t> LoopbackReceiver::Packets()
+{
+    const auto bytes = Payload();
+    std::vector<std::int64_t> out;
+    for (std::size_t i = 0; i + tstest::kPacket <= bytes.size(); i += tstest::kPacket)
+        out.push_back(tstest::Classify(bytes.data() + i));
+    return out;
+}
+
 bool LoopbackReceiver::WaitForBytes(std::uint64_t bytes, std::chrono::milliseconds timeout)
 {
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    while (Bytes() < bytes)
-    {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
+    return tstest::WaitFor([&] { return Bytes() >= bytes; }, timeout);
 }
 
 void LoopbackReceiver::WaitQuiet(std::chrono::milliseconds quiet, std::chrono::milliseconds timeout)

@@ -3,6 +3,8 @@
 // stream whose every packet carries its serial number, so that a recording can
 // be checked packet by packet.
 
+#include "TsTestStream.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -171,6 +173,13 @@ inline std::vector<std::int64_t> Expected(std::uint32_t first, std::uint32_t cou
     for (std::uint32_t i = first * kPacketsPerDatagram; i < (first + count) * kPacketsPerDatagram; ++i)
         out.push_back(i);
     return out;
+}
+
+//! Waits until @p receiver has passed @p n datagrams on to its FIFO.
+template<typename Receiver>
+bool WaitDatagrams(Receiver& receiver, std::uint64_t n, std::chrono::milliseconds limit = std::chrono::seconds(5))
+{
+    return tstest::WaitFor([&] { return receiver.GetCounters().datagrams >= n; }, limit);
 }
 
 inline std::vector<std::uint8_t> ReadFile(const std::string& path)

@@ -1,25 +1,20 @@
 #pragma once
 //! @file TsTestStream.h
 //! Test helpers for the play path: numbered transport-stream packets written to
-//! files, and a loopback UDP receiver that collects what a sender sends.
+//! files, and a bounded wait.
 //!
 //! Packet n carries PID 0x100, continuity counter n mod 16 and its number in
 //! 6-bit digits; no payload byte is 0x47, so only real packet starts look like
 //! sync bytes to the sender's resynchronisation.
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -76,120 +71,18 @@ inline std::int64_t Classify(const std::uint8_t* p)
     return std::equal(expect, expect + kPacket, p) ? n : kOtherIndex;
 }
 
-//! Collects the datagrams sent to 127.0.0.1:Port() on its own thread.
-class LoopbackReceiver
+//! Polls @p pred until it holds; false when @p limit passes first.
+template<typename Pred> bool WaitFor(Pred pred, std::chrono::milliseconds limit = std::chrono::seconds(10))
 {
-public:
-    LoopbackReceiver()
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!pred())
     {
-        m_fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        const int size = 64 * 1024 * 1024;
-        if (setsockopt(m_fd, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0)
-            setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
-        timeval tv{0, 20'000};
-        setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        socklen_t len = sizeof a;
-        getsockname(m_fd, reinterpret_cast<sockaddr*>(&a), &len);
-        m_port = ntohs(a.sin_port);
-        m_thread = std::thread([this] { Run(); });
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    ~LoopbackReceiver()
-    {
-        m_stop.store(true);
-        m_thread.join();
-        close(m_fd);
-    }
-    LoopbackReceiver(const LoopbackReceiver&) = delete;
-    LoopbackReceiver& operator=(const LoopbackReceiver&) = delete;
-
-    std::uint16_t Port() const { return m_port; }
-    std::size_t Count()
-    {
-        std::lock_guard lock(m_mutex);
-        return m_datagrams.size();
-    }
-    //! All payload bytes received so far, in arrival order.
-    std::vector<std::uint8_t> Bytes()
-    {
-        std::lock_guard lock(m_mutex);
-        std::vector<std::uint8_t> all;
-        for (const auto& d : m_datagrams)
-            all.insert(all.end(), d.begin(), d.end());
-        return all;
-    }
-    //! The arrival time of each datagram, in the order of Bytes().
-    std::vector<std::chrono::steady_clock::time_point> Arrivals()
-    {
-        std::lock_guard lock(m_mutex);
-        return m_arrivals;
-    }
-    //! Payload bytes received so far.
-    std::uint64_t ByteCount()
-    {
-        std::lock_guard lock(m_mutex);
-        std::uint64_t total = 0;
-        for (const auto& d : m_datagrams)
-            total += d.size();
-        return total;
-    }
-    //! The packet classes (see Classify) of everything received.
-    std::vector<std::int64_t> Packets()
-    {
-        const auto bytes = Bytes();
-        std::vector<std::int64_t> out;
-        for (std::size_t i = 0; i + kPacket <= bytes.size(); i += kPacket)
-            out.push_back(Classify(bytes.data() + i));
-        return out;
-    }
-    //! Waits until nothing has arrived for @p quiet (at most @p limit).
-    void WaitQuiet(std::chrono::milliseconds quiet = std::chrono::milliseconds(100),
-                   std::chrono::milliseconds limit = std::chrono::milliseconds(5'000))
-    {
-        const auto end = std::chrono::steady_clock::now() + limit;
-        std::size_t last = Count();
-        auto since = std::chrono::steady_clock::now();
-        while (std::chrono::steady_clock::now() < end)
-        {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            const std::size_t now = Count();
-            if (now != last)
-            {
-                last = now;
-                since = std::chrono::steady_clock::now();
-            }
-            else if (std::chrono::steady_clock::now() - since >= quiet)
-                return;
-        }
-    }
-
-private:
-    void Run()
-    {
-        std::vector<std::uint8_t> buf(2'048);
-        while (!m_stop.load())
-        {
-            const ssize_t n = recv(m_fd, buf.data(), buf.size(), 0);
-            if (n <= 0)
-                continue;
-            const auto at = std::chrono::steady_clock::now();
-            std::lock_guard lock(m_mutex);
-            m_datagrams.emplace_back(buf.begin(), buf.begin() + n);
-            m_arrivals.push_back(at);
-        }
-    }
-
-    int m_fd = -1;
-    std::uint16_t m_port = 0;
-    std::atomic<bool> m_stop{false};
-    std::mutex m_mutex;
-    std::vector<std::vector<std::uint8_t>> m_datagrams;
-    std::vector<std::chrono::steady_clock::time_point> m_arrivals;
-    std::thread m_thread;
-};
+    return true;
+}
 
 //! A directory under the test temp dir, removed with its files at the end.
 class TempDir

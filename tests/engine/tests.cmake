@@ -1,7 +1,6 @@
 orvane_add_test_suite(orvane_engine_tests engine
   engine/LoopbackReceiver.cpp
   engine/CFifoTest.cpp
-  engine/CLinkedListTest.cpp
   engine/CUdpIOCPSocketTest.cpp
   engine/CNetworkSenderTest.cpp
   engine/CFilePlayEngineTest.cpp
