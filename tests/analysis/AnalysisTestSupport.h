@@ -35,7 +35,8 @@ inline void AddPacket(std::vector<std::uint8_t>& stream, std::uint16_t pid, std:
     p[1] = static_cast<std::uint8_t>((unitStart ? 0x40 : 0x00) | (pid >> 8 & 0x1F));
     p[2] = static_cast<std::uint8_t>(pid);
     p[3] = static_cast<std::uint8_t>(0x10 | (cc & 0x0F));
-    std::memcpy(p + 4, payload.data(), std::min<std::size_t>(payload.size(), 184));
+    if (!payload.empty())
+        std::memcpy(p + 4, payload.data(), std::min<std::size_t>(payload.size(), 184));
     stream.insert(stream.end(), p, p + 188);
 }
 

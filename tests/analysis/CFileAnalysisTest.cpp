@@ -85,7 +85,7 @@ TEST_F(CFileAnalysisTest, GarbageAroundThePacketsIsMeasured)
     config.leadingGarbage = 100;
     auto stream = GenerateStream(config);
     const std::size_t packets = (stream.size() - 100) / 204;
-    stream.resize(stream.size() - 127); // the last packet cut short: 77 bytes of it remain
+    stream.erase(stream.end() - 127, stream.end()); // the last packet cut short: 77 bytes of it remain
     const std::string path = Write("cut.ts", stream);
 
     CDecodeStream decoder;
