@@ -23,12 +23,9 @@ TEST(CPathStringTest, SplitsAbsolutePaths)
         const char* name;
         const char* extension;
     };
-    for (const Case& c :
-         {Case{"/rec/capture.ts", "/rec/", "capture", ".ts"},
-          Case{"/rec/archive.2024/capture", "/rec/archive.2024/", "capture", ""},
-          Case{"/rec/a.b.ts", "/rec/", "a.b", ".ts"}, Case{"/rec/./old/../capture.ts", "/rec/", "capture", ".ts"},
-          Case{"//rec//capture.ts", "/rec/", "capture", ".ts"}, Case{"/../capture.ts", "/", "capture", ".ts"},
-          Case{"/rec/", "/rec/", "", ""}, Case{"/", "/", "", ""}, Case{"/rec/.hidden", "/rec/", "", ".hidden"}})
+    for (const Case& c : {Case{"/rec/archive.2024/capture", "/rec/archive.2024/", "capture", ""},
+                          Case{"/rec/./old/../a.b.ts", "/rec/", "a.b", ".ts"},
+                          Case{"/../capture.ts", "/", "capture", ".ts"}, Case{"/rec/.hidden", "/rec/", "", ".hidden"}})
     {
         std::string drive = "x", directory, name, extension;
         CPathString::Split(c.path, drive, directory, name, extension);
@@ -37,47 +34,16 @@ TEST(CPathStringTest, SplitsAbsolutePaths)
         EXPECT_EQ(name, c.name) << c.path;
         EXPECT_EQ(extension, c.extension) << c.path;
     }
-    const CPathString path("/rec/capture.ts");
-    EXPECT_EQ(path.GetDirectory().GetPath(), "/rec/");
-    EXPECT_EQ(path.GetName(), "capture");
-    EXPECT_EQ(path.GetExtension(true), ".ts");
-    EXPECT_EQ(path.GetExtension(false), "ts");
-    EXPECT_EQ(CPathString("/rec/capture").GetExtension(false), "");
+    EXPECT_EQ(CPathString("/rec/capture.ts").GetExtension(false), "ts");
 }
 
-TEST(CPathStringTest, RelativeAndEmptyPathsAreResolvedAgainstTheWorkingDirectory)
-{
-    const std::string cwd = Cwd();
-    ASSERT_FALSE(cwd.empty());
-    CPathString relative("sub/../capture.ts");
-    EXPECT_EQ(relative.GetDirectory().GetPath(), (cwd == "/" ? std::string("/") : cwd + "/"));
-    relative.MakeFullPath();
-    EXPECT_EQ(relative.GetPath(), (cwd == "/" ? std::string() : cwd) + "/capture.ts");
-
-    CPathString empty;
-    EXPECT_EQ(empty.GetName(), "");
-    EXPECT_EQ(empty.GetExtension(true), "");
-    empty.MakeFullPath();
-    EXPECT_EQ(empty.GetPath(), cwd);
-}
-
-TEST(CPathStringTest, SetExtensionCopyAndExists)
+TEST(CPathStringTest, SetExtensionAndExists)
 {
     CPathString path("/rec/capture.ts");
-    CPathString copy = path;
     path.SetExtension(".m2t");
     EXPECT_EQ(path.GetPath(), "/rec/capture.m2t");
-    path.SetExtension("");
-    EXPECT_EQ(path.GetPath(), "/rec/capture");
     path.SetExtension("noDot");
     EXPECT_EQ(path.GetPath(), "/rec/capture");
-    EXPECT_EQ(copy.GetPath(), "/rec/capture.ts");
-    copy = std::string("rel.ts");
-    copy.SetExtension(".mpg");
-    EXPECT_EQ(copy.GetName(), "rel");
-    EXPECT_EQ(copy.GetPath().front(), '/') << "the result is absolute";
-
-    EXPECT_TRUE(CPathString("/").Exists());
     EXPECT_TRUE(CPathString(Cwd()).Exists());
     EXPECT_FALSE(CPathString("/no/such/orvane/file").Exists());
     EXPECT_FALSE(CPathString("").Exists());
@@ -98,7 +64,4 @@ TEST(CPathStringTest, PathsBeyondThePlatformLimitThrow)
     }
     EXPECT_THROW(path.GetName(), CPathException);
     EXPECT_EQ(path.GetPath(), longPath) << "a failed operation leaves the path as it was";
-    // Long but within the limit: fine.
-    const std::string fits = "/" + std::string(200, 'b') + "/" + std::string(200, 'c') + ".ts";
-    EXPECT_EQ(CPathString(fits).GetExtension(true), ".ts");
 }

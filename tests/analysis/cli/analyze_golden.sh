@@ -1,24 +1,36 @@
 #!/usr/bin/env bash
-# orvane-cli generate + analyze against reviewed reference outputs, and the
-# exit statuses of its failure cases. Arguments: the orvane-cli binary, this folder.
-# Set ORVANE_UPDATE_GOLDEN=1 to rewrite the references (review the diff!).
+# orvane-cli generate + analyze: key lines of the text and JSON reports of a damaged
+# stream, and the exit statuses of the failure cases. Arguments: the orvane-cli binary.
 set -euo pipefail
 cli=$(realpath "$1")
-here=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 "$cli" generate "$work/sample.ts" --programs 3 --rate 2000000 --duration 2 --leading-garbage 100 \
     --drop-every 40 --cc-error-every 150 --garbage-every 2000 --garbage-bytes 10 >/dev/null
 (cd "$work" && "$cli" analyze sample.ts --separator .) >"$work/sample.txt"
-(cd "$work" && "$cli" analyze sample.ts --separator . --json) >"$work/sample.json"
-
-for f in sample.txt sample.json; do
-    if [ "${ORVANE_UPDATE_GOLDEN:-0}" = 1 ]; then
-        cp "$work/$f" "$here/$f"
-    fi
-    diff -u "$here/$f" "$work/$f"
+for line in "    497.934 bytes" "    Before first packet: 100" "    2648 packets" "    Bit rate:1.990.926 bps" \
+    "  Program 3 (0x0003): Service 3" "      PID 0x010A (266): AC-3 audio (type 0x06), eng" "    Sync losses: 1" \
+    "    First TDT/TOT: 2024-01-01 12:00:00 UTC" "  PID 0x0101 (257): H.264 video, program 1"; do
+    grep -qxF -- "$line" "$work/sample.txt" || { echo "missing line: $line"; exit 1; }
 done
+[ "$(grep -c 'Continuity errors: [1-9]' "$work/sample.txt")" = 5 ] || { echo "continuity errors differ"; exit 1; }
+
+# A file name that is not UTF-8 still gives valid JSON.
+odd="$work/$(printf 'odd\377')"
+cp "$work/sample.ts" "$odd.ts"
+"$cli" analyze "$odd.ts" --separator . --json >"$work/odd.json"
+python3 - "$work/odd.json" <<'PY'
+import json, sys
+r = json.load(open(sys.argv[1], encoding="utf-8"))
+f = r["file"]
+want = {"packetSize": 188, "bytesBeforeFirstPacket": 100, "packetCount": 2648, "bitRate": 1990926,
+        "pcrFound": True, "playTimeMs": 2000, "fileTotTdtTime": 1704110400, "syncLoss": 1}
+bad = {k: f.get(k) for k, v in want.items() if f.get(k) != v}
+assert not bad, bad
+assert len(r["programInformation"]) == 3, r["programInformation"]
+assert r["pidInformation"], "no PIDs"
+PY
 
 status=0
 "$cli" analyze "$work/missing.ts" 2>"$work/err" >/dev/null || status=$?
@@ -32,14 +44,4 @@ grep -q "not a transport stream" "$work/err"
 status=0
 "$cli" generate "$work/x.ts" --packet-size 200 2>"$work/err" >/dev/null || status=$?
 [ "$status" = 1 ] || { echo "bad packet size: exit $status"; exit 1; }
-# A file name that is not UTF-8 still gives valid JSON.
-odd="$work/$(printf 'odd\377')"
-cp "$work/sample.ts" "$odd.ts"
-# Output goes to files first: grep -q would close the pipe early.
-"$cli" analyze "$odd.ts" --json >"$work/odd.json"
-grep -q '"packetSize": 188' "$work/odd.json"
-"$cli" analyze --help >"$work/help.txt"
-grep -q -- "--json" "$work/help.txt"
-"$cli" generate --help >"$work/help.txt"
-grep -q -- "--programs" "$work/help.txt"
-echo "orvane-cli analyze: golden outputs and failure cases pass"
+echo "orvane-cli analyze: key outputs and failure cases pass"
