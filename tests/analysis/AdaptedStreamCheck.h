@@ -1,8 +1,7 @@
 #pragma once
 // What a receiver sees of a played stream: continuity errors, the PCR of each
-// program against the byte position (and the arrival time) at the play rate,
-// the distance of PTS/DTS to their program's PCR, the TDT/TOT times and the TOT
-// CRCs. Used by the restamping unit tests and by the on-the-wire test.
+// program against the byte position at the play rate, the distance of PTS/DTS to
+// their program's PCR, the TDT/TOT times and the TOT CRCs.
 
 #include <bitstream/dvb/si.h>
 #include <bitstream/mpeg/pes.h>
@@ -34,12 +33,6 @@ struct Report
     std::map<std::uint16_t, std::uint64_t> pcrCount;
     // Largest distance of a PCR from the line through its PID's first PCR at the play rate, in 27 MHz ticks.
     double pcrPositionError = 0.0;
-    // Per PCR PID: share of PCRs within 1 ms of a robust line fitted to their arrival times (the lowest share).
-    double pcrArrivalShare = 1.0;
-    // The highest share of PCRs that arrived more than 1 ms before the line says: a late
-    // datagram (a busy machine) cannot cause that, a PCR that jumped can.
-    double pcrEarlyShare = 0.0;
-    double pcrArrivalSlope = 1.0; // PCR seconds per arrival second, the one farthest from 1
     // PTS - PCR of the program (the last PCR before the PES), 90 kHz ticks.
     std::int64_t ptsDistanceMin = INT64_MAX;
     std::int64_t ptsDistanceMax = INT64_MIN;
@@ -66,11 +59,10 @@ inline std::int64_t DecodeUtc(const std::uint8_t* utc)
     return static_cast<std::int64_t>(dvb_time_decode_UTC(v));
 }
 
-//! @param bytes whole 188-byte packets as received; @param arrival per packet (seconds; NaN: not
-//! compared), or empty;
+//! @param bytes whole 188-byte packets as received;
 //! @param pcrPidOf elementary PID -> PCR PID of its program; @param rate the play bit rate.
-inline Report Check(const std::vector<std::uint8_t>& bytes, const std::vector<double>& arrival,
-                    const std::map<std::uint16_t, std::uint16_t>& pcrPidOf, double rate)
+inline Report Check(const std::vector<std::uint8_t>& bytes, const std::map<std::uint16_t, std::uint16_t>& pcrPidOf,
+                    double rate)
 {
     Report r;
     std::vector<int> lastCc(8192, -1);
@@ -79,7 +71,6 @@ inline Report Check(const std::vector<std::uint8_t>& bytes, const std::vector<do
         std::uint64_t last = 0;
         std::int64_t unwrapped = 0;
         std::int64_t firstPosition = 0;
-        std::vector<double> x, y;
         bool seen = false;
     };
     std::map<std::uint16_t, Clock> clocks;
@@ -124,11 +115,6 @@ inline Report Check(const std::vector<std::uint8_t>& bytes, const std::vector<do
                 const double expected = static_cast<double>(position - c.firstPosition) * 8.0 * 27'000'000.0 / rate;
                 r.pcrPositionError =
                     std::max(r.pcrPositionError, std::fabs(static_cast<double>(c.unwrapped) - expected));
-                if (!arrival.empty() && !std::isnan(arrival[i]))
-                {
-                    c.x.push_back(arrival[i]);
-                    c.y.push_back(static_cast<double>(c.unwrapped) / 27'000'000.0);
-                }
             }
         }
         if (!ts_get_unitstart(p) || !ts_has_payload(p) || payload >= 188)
@@ -174,39 +160,6 @@ inline Report Check(const std::vector<std::uint8_t>& bytes, const std::vector<do
         r.ptsDistanceMin = std::min(r.ptsDistanceMin, distance);
         r.ptsDistanceMax = std::max(r.ptsDistanceMax, distance);
         ++r.pesWithTime;
-    }
-    for (auto& [pid, c] : clocks)
-    {
-        const std::size_t n = c.x.size();
-        if (n < 3)
-            continue;
-        // A robust line (Theil-Sen): a few datagrams stamped late by a descheduled
-        // receiver must not tilt it, while a PCR jump moves every later point.
-        std::vector<double> slopes;
-        for (std::size_t a = 0; a < n; ++a)
-            for (std::size_t b = a + 1; b < n; ++b)
-                if (c.x[b] - c.x[a] > 1e-4)
-                    slopes.push_back((c.y[b] - c.y[a]) / (c.x[b] - c.x[a]));
-        if (slopes.empty())
-            continue;
-        std::nth_element(slopes.begin(), slopes.begin() + static_cast<long>(slopes.size() / 2), slopes.end());
-        const double slope = slopes[slopes.size() / 2];
-        std::vector<double> intercepts;
-        for (std::size_t k = 0; k < n; ++k)
-            intercepts.push_back(c.y[k] - slope * c.x[k]);
-        std::nth_element(intercepts.begin(), intercepts.begin() + static_cast<long>(n / 2), intercepts.end());
-        const double intercept = intercepts[n / 2];
-        std::size_t within = 0, early = 0;
-        for (std::size_t k = 0; k < n; ++k)
-        {
-            const double residual = c.y[k] - (intercept + slope * c.x[k]);
-            within += std::fabs(residual) <= 0.001 ? 1 : 0;
-            early += residual > 0.001 ? 1 : 0;
-        }
-        r.pcrEarlyShare = std::max(r.pcrEarlyShare, static_cast<double>(early) / static_cast<double>(n));
-        r.pcrArrivalShare = std::min(r.pcrArrivalShare, static_cast<double>(within) / static_cast<double>(n));
-        if (std::fabs(slope - 1.0) > std::fabs(r.pcrArrivalSlope - 1.0))
-            r.pcrArrivalSlope = slope;
     }
     return r;
 }

@@ -120,7 +120,7 @@ private:
 // The file's own PTS-PCR distances, the reference for the played ones.
 adaptcheck::Report FileReport(const std::vector<std::uint8_t>& file)
 {
-    return adaptcheck::Check(file, {}, ProgramClocks(2), kFileRate);
+    return adaptcheck::Check(file, ProgramClocks(2), kFileRate);
 }
 
 // @p ownRate: played at the file's own rate. Faster, the content keeps its own PTS
@@ -173,7 +173,7 @@ TEST(CStreamAdapterTest, ThreePassesWithEverythingOnAreOneSeamlessStream)
     ASSERT_EQ(player.wire.size(), kStuffing + 3 * file.size());
     EXPECT_EQ(decoder.OutputPosition(), static_cast<std::int64_t>(player.wire.size()));
 
-    const adaptcheck::Report r = adaptcheck::Check(player.wire, {}, ProgramClocks(2), kPlayRate);
+    const adaptcheck::Report r = adaptcheck::Check(player.wire, ProgramClocks(2), kPlayRate);
     ExpectSeamless(r, FileReport(file), false);
     ExpectTimesAtPace(r, kFileStart);
     // The first PCR of the play keeps the file's value.
@@ -203,7 +203,7 @@ TEST(CStreamAdapterTest, JumpsThatDropTheFifoContinueEveryClock)
     player.Pass(file);
     EXPECT_EQ(decoder.OutputPosition(), static_cast<std::int64_t>(player.wire.size()));
 
-    const adaptcheck::Report r = adaptcheck::Check(player.wire, {}, ProgramClocks(2), kFileRate);
+    const adaptcheck::Report r = adaptcheck::Check(player.wire, ProgramClocks(2), kFileRate);
     ExpectSeamless(r, FileReport(file), true);
     ExpectTimesAtPace(r, kFileStart, kFileRate);
 }
