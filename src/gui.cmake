@@ -1,4 +1,4 @@
-# orvane_gui: the Qt 6 Widgets front end (src/app, src/controls, src/play), and the
+# orvane_gui: the Qt 6 Widgets front end (src/app, src/controls, src/play, src/record), and the
 # orvane executable. Forms live in resources/*.ui, artwork in resources/.
 find_package(Qt6 REQUIRED COMPONENTS Widgets Network Svg)
 
@@ -11,7 +11,6 @@ add_library(orvane_gui STATIC
   app/CDiscoverDlg.cpp
   app/COrvaneApp.cpp
   app/COrvaneDlg.cpp
-  app/CSettings.cpp
   controls/CButtonStyle.cpp
   controls/CDVBSlider.cpp
   controls/CLabel.cpp
@@ -19,16 +18,16 @@ add_library(orvane_gui STATIC
   controls/CTabActivateEvent.cpp
   controls/CUiServices.cpp
   controls/CXTabCtrl.cpp
+  controls/CSettings.cpp
+  controls/CQtTreeSink.cpp
+  controls/CIpAddressCtrl.cpp
+  controls/CUpDownButton.cpp
   controls/IUiServices.h
-  play/CIpAddressCtrl.cpp
   play/CPlayToNetworkDlg.cpp
   play/CPlayToNetworkDlg_Analysis.cpp
   play/CPlayToNetworkDlg_Play.cpp
-  play/CQtTreeSink.cpp
   play/CTotTdtDlg.cpp
   record/CRecFromNetworkDlg.cpp
-  record/CRecTreeSink.cpp
-  record/CUpDownButton.cpp
 )
 set_target_properties(orvane_gui PROPERTIES
   AUTOMOC ON

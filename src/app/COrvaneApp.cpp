@@ -2,7 +2,7 @@
 
 #include "app/CCrashReport.h"
 #include "app/COrvaneDlg.h"
-#include "app/CSettings.h"
+#include "controls/CSettings.h"
 #include "controls/IUiServices.h"
 
 #include <QDir>

@@ -2,7 +2,7 @@
 
 #include "app/CAboutDlg.h"
 #include "app/CDiscoverDlg.h"
-#include "app/CSettings.h"
+#include "controls/CSettings.h"
 #include "controls/CTabActivateEvent.h"
 #include "controls/CXTabCtrl.h"
 #include "devices/CDiscoverProtocol.h"
@@ -73,7 +73,13 @@ bool COrvaneDlg::OnInitDialog()
 void COrvaneDlg::CreateTabDialogs(CXTabCtrl* tabCtrl, QWidget*& playDlg, QWidget*& recordDlg)
 {
     recordDlg = new CRecFromNetworkDlg(tabCtrl);
-    auto* play = new CPlayToNetworkDlg(&m_sender, &m_discover, &m_reset, tabCtrl, tabCtrl);
+    auto pickDevice = [this](QWidget* parent) -> std::optional<std::uint32_t> {
+        CDiscoverDlg dlg(&m_discover, &m_reset, CDiscoverDlg::kModeSelect, parent);
+        if (dlg.exec() != QDialog::Accepted)
+            return std::nullopt;
+        return dlg.GetSelectedAddress();
+    };
+    auto* play = new CPlayToNetworkDlg(&m_sender, pickDevice, tabCtrl, tabCtrl);
     play->OnInitDialog();
     playDlg = play;
 }

@@ -3,7 +3,7 @@
 
 #include "app/CCrashReport.h"
 #include "app/COrvaneApp.h"
-#include "app/CSettings.h"
+#include "controls/CSettings.h"
 
 #include <QFileInfo>
 #include <QStandardPaths>

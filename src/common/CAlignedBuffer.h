@@ -1,6 +1,6 @@
 #pragma once
 //! @file CAlignedBuffer.h
-//! One page-aligned block of stream memory (the VirtualAlloc of the original):
+//! One page-aligned block of stream memory (anonymous mmap):
 //! committed once per stream, released when the stream stops. Move-only.
 
 #include <cstddef>

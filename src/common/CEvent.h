@@ -1,7 +1,7 @@
 #pragma once
 //! @file CEvent.h
-//! Auto-reset event with timed waits: the stand-in for a Windows auto-reset
-//! event. One waiter is released per Set(); the event clears when a wait
+//! Auto-reset event with timed waits, on a mutex and a condition variable.
+//! One waiter is released per Set(); the event clears when a wait
 //! consumes it.
 
 #include <chrono>

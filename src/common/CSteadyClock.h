@@ -1,7 +1,7 @@
 #pragma once
 //! @file CSteadyClock.h
-//! The monotonic clock of the engine (the performance counter and the tick
-//! count of the original). Pacing code takes a NowFn so that tests can drive time.
+//! The monotonic clock of the engine (CLOCK_MONOTONIC through steady_clock),
+//! in nanoseconds and in 32-bit millisecond ticks. Pacing code takes a NowFn so that tests can drive time.
 
 #include <chrono>
 #include <cstdint>
@@ -19,7 +19,7 @@ public:
             .count();
     }
 
-    //! Millisecond tick count (wraps like the original's 32-bit tick).
+    //! Millisecond tick count (wraps after 49.7 days; compare with unsigned differences).
     static std::uint32_t GetTickMs() { return static_cast<std::uint32_t>(NowNs() / 1'000'000); }
 
     static NowFn Default() { return &CSteadyClock::NowNs; }

@@ -11,7 +11,7 @@
 #include <string>
 #include <thread>
 
-//! Priorities of the original, mapped best-effort onto Linux: Highest and
+//! Thread priorities, mapped best-effort onto Linux scheduling: Highest and
 //! TimeCritical ask for SCHED_FIFO, AboveNormal for a lower nice value. A refused
 //! request leaves the thread at normal priority; it never makes Start fail.
 enum class ThreadPriority

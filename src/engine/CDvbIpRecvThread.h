@@ -64,6 +64,7 @@ public:
         std::uint64_t resyncs = 0;       //!< jumps to a new numbering
         std::uint64_t overflowDrops = 0; //!< datagrams lost here: FIFO full or kernel queue full
         std::uint64_t rtpInUdpMode = 0;  //!< of the invalid ones in UDP mode: RTP carrying TS packets
+        std::uint64_t kernelDrops = 0;   //!< datagrams the kernel dropped from the full receive queue
     };
 
     //! @param fifoBytes ring size (tests use small rings); @param poolRecords pool size.

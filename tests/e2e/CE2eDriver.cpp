@@ -4,8 +4,8 @@
 #include "controls/CButtonStyle.h"
 #include "controls/CLabel.h"
 #include "controls/CXTabCtrl.h"
-#include "play/CIpAddressCtrl.h"
-#include "record/CUpDownButton.h"
+#include "controls/CIpAddressCtrl.h"
+#include "controls/CUpDownButton.h"
 
 #include <QApplication>
 #include <QCheckBox>

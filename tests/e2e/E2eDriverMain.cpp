@@ -13,7 +13,7 @@
 #include "CE2eDriver.h"
 #include "app/CCrashReport.h"
 #include "app/COrvaneApp.h"
-#include "app/CSettings.h"
+#include "controls/CSettings.h"
 
 #include <QFileInfo>
 #include <QTimer>

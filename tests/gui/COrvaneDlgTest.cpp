@@ -6,7 +6,7 @@
 #include "GuiTest.h"
 #include "app/CAboutDlg.h"
 #include "app/CDiscoverDlg.h"
-#include "app/CSettings.h"
+#include "controls/CSettings.h"
 #include "controls/CTabActivateEvent.h"
 #include "controls/CXTabCtrl.h"
 

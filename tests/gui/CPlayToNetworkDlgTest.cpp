@@ -10,7 +10,7 @@
 #include "controls/CLabel.h"
 #include "controls/CXTabCtrl.h"
 #include "engine/CFilePlayEngine.h"
-#include "play/CIpAddressCtrl.h"
+#include "controls/CIpAddressCtrl.h"
 #include "play/CTotTdtDlg.h"
 
 #include <QComboBox>

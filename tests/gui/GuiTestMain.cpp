@@ -7,7 +7,7 @@
 // clang-format on
 
 #include "GuiTest.h"
-#include "app/CSettings.h"
+#include "controls/CSettings.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -11,20 +11,10 @@ int main(int argc, char** argv)
     app.set_version_flag("--version", std::string("orvane-cli ") + ORVANE_VERSION);
     app.require_subcommand(1);
     int exitCode = 0;
-#ifdef ORVANE_HAVE_CLIANALYZE
     AddAnalyzeCommands(app, exitCode);
-#endif
-#ifdef ORVANE_HAVE_CLIPLAY
     AddPlayCommand(app, exitCode);
-#endif
-#ifdef ORVANE_HAVE_CLIRECORD
     AddRecordCommands(app, exitCode);
-#endif
-#ifdef ORVANE_HAVE_CLIDISCOVER
     AddDiscoverCommand(app, exitCode);
-#endif
-    if (app.get_subcommands({}).empty())
-        app.require_subcommand(0);
     try
     {
         app.parse(argc, argv);

@@ -1,4 +1,4 @@
-#include "record/CUpDownButton.h"
+#include "controls/CUpDownButton.h"
 
 #include <QToolButton>
 

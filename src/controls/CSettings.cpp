@@ -1,4 +1,4 @@
-#include "app/CSettings.h"
+#include "controls/CSettings.h"
 
 #include <QCoreApplication>
 #include <QSettings>

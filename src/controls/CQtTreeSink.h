@@ -17,6 +17,8 @@ public:
     //! Also sets @p tree up to scroll sideways over long lines.
     void SetTree(QTreeWidget* tree);
     void ShowTree(const std::vector<CTreeNode>& roots) override;
+    //! Empties the tree (a new run starts with no lines of the last one).
+    void Clear();
 
 private:
     QTreeWidget* m_tree = nullptr;

@@ -1,4 +1,4 @@
-#include "play/CIpAddressCtrl.h"
+#include "controls/CIpAddressCtrl.h"
 
 #include <QHBoxLayout>
 #include <QIntValidator>

@@ -1,4 +1,4 @@
-#include "play/CQtTreeSink.h"
+#include "controls/CQtTreeSink.h"
 
 #include <QHeaderView>
 #include <QScrollBar>
@@ -72,4 +72,10 @@ void CQtTreeSink::ShowTree(const std::vector<CTreeNode>& roots)
     m_tree->verticalScrollBar()->setValue(top);
     m_tree->horizontalScrollBar()->setValue(left);
     m_tree->setUpdatesEnabled(true);
+}
+
+void CQtTreeSink::Clear()
+{
+    if (m_tree != nullptr)
+        m_tree->clear();
 }
