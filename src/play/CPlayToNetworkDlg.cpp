@@ -1,15 +1,15 @@
 #include "play/CPlayToNetworkDlg.h"
 
-#include "controls/CSettings.h"
 #include "controls/CButtonStyle.h"
 #include "controls/CDVBSlider.h"
+#include "controls/CIpAddressCtrl.h"
 #include "controls/CLabel.h"
+#include "controls/CSettings.h"
 #include "controls/CTabActivateEvent.h"
 #include "controls/CXTabCtrl.h"
 #include "controls/IUiServices.h"
 #include "engine/CFilePlayEngine.h"
 #include "engine/CNetworkSender.h"
-#include "controls/CIpAddressCtrl.h"
 #include "ui_CPlayToNetworkDlg.h"
 
 #include <QHostAddress>

@@ -82,8 +82,7 @@ public:
 
     //! @p sender and @p tabCtrl are the main window's and outlive the tab;
     //! @p pickDevice may be empty (no device picker).
-    CPlayToNetworkDlg(CNetworkSender* sender, DevicePicker pickDevice, CXTabCtrl* tabCtrl,
-                      QWidget* parent = nullptr);
+    CPlayToNetworkDlg(CNetworkSender* sender, DevicePicker pickDevice, CXTabCtrl* tabCtrl, QWidget* parent = nullptr);
     ~CPlayToNetworkDlg() override;
 
     //! Zeroes the analysis results, sets up the controls and loads the settings.

@@ -1,7 +1,7 @@
 #include "record/CRecFromNetworkDlg.h"
 
-#include "controls/CSettings.h"
 #include "common/CSteadyClock.h"
+#include "controls/CSettings.h"
 #include "controls/CTabActivateEvent.h"
 #include "controls/CXTabCtrl.h"
 #include "controls/IUiServices.h"

@@ -16,10 +16,10 @@
 
 #include "analysis/CDecodeStream.h"
 #include "common/IMessageSink.h"
+#include "controls/CQtTreeSink.h"
 #include "engine/CDvbIpRecvThread.h"
 #include "engine/CRecordController.h"
 #include "engine/CRecordThread.h"
-#include "controls/CQtTreeSink.h"
 
 #include <QString>
 #include <QTimer>

@@ -2,10 +2,10 @@
 
 #include "app/COrvaneDlg.h"
 #include "controls/CButtonStyle.h"
-#include "controls/CLabel.h"
-#include "controls/CXTabCtrl.h"
 #include "controls/CIpAddressCtrl.h"
+#include "controls/CLabel.h"
 #include "controls/CUpDownButton.h"
+#include "controls/CXTabCtrl.h"
 
 #include <QApplication>
 #include <QCheckBox>

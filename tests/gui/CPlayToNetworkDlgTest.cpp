@@ -7,10 +7,10 @@
 #include "app/COrvaneDlg.h"
 #include "controls/CButtonStyle.h"
 #include "controls/CDVBSlider.h"
+#include "controls/CIpAddressCtrl.h"
 #include "controls/CLabel.h"
 #include "controls/CXTabCtrl.h"
 #include "engine/CFilePlayEngine.h"
-#include "controls/CIpAddressCtrl.h"
 #include "play/CTotTdtDlg.h"
 
 #include <QComboBox>
