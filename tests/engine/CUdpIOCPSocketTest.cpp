@@ -7,6 +7,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 
+#include <cerrno>
 #include <numeric>
 
 using namespace std::chrono_literals;
@@ -59,6 +60,7 @@ TEST(CUdpIOCPSocketTest, InvalidDestinationFailsCreateAndEverySend)
     {
         CUdpIOCPSocket sock;
         EXPECT_FALSE(sock.Create(1234, bad)) << bad;
+        EXPECT_EQ(sock.GetCreateError(), EINVAL) << bad;
         EXPECT_FALSE(sock.Send(b, 188, true, 0)) << bad;
         EXPECT_FALSE(sock.Send(b, 188, false, 0)) << bad;
     }
@@ -68,6 +70,28 @@ TEST(CUdpIOCPSocketTest, InvalidDestinationFailsCreateAndEverySend)
     none.Close();
     EXPECT_TRUE(none.Send(b, 0, false, 0)) << "a send of nothing succeeds";
     EXPECT_FALSE(none.Send(b, CUdpIOCPSocket::kDataAreaBytes, true, 0)) << "too large with the RTP header";
+}
+
+TEST(CUdpIOCPSocketTest, HardSendErrorCountsTheLostPayloadWithItsReason)
+{
+    LoopbackReceiver rx;
+    CUdpIOCPSocket sock;
+    ASSERT_TRUE(sock.Create(rx.Port(), "127.0.0.1"));
+    EXPECT_FALSE(sock.Create(rx.Port(), "127.0.0.1"));
+    EXPECT_EQ(sock.GetCreateError(), EISCONN) << "the open socket stays";
+    std::vector<std::uint8_t> payload(1'316, 0x47);
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(sock.Send(payload.data(), 1'316, true, 0));
+    // Without its destination the socket's sends fail for good (EDESTADDRREQ).
+    sockaddr_in none{};
+    none.sin_family = AF_UNSPEC;
+    ASSERT_EQ(::connect(sock.NativeHandle(), reinterpret_cast<const sockaddr*>(&none), sizeof none), 0);
+    EXPECT_FALSE(sock.Flush());
+    EXPECT_EQ(sock.GetDatagramsFailed(), 3u);
+    EXPECT_EQ(sock.GetPayloadBytesFailed(), 3u * 1'316) << "RTP headers are not payload";
+    EXPECT_EQ(sock.GetLastError(), EDESTADDRREQ);
+    EXPECT_EQ(sock.GetQueuedSends(), 0);
+    EXPECT_EQ(sock.GetDatagramsSent(), 0u);
 }
 
 TEST(CUdpIOCPSocketTest, IdentityIsRandomPerObjectAndContinuesAcrossPlays)
