@@ -147,8 +147,7 @@ bool CNetworkSender::SyncsAt(const std::uint8_t* data, std::uint32_t length, std
     return true;
 }
 
-std::uint32_t CNetworkSender::FindSyncOffset(const std::uint8_t* data, std::uint32_t length,
-                                             std::uint32_t packetSize)
+std::uint32_t CNetworkSender::FindSyncOffset(const std::uint8_t* data, std::uint32_t length, std::uint32_t packetSize)
 {
     for (std::uint32_t i = 0; i < length; ++i)
     {

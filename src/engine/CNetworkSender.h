@@ -269,7 +269,7 @@ private:
     std::int32_t m_underflowCounter = 0;
     std::int32_t m_timerCounter = 0;
     std::atomic<std::uint64_t> m_bytesSent{0};
-    std::uint64_t m_scheduledBytes = 0;       // taken on the schedule since it began; play-out thread only
+    std::uint64_t m_scheduledBytes = 0;        // taken on the schedule since it began; play-out thread only
     std::uint64_t m_failedBytesAtSchedule = 0; // the socket's refused bytes when the schedule began
     std::atomic<std::uint64_t> m_bytesWritten{0};
     std::atomic<std::uint64_t> m_bytesTaken{0};

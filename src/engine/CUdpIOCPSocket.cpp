@@ -225,6 +225,7 @@ bool CUdpIOCPSocket::Flush()
     // Each ECONNREFUSED consumes one ICMP port-unreachable left by an earlier
     // datagram (nobody listens yet); the retry makes progress, so this is bounded.
     std::uint32_t refusedRetries = 0;
+    int fallbackError = 0; // the error that switched segmentation offload off in this flush
     while (doneHeaders < headers)
     {
         const int n = sendmmsg(m_socket.Get(), m_headers.data() + doneHeaders, headers - doneHeaders, MSG_DONTWAIT);
@@ -246,6 +247,7 @@ bool CUdpIOCPSocket::Flush()
         {
             // This path cannot segment: send datagram by datagram from now on.
             m_gso = false;
+            fallbackError = err;
             doneHeaders = 0;
             m_first += doneSlots;
             m_count -= doneSlots;
@@ -256,6 +258,8 @@ bool CUdpIOCPSocket::Flush()
         }
         // Hard error (EPERM from a firewall rule, EINVAL from a blackhole
         // route): the queued datagrams cannot be sent.
+        if (fallbackError == err && doneSlots == 0)
+            m_gso = true; // single datagrams fail alike: the route refuses, not the offload
         m_datagramsSent.fetch_add(doneSlots, std::memory_order_relaxed);
         FailQueued(doneSlots, err);
         return false;

@@ -25,29 +25,12 @@ namespace
 constexpr std::uint32_t kLoopback = 0x7F000001;
 constexpr std::uint32_t kSeparatorBytes = 188 * 12;
 
+//! Records the messages; with @p holdReader, a message from another thread
+//! (the reader) holds that thread until Release.
 class RecordingSink : public IMessageSink
 {
 public:
-    void ShowMessage(const std::string& text) override
-    {
-        std::lock_guard lock(m_mutex);
-        m_messages.push_back(text);
-    }
-    std::vector<std::string> Messages()
-    {
-        std::lock_guard lock(m_mutex);
-        return m_messages;
-    }
-
-private:
-    std::mutex m_mutex;
-    std::vector<std::string> m_messages;
-};
-
-//! Records like RecordingSink, but holds the reader thread in ShowMessage until released.
-class HoldingSink : public IMessageSink
-{
-public:
+    explicit RecordingSink(bool holdReader = false) : m_release(!holdReader) {}
     void ShowMessage(const std::string& text) override
     {
         std::unique_lock lock(m_mutex);
@@ -71,7 +54,7 @@ private:
     const std::thread::id m_owner = std::this_thread::get_id();
     std::mutex m_mutex;
     std::condition_variable m_released;
-    bool m_release = false;
+    bool m_release;
     std::vector<std::string> m_messages;
 };
 
@@ -458,8 +441,8 @@ TEST_F(CFilePlayEngineTest, StartFailureOfTheDeviceShowsTheSystemsReasonOnALineO
     m_sender.SetMulticast(16, 0xC0000201);             // 192.0.2.1
     EXPECT_FALSE(m_engine.StartPlay(MakeFile("device.ts", 10)));
     m_sender.SetMulticast(16, 0);
-    EXPECT_EQ(m_sink.Messages(),
-              std::vector<std::string>{std::string(CFilePlayEngine::kMsgCannotStart) + "\n" + std::strerror(EADDRNOTAVAIL)});
+    EXPECT_EQ(m_sink.Messages(), std::vector<std::string>{std::string(CFilePlayEngine::kMsgCannotStart) + "\n" +
+                                                          std::strerror(EADDRNOTAVAIL)});
     EXPECT_FALSE(m_engine.IsRunning());
     EXPECT_FALSE(m_sender.IsRunning());
 }
@@ -598,7 +581,7 @@ TEST_F(CFilePlayEngineTest, ANewPlayLetsTheTailOfTheFinishedOneLeaveFirst)
 
 TEST_F(CFilePlayEngineTest, AReaderThatDidNotEndRefusesTheNextStart)
 {
-    HoldingSink sink;
+    RecordingSink sink(true);
     CFilePlayEngine engine(&m_sender, &sink);
     engine.SetLoop(true);
     engine.SetRange(0, 100); // ends at once with a message, which holds the reader
