@@ -13,7 +13,7 @@ PACKAGES=(
   qt6-base-dev qt6-svg-dev libgl-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth python3
+  xvfb xauth python3 nftables
   # packaging: the .deb's library dependencies, the desktop entry check, PNG icons
   dpkg-dev desktop-file-utils librsvg2-bin
 )

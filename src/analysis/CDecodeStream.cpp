@@ -184,20 +184,32 @@ int CDecodeStream::LocateLastPacketInData(unsigned char* data, long length, int 
 {
     if (data == nullptr || length <= 0 || packetSize <= 0 || length < packetSize)
         return length > 0 ? static_cast<int>(std::min<long>(length, std::numeric_limits<int>::max())) : 0;
-    // The last packet start that is confirmed by its neighbours: the previous packet
-    // starts a packet before it and the following (partial) one starts right after it.
-    for (long start = length - packetSize; start >= 0; --start)
+    // Walk the packets from the first start confirmed by the next two (as far as
+    // the data reaches), resynchronising after a break; the last whole packet
+    // ends the walk. Junk after it (zero bytes, a cut packet) needs no sync byte.
+    const auto confirmed = [&](long at) {
+        for (long k = 0; k < 3 && at + k * packetSize < length; ++k)
+        {
+            if (data[at + k * packetSize] != 0x47)
+                return false;
+        }
+        return true;
+    };
+    long lastEnd = -1;
+    long at = 0;
+    while (at + packetSize <= length)
     {
-        if (data[start] != 0x47)
+        if (data[at] != 0x47 || (lastEnd != at && !confirmed(at)))
+        {
+            ++at;
             continue;
-        const long end = start + packetSize;
-        const bool nextOk = end >= length || data[end] == 0x47;
-        const bool previousOk = start < packetSize || data[start - packetSize] == 0x47;
-        if (nextOk && previousOk)
-            return static_cast<int>(std::min<long>(length - end, std::numeric_limits<int>::max()));
+        }
+        lastEnd = at + packetSize;
+        at = lastEnd;
     }
     // No packet at all in the data: every byte of it is after the last packet.
-    return static_cast<int>(std::min<long>(length, std::numeric_limits<int>::max()));
+    const long after = lastEnd < 0 ? length : length - lastEnd;
+    return static_cast<int>(std::min<long>(after, std::numeric_limits<int>::max()));
 }
 
 void CDecodeStream::ResetPCRRestamp()

@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 namespace
@@ -22,7 +23,8 @@ constexpr long kBufferBytes = (1024 * 1024 / kSectorBytes + 2) * kSectorBytes;
 class CFileHandle
 {
 public:
-    explicit CFileHandle(const std::string& path) : m_fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+    // O_NONBLOCK: opening a named pipe without a writer would wait for one for ever.
+    explicit CFileHandle(const std::string& path) : m_fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)) {}
     ~CFileHandle()
     {
         if (m_fd >= 0)
@@ -123,8 +125,16 @@ CFileAnalysisResult CFileAnalysis::Analyse(const std::string& path, CDecodeStrea
 
     CFileHandle file(path);
     struct stat status;
-    if (path.empty() || file.Fd() < 0 || ::fstat(file.Fd(), &status) != 0 || S_ISDIR(status.st_mode))
+    if (path.empty() || file.Fd() < 0 || ::fstat(file.Fd(), &status) != 0)
     {
+        result.error = path.empty() ? std::string("No file chosen") : std::strerror(errno);
+        result.fileInformation = FileInformation(result, sep);
+        return result;
+    }
+    const bool block = S_ISBLK(status.st_mode);
+    if (!S_ISREG(status.st_mode) && !block)
+    {
+        result.error = S_ISDIR(status.st_mode) ? std::strerror(EISDIR) : kMsgNotAFile;
         result.fileInformation = FileInformation(result, sep);
         return result;
     }
@@ -151,11 +161,15 @@ CFileAnalysisResult CFileAnalysis::Analyse(const std::string& path, CDecodeStrea
 
     if (::fstat(file.Fd(), &status) != 0)
     {
+        result.error = std::strerror(errno);
         result.fileInformation = FileInformation(result, sep);
         return result;
     }
     result.ok = true;
-    result.fileSize = status.st_size;
+    // A block device has no size in its status: its end tells it.
+    result.fileSize = block ? static_cast<std::int64_t>(::lseek(file.Fd(), 0, SEEK_END)) : status.st_size;
+    if (result.fileSize < 0)
+        result.fileSize = 0;
     result.bitRate = decoder.State().m_bitRate.load();
     result.pcrFound = result.bitRate != 0.0;
     if (!result.pcrFound)

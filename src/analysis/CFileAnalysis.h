@@ -18,6 +18,7 @@ class CDecodeStream;
 struct CFileAnalysisResult
 {
     bool ok = false;           //!< false: the file could not be opened or read
+    std::string error;         //!< why not, for the user (empty when ok)
     std::int64_t fileSize = 0; //!< bytes
     int packetSize = 0;        //!< 188 or 204; 0 = no packets found
     std::int64_t bytesBeforeFirstPacket = 0;
@@ -40,6 +41,7 @@ public:
     static constexpr double kRateSmallFile = 400'000.0;          //!< bit/s, file < 1 MiB
     static constexpr double kRateMediumFile = 4'000'000.0;       //!< bit/s, file < 10 MiB
     static constexpr double kRateLargeFile = 40'000'000.0;       //!< bit/s, larger files
+    static constexpr const char* kMsgNotAFile = "Not a file: only regular files and block devices can be analysed";
 
     //! The rate used when the head holds no PCR.
     static double DefaultBitRate(std::int64_t fileSize);
@@ -47,8 +49,10 @@ public:
     //! Analyses @p path with @p decoder (its lists are reset first).
     //! @param separator digit grouping of the File Information lines; the user's
     //!        locale separator when empty.
-    //! On failure the result has ok false and the tree "Error reading file" /
-    //! "Invalid file"; the caller keeps its previous results.
+    //! On failure the result has ok false, the reason in error and the tree
+    //! "Error reading file" / "Invalid file"; the caller keeps its previous results.
+    //! Only regular files and block devices are read: a named pipe, a socket or
+    //! a character device is refused at once (a pipe would never end).
     static CFileAnalysisResult Analyse(const std::string& path, CDecodeStream& decoder,
                                        const std::string& separator = std::string());
 

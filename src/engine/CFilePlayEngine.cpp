@@ -16,6 +16,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 namespace
 {
@@ -59,6 +60,76 @@ void CFilePlayEngine::Show(const char* text)
         m_messages->ShowMessage(text);
 }
 
+void CFilePlayEngine::ShowCannotStart(const std::string& reason)
+{
+    if (m_messages != nullptr)
+        m_messages->ShowMessage(reason.empty() ? std::string(kMsgCannotStart) : kMsgCannotStart + ("\n" + reason));
+}
+
+void CFilePlayEngine::Fail(const std::string& text)
+{
+    m_failed.store(true, std::memory_order_release);
+    if (m_messages != nullptr)
+        m_messages->ShowMessage(text);
+}
+
+bool CFilePlayEngine::IsPlayedOut() const
+{
+    return !IsRunning() && m_readerThread.IsFinished() && m_sender != nullptr && m_sender->IsDrained();
+}
+
+void CFilePlayEngine::MarkLoop(std::uint64_t position)
+{
+    std::lock_guard lock(m_loopLock);
+    if (!m_pendingLoops.empty())
+    {
+        LoopRun& last = m_pendingLoops.back();
+        const std::uint64_t end = last.first + (last.count - 1) * last.step;
+        if (position > end && (last.count == 1 || position - end == last.step))
+        {
+            last.step = position - end;
+            ++last.count;
+            return;
+        }
+    }
+    m_pendingLoops.push_back(LoopRun{position, 0, 1});
+}
+
+void CFilePlayEngine::CountSentLoops()
+{
+    // What left: taken from the FIFO and not refused by the kernel.
+    const std::uint64_t taken = m_sender->GetBytesTaken();
+    const std::uint64_t refused = m_sender->GetBytesNotSent();
+    const std::uint64_t sent = taken > refused ? taken - refused : 0;
+    while (!m_pendingLoops.empty())
+    {
+        LoopRun& run = m_pendingLoops.front();
+        if (run.first > sent)
+            break;
+        const std::uint64_t passed = run.step == 0 ? 1 : std::min(run.count, (sent - run.first) / run.step + 1);
+        m_loopsSent += passed;
+        run.count -= passed;
+        run.first += passed * run.step;
+        if (run.count == 0)
+            m_pendingLoops.pop_front();
+    }
+}
+
+void CFilePlayEngine::ForgetPendingLoops()
+{
+    std::lock_guard lock(m_loopLock);
+    CountSentLoops();
+    m_pendingLoops.clear();
+}
+
+std::uint64_t CFilePlayEngine::GetLoopCount()
+{
+    std::lock_guard lock(m_loopLock);
+    if (m_sender != nullptr)
+        CountSentLoops();
+    return m_loopsSent;
+}
+
 std::uint32_t CFilePlayEngine::QuerySectorSize(const std::string& path)
 {
     // The alignment that unbuffered reads of this file need; 0 where the file
@@ -80,36 +151,62 @@ bool CFilePlayEngine::StartPlay(const std::string& path)
     if (m_running.load(std::memory_order_acquire) || m_sender == nullptr)
         return false; // a play is running: the owner stops it first
     // A reader that ended by itself is joined here (it has signalled its end).
-    m_readerThread.Join(kStopTimeout);
+    // One that did not end still uses the buffer and the file: they stay.
+    if (!m_readerThread.Join(kStopTimeout))
+    {
+        Show(kMsgPreviousPlay);
+        return false;
+    }
+    // The tail of a finished play may still be leaving: Open would drop it.
+    if (m_sender->IsRunning() && m_sender->IsEndOfStream())
+    {
+        const auto deadline = std::chrono::steady_clock::now() + kStopTimeout;
+        while (!m_sender->IsDrained() && m_sender->IsRunning())
+        {
+            if (std::chrono::steady_clock::now() > deadline)
+            {
+                Show(kMsgPreviousPlay);
+                return false;
+            }
+            std::this_thread::sleep_for(kRetryDelay);
+        }
+    }
 
     m_path = path;
     m_playedBytes.store(0, std::memory_order_relaxed);
     m_paused.store(false, std::memory_order_release);
+    m_failed.store(false, std::memory_order_release);
+    {
+        std::lock_guard lock(m_loopLock);
+        m_pendingLoops.clear();
+        m_loopsSent = 0;
+    }
     m_readBuffer.Release();
 
     m_sectorSize = QuerySectorSize(path);
     m_bufferSize = (kChunkBytes / m_sectorSize + 2) * m_sectorSize;
     if (!m_readBuffer.Allocate(m_bufferSize))
     {
-        Show(kMsgCannotStart);
+        ShowCannotStart(std::strerror(ENOMEM));
         return false;
     }
 
-    // Unbuffered where the file system allows it (O_DIRECT): the
-    // page cache would only hold a file that is read once.
+    // Unbuffered where the file system allows it (O_DIRECT): the page cache
+    // would only hold a file that is read once. O_NONBLOCK: a named pipe
+    // without a writer would hold open() for ever; it is refused below.
     m_direct = true;
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_DIRECT);
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_DIRECT);
     if (fd < 0 && errno == EINVAL)
     {
         m_direct = false;
-        fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     }
     struct stat st
     {
     };
     if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)))
     {
-        // A directory or a device opens, but is no file to play.
+        // A directory, a device or a named pipe opens, but is no file to play.
         close(fd);
         fd = -1;
         errno = EISDIR;
@@ -151,11 +248,13 @@ bool CFilePlayEngine::StartPlay(const std::string& path)
     m_running.store(true, std::memory_order_release);
     if (!m_sender->Open())
     {
-        // No socket for the destination: a play that sends nothing must not look like one that runs.
+        // No FIFO, or no socket for the destination (no route, a blackhole or
+        // prohibit route): a play that sends nothing must not look like one that runs.
+        const std::string reason = m_sender->GetOpenError();
         m_running.store(false, std::memory_order_release);
         m_file.Reset();
         m_sender->Stop();
-        Show(kMsgCannotStart);
+        ShowCannotStart(reason);
         return false;
     }
     if (!m_readerThread.Start("orvane-reader", ThreadPriority::AboveNormal, [this] { ReaderThread(); }))
@@ -164,7 +263,7 @@ bool CFilePlayEngine::StartPlay(const std::string& path)
         m_file.Reset();
         m_sender->Stop();
         Stop();
-        Show(kMsgCannotStart);
+        ShowCannotStart(std::strerror(EAGAIN)); // what pthread_create gives when it cannot
         return false;
     }
     return true;
@@ -243,7 +342,9 @@ void CFilePlayEngine::Jump()
         m_decoder->ResetFirstPCR();
     }
     m_jumpRequest.store(false, std::memory_order_release);
-    const std::uint32_t dropped = m_sender->Fifo().Reset();
+    // Ends of the stretch still in the FIFO never leave now.
+    ForgetPendingLoops();
+    const std::uint32_t dropped = m_sender->DropQueued();
     if (DecoderOn())
         m_decoder->AddOutputBytes(-std::int64_t{dropped}); // never sent: the restamped timeline goes back
     WriteStuffing();
@@ -262,9 +363,10 @@ std::int64_t CFilePlayEngine::ReadChunk(std::int64_t want)
         const ssize_t got = pread(m_file.Get(), into, length, m_fileOffset);
         if (got >= 0)
             return std::min<std::int64_t>(got, want);
-        if (errno == EINTR)
+        const int error = errno;
+        if (error == EINTR)
             continue;
-        if (errno == EINVAL && m_direct)
+        if (error == EINVAL && m_direct)
         {
             // The file system refuses this unbuffered read (an offset or length
             // off the sector grid, e.g. a range start): read buffered from here on.
@@ -276,7 +378,8 @@ std::int64_t CFilePlayEngine::ReadChunk(std::int64_t want)
                 continue;
             }
         }
-        return 0; // a read error ends the stretch
+        m_readError = error;
+        return -1;
     }
 }
 
@@ -288,10 +391,16 @@ void CFilePlayEngine::ReaderThread()
     {
         if (DecoderOn())
             m_decoder->ResetStreamData();
+        // Passes of the stretch in a row that gave the sender nothing.
+        int emptyPasses = 0;
+        std::uint64_t passStart = 0;
         for (;;)
         {
             if (m_jumpRequest.load(std::memory_order_acquire))
+            {
                 Jump();
+                passStart = m_sender->GetBytesWritten();
+            }
             if (!m_running.load(std::memory_order_acquire))
                 break;
             if (m_paused.load(std::memory_order_acquire))
@@ -304,6 +413,13 @@ void CFilePlayEngine::ReaderThread()
             const std::int64_t room = std::int64_t{m_bufferSize} - m_sectorSize;
             const std::int64_t want = std::clamp<std::int64_t>(m_rangeEndOffset - m_fileOffset, 0, room);
             const std::int64_t got = want > 0 ? ReadChunk(want) : 0;
+            if (got < 0)
+            {
+                // A failed read would fail again: the play ends, what was read still leaves.
+                Fail(std::string(kMsgReadError) + "\n" + std::strerror(m_readError));
+                reachedEnd = true;
+                break;
+            }
             if (got > 0)
             {
                 m_fileOffset += got;
@@ -320,15 +436,37 @@ void CFilePlayEngine::ReaderThread()
                 continue;
             }
 
-            // End of the stretch (or a read error): back to its start.
+            // End of the stretch: back to its start. The next pass is a new
+            // stretch: a packet cut by the range end is not completed by it.
             m_fileOffset = m_rangeStartOffset;
+            m_sender->DiscardCarry();
             if (DecoderOn())
             {
                 m_decoder->ResetStreamData();
                 m_decoder->SetLoop();
             }
+            const std::uint64_t written = m_sender->GetBytesWritten();
+            emptyPasses = written == passStart ? emptyPasses + 1 : 0;
+            passStart = written;
             if (m_running.load(std::memory_order_acquire) && m_loop.load(std::memory_order_relaxed))
+            {
+                // The first pass may start at the range end; a second one that
+                // gives nothing means the stretch has nothing to play: stop
+                // instead of looping over nothing.
+                if (emptyPasses >= 2)
+                {
+                    struct stat st
+                    {
+                    };
+                    const bool empty = fstat(m_file.Get(), &st) == 0 && st.st_size == 0;
+                    Fail(empty ? kMsgCannotStart : kMsgReadError);
+                    reachedEnd = true;
+                    break;
+                }
+                if (emptyPasses == 0)
+                    MarkLoop(written);
                 continue; // no stuffing, no FIFO reset: the stretch follows itself seamlessly
+            }
             reachedEnd = m_running.load(std::memory_order_acquire);
             break;
         }

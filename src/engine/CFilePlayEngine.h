@@ -9,6 +9,10 @@
 //! jumps of the play position (the FIFO is emptied and twelve null packets go
 //! out first), looping over the stretch, pausing, and the end of play (twelve
 //! null packets, then the sender is told that everything is written).
+//! A stretch that gives the sender nothing twice in a row (a file cut to 0
+//! bytes during the play, a range shorter than a packet) and a failed read end
+//! the play with a message instead of looping on nothing; what was read still
+//! leaves.
 //!
 //! Ownership: the owner (the Play tab or orvane-cli) holds the engine; the
 //! sender, the message sink and the decoder are borrowed and outlive it.
@@ -24,6 +28,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <deque>
+#include <mutex>
 #include <string>
 
 class CDecodeStream;
@@ -49,6 +55,10 @@ public:
     static constexpr const char* kMsgCannotStart = "Orvane can not start the play on this device.\n"
                                                    "Please reset the device and try again.\n"
                                                    "If the problem persists, please contact us.";
+    //! The play ended because the file gave nothing more (a line with the system's reason may follow).
+    static constexpr const char* kMsgReadError = "Error reading file";
+    static constexpr const char* kMsgPreviousPlay =
+        "Orvane can not start the play: the previous play has not ended yet.";
 
     //! @param sender the one network sender; @param messages where user-facing
     //! messages go (may be null: then they are dropped).
@@ -58,13 +68,18 @@ public:
     CFilePlayEngine& operator=(const CFilePlayEngine&) = delete;
 
     //! Opens @p path, opens the sender and starts the reader. Shows the failure
-    //! to the user and returns false when the file cannot be played.
+    //! to the user and returns false when the file cannot be played; a failure of
+    //! the system has its reason on the message's last line. A previous play
+    //! still sending its tail is waited for (up to 2,000 ms); a previous reader
+    //! that did not end, or a tail that did not leave in time, refuses the start
+    //! (kMsgPreviousPlay).
     bool StartPlay(const std::string& path);
     //! Ends the reader (waits up to 2,000 ms) and stops the sender.
     //! @return false when the reader did not end in time.
     bool Stop();
     //! Pauses (true) or resumes (false) the play: the sender stops sending at
     //! once, the reader stops reading, nothing is lost and the position holds.
+    //! Also holds the tail of a play whose reader has already finished.
     void Pause(bool paused);
     bool IsPaused() const { return m_paused.load(std::memory_order_acquire); }
 
@@ -95,6 +110,14 @@ public:
     bool IsRunning() const { return m_running.load(std::memory_order_acquire); }
     bool IsFinished() const { return m_finished.load(std::memory_order_acquire); }
     void ClearFinished() { m_finished.store(false, std::memory_order_release); }
+    //! True when the reader has finished and everything it wrote has left the
+    //! sender (or was refused): the end of a play, nothing left to drop.
+    bool IsPlayedOut() const;
+    //! True when the last play ended on a read failure (its message was shown).
+    bool HasFailed() const { return m_failed.load(std::memory_order_acquire); }
+    //! Ends of the stretch that have left the sender since the start (with
+    //! Loop): a loop counts when its last byte was sent, not when it was read.
+    std::uint64_t GetLoopCount();
     //! Bytes handed to the sender, counted from the range start across loops
     //! (stuffing included; a sector-rounded jump may start it slightly below 0).
     std::int64_t GetPlayedBytes() const { return m_playedBytes.load(std::memory_order_relaxed); }
@@ -115,7 +138,18 @@ private:
     void ReaderThread();
     void Jump();
     //! Reads up to @p want bytes at the file offset into the buffer behind the headroom.
+    //! @return the bytes read, -1 on a read error (its errno in m_readError).
     std::int64_t ReadChunk(std::int64_t want);
+    //! The reader ends the play on a failure: @p text goes to the user.
+    void Fail(const std::string& text);
+    //! kMsgCannotStart with the system's reason on a line of its own.
+    void ShowCannotStart(const std::string& reason);
+    //! The stretch ended at byte @p position of the sender's stream (reader thread).
+    void MarkLoop(std::uint64_t position);
+    //! Ends of the stretch not yet sent are forgotten (a jump empties the FIFO).
+    void ForgetPendingLoops();
+    //! Counts the ends of the stretch the sender has passed; under m_loopLock.
+    void CountSentLoops();
     //! Hands [data, data + length) to the sender, retrying every 1 ms while running.
     void WriteToSender(std::uint8_t* data, std::uint32_t length);
     std::chrono::milliseconds BackPressureWait(std::uint32_t length);
@@ -150,5 +184,20 @@ private:
     CNetworkSender* m_sender;
     IMessageSink* m_messages;
     std::atomic<bool> m_finished{false};
+    std::atomic<bool> m_failed{false};
     std::atomic<std::uint32_t> m_packetSize{kDefaultPacketSize};
+    int m_readError = 0; // reader thread
+
+    // Ends of the stretch waiting in the FIFO, as positions of the sender's
+    // stream; equally spaced ones are kept as one run, so a tiny looping file
+    // costs a few entries, not one per loop.
+    struct LoopRun
+    {
+        std::uint64_t first = 0;
+        std::uint64_t step = 0;
+        std::uint64_t count = 0;
+    };
+    std::mutex m_loopLock;
+    std::deque<LoopRun> m_pendingLoops;
+    std::uint64_t m_loopsSent = 0;
 };

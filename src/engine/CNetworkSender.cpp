@@ -38,9 +38,9 @@ bool CNetworkSender::SetRate(std::uint32_t bitRate, std::uint32_t packetSize)
 
 void CNetworkSender::SetDestination(std::uint32_t address, std::uint16_t port, bool rtp)
 {
-    m_address = address;
-    m_port = port;
-    m_rtp = rtp;
+    m_address.store(address, std::memory_order_relaxed);
+    m_port.store(port, std::memory_order_relaxed);
+    m_rtp.store(rtp, std::memory_order_relaxed);
 }
 
 bool CNetworkSender::Open()
@@ -48,15 +48,34 @@ bool CNetworkSender::Open()
     // Under the parameter lock: a play-out thread that still runs (Open without
     // Stop) sees the new schedule only between two cycles.
     std::unique_lock params(m_parameterLock, kLockTimeout);
+    m_openError.clear();
+    m_drained.store(false, std::memory_order_release);
     const std::uint32_t capacity = FifoCapacityFor(m_bitRate.load(std::memory_order_relaxed));
     m_fifo.SetCapacity(capacity);
     m_fifoCapacity.store(capacity, std::memory_order_relaxed);
-    m_fifo.Allocate();
+    if (!m_fifo.Allocate())
+    {
+        // Up to 512 MiB at high rates: a play without its FIFO would never send.
+        m_openError = std::string(std::strerror(ENOMEM)) + ": the send FIFO needs " +
+                      std::to_string(capacity / 1'048'576) + " MiB";
+        return false;
+    }
+    // A new socket for the destination given now: one left open by a schedule
+    // that was not stopped still points at the old one.
+    m_socket.Close();
+    const std::uint32_t address = m_address.load(std::memory_order_relaxed);
     char text[32];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u", (m_address >> 24) & 0xFFu, (m_address >> 16) & 0xFFu,
-                  (m_address >> 8) & 0xFFu, m_address & 0xFFu);
-    m_socket.Create(m_port, text);
+    std::snprintf(text, sizeof text, "%u.%u.%u.%u", (address >> 24) & 0xFFu, (address >> 16) & 0xFFu,
+                  (address >> 8) & 0xFFu, address & 0xFFu);
+    if (!m_socket.Create(m_port.load(std::memory_order_relaxed), text))
+        m_openError = std::strerror(m_socket.GetCreateError());
+    m_openRtp = m_rtp.load(std::memory_order_relaxed);
     m_bytesSent.store(0, std::memory_order_relaxed);
+    m_scheduledBytes = 0;
+    m_bytesWritten.store(0, std::memory_order_relaxed);
+    m_bytesTaken.store(0, std::memory_order_relaxed);
+    m_failedAtOpen.store(m_socket.GetDatagramsFailed(), std::memory_order_relaxed);
+    m_failedBytesAtOpen.store(m_socket.GetPayloadBytesFailed(), std::memory_order_relaxed);
     m_carryCount = 0;
     m_prefilled.store(false, std::memory_order_relaxed);
     m_endOfStream.store(false, std::memory_order_release);
@@ -114,18 +133,28 @@ bool CNetworkSender::Stop()
     return true;
 }
 
-std::uint32_t CNetworkSender::FindSyncOffset(const std::uint8_t* data, std::uint32_t length,
-                                             std::uint32_t packetSize) const
+bool CNetworkSender::SyncsAt(const std::uint8_t* data, std::uint32_t length, std::uint32_t offset,
+                             std::uint32_t packetSize)
 {
-    const std::uint32_t span = 3 * packetSize;
-    if (length < span)
-        return 0;
-    for (std::uint32_t i = 0; i < length - span; ++i)
+    for (std::uint32_t k = 0; k < 3; ++k)
     {
-        if (data[i] == kSyncByte && data[i + packetSize] == kSyncByte && data[i + 2 * packetSize] == kSyncByte)
+        const std::uint64_t at = std::uint64_t{offset} + std::uint64_t{k} * packetSize;
+        if (at >= length)
+            break;
+        if (data[at] != kSyncByte)
+            return false;
+    }
+    return true;
+}
+
+std::uint32_t CNetworkSender::FindSyncOffset(const std::uint8_t* data, std::uint32_t length, std::uint32_t packetSize)
+{
+    for (std::uint32_t i = 0; i < length; ++i)
+    {
+        if (data[i] == kSyncByte && SyncsAt(data, length, i, packetSize))
             return i;
     }
-    return length - span;
+    return length;
 }
 
 bool CNetworkSender::WriteData(std::uint8_t* data, std::uint32_t length)
@@ -135,26 +164,64 @@ bool CNetworkSender::WriteData(std::uint8_t* data, std::uint32_t length)
     std::uint32_t packetSize = m_packetSize.load(std::memory_order_relaxed);
     if (packetSize == 0)
         packetSize = kDefaultPacketSize;
+    if (m_carryCount >= packetSize)
+        m_carryCount = 0; // the packet size changed under the held-over bytes
 
-    const std::uint32_t sync = FindSyncOffset(data, length, packetSize);
-    const std::uint32_t expected = (packetSize - m_carryCount % packetSize) % packetSize;
-    if (sync == expected)
+    // The held-over bytes go on when this write has sync bytes where the next
+    // packets must begin (a write too short to reach one goes on by default):
+    // whole packets only, whatever the lengths of the writes.
+    const std::uint32_t expected = m_carryCount == 0 ? 0 : packetSize - m_carryCount;
+    if (m_carryCount > 0 && SyncsAt(data, length, expected, packetSize))
     {
+        if (length < expected)
+        {
+            // Still no whole packet: everything is held over.
+            std::memcpy(m_carry.data() + m_carryCount, data, length);
+            m_carryCount += length;
+            return true;
+        }
         data -= m_carryCount;
         std::memcpy(data, m_carry.data(), m_carryCount);
         length += m_carryCount;
     }
     else
     {
+        const std::uint32_t sync = FindSyncOffset(data, length, packetSize);
         data += sync;
         length -= sync;
     }
     const std::uint32_t rest = length % packetSize;
     if (!m_fifo.Write(data, length - rest))
-        return false; // lock time-out: the caller retries with the same bytes
-    std::memcpy(m_carry.data(), data + length - rest, rest);
+        return false; // lock time-out: the caller retries with the same bytes (the held-over ones are still in m_carry)
+    m_bytesWritten.fetch_add(length - rest, std::memory_order_release);
+    std::memmove(m_carry.data(), data + length - rest, rest);
     m_carryCount = rest;
     return true;
+}
+
+std::uint32_t CNetworkSender::DropQueued()
+{
+    m_carryCount = 0;
+    const std::uint32_t dropped = m_fifo.Reset();
+    m_bytesTaken.fetch_add(dropped, std::memory_order_acq_rel);
+    return dropped;
+}
+
+std::uint32_t CNetworkSender::RtpTimestamp(std::uint64_t position, std::uint64_t bitRate)
+{
+    // position x 720,000 overflows 64 bits after 2.5e13 bytes (57 h at 1 Gbit/s):
+    // whole seconds' worth of bytes and the rest are scaled apart.
+    constexpr std::uint64_t kTicksPerByteRate = 720'000; // 90 kHz x 8 bit
+    if (bitRate == 0)
+        bitRate = 1;
+    return static_cast<std::uint32_t>(position / bitRate * kTicksPerByteRate +
+                                      position % bitRate * kTicksPerByteRate / bitRate);
+}
+
+std::uint64_t CNetworkSender::SentOnSchedule(std::uint64_t scheduled) const
+{
+    const std::uint64_t failed = m_socket.GetPayloadBytesFailed() - m_failedBytesAtSchedule;
+    return scheduled > failed ? scheduled - failed : 0;
 }
 
 std::uint32_t CNetworkSender::GetStatusFlags()
@@ -316,7 +383,10 @@ void CNetworkSender::RunCycle(std::uint32_t datagramsPerMs)
 
     std::int64_t now = m_now();
     if (m_startTimeNs == 0)
+    {
         m_startTimeNs = now;
+        m_failedBytesAtSchedule = m_socket.GetPayloadBytesFailed();
+    }
     if (m_lastCycleNs == 0)
         m_lastCycleNs = now;
     const std::int64_t gapMs = CeilMs(m_lastCycleNs, now);
@@ -336,7 +406,8 @@ void CNetworkSender::RunCycle(std::uint32_t datagramsPerMs)
     const std::uint64_t bitRate = m_bitRate.load(std::memory_order_relaxed);
     const auto elapsedMs = static_cast<std::uint64_t>(CeilMs(m_startTimeNs, now));
     const std::uint64_t target = elapsedMs * bitRate / 8'000;
-    std::uint64_t bytesSent = m_bytesSent.load(std::memory_order_relaxed);
+    // The schedule counts what it took, refused or not: a refused datagram had its time.
+    std::uint64_t bytesSent = m_scheduledBytes;
     const std::uint64_t behind = target > bytesSent ? target - bytesSent : 0;
     std::uint64_t due = behind / unit * unit;
 
@@ -359,7 +430,9 @@ void CNetworkSender::RunCycle(std::uint32_t datagramsPerMs)
             return;
         }
         m_bytesSent.store(0, std::memory_order_relaxed);
+        m_scheduledBytes = 0;
         m_startTimeNs = m_now();
+        m_failedBytesAtSchedule = m_socket.GetPayloadBytesFailed();
         return;
     }
 
@@ -384,6 +457,8 @@ void CNetworkSender::RunCycle(std::uint32_t datagramsPerMs)
     }
 
     std::array<std::uint8_t, kPacketsPerDatagram * kMaxPacketSize> datagram;
+    const bool rtp = m_openRtp;
+    const std::uint64_t takenBefore = bytesSent;
     std::uint64_t index = 0;
     std::int64_t release = now;
     while (due > 0)
@@ -416,17 +491,22 @@ void CNetworkSender::RunCycle(std::uint32_t datagramsPerMs)
         }
         if (!m_fifo.Read(datagram.data(), n) || n == 0)
             break;
-        const auto timestamp = static_cast<std::uint32_t>(bytesSent * 720'000 / (bitRate == 0 ? 1 : bitRate));
-        if (!m_socket.Send(datagram.data(), n, m_rtp, timestamp))
+        const std::uint32_t timestamp = rtp ? RtpTimestamp(bytesSent, bitRate) : 0;
+        if (!m_socket.Send(datagram.data(), n, rtp, timestamp))
             break;
         bytesSent += n;
         due = due > n ? due - n : 0;
         ++index;
         if (smooth)
-            m_bytesSent.store(bytesSent, std::memory_order_relaxed);
+            m_bytesSent.store(SentOnSchedule(bytesSent), std::memory_order_relaxed);
     }
-    m_bytesSent.store(bytesSent, std::memory_order_relaxed);
     m_socket.Flush();
+    m_scheduledBytes = bytesSent;
+    m_bytesSent.store(SentOnSchedule(bytesSent), std::memory_order_relaxed);
+    if (bytesSent != takenBefore)
+        m_bytesTaken.fetch_add(bytesSent - takenBefore, std::memory_order_acq_rel);
+    if (endOfStream)
+        m_drained.store(m_fifo.GetUsed() == 0 && m_socket.GetQueuedSends() == 0, std::memory_order_release);
     // All that was due has left: the next cycle can begin with the next burst.
     // (After a short cycle, underflow or stop it keeps its plain 1 ms rhythm.)
     if (smooth && due == 0 && m_threadRunning.load(std::memory_order_acquire))

@@ -22,6 +22,9 @@
 //! Pause() holds the schedule: nothing leaves, nothing is lost, and on resume
 //! the schedule goes on where it stopped without a catch-up burst.
 //!
+//! Datagrams the kernel refuses (a firewall rule, a blackhole route) are
+//! counted with the system's reason and never count as sent.
+//!
 //! Three saturating counters (0..10) tell whether the network keeps up (busy),
 //! whether the FIFO keeps up (underflow) and whether the thread keeps its 1 ms
 //! cadence (timer); GetStatusFlags() turns them into flags.
@@ -44,6 +47,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <string>
 
 class CNetworkSender
 {
@@ -94,11 +98,12 @@ public:
     std::uint32_t GetBitRate() const { return m_bitRate.load(std::memory_order_relaxed); }
     std::uint32_t GetPacketSize() const { return m_packetSize.load(std::memory_order_relaxed); }
 
-    //! Destination in host order (first dotted number most significant), set before Open.
+    //! Destination in host order (first dotted number most significant); taken by
+    //! the next Open, so a schedule still draining keeps its own.
     void SetDestination(std::uint32_t address, std::uint16_t port, bool rtp);
-    std::uint32_t GetDestinationAddress() const { return m_address; }
-    std::uint16_t GetDestinationPort() const { return m_port; }
-    bool GetRtp() const { return m_rtp; }
+    std::uint32_t GetDestinationAddress() const { return m_address.load(std::memory_order_relaxed); }
+    std::uint16_t GetDestinationPort() const { return m_port.load(std::memory_order_relaxed); }
+    bool GetRtp() const { return m_rtp.load(std::memory_order_relaxed); }
     //! Multicast hop limit and outgoing interface (host order, 0 = the system's
     //! route), used when the destination is multicast; set before Open.
     void SetMulticast(int ttl, std::uint32_t interfaceAddress) { m_socket.SetMulticast(ttl, interfaceAddress); }
@@ -129,19 +134,33 @@ public:
     void Pause(bool paused) { m_pauseRequested.store(paused, std::memory_order_release); }
     bool IsPaused() const { return m_pauseRequested.load(std::memory_order_acquire); }
 
-    //! Starts a send schedule: allocates the FIFO, opens the socket, starts the
-    //! play-out thread if none runs. @return false when the socket could not be
-    //! opened for the destination (then nothing can be sent; call Stop).
+    //! Starts a send schedule: allocates the FIFO, opens the socket for the
+    //! destination, starts the play-out thread if none runs. Whatever a running
+    //! schedule still held is dropped: wait for IsDrained first to keep it.
+    //! @return false when the FIFO memory cannot be had or the socket cannot be
+    //! opened for the destination (then nothing can be sent; call Stop);
+    //! GetOpenError() says why.
     bool Open();
+    //! Why the last Open failed, in the system's words (empty after a good one).
+    const std::string& GetOpenError() const { return m_openError; }
     //! Ends the schedule: stops the thread (up to 2 s), closes the socket, frees the FIFO.
     //! @return true.
     bool Stop();
 
     //! Appends stream bytes. The caller owns at least packet size - 1 writable
     //! bytes in front of @p data: the partial packet held over from the previous
-    //! write is put there. Only whole packets reach the FIFO.
+    //! write is put there. Only whole packets reach the FIFO, whatever the
+    //! lengths of the writes: data that continues the held-over bytes (sync
+    //! bytes where the next packets begin) completes them, other data makes the
+    //! sender resynchronise on its first packet start and drop them.
     //! @return false when there is no room now (nothing changed; retry in 1 ms).
     bool WriteData(std::uint8_t* data, std::uint32_t length);
+    //! Drops the held-over partial packet: the next write begins a new stretch
+    //! (a loop back to the range start). Producer only.
+    void DiscardCarry() { m_carryCount = 0; }
+    //! Empties the FIFO and drops the held-over bytes (a jump); the bytes dropped
+    //! count as done (GetBytesTaken). Producer only. @return the bytes dropped.
+    std::uint32_t DropQueued();
     //! The producer says that everything is written (true) or that more follows
     //! (false). While set, the prefill no longer holds sending back, the last
     //! partial datagram is sent, and a draining FIFO is no underflow. Open clears it.
@@ -160,8 +179,23 @@ public:
     //! The FIFO, for the file play engine's Reset on a jump.
     CFifo& Fifo() { return m_fifo; }
 
-    //! Payload bytes sent since the schedule began (restarts with the schedule).
+    //! Payload bytes sent since the schedule began (restarts with the schedule);
+    //! bytes the kernel refused are not counted.
     std::uint64_t GetBytesSent() const { return m_bytesSent.load(std::memory_order_relaxed); }
+    //! Bytes WriteData put into the FIFO since Open (whole packets only).
+    std::uint64_t GetBytesWritten() const { return m_bytesWritten.load(std::memory_order_acquire); }
+    //! Bytes of those that are done since Open: handed to the socket, or dropped
+    //! by DropQueued. The stream position up to which everything has left or
+    //! been refused (see GetBytesNotSent).
+    std::uint64_t GetBytesTaken() const { return m_bytesTaken.load(std::memory_order_acquire); }
+    //! Payload bytes of the datagrams the kernel refused since Open.
+    std::uint64_t GetBytesNotSent() const
+    {
+        return m_socket.GetPayloadBytesFailed() - m_failedBytesAtOpen.load(std::memory_order_relaxed);
+    }
+    //! True once everything written before SetEndOfStream(true) has left (or
+    //! was refused): the FIFO and the socket's queue are empty. Open clears it.
+    bool IsDrained() const { return m_drained.load(std::memory_order_acquire); }
     //! True once the first cycle after the prefill has run.
     bool IsPrefilled() const { return m_prefilled.load(std::memory_order_relaxed); }
     bool IsRunning() const { return m_threadRunning.load(std::memory_order_acquire); }
@@ -169,9 +203,16 @@ public:
     void SetSegmentationOffload(bool on) { m_socket.SetSegmentationOffload(on); }
     //! Datagrams the kernel refused since Open (a firewall rule, a blackhole
     //! route): they never left and are not counted as sent.
-    std::uint64_t GetDatagramsNotSent() const { return 0; }
+    std::uint64_t GetDatagramsNotSent() const
+    {
+        return m_socket.GetDatagramsFailed() - m_failedAtOpen.load(std::memory_order_relaxed);
+    }
     //! errno of the last refused send since Open; 0 when none was refused.
-    int GetLastSendError() const { return 0; }
+    int GetLastSendError() const { return GetDatagramsNotSent() > 0 ? m_socket.GetLastError() : 0; }
+    //! The 90 kHz RTP timestamp of the byte at @p position of a stream played at
+    //! @p bitRate (position x 720,000 / bit rate, exact and without overflow for
+    //! any 64-bit position), wrapping at 32 bits.
+    static std::uint32_t RtpTimestamp(std::uint64_t position, std::uint64_t bitRate);
     //! The socket, for its RTP identity and counters.
     const CUdpIOCPSocket& Socket() const { return m_socket; }
 
@@ -186,16 +227,24 @@ private:
     void SleepUntil(std::int64_t deadlineNs, std::int64_t realOffsetNs);
     //! Sleeps until @p deadlineNs of the steady clock (one absolute timer, no lock).
     static void SleepUntilSteady(std::int64_t deadlineNs);
-    std::uint32_t FindSyncOffset(const std::uint8_t* data, std::uint32_t length, std::uint32_t packetSize) const;
+    //! First offset where a packet starts, confirmed by the sync bytes of the
+    //! next two packets as far as @p data reaches; @p length when there is none.
+    static std::uint32_t FindSyncOffset(const std::uint8_t* data, std::uint32_t length, std::uint32_t packetSize);
+    //! True when @p data has sync bytes at @p offset and one and two packets on, as far as it reaches.
+    static bool SyncsAt(const std::uint8_t* data, std::uint32_t length, std::uint32_t offset, std::uint32_t packetSize);
+    //! Payload bytes sent since the schedule began: taken minus refused.
+    std::uint64_t SentOnSchedule(std::uint64_t scheduled) const;
     static void Raise(std::int32_t& counter) { counter = counter < kCounterMax ? counter + 1 : kCounterMax; }
     static void Lower(std::int32_t& counter) { counter = counter > 0 ? counter - 1 : 0; }
 
     CTimedMutex m_parameterLock;
     std::atomic<std::uint32_t> m_bitRate{0};
     std::atomic<std::uint32_t> m_packetSize{0};
-    std::uint32_t m_address = 0;
-    std::uint16_t m_port = 0;
-    bool m_rtp = false;
+    std::atomic<std::uint32_t> m_address{0};
+    std::atomic<std::uint16_t> m_port{0};
+    std::atomic<bool> m_rtp{false};
+    bool m_openRtp = false; // the RTP flag of the open schedule; under the parameter lock
+    std::string m_openError;
     CUdpIOCPSocket m_socket;
     CSteadyClock::NowFn m_now = CSteadyClock::Default();
     bool m_customClock = false;
@@ -220,6 +269,13 @@ private:
     std::int32_t m_underflowCounter = 0;
     std::int32_t m_timerCounter = 0;
     std::atomic<std::uint64_t> m_bytesSent{0};
+    std::uint64_t m_scheduledBytes = 0;        // taken on the schedule since it began; play-out thread only
+    std::uint64_t m_failedBytesAtSchedule = 0; // the socket's refused bytes when the schedule began
+    std::atomic<std::uint64_t> m_bytesWritten{0};
+    std::atomic<std::uint64_t> m_bytesTaken{0};
+    std::atomic<std::uint64_t> m_failedAtOpen{0};
+    std::atomic<std::uint64_t> m_failedBytesAtOpen{0};
+    std::atomic<bool> m_drained{false};
     std::atomic<bool> m_threadRunning{false};
     // The partial packet held over between two WriteData calls; the producer's alone.
     std::array<std::uint8_t, kMaxPacketSize> m_carry{};

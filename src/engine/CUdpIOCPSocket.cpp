@@ -59,18 +59,18 @@ void CUdpIOCPSocket::SetRtpIdentity(std::uint32_t ssrc, std::uint16_t sequence)
 bool CUdpIOCPSocket::Create(std::uint16_t port, const char* address)
 {
     if (m_socket.Valid())
-        return false;
+        return FailCreate(EISCONN);
     m_first = m_count = 0;
 
     sockaddr_in dest{};
     dest.sin_family = AF_INET;
     dest.sin_port = htons(port);
     if (address == nullptr || inet_pton(AF_INET, address, &dest.sin_addr) != 1)
-        return false;
+        return FailCreate(EINVAL);
 
     CUniqueFd fd(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP));
     if (!fd.Valid())
-        return false;
+        return FailCreate(errno);
     // SO_SNDBUFFORCE passes the system limit when we may; otherwise the
     // kernel clamps SO_SNDBUF to wmem_max, which is still fine at low rates.
     if (setsockopt(fd.Get(), SOL_SOCKET, SO_SNDBUFFORCE, &kSendBufferBytes, sizeof kSendBufferBytes) != 0)
@@ -89,16 +89,17 @@ bool CUdpIOCPSocket::Create(std::uint16_t port, const char* address)
             in_addr outgoing{};
             outgoing.s_addr = htonl(m_multicastInterface);
             if (setsockopt(fd.Get(), IPPROTO_IP, IP_MULTICAST_IF, &outgoing, sizeof outgoing) != 0)
-                return false;
+                return FailCreate(errno);
         }
     }
+    // No route, a blackhole or prohibit route, an address the host does not have.
     if (connect(fd.Get(), reinterpret_cast<const sockaddr*>(&dest), sizeof dest) != 0)
-        return false;
+        return FailCreate(errno);
 
     if (m_slots.Empty())
     {
         if (!m_slots.Allocate(std::size_t{kBatchSlots} * kDataAreaBytes))
-            return false;
+            return FailCreate(ENOMEM);
         m_slotLength.assign(kBatchSlots, 0);
         m_headers.assign(kBatchSlots, mmsghdr{});
         m_iov.assign(kBatchSlots, iovec{});
@@ -107,6 +108,7 @@ bool CUdpIOCPSocket::Create(std::uint16_t port, const char* address)
     }
     m_destination = dest;
     m_socket = std::move(fd);
+    m_createError = 0;
     return true;
 }
 
@@ -142,6 +144,7 @@ bool CUdpIOCPSocket::Send(const std::uint8_t* data, std::uint32_t length, bool r
     }
     m_slotLength[slot] = total;
     m_lastLength = total;
+    m_headerBytes = rtp ? kRtpHeaderBytes : 0;
     ++m_count;
     return true;
 }
@@ -212,7 +215,7 @@ bool CUdpIOCPSocket::Flush()
         return true;
     if (!m_socket.Valid())
     {
-        m_first = m_count = 0;
+        FailQueued(0, EBADF);
         return false;
     }
 
@@ -222,6 +225,7 @@ bool CUdpIOCPSocket::Flush()
     // Each ECONNREFUSED consumes one ICMP port-unreachable left by an earlier
     // datagram (nobody listens yet); the retry makes progress, so this is bounded.
     std::uint32_t refusedRetries = 0;
+    int fallbackError = 0; // the error that switched segmentation offload off in this flush
     while (doneHeaders < headers)
     {
         const int n = sendmmsg(m_socket.Get(), m_headers.data() + doneHeaders, headers - doneHeaders, MSG_DONTWAIT);
@@ -243,6 +247,7 @@ bool CUdpIOCPSocket::Flush()
         {
             // This path cannot segment: send datagram by datagram from now on.
             m_gso = false;
+            fallbackError = err;
             doneHeaders = 0;
             m_first += doneSlots;
             m_count -= doneSlots;
@@ -251,16 +256,30 @@ bool CUdpIOCPSocket::Flush()
             headers = BuildHeaders();
             continue;
         }
-        // Hard error: the queued datagrams cannot be sent.
+        // Hard error (EPERM from a firewall rule, EINVAL from a blackhole
+        // route): the queued datagrams cannot be sent.
+        if (fallbackError == err && doneSlots == 0)
+            m_gso = true; // single datagrams fail alike: the route refuses, not the offload
         m_datagramsSent.fetch_add(doneSlots, std::memory_order_relaxed);
-        m_datagramsFailed.fetch_add(m_count - doneSlots, std::memory_order_relaxed);
-        m_first = m_count = 0;
+        FailQueued(doneSlots, err);
         return false;
     }
     m_datagramsSent.fetch_add(doneSlots, std::memory_order_relaxed);
     m_count -= doneSlots;
     m_first = m_count == 0 ? 0 : m_first + doneSlots;
     return true;
+}
+
+void CUdpIOCPSocket::FailQueued(std::uint32_t from, int error)
+{
+    std::uint64_t bytes = 0;
+    for (std::uint32_t i = from; i < m_count; ++i)
+        bytes += m_slotLength[m_first + i] - m_headerBytes;
+    m_payloadBytesFailed.fetch_add(bytes, std::memory_order_relaxed);
+    m_lastError.store(error, std::memory_order_relaxed);
+    // Published last: whoever sees the count also sees the bytes and the reason.
+    m_datagramsFailed.fetch_add(m_count - from, std::memory_order_release);
+    m_first = m_count = 0;
 }
 
 std::int32_t CUdpIOCPSocket::GetPendingSends() const

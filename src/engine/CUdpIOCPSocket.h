@@ -42,8 +42,12 @@ public:
 
     //! Opens a UDP socket connected to @p address (dotted IPv4) : @p port.
     //! @return false when a socket is already open (it stays untouched), or when
-    //! the address is invalid or cannot be reached (every Send then fails).
+    //! the address is invalid or cannot be reached (every Send then fails);
+    //! GetCreateError() then tells why.
     bool Create(std::uint16_t port, const char* address);
+    //! errno of the last failed Create (EISCONN when a socket was already open,
+    //! EINVAL for an address that is no dotted IPv4); 0 after a good one.
+    int GetCreateError() const { return m_createError; }
     //! Queues one datagram of @p length payload bytes (RTP header added when @p rtp).
     //! A length of 0 sends nothing and succeeds.
     //! @return false when the socket is not open, the datagram is too large or no
@@ -71,6 +75,11 @@ public:
     std::uint64_t GetDatagramsSent() const { return m_datagramsSent.load(std::memory_order_relaxed); }
     //! Datagrams lost through hard socket errors since construction.
     std::uint64_t GetDatagramsFailed() const { return m_datagramsFailed.load(std::memory_order_relaxed); }
+    //! Payload bytes (RTP headers not counted) of those datagrams.
+    std::uint64_t GetPayloadBytesFailed() const { return m_payloadBytesFailed.load(std::memory_order_relaxed); }
+    //! errno of the last hard error (a firewall rule: EPERM, a blackhole route:
+    //! EINVAL); 0 when there was none.
+    int GetLastError() const { return m_lastError.load(std::memory_order_relaxed); }
 
     //! Segmentation offload (UDP_SEGMENT): equal datagrams of a batch go to the
     //! kernel as one buffer, which it cuts into the same datagrams; on by default,
@@ -97,6 +106,13 @@ public:
 private:
     void CompactSlots();
     std::uint32_t BuildHeaders();
+    bool FailCreate(int error)
+    {
+        m_createError = error;
+        return false;
+    }
+    //! Counts the queued datagrams from @p from on as lost to @p error and empties the queue.
+    void FailQueued(std::uint32_t from, int error);
 
     CUniqueFd m_socket;
     sockaddr_in m_destination{};
@@ -115,6 +131,10 @@ private:
     std::uint32_t m_first = 0;
     std::uint32_t m_count = 0;
     std::uint32_t m_lastLength = 0;
+    std::uint32_t m_headerBytes = 0; // RTP header in front of each queued payload
+    int m_createError = 0;
     std::atomic<std::uint64_t> m_datagramsSent{0};
     std::atomic<std::uint64_t> m_datagramsFailed{0};
+    std::atomic<std::uint64_t> m_payloadBytesFailed{0};
+    std::atomic<int> m_lastError{0};
 };

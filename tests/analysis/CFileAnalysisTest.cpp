@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -97,6 +99,34 @@ TEST_F(CFileAnalysisTest, GarbageAroundThePacketsIsMeasured)
     EXPECT_NEAR(r.bitRate, 3'000'000.0, 300.0);
 }
 
+TEST_F(CFileAnalysisTest, JunkAfterTheLastWholePacketIsCountedFromIt)
+{
+    // 100 clean packets, then bytes without a sync byte where a next packet would start.
+    struct Case
+    {
+        std::vector<std::uint8_t> junk;
+        std::int64_t after;
+    };
+    std::vector<std::uint8_t> cutAndZeros = {0x47, 0x01, 0x00, 0x10};
+    cutAndZeros.resize(150, 0x00); // a cut packet, then zeros
+    for (const Case& c : {Case{std::vector<std::uint8_t>(50, 0x00), 50}, Case{cutAndZeros, 150}, Case{{}, 0}})
+    {
+        std::vector<std::uint8_t> stream;
+        for (std::uint8_t i = 0; i < 100; ++i)
+            AddPacket(stream, 0x100, i);
+        stream.insert(stream.end(), c.junk.begin(), c.junk.end());
+        CDecodeStream decoder;
+        const CFileAnalysisResult r = CFileAnalysis::Analyse(Write("junk.ts", stream), decoder, ".");
+        ASSERT_TRUE(r.ok);
+        EXPECT_EQ(r.packetCount, 100) << c.after;
+        EXPECT_EQ(r.bytesAfterLastPacket, c.after);
+        EXPECT_EQ(r.playTimeMs, 100 * 188 * 8'000 / 400'000) << "the play time of the 100 packets";
+        const auto lines = Lines(r.fileInformation);
+        EXPECT_EQ(lines[3], "After last packet: " + std::to_string(c.after));
+        EXPECT_EQ(lines[4], "100 packets");
+    }
+}
+
 TEST_F(CFileAnalysisTest, DefaultBitRatesBySizeWithoutPcr)
 {
     struct Case
@@ -136,6 +166,17 @@ TEST_F(CFileAnalysisTest, EmptyMissingAndForeignFiles)
         EXPECT_FALSE(missing.ok) << path;
         EXPECT_EQ(missing.fileInformation.text, "Error reading file");
         EXPECT_EQ(Lines(missing.fileInformation), std::vector<std::string>{"Invalid file"});
+    }
+
+    // A named pipe without a writer, a character device: refused at once.
+    const std::string pipe = m_dir + "/pipe.ts";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    for (const std::string& path : {pipe, std::string("/dev/null")})
+    {
+        const CFileAnalysisResult refused = CFileAnalysis::Analyse(path, decoder, ".");
+        EXPECT_FALSE(refused.ok) << path;
+        EXPECT_EQ(refused.error, CFileAnalysis::kMsgNotAFile) << path;
+        EXPECT_EQ(refused.fileInformation.text, "Error reading file");
     }
 
     std::vector<std::uint8_t> text(300'000, 'x');

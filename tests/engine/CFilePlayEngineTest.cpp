@@ -10,8 +10,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <thread>
 
@@ -22,26 +25,87 @@ namespace
 constexpr std::uint32_t kLoopback = 0x7F000001;
 constexpr std::uint32_t kSeparatorBytes = 188 * 12;
 
+//! Records the messages; with @p holdReader, a message from another thread
+//! (the reader) holds that thread until Release.
 class RecordingSink : public IMessageSink
 {
 public:
+    explicit RecordingSink(bool holdReader = false) : m_release(!holdReader) {}
     void ShowMessage(const std::string& text) override
     {
-        std::lock_guard lock(m_mutex);
+        std::unique_lock lock(m_mutex);
         m_messages.push_back(text);
+        if (std::this_thread::get_id() != m_owner)
+            m_released.wait_for(lock, std::chrono::seconds(10), [this] { return m_release; });
     }
     std::vector<std::string> Messages()
     {
         std::lock_guard lock(m_mutex);
         return m_messages;
     }
+    void Release()
+    {
+        std::lock_guard lock(m_mutex);
+        m_release = true;
+        m_released.notify_all();
+    }
 
 private:
+    const std::thread::id m_owner = std::this_thread::get_id();
     std::mutex m_mutex;
+    std::condition_variable m_released;
+    bool m_release;
     std::vector<std::string> m_messages;
 };
 
+//! Drops UDP to a port on output while it lives (nft, as root).
+class FirewallDrop
+{
+public:
+    explicit FirewallDrop(std::uint16_t port) : m_table("orvane_test_" + std::to_string(getpid()))
+    {
+        const std::string t = "inet " + m_table;
+        m_ok = Run("nft add table " + t) &&
+               Run("nft 'add chain " + t + " out { type filter hook output priority 0; }'") &&
+               Run("nft add rule " + t + " out udp dport " + std::to_string(port) + " drop");
+    }
+    ~FirewallDrop() { Remove(); }
+    FirewallDrop(const FirewallDrop&) = delete;
+    FirewallDrop& operator=(const FirewallDrop&) = delete;
+    bool Ok() const { return m_ok; }
+    void Remove()
+    {
+        if (!m_removed)
+            Run("nft delete table inet " + m_table);
+        m_removed = true;
+    }
+    static bool Available() { return geteuid() == 0 && Run("nft --version"); }
+
+private:
+    static bool Run(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
+    std::string m_table;
+    bool m_ok = false;
+    bool m_removed = false;
+};
+
 using tstest::WaitFor;
+
+//! True when @p packets are 12 nulls, then packet numbers that run
+//! first, first + 1, ... and wrap to @p wrapTo after @p last, then anything.
+bool RunsInOrder(const std::vector<std::int64_t>& packets, std::size_t count, std::int64_t first, std::int64_t last,
+                 std::int64_t wrapTo)
+{
+    if (packets.size() < 12 + count)
+        return false;
+    std::int64_t expect = first;
+    for (std::size_t i = 12; i < 12 + count; ++i)
+    {
+        if (packets[i] != expect)
+            return false;
+        expect = expect == last ? wrapTo : expect + 1;
+    }
+    return true;
+}
 
 std::size_t CountNulls(const std::vector<std::int64_t>& packets, std::size_t from, std::size_t to)
 {
@@ -63,6 +127,24 @@ protected:
     {
         ASSERT_TRUE(m_sender.SetRate(bitRate, 188));
         m_sender.SetDestination(kLoopback, m_rx.Port(), false);
+    }
+    //! Bytes of one read of the engine (1 MiB and a sector) on the test's file system.
+    std::int64_t ReadRoom()
+    {
+        CNetworkSender sender; // sends to the discard port, not to the test's receiver
+        sender.SetRate(1'000'000, 188);
+        sender.SetDestination(kLoopback, 9, false);
+        CFilePlayEngine probe(&sender, nullptr);
+        EXPECT_TRUE(probe.StartPlay(MakeFile("probe.ts", 1)));
+        probe.Stop();
+        return std::int64_t{probe.GetBufferSize()} - probe.GetSectorSize();
+    }
+    //! Waits for the end of play as the owner sees it, then for the receiver.
+    bool WaitPlayedOut(LoopbackReceiver& rx)
+    {
+        const bool ended = WaitFor([&] { return m_engine.IsPlayedOut(); });
+        rx.WaitQuiet();
+        return ended;
     }
     std::string MakeFile(const std::string& name, std::uint64_t packets, std::size_t extraBytes = 0)
     {
@@ -99,10 +181,13 @@ TEST_F(CFilePlayEngineTest, FilesThatCannotPlayGiveTheirMessageAndStartNothing)
         std::string path;
         const char* message;
     };
+    const std::string pipe = m_dir.File("pipe.ts");
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
     std::vector<Case> cases = {
         {empty, CFilePlayEngine::kMsgCannotStart},
         {missing, CFilePlayEngine::kMsgNotFound},
         {directory, CFilePlayEngine::kMsgCannotOpen},
+        {pipe, CFilePlayEngine::kMsgCannotOpen}, // without a writer: refused, not waited for
     };
     if (geteuid() != 0)
     {
@@ -347,4 +432,199 @@ TEST_F(CFilePlayEngineTest, StopEndsEveryStage)
         EXPECT_FALSE(running.StartPlay(path)) << "one play at a time";
     } // destroyed while playing: the reader is ended and joined
     EXPECT_FALSE(m_sender.IsRunning());
+}
+
+TEST_F(CFilePlayEngineTest, StartFailureOfTheDeviceShowsTheSystemsReasonOnALineOfItsOwn)
+{
+    // Multicast out of an interface address this host does not have: no socket.
+    m_sender.SetDestination(0xEF010203, 5'000, false); // 239.1.2.3
+    m_sender.SetMulticast(16, 0xC0000201);             // 192.0.2.1
+    EXPECT_FALSE(m_engine.StartPlay(MakeFile("device.ts", 10)));
+    m_sender.SetMulticast(16, 0);
+    EXPECT_EQ(m_sink.Messages(), std::vector<std::string>{std::string(CFilePlayEngine::kMsgCannotStart) + "\n" +
+                                                          std::strerror(EADDRNOTAVAIL)});
+    EXPECT_FALSE(m_engine.IsRunning());
+    EXPECT_FALSE(m_sender.IsRunning());
+}
+
+TEST_F(CFilePlayEngineTest, ALastReadShorterThanThreePacketsKeepsThePacketCutByTheReadBeforeIt)
+{
+    // Two reads: the first ends inside a packet, the second is under three
+    // packets long (as 5,582 packets are with 512-byte sectors). Every packet
+    // arrives whole, played once and at every loop point.
+    const std::int64_t room = ReadRoom();
+    ASSERT_NE(room % 188, 0);
+    const std::int64_t packets = room / 188 + 2;
+    const std::string path = MakeFile("tworeads.ts", static_cast<std::uint64_t>(packets));
+    ASSERT_TRUE(m_engine.StartPlay(path));
+    ASSERT_TRUE(WaitPlayedOut(m_rx));
+    const auto once = m_rx.Packets();
+    ASSERT_EQ(once.size(), static_cast<std::size_t>(packets) + 24);
+    EXPECT_TRUE(RunsInOrder(once, static_cast<std::size_t>(packets), 0, packets - 1, 0));
+    EXPECT_EQ(CountNulls(once, once.size() - 12, once.size()), 12u);
+    EXPECT_TRUE(m_engine.Stop());
+
+    LoopbackReceiver rx;
+    m_sender.SetDestination(kLoopback, rx.Port(), false);
+    m_engine.SetLoop(true);
+    ASSERT_TRUE(m_engine.StartPlay(path));
+    ASSERT_TRUE(WaitFor([&] { return rx.Count() * 7 > 12 + 3 * static_cast<std::size_t>(packets); }));
+    // Ends of the stretch count when they have left, not when they were read
+    // (the reader is 15 MiB, about 15 loops, ahead).
+    const std::uint64_t loops = m_engine.GetLoopCount();
+    const auto passes = static_cast<std::uint64_t>((rx.Count() * 7 - 12) / static_cast<std::uint64_t>(packets));
+    EXPECT_GE(loops + 1, passes);
+    EXPECT_LE(loops, passes + 1);
+    EXPECT_TRUE(m_engine.Stop());
+    const auto looped = rx.Packets();
+    EXPECT_TRUE(RunsInOrder(looped, 3 * static_cast<std::size_t>(packets), 0, packets - 1, 0));
+}
+
+TEST_F(CFilePlayEngineTest, LoopCountOfATinyFileFollowsWhatLeftNotWhatWasRead)
+{
+    // 3,820 bytes: twenty packets and 60 bytes of a cut one, a loop every twenty packets.
+    Configure(2'000'000);
+    const std::string path = MakeFile("tiny.ts", 20, 60);
+    m_engine.SetLoop(true);
+    ASSERT_TRUE(m_engine.StartPlay(path));
+    ASSERT_TRUE(WaitFor([&] { return m_rx.Count() >= 60; }, 30s));
+    const std::uint64_t loops = m_engine.GetLoopCount();
+    const std::uint64_t passes = (m_rx.Count() * 7 - 12) / 20;
+    EXPECT_GE(loops + 1, passes);
+    EXPECT_LE(loops, passes + 1) << "thousands of loops are read ahead into the FIFO";
+    EXPECT_TRUE(m_engine.Stop());
+    const auto got = m_rx.Packets();
+    EXPECT_TRUE(RunsInOrder(got, 400, 0, 19, 0)) << "the cut packet never leaves";
+}
+
+TEST_F(CFilePlayEngineTest, AStretchThatGivesNothingEndsTheLoopWithAMessage)
+{
+    // A range shorter than a packet: nothing whole to send, ever.
+    const std::string tiny = MakeFile("short.ts", 5, 60);
+    m_engine.SetLoop(true);
+    m_engine.SetRange(0, 100);
+    ASSERT_TRUE(m_engine.StartPlay(tiny));
+    ASSERT_TRUE(WaitFor([&] { return !m_engine.IsRunning(); }, 2s)) << "no endless loop over nothing";
+    EXPECT_TRUE(m_engine.HasFailed());
+    EXPECT_EQ(m_sink.Messages(), std::vector<std::string>{CFilePlayEngine::kMsgReadError});
+    ASSERT_TRUE(WaitPlayedOut(m_rx));
+    EXPECT_EQ(CountNulls(m_rx.Packets(), 0, 24), 24u);
+    EXPECT_EQ(m_rx.Packets().size(), 24u);
+    EXPECT_EQ(m_engine.GetLoopCount(), 0u);
+    EXPECT_TRUE(m_engine.Stop());
+
+    // A file cut to 0 bytes during the play: what was read leaves, then the play ends.
+    RecordingSink sink;
+    CFilePlayEngine engine(&m_sender, &sink);
+    LoopbackReceiver rx;
+    m_sender.SetDestination(kLoopback, rx.Port(), false);
+    const std::string cut = MakeFile("cut.ts", 2'000);
+    engine.SetLoop(true);
+    ASSERT_TRUE(engine.StartPlay(cut));
+    ASSERT_TRUE(WaitFor([&] { return rx.Count() >= 20; }));
+    ASSERT_EQ(truncate(cut.c_str(), 0), 0);
+    ASSERT_TRUE(WaitFor([&] { return !engine.IsRunning(); }));
+    EXPECT_TRUE(engine.HasFailed());
+    EXPECT_EQ(sink.Messages(), std::vector<std::string>{CFilePlayEngine::kMsgCannotStart}) << "the empty-file message";
+    ASSERT_TRUE(WaitFor([&] { return engine.IsPlayedOut(); }));
+    rx.WaitQuiet();
+    const auto got = rx.Packets();
+    for (std::size_t i = 12; i < got.size() - 12; ++i)
+        ASSERT_EQ(got[i], static_cast<std::int64_t>((i - 12) % 2'000)) << "packet " << i;
+    EXPECT_EQ(CountNulls(got, got.size() - 12, got.size()), 12u);
+}
+
+TEST_F(CFilePlayEngineTest, PauseHoldsTheTailOfAPlayWhoseReaderHasFinished)
+{
+    // The whole file is in the FIFO at once: only the sender can hold it.
+    Configure(4'000'000);
+    const std::uint64_t packets = 3'000; // 1.1 s at 4 Mbit/s
+    ASSERT_TRUE(m_engine.StartPlay(MakeFile("buffered.ts", packets)));
+    ASSERT_TRUE(WaitFor([&] { return !m_engine.IsRunning() && m_rx.Count() >= 20; }));
+    m_engine.Pause(true);
+    std::this_thread::sleep_for(30ms);
+    const std::size_t atPause = m_rx.Count();
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(m_rx.Count(), atPause) << "nothing leaves while paused";
+    EXPECT_FALSE(m_engine.IsPlayedOut());
+    m_engine.Pause(false);
+    ASSERT_TRUE(WaitPlayedOut(m_rx));
+    const auto got = m_rx.Packets();
+    ASSERT_EQ(got.size(), packets + 24);
+    EXPECT_TRUE(RunsInOrder(got, packets, 0, static_cast<std::int64_t>(packets) - 1, 0));
+    EXPECT_TRUE(m_engine.Stop());
+}
+
+TEST_F(CFilePlayEngineTest, ANewPlayLetsTheTailOfTheFinishedOneLeaveFirst)
+{
+    Configure(10'000'000);
+    const std::string first = MakeFile("first.ts", 3'000); // 0.45 s at 10 Mbit/s
+    const std::string second = MakeFile("second.ts", 500);
+    ASSERT_TRUE(m_engine.StartPlay(first));
+    ASSERT_TRUE(WaitFor([&] { return !m_engine.IsRunning(); }));
+    EXPECT_FALSE(m_engine.IsPlayedOut()) << "the tail is still leaving";
+
+    // Play pressed again, for another destination, without a Stop in between.
+    LoopbackReceiver rx;
+    m_sender.SetDestination(kLoopback, rx.Port(), false);
+    ASSERT_TRUE(m_engine.StartPlay(second));
+    ASSERT_TRUE(WaitPlayedOut(rx));
+    m_rx.WaitQuiet();
+    const auto a = m_rx.Packets();
+    const auto b = rx.Packets();
+    ASSERT_EQ(a.size(), 3'024u) << "the first play arrived whole, at its own destination";
+    EXPECT_TRUE(RunsInOrder(a, 3'000, 0, 2'999, 0));
+    ASSERT_EQ(b.size(), 524u);
+    EXPECT_TRUE(RunsInOrder(b, 500, 0, 499, 0));
+    EXPECT_TRUE(m_engine.Stop());
+}
+
+TEST_F(CFilePlayEngineTest, AReaderThatDidNotEndRefusesTheNextStart)
+{
+    RecordingSink sink(true);
+    CFilePlayEngine engine(&m_sender, &sink);
+    engine.SetLoop(true);
+    engine.SetRange(0, 100); // ends at once with a message, which holds the reader
+    ASSERT_TRUE(engine.StartPlay(MakeFile("held.ts", 5, 60)));
+    ASSERT_TRUE(WaitFor([&] { return !sink.Messages().empty(); }));
+    EXPECT_FALSE(engine.Stop()) << "the reader did not end in time";
+
+    const std::string next = MakeFile("next.ts", 100);
+    engine.SetRange(0, 1'000);
+    EXPECT_FALSE(engine.StartPlay(next));
+    EXPECT_EQ(sink.Messages().back(), CFilePlayEngine::kMsgPreviousPlay);
+    sink.Release();
+    EXPECT_TRUE(engine.StartPlay(next)) << "once it has ended";
+    EXPECT_TRUE(engine.Stop());
+}
+
+TEST_F(CFilePlayEngineTest, DatagramsAFirewallDropsAreCountedWithTheirReasonAndNeverAsPlayed)
+{
+    if (!FirewallDrop::Available())
+        GTEST_SKIP() << "needs root and nft (the injected failure is tested with the sender)";
+    Configure(10'000'000);
+    const std::uint64_t packets = 7'000; // 1 s at 10 Mbit/s
+    ASSERT_TRUE(m_engine.StartPlay(MakeFile("dropped.ts", packets)));
+    ASSERT_TRUE(WaitFor([&] { return m_rx.Count() >= 100; }));
+    {
+        FirewallDrop drop(m_rx.Port());
+        ASSERT_TRUE(drop.Ok());
+        ASSERT_TRUE(WaitFor([&] { return m_sender.GetDatagramsNotSent() >= 50; }));
+    }
+    ASSERT_TRUE(WaitPlayedOut(m_rx));
+    EXPECT_EQ(m_sender.GetLastSendError(), EPERM);
+    const std::uint64_t refused = m_sender.GetBytesNotSent();
+    EXPECT_EQ(refused % (7 * 188), 0u);
+    EXPECT_EQ(m_sender.GetDatagramsNotSent(), refused / (7 * 188));
+    EXPECT_EQ(m_rx.Bytes() + refused, (packets + 24) * 188) << "every byte either arrived or was counted as refused";
+    EXPECT_EQ(m_sender.GetBytesTaken() - refused, m_rx.Bytes());
+    // What arrived is whole: a gap, no damaged packet.
+    const auto got = m_rx.Packets();
+    std::int64_t previous = -1;
+    for (std::size_t i = 12; i < got.size() - 12; ++i)
+    {
+        ASSERT_GT(got[i], previous) << "packet " << i;
+        previous = got[i];
+    }
+    EXPECT_TRUE(m_engine.Stop());
 }

@@ -5,7 +5,15 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
 #include <memory>
 #include <thread>
 
@@ -81,6 +89,42 @@ TEST(CNetworkSenderWriteTest, CarryCompletesThePacketAcrossWrites)
     auto out = Drain(s.Fifo());
     ASSERT_EQ(out.size(), 1'692u) << "nine packets: the completed one goes first";
     EXPECT_TRUE(std::equal(out.begin(), out.end(), data.begin()));
+}
+
+TEST(CNetworkSenderWriteTest, WholePacketsOnlyForEveryFileSizeAndReadSize)
+{
+    // Every file size over eight packets (whole packets and a cut one), read in
+    // chunks of several sizes and played twice in a row as a loop does: the FIFO
+    // gets the whole packets of each pass, intact and in order, and nothing else.
+    CNetworkSender s;
+    ASSERT_TRUE(s.SetRate(10'000'000, kPs));
+    ASSERT_TRUE(s.Fifo().Allocate());
+    const auto file = tstest::MakePackets(8);
+    std::uint64_t written = 0;
+    for (const std::size_t chunk : {3u, 100u, 187u, 188u, 189u, 328u, 375u, 564u, 1'000u, 1'316u})
+    {
+        for (std::size_t size = 1; size <= file.size(); ++size)
+        {
+            std::vector<std::uint8_t> expected;
+            for (int pass = 0; pass < 2; ++pass)
+            {
+                for (std::size_t at = 0; at < size; at += chunk)
+                    ASSERT_TRUE(Write(s, file, at, std::min(chunk, size - at)));
+                s.DiscardCarry(); // the end of the stretch
+                expected.insert(expected.end(), file.begin(),
+                                file.begin() + static_cast<std::ptrdiff_t>(size / kPs * kPs));
+            }
+            written += expected.size();
+            ASSERT_EQ(s.GetBytesWritten(), written);
+            ASSERT_EQ(Drain(s.Fifo()), expected) << "file of " << size << " bytes read " << chunk << " at a time";
+        }
+    }
+    // A jump drops what waits, held-over bytes included; it counts as done.
+    ASSERT_TRUE(Write(s, file, 0, 1'000));
+    EXPECT_EQ(s.DropQueued(), 5 * kPs);
+    EXPECT_EQ(s.GetBytesTaken(), 5 * kPs);
+    ASSERT_TRUE(Write(s, file, 1'000, 200));
+    EXPECT_EQ(s.GetFifoLevel(), 0u) << "the 60 bytes before the jump do not complete a packet after it";
 }
 
 TEST(CNetworkSenderWriteTest, ResyncDropsMidPacketStartAndStaleCarry)
@@ -251,6 +295,7 @@ TEST(CNetworkSenderTest, ShortStreamPlaysOutCompletelyOnceAllIsWritten)
     ASSERT_TRUE(Write(s, data));
     std::this_thread::sleep_for(20ms);
     EXPECT_EQ(rx.Count(), 0u) << "far below the prefill";
+    EXPECT_FALSE(s.IsDrained());
     s.SetEndOfStream(true);
     ASSERT_TRUE(rx.WaitForBytes(data.size(), 10s));
     EXPECT_EQ(s.GetFifoLevel(), 0u);
@@ -260,5 +305,94 @@ TEST(CNetworkSenderTest, ShortStreamPlaysOutCompletelyOnceAllIsWritten)
         got.insert(got.end(), d.begin(), d.end());
     EXPECT_EQ(got, data);
     EXPECT_EQ(rx.Datagrams().back().size(), (count % 7) * kPs) << "the last partial datagram";
+    ASSERT_TRUE(WaitFor([&] { return s.IsDrained(); })) << "nothing left to drop";
+    EXPECT_EQ(s.GetBytesTaken(), data.size());
     s.Stop();
+}
+
+TEST(CNetworkSenderTest, RefusedDatagramsAreCountedWithTheirReasonNeverAsSentAndOpenResetsThem)
+{
+    LoopbackReceiver rx;
+    FakeClock clock;
+    CNetworkSender s;
+    ASSERT_NO_FATAL_FAILURE(OpenClocked(s, clock, rx, 10'000'000, true));
+    Prefill(s);
+    ASSERT_TRUE(WaitFor([&] { return s.IsPrefilled(); }));
+    std::this_thread::sleep_for(10ms);
+    clock.Advance(100ms);
+    ASSERT_TRUE(WaitFor([&] { return s.GetBytesSent() >= 1'250'000 / 10 / kUnit * kUnit; }));
+    std::this_thread::sleep_for(10ms);
+    const std::uint64_t sentBefore = s.GetBytesSent();
+    EXPECT_EQ(s.GetDatagramsNotSent(), 0u);
+    EXPECT_EQ(s.GetLastSendError(), 0);
+
+    // The socket loses its destination: every send fails for good from here on.
+    sockaddr_in none{};
+    none.sin_family = AF_UNSPEC;
+    ASSERT_EQ(::connect(s.Socket().NativeHandle(), reinterpret_cast<const sockaddr*>(&none), sizeof none), 0);
+    clock.Advance(100ms);
+    ASSERT_TRUE(WaitFor([&] { return s.GetBytesTaken() >= 2 * sentBefore; }));
+    std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(s.GetLastSendError(), EDESTADDRREQ);
+    EXPECT_EQ(s.GetBytesSent(), sentBefore) << "refused bytes are not sent";
+    EXPECT_EQ(s.GetBytesNotSent(), s.GetBytesTaken() - sentBefore);
+    EXPECT_EQ(s.GetDatagramsNotSent(), s.GetBytesNotSent() / kUnit);
+    ASSERT_TRUE(rx.WaitForBytes(sentBefore / kUnit * (kUnit + 12), 5s));
+    rx.WaitQuiet(50ms);
+    EXPECT_EQ(rx.Bytes(), sentBefore / kUnit * (kUnit + 12)) << "what counts as sent is what arrived";
+
+    ASSERT_TRUE(s.Open()) << "a new play on a new socket";
+    EXPECT_EQ(s.GetDatagramsNotSent(), 0u);
+    EXPECT_EQ(s.GetBytesNotSent(), 0u);
+    EXPECT_EQ(s.GetLastSendError(), 0);
+    EXPECT_TRUE(s.Stop());
+}
+
+TEST(CNetworkSenderTest, OpenFailsWithAClearMessageWhenTheFifoMemoryCannotBeHad)
+{
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizers reserve address space of their own";
+#endif
+    // In a child whose address space leaves no room for the 120 MiB FIFO of 1 Gbit/s.
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0)
+    {
+        std::ifstream statm("/proc/self/statm");
+        std::uint64_t pages = 0;
+        statm >> pages;
+        const rlim_t bytes = pages * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + 64 * 1'048'576;
+        const rlimit limit{bytes, bytes};
+        if (setrlimit(RLIMIT_AS, &limit) != 0)
+            _exit(3);
+        CNetworkSender s;
+        s.SetRate(1'000'000'000, kPs);
+        s.SetDestination(kLoopback, 9, false);
+        if (s.Open())
+            _exit(2);
+        const bool clear = s.GetOpenError() == std::string(std::strerror(ENOMEM)) + ": the send FIFO needs 120 MiB";
+        _exit(clear && !s.IsRunning() ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "2: opened anyway, 1: wrong message or a thread started";
+}
+
+TEST(CNetworkSenderTest, RtpTimestampIsExactPastTheOverflowOf57HoursAtOneGigabit)
+{
+    __extension__ typedef unsigned __int128 Wide;
+    struct Case
+    {
+        std::uint64_t position;
+        std::uint64_t bitRate;
+    };
+    for (const Case c : {Case{0, 0}, Case{1'316, 10'000'000}, Case{123'456'789'012, 1'000'000'000},
+                         Case{30'000'000'000'000, 1'000'000'000}, // 66 h at 1 Gbit/s
+                         Case{UINT64_MAX, 4'294'967'295}, Case{UINT64_MAX - 7, 1}})
+    {
+        const std::uint64_t rate = c.bitRate == 0 ? 1 : c.bitRate;
+        const auto expected = static_cast<std::uint32_t>(Wide{c.position} * 720'000 / rate);
+        EXPECT_EQ(CNetworkSender::RtpTimestamp(c.position, c.bitRate), expected) << c.position << " at " << c.bitRate;
+    }
 }

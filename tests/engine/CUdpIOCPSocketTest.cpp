@@ -7,6 +7,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 
+#include <cerrno>
 #include <numeric>
 
 using namespace std::chrono_literals;
@@ -59,9 +60,15 @@ TEST(CUdpIOCPSocketTest, InvalidDestinationFailsCreateAndEverySend)
     {
         CUdpIOCPSocket sock;
         EXPECT_FALSE(sock.Create(1234, bad)) << bad;
+        EXPECT_EQ(sock.GetCreateError(), EINVAL) << bad;
         EXPECT_FALSE(sock.Send(b, 188, true, 0)) << bad;
         EXPECT_FALSE(sock.Send(b, 188, false, 0)) << bad;
     }
+    LoopbackReceiver rx;
+    CUdpIOCPSocket open;
+    ASSERT_TRUE(open.Create(rx.Port(), "127.0.0.1"));
+    EXPECT_FALSE(open.Create(rx.Port(), "127.0.0.1"));
+    EXPECT_EQ(open.GetCreateError(), EISCONN) << "the open socket stays";
     CUdpIOCPSocket none;
     EXPECT_FALSE(none.Create(1234, nullptr));
     none.Close(); // never opened: harmless
