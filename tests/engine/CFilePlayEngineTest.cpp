@@ -1,9 +1,9 @@
 #include "engine/CFilePlayEngine.h"
 
-#include "common/IMessageSink.h"
 #include "engine/CNetworkSender.h"
 #include "engine/LoopbackReceiver.h"
 #include "engine/TsTestStream.h"
+#include "support/RecordingMessageSink.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +12,6 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <mutex>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -22,25 +21,7 @@ namespace
 constexpr std::uint32_t kLoopback = 0x7F000001;
 constexpr std::uint32_t kSeparatorBytes = 188 * 12;
 
-class RecordingSink : public IMessageSink
-{
-public:
-    void ShowMessage(const std::string& text) override
-    {
-        std::lock_guard lock(m_mutex);
-        m_messages.push_back(text);
-    }
-    std::vector<std::string> Messages()
-    {
-        std::lock_guard lock(m_mutex);
-        return m_messages;
-    }
-
-private:
-    std::mutex m_mutex;
-    std::vector<std::string> m_messages;
-};
-
+using tstest::RecordingMessageSink;
 using tstest::WaitFor;
 
 std::size_t CountNulls(const std::vector<std::int64_t>& packets, std::size_t from, std::size_t to)
@@ -84,7 +65,7 @@ protected:
     tstest::TempDir m_dir;
     LoopbackReceiver m_rx;
     CNetworkSender m_sender;
-    RecordingSink m_sink;
+    RecordingMessageSink m_sink;
     CFilePlayEngine m_engine{&m_sender, &m_sink};
 };
 } // namespace
@@ -113,7 +94,7 @@ TEST_F(CFilePlayEngineTest, FilesThatCannotPlayGiveTheirMessageAndStartNothing)
     }
     for (const auto& c : cases)
     {
-        RecordingSink sink;
+        RecordingMessageSink sink;
         CFilePlayEngine engine(&m_sender, &sink);
         EXPECT_FALSE(engine.StartPlay(c.path)) << c.path;
         EXPECT_FALSE(engine.IsRunning());
@@ -234,7 +215,7 @@ TEST_F(CFilePlayEngineTest, RangeAndPositionPlayTheirStretchOnly)
     EXPECT_EQ(m_engine.GetPlayedBytes(), end - start + 2 * kSeparatorBytes - (size * 250 / 1000 - start));
 
     // A position inside the range starts there, sector-aligned.
-    RecordingSink sink;
+    RecordingMessageSink sink;
     LoopbackReceiver rx;
     m_sender.SetDestination(kLoopback, rx.Port(), false);
     m_engine.SetPosition(600);
