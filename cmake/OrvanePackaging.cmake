@@ -3,7 +3,7 @@
 # SVG drawn by tools/artwork, plus PNG sizes rendered at build time), the man
 # pages and the user documentation.
 
-set(ORVANE_ICON_SVG ${PROJECT_SOURCE_DIR}/resources/icons/128.svg)
+set(ORVANE_ICON_SVG ${PROJECT_SOURCE_DIR}/resources/icons/app.svg)
 
 if(ORVANE_BUILD_GUI)
   install(FILES ${PROJECT_SOURCE_DIR}/resources/packaging/orvane.desktop

@@ -14,7 +14,7 @@ COrvaneApp::COrvaneApp(int& argc, char** argv) : QApplication(argc, argv)
 {
     // The settings live under this organisation and the executable's base name.
     setOrganizationName(CSettings::kOrganization);
-    setWindowIcon(QIcon(QStringLiteral(":/icons/128.svg")));
+    setWindowIcon(QIcon(QStringLiteral(":/icons/app.svg")));
 }
 
 QString COrvaneApp::ReportDirectory()

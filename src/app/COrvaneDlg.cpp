@@ -17,7 +17,7 @@
 #include <cstdio>
 
 COrvaneDlg::COrvaneDlg(QWidget* parent)
-    : QMainWindow(parent), m_icon(QStringLiteral(":/icons/128.svg")), m_ui(std::make_unique<Ui::COrvaneDlg>())
+    : QMainWindow(parent), m_icon(QStringLiteral(":/icons/app.svg")), m_ui(std::make_unique<Ui::COrvaneDlg>())
 {
     m_ui->setupUi(this);
     // A fixed-size window with a minimise box and no maximise box.

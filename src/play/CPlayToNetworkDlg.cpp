@@ -88,11 +88,11 @@ void CPlayToNetworkDlg::InitControls()
         int pressed; // -1: left as it is
     };
     const ButtonSetup buttons[] = {
-        {m_ui->openButton, ":/icons/137.svg", ":/icons/137.svg", false, false, -1},
-        {m_ui->loopButton, ":/icons/140.svg", ":/icons/146.svg", true, false, -1},
-        {m_ui->playButton, ":/icons/138.svg", ":/icons/138.svg", true, true, 0},
-        {m_ui->pauseButton, ":/icons/171.svg", ":/icons/171.svg", true, true, 0},
-        {m_ui->stopButton, ":/icons/142.svg", ":/icons/142.svg", true, true, 1},
+        {m_ui->openButton, ":/icons/file-open.svg", ":/icons/file-open.svg", false, false, -1},
+        {m_ui->loopButton, ":/icons/loop.svg", ":/icons/loop-on.svg", true, false, -1},
+        {m_ui->playButton, ":/icons/play.svg", ":/icons/play.svg", true, true, 0},
+        {m_ui->pauseButton, ":/icons/pause.svg", ":/icons/pause.svg", true, true, 0},
+        {m_ui->stopButton, ":/icons/stop.svg", ":/icons/stop.svg", true, true, 1},
     };
     for (const ButtonSetup& setup : buttons)
     {

@@ -138,13 +138,13 @@ bool CRecFromNetworkDlg::OnInitDialog()
         bool colours;
     };
     const ButtonLook looks[] = {
-        {ui->fileOpenButton, "137", "137", true, false, true},
-        {ui->recordButton, "141", "143", false, true, true},
-        {ui->syncLossResetButton, "149", "149", false, false, false},
-        {ui->networkOpenButton, "136", "136", true, false, true},
-        {ui->monitorButton, "214", "215", false, true, true},
-        {ui->stopButton, "142", "142", false, true, true},
-        {ui->loopButton, "140", "146", true, true, true},
+        {ui->fileOpenButton, "file-open", "file-open", true, false, true},
+        {ui->recordButton, "record", "record-on", false, true, true},
+        {ui->syncLossResetButton, "sync-reset", "sync-reset", false, false, false},
+        {ui->networkOpenButton, "network-open", "network-open", true, false, true},
+        {ui->monitorButton, "monitor", "monitor-on", false, true, true},
+        {ui->stopButton, "stop", "stop", false, true, true},
+        {ui->loopButton, "loop", "loop-on", true, true, true},
     };
     for (const ButtonLook& look : looks)
     {

@@ -5,6 +5,7 @@
 #include "analysis/CDecodeStream.h"
 #include "analysis/CTsGenerator.h"
 #include "analysis/ITreeSink.h"
+#include "support/TsPackets.h"
 
 #include <gtest/gtest.h>
 
@@ -25,20 +26,7 @@ inline CTsGeneratorConfig SmallStream(int packetSize = 188, int programs = 3)
     return config;
 }
 
-//! Appends one hand-made 188-byte packet of @p pid with @p payload behind the header.
-inline void AddPacket(std::vector<std::uint8_t>& stream, std::uint16_t pid, std::uint8_t cc,
-                      const std::vector<std::uint8_t>& payload = {}, bool unitStart = false)
-{
-    std::uint8_t p[188];
-    std::memset(p, 0xFF, sizeof p);
-    p[0] = 0x47;
-    p[1] = static_cast<std::uint8_t>((unitStart ? 0x40 : 0x00) | (pid >> 8 & 0x1F));
-    p[2] = static_cast<std::uint8_t>(pid);
-    p[3] = static_cast<std::uint8_t>(0x10 | (cc & 0x0F));
-    if (!payload.empty())
-        std::memcpy(p + 4, payload.data(), std::min<std::size_t>(payload.size(), 184));
-    stream.insert(stream.end(), p, p + 188);
-}
+using tstest::AddPacket;
 
 inline std::vector<std::uint8_t> GenerateStream(const CTsGeneratorConfig& config, CTsGeneratorStats* stats = nullptr)
 {

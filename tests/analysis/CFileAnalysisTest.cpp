@@ -3,6 +3,7 @@
 #include "analysis/CFileAnalysis.h"
 
 #include "AnalysisTestSupport.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -17,18 +18,11 @@ namespace
 class CFileAnalysisTest : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/orvane-file-analysis-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_dir = pattern;
-    }
-    void TearDown() override { std::filesystem::remove_all(m_dir); }
+    void SetUp() override { ASSERT_FALSE(m_dir.empty()); }
     std::string Write(const std::string& name, const std::vector<std::uint8_t>& bytes)
     {
-        const std::string path = m_dir + "/" + name;
-        std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        const std::string path = m_temp.File(name);
+        tstest::WriteFile(path, bytes);
         return path;
     }
     static std::vector<std::string> Lines(const CTreeNode& root)
@@ -50,7 +44,8 @@ protected:
         return stream;
     }
 
-    std::string m_dir;
+    tstest::TempDir m_temp;
+    const std::string m_dir = m_temp.Path();
 };
 } // namespace
 

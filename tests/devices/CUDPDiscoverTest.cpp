@@ -3,101 +3,23 @@
 
 #include "devices/CUDPDiscover.h"
 
-#include "common/CUniqueFd.h"
 #include "devices/CDiscoverProtocol.h"
 #include "devices/CUDPReset.h"
+#include "support/LoopbackPeer.h"
+#include "support/WaitFor.h"
 
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 
 #include <atomic>
-#include <chrono>
-#include <functional>
-#include <thread>
 #include <vector>
 
-namespace
-{
-constexpr std::uint32_t kLoopback = 0x7F000001u;
-
-sockaddr_in Endpoint(std::uint32_t address, std::uint16_t port)
-{
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(address);
-    a.sin_port = htons(port);
-    return a;
-}
-
-//! A UDP socket bound to one loopback address, standing in for a device.
-class LoopbackPeer
-{
-public:
-    explicit LoopbackPeer(std::uint32_t address) : m_fd(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0))
-    {
-        auto local = Endpoint(address, 0);
-        if (bind(m_fd.Get(), reinterpret_cast<const sockaddr*>(&local), sizeof(local)) != 0)
-            m_fd.Reset();
-        socklen_t length = sizeof(local);
-        getsockname(m_fd.Get(), reinterpret_cast<sockaddr*>(&local), &length);
-        m_port = ntohs(local.sin_port);
-    }
-    bool Valid() const { return m_fd.Valid(); }
-    std::uint16_t Port() const { return m_port; }
-
-    void SendTo(std::uint16_t port, const std::vector<std::uint8_t>& bytes) const
-    {
-        const auto to = Endpoint(kLoopback, port);
-        sendto(m_fd.Get(), bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof(to));
-    }
-    void Announce(std::uint16_t port, const DeviceRecord& record) const
-    {
-        const auto m = CDiscoverProtocol::MakeAnnounce(record);
-        SendTo(port, std::vector<std::uint8_t>(m.begin(), m.end()));
-    }
-    //! Waits up to 2 s for one datagram; empty when none came.
-    std::vector<std::uint8_t> Receive(sockaddr_in* from = nullptr) const
-    {
-        pollfd pfd{m_fd.Get(), POLLIN, 0};
-        if (poll(&pfd, 1, 2'000) <= 0)
-            return {};
-        std::vector<std::uint8_t> buffer(2048);
-        sockaddr_in source{};
-        socklen_t length = sizeof(source);
-        const auto got =
-            recvfrom(m_fd.Get(), buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&source), &length);
-        if (from != nullptr)
-            *from = source;
-        buffer.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
-        return buffer;
-    }
-
-private:
-    CUniqueFd m_fd;
-    std::uint16_t m_port = 0;
-};
-
-DeviceRecord Record(std::uint32_t address, std::uint64_t serial)
-{
-    return CDiscoverProtocol::MakeRecord({2, 0, 0, 0, 0, 1}, {1, 0, 0, 0}, serial, 2, address, "TEST");
-}
-
-//! Polls @p done for up to 3 s: the receive thread works on its own time.
-bool WaitFor(const std::function<bool()>& done)
-{
-    for (int i = 0; i < 300; ++i)
-    {
-        if (done())
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return done();
-}
-} // namespace
+using tstest::kLoopback;
+using tstest::LoopbackPeer;
+using tstest::TestRecord;
+using tstest::WaitFor;
 
 TEST(CUDPDiscover, RequestReachesTheTargetAndTheAnswerIsListed)
 {
@@ -108,17 +30,17 @@ TEST(CUDPDiscover, RequestReachesTheTargetAndTheAnswerIsListed)
     ASSERT_TRUE(discover.SendDiscoverPacket());
 
     sockaddr_in from{};
-    const auto request = device.Receive(&from);
+    const auto request = device.Receive(2'000, &from);
     EXPECT_EQ(request, (std::vector<std::uint8_t>{'O', 'R', 'V', 'D', 1, 1, 0, 0}));
     EXPECT_EQ(ntohs(from.sin_port), discover.GetLocalPort());
     EXPECT_EQ(discover.GetCounters().requestsSent, 1u);
 
-    device.Announce(discover.GetLocalPort(), Record(0x7F000002u, 42));
+    device.Announce(discover.GetLocalPort(), TestRecord(0x7F000002u, 42));
     ASSERT_TRUE(WaitFor([&] { return discover.GetDevices().size() == 1; }));
     EXPECT_EQ(CDiscoverProtocol::GetSerial(discover.GetDevices()[0]), 42u);
 
     // A repeated answer refreshes the entry in place: new serial, still one row.
-    device.Announce(discover.GetLocalPort(), Record(0x7F000002u, 43));
+    device.Announce(discover.GetLocalPort(), TestRecord(0x7F000002u, 43));
     ASSERT_TRUE(WaitFor([&] { return discover.GetCounters().announcements == 2; }));
     ASSERT_EQ(discover.GetDevices().size(), 1u);
     EXPECT_EQ(CDiscoverProtocol::GetSerial(discover.GetDevices()[0]), 43u);
@@ -129,21 +51,21 @@ TEST(CUDPDiscover, HostileRepliesAreIgnoredAndCounted)
     CUDPDiscover discover(kLoopback);
     const auto port = discover.GetLocalPort();
     LoopbackPeer peer(0x7F000002u);
-    const auto good = CDiscoverProtocol::MakeAnnounce(Record(0x7F000002u, 7));
+    const auto good = CDiscoverProtocol::MakeAnnounce(TestRecord(0x7F000002u, 7));
     std::vector<std::uint8_t> goodBytes(good.begin(), good.end());
 
-    peer.SendTo(port, std::vector<std::uint8_t>(goodBytes.begin(), goodBytes.begin() + 20)); // truncated
+    peer.Send(port, std::vector<std::uint8_t>(goodBytes.begin(), goodBytes.begin() + 20)); // truncated
     auto oversizedValid = goodBytes;
     oversizedValid.resize(1500, 0);
-    peer.SendTo(port, oversizedValid); // a valid prefix does not make it valid
+    peer.Send(port, oversizedValid); // a valid prefix does not make it valid
     auto wrongVersion = goodBytes;
     wrongVersion[4] = 2;
-    peer.SendTo(port, wrongVersion);
+    peer.Send(port, wrongVersion);
     const auto request = CDiscoverProtocol::MakeHeader(CDiscoverProtocol::kTypeDiscover);
-    peer.SendTo(port, std::vector<std::uint8_t>(request.begin(), request.end())); // a request is not an answer
+    peer.Send(port, std::vector<std::uint8_t>(request.begin(), request.end())); // a request is not an answer
     // Records naming another address than the sender's, or no usable address at all.
     for (std::uint32_t bogus : {0x7F000009u, 0u, 0xE0000001u})
-        peer.Announce(port, Record(bogus, 99));
+        peer.Announce(port, TestRecord(bogus, 99));
 
     ASSERT_TRUE(WaitFor([&] {
         const auto c = discover.GetCounters();
@@ -158,7 +80,7 @@ TEST(CUDPDiscover, HostileRepliesAreIgnoredAndCounted)
     EXPECT_TRUE(discover.GetDevices().empty());
 
     // The socket is still healthy: a proper answer afterwards is listed.
-    peer.SendTo(port, goodBytes);
+    peer.Send(port, goodBytes);
     ASSERT_TRUE(WaitFor([&] { return discover.GetDevices().size() == 1; }));
     EXPECT_EQ(CDiscoverProtocol::GetSerial(discover.GetDevices()[0]), 7u);
 }
@@ -169,10 +91,10 @@ TEST(CUDPDiscover, SilentDevicesAreDroppedAfterFifteenSeconds)
     CUDPDiscover discover(kLoopback, [&] { return nowNs.load(); });
     LoopbackPeer a(0x7F000002u);
     LoopbackPeer b(0x7F000003u);
-    a.Announce(discover.GetLocalPort(), Record(0x7F000002u, 2));
+    a.Announce(discover.GetLocalPort(), TestRecord(0x7F000002u, 2));
     ASSERT_TRUE(WaitFor([&] { return discover.GetDevices().size() == 1; }));
     nowNs += 10'000'000'000; // 10 s later b appears
-    b.Announce(discover.GetLocalPort(), Record(0x7F000003u, 3));
+    b.Announce(discover.GetLocalPort(), TestRecord(0x7F000003u, 3));
     ASSERT_TRUE(WaitFor([&] { return discover.GetDevices().size() == 2; }));
 
     nowNs += 4'999'000'000; // a silent for 14.999 s
@@ -184,7 +106,7 @@ TEST(CUDPDiscover, SilentDevicesAreDroppedAfterFifteenSeconds)
     EXPECT_TRUE(WaitFor([&] { return discover.GetCounters().expired == 1; }));
 
     // A device that comes back is listed again, at the end.
-    a.Announce(discover.GetLocalPort(), Record(0x7F000002u, 2));
+    a.Announce(discover.GetLocalPort(), TestRecord(0x7F000002u, 2));
     ASSERT_TRUE(WaitFor([&] { return discover.GetDevices().size() == 2; }));
     EXPECT_EQ(CDiscoverProtocol::GetSerial(discover.GetDevices()[1]), 2u);
 }

@@ -1,9 +1,9 @@
 #include "engine/CFilePlayEngine.h"
 
-#include "common/IMessageSink.h"
 #include "engine/CNetworkSender.h"
 #include "engine/LoopbackReceiver.h"
 #include "engine/TsTestStream.h"
+#include "support/RecordingMessageSink.h"
 
 #include <gtest/gtest.h>
 
@@ -88,6 +88,7 @@ private:
     bool m_removed = false;
 };
 
+using tstest::RecordingMessageSink;
 using tstest::WaitFor;
 
 //! True when @p packets are 12 nulls, then packet numbers that run
@@ -166,7 +167,7 @@ protected:
     tstest::TempDir m_dir;
     LoopbackReceiver m_rx;
     CNetworkSender m_sender;
-    RecordingSink m_sink;
+    RecordingMessageSink m_sink;
     CFilePlayEngine m_engine{&m_sender, &m_sink};
 };
 } // namespace
@@ -198,7 +199,7 @@ TEST_F(CFilePlayEngineTest, FilesThatCannotPlayGiveTheirMessageAndStartNothing)
     }
     for (const auto& c : cases)
     {
-        RecordingSink sink;
+        RecordingMessageSink sink;
         CFilePlayEngine engine(&m_sender, &sink);
         EXPECT_FALSE(engine.StartPlay(c.path)) << c.path;
         EXPECT_FALSE(engine.IsRunning());
@@ -319,7 +320,7 @@ TEST_F(CFilePlayEngineTest, RangeAndPositionPlayTheirStretchOnly)
     EXPECT_EQ(m_engine.GetPlayedBytes(), end - start + 2 * kSeparatorBytes - (size * 250 / 1000 - start));
 
     // A position inside the range starts there, sector-aligned.
-    RecordingSink sink;
+    RecordingMessageSink sink;
     LoopbackReceiver rx;
     m_sender.SetDestination(kLoopback, rx.Port(), false);
     m_engine.SetPosition(600);

@@ -19,20 +19,15 @@ class ControllerTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/orvane-ctl-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        m_dir = pattern;
+        ASSERT_FALSE(m_dir.empty());
         m_port = FreePort();
         m_receiver.SetPort(m_port);
         m_receiver.SetDiagnostics(nullptr);
     }
-    void TearDown() override
-    {
-        m_controller.Stop();
-        fs::remove_all(m_dir);
-    }
+    void TearDown() override { m_controller.Stop(); }
 
-    std::string m_dir;
+    tstest::TempDir m_temp;
+    const std::string m_dir = m_temp.Path();
     std::uint16_t m_port = 0;
     CDvbIpRecvThread m_receiver;
     CRecordThread m_recorder{&m_receiver};

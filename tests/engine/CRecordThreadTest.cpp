@@ -2,8 +2,8 @@
 
 #include "LoopbackStream.h"
 #include "analysis/CDecodeStream.h"
-#include "common/IMessageSink.h"
 #include "engine/CDvbIpRecvThread.h"
+#include "support/RecordingMessageSink.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,6 @@
 
 #include <csignal>
 #include <filesystem>
-#include <mutex>
 #include <thread>
 
 using namespace loopback;
@@ -19,44 +18,19 @@ namespace fs = std::filesystem;
 
 namespace
 {
-class CTestSink : public IMessageSink
-{
-public:
-    void ShowMessage(const std::string& text) override
-    {
-        std::lock_guard lock(m_lock);
-        m_texts.push_back(text);
-    }
-    std::vector<std::string> Texts()
-    {
-        std::lock_guard lock(m_lock);
-        return m_texts;
-    }
-
-private:
-    std::mutex m_lock;
-    std::vector<std::string> m_texts;
-};
-
 class RecordTest : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/orvane-rec-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        m_dir = pattern;
+        ASSERT_FALSE(m_dir.empty());
         m_port = FreePort();
         m_receiver.SetPort(m_port);
         m_receiver.SetDiagnostics(nullptr);
         m_recorder.SetAnalysis(&m_analysis);
         m_recorder.SetAnalyzerEnabled(true);
     }
-    void TearDown() override
-    {
-        m_recorder.Close();
-        fs::remove_all(m_dir);
-    }
+    void TearDown() override { m_recorder.Close(); }
     // Waits (bounded) until the worker has taken @p bytes from the receiver.
     bool WaitTaken(std::uint64_t bytes)
     {
@@ -73,9 +47,10 @@ protected:
         return Serials(all);
     }
 
-    std::string m_dir;
+    tstest::TempDir m_temp;
+    const std::string m_dir = m_temp.Path();
     std::uint16_t m_port = 0;
-    CTestSink m_sink;
+    tstest::RecordingMessageSink m_sink;
     CDecodeStream m_analysis;
     CDvbIpRecvThread m_receiver;
     CRecordThread m_recorder{&m_receiver, &m_sink};
@@ -96,7 +71,7 @@ TEST_F(RecordTest, RecordingKeepsEveryPacketAndEndsWithTheLastPartialBlock)
     EXPECT_EQ(FileSerials({file}), Expected(0, 2'000));
     EXPECT_EQ(fs::file_size(file), 2'000u * kDatagramBytes);
     EXPECT_FALSE(m_recorder.HasFailed());
-    EXPECT_TRUE(m_sink.Texts().empty());
+    EXPECT_TRUE(m_sink.Messages().empty());
 }
 
 TEST_F(RecordTest, RingRotationPutsEveryByteInExactlyOneFileAndOverwritesTheOldest)
@@ -168,7 +143,7 @@ TEST_F(RecordTest, FullDiskEndsTheRecordingWithAClearReportAndKeepsWhatWasWritte
     ::setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldHandler);
 
-    const auto texts = m_sink.Texts();
+    const auto texts = m_sink.Messages();
     ASSERT_EQ(texts.size(), 1u);
     EXPECT_NE(texts[0].find("Recording stopped: writing to " + file + " failed (File too large)"), std::string::npos)
         << texts[0];
@@ -186,8 +161,8 @@ TEST_F(RecordTest, FullDiskEndsTheRecordingWithAClearReportAndKeepsWhatWasWritte
 TEST_F(RecordTest, FileThatCannotBeCreatedShowsMessage102AndChangesNothing)
 {
     EXPECT_FALSE(m_recorder.Open(-1, m_dir + "/no/such/dir/x.ts"));
-    ASSERT_EQ(m_sink.Texts().size(), 1u);
-    EXPECT_EQ(m_sink.Texts()[0], "File could not be opened.\nIt may be in use by another program. ");
+    ASSERT_EQ(m_sink.Messages().size(), 1u);
+    EXPECT_EQ(m_sink.Messages()[0], "File could not be opened.\nIt may be in use by another program. ");
     EXPECT_EQ(m_recorder.GetState(), CRecordThread::kStopped);
     EXPECT_FALSE(m_receiver.IsReceiving());
 }

@@ -1,9 +1,10 @@
 #pragma once
-// Test helpers for the receive side: a loopback UDP sender and a transport
-// stream whose every packet carries its serial number, so that a recording can
-// be checked packet by packet.
+// Test helpers for the receive side: a loopback UDP sender and datagrams of
+// numbered packets (tstest::FillPacket), so that a recording can be checked
+// packet by packet.
 
 #include "TsTestStream.h"
+#include "support/LoopbackPeer.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -12,39 +13,21 @@
 
 #include <chrono>
 #include <cstdint>
-#include <cstring>
-#include <fstream>
-#include <iterator>
-#include <string>
 #include <thread>
 #include <vector>
 
 namespace loopback
 {
-constexpr std::uint32_t kPacketBytes = 188;
+constexpr std::uint32_t kPacketBytes = tstest::kPacket;
 constexpr std::uint32_t kPacketsPerDatagram = 7;
 constexpr std::uint32_t kDatagramBytes = kPacketBytes * kPacketsPerDatagram; // 1,316
-
-//! One TS packet with PID 0x100 whose payload starts with @p serial (big-endian).
-inline void MakePacket(std::uint8_t* p, std::uint32_t serial)
-{
-    std::memset(p, 0xFF, kPacketBytes);
-    p[0] = 0x47;
-    p[1] = 0x01;
-    p[2] = 0x00;
-    p[3] = static_cast<std::uint8_t>(0x10 | (serial & 0x0F));
-    p[4] = static_cast<std::uint8_t>(serial >> 24);
-    p[5] = static_cast<std::uint8_t>(serial >> 16);
-    p[6] = static_cast<std::uint8_t>(serial >> 8);
-    p[7] = static_cast<std::uint8_t>(serial);
-}
 
 //! The payload of datagram @p index: packets 7 * index .. 7 * index + 6.
 inline std::vector<std::uint8_t> Payload(std::uint32_t index)
 {
     std::vector<std::uint8_t> d(kDatagramBytes);
     for (std::uint32_t i = 0; i < kPacketsPerDatagram; ++i)
-        MakePacket(d.data() + i * kPacketBytes, index * kPacketsPerDatagram + i);
+        tstest::FillPacket(d.data() + i * kPacketBytes, index * kPacketsPerDatagram + i);
     return d;
 }
 
@@ -73,20 +56,6 @@ inline std::vector<std::uint8_t> Rtp(std::uint16_t sequence, const std::vector<s
         d.push_back(padding);
     }
     return d;
-}
-
-//! A port that was free a moment ago.
-inline std::uint16_t FreePort()
-{
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
 }
 
 class Sender
@@ -149,21 +118,10 @@ private:
     sockaddr_in m_to{};
 };
 
-//! Serial numbers of the packets in @p bytes; -1 for a packet that is not ours.
+//! The numbers of the packets in @p bytes (tstest::Classify).
 inline std::vector<std::int64_t> Serials(const std::vector<std::uint8_t>& bytes)
 {
-    std::vector<std::int64_t> out;
-    for (std::size_t off = 0; off + kPacketBytes <= bytes.size(); off += kPacketBytes)
-    {
-        const std::uint8_t* p = bytes.data() + off;
-        if (p[0] != 0x47 || p[1] != 0x01 || p[2] != 0x00)
-        {
-            out.push_back(-1);
-            continue;
-        }
-        out.push_back((std::int64_t{p[4]} << 24) | (p[5] << 16) | (p[6] << 8) | p[7]);
-    }
-    return out;
+    return tstest::ClassifyAll(bytes);
 }
 
 //! The serials of datagrams @p first .. @p first + count - 1 in order.
@@ -182,9 +140,6 @@ bool WaitDatagrams(Receiver& receiver, std::uint64_t n, std::chrono::millisecond
     return tstest::WaitFor([&] { return receiver.GetCounters().datagrams >= n; }, limit);
 }
 
-inline std::vector<std::uint8_t> ReadFile(const std::string& path)
-{
-    std::ifstream f(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
-}
+using tstest::FreePort;
+using tstest::ReadFile;
 } // namespace loopback

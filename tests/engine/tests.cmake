@@ -1,5 +1,4 @@
 orvane_add_test_suite(orvane_engine_tests engine
-  engine/LoopbackReceiver.cpp
   engine/CFifoTest.cpp
   engine/CUdpIOCPSocketTest.cpp
   engine/CNetworkSenderTest.cpp

@@ -1,5 +1,6 @@
-// The main window: the discovery schedule (driven tick by tick, counted by a
-// loopback listener), discovery targets from the settings, the shutdown order.
+// The main window: the tab order with one activation of the Record tab, the
+// discovery schedule (driven tick by tick, counted by a loopback listener),
+// discovery targets from the settings, the shutdown order.
 
 #include "app/COrvaneDlg.h"
 
@@ -66,6 +67,25 @@ class COrvaneDlgTest : public QObject
 
 private slots:
     void cleanup() { SetDiscoverTarget(9); }
+
+    void recordTabComesFirstIsActivatedOnceAndOutlivesThePlayTab()
+    {
+        g_destroyed.clear();
+        {
+            WindowWithTabs dlg;
+            dlg.OnInitDialog();
+            CXTabCtrl* tabs = dlg.TabCtrl();
+            QCOMPARE(tabs->TabBar()->tabText(0), QString("Record"));
+            QCOMPARE(tabs->TabBar()->tabText(1), QString("Play"));
+            QCOMPARE(tabs->GetCurSel(), 0);
+            QCOMPARE(tabs->GetTabWindow(0), dlg.m_record);
+            // A second activation would open the Record tab's network twice.
+            QCOMPARE(dlg.m_record->m_activated, 1);
+            QCOMPARE(dlg.m_play->m_activated, 0);
+        }
+        // The Play tab stops its play-out before the Record tab goes.
+        QCOMPARE(g_destroyed, (std::vector<QString>{"play", "record"}));
+    }
 
     void discoveryRequestsFollowTheSchedule()
     {

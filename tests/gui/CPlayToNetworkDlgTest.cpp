@@ -1,5 +1,5 @@
 // The Play tab: a real play over loopback checked byte for byte, pause and
-// resume, and the TOT/TDT dialog's offsets.
+// resume, the settings kept across a restart, and the TOT/TDT dialog's offsets.
 
 #include "play/CPlayToNetworkDlg.h"
 
@@ -9,28 +9,22 @@
 #include "controls/CDVBSlider.h"
 #include "controls/CIpAddressCtrl.h"
 #include "controls/CLabel.h"
+#include "controls/CSettings.h"
 #include "controls/CXTabCtrl.h"
 #include "engine/CFilePlayEngine.h"
 #include "play/CTotTdtDlg.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QFile>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QSettings>
+#include <QSpinBox>
 #include <QTabBar>
 #include <QTemporaryDir>
 #include <QTimeEdit>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-
-#include <atomic>
-#include <mutex>
-#include <thread>
 
 namespace
 {
@@ -48,63 +42,6 @@ protected:
         recordDlg = new QWidget(tabCtrl);
         recordDlg->setObjectName("record");
     }
-};
-
-//! Collects UDP payloads on a loopback port on its own thread.
-class Receiver
-{
-public:
-    Receiver() : m_fd(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0))
-    {
-        const int buffer = 8 * 1024 * 1024;
-        setsockopt(m_fd.Get(), SOL_SOCKET, SO_RCVBUFFORCE, &buffer, sizeof buffer);
-        setsockopt(m_fd.Get(), SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
-        sockaddr_in local{};
-        local.sin_family = AF_INET;
-        local.sin_addr.s_addr = htonl(0x7F000001u);
-        bind(m_fd.Get(), reinterpret_cast<const sockaddr*>(&local), sizeof local);
-        socklen_t length = sizeof local;
-        getsockname(m_fd.Get(), reinterpret_cast<sockaddr*>(&local), &length);
-        m_port = ntohs(local.sin_port);
-        m_thread = std::thread([this] {
-            std::vector<std::uint8_t> datagram(2048);
-            while (!m_stop.load())
-            {
-                pollfd pfd{m_fd.Get(), POLLIN, 0};
-                if (poll(&pfd, 1, 20) <= 0)
-                    continue;
-                const auto got = recv(m_fd.Get(), datagram.data(), datagram.size(), 0);
-                if (got <= 0)
-                    continue;
-                std::lock_guard lock(m_lock);
-                m_bytes.insert(m_bytes.end(), datagram.begin(), datagram.begin() + got);
-            }
-        });
-    }
-    ~Receiver()
-    {
-        m_stop.store(true);
-        m_thread.join();
-    }
-    std::uint16_t Port() const { return m_port; }
-    std::size_t Size()
-    {
-        std::lock_guard lock(m_lock);
-        return m_bytes.size();
-    }
-    std::vector<std::uint8_t> Bytes()
-    {
-        std::lock_guard lock(m_lock);
-        return m_bytes;
-    }
-
-private:
-    CUniqueFd m_fd;
-    std::uint16_t m_port = 0;
-    std::atomic<bool> m_stop{false};
-    std::mutex m_lock;
-    std::vector<std::uint8_t> m_bytes;
-    std::thread m_thread;
 };
 
 //! The 188-byte packets of @p bytes that are not null packets.
@@ -131,7 +68,7 @@ QString Generate(const QTemporaryDir& dir, const QString& name, std::uint64_t bi
 }
 
 //! The main window playing @p path to the loopback @p receiver.
-void OpenForPlay(PlayWindow& window, CFakeUiServices& ui, const Receiver& receiver, const QString& path)
+void OpenForPlay(PlayWindow& window, CFakeUiServices& ui, const LoopbackReceiver& receiver, const QString& path)
 {
     window.OnInitDialog();
     CPlayToNetworkDlg& dlg = *window.m_play;
@@ -157,7 +94,7 @@ private slots:
         QTemporaryDir dir;
         std::vector<std::uint8_t> stream;
         const QString path = Generate(dir, "play.ts", 20'000'000, 1.5, &stream);
-        Receiver receiver;
+        LoopbackReceiver receiver;
         PlayWindow window;
         OpenForPlay(window, ui, receiver, path);
         CPlayToNetworkDlg& dlg = *window.m_play;
@@ -168,8 +105,8 @@ private slots:
         QVERIFY(!window.TabCtrl()->IsTabEnabled(0));
         QVERIFY(WaitFor([&] { return dlg.PlayState() == CPlayToNetworkDlg::kPlayStateStopped; }, 20'000));
         QVERIFY(window.TabCtrl()->IsTabEnabled(0));
-        QVERIFY(WaitFor([&] { return receiver.Size() >= stream.size(); }, 5'000));
-        QVERIFY(WithoutNullPackets(receiver.Bytes()) == WithoutNullPackets(stream));
+        QVERIFY(WaitFor([&] { return receiver.Bytes() >= stream.size(); }, 5'000));
+        QVERIFY(WithoutNullPackets(receiver.Payload()) == WithoutNullPackets(stream));
         QVERIFY(ui.m_messages.empty());
     }
 
@@ -177,7 +114,7 @@ private slots:
     {
         CFakeUiServices ui;
         QTemporaryDir dir;
-        Receiver receiver;
+        LoopbackReceiver receiver;
         PlayWindow window;
         // About 8 MB, looped: the play outlasts the test.
         OpenForPlay(window, ui, receiver, Generate(dir, "pause.ts", 40'000'000, 1.6));
@@ -185,22 +122,22 @@ private slots:
         QTest::mouseClick(dlg.LoopButton(), Qt::LeftButton);
         QVERIFY(dlg.LoopFlag());
         dlg.PlayButton()->click();
-        QVERIFY(WaitFor([&] { return receiver.Size() > 0; }));
+        QVERIFY(WaitFor([&] { return receiver.Bytes() > 0; }));
 
         // Paused: nothing more arrives, position and elapsed time hold; a second click resumes.
         QTest::mouseClick(dlg.PauseButton(), Qt::LeftButton);
         QVERIFY(dlg.Engine().IsPaused());
         QTest::qWait(150);
-        const std::size_t heldBytes = receiver.Size();
+        const std::size_t heldBytes = receiver.Bytes();
         const int heldPosition = dlg.PositionSlider()->value();
         const QString heldElapsed = dlg.ElapsedTimeLabel()->GetText();
         QTest::qWait(1'200);
-        QCOMPARE(receiver.Size(), heldBytes);
+        QCOMPARE(receiver.Bytes(), heldBytes);
         QCOMPARE(dlg.PositionSlider()->value(), heldPosition);
         QCOMPARE(dlg.ElapsedTimeLabel()->GetText(), heldElapsed);
         QTest::mouseClick(dlg.PauseButton(), Qt::LeftButton);
         QVERIFY(!dlg.Engine().IsPaused());
-        QVERIFY(WaitFor([&] { return receiver.Size() > heldBytes; }));
+        QVERIFY(WaitFor([&] { return receiver.Bytes() > heldBytes; }));
 
         // Stop from a pause stops.
         QTest::mouseClick(dlg.PauseButton(), Qt::LeftButton);
@@ -208,6 +145,38 @@ private slots:
         QCOMPARE(dlg.PlayState(), CPlayToNetworkDlg::kPlayStateStopped);
         QVERIFY(!dlg.Engine().IsRunning() && !dlg.Engine().IsPaused() && !dlg.PauseButton()->IsPressed());
         QVERIFY(window.TabCtrl()->IsTabEnabled(0));
+        QVERIFY(ui.m_messages.empty());
+    }
+
+    void settingsSurviveARestartWithANegativeTimeOffset()
+    {
+        CFakeUiServices ui;
+        // One hour behind: stored as a signed 32-bit number, it must not come back as 4294963696.
+        CSettings::WriteProfileInt("Play", "TotTdtEnable", 1);
+        CSettings::WriteProfileInt("Play", "TotTdtTimeType", 2);
+        CSettings::WriteProfileInt("Play", "TotTdtOffset", -3'600);
+        {
+            CPlayToNetworkDlg dlg(nullptr, {}, nullptr);
+            dlg.OnInitDialog();
+            QCOMPARE(dlg.TimeOffset(), -3'600);
+            dlg.PortEdit()->setText("5004");
+            dlg.IpAddress()->SetAddress(0xEF010203u); // 239.1.2.3: above INT_MAX as a signed number
+            dlg.ModeCombo()->setCurrentIndex(0);
+            dlg.PcrCheck()->setChecked(true);
+            dlg.TtlSpin()->setValue(5);
+            dlg.SetFilePath("/nowhere/file.ts");
+            dlg.SaveSettings();
+        }
+        CPlayToNetworkDlg dlg(nullptr, {}, nullptr);
+        dlg.OnInitDialog();
+        QCOMPARE(dlg.PortEdit()->text(), QString("5004"));
+        QCOMPARE(dlg.IpAddress()->GetAddress(), 0xEF010203u);
+        QCOMPARE(dlg.ModeCombo()->currentIndex(), 0);
+        QVERIFY(dlg.PcrCheck()->isChecked() && dlg.TotTdtCheck()->isChecked() && !dlg.ContinuityCheck()->isChecked());
+        QCOMPARE(dlg.TtlSpin()->value(), 5);
+        QCOMPARE(dlg.FilePath(), QString("/nowhere/file.ts"));
+        QCOMPARE(dlg.TimeType(), 2);
+        QCOMPARE(dlg.TimeOffset(), -3'600);
         QVERIFY(ui.m_messages.empty());
     }
 

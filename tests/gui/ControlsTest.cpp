@@ -1,10 +1,16 @@
-// The analysis trees keep what the user opened and where the user scrolled across refreshes.
+// The analysis trees keep what the user opened and where the user scrolled across
+// refreshes; a label shows "&" as it is; a picture that cannot load says so.
 
 #include "GuiTest.h"
+#include "controls/CLabel.h"
+#include "controls/CPicture.h"
 #include "controls/CQtTreeSink.h"
 
+#include <QPainter>
 #include <QScrollBar>
 #include <QTreeWidget>
+
+#include <algorithm>
 
 namespace
 {
@@ -30,6 +36,22 @@ std::vector<CTreeNode> PidTree(int pids)
     return roots;
 }
 
+//! How far the ink of @p label reaches across, in pixels (0 for none).
+int InkWidth(CLabel& label)
+{
+    const QImage image = label.grab().toImage();
+    const QColor background = label.BackgroundColor();
+    int left = image.width();
+    int right = -1;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (image.pixelColor(x, y) != background)
+            {
+                left = std::min(left, x);
+                right = std::max(right, x);
+            }
+    return right < left ? 0 : right - left + 1;
+}
 } // namespace
 
 class ControlsTest : public QObject
@@ -73,6 +95,35 @@ private slots:
             sink.Clear(); // a new recording starts with empty trees
             QCOMPARE(tree.topLevelItemCount(), 0);
         }
+    }
+
+    // File and device names go into labels: "R&D" must not lose its "&" to a shortcut mark.
+    void labelShowsAnAmpersandAsItIs()
+    {
+        CLabel label;
+        label.resize(200, 24);
+        label.SetText("RD");
+        const int without = InkWidth(label);
+        label.SetText("R&D");
+        const int with = InkWidth(label);
+        QVERIFY(without > 0);
+        QVERIFY2(with - without >= label.fontMetrics().horizontalAdvance('&') - 2,
+                 qPrintable(QString("ink %1 px with the & and %2 px without").arg(with).arg(without)));
+    }
+
+    void missingPictureSaysSoAndDrawsNothing()
+    {
+        CFakeUiServices ui;
+        CPicture picture;
+        QVERIFY(!picture.LoadFromResource(999, "GIF"));
+        QCOMPARE(ui.m_messages.size(), std::size_t{1});
+        QCOMPARE(ui.m_messages[0].caption, QString("CPicture Error"));
+        QCOMPARE(ui.m_messages[0].text, QString("FindResource() Failed\t"));
+        QCOMPARE(picture.GetWidth(), 0);
+        QImage device(10, 10, QImage::Format_RGB32);
+        QVERIFY(!picture.UpdateSizeOnDC(&device));
+        QPainter painter(&device);
+        QVERIFY(!picture.Draw(&painter, 0, 0, 10, 10, 0, 0));
     }
 };
 

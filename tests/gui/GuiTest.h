@@ -1,10 +1,11 @@
 #pragma once
 // Shared pieces of the GUI tests: registration of test classes, a recording
-// stand-in for the desktop services, a loopback UDP peer and a loopback sender.
+// stand-in for the desktop services and a loopback sender; the loopback peer
+// and receiver come from tests/support.
 
-#include "common/CUniqueFd.h"
 #include "controls/IUiServices.h"
-#include "devices/CDiscoverProtocol.h"
+#include "support/LoopbackPeer.h"
+#include "support/LoopbackReceiver.h"
 
 #include <QTest>
 #include <QUrl>
@@ -78,29 +79,14 @@ private:
     IUiServices* m_previous;
 };
 
-//! A UDP socket on one loopback address standing in for a device or a listener.
-class LoopbackPeer
-{
-public:
-    explicit LoopbackPeer(std::uint32_t address, std::uint16_t port = 0);
-    bool Valid() const { return m_fd.Valid(); }
-    std::uint16_t Port() const { return m_port; }
-    void Announce(std::uint16_t toPort, const DeviceRecord& record) const;
-    void Send(std::uint16_t toPort, const std::uint8_t* data, std::size_t size) const;
-    //! Waits up to @p timeoutMs for a datagram; empty when none came.
-    std::vector<std::uint8_t> Receive(int timeoutMs = 2'000) const;
+using tstest::FreePort;
+using tstest::LoopbackPeer;
+using tstest::LoopbackReceiver;
+using tstest::TestRecord;
 
-private:
-    CUniqueFd m_fd;
-    std::uint16_t m_port = 0;
-};
-
-DeviceRecord TestRecord(std::uint32_t address, std::uint64_t serial);
 //! Polls @p done while processing events, for up to @p timeoutMs.
 bool WaitFor(const std::function<bool()>& done, int timeoutMs = 3'000);
 
-//! A free UDP port on loopback (bound once, then released).
-std::uint16_t FreePort();
 //! A generated transport stream of @p seconds at @p bitRate.
 std::vector<std::uint8_t> TestStream(double seconds, std::uint64_t bitRate = 8'000'000);
 //! Sends @p data to 127.0.0.1:@p port in 1,316-byte datagrams, a few per

@@ -7,6 +7,7 @@
 // clang-format on
 
 #include "GuiTest.h"
+#include "common/CUniqueFd.h"
 #include "controls/CSettings.h"
 
 #include <QApplication>
@@ -17,7 +18,6 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -38,54 +38,6 @@ bool RegisterGuiTest(const char* name, GuiTestFn fn)
     return true;
 }
 
-LoopbackPeer::LoopbackPeer(std::uint32_t address, std::uint16_t port)
-    : m_fd(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0))
-{
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_addr.s_addr = htonl(address);
-    local.sin_port = htons(port);
-    if (bind(m_fd.Get(), reinterpret_cast<const sockaddr*>(&local), sizeof(local)) != 0)
-    {
-        m_fd.Reset();
-        return;
-    }
-    socklen_t length = sizeof(local);
-    getsockname(m_fd.Get(), reinterpret_cast<sockaddr*>(&local), &length);
-    m_port = ntohs(local.sin_port);
-}
-
-void LoopbackPeer::Announce(std::uint16_t toPort, const DeviceRecord& record) const
-{
-    const auto message = CDiscoverProtocol::MakeAnnounce(record);
-    Send(toPort, message.data(), message.size());
-}
-
-void LoopbackPeer::Send(std::uint16_t toPort, const std::uint8_t* data, std::size_t size) const
-{
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = htonl(0x7F000001u);
-    to.sin_port = htons(toPort);
-    sendto(m_fd.Get(), data, size, 0, reinterpret_cast<const sockaddr*>(&to), sizeof(to));
-}
-
-std::vector<std::uint8_t> LoopbackPeer::Receive(int timeoutMs) const
-{
-    pollfd pfd{m_fd.Get(), POLLIN, 0};
-    if (poll(&pfd, 1, timeoutMs) <= 0)
-        return {};
-    std::vector<std::uint8_t> buffer(2048);
-    const auto got = recv(m_fd.Get(), buffer.data(), buffer.size(), 0);
-    buffer.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
-    return buffer;
-}
-
-DeviceRecord TestRecord(std::uint32_t address, std::uint64_t serial)
-{
-    return CDiscoverProtocol::MakeRecord({2, 0, 0, 0, 0, 1}, {1, 0, 0, 0}, serial, 2, address, "TEST");
-}
-
 bool WaitFor(const std::function<bool()>& done, int timeoutMs)
 {
     QElapsedTimer timer;
@@ -97,12 +49,6 @@ bool WaitFor(const std::function<bool()>& done, int timeoutMs)
         QTest::qWait(10);
     }
     return true;
-}
-
-std::uint16_t FreePort()
-{
-    LoopbackPeer probe(0x7F000001u);
-    return probe.Port();
 }
 
 std::vector<std::uint8_t> TestStream(double seconds, std::uint64_t bitRate)

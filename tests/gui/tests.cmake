@@ -13,7 +13,7 @@ if(TARGET orvane_gui)
     gui/CRecFromNetworkDlgTest.cpp
     ${PROJECT_SOURCE_DIR}/resources/orvane.qrc)
   set_target_properties(orvane_gui_tests PROPERTIES AUTOMOC ON AUTORCC ON)
-  target_link_libraries(orvane_gui_tests PRIVATE orvane_gui Qt6::Test)
+  target_link_libraries(orvane_gui_tests PRIVATE orvane_gui orvane_test_support Qt6::Test)
   # The tabs' generated forms, so that tests reach every control by name.
   target_include_directories(orvane_gui_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}
     $<TARGET_PROPERTY:orvane_gui,BINARY_DIR>/orvane_gui_autogen/include)

@@ -10,6 +10,7 @@ import os
 import sys
 
 # ---------------------------------------------------------------- icons (SVG)
+# Icons are named by role; "-on" is the pressed look of a latching button.
 # Mid-tone fills with a dark outline read on light and dark window themes alike.
 OUTLINE = "#1d2b3a"
 BLUE, BLUE_HI = "#2f7fd0", "#5aa9f5"
@@ -104,19 +105,19 @@ def app_icon():
 
 
 ICONS = {
-    128: app_icon(),
-    136: network(BLUE),
-    137: folder(AMBER),
-    138: play(GREEN),
-    140: loop(GREY),
-    141: record(RED, GREY),
-    142: stop(BLUE),
-    143: record(RED_HI, RED),
-    146: loop(BLUE_HI),
-    149: sync_reset(AMBER),
-    171: pause(AMBER),
-    214: monitor("#e8edf2", GREY),
-    215: monitor("#e8edf2", GREEN),
+    "app": app_icon(),
+    "network-open": network(BLUE),
+    "file-open": folder(AMBER),
+    "play": play(GREEN),
+    "loop": loop(GREY),
+    "record": record(RED, GREY),
+    "stop": stop(BLUE),
+    "record-on": record(RED_HI, RED),
+    "loop-on": loop(BLUE_HI),
+    "sync-reset": sync_reset(AMBER),
+    "pause": pause(AMBER),
+    "monitor": monitor("#e8edf2", GREY),
+    "monitor-on": monitor("#e8edf2", GREEN),
 }
 
 # ---------------------------------------------------------------- banner (GIF)
@@ -258,8 +259,8 @@ def write_gif(path, pixels):
 def main():
     out = sys.argv[1] if len(sys.argv) > 1 else "resources"
     os.makedirs(os.path.join(out, "icons"), exist_ok=True)
-    for number, body in ICONS.items():
-        with open(os.path.join(out, "icons", f"{number}.svg"), "w") as f:
+    for role, body in ICONS.items():
+        with open(os.path.join(out, "icons", f"{role}.svg"), "w") as f:
             f.write(svg(body))
     write_gif(os.path.join(out, "banner.gif"), banner_pixels())
 

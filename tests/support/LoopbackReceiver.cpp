@@ -1,6 +1,7 @@
 #include "LoopbackReceiver.h"
 
-#include "TsTestStream.h"
+#include "TsPackets.h"
+#include "WaitFor.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -9,6 +10,9 @@
 
 #include <stdexcept>
 #include <thread>
+
+namespace tstest
+{
 
 LoopbackReceiver::LoopbackReceiver() : m_fd(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0))
 {
@@ -88,16 +92,12 @@ std::vector<std::chrono::steady_clock::time_point> LoopbackReceiver::Arrivals()
 
 std::vector<std::int64_t> LoopbackReceiver::Packets()
 {
-    const auto bytes = Payload();
-    std::vector<std::int64_t> out;
-    for (std::size_t i = 0; i + tstest::kPacket <= bytes.size(); i += tstest::kPacket)
-        out.push_back(tstest::Classify(bytes.data() + i));
-    return out;
+    return ClassifyAll(Payload());
 }
 
 bool LoopbackReceiver::WaitForBytes(std::uint64_t bytes, std::chrono::milliseconds timeout)
 {
-    return tstest::WaitFor([&] { return Bytes() >= bytes; }, timeout);
+    return WaitFor([&] { return Bytes() >= bytes; }, timeout);
 }
 
 void LoopbackReceiver::WaitQuiet(std::chrono::milliseconds quiet, std::chrono::milliseconds timeout)
@@ -118,3 +118,4 @@ void LoopbackReceiver::WaitQuiet(std::chrono::milliseconds quiet, std::chrono::m
             return;
     }
 }
+} // namespace tstest
