@@ -22,12 +22,21 @@ CStopSignals::CStopSignals()
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, &m_oldInt);
     sigaction(SIGTERM, &action, &m_oldTerm);
+    struct sigaction ignore
+    {
+    };
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGPIPE, &ignore, &m_oldPipe);
+    sigaction(SIGXFSZ, &ignore, &m_oldFileSize);
 }
 
 CStopSignals::~CStopSignals()
 {
     sigaction(SIGINT, &m_oldInt, nullptr);
     sigaction(SIGTERM, &m_oldTerm, nullptr);
+    sigaction(SIGPIPE, &m_oldPipe, nullptr);
+    sigaction(SIGXFSZ, &m_oldFileSize, nullptr);
 }
 
 int CStopSignals::Received()

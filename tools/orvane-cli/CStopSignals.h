@@ -1,7 +1,10 @@
 #pragma once
 //! @file CStopSignals.h
-//! SIGINT and SIGTERM ask a running play or recording to stop cleanly; the
-//! handlers that were there before come back when the object goes.
+//! SIGINT and SIGTERM ask a running play or recording to stop cleanly. SIGPIPE
+//! (standard output closed, `| head`) and SIGXFSZ (file size limit) are
+//! ignored so that the write concerned fails with EPIPE or EFBIG and the run
+//! stops with a message instead of dying. The handlers that were there before
+//! come back when the object goes.
 
 #include <csignal>
 
@@ -21,6 +24,12 @@ private:
     {
     };
     struct sigaction m_oldTerm
+    {
+    };
+    struct sigaction m_oldPipe
+    {
+    };
+    struct sigaction m_oldFileSize
     {
     };
 };
