@@ -302,9 +302,10 @@ void CRecordThread::Analyse(std::uint8_t* block, std::uint32_t n)
 
 bool CRecordThread::Rotate(std::uint8_t* block)
 {
-    // The FIFO holds whole datagrams, so whole packets: the bytes that complete
-    // the packet cut by the last block are there. They end the old file, so that
-    // every ring file holds whole packets and the next one starts with a packet.
+    // For a stream sent in whole packets (always in RTP mode) the FIFO holds
+    // whole packets: the bytes that complete the packet cut by the last block
+    // are there. They end the old file, so that every ring file holds whole
+    // packets and the next one starts with a packet.
     const std::uint32_t packet = m_receiver->GetPacketBytes();
     const auto need = static_cast<std::uint32_t>((packet - m_file.BytesWritten() % packet) % packet);
     std::uint32_t got = 0;

@@ -208,8 +208,7 @@ DvbIpRecvBuffer* DvbIpRecvBufferPool::TakeRestart(std::uint16_t expected, std::u
     {
         if (!force)
             return nullptr;
-        if (first->m_ssrc == ssrc &&
-            Distance(expected, static_cast<std::uint16_t>(first->m_sequence)) < 0)
+        if (first->m_ssrc == ssrc && Distance(expected, static_cast<std::uint16_t>(first->m_sequence)) < 0)
         {
             m_ready.Remove(first);
             m_free.AddTail(first);

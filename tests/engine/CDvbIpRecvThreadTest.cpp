@@ -267,8 +267,8 @@ TEST_F(ReceiverTest, RtpHintOnlyWhenMostDatagramsAreRtpAndRtpModeKeepsTheWholePa
     s.Send(std::vector<std::uint8_t>(1'316, 0x12));          // no RTP
     s.Send(Rtp(12, Payload(12)));
     ASSERT_TRUE(WaitDatagrams(m_receiver, 2));
-    EXPECT_EQ(Serials(Finish(m_receiver)), (std::vector<std::int64_t>{70, 71, 72, 73, 74, 75, 76, 84, 85, 86, 87, 88,
-                                                                     89, 90}));
+    EXPECT_EQ(Serials(Finish(m_receiver)),
+              (std::vector<std::int64_t>{70, 71, 72, 73, 74, 75, 76, 84, 85, 86, 87, 88, 89, 90}));
     c = m_receiver.GetCounters();
     EXPECT_EQ(c.invalid, 2u);
     EXPECT_EQ(c.missing, 1u) << "the refused datagram's number is missing in RTP";

@@ -252,8 +252,8 @@ TEST_F(RecordTest, SecondRecorderIsRefusedTheFileTheFirstWritesAndTheFirstKeepsE
     CRecordThread second(&secondReceiver, &secondSink);
     EXPECT_FALSE(second.Open(-1, file));
     ASSERT_EQ(secondSink.Texts().size(), 1u);
-    EXPECT_EQ(secondSink.Texts()[0], std::string(CRecordThread::kOpenFailedText) + "\n" + file +
-                                         " is being written by another recorder.");
+    EXPECT_EQ(secondSink.Texts()[0],
+              std::string(CRecordThread::kOpenFailedText) + "\n" + file + " is being written by another recorder.");
     EXPECT_FALSE(secondReceiver.IsReceiving());
     ASSERT_TRUE(WaitDatagrams(m_receiver, 450));
     m_recorder.Close();

@@ -28,16 +28,16 @@ wait_listener()
     done
     fail "nothing listens on port $1"
 }
-# Waits (bounded, 10 s) for process $1 and prints its exit status.
-status_of()
+# Waits (bounded, 10 s) for process $1; its exit status goes to $status.
+status=0
+wait_status()
 {
     for _ in $(seq 100); do
         kill -0 "$1" 2>/dev/null || break
         sleep 0.1
     done
-    local s=0
-    wait "$1" || s=$?
-    echo "$s"
+    status=0
+    wait "$1" || status=$?
 }
 
 # A port already in use: status 1, and the file named keeps every byte.
@@ -73,8 +73,8 @@ rec=$!
 pids+=("$rec")
 wait_listener $((base + 2))
 "$cli" play "$work/gen.ts" --to "127.0.0.1:$((base + 2))" >/dev/null 2>&1 || true
-s=$(status_of "$rec")
-[ "$s" = 1 ] || fail "file size limit: status $s"
+wait_status "$rec"
+[ "$status" = 1 ] || fail "file size limit: status $status"
 grep -q 'failed (File too large)' "$work/err" || fail "no message: $(cat "$work/err")"
 [ "$(stat -c %s "$work/big.ts")" -gt 0 ] || fail "nothing kept"
 
@@ -85,7 +85,7 @@ rec=$!
 pids+=("$rec")
 wait_listener $((base + 3))
 rm -rf "$work/gone"
-s=$(status_of "$rec")
-[ "$s" = 1 ] || fail "deleted directory: status $s"
+wait_status "$rec"
+[ "$status" = 1 ] || fail "deleted directory: status $status"
 grep -q 'gone/rec.ts was deleted (or its directory removed)' "$work/err" || fail "no message: $(cat "$work/err")"
 echo "record-cli: ok"

@@ -18,10 +18,10 @@
 
 #include <atomic>
 #include <cerrno>
-#include <cstring>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <thread>
@@ -185,14 +185,14 @@ int Run(const RecordOptions& o, bool record)
                 restarts = "  restarts " + std::to_string(counters.restarts);
             if (!o.quiet)
             {
-                std::printf("%s  %llu MB  in %s Mb/s  bit rate %s  packet size %d  sync loss %d  kernel drops %llu%s  %s\n",
-                            CRecordController::FormatElapsed((now - startTick) / 1000).c_str(),
-                            static_cast<unsigned long long>((record ? recorder.GetBytesWritten() : taken) /
-                                                            CRecordController::kBytesPerMegabyte),
-                            FormatRate(inRate).c_str(), FormatRate(analysis->State().m_bitRate.load()).c_str(),
-                            analysis->m_packetSize.load(), analysis->m_syncLoss.load(),
-                            static_cast<unsigned long long>(counters.kernelDrops), restarts.c_str(),
-                            statusText.c_str());
+                std::printf(
+                    "%s  %llu MB  in %s Mb/s  bit rate %s  packet size %d  sync loss %d  kernel drops %llu%s  %s\n",
+                    CRecordController::FormatElapsed((now - startTick) / 1000).c_str(),
+                    static_cast<unsigned long long>((record ? recorder.GetBytesWritten() : taken) /
+                                                    CRecordController::kBytesPerMegabyte),
+                    FormatRate(inRate).c_str(), FormatRate(analysis->State().m_bitRate.load()).c_str(),
+                    analysis->m_packetSize.load(), analysis->m_syncLoss.load(),
+                    static_cast<unsigned long long>(counters.kernelDrops), restarts.c_str(), statusText.c_str());
                 // With SIGPIPE ignored, a closed standard output shows here.
                 if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0)
                 {
