@@ -38,7 +38,7 @@ std::vector<std::uint8_t> Finish(CDvbIpRecvThread& r)
     return out;
 }
 
-class ReceiverTest : public ::testing::Test
+class CDvbIpRecvThreadTest : public ::testing::Test
 {
 protected:
     void SetUp() override
@@ -133,7 +133,7 @@ TEST(CDvbIpRecvThreadParse, OnlyWholeTransportStreamPacketsPass)
     EXPECT_FALSE(CDvbIpRecvThread::IsTransportStream(junk.data(), 1316));
 }
 
-TEST_F(ReceiverTest, UdpShortStreamIsWrittenWholeAfterQuietTime)
+TEST_F(CDvbIpRecvThreadTest, UdpShortStreamIsWrittenWholeAfterQuietTime)
 {
     ASSERT_TRUE(m_receiver.Start()) << m_receiver.LastError();
     Sender s(m_port);
@@ -142,7 +142,7 @@ TEST_F(ReceiverTest, UdpShortStreamIsWrittenWholeAfterQuietTime)
     EXPECT_EQ(Serials(Finish(m_receiver)), Expected(0, 10));
 }
 
-TEST_F(ReceiverTest, RtpReorderedDuplicatedAndWrappingDatagramsComeOutInOrder)
+TEST_F(CDvbIpRecvThreadTest, RtpReorderedDuplicatedAndWrappingDatagramsComeOutInOrder)
 {
     StartRtp();
     Sender s(m_port);
@@ -173,7 +173,7 @@ TEST_F(ReceiverTest, RtpReorderedDuplicatedAndWrappingDatagramsComeOutInOrder)
     EXPECT_EQ(c.restarts, 0u);
 }
 
-TEST_F(ReceiverTest, RtpLostDatagramIsGivenUpAndTheStreamGoesOn)
+TEST_F(CDvbIpRecvThreadTest, RtpLostDatagramIsGivenUpAndTheStreamGoesOn)
 {
     StartRtp();
     Sender s(m_port);
@@ -188,7 +188,7 @@ TEST_F(ReceiverTest, RtpLostDatagramIsGivenUpAndTheStreamGoesOn)
     EXPECT_EQ(m_receiver.GetCounters().missing, 2u);
 }
 
-TEST_F(ReceiverTest, RtpSenderRestartWithNewNumberingResynchronisesAtOnce)
+TEST_F(CDvbIpRecvThreadTest, RtpSenderRestartWithNewNumberingResynchronisesAtOnce)
 {
     StartRtp();
     Sender s(m_port);
@@ -204,7 +204,7 @@ TEST_F(ReceiverTest, RtpSenderRestartWithNewNumberingResynchronisesAtOnce)
     EXPECT_EQ(m_receiver.GetCounters().restarts, 1u);
 }
 
-TEST_F(ReceiverTest, UdpModeWritesPayloadsAsReceivedWhateverTheirCut)
+TEST_F(CDvbIpRecvThreadTest, UdpModeWritesPayloadsAsReceivedWhateverTheirCut)
 {
     // A stream cut into 1,000-byte datagrams, then datagrams that start mid-packet:
     // the file must be the bytes sent, with no hole and no false alarm.
@@ -243,7 +243,7 @@ TEST_F(ReceiverTest, UdpModeWritesPayloadsAsReceivedWhateverTheirCut)
     std::fclose(diagnostics);
 }
 
-TEST_F(ReceiverTest, RtpHintOnlyWhenMostDatagramsAreRtpAndRtpModeKeepsTheWholePacketRule)
+TEST_F(CDvbIpRecvThreadTest, RtpHintOnlyWhenMostDatagramsAreRtpAndRtpModeKeepsTheWholePacketRule)
 {
     ASSERT_TRUE(m_receiver.Start()) << m_receiver.LastError();
     Sender s(m_port);
@@ -274,7 +274,7 @@ TEST_F(ReceiverTest, RtpHintOnlyWhenMostDatagramsAreRtpAndRtpModeKeepsTheWholePa
     EXPECT_EQ(c.missing, 1u) << "the refused datagram's number is missing in RTP";
 }
 
-TEST_F(ReceiverTest, RtpSenderRestartIsANewSequenceSpaceAndLosesNothing)
+TEST_F(CDvbIpRecvThreadTest, RtpSenderRestartIsANewSequenceSpaceAndLosesNothing)
 {
     // New SSRC from 0; then the same SSRC restarting far behind.
     struct Restart
@@ -303,7 +303,7 @@ TEST_F(ReceiverTest, RtpSenderRestartIsANewSequenceSpaceAndLosesNothing)
     }
 }
 
-TEST_F(ReceiverTest, SlowReaderHoldsDatagramsBackLosesNothingAndReceivingRecovers)
+TEST_F(CDvbIpRecvThreadTest, SlowReaderHoldsDatagramsBackLosesNothingAndReceivingRecovers)
 {
     // FIFO for 20 datagrams, pool of 30 records: the rest waits in the kernel queue.
     CDvbIpRecvThread small(20 * kDatagramBytes, 30);
@@ -331,7 +331,7 @@ TEST_F(ReceiverTest, SlowReaderHoldsDatagramsBackLosesNothingAndReceivingRecover
     small.Stop();
 }
 
-TEST_F(ReceiverTest, ReadDataServesWholeRequestsOnlyAndFlagsShortReads)
+TEST_F(CDvbIpRecvThreadTest, ReadDataServesWholeRequestsOnlyAndFlagsShortReads)
 {
     ASSERT_TRUE(m_receiver.Start());
     Sender s(m_port);
@@ -352,7 +352,7 @@ TEST_F(ReceiverTest, ReadDataServesWholeRequestsOnlyAndFlagsShortReads)
     m_receiver.Stop();
 }
 
-TEST_F(ReceiverTest, PortInUseIsReportedAndNothingRuns)
+TEST_F(CDvbIpRecvThreadTest, PortInUseIsReportedAndNothingRuns)
 {
     CDvbIpRecvThread first;
     first.SetPort(m_port);
@@ -363,7 +363,7 @@ TEST_F(ReceiverTest, PortInUseIsReportedAndNothingRuns)
     first.Stop();
 }
 
-TEST_F(ReceiverTest, SourceSpecificJoinTakesOnlyThatSource)
+TEST_F(CDvbIpRecvThreadTest, SourceSpecificJoinTakesOnlyThatSource)
 {
     const std::uint32_t group = 0xE801'4D01; // 232.1.77.1, source-specific range
     CDvbIpRecvThread::Membership m;
@@ -402,7 +402,7 @@ TEST(CDvbIpRecvThreadMembership, BadGroupAndUnknownInterfaceAreRefused)
     EXPECT_NE(r.LastError().find("interface no-such-if0"), std::string::npos) << r.LastError();
 }
 
-TEST_F(ReceiverTest, KernelDropsAreCountedAsTheKernelCountsThemAndOverflowIsShownUntilSeen)
+TEST_F(CDvbIpRecvThreadTest, KernelDropsAreCountedAsTheKernelCountsThemAndOverflowIsShownUntilSeen)
 {
     // Nobody reads: FIFO and pool fill, then a tiny kernel queue, which drops the
     // rest of an unpaced burst. The last drops come after the last datagram the
@@ -446,7 +446,7 @@ TEST_F(ReceiverTest, KernelDropsAreCountedAsTheKernelCountsThemAndOverflowIsShow
     r.Stop();
 }
 
-TEST_F(ReceiverTest, StopWithAFullFifoAndNoReaderIsBoundedAndCountsWhatFoundNoRoom)
+TEST_F(CDvbIpRecvThreadTest, StopWithAFullFifoAndNoReaderIsBoundedAndCountsWhatFoundNoRoom)
 {
     CDvbIpRecvThread r(20 * kDatagramBytes, 200);
     r.SetPort(m_port);

@@ -6,7 +6,7 @@
 
 namespace
 {
-class PoolTest : public ::testing::Test
+class DvbIpRecvBufferPoolTest : public ::testing::Test
 {
 protected:
     void SetUp() override { ASSERT_TRUE(m_pool.Allocate()); }
@@ -52,7 +52,7 @@ TEST(DvbIpRecvBufferPoolDistance, SerialNumberArithmeticAcrossTheWrap)
     EXPECT_EQ(DvbIpRecvBufferPool::Distance(0, 32'768), -32'768);
 }
 
-TEST_F(PoolTest, RecordOfAnotherSpaceWaitsAndIsDroppedOnlyWhenPassedOverTooOften)
+TEST_F(DvbIpRecvBufferPoolTest, RecordOfAnotherSpaceWaitsAndIsDroppedOnlyWhenPassedOverTooOften)
 {
     Ready({9'000, 20, 21});
     DvbIpRecvBufferPool::Search search;
@@ -66,7 +66,7 @@ TEST_F(PoolTest, RecordOfAnotherSpaceWaitsAndIsDroppedOnlyWhenPassedOverTooOften
     EXPECT_EQ(m_pool.ReadyCount(), 0);
 }
 
-TEST_F(PoolTest, RestartNeedsASecondRecordOfTheNewSpaceUnlessForced)
+TEST_F(DvbIpRecvBufferPoolTest, RestartNeedsASecondRecordOfTheNewSpaceUnlessForced)
 {
     Ready({5'000});
     DvbIpRecvBufferPool::Search search;
@@ -85,7 +85,7 @@ TEST_F(PoolTest, RestartNeedsASecondRecordOfTheNewSpaceUnlessForced)
     EXPECT_EQ(m_pool.ReadyCount(), 0);
 }
 
-TEST_F(PoolTest, FirstRecordOfAStreamIsTheEarliestNearTheOldest)
+TEST_F(DvbIpRecvBufferPoolTest, FirstRecordOfAStreamIsTheEarliestNearTheOldest)
 {
     Ready({65'535, 65'534, 0, 20'000});
     DvbIpRecvBuffer* r = m_pool.TakeFirst();
