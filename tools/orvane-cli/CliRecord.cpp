@@ -109,7 +109,7 @@ int Run(const RecordOptions& o, bool record)
     }
 
     // Ignoring SIGPIPE and SIGXFSZ before any thread starts: every thread gets EPIPE/EFBIG.
-    const CStopSignals stopSignals;
+    const CStopSignals stopSignals(true);
     CStderrSink sink;
     auto analysis = std::make_unique<CDecodeStream>();
     auto receiver = std::make_unique<CDvbIpRecvThread>();
