@@ -1,26 +1,66 @@
 #include "common/CUnbufferedFile.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 bool CUnbufferedFile::Create(const std::string& path)
 {
     Close();
     m_written = 0;
-    constexpr int kFlags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
+    m_createFailure = CreateFailure::System;
+    // No O_TRUNC here: the file is emptied only once it is known to be ours.
+    // O_NONBLOCK keeps a named pipe without reader from blocking the open.
+    constexpr int kFlags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK;
     int fd = ::open(path.c_str(), kFlags | O_DIRECT, 0644);
     m_direct = fd >= 0;
     if (fd < 0 && errno == EINVAL)
         fd = ::open(path.c_str(), kFlags, 0644); // the file system refuses O_DIRECT
     if (fd < 0)
+    {
+        if (errno == ENXIO || errno == EISDIR)
+            m_createFailure = CreateFailure::NotRegular; // a directory, or a pipe nobody reads
         return false;
-    m_fd.Reset(fd);
+    }
+    CUniqueFd file(fd);
+    // Closing the descriptor must not change the errno that says why.
+    const auto fail = [&](CreateFailure why, int error) {
+        file.Reset();
+        m_createFailure = why;
+        errno = error;
+        return false;
+    };
+    struct stat st
+    {
+    };
+    if (::fstat(fd, &st) != 0)
+        return fail(CreateFailure::System, errno);
+    if (!S_ISREG(st.st_mode))
+        return fail(CreateFailure::NotRegular, S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
+        return fail(errno == EWOULDBLOCK ? CreateFailure::Locked : CreateFailure::System, errno);
+    if (::ftruncate(fd, 0) != 0)
+        return fail(CreateFailure::System, errno);
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0)
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    m_fd = std::move(file);
+    m_createFailure = CreateFailure::None;
     return true;
+}
+
+bool CUnbufferedFile::IsLinked() const
+{
+    struct stat st
+    {
+    };
+    return !m_fd.Valid() || ::fstat(m_fd.Get(), &st) != 0 || st.st_nlink > 0;
 }
 
 bool CUnbufferedFile::DropDirect()

@@ -5,6 +5,9 @@
 //! whole sectors; where the file system refuses O_DIRECT (tmpfs on older
 //! kernels, some network file systems) the file is opened buffered instead and
 //! every write still works. Move-only; closed exactly once.
+//!
+//! While open, the file holds an exclusive advisory lock (flock): a second
+//! recorder naming the same file is refused before anything in it changes.
 
 #include "common/CUniqueFd.h"
 
@@ -16,13 +19,27 @@ class CUnbufferedFile
 public:
     static constexpr std::uint32_t kDefaultSectorBytes = 512;
 
+    //! Why the last Create failed.
+    enum class CreateFailure
+    {
+        None,
+        Locked,     //!< another writer holds the file's lock
+        NotRegular, //!< a directory, device, pipe or socket
+        System,     //!< errno says why
+    };
+
     CUnbufferedFile() = default;
     CUnbufferedFile(CUnbufferedFile&&) noexcept = default;
     CUnbufferedFile& operator=(CUnbufferedFile&&) noexcept = default;
 
-    //! Creates @p path for writing, truncating an existing file (CREATE_ALWAYS).
-    //! @return false with errno set when the file cannot be created.
+    //! Creates @p path for writing, truncating an existing file (CREATE_ALWAYS),
+    //! but only once the file is a regular file and its lock is ours: a refused
+    //! file keeps its content. @return false when the file cannot be created;
+    //! LastCreateFailure() and errno say why.
     bool Create(const std::string& path);
+    CreateFailure LastCreateFailure() const { return m_createFailure; }
+    //! False once the file has lost its last name (deleted, or its directory removed).
+    bool IsLinked() const;
     //! Writes all @p n bytes at the current end. With O_DIRECT, @p data must be
     //! aligned to the sector size and @p n a whole number of sectors, except for
     //! the last write of a file (WriteTail).
@@ -53,6 +70,7 @@ private:
     bool DropDirect();
 
     CUniqueFd m_fd;
+    CreateFailure m_createFailure = CreateFailure::None;
     bool m_direct = false;
     std::uint64_t m_written = 0;
 };

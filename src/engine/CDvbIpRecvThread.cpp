@@ -4,11 +4,11 @@
 
 #include <bitstream/ietf/rtp.h>
 
+#include <algorithm>
 #include <thread>
 
 namespace
 {
-constexpr auto kThreadJoinTimeout = std::chrono::milliseconds(2'000);
 constexpr std::int64_t kNsPerMs = 1'000'000;
 } // namespace
 
@@ -20,12 +20,22 @@ CDvbIpRecvThread::CDvbIpRecvThread(std::uint32_t fifoBytes, std::uint32_t poolRe
 CDvbIpRecvThread::~CDvbIpRecvThread()
 {
     Stop();
+    // The threads end within their bounds; they must have ended before the
+    // pool, the FIFO and this object go.
+    for (int attempt = 0; attempt < 10 && !ReleaseWhenJoined(); ++attempt)
+        EndReception(false);
 }
 
 bool CDvbIpRecvThread::Start()
 {
     if (m_receiving.load())
         return true;
+    if (!ReleaseWhenJoined())
+    {
+        EndReception(false);
+        if (!ReleaseWhenJoined())
+            return false; // the previous stream's threads have not ended yet
+    }
     if (!m_fifo.Allocate() || !m_pool.Allocate())
     {
         m_fifo.Release();
@@ -33,45 +43,70 @@ bool CDvbIpRecvThread::Start()
         return false;
     }
     m_status.store(0);
-    for (auto* c : {&m_datagrams, &m_payloadBytes, &m_late, &m_invalid, &m_missing, &m_resyncs, &m_overflowDrops,
-                    &m_rtpInUdpMode})
+    m_lossLatch.store(false);
+    for (auto* c : {&m_arrivals, &m_datagrams, &m_payloadBytes, &m_late, &m_invalid, &m_oversized, &m_missing,
+                    &m_restarts, &m_overflowDrops, &m_rtpInUdpMode, &m_kernelDrops})
         c->store(0);
+    m_runRtp = m_rtp;
     m_stopRequest.store(false);
+    m_discardReserve.store(false);
     m_receiving.store(true);
-    m_sequencer.Join(kThreadJoinTimeout); // a previous stream's thread has ended already
     m_wake.Reset();
+    m_threadsJoined = false;
     if (!m_sequencer.Start("orvane-sequence", ThreadPriority::Normal, [this] { SequencingLoop(); }))
     {
         m_receiving.store(false);
+        m_threadsJoined = true;
         m_pool.Release();
         m_fifo.Release();
         return false;
     }
     if (!Open(m_port, m_membership))
     {
-        StopReceiving();
-        m_pool.Release();
-        m_fifo.Release();
+        EndReception(false);
+        ReleaseWhenJoined();
         return false;
     }
     return true;
 }
 
-void CDvbIpRecvThread::StopReceiving()
+void CDvbIpRecvThread::EndReception(bool keepReserve)
 {
-    Close(); // takes what the kernel still holds, then no more datagrams
+    // One deadline for every thread: the receive thread's last read, the
+    // sequencer's wait for room in a full FIFO and both joins.
+    const std::int64_t deadline = CSteadyClock::NowNs() + kStopBoundMs * kNsPerMs;
+    const auto left = [deadline] {
+        return std::chrono::milliseconds(std::max<std::int64_t>(0, (deadline - CSteadyClock::NowNs()) / kNsPerMs));
+    };
+    m_discardReserve.store(!keepReserve);
+    m_finalDeadlineNs.store(deadline);
+    // Takes what the kernel still holds (bounded), then no more datagrams.
+    const bool clientEnded = Close(left());
     m_receiving.store(false);
-    m_finalDeadlineNs.store(CSteadyClock::NowNs() + kFinalDrainMs * kNsPerMs);
     m_stopRequest.store(true);
     m_wake.Set();
-    m_sequencer.Join(kThreadJoinTimeout);
+    const bool sequencerEnded = m_sequencer.Join(left() + std::chrono::milliseconds(kCycleMs * 10));
+    m_threadsJoined = clientEnded && sequencerEnded;
+}
+
+bool CDvbIpRecvThread::ReleaseWhenJoined()
+{
+    if (!m_threadsJoined)
+    {
+        // Threads that overran an earlier stop may have ended since.
+        m_threadsJoined = Close(std::chrono::milliseconds(0)) && m_sequencer.Join(std::chrono::milliseconds(0));
+        if (!m_threadsJoined)
+            return false;
+    }
+    m_pool.Release();
+    m_fifo.Release();
+    return true;
 }
 
 bool CDvbIpRecvThread::Stop()
 {
-    StopReceiving();
-    m_pool.Release();
-    m_fifo.Release();
+    EndReception(false);
+    ReleaseWhenJoined();
     return true;
 }
 
@@ -79,12 +114,9 @@ DvbIpRecvBuffer* CDvbIpRecvThread::GetFreeBuffer()
 {
     if (!m_receiving.load(std::memory_order_relaxed))
         return nullptr;
-    DvbIpRecvBuffer* record = m_pool.GetFree();
-    if (record == nullptr)
-        SetFlag(kStatusOverflow);
-    else
-        ClearFlag(kStatusOverflow);
-    return record;
+    // No free record loses nothing: the datagrams wait in the kernel queue,
+    // and only what that queue drops is a loss (OnDropped).
+    return m_pool.GetFree();
 }
 
 bool CDvbIpRecvThread::IsTransportStream(const std::uint8_t* data, std::uint32_t length)
@@ -94,31 +126,35 @@ bool CDvbIpRecvThread::IsTransportStream(const std::uint8_t* data, std::uint32_t
 
 void CDvbIpRecvThread::OnReceive(DvbIpRecvBuffer* record)
 {
-    bool valid = true;
-    if (m_rtp)
+    record->m_passes = 0;
+    if (m_runRtp)
     {
         std::uint16_t sequence = 0;
-        valid = ParseRtp(record->m_data, record->m_length, sequence, record->m_payloadOffset, record->m_payloadLength);
+        if (!ParseRtp(record->m_data, record->m_length, sequence, record->m_payloadOffset, record->m_payloadLength,
+                      &record->m_ssrc) ||
+            !IsTransportStream(record->m_data + record->m_payloadOffset, record->m_payloadLength))
+        {
+            m_invalid.fetch_add(1, std::memory_order_relaxed);
+            m_pool.PutFree(record);
+            return;
+        }
         record->m_sequence = sequence;
     }
     else
     {
+        // UDP payloads are written as received, whatever they hold.
         record->m_payloadOffset = 0;
         record->m_payloadLength = record->m_length;
-    }
-    if (!valid || !IsTransportStream(record->m_data + record->m_payloadOffset, record->m_payloadLength))
-    {
-        m_invalid.fetch_add(1, std::memory_order_relaxed);
-        // The commonest mistake: an RTP sender received in UDP mode. Noted so that the
-        // user can be told to switch; the datagram is dropped all the same.
+        record->m_ssrc = 0;
+        record->m_sequence = NextArrival();
+        // The commonest mistake: an RTP sender received in UDP mode. Noted so
+        // that the user can be told to switch.
         std::uint16_t sequence = 0;
         std::uint32_t offset = 0;
         std::uint32_t length = 0;
-        if (!m_rtp && ParseRtp(record->m_data, record->m_length, sequence, offset, length) && length != 0 &&
+        if (ParseRtp(record->m_data, record->m_length, sequence, offset, length) && length != 0 &&
             IsTransportStream(record->m_data + offset, length))
             m_rtpInUdpMode.fetch_add(1, std::memory_order_relaxed);
-        m_pool.PutFree(record);
-        return;
     }
     m_arrivals.fetch_add(1, std::memory_order_relaxed);
     m_pool.PutReady(record);
@@ -126,12 +162,18 @@ void CDvbIpRecvThread::OnReceive(DvbIpRecvBuffer* record)
 
 void CDvbIpRecvThread::OnDropped(std::uint32_t count)
 {
-    m_overflowDrops.fetch_add(count, std::memory_order_relaxed);
-    SetFlag(kStatusOverflow);
+    m_kernelDrops.fetch_add(count, std::memory_order_relaxed);
+    LatchLoss();
+}
+
+void CDvbIpRecvThread::OnOversized()
+{
+    m_oversized.fetch_add(1, std::memory_order_relaxed);
+    m_invalid.fetch_add(1, std::memory_order_relaxed);
 }
 
 bool CDvbIpRecvThread::ParseRtp(const std::uint8_t* data, std::uint32_t length, std::uint16_t& sequence,
-                                std::uint32_t& payloadOffset, std::uint32_t& payloadLength)
+                                std::uint32_t& payloadOffset, std::uint32_t& payloadLength, std::uint32_t* ssrc)
 {
     if (length < RTP_HEADER_SIZE || !rtp_check_hdr(data))
         return false;
@@ -156,6 +198,13 @@ bool CDvbIpRecvThread::ParseRtp(const std::uint8_t* data, std::uint32_t length, 
         end -= padding;
     }
     sequence = rtp_get_seqnum(data);
+    if (ssrc != nullptr)
+    {
+        std::uint8_t bytes[4];
+        rtp_get_ssrc(data, bytes);
+        *ssrc = (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) | (std::uint32_t{bytes[2]} << 8) |
+                bytes[3];
+    }
     payloadOffset = offset;
     payloadLength = end - offset;
     return true;
@@ -164,24 +213,27 @@ bool CDvbIpRecvThread::ParseRtp(const std::uint8_t* data, std::uint32_t length, 
 void CDvbIpRecvThread::Deliver(DvbIpRecvBuffer* record, bool& haveExpected, std::uint16_t& expected)
 {
     const auto sequence = static_cast<std::uint16_t>(record->m_sequence);
-    if (haveExpected && sequence != static_cast<std::uint16_t>(m_previous + 1) && m_diagnostics != nullptr)
+    // Arrival numbers have no gaps: the line is for RTP numbering only.
+    if (m_runRtp && haveExpected && sequence != static_cast<std::uint16_t>(m_previous + 1) && m_diagnostics != nullptr)
         std::fprintf(m_diagnostics, "recv rtp Seq %ld prev %ld\n", static_cast<long>(sequence),
                      static_cast<long>(m_previous));
     m_previous = sequence;
+    m_ssrc = record->m_ssrc;
     expected = static_cast<std::uint16_t>(sequence + 1);
     haveExpected = true;
     if (record->m_payloadLength != 0)
     {
-        if (m_fifo.Write(record->m_data + record->m_payloadOffset, record->m_payloadLength))
+        const std::uint8_t* payload = record->m_data + record->m_payloadOffset;
+        if (m_fifo.Write(payload, record->m_payloadLength))
         {
-            m_packetBytes.store(record->m_payloadLength % 188 == 0 ? 188 : 204, std::memory_order_relaxed);
-            ClearFlag(kStatusOverflow);
+            if (payload[0] == kSyncByte && IsTransportStream(payload, record->m_payloadLength))
+                m_packetBytes.store(record->m_payloadLength % 188 == 0 ? 188 : 204, std::memory_order_relaxed);
             m_datagrams.fetch_add(1, std::memory_order_relaxed);
             m_payloadBytes.fetch_add(record->m_payloadLength, std::memory_order_relaxed);
         }
         else
         {
-            SetFlag(kStatusOverflow);
+            LatchLoss();
             m_overflowDrops.fetch_add(1, std::memory_order_relaxed);
         }
     }
@@ -199,21 +251,29 @@ void CDvbIpRecvThread::Drain(bool flush, bool giveUp, bool& haveExpected, std::u
         // and then the kernel queue absorb a record worker that falls behind.
         if (m_fifo.GetFree() < DvbIpRecvBufferPool::kBufferBytes && !WaitForRoom())
             return;
+        if (!m_runRtp)
+        {
+            // Arrival order is the order.
+            DvbIpRecvBuffer* next = m_pool.TakeHead();
+            if (next == nullptr)
+                return;
+            Deliver(next, haveExpected, expected);
+            continue;
+        }
         if (!haveExpected)
         {
             // The start of a stream decides the numbering: take it from a full
             // reserve, or from what a quiet stream has sent when the quiet lasts.
-            if (m_rtp && m_pool.ReadyCount() <= kReserveDatagrams && !giveUp)
+            if (m_pool.ReadyCount() <= kReserveDatagrams && !giveUp)
                 return;
-            // In UDP mode arrival order is the order: the head is the first.
-            DvbIpRecvBuffer* first = m_rtp ? m_pool.TakeFirst() : m_pool.TakeHead();
+            DvbIpRecvBuffer* first = m_pool.TakeFirst();
             if (first == nullptr)
                 return;
             Deliver(first, haveExpected, expected);
             continue;
         }
         DvbIpRecvBufferPool::Search search;
-        DvbIpRecvBuffer* record = m_pool.TakeNext(expected, search);
+        DvbIpRecvBuffer* record = m_pool.TakeNext(expected, m_ssrc, search);
         m_late.fetch_add(search.lateDropped + search.strayDropped, std::memory_order_relaxed);
         if (record != nullptr)
         {
@@ -221,24 +281,43 @@ void CDvbIpRecvThread::Drain(bool flush, bool giveUp, bool& haveExpected, std::u
             Deliver(record, haveExpected, expected);
             continue;
         }
-        // The missing one may still come: wait for it a few cycles while the
-        // stream flows, and while a slow stream is quiet, until the quiet lasts.
-        if (search.nearAhead && !giveUp && (flush || misses < kMissRetries))
+        if (search.nearAhead)
         {
-            ++misses;
+            // The missing one may still come: wait for it a few cycles while the
+            // stream flows, and while a slow stream is quiet, until the quiet lasts.
+            if (!giveUp && (flush || misses < kMissRetries))
+            {
+                ++misses;
+                return;
+            }
+            record = m_pool.TakeResync(expected, m_ssrc);
+            if (record == nullptr)
+                return;
+            m_missing.fetch_add(static_cast<std::uint64_t>(DvbIpRecvBufferPool::Distance(
+                                    expected, static_cast<std::uint16_t>(record->m_sequence))),
+                                std::memory_order_relaxed);
+            misses = 0;
+            Deliver(record, haveExpected, expected);
+            continue;
+        }
+        if (search.otherSpace == 0)
+        {
+            if (search.lateDropped + search.strayDropped != 0)
+                continue; // more may wait beyond the window
             return;
         }
-        if (m_pool.ReadyCount() <= keep)
-            return; // late records were dropped; nothing beyond the reserve is left
-        record = m_pool.TakeResync(expected);
+        // Nothing of this space is waiting: the sender has restarted (new SSRC or
+        // numbering). Everything of the old space has been passed on.
+        DvbIpRecvBufferPool::Search restart;
+        record = m_pool.TakeRestart(expected, m_ssrc, giveUp, restart);
+        m_late.fetch_add(restart.strayDropped, std::memory_order_relaxed);
         if (record == nullptr)
+        {
+            if (restart.strayDropped != 0)
+                continue;
             return;
-        const std::int32_t gap =
-            DvbIpRecvBufferPool::Distance(expected, static_cast<std::uint16_t>(record->m_sequence));
-        if (gap > 0 && gap <= DvbIpRecvBufferPool::kNearSpan)
-            m_missing.fetch_add(static_cast<std::uint64_t>(gap), std::memory_order_relaxed);
-        else
-            m_resyncs.fetch_add(1, std::memory_order_relaxed);
+        }
+        m_restarts.fetch_add(1, std::memory_order_relaxed);
         misses = 0;
         Deliver(record, haveExpected, expected);
     }
@@ -246,10 +325,10 @@ void CDvbIpRecvThread::Drain(bool flush, bool giveUp, bool& haveExpected, std::u
 
 bool CDvbIpRecvThread::WaitForRoom()
 {
-    if (!m_stopRequest.load())
-        return false; // next cycle
+    if (!m_stopRequest.load() || m_discardReserve.load())
+        return false; // next cycle, or the reserve is not wanted
     // Reception has ended: give the record worker time to make room for the
-    // datagrams still in reserve, within a bound (nobody may be reading).
+    // datagrams still in reserve, within the stop bound (nobody may be reading).
     const std::int64_t deadline = m_finalDeadlineNs.load();
     while (m_fifo.GetFree() < DvbIpRecvBufferPool::kBufferBytes)
     {
@@ -270,6 +349,7 @@ void CDvbIpRecvThread::SequencingLoop()
     std::int64_t lastArrivalNs = CSteadyClock::NowNs();
     std::int64_t lastTakenNs = lastArrivalNs;
     m_previous = 0;
+    m_ssrc = 0;
 
     while (!m_stopRequest.load())
     {
@@ -297,8 +377,10 @@ void CDvbIpRecvThread::SequencingLoop()
         else
             ClearFlag(kStatusNoData);
     }
-    // The port is closed: what is still in reserve belongs to the stream.
-    Drain(true, true, haveExpected, expected, misses);
+    // The port is closed: what is still in reserve belongs to the stream,
+    // unless the stream is being discarded.
+    if (!m_discardReserve.load())
+        Drain(true, true, haveExpected, expected, misses);
 }
 
 bool CDvbIpRecvThread::ReadData(void* destination, std::uint32_t wanted, std::uint32_t& got)
@@ -323,13 +405,17 @@ bool CDvbIpRecvThread::ReadAvailable(void* destination, std::uint32_t maximum, s
 CDvbIpRecvThread::Counters CDvbIpRecvThread::GetCounters() const
 {
     Counters c;
+    c.received = m_arrivals.load();
     c.datagrams = m_datagrams.load();
     c.payloadBytes = m_payloadBytes.load();
     c.late = m_late.load();
     c.invalid = m_invalid.load();
+    c.oversized = m_oversized.load();
     c.missing = m_missing.load();
-    c.resyncs = m_resyncs.load();
+    c.restarts = m_restarts.load();
     c.overflowDrops = m_overflowDrops.load();
     c.rtpInUdpMode = m_rtpInUdpMode.load();
+    c.kernelDrops = m_kernelDrops.load();
+    c.receiveErrors = GetReceiveErrors();
     return c;
 }

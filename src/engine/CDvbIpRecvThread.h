@@ -5,18 +5,25 @@
 //! from which the record worker reads blocks.
 //!
 //! The receive thread (CUdpIOCPClient) fills pool records and puts them on the
-//! ready list; RTP headers are parsed there (RFC 3550: version 2, CSRC list,
-//! extension, padding), and a datagram that is not valid RTP or whose payload
-//! is not whole transport stream packets is dropped and counted. The sequencing thread takes the records in sequence
-//! order (arrival number for UDP, RTP sequence number for RTP) and writes their payload to the FIFO.
+//! ready list. In UDP mode every datagram is written as received, in arrival
+//! order (the analysis finds the packets itself). In RTP mode the header is
+//! parsed (RFC 3550: version 2, CSRC list, extension, padding) and the payload
+//! must be whole transport stream packets (RFC 2250); anything else is dropped
+//! and counted. Only accepted datagrams get an arrival number.
 //!
-//! Re-ordering: 50 datagrams stay in reserve so that a late datagram can still
-//! take its place. A datagram behind the expected one is a duplicate or too late
-//! and is dropped. A missing datagram is waited for a few cycles, then given up:
-//! the stream continues with the nearest datagram ahead. When nothing near is
-//! waiting (a sender restarted with a new numbering) it resynchronises at once.
-//! The reserve is passed on after a short quiet time and at StopReceiving, so
-//! short streams and the end of every stream are kept.
+//! Re-ordering (RTP): 50 datagrams stay in reserve so that a late datagram can
+//! still take its place. A datagram just behind the expected one is a duplicate
+//! or too late and is dropped. A missing datagram is waited for a few cycles,
+//! then given up: the stream continues with the nearest datagram ahead.
+//! A sequence space is an SSRC with the numbers near the expected one. A new
+//! SSRC, or a numbering far from the expected one (a sender restart), is a new
+//! space: what is held of the old one is passed on first, then the stream
+//! continues in the new one (counted as a restart). The reserve is passed on
+//! after a short quiet time and at StopReceiving, so short streams and the end
+//! of every stream are kept.
+//!
+//! Stopping is bounded by kStopBoundMs for all threads together; pool and FIFO
+//! are released only once every thread has ended.
 //!
 //! Threads: Start, StopReceiving, Stop and the setters on the owner's thread;
 //! ReadData on the record worker; GetStatus and the counters from anywhere.
@@ -35,7 +42,10 @@ class CDvbIpRecvThread : public CUdpIOCPClient
 {
 public:
     // Status flags (GetStatus).
-    static constexpr std::uint32_t kStatusOverflow = 1; //!< data was dropped: no free record, FIFO or kernel queue full
+    //! Data was lost (kernel receive queue or FIFO full) since the last
+    //! GetStatus: a loss stays shown until a status reader has seen it. A pool
+    //! without free records is no loss (the kernel queue holds the datagrams).
+    static constexpr std::uint32_t kStatusOverflow = 1;
     static constexpr std::uint32_t kStatusShortRead = 2; //!< the last ReadData found less than asked for
     static constexpr std::uint32_t kStatusNoData = 8;    //!< no datagram for about 5 s
 
@@ -50,29 +60,37 @@ public:
     //! Cycles a missing datagram is waited for while newer ones are near.
     static constexpr std::uint32_t kMissRetries = 5;
     static constexpr std::int64_t kNoDataMs = 5'000;
-    //! At the end of reception, how long the reserve waits for room in the FIFO.
-    static constexpr std::int64_t kFinalDrainMs = 5'000;
+    //! One bound for stopping every thread of the receiver, including the wait
+    //! for room in a full FIFO for the reserve.
+    static constexpr std::int64_t kStopBoundMs = 1'000;
 
     //! Counters of one stream (since Start), for status displays and tests.
     struct Counters
     {
+        std::uint64_t received = 0;      //!< datagrams accepted
         std::uint64_t datagrams = 0;     //!< datagrams written to the FIFO
         std::uint64_t payloadBytes = 0;  //!< bytes written to the FIFO
-        std::uint64_t late = 0;          //!< late or duplicate datagrams dropped
-        std::uint64_t invalid = 0;       //!< not valid RTP (or too short), dropped
+        std::uint64_t late = 0;          //!< late, duplicate or stray datagrams dropped
+        std::uint64_t invalid = 0;       //!< dropped: not valid RTP, no whole packets (RTP), or oversized
+        std::uint64_t oversized = 0;     //!< of the invalid: larger than a record (1,532 bytes)
         std::uint64_t missing = 0;       //!< sequence numbers given up (lost upstream)
-        std::uint64_t resyncs = 0;       //!< jumps to a new numbering
-        std::uint64_t overflowDrops = 0; //!< datagrams lost here: FIFO full or kernel queue full
-        std::uint64_t rtpInUdpMode = 0;  //!< of the invalid ones in UDP mode: RTP carrying TS packets
+        std::uint64_t restarts = 0;      //!< new sequence spaces: a new SSRC or a numbering jump
+        std::uint64_t overflowDrops = 0; //!< datagrams lost here: FIFO full
+        std::uint64_t rtpInUdpMode = 0;  //!< in UDP mode: datagrams that are RTP carrying TS packets
         std::uint64_t kernelDrops = 0;   //!< datagrams the kernel dropped from the full receive queue
+        std::uint64_t receiveErrors = 0; //!< failed receive calls (see GetLastReceiveError)
     };
+
+    //! In UDP mode, most datagrams are RTP carrying transport stream packets:
+    //! the user should switch to RTP.
+    static bool LooksLikeRtp(const Counters& c) { return c.received > 0 && c.rtpInUdpMode * 2 > c.received; }
 
     //! @param fifoBytes ring size (tests use small rings); @param poolRecords pool size.
     explicit CDvbIpRecvThread(std::uint32_t fifoBytes = CFifo::kCapacityBytes,
                               std::uint32_t poolRecords = DvbIpRecvBufferPool::kBufferCount);
     ~CDvbIpRecvThread() override;
 
-    // Configuration, taken at Start.
+    // Configuration, taken at Start: a change during a run applies to the next one.
     void SetPort(std::uint16_t port) { m_port = port; }
     void SetRtp(bool rtp) { m_rtp = rtp; }
     void SetMembership(const Membership& membership) { m_membership = membership; }
@@ -87,10 +105,13 @@ public:
     //! (LastError() says why); nothing runs then.
     bool Start();
     //! Ends reception: closes the port, passes every datagram still in reserve
-    //! on to the FIFO and ends the sequencing thread. The FIFO keeps its content
-    //! for the last ReadData / ReadAvailable calls.
-    void StopReceiving();
-    //! StopReceiving, then releases the pool and the FIFO. Always true.
+    //! on to the FIFO (waiting for room within kStopBoundMs) and ends the
+    //! sequencing thread. The FIFO keeps its content for the last ReadData /
+    //! ReadAvailable calls.
+    void StopReceiving() { EndReception(true); }
+    //! Ends reception, discarding the reserve, then releases the pool and the
+    //! FIFO once every thread has ended (else at the next Start or destruction).
+    //! Always true.
     bool Stop();
     bool IsReceiving() const { return m_receiving.load(); }
 
@@ -105,59 +126,78 @@ public:
     //! Packet size of the stream's last datagram (188 or 204; 188 before any).
     std::uint32_t GetPacketBytes() const { return m_packetBytes.load(std::memory_order_relaxed); }
 
-    std::uint32_t GetStatus() const { return m_status.load(std::memory_order_relaxed); }
+    //! The status flags; a loss latched since the last call shows as overflow once.
+    std::uint32_t GetStatus() const
+    {
+        const std::uint32_t loss = m_lossLatch.exchange(false, std::memory_order_relaxed) ? kStatusOverflow : 0;
+        return m_status.load(std::memory_order_relaxed) | loss;
+    }
     Counters GetCounters() const;
 
     //! Parses an RTP fixed header with its CSRC list, extension and padding
     //! (RFC 3550 5.1, 5.3.1). @return false when @p data is not a valid RTP
-    //! packet; otherwise the sequence number and where the payload lies.
+    //! packet; otherwise the sequence number, the SSRC (when @p ssrc is given)
+    //! and where the payload lies.
     static bool ParseRtp(const std::uint8_t* data, std::uint32_t length, std::uint16_t& sequence,
-                         std::uint32_t& payloadOffset, std::uint32_t& payloadLength);
+                         std::uint32_t& payloadOffset, std::uint32_t& payloadLength, std::uint32_t* ssrc = nullptr);
 
-    //! A datagram's payload is whole transport stream packets (RFC 2250): it
-    //! starts with the sync byte and is a multiple of 188 or 204 bytes. Anything
-    //! else is not written, so stray datagrams on the port cannot corrupt a file.
-    //! An empty payload (an RTP keep-alive) passes and writes nothing.
+    //! An RTP payload is whole transport stream packets (RFC 2250): it starts
+    //! with the sync byte and is a multiple of 188 or 204 bytes. Anything else
+    //! is not written in RTP mode. An empty payload (a keep-alive) passes.
     static bool IsTransportStream(const std::uint8_t* data, std::uint32_t length);
 
     DvbIpRecvBuffer* GetFreeBuffer() override;
     void OnReceive(DvbIpRecvBuffer* record) override;
     void OnDropped(std::uint32_t count) override;
+    void OnOversized() override;
 
 private:
     void SetFlag(std::uint32_t flag) { m_status.fetch_or(flag, std::memory_order_relaxed); }
     void ClearFlag(std::uint32_t flag) { m_status.fetch_and(~flag, std::memory_order_relaxed); }
     void SequencingLoop();
+    //! Closes the port and ends the sequencing thread within kStopBoundMs; the
+    //! reserve goes to the FIFO when @p keepReserve.
+    void EndReception(bool keepReserve);
+    //! Releases pool and FIFO when every thread has ended. @return true then.
+    bool ReleaseWhenJoined();
+    void LatchLoss() { m_lossLatch.store(true, std::memory_order_relaxed); }
     //! Moves records beyond the reserve (all of them when @p flush) to the FIFO.
     //! A missing datagram is given up at once when @p giveUp.
     void Drain(bool flush, bool giveUp, bool& haveExpected, std::uint16_t& expected, std::uint32_t& misses);
     void Deliver(DvbIpRecvBuffer* record, bool& haveExpected, std::uint16_t& expected);
     //! While receiving: false (try again next cycle). After StopReceiving: waits
-    //! up to kFinalDrainMs for room, then true.
+    //! for room until the stop bound, then true.
     bool WaitForRoom();
 
     std::atomic<bool> m_receiving{false};
     std::uint16_t m_port = 0;
     bool m_rtp = false;
+    bool m_runRtp = false; // m_rtp as taken at Start; read by the receiver's threads
     Membership m_membership;
     DvbIpRecvBufferPool m_pool;
     CFifo m_fifo;
     CThread m_sequencer;
     CEvent m_wake;
     std::atomic<bool> m_stopRequest{false};
+    std::atomic<bool> m_discardReserve{false};
+    bool m_threadsJoined = true; // owner's thread only
     std::atomic<std::int64_t> m_finalDeadlineNs{0};
     std::atomic<std::uint32_t> m_status{0};
+    mutable std::atomic<bool> m_lossLatch{false};
     std::atomic<std::uint64_t> m_arrivals{0};
     std::atomic<std::uint32_t> m_packetBytes{188};
     std::FILE* m_diagnostics = stdout;
     std::uint16_t m_previous = 0; // sequencing thread only
+    std::uint32_t m_ssrc = 0;     // sequencing thread only: the current space's SSRC
 
     std::atomic<std::uint64_t> m_datagrams{0};
     std::atomic<std::uint64_t> m_payloadBytes{0};
     std::atomic<std::uint64_t> m_late{0};
     std::atomic<std::uint64_t> m_invalid{0};
     std::atomic<std::uint64_t> m_missing{0};
-    std::atomic<std::uint64_t> m_resyncs{0};
+    std::atomic<std::uint64_t> m_oversized{0};
+    std::atomic<std::uint64_t> m_restarts{0};
     std::atomic<std::uint64_t> m_overflowDrops{0};
     std::atomic<std::uint64_t> m_rtpInUdpMode{0};
+    std::atomic<std::uint64_t> m_kernelDrops{0};
 };

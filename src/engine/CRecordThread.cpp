@@ -1,6 +1,7 @@
 #include "engine/CRecordThread.h"
 
 #include "analysis/CDecodeStream.h"
+#include "common/CSteadyClock.h"
 #include "common/IMessageSink.h"
 #include "engine/CDvbIpRecvThread.h"
 
@@ -75,11 +76,44 @@ std::string CRecordThread::ReceiverError() const
     return m_receiver->LastError();
 }
 
+std::string CRecordThread::OpenFailureText(const std::string& path, CUnbufferedFile::CreateFailure why, int error)
+{
+    using Failure = CUnbufferedFile::CreateFailure;
+    if (why == Failure::Locked)
+        return std::string(kOpenFailedText) + "\n" + path + " is being written by another recorder.";
+    if (why == Failure::System && (error == EBUSY || error == ETXTBSY))
+        return std::string(kOpenFailedText) + "\n" + path + ": " + std::strerror(error) + ".";
+    if (why == Failure::NotRegular)
+        return "File could not be opened.\n" + path + " is not a regular file.";
+    return "File could not be opened.\n" + path + ": " + std::strerror(error) + ".";
+}
+
+bool CRecordThread::CreateFile(const std::string& name)
+{
+    if (m_file.Create(name))
+        return true;
+    const int error = errno;
+    const std::string text = OpenFailureText(name, m_file.LastCreateFailure(), error);
+    {
+        std::lock_guard lock(m_textLock);
+        m_failureText = text;
+    }
+    Report(text);
+    return false;
+}
+
 bool CRecordThread::Start(const std::string& path)
 {
     if (m_running.load())
         return true;
     m_worker.Join(kThreadTimeout); // a worker that ended by itself (failure)
+    if (!m_fileOpen.load())
+    {
+        // A failure belongs to the run it ended; a new run starts clean.
+        m_failed.store(false);
+        std::lock_guard lock(m_textLock);
+        m_failureText.clear();
+    }
     if (!m_receiver->Start())
         return false;
     if (m_state.load() == kStopped)
@@ -113,19 +147,27 @@ bool CRecordThread::Open(int index, const std::string& path)
     const std::string name = FormName(index, path);
     if (m_fileOpen.load() && m_running.load())
         return false;
-    if (m_running.load())
-        StopThread(); // monitoring turns into recording; the receiver keeps running
-    if (!m_file.Create(name))
+    // The port first: a file is created (and emptied) only for a receiver that runs.
+    const bool receiverWasRunning = m_receiver->IsReceiving();
+    if (!receiverWasRunning && !m_receiver->Start())
+        return false;
+    m_failed.store(false);
     {
-        Report(kOpenFailedText);
+        std::lock_guard lock(m_textLock);
+        m_failureText.clear();
+    }
+    if (!CreateFile(name))
+    {
+        if (!receiverWasRunning)
+            m_receiver->Stop();
         return false;
     }
+    if (m_running.load())
+        StopThread(); // monitoring turns into recording; the receiver keeps running
     {
         std::lock_guard lock(m_textLock);
         m_fileName = name;
-        m_failureText.clear();
     }
-    m_failed.store(false);
     m_rotatePending.store(false);
     m_bytesWritten.store(0);
     m_fileOpen.store(true);
@@ -135,6 +177,7 @@ bool CRecordThread::Open(int index, const std::string& path)
         m_file.Close();
         m_fileOpen.store(false);
         m_state.store(kStopped);
+        m_receiver->Stop();
         return false;
     }
     return true;
@@ -216,16 +259,11 @@ bool CRecordThread::SwitchFile()
         Fail("Recording stopped: closing " + GetFileName() + " failed: " + std::strerror(errno) + ".");
         return false;
     }
-    if (!m_file.Create(name))
+    if (!CreateFile(name))
     {
-        {
-            std::lock_guard lock(m_textLock);
-            m_failureText = kOpenFailedText;
-        }
         m_fileOpen.store(false);
         m_failed.store(true);
         m_rotatePending.store(false);
-        Report(kOpenFailedText);
         return false;
     }
     {
@@ -264,9 +302,10 @@ void CRecordThread::Analyse(std::uint8_t* block, std::uint32_t n)
 
 bool CRecordThread::Rotate(std::uint8_t* block)
 {
-    // The FIFO holds whole datagrams, so whole packets: the bytes that complete
-    // the packet cut by the last block are there. They end the old file, so that
-    // every ring file holds whole packets and the next one starts with a packet.
+    // For a stream sent in whole packets (always in RTP mode) the FIFO holds
+    // whole packets: the bytes that complete the packet cut by the last block
+    // are there. They end the old file, so that every ring file holds whole
+    // packets and the next one starts with a packet.
     const std::uint32_t packet = m_receiver->GetPacketBytes();
     const auto need = static_cast<std::uint32_t>((packet - m_file.BytesWritten() % packet) % packet);
     std::uint32_t got = 0;
@@ -281,15 +320,32 @@ bool CRecordThread::Rotate(std::uint8_t* block)
     return true;
 }
 
+bool CRecordThread::CheckLinked()
+{
+    if (!m_fileOpen.load() || m_file.IsLinked())
+        return true;
+    Fail("Recording stopped: " + GetFileName() +
+         " was deleted (or its directory removed) during the recording; what was written is lost with it.");
+    return false;
+}
+
 void CRecordThread::Worker()
 {
     std::uint8_t* const block = m_buffer.Data() + m_sectorSize;
     const std::uint32_t blockBytes = GetBlockBytes();
     if (m_analysis != nullptr)
         m_analysis->ResetStreamData();
+    std::int64_t nextLinkCheckNs = 0;
 
     while (m_running.load())
     {
+        // A deleted file takes everything written with it: stop at once, loudly.
+        if (const std::int64_t now = CSteadyClock::NowNs(); now >= nextLinkCheckNs)
+        {
+            nextLinkCheckNs = now + kLinkCheckMs * 1'000'000;
+            if (!CheckLinked())
+                break;
+        }
         if (m_rotatePending.load() && m_fileOpen.load())
         {
             if (!Rotate(block))

@@ -14,9 +14,13 @@
 //!   every ring file holds whole packets.
 //! - Close first ends reception (the receiver passes its reserve on), then the
 //!   worker writes everything left, ending the file with a last partial block.
-//! - A failed write (full disk, file size limit, I/O error) ends the recording
+//! - A failed write (full disk, file size limit, I/O error), or an output file
+//!   that lost its name (deleted, its directory removed), ends the recording
 //!   with what was written intact: the worker closes the file, HasFailed()
 //!   turns true and the message sink gets the reason. The owner then calls Close.
+//! - The output file is created (and an existing one truncated) only once the
+//!   receiver runs: a port that cannot be bound never costs a file. A file that
+//!   another recorder writes (its lock is held) is refused untouched.
 //!
 //! Threads: every operation on the owner's thread (the Record tab's window
 //! thread, or orvane-cli's main loop); the worker on its own thread; the
@@ -55,6 +59,8 @@ public:
     static constexpr auto kThreadTimeout = std::chrono::milliseconds(2'000);
     //! Time allowed to write what is left in the FIFO at Close (30 MiB at most).
     static constexpr auto kDrainTimeout = std::chrono::milliseconds(20'000);
+    //! How often the worker checks that the output file still has a name.
+    static constexpr std::int64_t kLinkCheckMs = 100;
 
     //! @param receiver owned by the caller, outlives this object.
     //! @param sink where user-facing messages go; null = nowhere.
@@ -68,10 +74,11 @@ public:
     //! @return true when running (also when it was already running); false when
     //! the receiver cannot start (ReceiverError() says why) or memory is refused.
     bool Start(const std::string& path);
-    //! Creates the file FormName(index, path), truncating an existing one, and
-    //! records into it. Monitoring in progress turns into recording.
-    //! @return false when a file is already being written, the file cannot be
-    //! created (message 102) or the receiver cannot start.
+    //! Starts the receiver, then creates the file FormName(index, path),
+    //! truncating an existing one, and records into it. Monitoring in progress
+    //! turns into recording. @return false when a file is already being
+    //! written, the receiver cannot start (ReceiverError()) or the file cannot
+    //! be created (the message sink gets OpenFailureText).
     bool Open(int index, const std::string& path);
     //! Ends reception, writes what is left, closes the file, stops the worker and
     //! releases the receiver. Safe when idle and when called twice.
@@ -84,6 +91,11 @@ public:
     //! @return false when not recording.
     bool RotateTo(int index, const std::string& path);
     bool IsRotationPending() const { return m_rotatePending.load(); }
+
+    //! The message for a file @p path that could not be created: message 102
+    //! where the file is in use (its lock held, EBUSY, ETXTBSY), otherwise the
+    //! system's reason, always with the path.
+    static std::string OpenFailureText(const std::string& path, CUnbufferedFile::CreateFailure why, int error);
 
     //! The file name of ring position @p index: "%s-%d.%s" of the absolute path
     //! without its extension, the index and the extension; @p path itself when
@@ -103,7 +115,8 @@ public:
     //! Files that went on through the page cache because unbuffered writes fell behind.
     std::uint32_t GetBufferedFallbacks() const { return m_bufferedFallbacks.load(); }
     std::uint32_t GetBlockBytes() const { return m_bufferSize > m_sectorSize ? m_bufferSize - m_sectorSize : 0; }
-    //! True after a write or a file switch failed; the recording has ended then.
+    //! True after a write or a file switch failed or the file lost its name; the
+    //! recording has ended then. Cleared at every Start and Open.
     bool HasFailed() const { return m_failed.load(); }
     std::string GetFailureText() const;
     std::string ReceiverError() const;
@@ -122,6 +135,10 @@ private:
     void Analyse(std::uint8_t* block, std::uint32_t n);
     void Fail(const std::string& text);
     bool SwitchFile();
+    //! Creates @p name into m_file; on failure reports why. @return success.
+    bool CreateFile(const std::string& name);
+    //! Ends the recording when the file has lost its last name.
+    bool CheckLinked();
     //! Ends the current file at a packet boundary and continues in the next one.
     bool Rotate(std::uint8_t* block);
     void Report(const std::string& text);

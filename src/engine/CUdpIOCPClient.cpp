@@ -4,18 +4,19 @@
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
+#include <linux/sock_diag.h>
 #include <net/if.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
 
 namespace
 {
-constexpr auto kJoinTimeout = std::chrono::milliseconds(2'000);
 constexpr int kReceiveTimeoutMs = 50;      // how soon the thread sees Close
 constexpr useconds_t kGatherUs = 300;      // about 28 datagrams at 1 Gbit/s
 constexpr std::int64_t kFinalReadMs = 200; // a 32 MiB queue is read in far less
@@ -115,7 +116,7 @@ bool CUdpIOCPClient::Open(std::uint16_t port, const Membership& membership)
     int on = 1;
     if (multicast && setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0)
         return Fail("SO_REUSEADDR");
-    int size = kSocketBufferBytes;
+    int size = m_socketBufferBytes;
     if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0)
         setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size); // capped by net.core.rmem_max
     setsockopt(fd, SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof on);
@@ -142,14 +143,41 @@ bool CUdpIOCPClient::Open(std::uint16_t port, const Membership& membership)
     return true;
 }
 
-void CUdpIOCPClient::Close()
+bool CUdpIOCPClient::Close(std::chrono::milliseconds timeout)
 {
     // The thread sees this within its receive time-out, takes what the kernel
     // still holds and ends.
     m_running.store(false);
-    m_thread.Join(kJoinTimeout);
+    if (!m_thread.Join(timeout))
+        return false; // it still reads the socket into posted records
     m_socket.Reset();
     m_posted.Clear();
+    return true;
+}
+
+int CUdpIOCPClient::ReceiveBatch(int fd, mmsghdr* msgs, unsigned count, int flags)
+{
+    return ::recvmmsg(fd, msgs, count, flags, nullptr);
+}
+
+void CUdpIOCPClient::ReportDrops(std::uint32_t total, std::uint32_t& lastDropCount)
+{
+    // The counter only grows (modulo 2^32); a datagram's copy may be older than
+    // a value read from the socket already.
+    const auto fresh = static_cast<std::int32_t>(total - lastDropCount);
+    if (fresh <= 0)
+        return;
+    lastDropCount = total;
+    OnDropped(static_cast<std::uint32_t>(fresh));
+}
+
+void CUdpIOCPClient::PollDrops(int fd, std::uint32_t& lastDropCount)
+{
+    std::array<std::uint32_t, SK_MEMINFO_VARS> info{};
+    socklen_t length = sizeof info;
+    if (::getsockopt(fd, SOL_SOCKET, SO_MEMINFO, info.data(), &length) == 0 &&
+        length > SK_MEMINFO_DROPS * sizeof(std::uint32_t))
+        ReportDrops(info[SK_MEMINFO_DROPS], lastDropCount);
 }
 
 void CUdpIOCPClient::ReceiveLoop()
@@ -161,7 +189,10 @@ void CUdpIOCPClient::ReceiveLoop()
     alignas(cmsghdr) std::array<std::array<std::uint8_t, CMSG_SPACE(sizeof(std::uint32_t))>, kBatch> control{};
     std::uint32_t posted = 0;
     std::uint32_t lastDropCount = 0;
+    std::int64_t backoffMs = 0;
     const int fd = m_socket.Get();
+    m_receiveErrors.store(0);
+    m_lastReceiveError.store(0);
 
     // After Close: datagrams already queued belong to the stream; take them
     // without waiting, within a bound.
@@ -186,7 +217,9 @@ void CUdpIOCPClient::ReceiveLoop()
         }
         if (posted == 0)
         {
-            // No free record: the kernel queue holds the datagrams meanwhile.
+            // No free record: the kernel queue holds the datagrams meanwhile,
+            // and what it cannot hold is counted now, not at the next datagram.
+            PollDrops(fd, lastDropCount);
             usleep(1'000);
             continue;
         }
@@ -199,15 +232,30 @@ void CUdpIOCPClient::ReceiveLoop()
             msgs[i].msg_hdr.msg_control = control[i].data();
             msgs[i].msg_hdr.msg_controllen = control[i].size();
         }
-        const int got = ::recvmmsg(fd, msgs.data(), posted, final ? MSG_DONTWAIT : MSG_WAITFORONE, nullptr);
+        const int got = ReceiveBatch(fd, msgs.data(), posted, final ? MSG_DONTWAIT : MSG_WAITFORONE);
         if (got <= 0)
         {
-            if (final && got < 0 && errno != EINTR)
-                break; // the queue is empty
-            continue;  // time-out (EAGAIN) or signal
+            const int error = got < 0 ? errno : 0;
+            if (got < 0 && error != EAGAIN && error != EWOULDBLOCK && error != EINTR)
+            {
+                // A persistent error would spin this real-time thread: pause,
+                // longer each time, and count it for the status.
+                m_receiveErrors.fetch_add(1, std::memory_order_relaxed);
+                m_lastReceiveError.store(error, std::memory_order_relaxed);
+                if (final)
+                    break;
+                backoffMs = std::min(backoffMs == 0 ? 1 : backoffMs * 2, kErrorBackoffMaxMs);
+                usleep(static_cast<useconds_t>(backoffMs * 1'000));
+                continue;
+            }
+            // Quiet socket (time-out), or the queue is empty after Close.
+            PollDrops(fd, lastDropCount);
+            if (final && got < 0 && error != EINTR)
+                break;
+            continue;
         }
+        backoffMs = 0;
         std::uint32_t kept = 0;
-        std::uint32_t dropped = 0;
         for (std::uint32_t i = 0; i < posted; ++i)
         {
             DvbIpRecvBuffer* record = slots[i];
@@ -223,28 +271,26 @@ void CUdpIOCPClient::ReceiveLoop()
                 {
                     std::uint32_t total = 0;
                     std::memcpy(&total, CMSG_DATA(c), sizeof total);
-                    dropped += total - lastDropCount;
-                    lastDropCount = total;
+                    ReportDrops(total, lastDropCount);
                 }
             }
             if ((h.msg_flags & MSG_TRUNC) != 0)
-                ++dropped; // larger than a record: not a datagram of this stream
+                OnOversized(); // not a datagram of a transport stream; not a kernel loss
             if (msgs[i].msg_len == 0 || (h.msg_flags & MSG_TRUNC) != 0)
             {
                 slots[kept++] = record; // empty or oversized: the record receives again
                 continue;
             }
-            record->m_sequence = static_cast<std::uint16_t>(m_arrival.fetch_add(1, std::memory_order_relaxed));
             record->m_length = msgs[i].msg_len;
             m_posted.Remove(record);
             OnReceive(record);
         }
         posted = kept;
-        if (dropped != 0)
-            OnDropped(dropped);
         // A small catch means the queue is empty: let a few datagrams gather
         // instead of waking up for each one (the kernel queue holds them safely).
         if (!final && static_cast<std::uint32_t>(got) < kBatch / 4)
             usleep(kGatherUs);
     }
+    // Drops after the last datagram read.
+    PollDrops(fd, lastDropCount);
 }

@@ -26,4 +26,10 @@ public:
     //! what the RTP header, CSRC list, extension and padding leave in RTP mode.
     std::uint32_t m_payloadOffset = 0;
     std::uint32_t m_payloadLength = 0;
+    //! The RTP synchronisation source (0 in UDP mode): with the sequence number
+    //! it names the datagram's sequence space.
+    std::uint32_t m_ssrc = 0;
+    //! How often the stream was taken past this record while it waited (a
+    //! record of another sequence space); reset at each receive.
+    std::uint32_t m_passes = 0;
 };

@@ -62,7 +62,18 @@ void DvbIpRecvBufferPool::PutReady(DvbIpRecvBuffer* record)
     m_ready.AddTail(record);
 }
 
-DvbIpRecvBuffer* DvbIpRecvBufferPool::TakeNext(std::uint16_t expected, Search& search)
+namespace
+{
+// Whether @p record lies in the space of @p ssrc around @p expected; its
+// distance from @p expected goes to @p d.
+bool InSpace(const DvbIpRecvBuffer* record, std::uint16_t expected, std::uint32_t ssrc, std::int32_t& d)
+{
+    d = DvbIpRecvBufferPool::Distance(expected, static_cast<std::uint16_t>(record->m_sequence));
+    return record->m_ssrc == ssrc && d >= -DvbIpRecvBufferPool::kLateSpan && d <= DvbIpRecvBufferPool::kNearSpan;
+}
+} // namespace
+
+DvbIpRecvBuffer* DvbIpRecvBufferPool::TakeNext(std::uint16_t expected, std::uint32_t ssrc, Search& search)
 {
     std::lock_guard lock(m_lock);
     CLinkedListItem* item = m_ready.GetHead();
@@ -71,17 +82,24 @@ DvbIpRecvBuffer* DvbIpRecvBufferPool::TakeNext(std::uint16_t expected, Search& s
     {
         auto* cur = static_cast<DvbIpRecvBuffer*>(item);
         item = item->m_next;
-        const std::int32_t d = Distance(expected, static_cast<std::uint16_t>(cur->m_sequence));
+        std::int32_t d = 0;
+        if (!InSpace(cur, expected, ssrc, d))
+        {
+            ++search.otherSpace;
+            if (firstSkipped == nullptr)
+                firstSkipped = cur;
+            continue;
+        }
         if (d == 0)
         {
-            // Far-off records that the stream has passed over are strays (a
-            // datagram of an older numbering): they would block the window forever.
+            // Records of another space that the stream keeps passing are strays
+            // (a datagram of an older numbering): they would narrow the window.
             for (CLinkedListItem* s = firstSkipped; s != nullptr && s != cur;)
             {
                 auto* skipped = static_cast<DvbIpRecvBuffer*>(s);
                 s = s->m_next;
-                const std::int32_t ds = Distance(expected, static_cast<std::uint16_t>(skipped->m_sequence));
-                if (ds > kNearSpan || ds < -kNearSpan)
+                std::int32_t ds = 0;
+                if (!InSpace(skipped, expected, ssrc, ds) && ++skipped->m_passes > kStrayPasses)
                 {
                     m_ready.Remove(skipped);
                     m_free.AddTail(skipped);
@@ -91,22 +109,21 @@ DvbIpRecvBuffer* DvbIpRecvBufferPool::TakeNext(std::uint16_t expected, Search& s
             m_ready.Remove(cur);
             return cur;
         }
-        if (d < 0 && d >= -kNearSpan)
+        if (d < 0)
         {
             m_ready.Remove(cur);
             m_free.AddTail(cur);
             ++search.lateDropped;
             continue;
         }
-        if (d > 0 && d <= kNearSpan)
-            search.nearAhead = true;
+        search.nearAhead = true;
         if (firstSkipped == nullptr)
             firstSkipped = cur;
     }
     return nullptr;
 }
 
-DvbIpRecvBuffer* DvbIpRecvBufferPool::TakeResync(std::uint16_t expected)
+DvbIpRecvBuffer* DvbIpRecvBufferPool::TakeResync(std::uint16_t expected, std::uint32_t ssrc)
 {
     std::lock_guard lock(m_lock);
     DvbIpRecvBuffer* best = nullptr;
@@ -115,15 +132,13 @@ DvbIpRecvBuffer* DvbIpRecvBufferPool::TakeResync(std::uint16_t expected)
     for (std::uint32_t step = 0; item != nullptr && step < kSearchWindow; ++step, item = item->m_next)
     {
         auto* cur = static_cast<DvbIpRecvBuffer*>(item);
-        const std::int32_t d = Distance(expected, static_cast<std::uint16_t>(cur->m_sequence));
-        if (d > 0 && d <= kNearSpan && (best == nullptr || d < bestDistance))
+        std::int32_t d = 0;
+        if (InSpace(cur, expected, ssrc, d) && d > 0 && (best == nullptr || d < bestDistance))
         {
             best = cur;
             bestDistance = d;
         }
     }
-    if (best == nullptr)
-        best = static_cast<DvbIpRecvBuffer*>(m_ready.GetHead());
     if (best != nullptr)
         m_ready.Remove(best);
     return best;
@@ -135,26 +150,73 @@ DvbIpRecvBuffer* DvbIpRecvBufferPool::TakeHead()
     return static_cast<DvbIpRecvBuffer*>(m_ready.RemoveHead());
 }
 
+DvbIpRecvBuffer* DvbIpRecvBufferPool::EarliestOfSpace(DvbIpRecvBuffer* first)
+{
+    DvbIpRecvBuffer* best = first;
+    std::int32_t bestDistance = 0;
+    CLinkedListItem* item = m_ready.GetHead();
+    for (std::uint32_t step = 0; item != nullptr && step < kSearchWindow; ++step, item = item->m_next)
+    {
+        auto* cur = static_cast<DvbIpRecvBuffer*>(item);
+        const std::int32_t d =
+            Distance(static_cast<std::uint16_t>(first->m_sequence), static_cast<std::uint16_t>(cur->m_sequence));
+        if (cur->m_ssrc == first->m_ssrc && d < bestDistance && d >= -kNearSpan)
+        {
+            best = cur;
+            bestDistance = d;
+        }
+    }
+    return best;
+}
+
 DvbIpRecvBuffer* DvbIpRecvBufferPool::TakeFirst()
 {
     std::lock_guard lock(m_lock);
     auto* head = static_cast<DvbIpRecvBuffer*>(m_ready.GetHead());
     if (head == nullptr)
         return nullptr;
-    DvbIpRecvBuffer* best = head;
-    std::int32_t bestDistance = 0;
-    CLinkedListItem* item = head->m_next;
-    for (std::uint32_t step = 1; item != nullptr && step < kSearchWindow; ++step, item = item->m_next)
+    DvbIpRecvBuffer* best = EarliestOfSpace(head);
+    m_ready.Remove(best);
+    return best;
+}
+
+DvbIpRecvBuffer* DvbIpRecvBufferPool::TakeRestart(std::uint16_t expected, std::uint32_t ssrc, bool force,
+                                                  Search& search)
+{
+    std::lock_guard lock(m_lock);
+    DvbIpRecvBuffer* first = nullptr;
+    bool confirmed = false;
+    CLinkedListItem* item = m_ready.GetHead();
+    for (std::uint32_t step = 0; item != nullptr && step < kSearchWindow && !confirmed; ++step, item = item->m_next)
     {
         auto* cur = static_cast<DvbIpRecvBuffer*>(item);
-        const std::int32_t d =
-            Distance(static_cast<std::uint16_t>(head->m_sequence), static_cast<std::uint16_t>(cur->m_sequence));
-        if (d < bestDistance && d >= -kNearSpan)
+        std::int32_t d = 0;
+        if (InSpace(cur, expected, ssrc, d))
+            continue;
+        if (first == nullptr)
         {
-            best = cur;
-            bestDistance = d;
+            first = cur;
+            continue;
+        }
+        const std::int32_t dn =
+            Distance(static_cast<std::uint16_t>(first->m_sequence), static_cast<std::uint16_t>(cur->m_sequence));
+        confirmed = cur->m_ssrc == first->m_ssrc && dn != 0 && dn >= -kNearSpan && dn <= kNearSpan;
+    }
+    if (first == nullptr)
+        return nullptr;
+    if (!confirmed)
+    {
+        if (!force)
+            return nullptr;
+        if (first->m_ssrc == ssrc && Distance(expected, static_cast<std::uint16_t>(first->m_sequence)) < 0)
+        {
+            m_ready.Remove(first);
+            m_free.AddTail(first);
+            ++search.strayDropped;
+            return nullptr;
         }
     }
+    DvbIpRecvBuffer* best = EarliestOfSpace(first);
     m_ready.Remove(best);
     return best;
 }

@@ -7,7 +7,10 @@
 //!
 //! Sequence values are 16-bit serial numbers (RFC 1982): "a before b" means
 //! (b - a) mod 65,536 lies in 1..32,767, so the wrap from 65,535 to 0 is
-//! continuous. The pool lock is held around every move between the lists.
+//! continuous. A sequence space is one SSRC with the numbers from kLateSpan
+//! behind to kNearSpan ahead of the expected one; records outside it belong to
+//! another space (a restarted sender). The pool lock is held around every move
+//! between the lists.
 
 #include "common/CAlignedBuffer.h"
 #include "engine/CLinkedList.h"
@@ -24,16 +27,22 @@ public:
     static constexpr std::uint32_t kBufferBytes = 1'532;
     //! Records looked at per search: the 50-datagram reserve plus the one wanted.
     static constexpr std::uint32_t kSearchWindow = 51;
-    //! A record this far (in sequence numbers) from the expected one is taken for
+    //! A record farther ahead than this (in sequence numbers) is taken for
     //! another numbering (sender restart, stray datagram) rather than re-ordering.
     static constexpr std::int32_t kNearSpan = 1'024;
+    //! Records behind the expected one by up to this many are late or duplicates.
+    static constexpr std::int32_t kLateSpan = 51;
+    //! A record of another space that the stream has been taken past this often
+    //! is a stray, not the start of a new space, and is dropped.
+    static constexpr std::uint32_t kStrayPasses = kSearchWindow;
 
     //! What a search found besides the record it was asked for.
     struct Search
     {
         bool nearAhead = false;         //!< a record 1..kNearSpan numbers ahead is waiting
+        std::uint32_t otherSpace = 0;   //!< records of another sequence space seen
         std::uint32_t lateDropped = 0;  //!< late or duplicate records sent back to the free list
-        std::uint32_t strayDropped = 0; //!< far-off records passed over by the stream and dropped
+        std::uint32_t strayDropped = 0; //!< records of another space passed over too often, dropped
     };
 
     explicit DvbIpRecvBufferPool(std::uint32_t count = kBufferCount);
@@ -55,19 +64,26 @@ public:
     std::int32_t ReadyCount() const { return m_ready.GetCount(); }
     std::int32_t FreeCount() const { return m_free.GetCount(); }
 
-    //! Takes the record with sequence @p expected out of the first kSearchWindow
-    //! ready records; records before it (late, duplicates) go back to the free list.
-    //! @return the record, or null when it is not there.
-    DvbIpRecvBuffer* TakeNext(std::uint16_t expected, Search& search);
-    //! Resynchronises: takes the nearest record ahead of @p expected among the
-    //! first kSearchWindow, or the oldest record when none is ahead.
-    DvbIpRecvBuffer* TakeResync(std::uint16_t expected);
+    //! Takes the record with sequence @p expected of space @p ssrc out of the
+    //! first kSearchWindow ready records; late records and duplicates of that
+    //! space go back to the free list. @return the record, or null when it is
+    //! not there.
+    DvbIpRecvBuffer* TakeNext(std::uint16_t expected, std::uint32_t ssrc, Search& search);
+    //! Resynchronises: takes the nearest record of space @p ssrc ahead of
+    //! @p expected among the first kSearchWindow, or null when none is.
+    DvbIpRecvBuffer* TakeResync(std::uint16_t expected, std::uint32_t ssrc);
     //! Takes the oldest record whatever its sequence.
     DvbIpRecvBuffer* TakeHead();
     //! The first record of a stream: the earliest in sequence order among the
-    //! first kSearchWindow records near the oldest one (its first two datagrams
-    //! may have arrived swapped).
+    //! first kSearchWindow records of the oldest one's space (its first two
+    //! datagrams may have arrived swapped).
     DvbIpRecvBuffer* TakeFirst();
+    //! The current space (@p expected, @p ssrc) has ended: takes the first record
+    //! of the next space, the one of the oldest record outside the current one,
+    //! when a second record confirms that space. With @p force a lone record is
+    //! taken too, unless it is behind the expected number in the same SSRC (a
+    //! very late duplicate: dropped and counted in @p search).
+    DvbIpRecvBuffer* TakeRestart(std::uint16_t expected, std::uint32_t ssrc, bool force, Search& search);
 
     //! Serial distance from @p from to @p to: -32,768..32,767 (RFC 1982).
     static std::int32_t Distance(std::uint16_t from, std::uint16_t to)
@@ -77,6 +93,9 @@ public:
 
 private:
     void ReleaseLocked();
+    //! The earliest record in sequence order of @p first's space among the first
+    //! kSearchWindow ready records (lock held).
+    DvbIpRecvBuffer* EarliestOfSpace(DvbIpRecvBuffer* first);
 
     const std::uint32_t m_count;
     CAlignedBuffer m_memory;

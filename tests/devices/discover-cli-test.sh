@@ -24,3 +24,11 @@ grep -q '^2 device(s);' "$out"
 # Bad input is refused with a message, not sent anywhere.
 if "$cli" discover --target 300.1.2.3 --seconds 0.2 2>"$out"; then exit 1; fi
 grep -q '"300.1.2.3" is not an IPv4 address' "$out"
+# A port or a time that cannot work is refused with a message and status 2.
+for args in "--port 0" "--seconds -1" "--seconds 0" "--seconds 1e300"; do
+    s=0
+    # shellcheck disable=SC2086
+    "$cli" discover --target 127.0.0.1 $args 2>"$out" || s=$?
+    [ "$s" = 2 ] || { echo "discover $args: status $s" >&2; exit 1; }
+    grep -Eq 'must be (1\.\.65535|0\.1\.\.3600)$' "$out" || { cat "$out" >&2; exit 1; }
+done

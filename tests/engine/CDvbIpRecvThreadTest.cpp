@@ -4,7 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
 using namespace loopback;
@@ -34,7 +38,7 @@ std::vector<std::uint8_t> Finish(CDvbIpRecvThread& r)
     return out;
 }
 
-class ReceiverTest : public ::testing::Test
+class CDvbIpRecvThreadTest : public ::testing::Test
 {
 protected:
     void SetUp() override
@@ -129,7 +133,7 @@ TEST(CDvbIpRecvThreadParse, OnlyWholeTransportStreamPacketsPass)
     EXPECT_FALSE(CDvbIpRecvThread::IsTransportStream(junk.data(), 1316));
 }
 
-TEST_F(ReceiverTest, UdpShortStreamIsWrittenWholeAfterQuietTime)
+TEST_F(CDvbIpRecvThreadTest, UdpShortStreamIsWrittenWholeAfterQuietTime)
 {
     ASSERT_TRUE(m_receiver.Start()) << m_receiver.LastError();
     Sender s(m_port);
@@ -138,7 +142,7 @@ TEST_F(ReceiverTest, UdpShortStreamIsWrittenWholeAfterQuietTime)
     EXPECT_EQ(Serials(Finish(m_receiver)), Expected(0, 10));
 }
 
-TEST_F(ReceiverTest, RtpReorderedDuplicatedAndWrappingDatagramsComeOutInOrder)
+TEST_F(CDvbIpRecvThreadTest, RtpReorderedDuplicatedAndWrappingDatagramsComeOutInOrder)
 {
     StartRtp();
     Sender s(m_port);
@@ -161,15 +165,15 @@ TEST_F(ReceiverTest, RtpReorderedDuplicatedAndWrappingDatagramsComeOutInOrder)
     s.Send(Rtp(static_cast<std::uint16_t>(base + 390), Payload(390)));
     const bool all = WaitDatagrams(m_receiver, 400);
     const auto k = m_receiver.GetCounters();
-    ASSERT_TRUE(all) << k.datagrams << " late " << k.late << " missing " << k.missing << " resyncs " << k.resyncs;
+    ASSERT_TRUE(all) << k.datagrams << " late " << k.late << " missing " << k.missing << " restarts " << k.restarts;
     EXPECT_EQ(Serials(Finish(m_receiver)), Expected(0, 400));
     const auto c = m_receiver.GetCounters();
     EXPECT_EQ(c.late, 400u / 11 + 1 + 1) << "every duplicate and the late copy are dropped";
     EXPECT_EQ(c.missing, 0u);
-    EXPECT_EQ(c.resyncs, 0u);
+    EXPECT_EQ(c.restarts, 0u);
 }
 
-TEST_F(ReceiverTest, RtpLostDatagramIsGivenUpAndTheStreamGoesOn)
+TEST_F(CDvbIpRecvThreadTest, RtpLostDatagramIsGivenUpAndTheStreamGoesOn)
 {
     StartRtp();
     Sender s(m_port);
@@ -184,7 +188,7 @@ TEST_F(ReceiverTest, RtpLostDatagramIsGivenUpAndTheStreamGoesOn)
     EXPECT_EQ(m_receiver.GetCounters().missing, 2u);
 }
 
-TEST_F(ReceiverTest, RtpSenderRestartWithNewNumberingResynchronisesAtOnce)
+TEST_F(CDvbIpRecvThreadTest, RtpSenderRestartWithNewNumberingResynchronisesAtOnce)
 {
     StartRtp();
     Sender s(m_port);
@@ -197,26 +201,109 @@ TEST_F(ReceiverTest, RtpSenderRestartWithNewNumberingResynchronisesAtOnce)
     ASSERT_TRUE(WaitDatagrams(m_receiver, 400));
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(1'000)) << "no stall";
     EXPECT_EQ(Serials(Finish(m_receiver)), Expected(0, 400));
-    EXPECT_EQ(m_receiver.GetCounters().resyncs, 1u);
+    EXPECT_EQ(m_receiver.GetCounters().restarts, 1u);
 }
 
-TEST_F(ReceiverTest, UdpModeDropsRtpButCountsItSoTheUserCanBeToldToSwitch)
+TEST_F(CDvbIpRecvThreadTest, UdpModeWritesPayloadsAsReceivedWhateverTheirCut)
+{
+    // A stream cut into 1,000-byte datagrams, then datagrams that start mid-packet:
+    // the file must be the bytes sent, with no hole and no false alarm.
+    std::FILE* diagnostics = std::tmpfile();
+    ASSERT_NE(diagnostics, nullptr);
+    m_receiver.SetDiagnostics(diagnostics);
+    ASSERT_TRUE(m_receiver.Start()) << m_receiver.LastError();
+    std::vector<std::uint8_t> stream;
+    for (std::uint32_t i = 0; i < 300; ++i)
+    {
+        const auto d = Payload(i);
+        stream.insert(stream.end(), d.begin(), d.end());
+    }
+    Sender s(m_port);
+    std::uint32_t n = 0;
+    std::size_t off = 0;
+    for (std::size_t cut : {1'000u, 1'316u})
+        for (std::size_t end = off + stream.size() / 2; off < end; off += cut)
+        {
+            const std::size_t len = std::min(cut, stream.size() - off);
+            s.Send(std::vector<std::uint8_t>(stream.begin() + static_cast<std::ptrdiff_t>(off),
+                                             stream.begin() + static_cast<std::ptrdiff_t>(off + len)));
+            Sender::Pace(n++);
+        }
+    // A datagram larger than a record between them is refused, and leaves no hole.
+    s.Send(std::vector<std::uint8_t>(2'000, 0x47));
+    ASSERT_TRUE(WaitDatagrams(m_receiver, n));
+    EXPECT_EQ(Finish(m_receiver), stream);
+    const auto c = m_receiver.GetCounters();
+    EXPECT_EQ(c.invalid, 1u);
+    EXPECT_EQ(c.oversized, 1u) << "oversized is invalid, not kernel loss";
+    EXPECT_EQ(c.kernelDrops, 0u);
+    EXPECT_EQ(c.missing, 0u);
+    EXPECT_FALSE(CDvbIpRecvThread::LooksLikeRtp(c));
+    EXPECT_EQ(std::ftell(diagnostics), 0) << "no gap line in UDP mode";
+    std::fclose(diagnostics);
+}
+
+TEST_F(CDvbIpRecvThreadTest, RtpHintOnlyWhenMostDatagramsAreRtpAndRtpModeKeepsTheWholePacketRule)
 {
     ASSERT_TRUE(m_receiver.Start()) << m_receiver.LastError();
     Sender s(m_port);
     s.Send(Rtp(0, Payload(0)));
-    s.Send(Rtp(1, Payload(1), 1, 1, 8));                  // CSRC, extension and padding
     s.Send(Rtp(2, std::vector<std::uint8_t>(100, 0x55))); // RTP, but no transport stream
-    s.Send(std::vector<std::uint8_t>(1316, 0x12));        // neither
-    s.Send(Rtp(3, {}));                                   // RTP without payload: nothing to tell
-    s.Send(Payload(2));                                   // plain UDP goes through
-    ASSERT_TRUE(WaitDatagrams(m_receiver, 1));
-    EXPECT_EQ(Serials(Finish(m_receiver)), Expected(2, 1));
-    EXPECT_EQ(m_receiver.GetCounters().invalid, 5u);
-    EXPECT_EQ(m_receiver.GetCounters().rtpInUdpMode, 2u);
+    s.Send(std::vector<std::uint8_t>(1'316, 0x12));       // neither
+    ASSERT_TRUE(WaitDatagrams(m_receiver, 3));
+    EXPECT_FALSE(CDvbIpRecvThread::LooksLikeRtp(m_receiver.GetCounters())) << "1 of 3 is not most";
+    s.Send(Rtp(1, Payload(1), 1, 1, 8)); // CSRC, extension and padding
+    s.Send(Rtp(3, Payload(3)));
+    ASSERT_TRUE(WaitDatagrams(m_receiver, 5));
+    auto c = m_receiver.GetCounters();
+    EXPECT_EQ(c.rtpInUdpMode, 3u);
+    EXPECT_TRUE(CDvbIpRecvThread::LooksLikeRtp(c));
+    EXPECT_EQ(c.invalid, 0u) << "UDP mode writes everything";
+    m_receiver.Stop();
+
+    StartRtp();
+    s.Send(Rtp(10, Payload(10)));
+    s.Send(Rtp(11, std::vector<std::uint8_t>(1'000, 0x47))); // no whole packets
+    s.Send(std::vector<std::uint8_t>(1'316, 0x12));          // no RTP
+    s.Send(Rtp(12, Payload(12)));
+    ASSERT_TRUE(WaitDatagrams(m_receiver, 2));
+    EXPECT_EQ(Serials(Finish(m_receiver)),
+              (std::vector<std::int64_t>{70, 71, 72, 73, 74, 75, 76, 84, 85, 86, 87, 88, 89, 90}));
+    c = m_receiver.GetCounters();
+    EXPECT_EQ(c.invalid, 2u);
+    EXPECT_EQ(c.missing, 1u) << "the refused datagram's number is missing in RTP";
 }
 
-TEST_F(ReceiverTest, SlowReaderHoldsDatagramsBackLosesNothingAndReceivingRecovers)
+TEST_F(CDvbIpRecvThreadTest, RtpSenderRestartIsANewSequenceSpaceAndLosesNothing)
+{
+    // New SSRC from 0; then the same SSRC restarting far behind.
+    struct Restart
+    {
+        const char* name;
+        std::uint32_t secondSsrc;
+    };
+    for (const Restart& r : {Restart{"new SSRC", 2}, Restart{"same SSRC", 1}})
+    {
+        m_receiver.SetPort(m_port = FreePort());
+        StartRtp();
+        Sender s(m_port);
+        for (std::uint32_t i = 0; i < 1'600; ++i)
+        {
+            auto d = Rtp(static_cast<std::uint16_t>(i < 800 ? i : i - 800), Payload(i));
+            d[11] = static_cast<std::uint8_t>(i < 800 ? 1 : r.secondSsrc);
+            s.Send(d);
+            Sender::Pace(i);
+        }
+        ASSERT_TRUE(WaitDatagrams(m_receiver, 1'600 - 50)) << r.name;
+        EXPECT_EQ(Serials(Finish(m_receiver)), Expected(0, 1'600)) << r.name;
+        const auto c = m_receiver.GetCounters();
+        EXPECT_EQ(c.restarts, 1u) << r.name;
+        EXPECT_EQ(c.late, 0u) << r.name;
+        EXPECT_EQ(c.missing, 0u) << r.name;
+    }
+}
+
+TEST_F(CDvbIpRecvThreadTest, SlowReaderHoldsDatagramsBackLosesNothingAndReceivingRecovers)
 {
     // FIFO for 20 datagrams, pool of 30 records: the rest waits in the kernel queue.
     CDvbIpRecvThread small(20 * kDatagramBytes, 30);
@@ -225,9 +312,8 @@ TEST_F(ReceiverTest, SlowReaderHoldsDatagramsBackLosesNothingAndReceivingRecover
     ASSERT_TRUE(small.Start());
     Sender s(m_port);
     s.SendUdp(0, 100);
-    for (int i = 0; i < 2'000 && (small.GetStatus() & CDvbIpRecvThread::kStatusOverflow) == 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    EXPECT_NE(small.GetStatus() & CDvbIpRecvThread::kStatusOverflow, 0u) << "the pool ran out";
+    ASSERT_TRUE(tstest::WaitFor([&] { return small.GetStored() >= 19 * kDatagramBytes; }, std::chrono::seconds(2)));
+    EXPECT_EQ(small.GetStatus() & CDvbIpRecvThread::kStatusOverflow, 0u) << "held back is not lost";
     std::vector<std::uint8_t> all;
     std::vector<std::uint8_t> chunk(20 * kDatagramBytes);
     for (int i = 0; i < 5'000 && all.size() < 100 * kDatagramBytes; ++i)
@@ -245,7 +331,7 @@ TEST_F(ReceiverTest, SlowReaderHoldsDatagramsBackLosesNothingAndReceivingRecover
     small.Stop();
 }
 
-TEST_F(ReceiverTest, ReadDataServesWholeRequestsOnlyAndFlagsShortReads)
+TEST_F(CDvbIpRecvThreadTest, ReadDataServesWholeRequestsOnlyAndFlagsShortReads)
 {
     ASSERT_TRUE(m_receiver.Start());
     Sender s(m_port);
@@ -266,7 +352,7 @@ TEST_F(ReceiverTest, ReadDataServesWholeRequestsOnlyAndFlagsShortReads)
     m_receiver.Stop();
 }
 
-TEST_F(ReceiverTest, PortInUseIsReportedAndNothingRuns)
+TEST_F(CDvbIpRecvThreadTest, PortInUseIsReportedAndNothingRuns)
 {
     CDvbIpRecvThread first;
     first.SetPort(m_port);
@@ -277,7 +363,7 @@ TEST_F(ReceiverTest, PortInUseIsReportedAndNothingRuns)
     first.Stop();
 }
 
-TEST_F(ReceiverTest, SourceSpecificJoinTakesOnlyThatSource)
+TEST_F(CDvbIpRecvThreadTest, SourceSpecificJoinTakesOnlyThatSource)
 {
     const std::uint32_t group = 0xE801'4D01; // 232.1.77.1, source-specific range
     CDvbIpRecvThread::Membership m;
@@ -314,4 +400,105 @@ TEST(CDvbIpRecvThreadMembership, BadGroupAndUnknownInterfaceAreRefused)
     r.SetMembership(m);
     EXPECT_FALSE(r.Start());
     EXPECT_NE(r.LastError().find("interface no-such-if0"), std::string::npos) << r.LastError();
+}
+
+TEST_F(CDvbIpRecvThreadTest, KernelDropsAreCountedAsTheKernelCountsThemAndOverflowIsShownUntilSeen)
+{
+    // Nobody reads: FIFO and pool fill, then a tiny kernel queue, which drops the
+    // rest of an unpaced burst. The last drops come after the last datagram the
+    // queue took, so no datagram brings their count.
+    CDvbIpRecvThread r(20 * kDatagramBytes, 30);
+    r.SetPort(m_port);
+    r.SetDiagnostics(nullptr);
+    r.SetSocketBufferBytes(16 * 1024);
+    ASSERT_TRUE(r.Start()) << r.LastError();
+    constexpr std::uint32_t kSent = 2'000;
+    Sender s(m_port);
+    for (std::uint32_t i = 0; i < kSent; ++i)
+        s.Send(Payload(i));
+    const auto kernel = [&] { return static_cast<std::uint64_t>(std::max<std::int64_t>(0, KernelDrops(m_port))); };
+    ASSERT_TRUE(tstest::WaitFor([&] { return kernel() > 0 && r.GetCounters().kernelDrops == kernel(); },
+                                std::chrono::seconds(3)))
+        << "kernel " << kernel() << " counted " << r.GetCounters().kernelDrops;
+
+    // The reader comes back: everything the kernel kept reaches the FIFO.
+    std::vector<std::uint8_t> all;
+    std::vector<std::uint8_t> chunk(20 * kDatagramBytes);
+    std::uint64_t lastSize = 0;
+    for (int idle = 0; idle < 300; ++idle)
+    {
+        std::uint32_t got = 0;
+        ASSERT_TRUE(r.ReadAvailable(chunk.data(), static_cast<std::uint32_t>(chunk.size()), got));
+        all.insert(all.end(), chunk.begin(), chunk.begin() + got);
+        if (all.size() != lastSize)
+            idle = 0;
+        lastSize = all.size();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_NE(r.GetStatus() & CDvbIpRecvThread::kStatusOverflow, 0u) << "a loss shows until it is seen";
+    EXPECT_TRUE(tstest::WaitFor([&] { return (r.GetStatus() & CDvbIpRecvThread::kStatusOverflow) == 0; },
+                                std::chrono::seconds(1)))
+        << "and then goes";
+    const auto c = r.GetCounters();
+    EXPECT_EQ(c.kernelDrops, kernel());
+    EXPECT_EQ(all.size() / kDatagramBytes + c.kernelDrops, kSent) << "every datagram is written or counted";
+    EXPECT_EQ(c.overflowDrops, 0u);
+    r.Stop();
+}
+
+TEST_F(CDvbIpRecvThreadTest, StopWithAFullFifoAndNoReaderIsBoundedAndCountsWhatFoundNoRoom)
+{
+    CDvbIpRecvThread r(20 * kDatagramBytes, 200);
+    r.SetPort(m_port);
+    r.SetDiagnostics(nullptr);
+    ASSERT_TRUE(r.Start());
+    Sender s(m_port);
+    s.SendUdp(0, 150);
+    ASSERT_TRUE(tstest::WaitFor([&] { return r.GetCounters().received == 150; }, std::chrono::seconds(3)));
+    const auto t0 = std::chrono::steady_clock::now();
+    r.StopReceiving();
+    const auto elapsed = std::chrono::steady_clock::now() - t0;
+    EXPECT_LT(elapsed, std::chrono::milliseconds(CDvbIpRecvThread::kStopBoundMs + 600));
+    const auto c = r.GetCounters();
+    EXPECT_EQ(c.datagrams + c.overflowDrops, 150u) << "what found no room in the FIFO is counted";
+    EXPECT_GT(c.overflowDrops, 0u);
+    r.Stop();
+    // Everything was joined and released: the receiver starts again.
+    ASSERT_TRUE(r.Start()) << r.LastError();
+    s.SendUdp(0, 5);
+    EXPECT_TRUE(WaitDatagrams(r, 5));
+    r.Stop();
+}
+
+namespace
+{
+// Every receive call fails as a socket out of kernel memory would.
+class CFailingReceiver : public CDvbIpRecvThread
+{
+public:
+    std::atomic<int> m_calls{0};
+
+protected:
+    int ReceiveBatch(int, mmsghdr*, unsigned, int) override
+    {
+        ++m_calls;
+        errno = ENOBUFS;
+        return -1;
+    }
+};
+} // namespace
+
+TEST(CDvbIpRecvThreadErrors, PersistentReceiveErrorBacksOffAndIsReported)
+{
+    CFailingReceiver r;
+    r.SetPort(FreePort());
+    ASSERT_TRUE(r.Start()) << r.LastError();
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    const int calls = r.m_calls.load();
+    // Pauses of 1, 2, 4 ... 100 ms: about a dozen calls, not a spinning thread.
+    EXPECT_GE(calls, 3);
+    EXPECT_LE(calls, 40);
+    EXPECT_GE(r.GetCounters().receiveErrors, static_cast<std::uint64_t>(calls));
+    EXPECT_EQ(r.GetLastReceiveError(), ENOBUFS);
+    r.Stop();
 }

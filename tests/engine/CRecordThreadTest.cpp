@@ -9,6 +9,7 @@
 
 #include <sys/resource.h>
 
+#include <cerrno>
 #include <csignal>
 #include <filesystem>
 #include <thread>
@@ -156,15 +157,98 @@ TEST_F(RecordTest, FullDiskEndsTheRecordingWithAClearReportAndKeepsWhatWasWritte
     const auto whole = fs::file_size(file) / kPacketBytes;
     EXPECT_EQ(std::vector<std::int64_t>(serials.begin(), serials.begin() + static_cast<std::ptrdiff_t>(whole)),
               std::vector<std::int64_t>(expected.begin(), expected.begin() + static_cast<std::ptrdiff_t>(whole)));
+
+    // The failure belonged to that run: monitoring afterwards starts clean.
+    ASSERT_TRUE(m_recorder.Start(""));
+    EXPECT_FALSE(m_recorder.HasFailed());
+    EXPECT_TRUE(m_recorder.GetFailureText().empty());
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    EXPECT_EQ(m_recorder.GetState(), CRecordThread::kMonitoring);
+    EXPECT_TRUE(m_recorder.IsRunning());
 }
 
-TEST_F(RecordTest, FileThatCannotBeCreatedShowsMessage102AndChangesNothing)
+TEST_F(RecordTest, FileThatCannotBeCreatedNamesThePathAndTheReasonAndChangesNothing)
 {
-    EXPECT_FALSE(m_recorder.Open(-1, m_dir + "/no/such/dir/x.ts"));
-    ASSERT_EQ(m_sink.Messages().size(), 1u);
-    EXPECT_EQ(m_sink.Messages()[0], "File could not be opened.\nIt may be in use by another program. ");
+    const std::string missing = m_dir + "/no/such/dir/x.ts";
+    EXPECT_FALSE(m_recorder.Open(-1, missing));
+    fs::create_directory(m_dir + "/adir");
+    EXPECT_FALSE(m_recorder.Open(-1, m_dir + "/adir"));
+    const auto texts = m_sink.Messages();
+    ASSERT_EQ(texts.size(), 2u);
+    EXPECT_EQ(texts[0], "File could not be opened.\n" + missing + ": No such file or directory.");
+    EXPECT_EQ(texts[1], "File could not be opened.\n" + m_dir + "/adir is not a regular file.");
     EXPECT_EQ(m_recorder.GetState(), CRecordThread::kStopped);
-    EXPECT_FALSE(m_receiver.IsReceiving());
+    EXPECT_FALSE(m_receiver.IsReceiving()) << "the receiver started for it is stopped again";
+}
+
+TEST(CRecordThreadText, InUseOnlyWhereTrue)
+{
+    using F = CUnbufferedFile::CreateFailure;
+    const std::string inUse = CRecordThread::kOpenFailedText;
+    EXPECT_EQ(CRecordThread::OpenFailureText("/r/a.ts", F::Locked, 0),
+              inUse + "\n/r/a.ts is being written by another recorder.");
+    EXPECT_EQ(CRecordThread::OpenFailureText("/r/a.ts", F::System, ETXTBSY), inUse + "\n/r/a.ts: Text file busy.");
+    EXPECT_EQ(CRecordThread::OpenFailureText("/r/a.ts", F::System, EROFS),
+              "File could not be opened.\n/r/a.ts: Read-only file system.");
+    EXPECT_EQ(CRecordThread::OpenFailureText("/r/a.ts", F::System, EACCES),
+              "File could not be opened.\n/r/a.ts: Permission denied.");
+}
+
+TEST_F(RecordTest, RecordThatCannotStartKeepsTheFileItNamed)
+{
+    // Port taken, or a group on an interface that does not exist: the file
+    // named must not lose a byte.
+    const std::string file = m_dir + "/keep.ts";
+    tstest::WriteFile(file, std::vector<std::uint8_t>(5'000, 0x47));
+    CDvbIpRecvThread other;
+    other.SetPort(m_port);
+    ASSERT_TRUE(other.Start());
+    EXPECT_FALSE(m_recorder.Open(-1, file));
+    EXPECT_NE(m_recorder.ReceiverError().find("bind to port"), std::string::npos);
+    other.Stop();
+    CDvbIpRecvThread::Membership m;
+    m.group = 0xEFFF'4D03;
+    m.interfaceName = "no-such-if0";
+    m_receiver.SetMembership(m);
+    EXPECT_FALSE(m_recorder.Open(-1, file));
+    EXPECT_EQ(fs::file_size(file), 5'000u);
+    EXPECT_TRUE(m_sink.Messages().empty()) << "the receiver's error is the caller's to show";
+}
+
+TEST_F(RecordTest, SecondRecorderIsRefusedTheFileTheFirstWritesAndTheFirstKeepsEverything)
+{
+    const std::string file = m_dir + "/live.ts";
+    ASSERT_TRUE(m_recorder.Open(-1, file));
+    Sender s(m_port);
+    s.SendUdp(0, 500);
+    CDvbIpRecvThread secondReceiver;
+    secondReceiver.SetPort(FreePort());
+    tstest::RecordingMessageSink secondSink;
+    CRecordThread second(&secondReceiver, &secondSink);
+    EXPECT_FALSE(second.Open(-1, file));
+    ASSERT_EQ(secondSink.Messages().size(), 1u);
+    EXPECT_EQ(secondSink.Messages()[0],
+              std::string(CRecordThread::kOpenFailedText) + "\n" + file + " is being written by another recorder.");
+    EXPECT_FALSE(secondReceiver.IsReceiving());
+    ASSERT_TRUE(WaitDatagrams(m_receiver, 450));
+    m_recorder.Close();
+    EXPECT_EQ(FileSerials({file}), Expected(0, 500));
+    EXPECT_FALSE(m_recorder.HasFailed());
+}
+
+TEST_F(RecordTest, DeletedOutputEndsTheRecordingWithAMessage)
+{
+    const std::string dir = m_dir + "/gone";
+    fs::create_directory(dir);
+    ASSERT_TRUE(m_recorder.Open(-1, dir + "/rec.ts"));
+    Sender s(m_port);
+    s.SendUdp(0, 100);
+    fs::remove_all(dir);
+    ASSERT_TRUE(tstest::WaitFor([&] { return m_recorder.HasFailed(); }, std::chrono::seconds(2)));
+    EXPECT_EQ(m_recorder.GetFailureText(), "Recording stopped: " + dir +
+                                               "/rec.ts was deleted (or its directory removed) during the "
+                                               "recording; what was written is lost with it.");
+    EXPECT_FALSE(m_recorder.IsFileOpen());
 }
 
 TEST_F(RecordTest, MonitoringTurnsIntoRecording)

@@ -13,6 +13,11 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -142,4 +147,29 @@ bool WaitDatagrams(Receiver& receiver, std::uint64_t n, std::chrono::millisecond
 
 using tstest::FreePort;
 using tstest::ReadFile;
+
+//! The kernel's drop count of the UDP socket bound to local @p port (the last
+//! column of /proc/net/udp); -1 when no such socket is found.
+inline std::int64_t KernelDrops(std::uint16_t port)
+{
+    std::ifstream table("/proc/net/udp");
+    std::string line;
+    std::getline(table, line); // header
+    while (std::getline(table, line))
+    {
+        std::istringstream fields(line);
+        std::string slot;
+        std::string local;
+        fields >> slot >> local;
+        const auto colon = local.find(':');
+        if (colon == std::string::npos || std::stoul(local.substr(colon + 1), nullptr, 16) != port)
+            continue;
+        std::string field;
+        std::string last;
+        while (fields >> field)
+            last = field;
+        return std::stoll(last);
+    }
+    return -1;
+}
 } // namespace loopback

@@ -16,3 +16,9 @@ target_sources(orvane_engine_tests PRIVATE
 add_test(NAME engine.cli_play_range
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/engine/play-cli-range-test.sh $<TARGET_FILE:orvane-cli>)
 set_tests_properties(engine.cli_play_range PROPERTIES LABELS engine TIMEOUT 60)
+
+# orvane-cli record: refused starts keep files; closed output, file size limit
+# and a deleted directory end the run with a message (loopback only).
+add_test(NAME engine.CliRecord
+  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/engine/record-cli-test.sh $<TARGET_FILE:orvane-cli>)
+set_tests_properties(engine.CliRecord PROPERTIES LABELS engine TIMEOUT 90)

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# An RTP stream recorded in UDP mode is dropped (the datagrams are not plain TS),
-# and `orvane-cli record` tells the user why: "look like RTP: use --rtp".
+# An RTP stream recorded in UDP mode is written as received, headers included,
+# and `orvane-cli record` tells the user to switch: "look like RTP: use --rtp".
 # Usage: record-rtp-hint.sh ORVANE-CLI
 source "$(dirname "$0")/common.sh"
 port=24650
@@ -14,6 +14,6 @@ sleep 0.3
 stop_record "$rec_pid" || fail "orvane-cli record failed: $(cat "$work/record.err")"
 cat "$work/record.err"
 grep -q 'the datagrams look like RTP: use --rtp' "$work/record.err" || fail "no hint while recording"
-grep -Eq '[1-9][0-9]* of the invalid datagrams look like RTP: use --rtp' "$work/record.err" ||
+grep -Eq '[1-9][0-9]* of [1-9][0-9]* datagrams look like RTP: use --rtp' "$work/record.err" ||
     fail "no hint in the summary"
 echo "interop: UDP mode on an RTP stream tells the user to use --rtp"

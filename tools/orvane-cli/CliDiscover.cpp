@@ -15,6 +15,9 @@
 
 namespace
 {
+constexpr double kMinSeconds = 0.1;
+constexpr double kMaxSeconds = 3600.0;
+
 struct DiscoverOptions
 {
     double seconds = 3;
@@ -24,6 +27,18 @@ struct DiscoverOptions
 
 int RunDiscover(const DiscoverOptions& options)
 {
+    // Port 0 would send every request nowhere; a time outside the range would
+    // end at once or never.
+    if (options.port == 0)
+    {
+        std::fprintf(stderr, "discover: --port must be 1..65535\n");
+        return 2;
+    }
+    if (!(options.seconds >= kMinSeconds && options.seconds <= kMaxSeconds))
+    {
+        std::fprintf(stderr, "discover: --seconds must be %.1f..%.0f\n", kMinSeconds, kMaxSeconds);
+        return 2;
+    }
     std::vector<std::uint32_t> targets;
     for (const auto& text : options.targets)
     {
@@ -81,11 +96,9 @@ void AddDiscoverCommand(CLI::App& app, int& exitCode)
 {
     auto options = std::make_shared<DiscoverOptions>();
     auto* cmd = app.add_subcommand("discover", "list the devices that answer discovery requests");
-    cmd->add_option("--seconds", options->seconds, "how long to listen")
-        ->capture_default_str()
-        ->check(CLI::Range(0.1, 3600.0));
+    cmd->add_option("--seconds", options->seconds, "how long to listen (0.1..3600)")->capture_default_str();
     cmd->add_option("--target", options->targets,
                     "where requests go (repeatable; default the broadcast address 255.255.255.255)");
-    cmd->add_option("--port", options->port, "device UDP port")->capture_default_str();
+    cmd->add_option("--port", options->port, "device UDP port (1..65535)")->capture_default_str();
     cmd->callback([options, &exitCode] { exitCode = RunDiscover(*options); });
 }

@@ -1,7 +1,9 @@
 // orvane-cli record / monitor: receive a UDP or RTP stream on a local port and
 // write it to files (record) or only analyse it (monitor), with a status line
 // every second. SIGINT or SIGTERM ends the run cleanly: everything received
-// is written before the file is closed.
+// is written before the file is closed. Exit status: 0 done with nothing lost,
+// 1 a port, file, disk or output failure, 3 done but datagrams were lost here
+// (kernel receive queue or FIFO full).
 
 #include "CStopSignals.h"
 #include "CliCommands.h"
@@ -15,9 +17,11 @@
 #include <arpa/inet.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <thread>
@@ -25,6 +29,7 @@
 namespace
 {
 constexpr const char* kRtpHint = "look like RTP: use --rtp";
+constexpr int kExitLost = 3;
 
 struct RecordOptions
 {
@@ -103,6 +108,8 @@ int Run(const RecordOptions& o, bool record)
         membership.interfaceName = o.interfaceName;
     }
 
+    // Ignoring SIGPIPE and SIGXFSZ before any thread starts: every thread gets EPIPE/EFBIG.
+    const CStopSignals stopSignals(true);
     CStderrSink sink;
     auto analysis = std::make_unique<CDecodeStream>();
     auto receiver = std::make_unique<CDvbIpRecvThread>();
@@ -123,15 +130,14 @@ int Run(const RecordOptions& o, bool record)
     settings.loopCount = o.ring > 0 ? o.ring : 1;
     controller.SetSettings(settings);
 
-    const CStopSignals stopSignals;
-
     const std::uint32_t startTick = CSteadyClock::GetTickMs();
     const bool started = record ? controller.StartRecord(startTick) : controller.StartMonitor();
     if (!started)
     {
+        // A file that cannot be created has had its message through the sink.
         if (!receiver->LastError().empty())
             std::fprintf(stderr, "orvane-cli: cannot receive on port %d: %s\n", o.port, receiver->LastError().c_str());
-        else if (record)
+        else if (record && recorder.GetFailureText().empty())
             std::fprintf(stderr, "orvane-cli: cannot record to %s\n", o.out.c_str());
         return 1;
     }
@@ -163,7 +169,8 @@ int Run(const RecordOptions& o, bool record)
             break;
         if (now - lastStatusTick >= 1'000)
         {
-            if (!rtpHintShown && receiver->GetCounters().rtpInUdpMode != 0)
+            const auto counters = receiver->GetCounters();
+            if (!rtpHintShown && !o.rtp && CDvbIpRecvThread::LooksLikeRtp(counters))
             {
                 std::fprintf(stderr, "orvane-cli: the datagrams %s\n", kRtpHint);
                 rtpHintShown = true;
@@ -173,14 +180,28 @@ int Run(const RecordOptions& o, bool record)
             lastTaken = taken;
             lastStatusTick = now;
             statusText = CRecordController::StatusText(receiver->GetStatus(), statusText);
+            std::string restarts;
+            if (o.rtp)
+                restarts = "  restarts " + std::to_string(counters.restarts);
             if (!o.quiet)
-                std::printf("%s  %llu MB  in %s Mb/s  bit rate %s  packet size %d  sync loss %d  %s\n",
-                            CRecordController::FormatElapsed((now - startTick) / 1000).c_str(),
-                            static_cast<unsigned long long>((record ? recorder.GetBytesWritten() : taken) /
-                                                            CRecordController::kBytesPerMegabyte),
-                            FormatRate(inRate).c_str(), FormatRate(analysis->State().m_bitRate.load()).c_str(),
-                            analysis->m_packetSize.load(), analysis->m_syncLoss.load(), statusText.c_str());
-            std::fflush(stdout);
+            {
+                std::printf(
+                    "%s  %llu MB  in %s Mb/s  bit rate %s  packet size %d  sync loss %d  kernel drops %llu%s  %s\n",
+                    CRecordController::FormatElapsed((now - startTick) / 1000).c_str(),
+                    static_cast<unsigned long long>((record ? recorder.GetBytesWritten() : taken) /
+                                                    CRecordController::kBytesPerMegabyte),
+                    FormatRate(inRate).c_str(), FormatRate(analysis->State().m_bitRate.load()).c_str(),
+                    analysis->m_packetSize.load(), analysis->m_syncLoss.load(),
+                    static_cast<unsigned long long>(counters.kernelDrops), restarts.c_str(), statusText.c_str());
+                // With SIGPIPE ignored, a closed standard output shows here.
+                if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0)
+                {
+                    const int error = errno;
+                    std::fprintf(stderr, "orvane-cli: standard output failed (%s); stopping\n", std::strerror(error));
+                    exitCode = 1;
+                    break;
+                }
+            }
         }
     }
     if (recorder.GetState() != CRecordThread::kStopped)
@@ -191,14 +212,22 @@ int Run(const RecordOptions& o, bool record)
     const auto c = receiver->GetCounters();
     std::fprintf(stderr,
                  "orvane-cli: %llu bytes in %llu datagrams; dropped: %llu late or duplicate, %llu invalid, "
-                 "%llu overflow; %llu missing, %llu resyncs\n",
+                 "%llu overflow; %llu missing, %llu restarts; %llu lost in the kernel receive queue\n",
                  static_cast<unsigned long long>(c.payloadBytes), static_cast<unsigned long long>(c.datagrams),
                  static_cast<unsigned long long>(c.late), static_cast<unsigned long long>(c.invalid),
                  static_cast<unsigned long long>(c.overflowDrops), static_cast<unsigned long long>(c.missing),
-                 static_cast<unsigned long long>(c.resyncs));
-    if (c.rtpInUdpMode != 0)
-        std::fprintf(stderr, "orvane-cli: %llu of the invalid datagrams %s\n",
-                     static_cast<unsigned long long>(c.rtpInUdpMode), kRtpHint);
+                 static_cast<unsigned long long>(c.restarts), static_cast<unsigned long long>(c.kernelDrops));
+    if (c.oversized != 0)
+        std::fprintf(stderr, "orvane-cli: %llu of the invalid datagrams were larger than %u bytes\n",
+                     static_cast<unsigned long long>(c.oversized), DvbIpRecvBufferPool::kBufferBytes);
+    if (c.receiveErrors != 0)
+        std::fprintf(stderr, "orvane-cli: receiving failed %llu time(s), last: %s\n",
+                     static_cast<unsigned long long>(c.receiveErrors), std::strerror(receiver->GetLastReceiveError()));
+    if (!o.rtp && CDvbIpRecvThread::LooksLikeRtp(c))
+        std::fprintf(stderr, "orvane-cli: %llu of %llu datagrams %s\n", static_cast<unsigned long long>(c.rtpInUdpMode),
+                     static_cast<unsigned long long>(c.received), kRtpHint);
+    if (exitCode == 0 && c.kernelDrops + c.overflowDrops != 0)
+        exitCode = kExitLost;
     if (recorder.GetBufferedFallbacks() != 0)
         std::fprintf(stderr, "orvane-cli: unbuffered writes fell behind; %u file(s) went on through the page cache\n",
                      recorder.GetBufferedFallbacks());
