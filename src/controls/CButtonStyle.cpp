@@ -1,8 +1,10 @@
 #include "controls/CButtonStyle.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyle>
+#include <QStyleOptionFocusRect>
 
 namespace
 {
@@ -87,31 +89,39 @@ void CButtonStyle::leaveEvent(QEvent* event)
     QPushButton::leaveEvent(event);
 }
 
-void CButtonStyle::mousePressEvent(QMouseEvent* event)
+int CButtonStyle::DrawState() const
 {
-    if (event->button() == Qt::LeftButton)
-    {
-        m_pressed = m_latching != 0 ? 1 - m_pressed : 1;
-        update();
-    }
-    QPushButton::mousePressEvent(event);
+    const bool pressed = m_pressed != 0 || (m_latching == 0 && isDown());
+    return m_hover + (pressed ? 2 : 0);
 }
 
-void CButtonStyle::mouseReleaseEvent(QMouseEvent* event)
+bool CButtonStyle::ShowsFocus() const
 {
-    if (event->button() == Qt::LeftButton && m_latching == 0)
-    {
-        m_pressed = 0;
-        update();
-    }
-    QPushButton::mouseReleaseEvent(event);
+    return hasFocus() && window()->testAttribute(Qt::WA_KeyboardFocusChange);
 }
 
-void CButtonStyle::mouseDoubleClickEvent(QMouseEvent* event)
+void CButtonStyle::nextCheckState()
 {
-    // The second click of a double click is a press of its own: a latching
-    // button flips twice, and the owner gets a second click notification.
-    mousePressEvent(event);
+    // Called by every completed click, just before the owner hears of it.
+    if (m_latching != 0)
+    {
+        m_pressed = 1 - m_pressed;
+        update();
+    }
+}
+
+void CButtonStyle::keyPressEvent(QKeyEvent* event)
+{
+    // Enter clicks as Space does (Space is the push button's own).
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && (event->modifiers() & ~Qt::KeypadModifier) == 0)
+    {
+        if (!event->isAutoRepeat())
+            click();
+        event->accept();
+        return;
+    }
+    QPushButton::keyPressEvent(event);
 }
 
 void CButtonStyle::paintEvent(QPaintEvent*)
@@ -139,4 +149,13 @@ void CButtonStyle::paintEvent(QPaintEvent*)
         DrawFrame(painter, item, light, shadow); // raised
     else if (pressed)
         DrawFrame(painter, item, shadow, light); // sunken
+
+    if (ShowsFocus())
+    {
+        QStyleOptionFocusRect focus;
+        focus.initFrom(this);
+        focus.rect = item.adjusted(2, 2, -2, -2);
+        focus.backgroundColor = palette().color(QPalette::Window);
+        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &painter, this);
+    }
 }
