@@ -8,6 +8,7 @@
 #include "app/CAboutDlg.h"
 #include "app/CDiscoverDlg.h"
 #include "controls/CButtonStyle.h"
+#include "controls/CIpAddressCtrl.h"
 #include "controls/CSettings.h"
 #include "controls/CTabActivateEvent.h"
 #include "controls/CXTabCtrl.h"
@@ -19,6 +20,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QSettings>
 #include <QTabBar>
@@ -155,6 +157,31 @@ private slots:
         QVERIFY(play->LoopFlag() && loop->IsPressed());
         QTest::keyClick(loop, Qt::Key_Return);
         QVERIFY(!play->LoopFlag() && !loop->IsPressed());
+        QTest::keyClick(loop, Qt::Key_Enter, Qt::KeypadModifier); // on again: the play below never ends by itself
+        QVERIFY(play->LoopFlag());
+
+        // A play to an address typed into the field, paused and resumed from the keyboard;
+        // Escape during it asks, and No leaves it playing.
+        LoopbackPeer sink(0x7F000001u);
+        auto* address = play->findChild<CIpAddressCtrl*>();
+        address->Field(0)->setFocus();
+        address->Field(0)->selectAll();
+        for (const char key : std::string("127.0.0.1"))
+            QTest::keyClick(QApplication::focusWidget(), key);
+        QCOMPARE(address->GetAddress(), 0x7F000001u);
+        play->findChild<QLineEdit*>("portEdit")->setText(QString::number(sink.Port()));
+        QTest::keyClick(play->findChild<CButtonStyle*>("playButton"), Qt::Key_Space);
+        QVERIFY(play->IsRunActive() && dlg.IsRunActive());
+        auto* pause = play->findChild<CButtonStyle*>("pauseButton");
+        QTest::keyClick(pause, Qt::Key_Space);
+        QVERIFY(pause->IsPressed());
+        QTest::keyClick(&dlg, Qt::Key_Escape);
+        QCOMPARE(ui.m_questions.size(), std::size_t{1});
+        QVERIFY(dlg.isVisible() && play->IsRunActive());
+        QTest::keyClick(pause, Qt::Key_Return);
+        QVERIFY(!pause->IsPressed());
+        QTest::keyClick(play->findChild<CButtonStyle*>("stopButton"), Qt::Key_Space);
+        QVERIFY(!play->IsRunActive() && !dlg.IsRunActive());
         QTest::mouseClick(tabs->TabBar(), Qt::LeftButton, {}, tabs->TabBar()->tabRect(0).center());
 
         // Monitoring, started from the keyboard.
@@ -169,17 +196,29 @@ private slots:
         // Escape and the close box ask; No keeps window and run.
         ui.m_answer = false;
         QTest::keyClick(&dlg, Qt::Key_Escape);
-        QCOMPARE(ui.m_questions.size(), std::size_t{1});
-        QCOMPARE(ui.m_questions[0].caption, QString("Orvane"));
-        QCOMPARE(ui.m_questions[0].text, QString("Stop playing/recording and quit?"));
+        QCOMPARE(ui.m_questions.size(), std::size_t{2});
+        QCOMPARE(ui.m_questions[1].caption, QString("Orvane"));
+        QCOMPARE(ui.m_questions[1].text, QString("Stop playing/recording and quit?"));
         QVERIFY(dlg.isVisible());
         QVERIFY(!dlg.close());
-        QCOMPARE(ui.m_questions.size(), std::size_t{2});
+        QCOMPARE(ui.m_questions.size(), std::size_t{3});
         QCOMPARE(record->RecordThread()->GetState(), CRecordThread::kMonitoring);
         // Yes quits.
         ui.m_answer = true;
         QVERIFY(dlg.close());
         QVERIFY(!dlg.isVisible());
+    }
+
+    void menusOpenWithTheirMnemonics()
+    {
+        WindowWithTabs dlg;
+        dlg.OnInitDialog();
+        ShowActive(dlg);
+        auto* device = dlg.menuBar()->findChild<QMenu*>("menuDevice");
+        QTest::keyClick(&dlg, Qt::Key_D, Qt::AltModifier);
+        QVERIFY(WaitFor([&] { return device->isVisible(); }));
+        QTest::keyClick(device, Qt::Key_Escape);
+        QVERIFY(WaitFor([&] { return !device->isVisible(); }));
     }
 
     void startAndCloseManyTimes()
