@@ -44,15 +44,15 @@ void CButtonStyle::SetTextColors(const QColor& normal, const QColor& hover)
 
 void CButtonStyle::SetLatching(bool latching)
 {
-    m_latching = latching ? 1 : 0;
+    m_latching = latching;
     update();
 }
 
 void CButtonStyle::SetPressed(bool pressed)
 {
-    if (m_pressed == (pressed ? 1 : 0))
+    if (m_pressed == pressed)
         return;
-    m_pressed = pressed ? 1 : 0;
+    m_pressed = pressed;
     update();
 }
 
@@ -63,7 +63,7 @@ QSize CButtonStyle::sizeHint() const
     return {icon + 2 + textWidth, icon + 5};
 }
 
-void CButtonStyle::SetHover(int hover)
+void CButtonStyle::SetHover(bool hover)
 {
     if (m_hover == hover)
         return;
@@ -73,26 +73,26 @@ void CButtonStyle::SetHover(int hover)
 
 void CButtonStyle::enterEvent(QEnterEvent* event)
 {
-    SetHover(1);
+    SetHover(true);
     QPushButton::enterEvent(event);
 }
 
 void CButtonStyle::mouseMoveEvent(QMouseEvent* event)
 {
-    SetHover(1);
+    SetHover(true);
     QPushButton::mouseMoveEvent(event);
 }
 
 void CButtonStyle::leaveEvent(QEvent* event)
 {
-    SetHover(0);
+    SetHover(false);
     QPushButton::leaveEvent(event);
 }
 
 int CButtonStyle::DrawState() const
 {
-    const bool pressed = m_pressed != 0 || (m_latching == 0 && isDown());
-    return m_hover + (pressed ? 2 : 0);
+    const bool pressed = m_pressed || (!m_latching && isDown());
+    return (m_hover ? 1 : 0) + (pressed ? 2 : 0);
 }
 
 bool CButtonStyle::ShowsFocus() const
@@ -103,9 +103,9 @@ bool CButtonStyle::ShowsFocus() const
 void CButtonStyle::nextCheckState()
 {
     // Called by every completed click, just before the owner hears of it.
-    if (m_latching != 0)
+    if (m_latching)
     {
-        m_pressed = 1 - m_pressed;
+        m_pressed = !m_pressed;
         update();
     }
 }
@@ -139,7 +139,7 @@ void CButtonStyle::paintEvent(QPaintEvent*)
     QRect caption = item.adjusted(0, 0, -kCaptionRightInsetPx, 0);
     if (pressed)
         caption.translate(1, 1);
-    painter.setPen(m_hover != 0 ? m_hoverTextColor : m_normalTextColor);
+    painter.setPen(m_hover ? m_hoverTextColor : m_normalTextColor);
     painter.setFont(font());
     painter.drawText(caption, Qt::AlignRight | Qt::AlignVCenter | Qt::TextSingleLine | Qt::TextShowMnemonic, text());
 

@@ -26,9 +26,9 @@ public:
     void SetLatching(bool latching);
     void SetPressed(bool pressed);
 
-    bool IsPressed() const { return m_pressed != 0; }
-    bool IsHover() const { return m_hover != 0; }
-    bool IsLatching() const { return m_latching != 0; }
+    bool IsPressed() const { return m_pressed; }
+    bool IsHover() const { return m_hover; }
+    bool IsLatching() const { return m_latching; }
     //! The drawing state: hover + 2 x pressed (0 idle, 1 over, 2 pressed, 3 pressed and over).
     //! A latching button looks pressed when latched; any other while held down.
     int DrawState() const;
@@ -46,11 +46,11 @@ protected:
     void nextCheckState() override;
 
 private:
-    void SetHover(int hover);
+    void SetHover(bool hover);
 
-    int m_pressed = 0;
-    int m_hover = 0;
-    int m_latching = 0;
+    bool m_pressed = false;
+    bool m_hover = false;
+    bool m_latching = false;
     QIcon m_normalIcon;
     QIcon m_activeIcon;
     QColor m_normalTextColor{255, 255, 255};
