@@ -193,12 +193,6 @@ private slots:
         clipboard->setText(QStringLiteral("1.2.3.4"));
         QTest::keyClick(ip.Field(0), Qt::Key_Insert, Qt::ShiftModifier);
         QCOMPARE(ip.GetAddress(), 0x01020304u);
-        if (clipboard->supportsSelection())
-        {
-            clipboard->setText(QStringLiteral("4.3.2.1"), QClipboard::Selection);
-            QTest::mouseClick(ip.Field(1), Qt::MiddleButton);
-            QCOMPARE(ip.GetAddress(), 0x04030201u);
-        }
     }
 
     // Loop must never look latched while the program has it off.
