@@ -19,6 +19,7 @@ namespace
 {
 constexpr int kAddressColumnWidthPx = 300;
 constexpr int kAddressRole = Qt::UserRole;
+constexpr int kModelRole = Qt::UserRole + 1;
 
 std::uint32_t ItemAddress(const QTreeWidgetItem* item)
 {
@@ -26,7 +27,7 @@ std::uint32_t ItemAddress(const QTreeWidgetItem* item)
 }
 } // namespace
 
-CDiscoverDlg::CDiscoverDlg(CUDPDiscover* discover, CUDPReset* reset, int mode, QWidget* parent)
+CDiscoverDlg::CDiscoverDlg(CUDPDiscover* discover, CUDPReset* reset, Mode mode, QWidget* parent)
     : QDialog(parent), m_mode(mode), m_discover(discover), m_reset(reset), m_ui(std::make_unique<Ui::CDiscoverDlg>()),
       m_updateToolPath(QCoreApplication::applicationDirPath() + '/' + kUpdateToolName)
 {
@@ -51,15 +52,15 @@ CDiscoverDlg::CDiscoverDlg(CUDPDiscover* discover, CUDPReset* reset, int mode, Q
     // The first refresh comes a second after opening; until then the list is empty.
     if (m_discover != nullptr)
         m_refreshTimer.start(kRefreshMs);
-    const bool manage = m_mode <= kModeManage;
+    const bool manage = m_mode == Mode::kManage;
     m_ui->updateButton->setVisible(manage);
     m_ui->settingsButton->setVisible(manage);
     m_ui->resetButton->setVisible(manage);
-    m_ui->cancelButton->setVisible(m_mode == kModeSelect);
+    m_ui->cancelButton->setVisible(m_mode == Mode::kSelect);
     m_ui->updateButton->setEnabled(false);
     m_ui->settingsButton->setEnabled(false);
     m_ui->resetButton->setEnabled(false);
-    if (m_mode == kModeSelect)
+    if (m_mode == Mode::kSelect)
     {
         QPushButton* ok = m_ui->okButton;
         ok->setText(QStringLiteral("Use selected"));
@@ -128,6 +129,7 @@ void CDiscoverDlg::RefreshList()
         item->setText(0, QString::fromStdString(CDiscoverProtocol::FormatAddress(address)));
         item->setText(1, QString::number(CDiscoverProtocol::GetSerial(record)));
         item->setData(0, kAddressRole, address);
+        item->setData(0, kModelRole, QString::fromStdString(CDiscoverProtocol::GetModel(record)));
         list->insertTopLevelItem(0, item);
     }
     for (const std::uint32_t address : stale)
@@ -143,7 +145,7 @@ void CDiscoverDlg::OnItemChanged()
 {
     const auto selected = m_ui->deviceList->selectedItems();
     const bool any = !selected.isEmpty();
-    m_ui->okButton->setEnabled(any || m_mode == kModeManage);
+    m_ui->okButton->setEnabled(any || m_mode == Mode::kManage);
     m_ui->updateButton->setEnabled(any);
     m_ui->settingsButton->setEnabled(any);
     m_ui->resetButton->setEnabled(any);
@@ -181,10 +183,22 @@ void CDiscoverDlg::OnUpdate()
 
 void CDiscoverDlg::OnResetToFactoryDefaults()
 {
-    const QStringList selected = SelectedAddressTexts();
+    const auto selected = m_ui->deviceList->selectedItems();
     if (selected.isEmpty() || m_reset == nullptr)
         return;
-    if (!UiServices().AskYesNo(this, QCoreApplication::applicationName(), QString::fromLatin1(kResetQuestion)))
+    const QTreeWidgetItem* item = selected.front();
+    const QString address = item->text(0);
+    QString model = item->data(0, kModelRole).toString();
+    if (model.isEmpty())
+        model = QStringLiteral("not announced");
+    const QString caption = QString::fromLatin1(kCaption);
+    if (!UiServices().AskYesNo(this, caption, QString::fromLatin1(kResetQuestion).arg(address, item->text(1), model)))
         return;
-    m_reset->SendResetPacket(inet_addr(selected.front().toLatin1().constData()));
+    if (m_reset->SendResetPacket(htonl(ItemAddress(item))))
+        UiServices().ShowMessage(this, caption, QString::fromLatin1(kResetSent).arg(address, item->text(1), model),
+                                 IUiServices::Icon::kInformation);
+    else
+        UiServices().ShowMessage(
+            this, caption, QString::fromLatin1(kResetFailed).arg(address, QString::fromStdString(m_reset->LastError())),
+            IUiServices::Icon::kError);
 }

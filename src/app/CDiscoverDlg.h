@@ -2,8 +2,9 @@
 //! @file CDiscoverDlg.h
 //! "Detected devices": the devices the main window's discovery has found, one
 //! row each (address, serial number), refreshed every second. Management mode
-//! opens a device's web page, starts the update tool on it or resets it;
-//! selection mode lets the Play tab pick a destination address.
+//! opens a device's web page, starts the update tool on it or resets it (after
+//! a question that names the device and defaults to No); selection mode lets
+//! the Play tab pick a destination address.
 //!
 //! The dialog never sends discovery requests; it reads snapshots of the
 //! discovery object's list on the window thread.
@@ -29,15 +30,22 @@ class CDiscoverDlg : public QDialog
     Q_OBJECT
 
 public:
-    static constexpr int kModeManage = 0;
-    static constexpr int kModeSelect = 1;
-    static constexpr int kRefreshTimerId = 1025;
+    enum class Mode
+    {
+        kManage,
+        kSelect,
+    };
     static constexpr int kRefreshMs = 1'000;
-    static constexpr const char* kResetQuestion = "Are you sure you want to reset\n\rto the factory defaults?";
+    static constexpr const char* kCaption = "Orvane";
+    //! %1 address, %2 serial number, %3 model.
+    static constexpr const char* kResetQuestion =
+        "Reset the device %1 (serial number %2, model %3) to its factory defaults?";
+    static constexpr const char* kResetSent = "The factory reset request was sent to %1 (serial number %2, model %3).";
+    static constexpr const char* kResetFailed = "The factory reset request could not be sent to %1: %2.";
     static constexpr const char* kUpdateToolName = "pimlow";
 
     //! @p discover and @p reset are borrowed from the main window; @p discover may be null.
-    CDiscoverDlg(CUDPDiscover* discover, CUDPReset* reset, int mode, QWidget* parent = nullptr);
+    CDiscoverDlg(CUDPDiscover* discover, CUDPReset* reset, Mode mode, QWidget* parent = nullptr);
     ~CDiscoverDlg() override;
 
     //! The selected row's address, first dotted number most significant; 0 without a selection.
@@ -67,7 +75,7 @@ private:
     void OnItemChanged();
     QStringList SelectedAddressTexts() const;
 
-    int m_mode;
+    Mode m_mode;
     CUDPDiscover* m_discover;
     CUDPReset* m_reset;
     QString m_selectedAddressText;

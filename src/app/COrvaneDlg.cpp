@@ -5,12 +5,14 @@
 #include "controls/CSettings.h"
 #include "controls/CTabActivateEvent.h"
 #include "controls/CXTabCtrl.h"
+#include "controls/IUiServices.h"
 #include "devices/CDiscoverProtocol.h"
 #include "play/CPlayToNetworkDlg.h"
 #include "record/CRecFromNetworkDlg.h"
 #include "ui_COrvaneDlg.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QPainter>
 #include <QShortcut>
 
@@ -28,7 +30,7 @@ COrvaneDlg::COrvaneDlg(QWidget* parent)
     connect(&m_discoverTimer, &QTimer::timeout, this, &COrvaneDlg::OnDiscoverTimer);
     connect(m_ui->actionDiscoverIpDevices, &QAction::triggered, this, &COrvaneDlg::OnDiscoverDevices);
     connect(m_ui->actionAbout, &QAction::triggered, this, &COrvaneDlg::OnAbout);
-    // Escape ends the window as it ends any dialog.
+    // Escape ends the window as it ends any dialog, through the same question as the close box.
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(escape, &QShortcut::activated, this, &QWidget::close);
     m_ui->centralwidget->installEventFilter(this);
@@ -74,7 +76,7 @@ void COrvaneDlg::CreateTabDialogs(CXTabCtrl* tabCtrl, QWidget*& playDlg, QWidget
 {
     recordDlg = new CRecFromNetworkDlg(tabCtrl);
     auto pickDevice = [this](QWidget* parent) -> std::optional<std::uint32_t> {
-        CDiscoverDlg dlg(&m_discover, &m_reset, CDiscoverDlg::kModeSelect, parent);
+        CDiscoverDlg dlg(&m_discover, &m_reset, CDiscoverDlg::Mode::kSelect, parent);
         if (dlg.exec() != QDialog::Accepted)
             return std::nullopt;
         return dlg.GetSelectedAddress();
@@ -126,8 +128,10 @@ void COrvaneDlg::ApplyDiscoverTargets()
     }
     const int port =
         CSettings::GetProfileInt(QStringLiteral("Discovery"), QStringLiteral("Port"), CDiscoverProtocol::kPort);
-    m_discover.SetTargets(targets,
-                          port > 0 && port < 65536 ? static_cast<std::uint16_t>(port) : CDiscoverProtocol::kPort);
+    const auto devicePort = port > 0 && port < 65536 ? static_cast<std::uint16_t>(port) : CDiscoverProtocol::kPort;
+    m_discover.SetTargets(targets, devicePort);
+    // Devices found on that port take their reset request there too.
+    m_reset.SetPort(devicePort);
 }
 
 void COrvaneDlg::OnDiscoverTimer()
@@ -141,8 +145,26 @@ void COrvaneDlg::OnDiscoverTimer()
 
 void COrvaneDlg::OnDiscoverDevices()
 {
-    CDiscoverDlg dlg(&m_discover, &m_reset, CDiscoverDlg::kModeManage, this);
+    CDiscoverDlg dlg(&m_discover, &m_reset, CDiscoverDlg::Mode::kManage, this);
     dlg.exec();
+}
+
+bool COrvaneDlg::IsRunActive() const
+{
+    const auto* play = qobject_cast<const CPlayToNetworkDlg*>(m_playDlg);
+    const auto* record = qobject_cast<const CRecFromNetworkDlg*>(m_recordDlg);
+    return (play != nullptr && play->IsRunActive()) || (record != nullptr && record->IsRunActive());
+}
+
+void COrvaneDlg::closeEvent(QCloseEvent* event)
+{
+    if (IsRunActive() &&
+        !UiServices().AskYesNo(this, QString::fromLatin1(kCaption), QString::fromLatin1(kQuitQuestion)))
+    {
+        event->ignore();
+        return;
+    }
+    event->accept();
 }
 
 void COrvaneDlg::OnAbout()

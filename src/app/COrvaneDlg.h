@@ -7,6 +7,10 @@
 //! a discovery request on a fixed schedule: six at 2-second intervals, then one
 //! every 5 seconds.
 //!
+//! Escape and the close box end the program at once when nothing runs; during
+//! a play, a recording or monitoring they first ask, and No (the default) keeps
+//! the run going.
+//!
 //! Everything here runs on the window thread; the discovery object collects
 //! the answers on its own thread and is only read through snapshots.
 
@@ -32,11 +36,12 @@ class COrvaneDlg : public QMainWindow
     Q_OBJECT
 
 public:
-    static constexpr int kDiscoverTimerId = 64;
     static constexpr int kFastDiscoverMs = 2'000;
     static constexpr int kSlowDiscoverMs = 5'000;
     static constexpr int kFastDiscoverRounds = 5;
     static constexpr std::uint16_t kBannerResource = 135;
+    static constexpr const char* kCaption = "Orvane";
+    static constexpr const char* kQuitQuestion = "Stop playing/recording and quit?";
 
     explicit COrvaneDlg(QWidget* parent = nullptr);
     ~COrvaneDlg() override;
@@ -50,6 +55,8 @@ public:
     void OnDiscoverDevices();
     //! Help -> About Orvane.
     void OnAbout();
+    //! Whether a tab plays, records or monitors (the tabs answer).
+    virtual bool IsRunActive() const;
 
     CUDPDiscover& Discover() { return m_discover; }
     CUDPReset& Reset() { return m_reset; }
@@ -66,6 +73,7 @@ protected:
     //! put stand-ins in their place).
     virtual void CreateTabDialogs(CXTabCtrl* tabCtrl, QWidget*& playDlg, QWidget*& recordDlg);
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void ApplyDiscoverTargets();

@@ -1,8 +1,10 @@
 #include "controls/CButtonStyle.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyle>
+#include <QStyleOptionFocusRect>
 
 namespace
 {
@@ -42,15 +44,15 @@ void CButtonStyle::SetTextColors(const QColor& normal, const QColor& hover)
 
 void CButtonStyle::SetLatching(bool latching)
 {
-    m_latching = latching ? 1 : 0;
+    m_latching = latching;
     update();
 }
 
 void CButtonStyle::SetPressed(bool pressed)
 {
-    if (m_pressed == (pressed ? 1 : 0))
+    if (m_pressed == pressed)
         return;
-    m_pressed = pressed ? 1 : 0;
+    m_pressed = pressed;
     update();
 }
 
@@ -61,7 +63,7 @@ QSize CButtonStyle::sizeHint() const
     return {icon + 2 + textWidth, icon + 5};
 }
 
-void CButtonStyle::SetHover(int hover)
+void CButtonStyle::SetHover(bool hover)
 {
     if (m_hover == hover)
         return;
@@ -71,47 +73,55 @@ void CButtonStyle::SetHover(int hover)
 
 void CButtonStyle::enterEvent(QEnterEvent* event)
 {
-    SetHover(1);
+    SetHover(true);
     QPushButton::enterEvent(event);
 }
 
 void CButtonStyle::mouseMoveEvent(QMouseEvent* event)
 {
-    SetHover(1);
+    SetHover(true);
     QPushButton::mouseMoveEvent(event);
 }
 
 void CButtonStyle::leaveEvent(QEvent* event)
 {
-    SetHover(0);
+    SetHover(false);
     QPushButton::leaveEvent(event);
 }
 
-void CButtonStyle::mousePressEvent(QMouseEvent* event)
+int CButtonStyle::DrawState() const
 {
-    if (event->button() == Qt::LeftButton)
-    {
-        m_pressed = m_latching != 0 ? 1 - m_pressed : 1;
-        update();
-    }
-    QPushButton::mousePressEvent(event);
+    const bool pressed = m_pressed || (!m_latching && isDown());
+    return (m_hover ? 1 : 0) + (pressed ? 2 : 0);
 }
 
-void CButtonStyle::mouseReleaseEvent(QMouseEvent* event)
+bool CButtonStyle::ShowsFocus() const
 {
-    if (event->button() == Qt::LeftButton && m_latching == 0)
-    {
-        m_pressed = 0;
-        update();
-    }
-    QPushButton::mouseReleaseEvent(event);
+    return hasFocus() && window()->testAttribute(Qt::WA_KeyboardFocusChange);
 }
 
-void CButtonStyle::mouseDoubleClickEvent(QMouseEvent* event)
+void CButtonStyle::nextCheckState()
 {
-    // The second click of a double click is a press of its own: a latching
-    // button flips twice, and the owner gets a second click notification.
-    mousePressEvent(event);
+    // Called by every completed click, just before the owner hears of it.
+    if (m_latching)
+    {
+        m_pressed = !m_pressed;
+        update();
+    }
+}
+
+void CButtonStyle::keyPressEvent(QKeyEvent* event)
+{
+    // Enter clicks as Space does (Space is the push button's own).
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && (event->modifiers() & ~Qt::KeypadModifier) == 0)
+    {
+        if (!event->isAutoRepeat())
+            click();
+        event->accept();
+        return;
+    }
+    QPushButton::keyPressEvent(event);
 }
 
 void CButtonStyle::paintEvent(QPaintEvent*)
@@ -129,7 +139,7 @@ void CButtonStyle::paintEvent(QPaintEvent*)
     QRect caption = item.adjusted(0, 0, -kCaptionRightInsetPx, 0);
     if (pressed)
         caption.translate(1, 1);
-    painter.setPen(m_hover != 0 ? m_hoverTextColor : m_normalTextColor);
+    painter.setPen(m_hover ? m_hoverTextColor : m_normalTextColor);
     painter.setFont(font());
     painter.drawText(caption, Qt::AlignRight | Qt::AlignVCenter | Qt::TextSingleLine | Qt::TextShowMnemonic, text());
 
@@ -139,4 +149,13 @@ void CButtonStyle::paintEvent(QPaintEvent*)
         DrawFrame(painter, item, light, shadow); // raised
     else if (pressed)
         DrawFrame(painter, item, shadow, light); // sunken
+
+    if (ShowsFocus())
+    {
+        QStyleOptionFocusRect focus;
+        focus.initFrom(this);
+        focus.rect = item.adjusted(2, 2, -2, -2);
+        focus.backgroundColor = palette().color(QPalette::Window);
+        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &painter, this);
+    }
 }

@@ -3,8 +3,11 @@
 //! The flat icon button of the Play and Record tabs: an icon and an optional
 //! right-aligned caption, a raised frame while the mouse is over it, a sunken
 //! frame and a one-pixel shift while pressed. A latching button (Loop, Play,
-//! Stop...) flips its pressed state on every press and keeps it; a double
-//! click counts as two presses. The background is the dialog's.
+//! Stop...) flips its pressed state on every completed click (the mouse
+//! released over it, Space or Enter) and keeps it, so a press dragged off the
+//! button changes nothing; the owner's SetPressed has the last word, and the
+//! look always shows that state. A double click counts as two clicks. The
+//! keyboard focus shows as the style's focus frame. The background is the dialog's.
 
 #include <QColor>
 #include <QIcon>
@@ -23,11 +26,14 @@ public:
     void SetLatching(bool latching);
     void SetPressed(bool pressed);
 
-    bool IsPressed() const { return m_pressed != 0; }
-    bool IsHover() const { return m_hover != 0; }
-    bool IsLatching() const { return m_latching != 0; }
+    bool IsPressed() const { return m_pressed; }
+    bool IsHover() const { return m_hover; }
+    bool IsLatching() const { return m_latching; }
     //! The drawing state: hover + 2 x pressed (0 idle, 1 over, 2 pressed, 3 pressed and over).
-    int DrawState() const { return m_hover + 2 * m_pressed; }
+    //! A latching button looks pressed when latched; any other while held down.
+    int DrawState() const;
+    //! Whether the focus frame is drawn: focused, and the focus came by keyboard.
+    bool ShowsFocus() const;
 
     QSize sizeHint() const override;
 
@@ -36,16 +42,15 @@ protected:
     void enterEvent(QEnterEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void leaveEvent(QEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
-    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void nextCheckState() override;
 
 private:
-    void SetHover(int hover);
+    void SetHover(bool hover);
 
-    int m_pressed = 0;
-    int m_hover = 0;
-    int m_latching = 0;
+    bool m_pressed = false;
+    bool m_hover = false;
+    bool m_latching = false;
     QIcon m_normalIcon;
     QIcon m_activeIcon;
     QColor m_normalTextColor{255, 255, 255};

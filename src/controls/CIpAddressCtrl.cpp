@@ -1,10 +1,38 @@
 #include "controls/CIpAddressCtrl.h"
 
+#include <QAction>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QIntValidator>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMouseEvent>
+
+#include <vector>
+
+namespace
+{
+constexpr int kFieldCount = 4;
+
+//! The dotted numbers of @p text, each 0..255; empty when any part is not one.
+std::vector<int> DottedNumbers(const QString& text)
+{
+    std::vector<int> numbers;
+    for (const QString& part : text.trimmed().split('.'))
+    {
+        bool ok = false;
+        const int value = part.toInt(&ok);
+        if (!ok || part.isEmpty() || part.size() > 3 || value < 0 || value > 255)
+            return {};
+        numbers.push_back(value);
+    }
+    return numbers;
+}
+} // namespace
 
 CIpAddressCtrl::CIpAddressCtrl(QWidget* parent) : QWidget(parent)
 {
@@ -20,13 +48,16 @@ CIpAddressCtrl::CIpAddressCtrl(QWidget* parent) : QWidget(parent)
         field->setValidator(new QIntValidator(0, 255, field));
         field->setMaxLength(3);
         field->setAlignment(Qt::AlignCenter);
+        field->setContextMenuPolicy(Qt::DefaultContextMenu);
         field->installEventFilter(this);
-        // Three digits move on to the next field, as the address field of the desktop does.
-        connect(field, &QLineEdit::textEdited, this, [this, i](const QString& text) {
-            if (text.size() == 3 && i + 1 < m_fields.size())
+        const int index = static_cast<int>(i);
+        // Three digits typed at the end move on to the next field.
+        connect(field, &QLineEdit::textEdited, this, [this, index, field](const QString& text) {
+            m_autoAdvancedTo = -1;
+            if (text.size() == 3 && field->cursorPosition() == 3 && index + 1 < kFieldCount)
             {
-                m_fields[i + 1]->setFocus();
-                m_fields[i + 1]->selectAll();
+                MoveTo(index + 1, true);
+                m_autoAdvancedTo = index + 1;
             }
         });
         layout->addWidget(field, 1);
@@ -52,22 +83,137 @@ std::uint32_t CIpAddressCtrl::GetAddress() const
     return address;
 }
 
-bool CIpAddressCtrl::eventFilter(QObject* watched, QEvent* event)
+bool CIpAddressCtrl::PasteText(int index, const QString& text)
 {
-    if (event->type() == QEvent::KeyPress)
+    const std::vector<int> numbers = DottedNumbers(text);
+    const int count = static_cast<int>(numbers.size());
+    if (count == kFieldCount)
+        index = 0; // a whole address is the whole address, wherever it lands
+    else if (count < 2 || index < 0 || index + count > kFieldCount)
+        return false;
+    for (int i = 0; i < count; ++i)
+        m_fields[static_cast<std::size_t>(index + i)]->setText(QString::number(numbers[static_cast<std::size_t>(i)]));
+    m_autoAdvancedTo = -1;
+    MoveTo(index + count - 1, false, true);
+    return true;
+}
+
+int CIpAddressCtrl::IndexOf(const QObject* field) const
+{
+    for (int i = 0; i < kFieldCount; ++i)
+        if (m_fields[static_cast<std::size_t>(i)] == field)
+            return i;
+    return -1;
+}
+
+void CIpAddressCtrl::MoveTo(int index, bool selectAll, bool atEnd)
+{
+    QLineEdit* field = m_fields[static_cast<std::size_t>(index)];
+    field->setFocus(Qt::OtherFocusReason);
+    if (selectAll)
+        field->selectAll();
+    else
+        field->setCursorPosition(atEnd ? static_cast<int>(field->text().size()) : 0);
+}
+
+bool CIpAddressCtrl::OnFieldKey(int index, const QKeyEvent* key)
+{
+    QLineEdit* field = m_fields[static_cast<std::size_t>(index)];
+    const bool afterAutoAdvance = m_autoAdvancedTo == index;
+    m_autoAdvancedTo = -1;
+    if (key->matches(QKeySequence::Paste))
     {
-        // A dot moves on to the next field.
-        const auto* key = static_cast<QKeyEvent*>(event);
-        if (key->key() == Qt::Key_Period)
+        // A single number goes the usual way, through the field's validator;
+        // dotted text that is no address changes nothing.
+        const QString text = QGuiApplication::clipboard()->text();
+        if (!text.contains('.'))
+            return false;
+        PasteText(index, text);
+        return true;
+    }
+    const bool plain = (key->modifiers() & ~(Qt::KeypadModifier | Qt::ShiftModifier)) == 0;
+    if (!plain)
+        return false;
+    const bool atStart = field->cursorPosition() == 0 && !field->hasSelectedText();
+    const bool atEnd = field->cursorPosition() == field->text().size() && !field->hasSelectedText();
+    switch (key->key())
+    {
+    case Qt::Key_Period:
+        // The third digit has moved on already: this dot is that move.
+        if (!afterAutoAdvance && index + 1 < kFieldCount && !field->text().isEmpty())
+            MoveTo(index + 1, true);
+        return true;
+    case Qt::Key_Backspace:
+    case Qt::Key_Left:
+        if (atStart && index > 0)
         {
-            for (std::size_t i = 0; i + 1 < m_fields.size(); ++i)
-                if (watched == m_fields[i])
-                {
-                    m_fields[i + 1]->setFocus();
-                    m_fields[i + 1]->selectAll();
-                }
+            MoveTo(index - 1, false, true);
             return true;
         }
+        return false;
+    case Qt::Key_Right:
+        if (atEnd && index + 1 < kFieldCount)
+        {
+            MoveTo(index + 1, false, false);
+            return true;
+        }
+        return false;
+    default:
+        return false;
+    }
+}
+
+void CIpAddressCtrl::ShowContextMenu(int index, const QPoint& globalPos)
+{
+    QLineEdit* field = m_fields[static_cast<std::size_t>(index)];
+    QMenu* menu = field->createStandardContextMenu();
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    // Paste takes whole addresses here as it does from the keyboard.
+    if (QAction* paste = menu->findChild<QAction*>(QStringLiteral("edit-paste")))
+    {
+        const QString text = QGuiApplication::clipboard()->text();
+        if (text.contains('.'))
+        {
+            disconnect(paste, &QAction::triggered, nullptr, nullptr);
+            connect(paste, &QAction::triggered, this, [this, index, text] { PasteText(index, text); });
+        }
+    }
+    menu->popup(globalPos);
+}
+
+bool CIpAddressCtrl::eventFilter(QObject* watched, QEvent* event)
+{
+    const int index = IndexOf(watched);
+    if (index < 0)
+        return QWidget::eventFilter(watched, event);
+    switch (event->type())
+    {
+    case QEvent::KeyPress:
+        return OnFieldKey(index, static_cast<QKeyEvent*>(event));
+    case QEvent::FocusOut:
+        if (m_autoAdvancedTo == index)
+            m_autoAdvancedTo = -1;
+        break;
+    case QEvent::ContextMenu:
+        ShowContextMenu(index, static_cast<QContextMenuEvent*>(event)->globalPos());
+        return true;
+    case QEvent::MouseButtonRelease: {
+        // The middle button pastes the selection, as everywhere on the desktop.
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        QClipboard* clipboard = QGuiApplication::clipboard();
+        if (mouse->button() == Qt::MiddleButton && clipboard->supportsSelection())
+        {
+            const QString text = clipboard->text(QClipboard::Selection);
+            if (text.contains('.'))
+            {
+                PasteText(index, text);
+                return true;
+            }
+        }
+        break;
+    }
+    default:
+        break;
     }
     return QWidget::eventFilter(watched, event);
 }

@@ -4,12 +4,20 @@
 //! separated by dots. The value is 32-bit with the first dotted number in the
 //! most significant byte, as the settings and the sender take it; an empty
 //! field counts as 0.
+//!
+//! Typing: a third digit moves on to the next field, and a dot typed right
+//! after that move is taken as already done; a dot elsewhere moves on too.
+//! Backspace or Left at the start of a field goes back to the previous one,
+//! Right at its end to the next. Pasting a whole address (keyboard, context
+//! menu or middle button) fills all four fields; "a.b" pasted into a field
+//! fills that field and the next.
 
 #include <QWidget>
 
 #include <array>
 #include <cstdint>
 
+class QKeyEvent;
 class QLineEdit;
 
 class CIpAddressCtrl : public QWidget
@@ -24,9 +32,19 @@ public:
     //! The four fields, first dotted number first.
     QLineEdit* Field(int index) const { return m_fields[static_cast<std::size_t>(index)]; }
 
+    //! Fills the fields from @p text ("a.b.c.d", or dotted numbers from field
+    //! @p index on); false, and nothing changed, when @p text does not fit.
+    bool PasteText(int index, const QString& text);
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    int IndexOf(const QObject* field) const;
+    void MoveTo(int index, bool selectAll, bool atEnd = false);
+    bool OnFieldKey(int index, const QKeyEvent* key);
+    void ShowContextMenu(int index, const QPoint& globalPos);
+
     std::array<QLineEdit*, 4> m_fields{};
+    int m_autoAdvancedTo = -1; // the field a third digit just moved to; a dot there does nothing
 };

@@ -37,6 +37,9 @@ bool CUiServices::AskYesNo(QWidget* parent, const QString& caption, const QStrin
 {
     QMessageBox box(QMessageBox::Warning, caption, text, QMessageBox::Yes | QMessageBox::No, parent);
     box.setWindowModality(Qt::ApplicationModal);
+    // Every question here guards something that cannot be undone: Enter or Escape answers No.
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
     return box.exec() == QMessageBox::Yes;
 }
 

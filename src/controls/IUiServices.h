@@ -25,7 +25,7 @@ public:
 
     //! A message with an OK button.
     virtual void ShowMessage(QWidget* parent, const QString& caption, const QString& text, Icon icon) = 0;
-    //! A Yes/No question with the warning icon; true only for Yes.
+    //! A Yes/No question with the warning icon, No the default button; true only for Yes.
     virtual bool AskYesNo(QWidget* parent, const QString& caption, const QString& text) = 0;
     //! File dialogs; an empty result means the user cancelled.
     virtual QString GetOpenFileName(QWidget* parent, const QString& caption, const QString& directory,

@@ -6,6 +6,7 @@
 #include "devices/CDiscoverProtocol.h"
 
 #include <cstdint>
+#include <string>
 
 class CUDPReset
 {
@@ -17,14 +18,17 @@ public:
 
     //! Sends the reset request to @p address, given in network byte order (the
     //! value inet_addr returns for the dotted text), and returns at once.
-    //! @return false when the request could not be sent.
+    //! @return false when the request could not be sent (LastError says why).
     bool SendResetPacket(std::uint32_t address);
+    //! Why the last SendResetPacket failed; empty after a success.
+    const std::string& LastError() const { return m_lastError; }
 
-    //! The device port, 8947 unless a test changes it.
+    //! The device port: 8947 unless set, the discovery port of the settings in the window.
     void SetPort(std::uint16_t port) { m_port = port; }
     std::uint16_t GetPort() const { return m_port; }
 
 private:
     CUniqueFd m_socket;
     std::uint16_t m_port = CDiscoverProtocol::kPort;
+    std::string m_lastError;
 };

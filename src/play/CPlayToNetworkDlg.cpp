@@ -394,3 +394,8 @@ CLabel* CPlayToNetworkDlg::ElapsedTimeLabel() const
 {
     return m_ui->elapsedTimeLabel;
 }
+
+bool CPlayToNetworkDlg::IsRunActive() const
+{
+    return m_playState != kPlayStateStopped;
+}

@@ -240,4 +240,8 @@ private:
 
     QTimer m_statusTimer;
     QTimer m_treeTimer;
+
+public:
+    //! Playing or paused: the main window asks before it quits.
+    bool IsRunActive() const;
 };

@@ -665,3 +665,8 @@ void CRecFromNetworkDlg::OnAnalysisTimer()
         m_noPcrCountdown = kNoPcrTicks;
     }
 }
+
+bool CRecFromNetworkDlg::IsRunActive() const
+{
+    return m_recorder->GetState() != CRecordThread::kStopped;
+}

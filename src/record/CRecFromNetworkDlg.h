@@ -139,4 +139,8 @@ private:
     bool m_writeFailed = false;
     QTimer m_statusTimer;
     QTimer m_analysisTimer;
+
+public:
+    //! Recording or monitoring: the main window asks before it quits.
+    bool IsRunActive() const;
 };

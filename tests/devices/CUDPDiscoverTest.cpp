@@ -118,7 +118,14 @@ TEST(CUDPReset, SendsTheResetRequestToTheDevice)
     reset.SetPort(device.Port());
     ASSERT_TRUE(reset.SendResetPacket(inet_addr("127.0.0.2")));
     EXPECT_EQ(device.Receive(), (std::vector<std::uint8_t>{'O', 'R', 'V', 'D', 1, 3, 0, 0}));
-    // No device has these addresses: nothing is sent to everyone or to nobody.
+    EXPECT_TRUE(reset.LastError().empty());
+    // No device has these addresses: nothing is sent to everyone or to nobody, and the reason is told.
     EXPECT_FALSE(reset.SendResetPacket(0));
+    EXPECT_EQ(reset.LastError(), "not a device address");
     EXPECT_FALSE(reset.SendResetPacket(0xFFFFFFFFu));
+    // A refused send names the system's reason (port 0 is no destination).
+    reset.SetPort(0);
+    EXPECT_FALSE(reset.SendResetPacket(inet_addr("127.0.0.2")));
+    EXPECT_FALSE(reset.LastError().empty());
+    EXPECT_NE(reset.LastError(), "not a device address");
 }

@@ -1,12 +1,16 @@
 // The discovery dialog against hand-made answers from loopback addresses:
-// refresh rules with repeated answers, the selection mode, and Reset.
+// refresh rules with repeated answers, the selection mode, and Reset (also of
+// a simulated device found through the main window on a port of the settings).
 
 #include "app/CDiscoverDlg.h"
 
 #include "GuiTest.h"
+#include "app/COrvaneDlg.h"
+#include "controls/CSettings.h"
 #include "devices/CUDPDiscover.h"
 #include "devices/CUDPReset.h"
 
+#include <QProcess>
 #include <QPushButton>
 #include <QTreeWidget>
 
@@ -52,11 +56,17 @@ class CDiscoverDlgTest : public QObject
     Q_OBJECT
 
 private slots:
+    void cleanup()
+    {
+        CSettings::WriteProfileString("Discovery", "Targets", "127.0.0.1");
+        CSettings::WriteProfileInt("Discovery", "Port", 9);
+    }
+
     void refreshKeepsRowsAddsOnTopAndDropsVanishedDevices()
     {
         Discovery d;
         LoopbackPeer a(0x7F000002u), b(0x7F000003u), c(0x7F000004u);
-        CDiscoverDlg dlg(&d.discover, &d.reset, CDiscoverDlg::kModeManage);
+        CDiscoverDlg dlg(&d.discover, &d.reset, CDiscoverDlg::Mode::kManage);
         d.Answer(a, 0x7F000002u, 2);
         dlg.RefreshList();
         QCOMPARE(Rows(dlg, 0), QStringList({"127.0.0.2"}));
@@ -100,7 +110,7 @@ private slots:
         LoopbackPeer a(0x7F000002u), b(0x7F0A0B0Cu);
         d.Answer(a, 0x7F000002u, 2);
         d.Answer(b, 0x7F0A0B0Cu, 12);
-        CDiscoverDlg dlg(&d.discover, &d.reset, CDiscoverDlg::kModeSelect);
+        CDiscoverDlg dlg(&d.discover, &d.reset, CDiscoverDlg::Mode::kSelect);
         dlg.show();
         QVERIFY(!dlg.OkButton()->isEnabled());
         dlg.RefreshList();
@@ -121,30 +131,85 @@ private slots:
         QCOMPARE(dlg.GetSelectedAddress(), 0x7F000002u);
     }
 
-    void resetIsSentOnlyAfterYes()
+    void resetIsSentOnlyAfterYesAndSaysSo()
     {
         CFakeUiServices ui;
         Discovery d;
         LoopbackPeer device(0x7F000006u);
         d.Answer(device, 0x7F000006u, 6);
         d.reset.SetPort(device.Port());
-        CDiscoverDlg dlg(&d.discover, &d.reset, CDiscoverDlg::kModeManage);
+        CDiscoverDlg dlg(&d.discover, &d.reset, CDiscoverDlg::Mode::kManage);
         dlg.RefreshList();
         dlg.OnResetToFactoryDefaults(); // nothing selected: not even a question
         QVERIFY(ui.m_questions.empty());
 
         Select(dlg, "127.0.0.6");
         ui.m_answer = false;
-        dlg.OnResetToFactoryDefaults();
+        QTest::mouseClick(dlg.ResetButton(), Qt::LeftButton);
         QCOMPARE(ui.m_questions.size(), std::size_t{1});
-        QCOMPARE(ui.m_questions[0].text, QString("Are you sure you want to reset\n\rto the factory defaults?"));
-        QCOMPARE(ui.m_questions[0].caption, QCoreApplication::applicationName());
+        QCOMPARE(ui.m_questions[0].text,
+                 QString("Reset the device 127.0.0.6 (serial number 6, model TEST) to its factory defaults?"));
+        QCOMPARE(ui.m_questions[0].caption, QString("Orvane"));
         QVERIFY(device.Receive(300).empty());
+        QVERIFY(ui.m_messages.empty());
 
         ui.m_answer = true;
-        dlg.OnResetToFactoryDefaults();
+        QTest::mouseClick(dlg.ResetButton(), Qt::LeftButton);
         QCOMPARE(device.Receive(), (std::vector<std::uint8_t>{'O', 'R', 'V', 'D', 1, 3, 0, 0}));
+        QCOMPARE(ui.m_messages.size(), std::size_t{1});
+        QCOMPARE(ui.m_messages[0].text,
+                 QString("The factory reset request was sent to 127.0.0.6 (serial number 6, model TEST)."));
         QCOMPARE(dlg.List()->topLevelItemCount(), 1); // the row stays until discovery drops it
+
+        // A refused send says so and why.
+        d.reset.SetPort(0);
+        QTest::mouseClick(dlg.ResetButton(), Qt::LeftButton);
+        QCOMPARE(ui.m_messages.size(), std::size_t{2});
+        QVERIFY2(ui.m_messages[1].text.startsWith("The factory reset request could not be sent to 127.0.0.6: "),
+                 qPrintable(ui.m_messages[1].text));
+    }
+
+    // A device answering on the port of the settings is reset on that port, not on 8947.
+    void simulatedDeviceOnAnotherPortIsFoundAndReset()
+    {
+        const QString devsim = qEnvironmentVariable("ORVANE_DEVSIM");
+        if (devsim.isEmpty())
+            QSKIP("ORVANE_DEVSIM names no simulated device");
+        CFakeUiServices ui;
+        const std::uint16_t port = FreePort();
+        QProcess device;
+        device.start(devsim, {"--address", "127.0.0.7", "--port", QString::number(port), "--serial", "4711", "--model",
+                              "ORV-TEST", "--seconds", "60"});
+        QVERIFY(device.waitForStarted());
+        QString output;
+        const auto saw = [&](const char* text) {
+            return WaitFor(
+                [&] {
+                    output += QString::fromLocal8Bit(device.readAllStandardOutput());
+                    return output.contains(QLatin1String(text));
+                },
+                5'000);
+        };
+        QVERIFY(saw("answering on 127.0.0.7"));
+        CSettings::WriteProfileString("Discovery", "Targets", "127.0.0.7");
+        CSettings::WriteProfileInt("Discovery", "Port", port);
+        {
+            COrvaneDlg window;
+            window.OnInitDialog();
+            QCOMPARE(window.Reset().GetPort(), port);
+            window.OnDiscoverTimer();
+            QVERIFY(WaitFor([&] { return !window.Discover().GetDevices().empty(); }));
+            CDiscoverDlg dlg(&window.Discover(), &window.Reset(), CDiscoverDlg::Mode::kManage, &window);
+            dlg.RefreshList();
+            Select(dlg, "127.0.0.7");
+            ui.m_answer = true;
+            QTest::mouseClick(dlg.ResetButton(), Qt::LeftButton);
+            QCOMPARE(ui.m_questions.size(), std::size_t{1});
+            QVERIFY(ui.m_questions[0].text.contains("127.0.0.7 (serial number 4711, model ORV-TEST)"));
+            QVERIFY2(saw("factory reset requested"), qPrintable(output));
+        }
+        device.terminate();
+        QVERIFY(device.waitForFinished(5'000));
     }
 };
 

@@ -1,22 +1,31 @@
 // The main window: the tab order with one activation of the Record tab, the
 // discovery schedule (driven tick by tick, counted by a loopback listener),
-// discovery targets from the settings, the shutdown order.
+// discovery targets from the settings, the shutdown order, and quitting with the
+// real tabs by keyboard: no run ends on Escape alone.
 
 #include "app/COrvaneDlg.h"
 
 #include "GuiTest.h"
 #include "app/CAboutDlg.h"
 #include "app/CDiscoverDlg.h"
+#include "controls/CButtonStyle.h"
+#include "controls/CIpAddressCtrl.h"
 #include "controls/CSettings.h"
 #include "controls/CTabActivateEvent.h"
 #include "controls/CXTabCtrl.h"
+#include "play/CPlayToNetworkDlg.h"
+#include "record/CRecFromNetworkDlg.h"
 
 #include <QAction>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QSettings>
 #include <QTabBar>
+#include <QTemporaryDir>
 #include <QTimer>
 
 namespace
@@ -53,6 +62,13 @@ protected:
         recordDlg = m_record = new TabProbe("record", tabCtrl);
     }
 };
+
+void ShowActive(QWidget& window)
+{
+    window.show();
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+}
 
 void SetDiscoverTarget(std::uint16_t port)
 {
@@ -126,6 +142,103 @@ private slots:
         COrvaneDlg dlg;
         dlg.OnInitDialog();
         QCOMPARE(dlg.Discover().GetTargets(), (std::vector<std::uint32_t>{0x7F000002u, 0x7F000003u}));
+    }
+
+    void quitAsksWhileARunIsActiveAndNoKeepsIt()
+    {
+        CFakeUiServices ui;
+        COrvaneDlg dlg;
+        dlg.OnInitDialog();
+        ShowActive(dlg);
+        auto* record = dlg.findChild<CRecFromNetworkDlg*>();
+        auto* play = dlg.findChild<CPlayToNetworkDlg*>();
+        QVERIFY(record != nullptr && play != nullptr);
+
+        // Nothing runs: Escape quits at once.
+        QVERIFY(!dlg.IsRunActive());
+        QTest::keyClick(&dlg, Qt::Key_Escape);
+        QVERIFY(!dlg.isVisible());
+        QVERIFY(ui.m_questions.empty());
+        ShowActive(dlg);
+
+        // The Play tab's Open and Loop from the keyboard (a file long enough to loop), then back to Record.
+        QTemporaryDir dir;
+        QFile file(dir.filePath("two-seconds.ts"));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(AsBytes(TestStream(2.0))) > 1'048'576);
+        file.close();
+        ui.m_fileName = file.fileName();
+        CXTabCtrl* tabs = dlg.TabCtrl();
+        QTest::mouseClick(tabs->TabBar(), Qt::LeftButton, {}, tabs->TabBar()->tabRect(1).center());
+        QTest::keyClick(play->findChild<CButtonStyle*>("openButton"), Qt::Key_Return);
+        QCOMPARE(play->FilePath(), file.fileName());
+        auto* loop = play->findChild<CButtonStyle*>("loopButton");
+        loop->setFocus();
+        QTest::keyClick(loop, Qt::Key_Space);
+        QVERIFY(play->LoopFlag() && loop->IsPressed());
+        QTest::keyClick(loop, Qt::Key_Return);
+        QVERIFY(!play->LoopFlag() && !loop->IsPressed());
+        QTest::keyClick(loop, Qt::Key_Enter, Qt::KeypadModifier); // on again: the play below never ends by itself
+        QVERIFY(play->LoopFlag());
+
+        // A play to an address typed into the field, paused and resumed from the keyboard;
+        // Escape during it asks, and No leaves it playing.
+        LoopbackPeer sink(0x7F000001u);
+        auto* address = play->findChild<CIpAddressCtrl*>();
+        address->Field(0)->setFocus();
+        address->Field(0)->selectAll();
+        for (const char key : std::string("127.0.0.1"))
+            QTest::keyClick(QApplication::focusWidget(), key);
+        QCOMPARE(address->GetAddress(), 0x7F000001u);
+        play->findChild<QLineEdit*>("portEdit")->setText(QString::number(sink.Port()));
+        QTest::keyClick(play->findChild<CButtonStyle*>("playButton"), Qt::Key_Space);
+        QVERIFY(play->IsRunActive() && dlg.IsRunActive());
+        auto* pause = play->findChild<CButtonStyle*>("pauseButton");
+        QTest::keyClick(pause, Qt::Key_Space);
+        QVERIFY(pause->IsPressed());
+        QTest::keyClick(&dlg, Qt::Key_Escape);
+        QCOMPARE(ui.m_questions.size(), std::size_t{1});
+        QVERIFY(dlg.isVisible() && play->IsRunActive());
+        QTest::keyClick(pause, Qt::Key_Return);
+        QVERIFY(!pause->IsPressed());
+        QTest::keyClick(play->findChild<CButtonStyle*>("stopButton"), Qt::Key_Space);
+        QVERIFY(!play->IsRunActive() && !dlg.IsRunActive());
+        QTest::mouseClick(tabs->TabBar(), Qt::LeftButton, {}, tabs->TabBar()->tabRect(0).center());
+
+        // Monitoring, started from the keyboard.
+        record->findChild<QLineEdit*>("portEdit")->setText(QString::number(FreePort()));
+        QTest::mouseClick(record->findChild<CButtonStyle*>("networkOpenButton"), Qt::LeftButton);
+        auto* monitor = record->findChild<CButtonStyle*>("monitorButton");
+        monitor->setFocus();
+        QTest::keyClick(monitor, Qt::Key_Space);
+        QCOMPARE(record->RecordThread()->GetState(), CRecordThread::kMonitoring);
+        QVERIFY(dlg.IsRunActive());
+
+        // Escape and the close box ask; No keeps window and run.
+        ui.m_answer = false;
+        QTest::keyClick(&dlg, Qt::Key_Escape);
+        QCOMPARE(ui.m_questions.size(), std::size_t{2});
+        QCOMPARE(ui.m_questions[1].caption, QString("Orvane"));
+        QCOMPARE(ui.m_questions[1].text, QString("Stop playing/recording and quit?"));
+        QVERIFY(dlg.isVisible());
+        QVERIFY(!dlg.close());
+        QCOMPARE(ui.m_questions.size(), std::size_t{3});
+        QCOMPARE(record->RecordThread()->GetState(), CRecordThread::kMonitoring);
+        // Yes quits.
+        ui.m_answer = true;
+        QVERIFY(dlg.close());
+        QVERIFY(!dlg.isVisible());
+    }
+
+    void menusOpenWithTheirMnemonics()
+    {
+        WindowWithTabs dlg;
+        dlg.OnInitDialog();
+        ShowActive(dlg);
+        auto* device = dlg.menuBar()->findChild<QMenu*>("menuDevice");
+        QTest::keyClick(&dlg, Qt::Key_D, Qt::AltModifier);
+        QVERIFY(WaitFor([&] { return device->isVisible(); }));
+        QTest::keyClick(device, Qt::Key_Escape);
+        QVERIFY(WaitFor([&] { return !device->isVisible(); }));
     }
 
     void startAndCloseManyTimes()

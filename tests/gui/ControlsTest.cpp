@@ -1,13 +1,25 @@
-// The analysis trees keep what the user opened and where the user scrolled across
-// refreshes; a label shows "&" as it is; a picture that cannot load says so.
+// The shared controls through real key and mouse events: the analysis trees keep
+// what the user opened and scrolled, the address field takes what is typed and
+// pasted, the icon buttons latch on completed clicks only and work from the
+// keyboard, the desktop's questions default to No, a label shows "&" as it is and
+// a picture that cannot load says so.
 
 #include "GuiTest.h"
+#include "controls/CButtonStyle.h"
+#include "controls/CIpAddressCtrl.h"
 #include "controls/CLabel.h"
 #include "controls/CPicture.h"
 #include "controls/CQtTreeSink.h"
+#include "controls/CUiServices.h"
 
+#include <QApplication>
+#include <QClipboard>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QPainter>
 #include <QScrollBar>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include <algorithm>
@@ -51,6 +63,38 @@ int InkWidth(CLabel& label)
                 right = std::max(right, x);
             }
     return right < left ? 0 : right - left + 1;
+}
+
+//! The four fields' texts as typed, dotted.
+QString FieldTexts(const CIpAddressCtrl& ip)
+{
+    QStringList texts;
+    for (int i = 0; i < 4; ++i)
+        texts.push_back(ip.Field(i)->text());
+    return texts.join('.');
+}
+
+//! Types @p keys one by one into whichever widget has the focus at that moment.
+void TypeKeys(const QString& keys)
+{
+    for (const QChar key : keys)
+        QTest::keyClick(QApplication::focusWidget(), key.toLatin1());
+}
+
+void Show(QWidget& widget)
+{
+    widget.show();
+    widget.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&widget));
+}
+
+//! Answers the next modal box by @p act on it, from inside its event loop.
+void AnswerNextBox(const std::function<void(QMessageBox*)>& act)
+{
+    QTimer::singleShot(0, [act] {
+        QVERIFY(WaitFor([] { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()) != nullptr; }));
+        act(qobject_cast<QMessageBox*>(QApplication::activeModalWidget()));
+    });
 }
 } // namespace
 
@@ -124,6 +168,179 @@ private slots:
         QVERIFY(!picture.UpdateSizeOnDC(&device));
         QPainter painter(&device);
         QVERIFY(!picture.Draw(&painter, 0, 0, 10, 10, 0, 0));
+    }
+
+    // A mistyped destination sends a stream to the wrong place: what is typed is what is kept.
+    void addressFieldKeepsWhatIsTyped()
+    {
+        CIpAddressCtrl ip;
+        Show(ip);
+        const auto typeFresh = [&ip](const QString& keys) {
+            ip.SetAddress(0);
+            ip.Field(0)->setFocus();
+            ip.Field(0)->selectAll();
+            TypeKeys(keys);
+        };
+        // A dot right after a third digit does not move a second time.
+        typeFresh("192.168.1.20");
+        QCOMPARE(FieldTexts(ip), QString("192.168.1.20"));
+        QCOMPARE(ip.GetAddress(), 0xC0A80114u);
+        typeFresh("239.100.1.1");
+        QCOMPARE(FieldTexts(ip), QString("239.100.1.1"));
+        typeFresh("10.0.0.1");
+        QCOMPARE(FieldTexts(ip), QString("10.0.0.1"));
+        typeFresh("239255.1.2"); // no dot needed after three digits
+        QCOMPARE(FieldTexts(ip), QString("239.255.1.2"));
+        typeFresh("1..5"); // a dot moves on from a field that holds a number
+        QCOMPARE(FieldTexts(ip), QString("1.0.5.0"));
+        typeFresh("");
+        QTest::keyClick(ip.Field(0), Qt::Key_Delete);
+        TypeKeys(".3"); // but not from an empty one
+        QCOMPARE(FieldTexts(ip), QString("3.0.0.0"));
+
+        // Backspace at the start of a field goes back into the previous one, at its end.
+        typeFresh("192.168.1.20");
+        for (int i = 0; i < 3; ++i)
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backspace);
+        QCOMPARE(QApplication::focusWidget(), ip.Field(2));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backspace);
+        TypeKeys("7.9");
+        QCOMPARE(FieldTexts(ip), QString("192.168.7.9"));
+        // Left and Right cross the dots at the field edges.
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Left);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Left);
+        QCOMPARE(QApplication::focusWidget(), ip.Field(2));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Right);
+        QCOMPARE(QApplication::focusWidget(), ip.Field(3));
+    }
+
+    void addressFieldTakesPastedAddresses()
+    {
+        CIpAddressCtrl ip;
+        Show(ip);
+        QClipboard* clipboard = QGuiApplication::clipboard();
+        const auto paste = [&ip, clipboard](int field, const QString& text) {
+            clipboard->setText(text);
+            ip.Field(field)->setFocus();
+            ip.Field(field)->selectAll();
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_V, Qt::ControlModifier);
+        };
+        // A whole address fills all four fields, wherever it is pasted.
+        paste(2, QStringLiteral(" 10.20.30.40\n"));
+        QCOMPARE(FieldTexts(ip), QString("10.20.30.40"));
+        QCOMPARE(QApplication::focusWidget(), ip.Field(3));
+        // Part of one fills on from the field it lands in.
+        paste(2, QStringLiteral("5.6"));
+        QCOMPARE(FieldTexts(ip), QString("10.20.5.6"));
+        // What is no address changes nothing.
+        for (const char* bad : {"1.2.3.999", "1.2.3.4.5", "a.b", "7.8.9"})
+        {
+            paste(2, QString::fromLatin1(bad));
+            QCOMPARE(FieldTexts(ip), QString("10.20.5.6"));
+        }
+        // One number pastes into its field as into any line edit.
+        paste(1, QStringLiteral("77"));
+        QCOMPARE(FieldTexts(ip), QString("10.77.5.6"));
+        // Shift+Insert is a paste too.
+        clipboard->setText(QStringLiteral("1.2.3.4"));
+        QTest::keyClick(ip.Field(0), Qt::Key_Insert, Qt::ShiftModifier);
+        QCOMPARE(ip.GetAddress(), 0x01020304u);
+    }
+
+    // Loop must never look latched while the program has it off.
+    void latchingButtonFlipsOnACompletedClickOnly()
+    {
+        QWidget host;
+        auto* loop = new CButtonStyle(&host);
+        loop->setText("Loop:");
+        loop->SetLatching(true);
+        auto* open = new CButtonStyle(&host);
+        auto* layout = new QHBoxLayout(&host);
+        layout->addWidget(loop);
+        layout->addWidget(open);
+        Show(host);
+        std::vector<bool> heard; // the state the owner sees in each click
+        QObject::connect(loop, &QPushButton::clicked, [&] { heard.push_back(loop->IsPressed()); });
+        const QPoint inside = loop->rect().center();
+        const QPoint outside(-20, -20);
+
+        // Press, drag off, release: no click, and no moment where it looks latched.
+        QTest::mousePress(loop, Qt::LeftButton, {}, inside);
+        QVERIFY(!loop->IsPressed() && (loop->DrawState() & 2) == 0);
+        QTest::mouseMove(loop, outside);
+        QTest::mouseRelease(loop, Qt::LeftButton, {}, outside);
+        QVERIFY(!loop->IsPressed() && (loop->DrawState() & 2) == 0 && heard.empty());
+
+        // A completed click flips it, before the owner hears of it.
+        QTest::mouseClick(loop, Qt::LeftButton, {}, inside);
+        QCOMPARE(heard, std::vector<bool>{true});
+        QVERIFY((loop->DrawState() & 2) != 0);
+        // Latched, a press dragged off leaves it latched.
+        QTest::mousePress(loop, Qt::LeftButton, {}, inside);
+        QTest::mouseMove(loop, outside);
+        QTest::mouseRelease(loop, Qt::LeftButton, {}, outside);
+        QVERIFY(loop->IsPressed() && (loop->DrawState() & 2) != 0);
+        QCOMPARE(heard.size(), std::size_t{1});
+        // The owner refuses (a file too small to loop): the look follows the owner.
+        QObject::connect(loop, &QPushButton::clicked, [&] { loop->SetPressed(true); });
+        QTest::mouseClick(loop, Qt::LeftButton, {}, inside);
+        QVERIFY(loop->IsPressed() && (loop->DrawState() & 2) != 0);
+
+        // A plain button looks pressed while held and never stays so.
+        QTest::mousePress(open, Qt::LeftButton, {}, open->rect().center());
+        QVERIFY((open->DrawState() & 2) != 0);
+        QTest::mouseRelease(open, Qt::LeftButton, {}, open->rect().center());
+        QVERIFY(!open->IsPressed() && (open->DrawState() & 2) == 0);
+    }
+
+    void iconButtonsWorkFromTheKeyboard()
+    {
+        QWidget host;
+        auto* edit = new QLineEdit(&host);
+        auto* pause = new CButtonStyle(&host);
+        pause->SetLatching(true);
+        auto* open = new CButtonStyle(&host);
+        auto* layout = new QHBoxLayout(&host);
+        layout->addWidget(edit);
+        layout->addWidget(pause);
+        layout->addWidget(open);
+        Show(host);
+        int opened = 0;
+        QObject::connect(open, &QPushButton::clicked, [&] { ++opened; });
+        edit->setFocus();
+        const QImage unfocused = pause->grab().toImage();
+
+        QTest::keyClick(edit, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), pause);
+        QVERIFY(pause->ShowsFocus());
+        QVERIFY2(pause->grab().toImage() != unfocused, "the focus is visible");
+        QTest::keyClick(pause, Qt::Key_Space);
+        QVERIFY(pause->IsPressed());
+        QTest::keyClick(pause, Qt::Key_Return);
+        QVERIFY(!pause->IsPressed());
+        QTest::keyClick(pause, Qt::Key_Enter, Qt::KeypadModifier);
+        QVERIFY(pause->IsPressed());
+
+        QTest::keyClick(pause, Qt::Key_Tab);
+        QVERIFY(open->ShowsFocus() && !pause->ShowsFocus());
+        QTest::keyClick(open, Qt::Key_Space);
+        QTest::keyClick(open, Qt::Key_Return);
+        QCOMPARE(opened, 2);
+        QVERIFY(!open->IsPressed());
+    }
+
+    // Enter or Escape on a question never does the thing that cannot be undone.
+    void questionsDefaultToNo()
+    {
+        CUiServices real;
+        IUiServices* previous = SetUiServices(&real);
+        AnswerNextBox([](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Return); });
+        QVERIFY(!UiServices().AskYesNo(nullptr, "Orvane", "Reset?"));
+        AnswerNextBox([](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Escape); });
+        QVERIFY(!UiServices().AskYesNo(nullptr, "Orvane", "Reset?"));
+        AnswerNextBox([](QMessageBox* box) { QTest::mouseClick(box->button(QMessageBox::Yes), Qt::LeftButton); });
+        QVERIFY(UiServices().AskYesNo(nullptr, "Orvane", "Reset?"));
+        SetUiServices(previous);
     }
 };
 
