@@ -1,5 +1,6 @@
 #include "app/CDiscoverDlg.h"
 
+#include "common/Ipv4Address.h"
 #include "controls/IUiServices.h"
 #include "devices/CDiscoverProtocol.h"
 #include "devices/CUDPDiscover.h"
@@ -125,7 +126,7 @@ void CDiscoverDlg::RefreshList()
             continue;
         }
         auto* item = new QTreeWidgetItem;
-        item->setText(0, QString::fromStdString(CDiscoverProtocol::FormatAddress(address)));
+        item->setText(0, QString::fromStdString(FormatIpv4(address)));
         item->setText(1, QString::number(CDiscoverProtocol::GetSerial(record)));
         item->setData(0, kAddressRole, address);
         list->insertTopLevelItem(0, item);
@@ -186,5 +187,7 @@ void CDiscoverDlg::OnResetToFactoryDefaults()
         return;
     if (!UiServices().AskYesNo(this, QCoreApplication::applicationName(), QString::fromLatin1(kResetQuestion)))
         return;
-    m_reset->SendResetPacket(inet_addr(selected.front().toLatin1().constData()));
+    std::uint32_t address = 0;
+    if (ParseIpv4(selected.front().toStdString(), address))
+        m_reset->SendResetPacket(htonl(address));
 }

@@ -31,7 +31,6 @@ class CDiscoverDlg : public QDialog
 public:
     static constexpr int kModeManage = 0;
     static constexpr int kModeSelect = 1;
-    static constexpr int kRefreshTimerId = 1025;
     static constexpr int kRefreshMs = 1'000;
     static constexpr const char* kResetQuestion = "Are you sure you want to reset\n\rto the factory defaults?";
     static constexpr const char* kUpdateToolName = "pimlow";

@@ -32,7 +32,6 @@ class COrvaneDlg : public QMainWindow
     Q_OBJECT
 
 public:
-    static constexpr int kDiscoverTimerId = 64;
     static constexpr int kFastDiscoverMs = 2'000;
     static constexpr int kSlowDiscoverMs = 5'000;
     static constexpr int kFastDiscoverRounds = 5;

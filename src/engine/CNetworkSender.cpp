@@ -1,5 +1,7 @@
 #include "engine/CNetworkSender.h"
 
+#include "common/Ipv4Address.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -52,10 +54,7 @@ bool CNetworkSender::Open()
     m_fifo.SetCapacity(capacity);
     m_fifoCapacity.store(capacity, std::memory_order_relaxed);
     m_fifo.Allocate();
-    char text[32];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u", (m_address >> 24) & 0xFFu, (m_address >> 16) & 0xFFu,
-                  (m_address >> 8) & 0xFFu, m_address & 0xFFu);
-    m_socket.Create(m_port, text);
+    m_socket.Create(m_port, FormatIpv4(m_address).c_str());
     m_bytesSent.store(0, std::memory_order_relaxed);
     m_carryCount = 0;
     m_prefilled.store(false, std::memory_order_relaxed);

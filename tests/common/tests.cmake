@@ -3,4 +3,5 @@ orvane_add_test_suite(orvane_common_tests common
   common/CAlignedBufferTest.cpp
   common/CPathStringTest.cpp
   common/FormatThousandsTest.cpp
+  common/Ipv4AddressTest.cpp
 )
