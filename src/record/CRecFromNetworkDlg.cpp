@@ -320,16 +320,14 @@ void CRecFromNetworkDlg::EndMonitoring()
 void CRecFromNetworkDlg::OnMonitor()
 {
     m_statusRefresh = true;
+    const int messagesBefore = m_messagesShown;
     switch (m_recorder->GetState())
     {
     case CRecordThread::kStopped:
-    {
         PrepareRun();
-        const int messagesBefore = m_messagesShown;
         if (!m_controller->StartMonitor())
             ReportStartFailure(messagesBefore);
         break;
-    }
     case CRecordThread::kMonitoring:
         EndMonitoring();
         break;

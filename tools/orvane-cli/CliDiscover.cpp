@@ -64,8 +64,7 @@ int RunDiscover(const DiscoverOptions& options)
                       record[4], record[5]);
         const auto firmware = std::to_string(record[6]) + '.' + std::to_string(record[7]) + '.' +
                               std::to_string(record[8]) + '.' + std::to_string(record[9]);
-        std::printf("%-16s %-20llu %-17s %-9s %-5u %s\n",
-                    FormatIpv4(CDiscoverProtocol::GetAddress(record)).c_str(),
+        std::printf("%-16s %-20llu %-17s %-9s %-5u %s\n", FormatIpv4(CDiscoverProtocol::GetAddress(record)).c_str(),
                     static_cast<unsigned long long>(CDiscoverProtocol::GetSerial(record)), mac, firmware.c_str(),
                     record[CDiscoverProtocol::kPortsOffset], CDiscoverProtocol::GetModel(record).c_str());
     }

@@ -168,8 +168,7 @@ int main(int argc, char** argv)
     std::uint32_t address = 0;
     std::array<std::uint8_t, 6> mac{};
     std::array<std::uint8_t, 4> firmware{};
-    if (!ParseIpv4(options.address, address) ||
-        !CDiscoverProtocol::IsUsableDeviceAddress(address))
+    if (!ParseIpv4(options.address, address) || !CDiscoverProtocol::IsUsableDeviceAddress(address))
     {
         std::fprintf(stderr, "orvane-devsim: \"%s\" is not a device address\n", options.address.c_str());
         return 2;
