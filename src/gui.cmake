@@ -28,6 +28,8 @@ add_library(orvane_gui STATIC
   play/CPlayToNetworkDlg_Play.cpp
   play/CTotTdtDlg.cpp
   record/CRecFromNetworkDlg.cpp
+  record/CRecFromNetworkDlg_Settings.cpp
+  record/CRecFromNetworkDlg_Status.cpp
 )
 set_target_properties(orvane_gui PROPERTIES
   AUTOMOC ON

@@ -1,5 +1,6 @@
 #include "app/CDiscoverDlg.h"
 
+#include "common/Ipv4Address.h"
 #include "controls/IUiServices.h"
 #include "devices/CDiscoverProtocol.h"
 #include "devices/CUDPDiscover.h"
@@ -126,7 +127,7 @@ void CDiscoverDlg::RefreshList()
             continue;
         }
         auto* item = new QTreeWidgetItem;
-        item->setText(0, QString::fromStdString(CDiscoverProtocol::FormatAddress(address)));
+        item->setText(0, QString::fromStdString(FormatIpv4(address)));
         item->setText(1, QString::number(CDiscoverProtocol::GetSerial(record)));
         item->setData(0, kAddressRole, address);
         item->setData(0, kModelRole, QString::fromStdString(CDiscoverProtocol::GetModel(record)));

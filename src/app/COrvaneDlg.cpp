@@ -2,6 +2,7 @@
 
 #include "app/CAboutDlg.h"
 #include "app/CDiscoverDlg.h"
+#include "common/Ipv4Address.h"
 #include "controls/CSettings.h"
 #include "controls/CTabActivateEvent.h"
 #include "controls/CXTabCtrl.h"
@@ -120,7 +121,7 @@ void COrvaneDlg::ApplyDiscoverTargets()
     for (const QString& part : text.split(',', Qt::SkipEmptyParts))
     {
         std::uint32_t address = 0;
-        if (CDiscoverProtocol::ParseAddress(part.trimmed().toStdString(), address))
+        if (ParseIpv4(part.trimmed().toStdString(), address))
             targets.push_back(address);
         else
             std::fprintf(stderr, "orvane: discovery target \"%s\" is not an IPv4 address; ignored\n",

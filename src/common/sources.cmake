@@ -7,5 +7,6 @@ list(APPEND ORVANE_CORE_SOURCES
   common/CTimerSlack.cpp
   common/CUniqueFd.cpp
   common/FormatThousands.cpp
+  common/Ipv4Address.cpp
   common/CUnbufferedFile.cpp
 )

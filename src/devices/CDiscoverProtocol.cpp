@@ -1,7 +1,5 @@
 #include "devices/CDiscoverProtocol.h"
 
-#include <arpa/inet.h>
-
 #include <algorithm>
 #include <cstring>
 
@@ -103,22 +101,6 @@ std::string CDiscoverProtocol::GetModel(const DeviceRecord& record)
         model.push_back(c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '?');
     }
     return model;
-}
-
-std::string CDiscoverProtocol::FormatAddress(std::uint32_t address)
-{
-    return std::to_string(address >> 24) + '.' + std::to_string((address >> 16) & 0xFF) + '.' +
-           std::to_string((address >> 8) & 0xFF) + '.' + std::to_string(address & 0xFF);
-}
-
-bool CDiscoverProtocol::ParseAddress(const std::string& text, std::uint32_t& address)
-{
-    in_addr parsed{};
-    // inet_pton accepts exactly four decimal numbers 0..255, nothing else.
-    if (inet_pton(AF_INET, text.c_str(), &parsed) != 1)
-        return false;
-    address = ntohl(parsed.s_addr);
-    return true;
 }
 
 bool CDiscoverProtocol::IsUsableDeviceAddress(std::uint32_t address)

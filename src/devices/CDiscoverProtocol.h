@@ -68,10 +68,6 @@ public:
     static std::uint32_t GetAddress(const DeviceRecord& record);
     static std::string GetModel(const DeviceRecord& record);
 
-    //! "a.b.c.d" of a most-significant-first address.
-    static std::string FormatAddress(std::uint32_t address);
-    //! Parses dotted decimal into a most-significant-first address; false for anything else.
-    static bool ParseAddress(const std::string& text, std::uint32_t& address);
     //! True for an address a device can have: not 0.0.0.0/8, not multicast, not class E or broadcast.
     static bool IsUsableDeviceAddress(std::uint32_t address);
 };

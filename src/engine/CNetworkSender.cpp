@@ -1,5 +1,7 @@
 #include "engine/CNetworkSender.h"
 
+#include "common/Ipv4Address.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -64,10 +66,7 @@ bool CNetworkSender::Open()
     // that was not stopped still points at the old one.
     m_socket.Close();
     const std::uint32_t address = m_address.load(std::memory_order_relaxed);
-    char text[32];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u", (address >> 24) & 0xFFu, (address >> 16) & 0xFFu,
-                  (address >> 8) & 0xFFu, address & 0xFFu);
-    if (!m_socket.Create(m_port.load(std::memory_order_relaxed), text))
+    if (!m_socket.Create(m_port.load(std::memory_order_relaxed), FormatIpv4(address).c_str()))
         m_openError = std::strerror(m_socket.GetCreateError());
     m_openRtp = m_rtp.load(std::memory_order_relaxed);
     m_bytesSent.store(0, std::memory_order_relaxed);

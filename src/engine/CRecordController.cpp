@@ -105,14 +105,19 @@ CRecordController::Event CRecordController::Tick(std::uint32_t nowMs)
 std::string CRecordController::StatusText(std::uint32_t status, const std::string& previous)
 {
     if ((status & CDvbIpRecvThread::kStatusNoData) != 0)
-        return "No Data Recv";
+        return kNoDataText;
     if ((status & CDvbIpRecvThread::kStatusOverflow) != 0)
-        return "Overflow";
-    // A short read keeps the last text, but not "No Data Recv" once data flows again
-    // (at low rates the ring rarely holds a whole block, so the bit stays set).
-    if ((status & CDvbIpRecvThread::kStatusShortRead) != 0 && previous != "No Data Recv")
+        return kOverflowText;
+    // At low rates the ring rarely holds a whole block, so the short-read bit
+    // stays set: it must not hold a warning whose cause has gone.
+    if ((status & CDvbIpRecvThread::kStatusShortRead) != 0 && !IsWarning(previous))
         return previous;
-    return "No errors detected";
+    return kNoErrorsText;
+}
+
+bool CRecordController::IsWarning(const std::string& text)
+{
+    return text == kNoDataText || text == kOverflowText;
 }
 
 std::string CRecordController::FormatElapsed(std::uint32_t seconds)

@@ -20,16 +20,18 @@ class CDvbIpRecvThread;
 class CRecordController
 {
 public:
-    enum SizeUnit : std::int32_t
+    //! The unit of the per-file limit (the settings keep it as 0 or 1).
+    enum class SizeUnit : std::int32_t
     {
         kSeconds = 0,
         kMegabytes = 1,
     };
+    using enum SizeUnit;
 
     struct Settings
     {
         std::int32_t recordingSize = 100; //!< in the size unit; 0 counts as 1
-        std::int32_t sizeUnit = kSeconds;
+        SizeUnit sizeUnit = kSeconds;
         bool loopEnabled = false;
         std::int32_t loopCount = 3; //!< files in the ring, 1..100
         std::string outputFile;
@@ -48,6 +50,14 @@ public:
     static constexpr std::int32_t kMinLoopCount = 1;
     static constexpr std::int32_t kMaxLoopCount = 100;
     static constexpr std::uint64_t kBytesPerMegabyte = 1'048'576;
+    //! The receive port: 0 would bind a random port no sender knows.
+    static constexpr std::int32_t kMinPort = 1;
+    static constexpr std::int32_t kMaxPort = 65'535;
+
+    // The receive status texts.
+    static constexpr const char* kNoErrorsText = "No errors detected";
+    static constexpr const char* kNoDataText = "No Data Recv";
+    static constexpr const char* kOverflowText = "Overflow";
 
     CRecordController(CRecordThread& recorder, CDvbIpRecvThread& receiver);
 
@@ -71,9 +81,13 @@ public:
     std::int64_t GetProgress() const { return m_progress; }
     std::int32_t GetFileIndex() const { return m_fileIndex; }
 
-    //! "No Data Recv", "Overflow" or "No errors detected" for @p status; a
-    //! short read alone keeps @p previous.
+    //! "No Data Recv" while nothing arrives, "Overflow" while data is lost,
+    //! otherwise "No errors detected". A short read alone (a slow stream: less
+    //! than a block stored) is no fault: it keeps @p previous, except that a
+    //! warning clears as soon as its cause has gone.
     static std::string StatusText(std::uint32_t status, const std::string& previous);
+    //! True for a status text that needs the user's eye (shown in red).
+    static bool IsWarning(const std::string& text);
     //! "%d:%02d:%02d" of @p seconds (hours not limited).
     static std::string FormatElapsed(std::uint32_t seconds);
     static std::int32_t ClampLoopCount(std::int32_t count);

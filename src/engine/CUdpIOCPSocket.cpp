@@ -1,5 +1,7 @@
 #include "engine/CUdpIOCPSocket.h"
 
+#include "common/Ipv4Address.h"
+
 #include <arpa/inet.h>
 #include <linux/sockios.h>
 #include <netinet/udp.h>
@@ -65,8 +67,10 @@ bool CUdpIOCPSocket::Create(std::uint16_t port, const char* address)
     sockaddr_in dest{};
     dest.sin_family = AF_INET;
     dest.sin_port = htons(port);
-    if (address == nullptr || inet_pton(AF_INET, address, &dest.sin_addr) != 1)
+    std::uint32_t hostOrder = 0;
+    if (address == nullptr || !ParseIpv4(address, hostOrder))
         return FailCreate(EINVAL);
+    dest.sin_addr.s_addr = htonl(hostOrder);
 
     CUniqueFd fd(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP));
     if (!fd.Valid())

@@ -1,5 +1,6 @@
 #include "play/CPlayToNetworkDlg.h"
 
+#include "common/Ipv4Address.h"
 #include "controls/CButtonStyle.h"
 #include "controls/CDVBSlider.h"
 #include "controls/CIpAddressCtrl.h"
@@ -154,7 +155,7 @@ bool CPlayToNetworkDlg::UpdateData(bool save, bool quiet)
         if (index < 0)
         {
             // An interface that is gone keeps its setting; it shows as its address.
-            interfaces->addItem(QHostAddress(m_multicastInterface).toString(), m_multicastInterface);
+            interfaces->addItem(QString::fromStdString(FormatIpv4(m_multicastInterface)), m_multicastInterface);
             index = interfaces->count() - 1;
         }
         interfaces->setCurrentIndex(index);

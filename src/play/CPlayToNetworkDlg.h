@@ -53,9 +53,7 @@ class CPlayToNetworkDlg : public QWidget
     Q_OBJECT
 
 public:
-    static constexpr int kStatusTimerId = 61;
     static constexpr int kStatusTimerMs = 100;
-    static constexpr int kTreeTimerId = 62;
     static constexpr int kTreeTimerMs = 500;
     static constexpr int kSliderMin = 0;
     static constexpr int kSliderMax = 1000; // per mille of the play range

@@ -1,3 +1,6 @@
+// The Record tab's set-up, activation, commands and the one place that decides
+// what is enabled and pressed (UpdateControls).
+
 #include "record/CRecFromNetworkDlg.h"
 
 #include "common/CSteadyClock.h"
@@ -12,53 +15,15 @@
 #include <QIntValidator>
 #include <QThread>
 
-#include <arpa/inet.h>
-
-#include <algorithm>
-
 namespace
 {
 const QColor kGrey(128, 128, 128);
 const QColor kBlack(0, 0, 0);
 const QColor kBlue(0, 0, 255);
-const QColor kRed(255, 0, 0);
-const QColor kGreen(0, 255, 0);
 const QString kCaption = QStringLiteral("Orvane");
-const QString kNoErrors = QStringLiteral("No errors detected");
-// Shown while a recording that failed to write stays on screen.
-const QString kWriteFailed = QStringLiteral("Write error");
 const QString kFileFilter = QStringLiteral("Transport Stream (*.ts);;All Files (*)");
-
-//! The name and extension of @p path, as the file label shows it.
-QString NameAndExtension(const QString& path)
-{
-    return path.isEmpty() ? QString() : QFileInfo(path).fileName();
-}
-
-//! Host-order IPv4 address of @p text; an empty field is 0.0.0.0.
-bool ParseAddress(const QString& text, std::uint32_t& address)
-{
-    const QString trimmed = text.trimmed();
-    if (trimmed.isEmpty())
-    {
-        address = 0;
-        return true;
-    }
-    in_addr a{};
-    if (inet_pton(AF_INET, trimmed.toStdString().c_str(), &a) != 1)
-        return false;
-    address = ntohl(a.s_addr);
-    return true;
-}
-
-QString FormatAddress(std::uint32_t address)
-{
-    return QStringLiteral("%1.%2.%3.%4")
-        .arg(address >> 24)
-        .arg((address >> 16) & 0xFF)
-        .arg((address >> 8) & 0xFF)
-        .arg(address & 0xFF);
-}
+// When the run fails to start and nothing else has said why.
+const QString kStartFailed = QStringLiteral("Receiving could not start: the system refused memory or a thread.");
 } // namespace
 
 void CRecFromNetworkDlg::CMessageSink::ShowMessage(const std::string& text)
@@ -95,7 +60,8 @@ CRecFromNetworkDlg::CRecFromNetworkDlg(QWidget* parent)
     connect(ui->megabytesRadio, &QRadioButton::clicked, this, &CRecFromNetworkDlg::OnSizeUnit);
     connect(ui->syncLossResetButton, &QPushButton::clicked, this, &CRecFromNetworkDlg::OnSyncLossReset);
     connect(ui->loopCountUpDown, &CUpDownButton::DeltaPos, this, &CRecFromNetworkDlg::OnLoopCountStep);
-    ui->portEdit->setValidator(new QIntValidator(0, 65535, ui->portEdit));
+    // Digits only; a port out of range gets its message when the network opens.
+    ui->portEdit->setValidator(new QIntValidator(0, CRecordController::kMaxPort, ui->portEdit));
     ui->recordingSizeEdit->setValidator(new QIntValidator(0, 0x7FFFFFFF / 1000, ui->recordingSizeEdit));
     OnInitDialog();
 }
@@ -156,40 +122,29 @@ bool CRecFromNetworkDlg::OnInitDialog()
             look.button->SetTextColors(kGrey, kBlack);
         look.button->SetLatching(look.latching);
     }
-    ui->stopButton->SetPressed(true);
-    m_shownState = CRecordThread::kStopped;
 
-    ui->loopCountUpDown->setEnabled(false);
-    ui->loopCountLabel->SetTextColor(kGrey);
     ui->megabytesLabel->SetText(QStringLiteral("0 MB"));
     ui->megabytesLabel->SetTextColor(kBlue);
     ui->elapsedLabel->SetText(QStringLiteral("0:00:00"));
     ui->elapsedLabel->SetTextColor(kBlue);
-    ui->statusLabel->SetText(kNoErrors);
+    ShowStatus(QString::fromLatin1(CRecordController::kNoErrorsText));
+    ui->statusLabel->SetTransparent(true);
     ui->dashValue->SetText(QStringLiteral("-"));
+    ui->kernelDropsValue->SetText(QStringLiteral("-"));
     ui->noPcrNotice->setVisible(false);
 
     m_statusRefresh = true;
     m_analysis.SetPidTree(m_pidSink.get());
     m_analysis.SetProgTree(m_progSink.get());
-    ui->portEdit->setEnabled(m_networkClosed);
-    ui->modeCombo->setEnabled(m_networkClosed);
-    ui->groupEdit->setEnabled(m_networkClosed);
-    ui->sourceEdit->setEnabled(m_networkClosed);
 
     LoadSettings();
     m_recorder->SetAnalysis(&m_analysis);
 
-    ui->fileNameLabel->SetText(NameAndExtension(m_outputFile));
-    ui->disableAnalyzerCheck->setChecked(m_disableAnalyzer != 0);
-    ui->loopButton->SetPressed(m_loopEnabled);
-    ui->loopCountLabel->SetTextColor(m_loopEnabled ? kBlue : kGrey);
-    ui->loopCountUpDown->setEnabled(m_loopEnabled);
-    ui->loopCountLabel->setEnabled(m_loopEnabled);
+    ui->fileNameLabel->SetText(m_outputFile.isEmpty() ? QString() : QFileInfo(m_outputFile).fileName());
+    ui->disableAnalyzerCheck->setChecked(m_disableAnalyzer);
     ui->loopCountLabel->SetText(QString::number(m_loopCount));
 
     SetAnalyzerEnabled(!ui->disableAnalyzerCheck->isChecked());
-    WriteFields();
     ApplyControllerSettings();
     UpdateControls();
     return true;
@@ -205,107 +160,6 @@ void CRecFromNetworkDlg::SetAnalyzerEnabled(bool enable)
         m_pidSink->Clear();
         m_progSink->Clear();
     }
-}
-
-void CRecFromNetworkDlg::LoadSettings()
-{
-    const QString s = QString::fromLatin1(kSection);
-    m_disableAnalyzer = CSettings::GetProfileInt(s, "DisableAnalyzer", 0);
-    m_outputFile = CSettings::GetProfileString(s, "File", {});
-    m_loopEnabled = CSettings::GetProfileInt(s, "FileLoopEnable", 0) != 0;
-    m_loopCount =
-        static_cast<std::int16_t>(CRecordController::ClampLoopCount(CSettings::GetProfileInt(s, "FileLoopCnt", 3)));
-    m_sizeUnit =
-        CSettings::GetProfileInt(s, "RecType", 0) == 1 ? CRecordController::kMegabytes : CRecordController::kSeconds;
-    m_recordingSize = std::max(0, CSettings::GetProfileInt(s, "RecSize", 100));
-    m_networkAddress = static_cast<std::uint32_t>(CSettings::GetProfileInt(s, "NetworkAddrs", 0));
-    m_port = CSettings::GetProfileInt(s, "NetworkPort", 1234);
-    if (m_port < 0 || m_port > 65535)
-        m_port = 1234;
-    m_modeIndex = CSettings::GetProfileInt(s, "NetworkType", 0) == 1 ? 1 : 0;
-    m_sourceAddress = static_cast<std::uint32_t>(CSettings::GetProfileInt(s, "NetworkSource", 0));
-    WriteFields();
-}
-
-void CRecFromNetworkDlg::SaveSettings()
-{
-    ReadFields();
-    const QString s = QString::fromLatin1(kSection);
-    CSettings::WriteProfileInt(s, "DisableAnalyzer", m_disableAnalyzer);
-    CSettings::WriteProfileString(s, "File", m_outputFile);
-    CSettings::WriteProfileInt(s, "FileLoopEnable", m_loopEnabled ? 1 : 0);
-    CSettings::WriteProfileInt(s, "FileLoopCnt", m_loopCount);
-    CSettings::WriteProfileInt(s, "RecType", m_sizeUnit);
-    CSettings::WriteProfileInt(s, "RecSize", m_recordingSize);
-    CSettings::WriteProfileInt(s, "NetworkAddrs", static_cast<std::int32_t>(m_networkAddress));
-    CSettings::WriteProfileInt(s, "NetworkPort", m_port);
-    CSettings::WriteProfileInt(s, "NetworkType", m_modeIndex);
-    CSettings::WriteProfileInt(s, "NetworkSource", static_cast<std::int32_t>(m_sourceAddress));
-}
-
-void CRecFromNetworkDlg::WriteFields()
-{
-    auto* ui = m_ui.get();
-    ui->portEdit->setText(QString::number(m_port));
-    ui->modeCombo->setCurrentIndex(m_modeIndex);
-    ui->secondsRadio->setChecked(m_sizeUnit == CRecordController::kSeconds);
-    ui->megabytesRadio->setChecked(m_sizeUnit == CRecordController::kMegabytes);
-    ui->recordingSizeEdit->setText(QString::number(m_recordingSize));
-    ui->groupEdit->setText(FormatAddress(m_networkAddress));
-    ui->sourceEdit->setText(m_sourceAddress == 0 ? QString() : FormatAddress(m_sourceAddress));
-}
-
-bool CRecFromNetworkDlg::ReadFields()
-{
-    auto* ui = m_ui.get();
-    bool ok = false;
-    const int port = ui->portEdit->text().trimmed().toInt(&ok);
-    if (!ok || port < 0 || port > 65535)
-    {
-        ShowMessage(QStringLiteral("Please enter an integer between 0 and 65535."));
-        ui->portEdit->setFocus();
-        return false;
-    }
-    std::uint32_t group = 0;
-    std::uint32_t source = 0;
-    if (!ParseAddress(ui->groupEdit->text(), group) || (group != 0 && (group >> 28) != 0xE))
-    {
-        ShowMessage(QStringLiteral("The group must be an IPv4 multicast address (224.0.0.0 to 239.255.255.255), "
-                                   "or 0.0.0.0 for none."));
-        ui->groupEdit->setFocus();
-        return false;
-    }
-    if (!ParseAddress(ui->sourceEdit->text(), source))
-    {
-        ShowMessage(QStringLiteral("The source must be an IPv4 address, or empty for any source."));
-        ui->sourceEdit->setFocus();
-        return false;
-    }
-    const int size = ui->recordingSizeEdit->text().trimmed().toInt(&ok);
-    if (!ok || size < 0)
-    {
-        ShowMessage(QStringLiteral("Please enter an integer."));
-        ui->recordingSizeEdit->setFocus();
-        return false;
-    }
-    m_port = port;
-    m_modeIndex = ui->modeCombo->currentIndex() == 1 ? 1 : 0;
-    m_networkAddress = group;
-    m_sourceAddress = source;
-    m_recordingSize = size;
-    OnSizeUnit();
-    return true;
-}
-
-void CRecFromNetworkDlg::ApplyControllerSettings()
-{
-    CRecordController::Settings settings;
-    settings.recordingSize = m_recordingSize;
-    settings.sizeUnit = m_sizeUnit;
-    settings.loopEnabled = m_loopEnabled;
-    settings.loopCount = m_loopCount;
-    settings.outputFile = m_outputFile.toStdString();
-    m_controller->SetSettings(settings);
 }
 
 CXTabCtrl* CRecFromNetworkDlg::HostTabs() const
@@ -324,6 +178,7 @@ int CRecFromNetworkDlg::TabIndex() const
 
 void CRecFromNetworkDlg::ShowMessage(const QString& text)
 {
+    ++m_messagesShown;
     UiServices().ShowMessage(this, kCaption, text, IUiServices::Icon::kWarning);
 }
 
@@ -343,68 +198,78 @@ void CRecFromNetworkDlg::OnActivate(bool active)
         return;
     }
     m_statusRefresh = true;
-    UpdateControls();
-    const bool stopped = m_recorder->GetState() == CRecordThread::kStopped;
-    m_ui->fileOpenButton->setEnabled(stopped);
-    m_ui->syncLossResetButton->setEnabled(stopped);
     // Only an idle worker is stopped here: a run in progress keeps its thread.
-    if (stopped)
+    if (!IsRunning())
         m_recorder->StopThread();
     SetAnalyzerEnabled(!m_ui->disableAnalyzerCheck->isChecked());
+    UpdateControls();
     m_statusTimer.start(kStatusTimerMs);
     m_analysisTimer.start(kAnalysisTimerMs);
 }
 
 void CRecFromNetworkDlg::UpdateControls()
 {
+    auto* ui = m_ui.get();
     const auto state = m_recorder->GetState();
     const bool open = !m_networkClosed;
-    m_ui->recordButton->setEnabled(!m_outputFile.isEmpty() && open && state != CRecordThread::kRecording);
-    m_ui->monitorButton->setEnabled(open && state != CRecordThread::kRecording);
-    m_ui->stopButton->setEnabled(open && state != CRecordThread::kStopped);
+    const bool stopped = state == CRecordThread::kStopped;
+    const bool recording = state == CRecordThread::kRecording;
+
+    ui->recordButton->setEnabled(open && !recording && !m_outputFile.isEmpty());
+    ui->monitorButton->setEnabled(open && !recording);
+    ui->stopButton->setEnabled(open && !stopped);
+    ui->fileOpenButton->setEnabled(stopped);
+    // A run keeps the port, mode and group it started with.
+    for (QWidget* field : {static_cast<QWidget*>(ui->portEdit), static_cast<QWidget*>(ui->modeCombo),
+                           static_cast<QWidget*>(ui->groupEdit), static_cast<QWidget*>(ui->sourceEdit)})
+        field->setEnabled(m_networkClosed && stopped);
+    ui->networkOpenButton->setText(m_networkClosed ? QStringLiteral("Open") : QStringLiteral("Close"));
+
+    ui->loopButton->SetPressed(m_loopEnabled);
+    ui->loopCountUpDown->setEnabled(m_loopEnabled);
+    ui->loopCountLabel->setEnabled(m_loopEnabled);
+    ui->loopCountLabel->SetTextColor(m_loopEnabled ? kBlue : kGrey);
     UpdateButtonLook();
+
+    // A run holds the tab control on this tab.
+    const bool lockTabs = !stopped;
+    if (m_tabsLocked != lockTabs)
+    {
+        if (CXTabCtrl* tabs = HostTabs())
+        {
+            if (lockTabs)
+                tabs->EnableOnlyTab(TabIndex());
+            else
+                tabs->EnableAllTabs();
+        }
+        m_tabsLocked = lockTabs;
+    }
 }
 
 void CRecFromNetworkDlg::UpdateButtonLook()
 {
-    const int state = m_recorder->GetState();
-    if (state == m_shownState)
-        return;
+    // A latching button flips itself when clicked; the look follows the state.
+    const auto state = m_recorder->GetState();
     m_ui->recordButton->SetPressed(state == CRecordThread::kRecording);
     m_ui->monitorButton->SetPressed(state == CRecordThread::kMonitoring);
     m_ui->stopButton->SetPressed(state == CRecordThread::kStopped);
-    m_shownState = state;
 }
 
 void CRecFromNetworkDlg::OnNetworkOpen()
 {
-    auto* ui = m_ui.get();
     if (m_networkClosed)
     {
         // A field that cannot be used keeps the network closed (the message says why).
         if (!ReadFields())
             return;
-        m_receiver.SetPort(static_cast<std::uint16_t>(m_port));
-        m_receiver.SetRtp(m_modeIndex != 0);
-        CDvbIpRecvThread::Membership membership;
-        membership.group = m_networkAddress;
-        membership.source = m_networkAddress != 0 ? m_sourceAddress : 0;
-        m_receiver.SetMembership(membership);
-        ApplyControllerSettings();
         m_networkClosed = false;
-        ui->networkOpenButton->setText(QStringLiteral("Close"));
     }
     else
     {
         ReadFields();
-        ApplyControllerSettings();
-        ui->networkOpenButton->setText(QStringLiteral("Open"));
         m_networkClosed = true;
     }
-    ui->portEdit->setEnabled(m_networkClosed);
-    ui->modeCombo->setEnabled(m_networkClosed);
-    ui->groupEdit->setEnabled(m_networkClosed);
-    ui->sourceEdit->setEnabled(m_networkClosed);
+    ApplyControllerSettings();
     UpdateControls();
 }
 
@@ -418,12 +283,33 @@ void CRecFromNetworkDlg::ChooseFile()
         if (QFileInfo(path).suffix().isEmpty())
             path += QStringLiteral(".ts");
         m_outputFile = QFileInfo(path).absoluteFilePath();
-        m_ui->fileNameLabel->SetText(NameAndExtension(m_outputFile));
+        m_ui->fileNameLabel->SetText(QFileInfo(m_outputFile).fileName());
         CSettings::WriteProfileString(QString::fromLatin1(kSection), "File", m_outputFile);
         ApplyControllerSettings();
     }
     UpdateControls();
-    m_ui->fileOpenButton->setEnabled(m_recorder->GetState() != CRecordThread::kRecording);
+}
+
+void CRecFromNetworkDlg::PrepareRun()
+{
+    ConfigureReceiver();
+    m_writeFailed = false;
+    m_lastReceiverStatus = ~0u; // the first status of a run is always shown
+    ShowStatus(QString::fromLatin1(CRecordController::kNoErrorsText));
+    m_ui->kernelDropsValue->SetText(QStringLiteral("0"));
+}
+
+void CRecFromNetworkDlg::ReportStartFailure(int messagesBefore)
+{
+    m_postStopPending = true;
+    if (m_messagesShown != messagesBefore)
+        return; // the record thread has said why
+    const std::string receiverError = m_recorder->ReceiverError();
+    if (receiverError.empty())
+        ShowMessage(kStartFailed);
+    else
+        ShowMessage(
+            QStringLiteral("Cannot receive on port %1: %2").arg(m_port).arg(QString::fromStdString(receiverError)));
 }
 
 void CRecFromNetworkDlg::EndMonitoring()
@@ -434,77 +320,45 @@ void CRecFromNetworkDlg::EndMonitoring()
 void CRecFromNetworkDlg::OnMonitor()
 {
     m_statusRefresh = true;
+    const int messagesBefore = m_messagesShown;
     switch (m_recorder->GetState())
     {
     case CRecordThread::kStopped:
-        if (CXTabCtrl* tabs = HostTabs())
-            tabs->EnableOnlyTab(TabIndex());
-        m_writeFailed = false;
-        m_lastReceiverStatus = ~0u; // the first status of a run is always shown
+        PrepareRun();
         if (!m_controller->StartMonitor())
-        {
-            ShowMessage(QStringLiteral("Cannot receive on port %1: %2")
-                            .arg(m_port)
-                            .arg(QString::fromStdString(m_recorder->ReceiverError())));
-            m_postStopPending = true;
-        }
-        else
-            m_ui->fileOpenButton->setEnabled(false);
-        UpdateControls();
+            ReportStartFailure(messagesBefore);
         break;
     case CRecordThread::kMonitoring:
         EndMonitoring();
-        m_ui->fileOpenButton->setEnabled(true);
-        if (CXTabCtrl* tabs = HostTabs())
-            tabs->EnableAllTabs();
-        UpdateControls();
         break;
     default:
-        UpdateControls();
         break;
     }
-    // A latching button flipped itself; the look follows the state.
-    m_shownState = -1;
-    UpdateButtonLook();
+    UpdateControls();
 }
 
 void CRecFromNetworkDlg::OnRecord()
 {
-    QApplication::setOverrideCursor(Qt::WaitCursor);
     m_statusRefresh = true;
-    if (CXTabCtrl* tabs = HostTabs())
-        tabs->EnableOnlyTab(TabIndex());
     if (m_outputFile.isEmpty())
         ChooseFile();
     // The size and unit typed last are the ones in force.
     if (m_outputFile.isEmpty() || !ReadFields())
     {
-        m_postStopPending = true;
-        QApplication::restoreOverrideCursor();
-        m_shownState = -1;
         UpdateControls();
         return;
     }
+    QApplication::setOverrideCursor(Qt::WaitCursor);
     ApplyControllerSettings();
     m_ui->progressBar->setRange(0, 100);
     m_ui->progressBar->setValue(0);
     m_lastShownTenths = 0;
-    m_writeFailed = false;
-    m_lastReceiverStatus = ~0u;
+    PrepareRun();
+    const int messagesBefore = m_messagesShown;
     const bool started = m_controller->StartRecord(CSteadyClock::GetTickMs());
     QApplication::restoreOverrideCursor();
     if (!started)
-    {
-        m_postStopPending = true;
-        // A file that cannot be created has shown its message already; the port needs one.
-        const std::string receiverError = m_recorder->ReceiverError();
-        if (!receiverError.empty())
-            ShowMessage(
-                QStringLiteral("Cannot receive on port %1: %2").arg(m_port).arg(QString::fromStdString(receiverError)));
-    }
-    else
-        m_ui->fileOpenButton->setEnabled(false);
-    m_shownState = -1;
+        ReportStartFailure(messagesBefore);
     UpdateControls();
 }
 
@@ -513,7 +367,6 @@ void CRecFromNetworkDlg::OnStop()
     m_controller->Stop();
     m_postStopPending = true;
     m_statusRefresh = true;
-    m_shownState = -1;
     UpdateControls();
     m_ui->progressBar->setValue(0);
 }
@@ -521,11 +374,9 @@ void CRecFromNetworkDlg::OnStop()
 void CRecFromNetworkDlg::OnLoop()
 {
     m_loopEnabled = m_ui->loopButton->IsPressed();
-    m_ui->loopCountLabel->SetTextColor(m_loopEnabled ? kBlue : kGrey);
-    m_ui->loopCountLabel->setEnabled(m_loopEnabled);
-    m_ui->loopCountUpDown->setEnabled(m_loopEnabled);
     // A ring switched on or off during a recording applies at its next limit.
     ApplyControllerSettings();
+    UpdateControls();
 }
 
 void CRecFromNetworkDlg::OnLoopCountStep(int delta)
@@ -543,127 +394,6 @@ void CRecFromNetworkDlg::OnSizeUnit()
 void CRecFromNetworkDlg::OnSyncLossReset()
 {
     m_analysis.m_syncLoss.store(0);
-}
-
-void CRecFromNetworkDlg::ShowStatus(const QString& text, const QColor& colour)
-{
-    m_statusText = text;
-    m_ui->statusLabel->SetBkColor(colour, colour, 0);
-    m_ui->statusLabel->SetText(text);
-}
-
-void CRecFromNetworkDlg::OnStatusTimer()
-{
-    auto* ui = m_ui.get();
-    if (m_postStopPending)
-    {
-        if (ui->disableAnalyzerCheck->isChecked())
-        {
-            ui->pidTree->setEnabled(true);
-            ui->progTree->setEnabled(true);
-            m_recorder->SetAnalyzerEnabled(true);
-        }
-        m_postStopPending = false;
-        if (CXTabCtrl* tabs = HostTabs())
-            tabs->EnableAllTabs();
-        const auto state = m_recorder->GetState();
-        if (state == CRecordThread::kStopped)
-            ui->fileOpenButton->setEnabled(true);
-        else if (state == CRecordThread::kMonitoring)
-            ui->fileOpenButton->setEnabled(false);
-        UpdateControls();
-    }
-    UpdateButtonLook();
-
-    if (m_recorder->IsFileOpen() || m_recorder->HasFailed())
-    {
-        const auto event = m_controller->Tick(CSteadyClock::GetTickMs());
-        const std::uint32_t tenths = m_controller->GetElapsedTenths();
-        if (event == CRecordController::Event::Rotated || tenths > m_lastShownTenths)
-        {
-            ui->elapsedLabel->SetText(QString::fromStdString(CRecordController::FormatElapsed(tenths / 10)));
-            m_lastShownTenths = tenths;
-            ui->megabytesLabel->SetText(
-                QStringLiteral("%1 MB").arg(m_recorder->GetBytesWritten() / CRecordController::kBytesPerMegabyte));
-            ui->progressBar->setValue(static_cast<int>(std::clamp<std::int64_t>(m_controller->GetProgress(), 0, 100)));
-        }
-        if (event == CRecordController::Event::LimitStopped)
-            OnStop();
-        else if (event == CRecordController::Event::Failed)
-        {
-            // The record thread has shown why; the status stays red until the next run.
-            m_writeFailed = true;
-            OnStop();
-            ShowStatus(kWriteFailed, kRed);
-        }
-    }
-
-    const auto state = m_recorder->GetState();
-    if (state != CRecordThread::kStopped)
-    {
-        const std::uint32_t status = m_receiver.GetStatus();
-        if (status != m_lastReceiverStatus)
-        {
-            m_lastReceiverStatus = status;
-            if ((status & CDvbIpRecvThread::kStatusNoData) != 0)
-                ShowStatus(QStringLiteral("No Data Recv"), kRed);
-            else if ((status & CDvbIpRecvThread::kStatusOverflow) != 0)
-                ShowStatus(QStringLiteral("Overflow"), kRed);
-            // A short read keeps the last text, but not "No Data Recv" once data flows again.
-            else if ((status & CDvbIpRecvThread::kStatusShortRead) != 0 &&
-                     m_statusText != QStringLiteral("No Data Recv"))
-                ui->statusLabel->SetText(m_statusText);
-            else
-                ShowStatus(kNoErrors, kGreen);
-        }
-        ui->statusLabel->SetTransparent(false);
-    }
-    else
-    {
-        if (m_statusRefresh)
-        {
-            m_statusText = kNoErrors;
-            m_statusRefresh = false;
-            ui->statusLabel->setEnabled(false);
-            ui->statusLabel->setEnabled(true);
-        }
-        ui->statusLabel->SetTransparent(!m_writeFailed);
-    }
-
-    QString syncLoss = QStringLiteral("-");
-    QString packetSize = QStringLiteral("-");
-    QString bitRate = QStringLiteral("-");
-    if (state != CRecordThread::kStopped)
-    {
-        syncLoss = QString::number(m_analysis.m_syncLoss.load());
-        packetSize = QString::number(m_analysis.m_packetSize.load());
-        const auto bits = static_cast<std::int32_t>(m_analysis.State().m_bitRate.load());
-        if (bits != 0)
-            bitRate = QString::asprintf("%.3f", bits / 1'000'000.0);
-    }
-    ui->packetSizeValue->SetText(packetSize);
-    ui->bitRateValue->SetText(bitRate);
-    ui->syncLossValue->SetText(syncLoss);
-}
-
-void CRecFromNetworkDlg::OnAnalysisTimer()
-{
-    if (m_recorder->GetState() != CRecordThread::kStopped)
-    {
-        if (!m_recorder->IsAnalyzerEnabled())
-            return;
-        m_analysis.UpdateDisplay(1, 1);
-        if (m_analysis.State().m_pcrSeen.load() != 0)
-            m_noPcrCountdown = kNoPcrTicks;
-        else if (m_noPcrCountdown > 0)
-            --m_noPcrCountdown;
-        m_ui->noPcrNotice->setVisible(m_noPcrCountdown == 0);
-    }
-    else if (m_noPcrCountdown < kNoPcrTicks)
-    {
-        m_ui->noPcrNotice->setVisible(false);
-        m_noPcrCountdown = kNoPcrTicks;
-    }
 }
 
 bool CRecFromNetworkDlg::IsRunActive() const

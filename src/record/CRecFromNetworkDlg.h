@@ -4,12 +4,21 @@
 //! multicast group), chooses an output file, and then monitors the incoming
 //! transport stream (receive and analyse only) or records it, limited per file
 //! in seconds or MiB, optionally over a ring of numbered files. It owns the
-//! network receiver, the analysis object and the record thread; the size limit
-//! and the ring follow CRecordController. Settings live in section "Record".
+//! network receiver, the analysis object and the record thread; the size limit,
+//! the ring and the status texts follow CRecordController. Settings live in
+//! section "Record".
+//!
+//! Sources: CRecFromNetworkDlg.cpp (set-up, commands, UpdateControls),
+//! CRecFromNetworkDlg_Settings.cpp (fields and settings),
+//! CRecFromNetworkDlg_Status.cpp (the two timers).
 //!
 //! Two timers run while the tab is visible: the status timer (100 ms: time,
 //! megabytes, progress, limit, receive status, signal figures) and the analysis
 //! timer (500 ms: trees and the no-PCR notice).
+//!
+//! The receiver takes its port, mode and group when a run starts; the network
+//! fields are locked while a run is in progress, so a run never changes under
+//! its receiver.
 //!
 //! Threads: everything here on the window thread; the record worker and the
 //! receiver's threads only share the flags of CRecordThread and CDvbIpRecvThread.
@@ -26,6 +35,7 @@
 #include <QWidget>
 
 #include <memory>
+#include <optional>
 
 namespace Ui
 {
@@ -38,18 +48,28 @@ class CRecFromNetworkDlg : public QWidget
     Q_OBJECT
 
 public:
+    //! The Mode combo box (setting "NetworkType": 0 or 1).
+    enum class ReceiveMode : std::int32_t
+    {
+        kUdp = 0,
+        kRtp = 1,
+    };
+
     static constexpr int kStatusTimerMs = 100;
     static constexpr int kAnalysisTimerMs = 500;
+    //! Analysis ticks before the first run's no-PCR notice (about 17 minutes).
     static constexpr std::uint32_t kInitialNoPcrCountdown = 2000;
+    //! Analysis ticks without PCR before the notice shows (2 s).
     static constexpr std::uint32_t kNoPcrTicks = 4;
     static constexpr const char* kSection = "Record";
-    static constexpr const char* kNoPcrText = "No PCR found in the Transport stream !";
 
     explicit CRecFromNetworkDlg(QWidget* parent = nullptr);
     ~CRecFromNetworkDlg() override;
 
     //! Sets up the controls and loads the settings; the constructor calls it.
     bool OnInitDialog();
+    //! Every enabled and pressed state, and the lock of the other tabs, from the
+    //! network state and the run state.
     void UpdateControls();
     void UpdateButtonLook();
     void SetAnalyzerEnabled(bool enable);
@@ -100,12 +120,29 @@ private:
     };
 
     void OnActivate(bool active);
-    //! Moves the fields into the members; false (with a message) when a field is unusable.
-    bool ReadFields();
+    //! Moves the fields into the members; false when a field is unusable (with a
+    //! message and the field focused, unless @p quiet), the members unchanged then.
+    bool ReadFields(bool quiet = false);
     void WriteFields();
     void ApplyControllerSettings();
+    //! Port, mode and group to the receiver; only while no run uses it.
+    void ConfigureReceiver();
+    //! What every run starts with: the receiver set up and a clean status.
+    void PrepareRun();
+    //! After a failed start: says why, unless a message since @p messagesBefore
+    //! (the count of messages shown then) has said it already.
+    void ReportStartFailure(int messagesBefore);
     void EndMonitoring();
-    void ShowStatus(const QString& text, const QColor& colour);
+    bool IsRunning() const { return m_recorder->GetState() != CRecordThread::kStopped; }
+
+    // The status timer's steps.
+    void FinishRun();
+    void ShowRecordingProgress();
+    void ShowReceiveStatus();
+    void ShowSignalFigures();
+    //! The status label's text with its colour: red for a warning, else green.
+    void ShowStatus(const QString& text);
+
     void ShowMessage(const QString& text);
     CXTabCtrl* HostTabs() const;
     int TabIndex() const;
@@ -120,7 +157,7 @@ private:
     std::unique_ptr<CQtTreeSink> m_pidSink;
     std::unique_ptr<CQtTreeSink> m_progSink;
     std::int32_t m_recordingSize = 100;
-    std::int32_t m_sizeUnit = CRecordController::kSeconds;
+    CRecordController::SizeUnit m_sizeUnit = CRecordController::kSeconds;
     bool m_postStopPending = false;
     std::uint32_t m_noPcrCountdown = kInitialNoPcrCountdown;
     std::uint32_t m_lastReceiverStatus = 0;
@@ -129,14 +166,16 @@ private:
     std::uint32_t m_networkAddress = 0; // multicast group, host order; 0 = none
     std::uint32_t m_sourceAddress = 0;  // source-specific join when not 0
     std::int32_t m_port = 1234;
-    std::int32_t m_modeIndex = 0;
+    ReceiveMode m_mode = ReceiveMode::kUdp;
     std::int16_t m_loopCount = 3;
     QString m_outputFile;
-    int m_disableAnalyzer = 0;
+    bool m_disableAnalyzer = false;
     bool m_loopEnabled = false;
-    QString m_statusText = QStringLiteral("No errors detected");
-    int m_shownState = -1;
+    QString m_statusText = QString::fromLatin1(CRecordController::kNoErrorsText);
     bool m_writeFailed = false;
+    int m_messagesShown = 0;
+    //! Whether UpdateControls last locked the other tabs (none yet: unknown).
+    std::optional<bool> m_tabsLocked;
     QTimer m_statusTimer;
     QTimer m_analysisTimer;
 

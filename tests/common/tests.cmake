@@ -4,4 +4,5 @@ orvane_add_test_suite(orvane_common_tests common
   common/CPathStringTest.cpp
   common/FormatThousandsTest.cpp
   common/CUnbufferedFileTest.cpp
+  common/Ipv4AddressTest.cpp
 )

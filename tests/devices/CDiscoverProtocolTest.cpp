@@ -25,7 +25,6 @@ TEST(CDiscoverProtocol, RecordBytesFollowTheDocumentedLayout)
     EXPECT_EQ(std::vector<std::uint8_t>(r.begin(), r.end()), expected);
     EXPECT_EQ(CDiscoverProtocol::GetSerial(r), 0x0102030405060708ull);
     EXPECT_EQ(CDiscoverProtocol::GetAddress(r), 0xC0A8010Au);
-    EXPECT_EQ(CDiscoverProtocol::FormatAddress(CDiscoverProtocol::GetAddress(r)), "192.168.1.10");
     EXPECT_EQ(CDiscoverProtocol::GetModel(r), "IPS-400");
 }
 
@@ -83,13 +82,8 @@ TEST(CDiscoverProtocol, MalformedMessagesAreClassified)
     EXPECT_EQ(CDiscoverProtocol::Parse(nullptr, 46, nullptr), V::kShort);
 }
 
-TEST(CDiscoverProtocol, AddressesParseStrictlyAndUnusableOnesAreRecognised)
+TEST(CDiscoverProtocol, UnusableDeviceAddressesAreRecognised)
 {
-    std::uint32_t a = 0;
-    EXPECT_TRUE(CDiscoverProtocol::ParseAddress("10.0.0.5", a));
-    EXPECT_EQ(a, 0x0A000005u);
-    for (const char* bad : {"10.0.0.256", "10.0.0.5 ", "10.0.0.5.1"})
-        EXPECT_FALSE(CDiscoverProtocol::ParseAddress(bad, a)) << bad;
     EXPECT_TRUE(CDiscoverProtocol::IsUsableDeviceAddress(0x7F000002u));
     for (std::uint32_t bad : {0u, 0xE0000001u, 0xFFFFFFFFu}) // none, multicast, broadcast
         EXPECT_FALSE(CDiscoverProtocol::IsUsableDeviceAddress(bad)) << bad;

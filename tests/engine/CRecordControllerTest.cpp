@@ -111,3 +111,31 @@ TEST_F(ControllerTest, MegabyteLimitRotatesOnceTheFileIsPastIt)
     all.insert(all.end(), b.begin(), b.end());
     EXPECT_EQ(Serials(all), Expected(0, 1'000));
 }
+
+TEST(CRecordControllerStatus, WarningsClearWithTheirCause)
+{
+    using C = CRecordController;
+    constexpr std::uint32_t kNoData = CDvbIpRecvThread::kStatusNoData;
+    constexpr std::uint32_t kOverflow = CDvbIpRecvThread::kStatusOverflow;
+    constexpr std::uint32_t kShort = CDvbIpRecvThread::kStatusShortRead;
+    const struct
+    {
+        std::uint32_t status;
+        std::string previous;
+        std::string expected;
+    } cases[] = {
+        {kNoData | kOverflow | kShort, C::kNoErrorsText, C::kNoDataText},
+        {kOverflow | kShort, C::kNoErrorsText, C::kOverflowText},
+        {0, C::kOverflowText, C::kNoErrorsText},
+        // A slow stream leaves the short-read bit set: the warnings still clear.
+        {kShort, C::kNoDataText, C::kNoErrorsText},
+        {kShort, C::kOverflowText, C::kNoErrorsText},
+        {kShort, C::kNoErrorsText, C::kNoErrorsText},
+        {kShort, "", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(C::StatusText(c.status, c.previous), c.expected) << c.status << " after \"" << c.previous << '"';
+    EXPECT_TRUE(C::IsWarning(C::kNoDataText));
+    EXPECT_TRUE(C::IsWarning(C::kOverflowText));
+    EXPECT_FALSE(C::IsWarning(C::kNoErrorsText));
+}

@@ -1,6 +1,6 @@
-// The Record tab against a loopback sender: the transport buttons' states,
-// recordings checked byte for byte (plain file and ring of files), a write
-// failure, and the silence notice.
+// The Record tab against a loopback sender: what is enabled in each run state,
+// refused input, the receiver's settings during a run, recordings checked byte
+// for byte (plain file and ring of files), failures, and the status colours.
 
 #include "record/CRecFromNetworkDlg.h"
 
@@ -44,6 +44,26 @@ struct HostedTab
     Ui::CRecFromNetworkDlg* ui() const { return dlg->Form(); }
     CRecordThread::State State() const { return dlg->RecordThread()->GetState(); }
     void Click(QAbstractButton* button) const { QTest::mouseClick(button, Qt::LeftButton); }
+    //! What is enabled and pressed, in one line.
+    QString Controls() const
+    {
+        auto* u = ui();
+        const char* pressed = u->recordButton->IsPressed()    ? "record"
+                              : u->monitorButton->IsPressed() ? "monitor"
+                              : u->stopButton->IsPressed()    ? "stop"
+                                                              : "none";
+        const bool fields = u->portEdit->isEnabled();
+        const bool fieldsAlike = u->modeCombo->isEnabled() == fields && u->groupEdit->isEnabled() == fields &&
+                                 u->sourceEdit->isEnabled() == fields;
+        return QString("record %1 monitor %2 stop %3 fields %4 file %5 tab %6 pressed %7")
+            .arg(u->recordButton->isEnabled())
+            .arg(u->monitorButton->isEnabled())
+            .arg(u->stopButton->isEnabled())
+            .arg(fieldsAlike ? QString::number(fields) : QString("mixed"))
+            .arg(u->fileOpenButton->isEnabled())
+            .arg(tabs.IsTabEnabled(1))
+            .arg(pressed);
+    }
 
     //! Opens the network, chooses @p file and, with @p record, starts recording.
     void Start(CFakeUiServices& fake, const QString& file, bool record = true) const
@@ -73,42 +93,117 @@ class CRecFromNetworkDlgTest : public QObject
 private slots:
     void init() { QSettings().remove("Record"); }
 
-    void transportButtonsFollowTheState()
+    void controlsFollowTheRunState()
     {
         CFakeUiServices fake;
         QTemporaryDir dir;
         HostedTab host;
         auto* ui = host.ui();
-        QVERIFY(!ui->recordButton->isEnabled() && !ui->monitorButton->isEnabled() && !ui->stopButton->isEnabled());
+        QCOMPARE(host.Controls(), QString("record 0 monitor 0 stop 0 fields 1 file 1 tab 1 pressed stop"));
         host.Click(ui->networkOpenButton);
-        QVERIFY(ui->monitorButton->isEnabled() && !ui->recordButton->isEnabled() && !ui->stopButton->isEnabled());
-
-        // Monitoring: only Monitor and Stop, the other tab locked.
-        host.Click(ui->monitorButton);
-        QCOMPARE(host.State(), CRecordThread::kMonitoring);
-        QVERIFY(ui->monitorButton->IsPressed() && ui->stopButton->isEnabled());
-        QVERIFY(!ui->recordButton->isEnabled() && !ui->fileOpenButton->isEnabled() && !ui->portEdit->isEnabled());
-        QVERIFY(!host.tabs.IsTabEnabled(1));
-        // Closing the network keeps the run going with the transport buttons off.
-        host.Click(ui->networkOpenButton);
-        QCOMPARE(host.State(), CRecordThread::kMonitoring);
-        QVERIFY(!ui->monitorButton->isEnabled() && !ui->stopButton->isEnabled() && !host.tabs.IsTabEnabled(1));
-        host.Click(ui->networkOpenButton);
-        host.Click(ui->monitorButton);
-        QCOMPARE(host.State(), CRecordThread::kStopped);
-        QVERIFY(ui->stopButton->IsPressed() && host.tabs.IsTabEnabled(1));
-
-        // Record once a file is chosen; recording: only Stop.
+        QCOMPARE(ui->networkOpenButton->text(), QString("Close"));
+        QCOMPARE(host.Controls(), QString("record 0 monitor 1 stop 0 fields 0 file 1 tab 1 pressed stop"));
         fake.m_fileName = dir.filePath("rec");
         host.Click(ui->fileOpenButton);
-        QVERIFY(ui->recordButton->isEnabled());
+        QCOMPARE(host.dlg->OutputFile(), dir.filePath("rec.ts"));
+        QCOMPARE(host.Controls(), QString("record 1 monitor 1 stop 0 fields 0 file 1 tab 1 pressed stop"));
+
+        host.Click(ui->monitorButton);
+        QCOMPARE(host.State(), CRecordThread::kMonitoring);
+        QCOMPARE(host.Controls(), QString("record 1 monitor 1 stop 1 fields 0 file 0 tab 0 pressed monitor"));
+        // Closing the network keeps the run going; its fields stay locked.
+        host.Click(ui->networkOpenButton);
+        QCOMPARE(host.State(), CRecordThread::kMonitoring);
+        QCOMPARE(host.Controls(), QString("record 0 monitor 0 stop 0 fields 0 file 0 tab 0 pressed monitor"));
+        host.Click(ui->networkOpenButton);
+        // Monitoring turns into recording.
         host.Click(ui->recordButton);
         QCOMPARE(host.State(), CRecordThread::kRecording);
-        QVERIFY(ui->recordButton->IsPressed() && !ui->recordButton->isEnabled());
-        QVERIFY(!ui->monitorButton->isEnabled() && ui->stopButton->isEnabled() && !host.tabs.IsTabEnabled(1));
+        QCOMPARE(host.Controls(), QString("record 0 monitor 0 stop 1 fields 0 file 0 tab 0 pressed record"));
+        host.dlg->OnStatusTimer();
+        QCOMPARE(host.Controls(), QString("record 0 monitor 0 stop 1 fields 0 file 0 tab 0 pressed record"));
+
         host.Click(ui->stopButton);
         QCOMPARE(host.State(), CRecordThread::kStopped);
+        QCOMPARE(host.Controls(), QString("record 1 monitor 1 stop 0 fields 0 file 1 tab 1 pressed stop"));
+        host.Click(ui->monitorButton);
+        host.Click(ui->monitorButton); // Monitor again ends monitoring
+        QCOMPARE(host.State(), CRecordThread::kStopped);
+        QCOMPARE(host.Controls(), QString("record 1 monitor 1 stop 0 fields 0 file 1 tab 1 pressed stop"));
+        host.Click(ui->networkOpenButton);
+        host.dlg->OnStatusTimer();
+        QCOMPARE(host.Controls(), QString("record 0 monitor 0 stop 0 fields 1 file 1 tab 1 pressed stop"));
         QVERIFY(fake.m_messages.empty());
+    }
+
+    void portZeroIsRefused()
+    {
+        CFakeUiServices fake;
+        {
+            HostedTab host;
+            host.ui()->portEdit->setText("0");
+            host.Click(host.ui()->networkOpenButton);
+            QVERIFY(host.dlg->IsNetworkClosed());
+            QCOMPARE(host.ui()->networkOpenButton->text(), QString("Open"));
+            QVERIFY(!host.ui()->monitorButton->isEnabled());
+            QCOMPARE(fake.m_messages.size(), std::size_t{1});
+            QCOMPARE(fake.m_messages[0].text, QString("Please enter a port number between 1 and 65535."));
+        }
+        // Shutting down asks nothing and keeps the last usable port.
+        QCOMPARE(fake.m_messages.size(), std::size_t{1});
+        QCOMPARE(QSettings().value("Record/NetworkPort").toInt(), 1234);
+    }
+
+    void modeChangeDuringARunWaitsForTheNextRun()
+    {
+        CFakeUiServices fake;
+        HostedTab host;
+        auto* ui = host.ui();
+        QCOMPARE(ui->kernelDropsCaption->text(), QString("Kernel drops"));
+        QCOMPARE(ui->kernelDropsValue->GetText(), QString("-"));
+        host.Click(ui->networkOpenButton);
+        host.Click(ui->monitorButton);
+        host.Click(ui->networkOpenButton);
+        QVERIFY(!ui->modeCombo->isEnabled() && !ui->portEdit->isEnabled());
+        // Even a change that reaches the combo box leaves the running receiver alone.
+        ui->modeCombo->setCurrentIndex(1);
+        host.Click(ui->networkOpenButton);
+        QVERIFY(!host.dlg->Receiver().IsRtp());
+        const auto data = TestStream(1.0);
+        SendLoopback(data, host.port, [&] { host.dlg->OnStatusTimer(); });
+        QVERIFY(WaitFor([&] { return host.dlg->Receiver().GetCounters().payloadBytes >= data.size(); }, 5'000));
+        QCOMPARE(host.dlg->Receiver().GetCounters().invalid, std::uint64_t{0});
+
+        // Signal Info shows the kernel's drop count of the run, and keeps it after the run.
+        host.dlg->OnStatusTimer();
+        const QString drops = QString::number(host.dlg->Receiver().GetCounters().kernelDrops);
+        QCOMPARE(ui->kernelDropsValue->GetText(), drops);
+        host.Click(ui->monitorButton);
+        host.dlg->OnStatusTimer();
+        QCOMPARE(ui->kernelDropsValue->GetText(), drops);
+        QCOMPARE(ui->syncLossValue->GetText(), QString("-"));
+
+        // The next run takes the mode shown.
+        host.Click(ui->monitorButton);
+        QCOMPARE(host.State(), CRecordThread::kMonitoring);
+        QVERIFY(host.dlg->Receiver().IsRtp());
+        host.Click(ui->monitorButton);
+        QVERIFY(fake.m_messages.empty());
+    }
+
+    void fileThatCannotBeCreatedIsReportedOnce()
+    {
+        CFakeUiServices fake;
+        QTemporaryDir dir;
+        HostedTab host;
+        host.Start(fake, dir.filePath("missing/rec.ts"));
+        QCOMPARE(host.State(), CRecordThread::kStopped);
+        // The record thread's message alone, with the tab back at rest.
+        QCOMPARE(fake.m_messages.size(), std::size_t{1});
+        QVERIFY(!fake.m_messages[0].text.startsWith("Cannot receive"));
+        host.dlg->OnStatusTimer();
+        QCOMPARE(host.Controls(), QString("record 1 monitor 1 stop 0 fields 0 file 1 tab 1 pressed stop"));
+        QVERIFY(!QFile::exists(dir.filePath("missing/rec.ts")));
     }
 
     void recordingIsCompleteByteForByte()
@@ -206,21 +301,46 @@ private slots:
         QVERIFY(host.tabs.IsTabEnabled(1));
     }
 
-    void noDataNoticeGivesWayWhenDataFlows()
+    void statusColourGoesWithItsText()
     {
         CFakeUiServices fake;
         HostedTab host;
-        host.Click(host.ui()->networkOpenButton);
-        host.Click(host.ui()->monitorButton);
-        const auto data = TestStream(1.0);
-        SendLoopback(data, host.port, [&] { host.dlg->OnStatusTimer(); });
-        // Five seconds without a datagram: "No Data Recv"; data again: "No errors detected".
+        auto* ui = host.ui();
+        host.Click(ui->networkOpenButton);
+        host.Click(ui->monitorButton);
+        // Five seconds without a datagram: "No Data Recv" in red.
         QVERIFY(host.WaitForStatus("No Data Recv", 9'000));
-        QCOMPARE(host.ui()->statusLabel->BackgroundColor(), QColor(255, 0, 0));
+        QCOMPARE(ui->statusLabel->BackgroundColor(), QColor(255, 0, 0));
+        // Stop resets the text and its colour together.
+        host.Click(ui->stopButton);
+        host.dlg->OnStatusTimer();
+        QCOMPARE(ui->statusLabel->GetText(), QString("No errors detected"));
+        QCOMPARE(ui->statusLabel->BackgroundColor(), QColor(0, 255, 0));
+        QVERIFY(ui->statusLabel->IsTransparent());
+
+        // A live stream after that shows green, never red.
+        host.Click(ui->monitorButton);
+        const auto data = TestStream(1.0);
+        bool red = false;
+        auto tick = [&] {
+            host.dlg->OnStatusTimer();
+            red = red || ui->statusLabel->BackgroundColor() == QColor(255, 0, 0);
+        };
+        SendLoopback(data, host.port, tick);
+        QVERIFY(WaitFor([&] { return host.dlg->Receiver().GetCounters().payloadBytes >= data.size(); }, 5'000));
+        tick();
+        QVERIFY(!red);
+        QCOMPARE(ui->statusLabel->GetText(), QString("No errors detected"));
+        QVERIFY(!ui->statusLabel->IsTransparent());
+
+        // Silence again, then data: the warning gives way while short reads go on.
+        QVERIFY(host.WaitForStatus("No Data Recv", 9'000));
         SendLoopback(data, host.port, [&] { host.dlg->OnStatusTimer(); });
         QVERIFY(host.WaitForStatus("No errors detected", 5'000));
-        host.Click(host.ui()->monitorButton);
+        QCOMPARE(ui->statusLabel->BackgroundColor(), QColor(0, 255, 0));
+        host.Click(ui->monitorButton);
         QCOMPARE(host.State(), CRecordThread::kStopped);
+        QVERIFY(fake.m_messages.empty());
     }
 };
 

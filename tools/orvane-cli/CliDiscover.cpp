@@ -2,6 +2,7 @@
 // devices that answered, as the main window's schedule and dialog would.
 
 #include "CliCommands.h"
+#include "common/Ipv4Address.h"
 #include "devices/CDiscoverProtocol.h"
 #include "devices/CUDPDiscover.h"
 
@@ -43,7 +44,7 @@ int RunDiscover(const DiscoverOptions& options)
     for (const auto& text : options.targets)
     {
         std::uint32_t address = 0;
-        if (!CDiscoverProtocol::ParseAddress(text, address))
+        if (!ParseIpv4(text, address))
         {
             std::fprintf(stderr, "discover: \"%s\" is not an IPv4 address\n", text.c_str());
             return 2;
@@ -78,8 +79,7 @@ int RunDiscover(const DiscoverOptions& options)
                       record[4], record[5]);
         const auto firmware = std::to_string(record[6]) + '.' + std::to_string(record[7]) + '.' +
                               std::to_string(record[8]) + '.' + std::to_string(record[9]);
-        std::printf("%-16s %-20llu %-17s %-9s %-5u %s\n",
-                    CDiscoverProtocol::FormatAddress(CDiscoverProtocol::GetAddress(record)).c_str(),
+        std::printf("%-16s %-20llu %-17s %-9s %-5u %s\n", FormatIpv4(CDiscoverProtocol::GetAddress(record)).c_str(),
                     static_cast<unsigned long long>(CDiscoverProtocol::GetSerial(record)), mac, firmware.c_str(),
                     record[CDiscoverProtocol::kPortsOffset], CDiscoverProtocol::GetModel(record).c_str());
     }

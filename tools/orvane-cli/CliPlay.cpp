@@ -7,6 +7,7 @@
 #include "analysis/CDecodeStream.h"
 #include "analysis/CFileAnalysis.h"
 #include "common/IMessageSink.h"
+#include "common/Ipv4Address.h"
 #include "engine/CFilePlayEngine.h"
 #include "engine/CNetworkSender.h"
 
@@ -61,8 +62,8 @@ bool ParseDestination(const std::string& text, std::uint32_t& address, std::uint
     const auto colon = text.rfind(':');
     if (colon == std::string::npos)
         return false;
-    in_addr a{};
-    if (inet_pton(AF_INET, text.substr(0, colon).c_str(), &a) != 1)
+    std::uint32_t parsed = 0;
+    if (!ParseIpv4(std::string_view(text).substr(0, colon), parsed))
         return false;
     const std::string portText = text.substr(colon + 1);
     if (portText.empty() || portText.size() > 5 || portText.find_first_not_of("0123456789") != std::string::npos)
@@ -70,7 +71,7 @@ bool ParseDestination(const std::string& text, std::uint32_t& address, std::uint
     const unsigned long p = std::stoul(portText);
     if (p == 0 || p > 65'535)
         return false;
-    address = ntohl(a.s_addr);
+    address = parsed;
     port = static_cast<std::uint16_t>(p);
     return true;
 }
@@ -123,12 +124,8 @@ bool ParseTdt(const std::string& text, std::int32_t& type, std::int64_t& offset)
 // An interface given by its IPv4 address or by its name (its first IPv4 address).
 bool ParseInterface(const std::string& text, std::uint32_t& address)
 {
-    in_addr a{};
-    if (inet_pton(AF_INET, text.c_str(), &a) == 1)
-    {
-        address = ntohl(a.s_addr);
+    if (ParseIpv4(text, address))
         return true;
-    }
     ifaddrs* list = nullptr;
     if (getifaddrs(&list) != 0)
         return false;

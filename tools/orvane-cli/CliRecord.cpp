@@ -10,6 +10,7 @@
 #include "analysis/CDecodeStream.h"
 #include "common/CSteadyClock.h"
 #include "common/IMessageSink.h"
+#include "common/Ipv4Address.h"
 #include "engine/CDvbIpRecvThread.h"
 #include "engine/CRecordController.h"
 #include "engine/CRecordThread.h"
@@ -58,15 +59,6 @@ public:
         std::fprintf(stderr, "orvane-cli: %s\n", oneLine.c_str());
     }
 };
-
-bool ParseIpv4(const std::string& text, std::uint32_t& hostOrder)
-{
-    in_addr a{};
-    if (inet_pton(AF_INET, text.c_str(), &a) != 1)
-        return false;
-    hostOrder = ntohl(a.s_addr);
-    return true;
-}
 
 void AddReceiveOptions(CLI::App* cmd, RecordOptions& o)
 {

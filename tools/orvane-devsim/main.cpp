@@ -3,6 +3,7 @@
 // page over HTTP, and prints every message it receives, one line each.
 
 #include "common/CUniqueFd.h"
+#include "common/Ipv4Address.h"
 #include "devices/CDiscoverProtocol.h"
 
 #include <CLI/CLI.hpp>
@@ -63,7 +64,7 @@ bool ParseBytes(const std::string& text, char separator, int base, std::uint8_t*
 
 std::string Peer(const sockaddr_in& from)
 {
-    return CDiscoverProtocol::FormatAddress(ntohl(from.sin_addr.s_addr)) + ":" + std::to_string(ntohs(from.sin_port));
+    return FormatIpv4(ntohl(from.sin_addr.s_addr)) + ":" + std::to_string(ntohs(from.sin_port));
 }
 
 CUniqueFd OpenSocket(int type, std::uint32_t address, std::uint16_t port)
@@ -102,7 +103,7 @@ void ServeUdp(int fd, const DeviceRecord& record)
             sendto(fd, reply.data(), reply.size(), MSG_DONTWAIT, reinterpret_cast<const sockaddr*>(&from),
                    sizeof(from));
             std::printf("devsim: discover from %s, announced %s serial %llu\n", Peer(from).c_str(),
-                        CDiscoverProtocol::FormatAddress(CDiscoverProtocol::GetAddress(record)).c_str(),
+                        FormatIpv4(CDiscoverProtocol::GetAddress(record)).c_str(),
                         static_cast<unsigned long long>(CDiscoverProtocol::GetSerial(record)));
             break;
         }
@@ -167,8 +168,7 @@ int main(int argc, char** argv)
     std::uint32_t address = 0;
     std::array<std::uint8_t, 6> mac{};
     std::array<std::uint8_t, 4> firmware{};
-    if (!CDiscoverProtocol::ParseAddress(options.address, address) ||
-        !CDiscoverProtocol::IsUsableDeviceAddress(address))
+    if (!ParseIpv4(options.address, address) || !CDiscoverProtocol::IsUsableDeviceAddress(address))
     {
         std::fprintf(stderr, "orvane-devsim: \"%s\" is not a device address\n", options.address.c_str());
         return 2;

@@ -1,0 +1,137 @@
+// The Record tab's fields and settings: what the user typed, checked before it
+// is used, and the section "Record" of the settings.
+
+#include "common/Ipv4Address.h"
+#include "controls/CSettings.h"
+#include "record/CRecFromNetworkDlg.h"
+#include "ui_CRecFromNetworkDlg.h"
+
+#include <algorithm>
+
+namespace
+{
+//! An address field: empty is 0.0.0.0 (none).
+bool ParseAddressField(const QString& text, std::uint32_t& address)
+{
+    const QString trimmed = text.trimmed();
+    if (trimmed.isEmpty())
+    {
+        address = 0;
+        return true;
+    }
+    return ParseIpv4(trimmed.toStdString(), address);
+}
+
+QString AddressText(std::uint32_t address)
+{
+    return QString::fromStdString(FormatIpv4(address));
+}
+} // namespace
+
+void CRecFromNetworkDlg::LoadSettings()
+{
+    const QString s = QString::fromLatin1(kSection);
+    m_disableAnalyzer = CSettings::GetProfileInt(s, "DisableAnalyzer", 0) != 0;
+    m_outputFile = CSettings::GetProfileString(s, "File", {});
+    m_loopEnabled = CSettings::GetProfileInt(s, "FileLoopEnable", 0) != 0;
+    m_loopCount =
+        static_cast<std::int16_t>(CRecordController::ClampLoopCount(CSettings::GetProfileInt(s, "FileLoopCnt", 3)));
+    m_sizeUnit =
+        CSettings::GetProfileInt(s, "RecType", 0) == 1 ? CRecordController::kMegabytes : CRecordController::kSeconds;
+    m_recordingSize = std::max(0, CSettings::GetProfileInt(s, "RecSize", 100));
+    m_networkAddress = static_cast<std::uint32_t>(CSettings::GetProfileInt(s, "NetworkAddrs", 0));
+    m_port = CSettings::GetProfileInt(s, "NetworkPort", 1234);
+    if (m_port < CRecordController::kMinPort || m_port > CRecordController::kMaxPort)
+        m_port = 1234;
+    m_mode = CSettings::GetProfileInt(s, "NetworkType", 0) == 1 ? ReceiveMode::kRtp : ReceiveMode::kUdp;
+    m_sourceAddress = static_cast<std::uint32_t>(CSettings::GetProfileInt(s, "NetworkSource", 0));
+    WriteFields();
+}
+
+void CRecFromNetworkDlg::SaveSettings()
+{
+    // Unusable fields keep the last good values; nobody is asked at shutdown.
+    ReadFields(true);
+    const QString s = QString::fromLatin1(kSection);
+    CSettings::WriteProfileInt(s, "DisableAnalyzer", m_disableAnalyzer ? 1 : 0);
+    CSettings::WriteProfileString(s, "File", m_outputFile);
+    CSettings::WriteProfileInt(s, "FileLoopEnable", m_loopEnabled ? 1 : 0);
+    CSettings::WriteProfileInt(s, "FileLoopCnt", m_loopCount);
+    CSettings::WriteProfileInt(s, "RecType", static_cast<std::int32_t>(m_sizeUnit));
+    CSettings::WriteProfileInt(s, "RecSize", m_recordingSize);
+    CSettings::WriteProfileInt(s, "NetworkAddrs", static_cast<std::int32_t>(m_networkAddress));
+    CSettings::WriteProfileInt(s, "NetworkPort", m_port);
+    CSettings::WriteProfileInt(s, "NetworkType", static_cast<std::int32_t>(m_mode));
+    CSettings::WriteProfileInt(s, "NetworkSource", static_cast<std::int32_t>(m_sourceAddress));
+}
+
+void CRecFromNetworkDlg::WriteFields()
+{
+    auto* ui = m_ui.get();
+    ui->portEdit->setText(QString::number(m_port));
+    ui->modeCombo->setCurrentIndex(static_cast<int>(m_mode));
+    ui->secondsRadio->setChecked(m_sizeUnit == CRecordController::kSeconds);
+    ui->megabytesRadio->setChecked(m_sizeUnit == CRecordController::kMegabytes);
+    ui->recordingSizeEdit->setText(QString::number(m_recordingSize));
+    ui->groupEdit->setText(AddressText(m_networkAddress));
+    ui->sourceEdit->setText(m_sourceAddress == 0 ? QString() : AddressText(m_sourceAddress));
+}
+
+bool CRecFromNetworkDlg::ReadFields(bool quiet)
+{
+    auto* ui = m_ui.get();
+    auto refuse = [&](QWidget* field, const char* text) {
+        if (!quiet)
+        {
+            ShowMessage(QString::fromLatin1(text));
+            field->setFocus();
+        }
+        return false;
+    };
+    bool ok = false;
+    const int port = ui->portEdit->text().trimmed().toInt(&ok);
+    // Port 0 would bind a random port that no sender knows.
+    if (!ok || port < CRecordController::kMinPort || port > CRecordController::kMaxPort)
+        return refuse(ui->portEdit, "Please enter a port number between 1 and 65535.");
+    std::uint32_t group = 0;
+    if (!ParseAddressField(ui->groupEdit->text(), group) || (group != 0 && !IsIpv4Multicast(group)))
+        return refuse(ui->groupEdit, "The group must be an IPv4 multicast address (224.0.0.0 to 239.255.255.255), "
+                                     "or 0.0.0.0 for none.");
+    std::uint32_t source = 0;
+    if (!ParseAddressField(ui->sourceEdit->text(), source))
+        return refuse(ui->sourceEdit, "The source must be an IPv4 address, or empty for any source.");
+    const int size = ui->recordingSizeEdit->text().trimmed().toInt(&ok);
+    if (!ok || size < 0)
+        return refuse(ui->recordingSizeEdit, "Please enter an integer.");
+    m_port = port;
+    m_mode = ui->modeCombo->currentIndex() == 1 ? ReceiveMode::kRtp : ReceiveMode::kUdp;
+    m_networkAddress = group;
+    m_sourceAddress = source;
+    m_recordingSize = size;
+    OnSizeUnit();
+    return true;
+}
+
+void CRecFromNetworkDlg::ApplyControllerSettings()
+{
+    CRecordController::Settings settings;
+    settings.recordingSize = m_recordingSize;
+    settings.sizeUnit = m_sizeUnit;
+    settings.loopEnabled = m_loopEnabled;
+    settings.loopCount = m_loopCount;
+    settings.outputFile = m_outputFile.toStdString();
+    m_controller->SetSettings(settings);
+}
+
+void CRecFromNetworkDlg::ConfigureReceiver()
+{
+    // The receiver's threads read these while it runs: set only between runs.
+    if (IsRunning())
+        return;
+    m_receiver.SetPort(static_cast<std::uint16_t>(m_port));
+    m_receiver.SetRtp(m_mode == ReceiveMode::kRtp);
+    CDvbIpRecvThread::Membership membership;
+    membership.group = m_networkAddress;
+    membership.source = m_networkAddress != 0 ? m_sourceAddress : 0;
+    m_receiver.SetMembership(membership);
+}

@@ -1,0 +1,138 @@
+// The Record tab's two timers. The status timer (100 ms) finishes ended runs,
+// shows time, megabytes and progress, applies the size limit, and shows the
+// receive status and the signal figures; the analysis timer (500 ms) refreshes
+// the trees and the no-PCR notice.
+
+#include "common/CSteadyClock.h"
+#include "controls/CLabel.h"
+#include "record/CRecFromNetworkDlg.h"
+#include "ui_CRecFromNetworkDlg.h"
+
+#include <algorithm>
+
+namespace
+{
+const QColor kRed(255, 0, 0);
+const QColor kGreen(0, 255, 0);
+// Shown while a recording that failed to write stays on screen.
+const QString kWriteFailed = QStringLiteral("Write error");
+const QString kNoFigure = QStringLiteral("-");
+} // namespace
+
+void CRecFromNetworkDlg::ShowStatus(const QString& text)
+{
+    m_statusText = text;
+    const QColor& colour = text == QLatin1String(CRecordController::kNoErrorsText) ? kGreen : kRed;
+    m_ui->statusLabel->SetBkColor(colour, colour, 0);
+    m_ui->statusLabel->SetText(text);
+}
+
+void CRecFromNetworkDlg::OnStatusTimer()
+{
+    FinishRun();
+    ShowRecordingProgress();
+    // A run may have ended by itself (limit, failure): the controls follow.
+    UpdateControls();
+    ShowReceiveStatus();
+    ShowSignalFigures();
+}
+
+void CRecFromNetworkDlg::FinishRun()
+{
+    if (!m_postStopPending)
+        return;
+    m_postStopPending = false;
+    // After a run the analysis works again whatever the box says; the next
+    // activation of the tab applies the box.
+    if (m_ui->disableAnalyzerCheck->isChecked())
+    {
+        m_ui->pidTree->setEnabled(true);
+        m_ui->progTree->setEnabled(true);
+        m_recorder->SetAnalyzerEnabled(true);
+    }
+}
+
+void CRecFromNetworkDlg::ShowRecordingProgress()
+{
+    if (!m_recorder->IsFileOpen() && !m_recorder->HasFailed())
+        return;
+    auto* ui = m_ui.get();
+    const auto event = m_controller->Tick(CSteadyClock::GetTickMs());
+    const std::uint32_t tenths = m_controller->GetElapsedTenths();
+    if (event == CRecordController::Event::Rotated || tenths > m_lastShownTenths)
+    {
+        ui->elapsedLabel->SetText(QString::fromStdString(CRecordController::FormatElapsed(tenths / 10)));
+        m_lastShownTenths = tenths;
+        ui->megabytesLabel->SetText(
+            QStringLiteral("%1 MB").arg(m_recorder->GetBytesWritten() / CRecordController::kBytesPerMegabyte));
+        ui->progressBar->setValue(static_cast<int>(std::clamp<std::int64_t>(m_controller->GetProgress(), 0, 100)));
+    }
+    if (event == CRecordController::Event::LimitStopped)
+        OnStop();
+    else if (event == CRecordController::Event::Failed)
+    {
+        // The record thread has shown why; the status stays red until the next run.
+        m_writeFailed = true;
+        OnStop();
+        ShowStatus(kWriteFailed);
+    }
+}
+
+void CRecFromNetworkDlg::ShowReceiveStatus()
+{
+    CLabel* label = m_ui->statusLabel;
+    bool transparent = false;
+    if (!IsRunning())
+    {
+        // Stop resets the text and its colour together; a write error stays.
+        if (m_statusRefresh && !m_writeFailed)
+            ShowStatus(QString::fromLatin1(CRecordController::kNoErrorsText));
+        m_statusRefresh = false;
+        transparent = !m_writeFailed;
+    }
+    else if (const std::uint32_t status = m_receiver.GetStatus(); status != m_lastReceiverStatus)
+    {
+        m_lastReceiverStatus = status;
+        ShowStatus(QString::fromStdString(CRecordController::StatusText(status, m_statusText.toStdString())));
+    }
+    if (label->IsTransparent() != transparent)
+        label->SetTransparent(transparent);
+}
+
+void CRecFromNetworkDlg::ShowSignalFigures()
+{
+    auto* ui = m_ui.get();
+    if (!IsRunning())
+    {
+        // The figures of the stream go; the loss count of the run stays readable.
+        ui->packetSizeValue->SetText(kNoFigure);
+        ui->bitRateValue->SetText(kNoFigure);
+        ui->syncLossValue->SetText(kNoFigure);
+        return;
+    }
+    ui->packetSizeValue->SetText(QString::number(m_analysis.m_packetSize.load()));
+    const auto bits = static_cast<std::int32_t>(m_analysis.State().m_bitRate.load());
+    ui->bitRateValue->SetText(bits != 0 ? QString::asprintf("%.3f", bits / 1'000'000.0) : kNoFigure);
+    ui->syncLossValue->SetText(QString::number(m_analysis.m_syncLoss.load()));
+    ui->kernelDropsValue->SetText(QString::number(m_receiver.GetCounters().kernelDrops));
+}
+
+void CRecFromNetworkDlg::OnAnalysisTimer()
+{
+    if (IsRunning())
+    {
+        if (!m_recorder->IsAnalyzerEnabled())
+            return;
+        m_analysis.UpdateDisplay(1, 1);
+        if (m_analysis.State().m_pcrSeen.load() != 0)
+            m_noPcrCountdown = kNoPcrTicks;
+        else if (m_noPcrCountdown > 0)
+            --m_noPcrCountdown;
+        m_ui->noPcrNotice->setVisible(m_noPcrCountdown == 0);
+    }
+    else if (m_noPcrCountdown < kNoPcrTicks)
+    {
+        m_ui->noPcrNotice->setVisible(false);
+        m_noPcrCountdown = kNoPcrTicks;
+    }
+}
