@@ -61,6 +61,7 @@ bool CUdpIOCPSocket::Create(std::uint16_t port, const char* address)
     if (m_socket.Valid())
         return false;
     m_first = m_count = 0;
+    m_createError = EINVAL; // an address that does not parse
 
     sockaddr_in dest{};
     dest.sin_family = AF_INET;
@@ -70,7 +71,10 @@ bool CUdpIOCPSocket::Create(std::uint16_t port, const char* address)
 
     CUniqueFd fd(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP));
     if (!fd.Valid())
+    {
+        m_createError = errno;
         return false;
+    }
     // SO_SNDBUFFORCE passes the system limit when we may; otherwise the
     // kernel clamps SO_SNDBUF to wmem_max, which is still fine at low rates.
     if (setsockopt(fd.Get(), SOL_SOCKET, SO_SNDBUFFORCE, &kSendBufferBytes, sizeof kSendBufferBytes) != 0)
@@ -89,16 +93,25 @@ bool CUdpIOCPSocket::Create(std::uint16_t port, const char* address)
             in_addr outgoing{};
             outgoing.s_addr = htonl(m_multicastInterface);
             if (setsockopt(fd.Get(), IPPROTO_IP, IP_MULTICAST_IF, &outgoing, sizeof outgoing) != 0)
+            {
+                m_createError = errno;
                 return false;
+            }
         }
     }
     if (connect(fd.Get(), reinterpret_cast<const sockaddr*>(&dest), sizeof dest) != 0)
+    {
+        m_createError = errno;
         return false;
+    }
 
     if (m_slots.Empty())
     {
         if (!m_slots.Allocate(std::size_t{kBatchSlots} * kDataAreaBytes))
+        {
+            m_createError = ENOMEM;
             return false;
+        }
         m_slotLength.assign(kBatchSlots, 0);
         m_headers.assign(kBatchSlots, mmsghdr{});
         m_iov.assign(kBatchSlots, iovec{});
@@ -107,6 +120,7 @@ bool CUdpIOCPSocket::Create(std::uint16_t port, const char* address)
     }
     m_destination = dest;
     m_socket = std::move(fd);
+    m_createError = 0;
     return true;
 }
 

@@ -64,6 +64,9 @@ public:
     void Close();
 
     bool IsOpen() const { return m_socket.Valid(); }
+    //! errno of the last Create that failed (a connect without a route, a refused
+    //! multicast interface); 0 after one that succeeded. Close keeps it.
+    int GetCreateError() const { return m_createError; }
     std::uint32_t GetSsrc() const { return m_ssrc; }
     //! The RTP sequence number the next datagram will carry.
     std::uint16_t GetNextSequence() const { return static_cast<std::uint16_t>(m_sequence); }
@@ -115,6 +118,7 @@ private:
     std::uint32_t m_first = 0;
     std::uint32_t m_count = 0;
     std::uint32_t m_lastLength = 0;
+    int m_createError = 0;
     std::atomic<std::uint64_t> m_datagramsSent{0};
     std::atomic<std::uint64_t> m_datagramsFailed{0};
 };

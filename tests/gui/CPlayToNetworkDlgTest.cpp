@@ -163,10 +163,10 @@ private slots:
         CPlayToNetworkDlg& dlg = *window.m_play;
 
         dlg.PlayButton()->click();
-        QCOMPARE(dlg.PlayState(), CPlayToNetworkDlg::kPlayStatePlaying);
+        QCOMPARE(dlg.PlayState(), CPlayController::PlayState::Playing);
         QVERIFY(!dlg.PortEdit()->isEnabled() && !dlg.OpenButton()->isEnabled());
         QVERIFY(!window.TabCtrl()->IsTabEnabled(0));
-        QVERIFY(WaitFor([&] { return dlg.PlayState() == CPlayToNetworkDlg::kPlayStateStopped; }, 20'000));
+        QVERIFY(WaitFor([&] { return dlg.PlayState() == CPlayController::PlayState::Stopped; }, 20'000));
         QVERIFY(window.TabCtrl()->IsTabEnabled(0));
         QVERIFY(WaitFor([&] { return receiver.Size() >= stream.size(); }, 5'000));
         QVERIFY(WithoutNullPackets(receiver.Bytes()) == WithoutNullPackets(stream));
@@ -205,7 +205,7 @@ private slots:
         // Stop from a pause stops.
         QTest::mouseClick(dlg.PauseButton(), Qt::LeftButton);
         dlg.StopButton()->click();
-        QCOMPARE(dlg.PlayState(), CPlayToNetworkDlg::kPlayStateStopped);
+        QCOMPARE(dlg.PlayState(), CPlayController::PlayState::Stopped);
         QVERIFY(!dlg.Engine().IsRunning() && !dlg.Engine().IsPaused() && !dlg.PauseButton()->IsPressed());
         QVERIFY(window.TabCtrl()->IsTabEnabled(0));
         QVERIFY(ui.m_messages.empty());
