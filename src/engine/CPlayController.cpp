@@ -76,7 +76,7 @@ std::uint32_t CPlayController::TsSecondsAt(std::uint32_t permille) const
 CPlayController::StartResult CPlayController::Check(const std::string& path, const PlaySettings& settings) const
 {
     // Only the figures of this very file say what it holds.
-    if (path == m_filePath && m_file.fileSize > 0)
+    if (!path.empty() && path == m_filePath && m_file.fileSize > 0)
     {
         if (m_file.packetSize == 0 && settings.packetSize == 0)
             return StartResult::NotTransportStream;
@@ -121,8 +121,8 @@ CPlayController::StartResult CPlayController::Start(const std::string& path, con
     m_engine.SetPacketSize(packetSize);
     m_engine.SetLoop(settings.loop);
     m_engine.SetRange(settings.rangeStart, settings.rangeEnd);
-    const std::uint32_t position = std::clamp(settings.position.value_or(settings.rangeStart),
-                                              m_engine.GetRangeStart(), m_engine.GetRangeEnd());
+    const std::uint32_t position =
+        std::clamp(settings.position.value_or(settings.rangeStart), m_engine.GetRangeStart(), m_engine.GetRangeEnd());
     m_engine.SetPosition(position);
     m_engine.RequestJump();
 
@@ -318,10 +318,10 @@ void CPlayController::ReadNetworkStatus(PlayProgress& progress)
         // Lost for good: it stays for the rest of the play, above every other text.
         progress.network = NetworkStatus::SendError;
         progress.statusText = kStatusSendError;
-        progress.statusDetail = std::string(progress.sendError != 0 ? std::strerror(progress.sendError)
-                                                                    : "reason unknown") +
-                                ", " + FormatThousands(static_cast<std::int64_t>(progress.datagramsNotSent)) +
-                                (progress.datagramsNotSent == 1 ? " datagram" : " datagrams") + " not sent";
+        progress.statusDetail =
+            std::string(progress.sendError != 0 ? std::strerror(progress.sendError) : "reason unknown") + ", " +
+            FormatThousands(static_cast<std::int64_t>(progress.datagramsNotSent)) +
+            (progress.datagramsNotSent == 1 ? " datagram" : " datagrams") + " not sent";
     }
     else if (flags & CNetworkSender::kStatusUnderflow)
     {

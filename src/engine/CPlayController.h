@@ -101,7 +101,7 @@ public:
         std::uint32_t address = 0; //!< destination, host order
         std::uint16_t port = 0;
         bool rtp = false;
-        int ttl = 0;                       //!< multicast hop limit; 0: the system's (1)
+        int ttl = 0;                        //!< multicast hop limit; 0: the system's (1)
         std::uint32_t interfaceAddress = 0; //!< multicast outgoing interface, host order; 0: the route's
         bool loop = false;
         std::uint32_t rangeStart = 0; //!< per mille of the file
@@ -231,7 +231,6 @@ private:
     PlaySettings m_settings;
     PlayState m_state = PlayState::Stopped;
     std::atomic<bool> m_starting{false}; // the engine's messages now belong to a start
-
 
     std::int64_t m_startMs = 0;
     std::int64_t m_pauseStartMs = 0;

@@ -59,7 +59,7 @@ public:
     static constexpr int kStatusTimerMs = 100;
     static constexpr int kTreeTimerMs = 500;
     static constexpr int kSliderMin = 0;
-    static constexpr int kSliderMax = 1000; // per mille of the file
+    static constexpr int kSliderMax = 1000;                    // per mille of the file
     static constexpr std::int64_t kSmallFileBytes = 1'048'576; // smaller files may not loop
     static constexpr int kDefaultPort = 1234;
     static constexpr int kDefaultMode = 1; // RTP

@@ -60,7 +60,8 @@ public:
 
 std::size_t DataPackets(const std::vector<std::int64_t>& packets)
 {
-    return static_cast<std::size_t>(std::count_if(packets.begin(), packets.end(), [](std::int64_t p) { return p >= 0; }));
+    return static_cast<std::size_t>(
+        std::count_if(packets.begin(), packets.end(), [](std::int64_t p) { return p >= 0; }));
 }
 
 class CPlayControllerTest : public ::testing::Test
@@ -304,8 +305,8 @@ TEST_F(CPlayControllerTest, NetworkStatusShowsASendErrorAboveEveryOtherText)
         EXPECT_EQ(progress.statusText, c.text);
         EXPECT_EQ(progress.statusDetail, c.detail);
         EXPECT_EQ(progress.datagramsNotSent, c.notSent);
-        const auto colour = c.status == Status::NoErrors ? CPlayController::StatusColour::Green
-                                                         : CPlayController::StatusColour::Red;
+        const auto colour =
+            c.status == Status::NoErrors ? CPlayController::StatusColour::Green : CPlayController::StatusColour::Red;
         EXPECT_EQ(progress.statusColour, colour) << c.text;
     }
     EXPECT_EQ(CPlayController::ColourRgb(CPlayController::StatusColour::Red), (CPlayController::Rgb{255, 0, 0}));

@@ -240,18 +240,20 @@ int RunPlay(const PlayOptions& o)
                      o.file.c_str(), est.packetSize);
         return kExitUsage;
     case CPlayController::StartResult::PositionOutsideRange:
-        std::fprintf(stderr, "orvane-cli play: --position %u is outside --range %u:%u\n",
-                     o.position, rangeStart, rangeEnd);
+        std::fprintf(stderr, "orvane-cli play: --position %u is outside --range %u:%u\n", o.position, rangeStart,
+                     rangeEnd);
         return kExitUsage;
     case CPlayController::StartResult::Failed:
         return kExitFile; // the engine has said why
     }
-    const char* rateSource = o.bitRate != 0 ? "given" : est.pcrFound ? "PCR" : "default for the file size, no PCR found";
+    const char* rateSource = o.bitRate != 0 ? "given"
+                             : est.pcrFound ? "PCR"
+                                            : "default for the file size, no PCR found";
     const std::string sizeText = CFilePlayEngine::FormatThousands(est.fileSize);
     const std::string rateText = CFilePlayEngine::FormatThousands(play.BitRate());
     std::printf("Playing %s (%s bytes, %u-byte packets) to %s %s at %s bit/s (%s), %s pacing\n", o.file.c_str(),
-                sizeText.c_str(), play.PacketSize(), o.to.c_str(), o.rtp ? "RTP" : "UDP", rateText.c_str(),
-                rateSource, o.burst ? "per-cycle burst" : "smooth");
+                sizeText.c_str(), play.PacketSize(), o.to.c_str(), o.rtp ? "RTP" : "UDP", rateText.c_str(), rateSource,
+                o.burst ? "per-cycle burst" : "smooth");
     std::fflush(stdout);
 
     auto nextStatus = std::chrono::steady_clock::now() + std::chrono::seconds(1);
