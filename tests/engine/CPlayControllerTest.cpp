@@ -7,7 +7,7 @@
 #include "analysis/CDecodeStream.h"
 #include "common/IMessageSink.h"
 #include "engine/CNetworkSender.h"
-#include "engine/ISendHealth.h"
+#include "engine/FakeSendHealth.h"
 #include "engine/LoopbackReceiver.h"
 #include "engine/TsTestStream.h"
 
@@ -44,18 +44,6 @@ public:
 private:
     std::mutex m_mutex;
     std::vector<std::string> m_messages;
-};
-
-class FakeHealth : public ISendHealth
-{
-public:
-    std::uint32_t StatusFlags() override { return flags; }
-    std::uint64_t DatagramsNotSent() override { return notSent; }
-    int LastSendError() override { return error; }
-
-    std::uint32_t flags = 0;
-    std::uint64_t notSent = 0;
-    int error = 0;
 };
 
 std::size_t DataPackets(const std::vector<std::int64_t>& packets)
@@ -271,7 +259,7 @@ TEST_F(CPlayControllerTest, PauseHoldsTheDrainingTailAndPlayDuringThePlayRestart
 
 TEST_F(CPlayControllerTest, NetworkStatusShowsASendErrorAboveEveryOtherText)
 {
-    FakeHealth health;
+    FakeSendHealth health;
     m_play.SetSendHealth(&health);
     using Status = CPlayController::NetworkStatus;
     struct Case

@@ -1,5 +1,5 @@
 // The Play tab: a real play over loopback checked byte for byte, pause and
-// resume, and the TOT/TDT dialog's offsets.
+// resume, the network send error in the status field, and the TOT/TDT dialog's offsets.
 
 #include "play/CPlayToNetworkDlg.h"
 
@@ -11,6 +11,8 @@
 #include "controls/CLabel.h"
 #include "controls/CXTabCtrl.h"
 #include "engine/CFilePlayEngine.h"
+#include "engine/CNetworkSender.h"
+#include "engine/FakeSendHealth.h"
 #include "play/CTotTdtDlg.h"
 
 #include <QComboBox>
@@ -29,6 +31,8 @@
 #include <sys/socket.h>
 
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <mutex>
 #include <thread>
 
@@ -202,6 +206,17 @@ private slots:
         QVERIFY(!dlg.Engine().IsPaused());
         QVERIFY(WaitFor([&] { return receiver.Size() > heldBytes; }));
 
+        // Datagrams the system refused: the status says so above every other
+        // text, red, with the reason and the count in its tip.
+        FakeSendHealth health;
+        health.flags = CNetworkSender::kStatusBusy;
+        health.notSent = 42;
+        health.error = EPERM;
+        dlg.Controller().SetSendHealth(&health);
+        QVERIFY(WaitFor([&] { return dlg.StatusLabel()->GetText() == "Network send error"; }));
+        QCOMPARE(dlg.StatusLabel()->BackgroundColor(), QColor(255, 0, 0));
+        QCOMPARE(dlg.StatusLabel()->toolTip(), QString::fromLatin1(std::strerror(EPERM)) + ", 42 datagrams not sent");
+
         // Stop from a pause stops.
         QTest::mouseClick(dlg.PauseButton(), Qt::LeftButton);
         dlg.StopButton()->click();
@@ -209,6 +224,7 @@ private slots:
         QVERIFY(!dlg.Engine().IsRunning() && !dlg.Engine().IsPaused() && !dlg.PauseButton()->IsPressed());
         QVERIFY(window.TabCtrl()->IsTabEnabled(0));
         QVERIFY(ui.m_messages.empty());
+        dlg.Controller().SetSendHealth(nullptr);
     }
 
     void totTdtDialogOffsets()
