@@ -62,8 +62,14 @@ void CFilePlayEngine::Show(const char* text)
 
 void CFilePlayEngine::ShowCannotStart(const std::string& reason)
 {
-    if (m_messages != nullptr)
-        m_messages->ShowMessage(reason.empty() ? std::string(kMsgCannotStart) : kMsgCannotStart + ("\n" + reason));
+    if (m_messages == nullptr)
+        return;
+    // The system's reason goes on the second line, under the first sentence.
+    std::string text = kMsgCannotStart;
+    const auto firstLineEnd = text.find('\n');
+    if (!reason.empty() && firstLineEnd != std::string::npos)
+        text.insert(firstLineEnd + 1, reason + ".\n");
+    m_messages->ShowMessage(text);
 }
 
 void CFilePlayEngine::Fail(const std::string& text)

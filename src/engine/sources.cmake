@@ -10,4 +10,5 @@ list(APPEND ORVANE_CORE_SOURCES
   engine/CDvbIpRecvThread.cpp
   engine/CRecordThread.cpp
   engine/CRecordController.cpp
+  engine/CPlayController.cpp
 )

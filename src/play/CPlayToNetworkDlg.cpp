@@ -9,8 +9,6 @@
 #include "controls/CTabActivateEvent.h"
 #include "controls/CXTabCtrl.h"
 #include "controls/IUiServices.h"
-#include "engine/CFilePlayEngine.h"
-#include "engine/CNetworkSender.h"
 #include "ui_CPlayToNetworkDlg.h"
 
 #include <QHostAddress>
@@ -20,8 +18,9 @@
 
 CPlayToNetworkDlg::CPlayToNetworkDlg(CNetworkSender* sender, DevicePicker pickDevice, CXTabCtrl* tabCtrl,
                                      QWidget* parent)
-    : QWidget(parent), m_sender(sender), m_pickDevice(std::move(pickDevice)), m_tabCtrl(tabCtrl),
-      m_ui(std::make_unique<Ui::CPlayToNetworkDlg>()), m_engine(std::make_unique<CFilePlayEngine>(sender, &m_messages))
+    : QWidget(parent), m_pickDevice(std::move(pickDevice)), m_tabCtrl(tabCtrl),
+      m_ui(std::make_unique<Ui::CPlayToNetworkDlg>()),
+      m_controller(std::make_unique<CPlayController>(*sender, m_decoder, &m_messages))
 {
     m_ui->setupUi(this);
     setFixedSize(size());
@@ -45,20 +44,15 @@ CPlayToNetworkDlg::~CPlayToNetworkDlg()
     m_statusTimer.stop();
     m_treeTimer.stop();
     // The tab control may itself be going away: stop without touching it.
-    m_engine->Stop();
-    m_playState = kPlayStateStopped;
+    m_controller->Stop();
     SaveSettings(true);
-    m_engine.reset();
+    m_controller.reset();
     m_decoder.SetPidTree(nullptr);
     m_decoder.SetProgTree(nullptr);
 }
 
 bool CPlayToNetworkDlg::OnInitDialog()
 {
-    m_fileSize = m_bytesBeforeFirstPacket = m_bytesAfterLastPacket = m_packetCount = 0;
-    m_packetSize = 0;
-    m_bitRate = 0.0;
-    m_playtime = m_filePlayTime = 0;
     InitControls();
     LoadSettings();
     return true;
@@ -117,9 +111,9 @@ void CPlayToNetworkDlg::InitControls()
     m_ui->loopCountLabel->SetText(QStringLiteral("0"));
     for (CLabel* label : {m_ui->elapsedTimeLabel, m_ui->tsTimeLabel, m_ui->loopCountLabel})
         label->SetTextColor(m_valueColor);
-    m_statusText = QString::fromLatin1(kStatusNoErrors);
+    m_statusText = QString::fromLatin1(CPlayController::kStatusNoErrors);
     m_ui->statusLabel->SetText(m_statusText);
-    SetPressed(m_ui->loopButton, m_loop != 0);
+    SetPressed(m_ui->loopButton, m_loop);
 }
 
 void CPlayToNetworkDlg::FillInterfaces()
@@ -147,9 +141,9 @@ bool CPlayToNetworkDlg::UpdateData(bool save, bool quiet)
         m_ui->portEdit->setText(QString::number(m_port));
         m_ui->ipAddress->SetAddress(m_ipAddress);
         m_ui->modeCombo->setCurrentIndex(m_mode);
-        m_ui->pcrCheck->setChecked(m_pcr != 0);
-        m_ui->totTdtCheck->setChecked(m_totTdt != 0);
-        m_ui->continuityCheck->setChecked(m_continuity != 0);
+        m_ui->pcrCheck->setChecked(m_pcr);
+        m_ui->totTdtCheck->setChecked(m_totTdt);
+        m_ui->continuityCheck->setChecked(m_continuity);
         m_ui->ttlSpin->setValue(m_multicastTtl);
         int index = interfaces->findData(m_multicastInterface);
         if (index < 0)
@@ -179,9 +173,9 @@ bool CPlayToNetworkDlg::UpdateData(bool save, bool quiet)
     m_port = static_cast<int>(port);
     m_ipAddress = m_ui->ipAddress->GetAddress();
     m_mode = m_ui->modeCombo->currentIndex() < 0 ? 0 : m_ui->modeCombo->currentIndex();
-    m_pcr = m_ui->pcrCheck->isChecked() ? 1 : 0;
-    m_totTdt = m_ui->totTdtCheck->isChecked() ? 1 : 0;
-    m_continuity = m_ui->continuityCheck->isChecked() ? 1 : 0;
+    m_pcr = m_ui->pcrCheck->isChecked();
+    m_totTdt = m_ui->totTdtCheck->isChecked();
+    m_continuity = m_ui->continuityCheck->isChecked();
     m_multicastTtl = m_ui->ttlSpin->value();
     m_multicastInterface = interfaces->currentIndex() < 0 ? 0u : interfaces->currentData().toUInt();
     return true;
@@ -194,12 +188,12 @@ void CPlayToNetworkDlg::LoadSettings()
         return CSettings::GetProfileInt(section, QString::fromLatin1(key), defaultValue);
     };
     m_filePath = CSettings::GetProfileString(section, QStringLiteral("File"), QString());
-    m_loop = readInt("FileLoopEnable", 0);
-    m_totTdt = readInt("TotTdtEnable", 0);
+    m_loop = readInt("FileLoopEnable", 0) != 0;
+    m_totTdt = readInt("TotTdtEnable", 0) != 0;
     m_timeType = readInt("TotTdtTimeType", 0);
     m_timeOffset = readInt("TotTdtOffset", 0); // a signed 32-bit value, sign-extended
-    m_pcr = readInt("AdaptionsPcrRestamp", 0);
-    m_continuity = readInt("AdaptionsContRestamp", 0);
+    m_pcr = readInt("AdaptionsPcrRestamp", 0) != 0;
+    m_continuity = readInt("AdaptionsContRestamp", 0) != 0;
     m_ipAddress = static_cast<std::uint32_t>(readInt("NetworkAddrs", 0));
     m_port = readInt("NetworkPort", kDefaultPort);
     m_mode = readInt("NetworkType", kDefaultMode);
@@ -210,7 +204,7 @@ void CPlayToNetworkDlg::LoadSettings()
         m_multicastTtl = kDefaultMulticastTtl;
     m_multicastInterface = static_cast<std::uint32_t>(readInt("MulticastInterface", 0));
     UpdateData(false);
-    SetPressed(m_ui->loopButton, m_loop != 0);
+    SetPressed(m_ui->loopButton, m_loop);
 }
 
 void CPlayToNetworkDlg::SaveSettings(bool quiet)
@@ -220,11 +214,12 @@ void CPlayToNetworkDlg::SaveSettings(bool quiet)
     auto writeInt = [&section](const char* key, int value) {
         CSettings::WriteProfileInt(section, QString::fromLatin1(key), value);
     };
+    auto writeFlag = [&writeInt](const char* key, bool value) { writeInt(key, value ? 1 : 0); };
     CSettings::WriteProfileString(section, QStringLiteral("File"), m_filePath);
-    writeInt("AdaptionsPcrRestamp", m_pcr);
-    writeInt("AdaptionsContRestamp", m_continuity);
-    writeInt("FileLoopEnable", m_loop);
-    writeInt("TotTdtEnable", m_totTdt);
+    writeFlag("AdaptionsPcrRestamp", m_pcr);
+    writeFlag("AdaptionsContRestamp", m_continuity);
+    writeFlag("FileLoopEnable", m_loop);
+    writeFlag("TotTdtEnable", m_totTdt);
     writeInt("TotTdtTimeType", m_timeType);
     // Cut to its low 32 bits, read back sign-extended.
     writeInt("TotTdtOffset", static_cast<int>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(m_timeOffset))));
@@ -257,7 +252,7 @@ void CPlayToNetworkDlg::OnActivate(bool active)
 {
     if (active)
     {
-        m_statusResetPending = 1;
+        m_statusResetPending = true;
         SetPressed(m_ui->playButton, false);
         SetPressed(m_ui->pauseButton, false);
         SetPressed(m_ui->stopButton, true);
@@ -268,9 +263,11 @@ void CPlayToNetworkDlg::OnActivate(bool active)
     }
     m_statusTimer.stop();
     m_treeTimer.stop();
-    // Stops the reader (up to 2,000 ms) and the sender; the status timer puts
-    // the play state right when the tab is shown again.
-    m_engine->Stop();
+    // Stops the reader (up to 2,000 ms) and the sender: a hidden tab plays nothing.
+    if (m_controller->GetState() == CPlayController::PlayState::Playing)
+        EndPlay();
+    else
+        m_controller->Stop();
 }
 
 void CPlayToNetworkDlg::SetPressed(CButtonStyle* button, bool pressed)
@@ -398,5 +395,5 @@ CLabel* CPlayToNetworkDlg::ElapsedTimeLabel() const
 
 bool CPlayToNetworkDlg::IsRunActive() const
 {
-    return m_playState != kPlayStateStopped;
+    return PlayState() != CPlayController::PlayState::Stopped;
 }

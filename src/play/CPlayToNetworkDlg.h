@@ -6,11 +6,12 @@
 //! apply, then plays, pauses, loops, jumps within and stops it while the tab
 //! shows elapsed time, Ts time, loop count and the network status.
 //!
-//! Ownership: the tab owns its file play engine (given the main window's one
-//! network sender) and its analysis object; the engine's reader thread borrows
-//! the analysis object while it plays. Everything here runs on the window
-//! thread; the engine and the sender are only given values and polled by the
-//! two timers (61: status every 100 ms, 62: trees every 500 ms).
+//! Ownership: the tab owns its play controller (given the main window's one
+//! network sender), which owns the file play engine, and its analysis object;
+//! the engine's reader thread borrows the analysis object while it plays.
+//! Everything here runs on the window thread: the tab turns its controls into
+//! play settings for the controller and shows the controller's progress, polled
+//! by two timers (status every 100 ms, trees every 500 ms).
 //!
 //! The class is split by concern: CPlayToNetworkDlg.cpp (controls, settings,
 //! activation, device choice), CPlayToNetworkDlg_Analysis.cpp (Open and file
@@ -19,6 +20,7 @@
 #include "analysis/CDecodeStream.h"
 #include "common/IMessageSink.h"
 #include "controls/CQtTreeSink.h"
+#include "engine/CPlayController.h"
 
 #include <QColor>
 #include <QString>
@@ -29,6 +31,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 
 namespace Ui
 {
@@ -56,12 +59,8 @@ public:
     static constexpr int kStatusTimerMs = 100;
     static constexpr int kTreeTimerMs = 500;
     static constexpr int kSliderMin = 0;
-    static constexpr int kSliderMax = 1000; // per mille of the play range
-    //! Below one datagram unit of 204-byte packets the FIFO counts as played out.
-    static constexpr std::uint64_t kEndOfPlayFifoBytes = 1'428;
+    static constexpr int kSliderMax = 1000;                    // per mille of the file
     static constexpr std::int64_t kSmallFileBytes = 1'048'576; // smaller files may not loop
-    static constexpr int kPlayStatePlaying = 0;
-    static constexpr int kPlayStateStopped = 2;
     static constexpr int kDefaultPort = 1234;
     static constexpr int kDefaultMode = 1; // RTP
     static constexpr int kDefaultMulticastTtl = 16;
@@ -69,10 +68,6 @@ public:
     static constexpr const char* kSection = "Play";
     static constexpr const char* kMsgSmallFileLoop = "File looping not allowed at files smaller the 1MB";
     static constexpr const char* kMsgPortRange = "Please enter an integer between 0 and 65535.";
-    static constexpr const char* kStatusNoErrors = "No errors detected";
-    static constexpr const char* kStatusUnderflow = "Network FIFO Underflow";
-    static constexpr const char* kStatusBusy = "Network busy";
-    static constexpr const char* kStatusTimer = "Network timer";
 
     //! Lets the user pick a device; gives its IPv4 address (host order), or
     //! nothing when the user cancelled.
@@ -111,25 +106,23 @@ public:
     void SaveSettings(bool quiet = false);
 
     // State, for the record and the tests.
-    int PlayState() const { return m_playState; }
+    CPlayController::PlayState PlayState() const { return m_controller->GetState(); }
     QString FilePath() const { return m_filePath; }
     void SetFilePath(const QString& path) { m_filePath = path; }
-    bool LoopFlag() const { return m_loop != 0; }
-    std::int64_t FileSize() const { return m_fileSize; }
-    std::int64_t PacketCount() const { return m_packetCount; }
-    int PacketSize() const { return m_packetSize; }
-    double BitRate() const { return m_bitRate; }
-    std::int64_t FilePlayTimeMs() const { return m_filePlayTime; }
+    bool LoopFlag() const { return m_loop; }
+    std::int64_t FileSize() const { return m_controller->File().fileSize; }
+    std::int64_t PacketCount() const { return m_controller->File().packetCount; }
+    int PacketSize() const { return m_controller->File().packetSize; }
+    double BitRate() const { return m_controller->File().bitRate; }
+    std::int64_t FilePlayTimeMs() const { return m_controller->FilePlayTimeMs(); }
     int TimeType() const { return m_timeType; }
     std::int64_t TimeOffset() const { return m_timeOffset; }
-    std::uint32_t LastNetworkFlags() const { return m_lastNetworkFlags; }
-    CFilePlayEngine& Engine() { return *m_engine; }
+    CPlayController& Controller() { return *m_controller; }
+    CFilePlayEngine& Engine() { return m_controller->Engine(); }
     CDecodeStream& Decoder() { return m_decoder; }
     QString StatusText() const { return m_statusText; }
     const QTimer& StatusTimer() const { return m_statusTimer; }
     const QTimer& TreeTimer() const { return m_treeTimer; }
-    //! Where the status tests put the sender's flags instead of reading them (-1: read them).
-    void SetStatusFlagsOverride(std::int64_t flags) { m_statusFlagsOverride = flags; }
 
     // Controls.
     CLabel* FileNameLabel() const;
@@ -178,47 +171,31 @@ private:
     void Jump();
     void EndPlay();
     void SetPressed(CButtonStyle* button, bool pressed);
-    void ApplyAdaptions();
+    //! The adaptation check boxes and the TOT/TDT choice, for the controller.
+    CPlayController::Adaptations ChosenAdaptations() const;
+    CPlayController::PlaySettings PlaySettingsAt(std::uint32_t position) const;
+    void ShowNetworkStatus(const CPlayController::PlayProgress& progress);
     void ShowFileInformation(const CTreeNode& root);
     int TabIndex() const;
-    static std::uint32_t TickCount();
-    static QString FormatDuration(std::uint32_t seconds);
+    static QString FormatDuration(std::int64_t seconds);
 
     QColor m_valueColor{0, 0, 255};
     QString m_filePath;
-    int m_loop = 0;
-    CNetworkSender* m_sender;
+    bool m_loop = false;
     DevicePicker m_pickDevice;
     CXTabCtrl* m_tabCtrl;
     std::unique_ptr<Ui::CPlayToNetworkDlg> m_ui;
     CMessageSink m_messages{this};
     CQtTreeSink m_pidSink;
     CQtTreeSink m_progSink;
-    CDecodeStream m_decoder;                   // after the sinks it draws into
-    std::unique_ptr<CFilePlayEngine> m_engine; // after the decoder it borrows
+    CDecodeStream m_decoder;                       // after the sinks it draws into
+    std::unique_ptr<CPlayController> m_controller; // after the decoder it borrows
 
-    // Analysis results.
-    std::int64_t m_fileSize = 0;
-    std::int64_t m_bytesBeforeFirstPacket = 0;
-    std::int64_t m_bytesAfterLastPacket = 0;
-    std::int64_t m_packetCount = 0;
-    int m_packetSize = 0;
-    double m_bitRate = 0.0;
-    std::int64_t m_playtime = 0;
-    std::int64_t m_filePlayTime = 0;
-    std::int64_t m_fileTotTdtTime = 0;
-
-    // Status.
-    std::uint32_t m_lastNetworkFlags = 0;
-    std::uint32_t m_playStartTick = 0;
-    std::uint32_t m_pauseStartTick = 0;
-    std::uint32_t m_lastShownElapsed = 0;
-    std::uint32_t m_elapsed = 0;
-    int m_playState = kPlayStateStopped;
-    int m_statusResetPending = 0;
-    bool m_firstStatusTick = true;
-    double m_lastFraction = 0.0;
-    std::int64_t m_statusFlagsOverride = -1;
+    // Status: what the labels show, so that they change only when it does.
+    std::int64_t m_lastShownElapsed = 0; // tenths of a second
+    bool m_statusResetPending = false;
+    CPlayController::StatusColour m_statusColour = CPlayController::StatusColour::Green;
+    std::string m_statusDetail;
 
     // TOT/TDT.
     int m_timeType = 0;
@@ -229,10 +206,10 @@ private:
     // Output settings.
     int m_port = kDefaultPort;
     std::uint32_t m_ipAddress = 0;
-    int m_mode = kDefaultMode;
-    int m_pcr = 0;
-    int m_totTdt = 0;
-    int m_continuity = 0;
+    int m_mode = kDefaultMode; // index of the Mode box: 0 UDP, 1 RTP
+    bool m_pcr = false;
+    bool m_totTdt = false;
+    bool m_continuity = false;
     int m_multicastTtl = kDefaultMulticastTtl;
     std::uint32_t m_multicastInterface = 0;
 

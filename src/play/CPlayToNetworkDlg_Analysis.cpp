@@ -1,12 +1,11 @@
 // The Play tab's Open and file analysis: the head and tail of the file go
-// through the tab's analysis object (CFileAnalysis), the results become the
-// tab's members and the three trees; files under 1 MiB may not loop.
+// through the tab's analysis object (the play controller's Analyse), the
+// results stay with the controller and fill the three trees; files under
+// 1 MiB may not loop.
 
-#include "analysis/CFileAnalysis.h"
 #include "controls/CButtonStyle.h"
 #include "controls/CLabel.h"
 #include "controls/IUiServices.h"
-#include "engine/CFilePlayEngine.h"
 #include "play/CPlayToNetworkDlg.h"
 #include "ui_CPlayToNetworkDlg.h"
 
@@ -30,41 +29,30 @@ void CPlayToNetworkDlg::OnOpen()
 void CPlayToNetworkDlg::AnalyseFile()
 {
     m_ui->fileNameLabel->SetText(QFileInfo(m_filePath).fileName());
-    m_engine->SetPacketSize(0);
     SaveSettings();
 
-    const CFileAnalysisResult result = CFileAnalysis::Analyse(m_filePath.toStdString(), m_decoder);
+    const CFileAnalysisResult result = m_controller->Analyse(m_filePath.toStdString());
     if (!result.ok)
     {
         // Missing, locked or no path: the trees say so, the results stay as they were.
         m_ui->programInfoTree->clear();
-        ShowFileInformation(result.fileInformation);
     }
     else
     {
-        m_fileSize = result.fileSize;
-        m_bitRate = result.bitRate;
-        m_bytesBeforeFirstPacket = result.bytesBeforeFirstPacket;
-        m_packetSize = result.packetSize;
-        m_engine->SetPacketSize(static_cast<std::uint32_t>(result.packetSize > 0 ? result.packetSize : 0));
-        m_bytesAfterLastPacket = result.bytesAfterLastPacket;
-        m_packetCount = result.packetCount;
-        m_playtime = result.playTimeMs;
-        m_fileTotTdtTime = result.fileTotTdtTime;
         m_decoder.UpdateDisplay(1, 1);
-        ShowFileInformation(result.fileInformation);
     }
+    ShowFileInformation(result.fileInformation);
     UpdateData(false);
 
     CButtonStyle* loop = m_ui->loopButton;
-    if (m_fileSize < kSmallFileBytes)
+    if (m_controller->File().fileSize < kSmallFileBytes)
     {
-        if (m_loop != 0)
+        if (m_loop)
             UiServices().ShowMessage(this, QStringLiteral("Orvane"), QString::fromLatin1(kMsgSmallFileLoop),
                                      IUiServices::Icon::kWarning);
-        m_loop = 0;
+        m_loop = false;
         SetPressed(loop, false);
-        m_engine->SetLoop(false);
+        m_controller->SetLoop(false);
         loop->setEnabled(false);
     }
     else

@@ -1,133 +1,105 @@
 // The Play tab's running side: Play, Pause, Stop, Loop, jumps of the position
-// slider, and the two timers (61: end of play and status every 100 ms, 62:
-// the analysis trees every 500 ms).
+// slider, and the two timers (end of play and status every 100 ms, the
+// analysis trees every 500 ms). The play itself is the controller's: the tab
+// hands it the settings of its controls and shows its progress.
 
 #include "controls/CButtonStyle.h"
 #include "controls/CDVBSlider.h"
 #include "controls/CLabel.h"
 #include "controls/CXTabCtrl.h"
-#include "engine/CFilePlayEngine.h"
-#include "engine/CNetworkSender.h"
+#include "controls/IUiServices.h"
 #include "play/CPlayToNetworkDlg.h"
 #include "play/CTotTdtDlg.h"
 #include "ui_CPlayToNetworkDlg.h"
 
-#include <QThread>
-
 #include <algorithm>
-#include <chrono>
-#include <mutex>
 
-namespace
-{
-constexpr int kQuarter = CPlayToNetworkDlg::kSliderMax / 4;
-} // namespace
+using PlayState = CPlayController::PlayState;
 
-std::uint32_t CPlayToNetworkDlg::TickCount()
+QString CPlayToNetworkDlg::FormatDuration(std::int64_t seconds)
 {
-    const auto now = std::chrono::steady_clock::now().time_since_epoch();
-    return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+    return QString::fromStdString(CPlayController::FormatDuration(seconds));
 }
 
-QString CPlayToNetworkDlg::FormatDuration(std::uint32_t seconds)
+CPlayController::Adaptations CPlayToNetworkDlg::ChosenAdaptations() const
 {
-    return QString::asprintf("%d:%02d:%02d", static_cast<int>(seconds / 3600), static_cast<int>(seconds / 60 % 60),
-                             static_cast<int>(seconds % 60));
+    return {m_pcr, m_continuity, m_totTdt, m_timeType, m_timeOffset};
+}
+
+CPlayController::PlaySettings CPlayToNetworkDlg::PlaySettingsAt(std::uint32_t position) const
+{
+    CPlayController::PlaySettings settings;
+    settings.address = m_ipAddress;
+    settings.port = static_cast<std::uint16_t>(m_port);
+    settings.rtp = m_mode != 0;
+    settings.ttl = m_multicastTtl;
+    settings.interfaceAddress = m_multicastInterface;
+    settings.loop = m_loop;
+    settings.rangeStart = kSliderMin;
+    settings.rangeEnd = kSliderMax;
+    settings.position = position;
+    settings.adaptations = ChosenAdaptations();
+    settings.analyse = true; // the trees follow the play
+    return settings;
 }
 
 void CPlayToNetworkDlg::OnPlay()
 {
     UpdateData(true);
-    if (m_engine->IsRunning())
+    if (m_controller->GetState() == PlayState::Playing)
     {
-        // Play during a pause resumes it.
-        if (m_engine->IsPaused())
-        {
-            SetPressed(m_ui->pauseButton, false);
-            OnPause();
-        }
+        // Play during a play restarts nothing (its tail may still drain); during a pause it resumes.
+        SetPressed(m_ui->pauseButton, false);
+        m_controller->Resume();
         SetPressed(m_ui->playButton, true);
         return;
     }
     if (m_filePath.isEmpty())
         OnOpen();
 
-    const auto bitRate = static_cast<std::uint32_t>(m_bitRate);
-    m_sender->SetRate(bitRate, static_cast<std::uint32_t>(std::max(m_packetSize, 0)));
-    m_sender->SetDestination(m_ipAddress, static_cast<std::uint16_t>(m_port), m_mode != 0);
-    m_sender->SetMulticast(m_multicastTtl, m_multicastInterface);
-
     m_ui->programInfoTree->setEnabled(true);
     m_ui->pidInfoTree->setEnabled(true);
-    m_engine->SetDecoder(&m_decoder, true);
     SaveSettings();
-    m_decoder.ResetListData(0, 1);
-    m_decoder.m_playBitRate.store(m_bitRate);
-    ApplyAdaptions();
-    m_engine->SetLoop(m_loop != 0);
-    m_engine->SetRange(kSliderMin, std::min(kSliderMax, 1000));
-    Jump();
+    CDVBSlider* slider = m_ui->positionSlider;
+    const int position = std::clamp(slider->value(), kSliderMin, kSliderMax);
+    slider->setValue(position);
 
-    if (m_engine->StartPlay(m_filePath.toStdString()))
+    const CPlayController::StartResult result =
+        m_controller->Start(m_filePath.toStdString(), PlaySettingsAt(static_cast<std::uint32_t>(position)));
+    UpdateControls();
+    if (result == CPlayController::StartResult::Started)
     {
-        m_playState = kPlayStatePlaying;
-        UpdateControls();
         if (m_tabCtrl != nullptr)
             m_tabCtrl->EnableOnlyTab(TabIndex());
     }
     else
     {
-        m_playState = kPlayStateStopped;
-        UpdateControls();
-        m_statusResetPending = 1;
+        // A failed start has been told by the engine; a refused one is told here.
+        if (result != CPlayController::StartResult::Failed)
+            UiServices().ShowMessage(this, QStringLiteral("Orvane"),
+                                     QString::fromLatin1(CPlayController::RefusalText(result)),
+                                     IUiServices::Icon::kWarning);
+        m_statusResetPending = true;
     }
-    m_playStartTick = TickCount();
     m_lastShownElapsed = 0;
-}
-
-void CPlayToNetworkDlg::ApplyAdaptions()
-{
-    CAnalysisState& state = m_decoder.State();
-    state.m_pcrRestamp.store(m_pcr);
-    state.m_pcrRestamp2.store(m_pcr);
-    state.m_ccRestamp.store(m_continuity);
-    state.m_totTdtTimeType.store(m_timeType);
-    state.m_totTdtOffset.store(m_timeOffset);
-    state.m_totTdtEnable.store(m_totTdt);
 }
 
 void CPlayToNetworkDlg::OnPause()
 {
     CButtonStyle* pause = m_ui->pauseButton;
-    if (m_playState != kPlayStatePlaying || !m_engine->IsRunning())
-    {
-        // Nothing plays: nothing to hold.
-        SetPressed(pause, false);
-        return;
-    }
-    const bool paused = pause->IsPressed();
-    if (paused == m_engine->IsPaused())
-        return;
-    if (paused)
-    {
-        m_pauseStartTick = TickCount();
-    }
-    else
-    {
-        // The elapsed time holds through the pause.
-        m_playStartTick += TickCount() - m_pauseStartTick;
-    }
-    m_engine->Pause(paused);
+    if (!pause->IsPressed())
+        m_controller->Resume();
+    else if (!m_controller->Pause())
+        SetPressed(pause, false); // nothing plays: nothing to hold
 }
 
 void CPlayToNetworkDlg::OnStop()
 {
-    m_engine->Stop();
+    m_controller->Stop();
     SetPressed(m_ui->pauseButton, false);
     m_ui->pauseButton->update();
     m_ui->positionSlider->setValue(0);
-    m_statusResetPending = 1;
-    m_playState = kPlayStateStopped;
+    m_statusResetPending = true;
     UpdateControls();
     if (m_tabCtrl != nullptr)
         m_tabCtrl->EnableAllTabs();
@@ -135,8 +107,8 @@ void CPlayToNetworkDlg::OnStop()
 
 void CPlayToNetworkDlg::OnLoop()
 {
-    m_loop = m_ui->loopButton->IsPressed() ? 1 : 0;
-    m_engine->SetLoop(m_loop != 0);
+    m_loop = m_ui->loopButton->IsPressed();
+    m_controller->SetLoop(m_loop);
 }
 
 void CPlayToNetworkDlg::OnSliderReleased()
@@ -149,15 +121,12 @@ void CPlayToNetworkDlg::Jump()
     CDVBSlider* slider = m_ui->positionSlider;
     const int position = std::clamp(slider->value(), kSliderMin, kSliderMax);
     slider->setValue(position);
-    const auto permille =
-        std::clamp(static_cast<std::uint32_t>(position), m_engine->GetRangeStart(), m_engine->GetRangeEnd());
-    m_engine->SetPosition(permille);
-    m_engine->RequestJump();
+    m_controller->Jump(static_cast<std::uint32_t>(position));
 }
 
 void CPlayToNetworkDlg::UpdateControls()
 {
-    const bool stopped = m_playState != kPlayStatePlaying;
+    const bool stopped = m_controller->GetState() != PlayState::Playing;
     SetPressed(m_ui->playButton, !stopped);
     SetPressed(m_ui->stopButton, stopped);
     for (QWidget* control : std::initializer_list<QWidget*>{m_ui->modeCombo, m_ui->portEdit, m_ui->ipAddress,
@@ -167,132 +136,87 @@ void CPlayToNetworkDlg::UpdateControls()
 
 void CPlayToNetworkDlg::EndPlay()
 {
-    m_playState = kPlayStateStopped;
+    m_controller->Stop();
     UpdateControls();
-    m_engine->Stop();
     SetPressed(m_ui->pauseButton, false);
     m_ui->positionSlider->setValue(0);
     if (m_tabCtrl != nullptr)
         m_tabCtrl->EnableAllTabs();
 }
 
+void CPlayToNetworkDlg::ShowNetworkStatus(const CPlayController::PlayProgress& progress)
+{
+    // Only a change touches the label: before the first warning of a run the
+    // status stays as it was, without a colour.
+    const QString text = QString::fromStdString(progress.statusText);
+    if (text == m_statusText && progress.statusColour == m_statusColour && progress.statusDetail == m_statusDetail)
+        return;
+    m_statusText = text;
+    m_statusColour = progress.statusColour;
+    m_statusDetail = progress.statusDetail;
+    const CPlayController::Rgb rgb = CPlayController::ColourRgb(progress.statusColour);
+    const QColor background(rgb.red, rgb.green, rgb.blue);
+    m_ui->statusLabel->SetBkColor(background, background, 0);
+    m_ui->statusLabel->SetText(m_statusText);
+    // The field is one short line: the reason and the count of a send error go in its tip.
+    m_ui->statusLabel->setToolTip(QString::fromStdString(progress.statusDetail));
+}
+
 void CPlayToNetworkDlg::OnStatusTimer()
 {
+    const CPlayController::PlayProgress progress = m_controller->Progress();
+    if (progress.playedOut)
+        EndPlay();
+
     CDVBSlider* slider = m_ui->positionSlider;
-    // End of play: the reader has finished and the FIFO holds less than a datagram unit.
-    if (!m_engine->IsRunning())
+    const bool playing = m_controller->GetState() == PlayState::Playing;
+    const std::int64_t elapsed = progress.elapsedMs / 100;
+    if (playing && elapsed > m_lastShownElapsed)
     {
-        if (m_engine->IsFinished())
-            m_engine->ClearFinished();
-        if (m_playState == kPlayStatePlaying && m_sender->GetFifoLevel() < kEndOfPlayFifoBytes)
-            EndPlay();
+        m_lastShownElapsed = elapsed;
+        if (!slider->IsDragging())
+            slider->setValue(static_cast<int>(progress.positionPermille));
+        m_ui->elapsedTimeLabel->SetText(FormatDuration(elapsed / 10));
+        m_ui->loopCountLabel->SetText(QString::number(progress.loopCount));
+        ShowNetworkStatus(progress);
+        m_statusResetPending = true;
     }
-
-    const std::uint32_t now = m_engine->IsPaused() ? m_pauseStartTick : TickCount();
-    m_elapsed = (now - m_playStartTick) / 100;
-    double fraction = static_cast<double>(slider->value()) / kSliderMax;
-    if (m_firstStatusTick)
+    else if (m_statusResetPending && !playing)
     {
-        m_lastFraction = fraction;
-        m_firstStatusTick = false;
-    }
-
-    if (m_playState == kPlayStatePlaying && m_elapsed > m_lastShownElapsed)
-    {
-        m_lastShownElapsed = m_elapsed;
-        const std::int64_t rangeLength = m_engine->GetRangeLength();
-        // What still waits in the sender's FIFO (up to 30 MiB) has not been
-        // played yet: position and loop count follow what has left.
-        const auto waiting = static_cast<std::int64_t>(m_sender->GetFifoLevel());
-        const std::int64_t played = std::max<std::int64_t>(m_engine->GetPlayedBytes() - waiting, 0);
-        if (!slider->IsDragging() && !m_engine->IsJumpRequested() && rangeLength > 0)
-        {
-            const std::int64_t within = played % rangeLength;
-            const auto m = static_cast<int>(within * 1000 / rangeLength);
-            const int next = kSliderMin + (kSliderMax - kSliderMin) * m / 1000;
-            fraction = static_cast<double>(within) / static_cast<double>(rangeLength);
-            const int current = slider->value();
-            if (current > kSliderMax - kQuarter && next < kQuarter)
-                slider->setValue(next); // the file has looped
-            else if (current < kQuarter && next > kSliderMax - kQuarter)
-                fraction = m_lastFraction; // a jump backwards over the end is not shown
-            else if (next > current)
-                slider->setValue(next); // never backwards
-        }
-        m_ui->elapsedTimeLabel->SetText(FormatDuration(m_elapsed / 10));
-        m_ui->loopCountLabel->SetText(QString::number(rangeLength > 0 ? played / rangeLength : 0));
-
-        const std::uint32_t flags =
-            m_statusFlagsOverride >= 0 ? static_cast<std::uint32_t>(m_statusFlagsOverride) : m_sender->GetStatusFlags();
-        if (flags != m_lastNetworkFlags)
-        {
-            m_lastNetworkFlags = flags;
-            QColor background(0, 255, 0);
-            if (flags & CNetworkSender::kStatusUnderflow)
-                m_statusText = QString::fromLatin1(kStatusUnderflow);
-            else if (flags & CNetworkSender::kStatusBusy)
-                m_statusText = QString::fromLatin1(kStatusBusy);
-            else if (flags & CNetworkSender::kStatusTimer)
-                m_statusText = QString::fromLatin1(kStatusTimer);
-            else
-                m_statusText = QString::fromLatin1(kStatusNoErrors);
-            if (flags & (CNetworkSender::kStatusUnderflow | CNetworkSender::kStatusBusy | CNetworkSender::kStatusTimer))
-                background = QColor(255, 0, 0);
-            m_ui->statusLabel->SetBkColor(background, background, 0);
-            m_ui->statusLabel->SetText(m_statusText);
-        }
-        m_statusResetPending = 1;
-    }
-    else if (m_statusResetPending != 0 && m_playState != kPlayStatePlaying)
-    {
-        m_statusResetPending = 0;
+        m_statusResetPending = false;
         m_ui->statusLabel->setEnabled(false);
         m_ui->statusLabel->setEnabled(true);
         m_ui->elapsedTimeLabel->SetText(QStringLiteral("0:00:00"));
         m_ui->loopCountLabel->SetText(QStringLiteral("0"));
     }
-    m_lastFraction = fraction;
-
-    const auto bitRate = static_cast<std::int64_t>(static_cast<std::uint32_t>(m_bitRate));
-    m_filePlayTime = bitRate > 0 ? m_packetCount * m_packetSize * 8000 / bitRate : 2'147'483'647;
-    const auto tsSeconds = static_cast<std::uint32_t>(fraction * static_cast<double>(m_filePlayTime) / 1000.0);
+    // While stopped the Ts time is that of the slider: where the next play starts.
+    const std::uint32_t tsSeconds =
+        playing ? progress.tsSeconds : m_controller->TsSecondsAt(static_cast<std::uint32_t>(slider->value()));
     m_ui->tsTimeLabel->SetText(FormatDuration(tsSeconds));
-
-    m_sender->SetRate(static_cast<std::uint32_t>(m_bitRate), static_cast<std::uint32_t>(std::max(m_packetSize, 0)));
 }
 
 void CPlayToNetworkDlg::OnTreeTimer()
 {
-    if (m_engine->IsRunning())
+    if (m_controller->Engine().IsRunning())
         m_decoder.UpdateDisplay(0, 1);
 }
 
 void CPlayToNetworkDlg::OnTotTdt()
 {
     UpdateData(true);
+    m_totTdt = false;
     if (m_ui->totTdtCheck->isChecked())
     {
         CTotTdtDlg dlg(m_timeType, m_timeOffset, this);
-        dlg.SetFileTime(m_fileTotTdtTime);
+        dlg.SetFileTime(m_controller->File().fileTotTdtTime);
         if (dlg.exec() == QDialog::Accepted)
         {
             m_timeOffset = dlg.TimeOffset();
             m_timeType = dlg.TimeType();
-            m_totTdt = 1;
-        }
-        else
-        {
-            m_totTdt = 0;
+            m_totTdt = true;
         }
     }
-    else
-    {
-        m_totTdt = 0;
-    }
-    CAnalysisState& state = m_decoder.State();
-    state.m_totTdtTimeType.store(m_timeType);
-    state.m_totTdtOffset.store(m_timeOffset);
-    state.m_totTdtEnable.store(m_totTdt);
+    m_controller->ApplyTotTdt(ChosenAdaptations());
     UpdateData(false);
 }
 
@@ -307,6 +231,6 @@ void CPlayToNetworkDlg::OnAdaptAll()
         OnTotTdt();
     }
     UpdateData(true);
-    if (m_engine->IsRunning())
-        ApplyAdaptions();
+    if (m_controller->GetState() == PlayState::Playing)
+        m_controller->ApplyAdaptations(ChosenAdaptations());
 }

@@ -442,8 +442,9 @@ TEST_F(CFilePlayEngineTest, StartFailureOfTheDeviceShowsTheSystemsReasonOnALineO
     m_sender.SetMulticast(16, 0xC0000201);             // 192.0.2.1
     EXPECT_FALSE(m_engine.StartPlay(MakeFile("device.ts", 10)));
     m_sender.SetMulticast(16, 0);
-    EXPECT_EQ(m_sink.Messages(), std::vector<std::string>{std::string(CFilePlayEngine::kMsgCannotStart) + "\n" +
-                                                          std::strerror(EADDRNOTAVAIL)});
+    std::string expected = CFilePlayEngine::kMsgCannotStart;
+    expected.insert(expected.find('\n') + 1, std::string(std::strerror(EADDRNOTAVAIL)) + ".\n");
+    EXPECT_EQ(m_sink.Messages(), std::vector<std::string>{expected});
     EXPECT_FALSE(m_engine.IsRunning());
     EXPECT_FALSE(m_sender.IsRunning());
 }

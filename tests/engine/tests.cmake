@@ -10,6 +10,7 @@ target_sources(orvane_engine_tests PRIVATE
   engine/CDvbIpRecvThreadTest.cpp
   engine/CRecordThreadTest.cpp
   engine/CRecordControllerTest.cpp
+  engine/CPlayControllerTest.cpp
 )
 
 # orvane-cli play --range: the status line tells the position in the file (loopback only).
@@ -22,3 +23,13 @@ set_tests_properties(engine.cli_play_range PROPERTIES LABELS engine TIMEOUT 60)
 add_test(NAME engine.CliRecord
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/engine/record-cli-test.sh $<TARGET_FILE:orvane-cli>)
 set_tests_properties(engine.CliRecord PROPERTIES LABELS engine TIMEOUT 90)
+
+# orvane-cli play: nonsense options and non-TS files end with status 2, a refused start names its reason.
+add_test(NAME engine.cli_play_refusals
+  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/engine/play-cli-refusals-test.sh $<TARGET_FILE:orvane-cli>)
+set_tests_properties(engine.cli_play_refusals PROPERTIES LABELS engine TIMEOUT 60)
+
+# orvane-cli play, as root: datagrams a firewall rule drops are a send error (exit status 1).
+add_test(NAME engine.cli_play_send_error
+  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/engine/play-cli-send-error-test.sh $<TARGET_FILE:orvane-cli>)
+set_tests_properties(engine.cli_play_send_error PROPERTIES LABELS engine TIMEOUT 60 SKIP_RETURN_CODE 77)

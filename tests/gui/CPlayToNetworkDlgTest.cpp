@@ -1,5 +1,6 @@
 // The Play tab: a real play over loopback checked byte for byte, pause and
-// resume, the settings kept across a restart, and the TOT/TDT dialog's offsets.
+// resume, the network send error in the status field, the settings kept across a
+// restart, and the TOT/TDT dialog's offsets.
 
 #include "play/CPlayToNetworkDlg.h"
 
@@ -12,6 +13,8 @@
 #include "controls/CSettings.h"
 #include "controls/CXTabCtrl.h"
 #include "engine/CFilePlayEngine.h"
+#include "engine/CNetworkSender.h"
+#include "engine/FakeSendHealth.h"
 #include "play/CTotTdtDlg.h"
 
 #include <QCheckBox>
@@ -25,6 +28,9 @@
 #include <QTabBar>
 #include <QTemporaryDir>
 #include <QTimeEdit>
+
+#include <cerrno>
+#include <cstring>
 
 namespace
 {
@@ -100,10 +106,10 @@ private slots:
         CPlayToNetworkDlg& dlg = *window.m_play;
 
         dlg.PlayButton()->click();
-        QCOMPARE(dlg.PlayState(), CPlayToNetworkDlg::kPlayStatePlaying);
+        QCOMPARE(dlg.PlayState(), CPlayController::PlayState::Playing);
         QVERIFY(!dlg.PortEdit()->isEnabled() && !dlg.OpenButton()->isEnabled());
         QVERIFY(!window.TabCtrl()->IsTabEnabled(0));
-        QVERIFY(WaitFor([&] { return dlg.PlayState() == CPlayToNetworkDlg::kPlayStateStopped; }, 20'000));
+        QVERIFY(WaitFor([&] { return dlg.PlayState() == CPlayController::PlayState::Stopped; }, 20'000));
         QVERIFY(window.TabCtrl()->IsTabEnabled(0));
         QVERIFY(WaitFor([&] { return receiver.Bytes() >= stream.size(); }, 5'000));
         QVERIFY(WithoutNullPackets(receiver.Payload()) == WithoutNullPackets(stream));
@@ -139,13 +145,25 @@ private slots:
         QVERIFY(!dlg.Engine().IsPaused());
         QVERIFY(WaitFor([&] { return receiver.Bytes() > heldBytes; }));
 
+        // Datagrams the system refused: the status says so above every other
+        // text, red, with the reason and the count in its tip.
+        FakeSendHealth health;
+        health.flags = CNetworkSender::kStatusBusy;
+        health.notSent = 42;
+        health.error = EPERM;
+        dlg.Controller().SetSendHealth(&health);
+        QVERIFY(WaitFor([&] { return dlg.StatusLabel()->GetText() == "Network send error"; }));
+        QCOMPARE(dlg.StatusLabel()->BackgroundColor(), QColor(255, 0, 0));
+        QCOMPARE(dlg.StatusLabel()->toolTip(), QString::fromLatin1(std::strerror(EPERM)) + ", 42 datagrams not sent");
+
         // Stop from a pause stops.
         QTest::mouseClick(dlg.PauseButton(), Qt::LeftButton);
         dlg.StopButton()->click();
-        QCOMPARE(dlg.PlayState(), CPlayToNetworkDlg::kPlayStateStopped);
+        QCOMPARE(dlg.PlayState(), CPlayController::PlayState::Stopped);
         QVERIFY(!dlg.Engine().IsRunning() && !dlg.Engine().IsPaused() && !dlg.PauseButton()->IsPressed());
         QVERIFY(window.TabCtrl()->IsTabEnabled(0));
         QVERIFY(ui.m_messages.empty());
+        dlg.Controller().SetSendHealth(nullptr);
     }
 
     void settingsSurviveARestartWithANegativeTimeOffset()

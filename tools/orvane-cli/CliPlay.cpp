@@ -1,6 +1,7 @@
 // orvane-cli play: plays a transport-stream file to UDP/RTP as the Play tab
-// does: analyse the file, set up the sender, start the engine, show the status
-// every second, end when the engine has finished and the FIFO has drained.
+// does, through the same play controller: the options become its settings, a
+// status line every second shows its progress, and the play ends when it has
+// played out (or on a stop signal).
 
 #include "CStopSignals.h"
 #include "CliCommands.h"
@@ -10,26 +11,21 @@
 #include "common/Ipv4Address.h"
 #include "engine/CFilePlayEngine.h"
 #include "engine/CNetworkSender.h"
+#include "engine/CPlayController.h"
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
 
-#include <algorithm>
-#include <atomic>
 #include <chrono>
-#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
-#include <vector>
 
 namespace
 {
-constexpr std::uint64_t kFifoEndBytes = 1'428; // one datagram unit of 204-byte packets
 constexpr int kExitFile = 1;
 constexpr int kExitUsage = 2;
 
@@ -40,6 +36,7 @@ struct PlayOptions
     bool rtp = false;
     bool loop = false;
     std::uint32_t position = 0;
+    bool positionGiven = false; // without --position the play starts at the range start
     std::string range;
     std::uint64_t bitRate = 0; // 0: from the file
     std::uint32_t packetSize = 0;
@@ -142,23 +139,10 @@ bool ParseInterface(const std::string& text, std::uint32_t& address)
     return found;
 }
 
-std::string Hms(std::int64_t seconds)
+// The network status with its detail, as one field of the status line.
+std::string StatusLine(const CPlayController::PlayProgress& progress)
 {
-    char text[32];
-    std::snprintf(text, sizeof text, "%d:%02d:%02d", static_cast<int>(seconds / 3'600),
-                  static_cast<int>(seconds / 60 % 60), static_cast<int>(seconds % 60));
-    return text;
-}
-
-const char* NetworkStatusText(std::uint32_t flags)
-{
-    if (flags & CNetworkSender::kStatusUnderflow)
-        return "Network FIFO Underflow";
-    if (flags & CNetworkSender::kStatusBusy)
-        return "Network busy";
-    if (flags & CNetworkSender::kStatusTimer)
-        return "Network timer";
-    return "No errors detected";
+    return progress.statusDetail.empty() ? progress.statusText : progress.statusText + ": " + progress.statusDetail;
 }
 
 int RunPlay(const PlayOptions& o)
@@ -217,106 +201,99 @@ int RunPlay(const PlayOptions& o)
     // Analyse first, as the Play tab does on opening a file: packet size, PCR
     // bit rate (or the default rate by file size) and play time.
     CDecodeStream decoder;
-    const CFileAnalysisResult est = CFileAnalysis::Analyse(o.file, decoder);
-    if (est.ok && est.fileSize > 0 && est.packetSize == 0 && o.packetSize == 0)
-    {
-        std::fprintf(stderr, "orvane-cli play: %s: no transport stream packets found\n", o.file.c_str());
-        return kExitFile;
-    }
-    const std::uint32_t packetSize =
-        o.packetSize != 0 ? o.packetSize : static_cast<std::uint32_t>(est.packetSize != 0 ? est.packetSize : 188);
-    double bitRate = static_cast<double>(o.bitRate);
-    const char* rateSource = "given";
-    if (bitRate == 0.0)
-    {
-        bitRate = est.bitRate;
-        rateSource = est.pcrFound ? "PCR" : "default for the file size, no PCR found";
-    }
-
     StderrSink messages;
     CNetworkSender sender;
-    CFilePlayEngine engine(&sender, &messages);
-    sender.SetRate(static_cast<std::uint32_t>(bitRate), packetSize);
-    sender.SetDestination(address, port, o.rtp);
-    sender.SetSmoothPacing(!o.burst);
-    sender.SetMulticast(o.ttl, interfaceAddress);
-    engine.SetPacketSize(packetSize);
-    engine.SetLoop(o.loop);
-    engine.SetRange(rangeStart, rangeEnd);
-    engine.SetPosition(o.position);
-    // Adaptations: the analysis object adapts each chunk in place, as in the Play tab.
-    const bool adapt = o.pcrRestamp || o.ccRestamp || !o.tdt.empty();
-    if (adapt)
-    {
-        decoder.ResetListData(0, 1);
-        CAnalysisState& state = decoder.State();
-        state.m_pcrRestamp.store(o.pcrRestamp ? 1 : 0);
-        state.m_pcrRestamp2.store(o.pcrRestamp ? 1 : 0);
-        state.m_ccRestamp.store(o.ccRestamp ? 1 : 0);
-        state.m_totTdtTimeType.store(timeType);
-        state.m_totTdtOffset.store(timeOffset);
-        state.m_totTdtEnable.store(o.tdt.empty() ? 0 : 1);
-        decoder.m_playBitRate.store(static_cast<double>(static_cast<std::uint32_t>(bitRate))); // as the sender paces
-    }
-    engine.SetDecoder(&decoder, adapt);
+    CPlayController play(sender, decoder, &messages);
+    const CFileAnalysisResult est = play.Analyse(o.file);
+
+    CPlayController::PlaySettings settings;
+    settings.address = address;
+    settings.port = port;
+    settings.rtp = o.rtp;
+    settings.ttl = o.ttl;
+    settings.interfaceAddress = interfaceAddress;
+    settings.loop = o.loop;
+    settings.rangeStart = rangeStart;
+    settings.rangeEnd = rangeEnd;
+    if (o.positionGiven)
+        settings.position = o.position;
+    settings.bitRate = static_cast<std::uint32_t>(o.bitRate);
+    settings.packetSize = o.packetSize;
+    settings.smoothPacing = !o.burst;
+    settings.adaptations = {o.pcrRestamp, o.ccRestamp, !o.tdt.empty(), timeType, timeOffset};
 
     const CStopSignals stopSignals;
 
-    if (!engine.StartPlay(o.file))
+    switch (play.Start(o.file, settings))
+    {
+    case CPlayController::StartResult::Started:
+    case CPlayController::StartResult::AlreadyPlaying:
+        break;
+    case CPlayController::StartResult::NotTransportStream:
+        std::fprintf(stderr, "orvane-cli play: %s: no transport stream packets found\n", o.file.c_str());
+        return kExitUsage;
+    case CPlayController::StartResult::PacketSizeMismatch:
+        std::fprintf(stderr, "orvane-cli play: --packet-size %u does not match %s (%d-byte packets)\n", o.packetSize,
+                     o.file.c_str(), est.packetSize);
+        return kExitUsage;
+    case CPlayController::StartResult::PositionOutsideRange:
+        std::fprintf(stderr, "orvane-cli play: --position %u is outside --range %u:%u\n", o.position, rangeStart,
+                     rangeEnd);
+        return kExitUsage;
+    case CPlayController::StartResult::Failed:
         return kExitFile; // the engine has said why
+    }
+    const char* rateSource = o.bitRate != 0 ? "given"
+                             : est.pcrFound ? "PCR"
+                                            : "default for the file size, no PCR found";
     const std::string sizeText = CFilePlayEngine::FormatThousands(est.fileSize);
-    const std::string rateText = CFilePlayEngine::FormatThousands(static_cast<std::int64_t>(bitRate));
+    const std::string rateText = CFilePlayEngine::FormatThousands(play.BitRate());
     std::printf("Playing %s (%s bytes, %u-byte packets) to %s %s at %s bit/s (%s), %s pacing\n", o.file.c_str(),
-                sizeText.c_str(), packetSize, o.to.c_str(), o.rtp ? "RTP" : "UDP", rateText.c_str(), rateSource,
+                sizeText.c_str(), play.PacketSize(), o.to.c_str(), o.rtp ? "RTP" : "UDP", rateText.c_str(), rateSource,
                 o.burst ? "per-cycle burst" : "smooth");
     std::fflush(stdout);
 
-    // The file's play time at the rate played, for the Ts time of the position.
-    const std::int64_t playMs =
-        static_cast<std::int64_t>(static_cast<double>(est.packetCount) * packetSize * 8'000.0 / bitRate);
-    const auto started = std::chrono::steady_clock::now();
-    auto nextStatus = started + std::chrono::seconds(1);
+    auto nextStatus = std::chrono::steady_clock::now() + std::chrono::seconds(1);
     while (CStopSignals::Received() == 0)
     {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        if (!engine.IsRunning() && sender.GetFifoLevel() < kFifoEndBytes)
+        const CPlayController::PlayProgress progress = play.Progress();
+        if (progress.playedOut)
             break;
         const auto now = std::chrono::steady_clock::now();
         if (now < nextStatus)
             continue;
         nextStatus += std::chrono::seconds(1);
-        const std::int64_t range = engine.GetRangeLength();
-        // What has left, not what the reader has read: the FIFO holds up to 30 MiB ahead.
-        const std::int64_t played =
-            std::max<std::int64_t>(0, engine.GetPlayedBytes() - static_cast<std::int64_t>(sender.GetFifoLevel()));
-        // Without loop the reader's count ends at the range (plus the closing
-        // stuffing): show the end, not a wrapped position.
-        const std::int64_t inPass = range <= 0 ? 0
-                                    : o.loop   ? ((played % range) + range) % range
-                                               : std::min(played, range);
-        // Position and Ts time are the file's (as on the Play tab), not the range's:
-        // the range's start, as the engine places it, plus what has left of this pass.
-        const std::int64_t fileSize = std::max<std::int64_t>(est.fileSize, 1);
-        const std::int64_t filePosition = fileSize * rangeStart / 1'000 + inPass;
-        const double fraction = static_cast<double>(filePosition) / static_cast<double>(fileSize);
-        const std::int64_t elapsed = std::chrono::duration_cast<std::chrono::seconds>(now - started).count();
-        std::printf("elapsed %s  ts %s  position %3lld/1000  loops %lld  fifo %s bytes  %s\n", Hms(elapsed).c_str(),
-                    Hms(static_cast<std::int64_t>(fraction * static_cast<double>(playMs) / 1'000.0)).c_str(),
-                    static_cast<long long>(filePosition * 1'000 / fileSize),
-                    static_cast<long long>(range > 0 && o.loop ? played / range : 0),
-                    CFilePlayEngine::FormatThousands(static_cast<std::int64_t>(sender.GetFifoLevel())).c_str(),
-                    NetworkStatusText(sender.GetStatusFlags()));
+        std::printf("elapsed %s  ts %s  position %3u/1000  loops %lld  fifo %s bytes  %s\n",
+                    CPlayController::FormatDuration(progress.elapsedMs / 1'000).c_str(),
+                    CPlayController::FormatDuration(progress.tsSeconds).c_str(), progress.positionPermille,
+                    static_cast<long long>(progress.loopCount),
+                    CFilePlayEngine::FormatThousands(static_cast<std::int64_t>(progress.fifoLevel)).c_str(),
+                    StatusLine(progress).c_str());
         std::fflush(stdout);
     }
     const bool interrupted = CStopSignals::Received() != 0;
-    const bool stopped = engine.Stop();
-    const std::int64_t elapsedMs =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
-    std::printf("%s after %s.%03lld s\n", interrupted ? "Stopped" : "Finished", Hms(elapsedMs / 1'000).c_str(),
-                static_cast<long long>(elapsedMs % 1'000));
+    const bool readFailed = play.Engine().HasFailed();
+    const bool stopped = play.Stop();
+    // Every send has ended now: what the kernel refused is counted in full.
+    const CPlayController::PlayProgress last = play.Progress();
+    const std::int64_t elapsedMs = last.elapsedMs;
+    std::printf("%s after %s.%03lld s\n", interrupted ? "Stopped" : "Finished",
+                CPlayController::FormatDuration(elapsedMs / 1'000).c_str(), static_cast<long long>(elapsedMs % 1'000));
     if (!stopped)
     {
         std::fprintf(stderr, "orvane-cli play: the file reader did not end in time\n");
+        return kExitFile;
+    }
+    if (readFailed || play.Engine().HasFailed())
+    {
+        // The engine has shown why ("Error reading file", an emptied file).
+        std::fprintf(stderr, "orvane-cli play: the play ended on a read failure\n");
+        return kExitFile;
+    }
+    if (last.network == CPlayController::NetworkStatus::SendError)
+    {
+        std::fprintf(stderr, "orvane-cli play: %s: %s\n", last.statusText.c_str(), last.statusDetail.c_str());
         return kExitFile;
     }
     return 0;
@@ -331,7 +308,8 @@ void AddPlayCommand(CLI::App& app, int& exitCode)
     play->add_option("--to", opts->to, "Destination IPv4ADDRESS:PORT")->required();
     play->add_flag("--rtp", opts->rtp, "Add an RTP header (payload type 33)");
     play->add_flag("--loop", opts->loop, "Play the range again and again");
-    play->add_option("--position", opts->position, "Where to start, per mille of the file (0..1000)");
+    CLI::Option* position =
+        play->add_option("--position", opts->position, "Where to start, per mille of the file (0..1000)");
     play->add_option("--range", opts->range, "Stretch to play, START:END per mille of the file");
     play->add_option("--bitrate", opts->bitRate, "Bit rate in bit/s (default: measured from the PCRs)");
     play->add_option("--packet-size", opts->packetSize, "Packet size, 188 or 204 (default: detected)")
@@ -345,5 +323,8 @@ void AddPlayCommand(CLI::App& app, int& exitCode)
     play->add_option("--ttl", opts->ttl, "Multicast hop limit (default: 1)")->check(CLI::Range(1, 255));
     play->add_option("--interface", opts->interfaceName,
                      "Multicast outgoing interface, by IPv4 address or name (default: the route's)");
-    play->callback([opts, &exitCode] { exitCode = RunPlay(*opts); });
+    play->callback([opts, position, &exitCode] {
+        opts->positionGiven = position->count() > 0;
+        exitCode = RunPlay(*opts);
+    });
 }

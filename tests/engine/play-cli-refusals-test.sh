@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Black-box: `orvane-cli play` refuses what cannot make sense with exit status 2
+# and a message, and a start that the system refuses names the system's reason
+# (exit status 1). Nothing needs to listen: no play gets that far.
+set -euo pipefail
+cli=$(realpath "$1")
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+"$cli" generate "$work/good.ts" --rate 2000000 --duration 2 >/dev/null
+head -c 50000 /dev/zero | tr '\0' '\021' >"$work/text.ts"
+
+# expect STATUS TEXT ARGS...: the play ends with STATUS and says TEXT on stderr.
+expect() {
+    local want=$1 text=$2 status=0
+    shift 2
+    timeout 20 "$cli" play "$@" >"$work/out" 2>"$work/err" || status=$?
+    if [ "$status" -ne "$want" ] || ! grep -qF -- "$text" "$work/err"; then
+        echo "play $*: status $status (want $want), stderr:" >&2
+        cat "$work/err" >&2
+        exit 1
+    fi
+}
+expect 2 "--packet-size 204 does not match" "$work/good.ts" --to 127.0.0.1:9 --packet-size 204
+expect 2 "--position 900 is outside --range 500:700" "$work/good.ts" --to 127.0.0.1:9 --range 500:700 --position 900
+expect 2 "no transport stream packets found" "$work/text.ts" --to 127.0.0.1:9
+# 198.51.100.77 is no address of this machine: the system cannot send a group from it.
+expect 1 $'can not start the play on this device.' "$work/good.ts" --to 239.1.2.3:5000 --interface 198.51.100.77
+grep -qx "Cannot assign requested address." "$work/err" || { cat "$work/err" >&2; exit 1; }
+echo "refusals and start failures as expected"
