@@ -97,16 +97,25 @@ protected:
     FakeClock m_clock;
     CNetworkSender m_s;
 };
+
+//! A sender whose FIFO is written to and drained by the test.
+class CNetworkSenderWriteTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_s.SetRate(10'000'000, kPs));
+        ASSERT_TRUE(m_s.Fifo().Allocate());
+    }
+    CNetworkSender m_s;
+};
 } // namespace
 
-TEST(CNetworkSenderWriteTest, WholePacketsOnlyForEveryFileSizeAndReadSize)
+TEST_F(CNetworkSenderWriteTest, WholePacketsOnlyForEveryFileSizeAndReadSize)
 {
     // Every file size over eight packets (whole packets and a cut one), read in
     // chunks of several sizes and played twice in a row as a loop does: the FIFO
     // gets the whole packets of each pass, intact and in order, and nothing else.
-    CNetworkSender s;
-    ASSERT_TRUE(s.SetRate(10'000'000, kPs));
-    ASSERT_TRUE(s.Fifo().Allocate());
     const auto file = tstest::MakePackets(8);
     std::uint64_t written = 0;
     for (const std::size_t chunk : {3u, 100u, 187u, 188u, 189u, 328u, 375u, 564u, 1'000u, 1'316u})
@@ -117,53 +126,47 @@ TEST(CNetworkSenderWriteTest, WholePacketsOnlyForEveryFileSizeAndReadSize)
             for (int pass = 0; pass < 2; ++pass)
             {
                 for (std::size_t at = 0; at < size; at += chunk)
-                    ASSERT_TRUE(Write(s, file, at, std::min(chunk, size - at)));
-                s.DiscardCarry(); // the end of the stretch
+                    ASSERT_TRUE(Write(m_s, file, at, std::min(chunk, size - at)));
+                m_s.DiscardCarry(); // the end of the stretch
                 expected.insert(expected.end(), file.begin(),
                                 file.begin() + static_cast<std::ptrdiff_t>(size / kPs * kPs));
             }
             written += expected.size();
-            ASSERT_EQ(s.GetBytesWritten(), written);
-            ASSERT_EQ(Drain(s.Fifo()), expected) << "file of " << size << " bytes read " << chunk << " at a time";
+            ASSERT_EQ(m_s.GetBytesWritten(), written);
+            ASSERT_EQ(Drain(m_s.Fifo()), expected) << "file of " << size << " bytes read " << chunk << " at a time";
         }
     }
     // A jump drops what waits, held-over bytes included; it counts as done.
-    ASSERT_TRUE(Write(s, file, 0, 1'000));
-    EXPECT_EQ(s.DropQueued(), 5 * kPs);
-    EXPECT_EQ(s.GetBytesTaken(), 5 * kPs);
-    ASSERT_TRUE(Write(s, file, 1'000, 200));
-    EXPECT_EQ(s.GetFifoLevel(), 0u) << "the 60 bytes before the jump do not complete a packet after it";
+    ASSERT_TRUE(Write(m_s, file, 0, 1'000));
+    EXPECT_EQ(m_s.DropQueued(), 5 * kPs);
+    EXPECT_EQ(m_s.GetBytesTaken(), 5 * kPs);
+    ASSERT_TRUE(Write(m_s, file, 1'000, 200));
+    EXPECT_EQ(m_s.GetFifoLevel(), 0u) << "the 60 bytes before the jump do not complete a packet after it";
 }
 
-TEST(CNetworkSenderWriteTest, ResyncDropsMidPacketStartAndStaleCarry)
+TEST_F(CNetworkSenderWriteTest, ResyncDropsMidPacketStartAndStaleCarry)
 {
-    CNetworkSender s;
-    ASSERT_TRUE(s.SetRate(10'000'000, kPs));
-    ASSERT_TRUE(s.Fifo().Allocate());
     const auto data = tstest::MakePackets(10);
     // Starts 50 bytes into packet 0: those bytes and the rest of packet 0 are dropped.
-    ASSERT_TRUE(Write(s, data, 50, 1'000));
-    auto out = Drain(s.Fifo());
+    ASSERT_TRUE(Write(m_s, data, 50, 1'000));
+    auto out = Drain(m_s.Fifo());
     ASSERT_EQ(out.size(), 4 * kPs);
     EXPECT_TRUE(std::equal(out.begin(), out.end(), data.begin() + kPs));
 
     // A write that does not continue the carried bytes drops them.
-    ASSERT_TRUE(Write(s, data, 3 * kPs, 5 * kPs));
-    out = Drain(s.Fifo());
+    ASSERT_TRUE(Write(m_s, data, 3 * kPs, 5 * kPs));
+    out = Drain(m_s.Fifo());
     ASSERT_EQ(out.size(), 5 * kPs);
     EXPECT_TRUE(std::equal(out.begin(), out.end(), data.begin() + 3 * kPs));
 }
 
-TEST(CNetworkSenderWriteTest, RefusesWhenCarryPlusLengthExceedsFreeSpace)
+TEST_F(CNetworkSenderWriteTest, RefusesWhenCarryPlusLengthExceedsFreeSpace)
 {
-    CNetworkSender s;
-    ASSERT_TRUE(s.SetRate(10'000'000, kPs));
-    ASSERT_TRUE(s.Fifo().Allocate());
-    const std::uint32_t free = s.Fifo().GetFree();
+    const std::uint32_t free = m_s.Fifo().GetFree();
     const auto data = tstest::MakePackets(free / kPs + 2);
-    EXPECT_FALSE(Write(s, data, 0, free + 1));
-    EXPECT_EQ(s.GetFifoLevel(), 0u);
-    EXPECT_TRUE(Write(s, data, 0, free / kPs * kPs));
+    EXPECT_FALSE(Write(m_s, data, 0, free + 1));
+    EXPECT_EQ(m_s.GetFifoLevel(), 0u);
+    EXPECT_TRUE(Write(m_s, data, 0, free / kPs * kPs));
 }
 
 TEST_F(ClockedSenderTest, SendsNothingBeforeHalfFullThenKeepsTheScheduleExactly)
