@@ -13,7 +13,7 @@ DeviceRecord SampleRecord()
 }
 } // namespace
 
-TEST(CDiscoverProtocol, RecordBytesFollowTheDocumentedLayout)
+TEST(CDiscoverProtocol, RecordBytesFollowTheDocumentedLayoutAndMessagesRoundTrip)
 {
     const auto r = SampleRecord();
     const std::vector<std::uint8_t> expected = {0x02, 0x11, 0x22, 0x33, 0x44, 0x55,             // MAC
@@ -26,6 +26,15 @@ TEST(CDiscoverProtocol, RecordBytesFollowTheDocumentedLayout)
     EXPECT_EQ(CDiscoverProtocol::GetSerial(r), 0x0102030405060708ull);
     EXPECT_EQ(CDiscoverProtocol::GetAddress(r), 0xC0A8010Au);
     EXPECT_EQ(CDiscoverProtocol::GetModel(r), "IPS-400");
+
+    // The request's header is checked on the wire by the discovery test.
+    const auto announce = CDiscoverProtocol::MakeAnnounce(r);
+    DeviceRecord parsed{};
+    EXPECT_EQ(CDiscoverProtocol::Parse(announce.data(), announce.size(), &parsed),
+              CDiscoverProtocol::Verdict::kAnnounce);
+    EXPECT_EQ(parsed, r);
+    const auto reset = CDiscoverProtocol::MakeHeader(CDiscoverProtocol::kTypeReset);
+    EXPECT_EQ(CDiscoverProtocol::Parse(reset.data(), reset.size(), nullptr), CDiscoverProtocol::Verdict::kReset);
 }
 
 TEST(CDiscoverProtocol, ModelIsCutAndSanitised)
@@ -34,20 +43,6 @@ TEST(CDiscoverProtocol, ModelIsCutAndSanitised)
     EXPECT_EQ(CDiscoverProtocol::GetModel(r), "A-very-long-mod");
     r[CDiscoverProtocol::kModelOffset + 1] = 0x1B; // an escape must not reach a terminal
     EXPECT_EQ(CDiscoverProtocol::GetModel(r), "A?very-long-mod");
-}
-
-TEST(CDiscoverProtocol, HeadersAndAnnouncementRoundTrip)
-{
-    const auto discover = CDiscoverProtocol::MakeHeader(CDiscoverProtocol::kTypeDiscover);
-    EXPECT_EQ(std::vector<std::uint8_t>(discover.begin(), discover.end()),
-              (std::vector<std::uint8_t>{'O', 'R', 'V', 'D', 1, 1, 0, 0}));
-    const auto announce = CDiscoverProtocol::MakeAnnounce(SampleRecord());
-    DeviceRecord parsed{};
-    EXPECT_EQ(CDiscoverProtocol::Parse(announce.data(), announce.size(), &parsed),
-              CDiscoverProtocol::Verdict::kAnnounce);
-    EXPECT_EQ(parsed, SampleRecord());
-    const auto reset = CDiscoverProtocol::MakeHeader(CDiscoverProtocol::kTypeReset);
-    EXPECT_EQ(CDiscoverProtocol::Parse(reset.data(), reset.size(), nullptr), CDiscoverProtocol::Verdict::kReset);
 }
 
 TEST(CDiscoverProtocol, MalformedMessagesAreClassified)

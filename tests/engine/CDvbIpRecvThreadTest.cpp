@@ -38,6 +38,22 @@ std::vector<std::uint8_t> Finish(CDvbIpRecvThread& r)
     return out;
 }
 
+// Reads what @p r passes on until nothing new came for 300 ms.
+std::vector<std::uint8_t> ReadUntilQuiet(CDvbIpRecvThread& r)
+{
+    std::vector<std::uint8_t> all;
+    std::vector<std::uint8_t> chunk(20 * kDatagramBytes);
+    for (int idle = 0; idle < 300; ++idle)
+    {
+        std::uint32_t got = 0;
+        EXPECT_TRUE(r.ReadAvailable(chunk.data(), static_cast<std::uint32_t>(chunk.size()), got));
+        all.insert(all.end(), chunk.begin(), chunk.begin() + got);
+        idle = got > 0 ? 0 : idle;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return all;
+}
+
 class CDvbIpRecvThreadTest : public ::testing::Test
 {
 protected:
@@ -60,47 +76,21 @@ protected:
 
 TEST(CDvbIpRecvThreadParse, RtpHeadersAreParsedPerRfc3550)
 {
+    const auto Set = [](std::vector<std::uint8_t> d, std::size_t at, std::uint8_t value) {
+        d[at] = value;
+        return d;
+    };
     const auto ts = Payload(0);
     const std::vector<Case> cases = {
         {"plain", Rtp(7, ts), true, 12, kDatagramBytes},
         {"CSRC and extension", Rtp(7, ts, 2, 1), true, 28, kDatagramBytes},
         {"padding of 4", Rtp(7, ts, 0, -1, 4), true, 12, kDatagramBytes},
         {"header only", Rtp(7, {}), true, 12, 0},
-        {"11 bytes",
-         [&] {
-             auto d = Rtp(7, ts);
-             d.resize(11);
-             return d;
-         }(),
-         false, 0, 0},
-        {"CSRCs beyond the end",
-         [&] {
-             auto d = Rtp(7, {});
-             d[0] |= 0x0F;
-             return d;
-         }(),
-         false, 0, 0},
-        {"extension beyond the end",
-         [&] {
-             auto d = Rtp(7, {}, 0, 0);
-             d[15] = 200;
-             return d;
-         }(),
-         false, 0, 0},
-        {"padding beyond the end",
-         [&] {
-             auto d = Rtp(7, {}, 0, -1, 4);
-             d.back() = 5;
-             return d;
-         }(),
-         false, 0, 0},
-        {"padding of 0",
-         [&] {
-             auto d = Rtp(7, ts, 0, -1, 4);
-             d.back() = 0;
-             return d;
-         }(),
-         false, 0, 0},
+        {"11 bytes", {0x80, 0x21, 0, 7, 0, 0, 0, 0, 0x12, 0, 0}, false, 0, 0},
+        {"CSRCs beyond the end", Set(Rtp(7, {}), 0, 0x8F), false, 0, 0},
+        {"extension beyond the end", Set(Rtp(7, {}, 0, 0), 15, 200), false, 0, 0},
+        {"padding beyond the end", Set(Rtp(7, {}, 0, -1, 4), 15, 5), false, 0, 0},
+        {"padding of 0", Set(Rtp(7, ts, 0, -1, 4), 12 + kDatagramBytes + 3, 0), false, 0, 0},
     };
     for (const auto& c : cases)
     {
@@ -142,12 +132,13 @@ TEST_F(CDvbIpRecvThreadTest, UdpShortStreamIsWrittenWholeAfterQuietTime)
     EXPECT_EQ(Serials(Finish(m_receiver)), Expected(0, 10));
 }
 
-TEST_F(CDvbIpRecvThreadTest, RtpReorderedDuplicatedAndWrappingDatagramsComeOutInOrder)
+TEST_F(CDvbIpRecvThreadTest, RtpReorderedDuplicatedWrappingAndLostDatagramsComeOutInOrder)
 {
     StartRtp();
     Sender s(m_port);
     // 400 datagrams around the wrap 65,535 -> 0; every 7th pair swapped,
-    // every 11th sent twice, and a late copy of an old one at the end.
+    // every 11th sent twice, two lost (given up, the stream goes on), and a
+    // late copy of an old one at the end.
     std::vector<std::uint32_t> order;
     for (std::uint32_t i = 0; i < 400; ++i)
         order.push_back(i);
@@ -157,51 +148,25 @@ TEST_F(CDvbIpRecvThreadTest, RtpReorderedDuplicatedAndWrappingDatagramsComeOutIn
     std::uint32_t n = 0;
     for (std::uint32_t i : order)
     {
+        if (i == 100 || i == 101)
+            continue;
         s.Send(Rtp(static_cast<std::uint16_t>(base + i), Payload(i)));
         if (i % 11 == 0)
             s.Send(Rtp(static_cast<std::uint16_t>(base + i), Payload(i)));
         Sender::Pace(n++);
     }
     s.Send(Rtp(static_cast<std::uint16_t>(base + 390), Payload(390)));
-    const bool all = WaitDatagrams(m_receiver, 400);
+    const bool all = WaitDatagrams(m_receiver, 398);
     const auto k = m_receiver.GetCounters();
     ASSERT_TRUE(all) << k.datagrams << " late " << k.late << " missing " << k.missing << " restarts " << k.restarts;
-    EXPECT_EQ(Serials(Finish(m_receiver)), Expected(0, 400));
-    const auto c = m_receiver.GetCounters();
-    EXPECT_EQ(c.late, 400u / 11 + 1 + 1) << "every duplicate and the late copy are dropped";
-    EXPECT_EQ(c.missing, 0u);
-    EXPECT_EQ(c.restarts, 0u);
-}
-
-TEST_F(CDvbIpRecvThreadTest, RtpLostDatagramIsGivenUpAndTheStreamGoesOn)
-{
-    StartRtp();
-    Sender s(m_port);
-    for (std::uint32_t i = 0; i < 300; ++i)
-        if (i != 100 && i != 101)
-            s.Send(Rtp(static_cast<std::uint16_t>(i), Payload(i)));
-    ASSERT_TRUE(WaitDatagrams(m_receiver, 298));
     auto expected = Expected(0, 100);
-    auto rest = Expected(102, 198);
+    const auto rest = Expected(102, 298);
     expected.insert(expected.end(), rest.begin(), rest.end());
     EXPECT_EQ(Serials(Finish(m_receiver)), expected);
-    EXPECT_EQ(m_receiver.GetCounters().missing, 2u);
-}
-
-TEST_F(CDvbIpRecvThreadTest, RtpSenderRestartWithNewNumberingResynchronisesAtOnce)
-{
-    StartRtp();
-    Sender s(m_port);
-    for (std::uint32_t i = 0; i < 200; ++i)
-        s.Send(Rtp(static_cast<std::uint16_t>(1'000 + i), Payload(i)));
-    // The sender restarts 30,000 numbers back.
-    const auto t0 = std::chrono::steady_clock::now();
-    for (std::uint32_t i = 200; i < 400; ++i)
-        s.Send(Rtp(static_cast<std::uint16_t>(40'000 + i), Payload(i)));
-    ASSERT_TRUE(WaitDatagrams(m_receiver, 400));
-    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(1'000)) << "no stall";
-    EXPECT_EQ(Serials(Finish(m_receiver)), Expected(0, 400));
-    EXPECT_EQ(m_receiver.GetCounters().restarts, 1u);
+    const auto c = m_receiver.GetCounters();
+    EXPECT_EQ(c.late, 400u / 11 + 1 + 1) << "every duplicate and the late copy are dropped";
+    EXPECT_EQ(c.missing, 2u);
+    EXPECT_EQ(c.restarts, 0u);
 }
 
 TEST_F(CDvbIpRecvThreadTest, UdpModeWritesPayloadsAsReceivedWhateverTheirCut)
@@ -276,20 +241,23 @@ TEST_F(CDvbIpRecvThreadTest, RtpHintOnlyWhenMostDatagramsAreRtpAndRtpModeKeepsTh
 
 TEST_F(CDvbIpRecvThreadTest, RtpSenderRestartIsANewSequenceSpaceAndLosesNothing)
 {
-    // New SSRC from 0; then the same SSRC restarting far behind.
+    // 800 datagrams from sequence 0, then a new SSRC from 0, the same SSRC
+    // from 0, or the same SSRC 30,000 numbers back.
     struct Restart
     {
         const char* name;
         std::uint32_t secondSsrc;
+        std::uint16_t restartAt;
     };
-    for (const Restart& r : {Restart{"new SSRC", 2}, Restart{"same SSRC", 1}})
+    for (const Restart& r :
+         {Restart{"new SSRC", 2, 0}, Restart{"same SSRC", 1, 0}, Restart{"30,000 back", 1, 799 - 30'000 + 65'536}})
     {
         m_receiver.SetPort(m_port = FreePort());
         StartRtp();
         Sender s(m_port);
         for (std::uint32_t i = 0; i < 1'600; ++i)
         {
-            auto d = Rtp(static_cast<std::uint16_t>(i < 800 ? i : i - 800), Payload(i));
+            auto d = Rtp(static_cast<std::uint16_t>(i < 800 ? i : r.restartAt + i - 800), Payload(i));
             d[11] = static_cast<std::uint8_t>(i < 800 ? 1 : r.secondSsrc);
             s.Send(d);
             Sender::Pace(i);
@@ -314,16 +282,7 @@ TEST_F(CDvbIpRecvThreadTest, SlowReaderHoldsDatagramsBackLosesNothingAndReceivin
     s.SendUdp(0, 100);
     ASSERT_TRUE(tstest::WaitFor([&] { return small.GetStored() >= 19 * kDatagramBytes; }, std::chrono::seconds(2)));
     EXPECT_EQ(small.GetStatus() & CDvbIpRecvThread::kStatusOverflow, 0u) << "held back is not lost";
-    std::vector<std::uint8_t> all;
-    std::vector<std::uint8_t> chunk(20 * kDatagramBytes);
-    for (int i = 0; i < 5'000 && all.size() < 100 * kDatagramBytes; ++i)
-    {
-        std::uint32_t got = 0;
-        ASSERT_TRUE(small.ReadAvailable(chunk.data(), static_cast<std::uint32_t>(chunk.size()), got));
-        all.insert(all.end(), chunk.begin(), chunk.begin() + got);
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    EXPECT_EQ(Serials(all), Expected(0, 100));
+    EXPECT_EQ(Serials(ReadUntilQuiet(small)), Expected(0, 100));
     EXPECT_EQ(small.GetCounters().overflowDrops, 0u);
     s.SendUdp(100, 5);
     EXPECT_TRUE(WaitDatagrams(small, 105));
@@ -352,17 +311,6 @@ TEST_F(CDvbIpRecvThreadTest, ReadDataServesWholeRequestsOnlyAndFlagsShortReads)
     m_receiver.Stop();
 }
 
-TEST_F(CDvbIpRecvThreadTest, PortInUseIsReportedAndNothingRuns)
-{
-    CDvbIpRecvThread first;
-    first.SetPort(m_port);
-    ASSERT_TRUE(first.Start());
-    EXPECT_FALSE(m_receiver.Start());
-    EXPECT_NE(m_receiver.LastError().find("bind to port"), std::string::npos) << m_receiver.LastError();
-    EXPECT_FALSE(m_receiver.IsReceiving());
-    first.Stop();
-}
-
 TEST_F(CDvbIpRecvThreadTest, SourceSpecificJoinTakesOnlyThatSource)
 {
     const std::uint32_t group = 0xE801'4D01; // 232.1.77.1, source-specific range
@@ -386,22 +334,6 @@ TEST_F(CDvbIpRecvThreadTest, SourceSpecificJoinTakesOnlyThatSource)
     EXPECT_EQ(Serials(Finish(m_receiver)), Expected(0, 20));
 }
 
-TEST(CDvbIpRecvThreadMembership, BadGroupAndUnknownInterfaceAreRefused)
-{
-    CDvbIpRecvThread r;
-    r.SetPort(FreePort());
-    CDvbIpRecvThread::Membership m;
-    m.group = 0x0A00'0001; // 10.0.0.1 is no group
-    r.SetMembership(m);
-    EXPECT_FALSE(r.Start());
-    EXPECT_NE(r.LastError().find("not a multicast address"), std::string::npos);
-    m.group = 0xEFFF'4D02;
-    m.interfaceName = "no-such-if0";
-    r.SetMembership(m);
-    EXPECT_FALSE(r.Start());
-    EXPECT_NE(r.LastError().find("interface no-such-if0"), std::string::npos) << r.LastError();
-}
-
 TEST_F(CDvbIpRecvThreadTest, KernelDropsAreCountedAsTheKernelCountsThemAndOverflowIsShownUntilSeen)
 {
     // Nobody reads: FIFO and pool fill, then a tiny kernel queue, which drops the
@@ -422,19 +354,7 @@ TEST_F(CDvbIpRecvThreadTest, KernelDropsAreCountedAsTheKernelCountsThemAndOverfl
         << "kernel " << kernel() << " counted " << r.GetCounters().kernelDrops;
 
     // The reader comes back: everything the kernel kept reaches the FIFO.
-    std::vector<std::uint8_t> all;
-    std::vector<std::uint8_t> chunk(20 * kDatagramBytes);
-    std::uint64_t lastSize = 0;
-    for (int idle = 0; idle < 300; ++idle)
-    {
-        std::uint32_t got = 0;
-        ASSERT_TRUE(r.ReadAvailable(chunk.data(), static_cast<std::uint32_t>(chunk.size()), got));
-        all.insert(all.end(), chunk.begin(), chunk.begin() + got);
-        if (all.size() != lastSize)
-            idle = 0;
-        lastSize = all.size();
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    const auto all = ReadUntilQuiet(r);
     EXPECT_NE(r.GetStatus() & CDvbIpRecvThread::kStatusOverflow, 0u) << "a loss shows until it is seen";
     EXPECT_TRUE(tstest::WaitFor([&] { return (r.GetStatus() & CDvbIpRecvThread::kStatusOverflow) == 0; },
                                 std::chrono::seconds(1)))

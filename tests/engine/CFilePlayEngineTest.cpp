@@ -12,10 +12,7 @@
 
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <cstdlib>
-#include <cstring>
-#include <mutex>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -24,39 +21,6 @@ namespace
 {
 constexpr std::uint32_t kLoopback = 0x7F000001;
 constexpr std::uint32_t kSeparatorBytes = 188 * 12;
-
-//! Records the messages; with @p holdReader, a message from another thread
-//! (the reader) holds that thread until Release.
-class RecordingSink : public IMessageSink
-{
-public:
-    explicit RecordingSink(bool holdReader = false) : m_release(!holdReader) {}
-    void ShowMessage(const std::string& text) override
-    {
-        std::unique_lock lock(m_mutex);
-        m_messages.push_back(text);
-        if (std::this_thread::get_id() != m_owner)
-            m_released.wait_for(lock, std::chrono::seconds(10), [this] { return m_release; });
-    }
-    std::vector<std::string> Messages()
-    {
-        std::lock_guard lock(m_mutex);
-        return m_messages;
-    }
-    void Release()
-    {
-        std::lock_guard lock(m_mutex);
-        m_release = true;
-        m_released.notify_all();
-    }
-
-private:
-    const std::thread::id m_owner = std::this_thread::get_id();
-    std::mutex m_mutex;
-    std::condition_variable m_released;
-    bool m_release;
-    std::vector<std::string> m_messages;
-};
 
 //! Drops UDP to a port on output while it lives (nft, as root).
 class FirewallDrop
@@ -208,54 +172,6 @@ TEST_F(CFilePlayEngineTest, FilesThatCannotPlayGiveTheirMessageAndStartNothing)
     }
 }
 
-TEST_F(CFilePlayEngineTest, PlayedOnceArrivesByteForByteBetweenNullPacketsAndEndsByItself)
-{
-    // 1 MiB: 5,577 whole packets and a partial one that no receiver could use.
-    const std::uint64_t packets = 1'048'576 / 188;
-    const std::string path = MakeFile("one.ts", packets, 1'048'576 - packets * 188);
-    ASSERT_TRUE(m_engine.StartPlay(path));
-    ASSERT_TRUE(WaitEndOfPlay()) << "a file shorter than the prefill plays out by itself";
-    EXPECT_TRUE(m_engine.IsFinished());
-    EXPECT_TRUE(m_sink.Messages().empty());
-
-    std::vector<std::uint8_t> expected;
-    const auto nulls = [&] {
-        for (int i = 0; i < 12; ++i)
-        {
-            expected.insert(expected.end(), {0x47, 0x1F, 0xFF, 0x10});
-            expected.resize(expected.size() + 184, 0);
-        }
-    };
-    nulls();
-    const auto data = tstest::MakePackets(packets);
-    expected.insert(expected.end(), data.begin(), data.end());
-    nulls();
-    const auto received = m_rx.Payload();
-    ASSERT_EQ(received.size(), expected.size());
-    EXPECT_TRUE(received == expected);
-    EXPECT_EQ(m_engine.GetPlayedBytes(), 1'048'576 + 2 * kSeparatorBytes);
-    EXPECT_EQ(m_engine.GetRangeLength(), 1'048'576);
-    EXPECT_TRUE(m_engine.Stop());
-}
-
-TEST_F(CFilePlayEngineTest, LoopFollowsTheLastChunkWithTheFirstWithoutStuffing)
-{
-    // 700 packets: not a whole number of sectors, so the last read is short.
-    const std::uint64_t packets = 700;
-    const std::string path = MakeFile("loop.ts", packets);
-    m_engine.SetLoop(true);
-    ASSERT_TRUE(m_engine.StartPlay(path));
-    ASSERT_TRUE(WaitFor([&] { return m_rx.Count() * 7 > 3 * packets + 12; }));
-    EXPECT_TRUE(m_engine.Stop());
-    EXPECT_GT(m_engine.GetPlayedBytes(), std::int64_t{3 * 700 * 188}) << "played bytes count across loops";
-
-    const auto got = m_rx.Packets();
-    ASSERT_GE(got.size(), 3 * packets + 12);
-    EXPECT_EQ(CountNulls(got, 0, 12), 12u);
-    for (std::size_t i = 12; i < 12 + 3 * packets; ++i)
-        ASSERT_EQ(got[i], static_cast<std::int64_t>((i - 12) % packets)) << "packet " << i;
-}
-
 TEST_F(CFilePlayEngineTest, JumpEmptiesTheFifoAndStuffsBeforeTheSectorAlignedPosition)
 {
     Configure(8'000'000);
@@ -292,7 +208,7 @@ TEST_F(CFilePlayEngineTest, JumpEmptiesTheFifoAndStuffsBeforeTheSectorAlignedPos
     EXPECT_LT(run - 12, levelBefore / 188) << "what the FIFO held before the jump was dropped";
 }
 
-TEST_F(CFilePlayEngineTest, RangeAndPositionPlayTheirStretchOnly)
+TEST_F(CFilePlayEngineTest, RangePositionAndLoopOfARangePlayTheirStretchOnly)
 {
     const std::uint64_t packets = 10'001; // 1,880,188 bytes
     const std::int64_t size = 1'880'188;
@@ -319,48 +235,27 @@ TEST_F(CFilePlayEngineTest, RangeAndPositionPlayTheirStretchOnly)
     // Played bytes start at the sector below the range start.
     EXPECT_EQ(m_engine.GetPlayedBytes(), end - start + 2 * kSeparatorBytes - (size * 250 / 1000 - start));
 
-    // A position inside the range starts there, sector-aligned.
-    RecordingMessageSink sink;
+    // A position inside the range starts there, sector-aligned; with Loop the
+    // next passes restart at the range start itself (470,047 lies off the
+    // sector grid: unbuffered reads refuse it, and the engine reads buffered
+    // instead of failing).
     LoopbackReceiver rx;
     m_sender.SetDestination(kLoopback, rx.Port(), false);
     m_engine.SetPosition(600);
-    ASSERT_TRUE(m_engine.StartPlay(path));
-    ASSERT_TRUE(WaitFor([&] { return !m_engine.IsRunning() && m_sender.GetFifoLevel() < 1'428; }));
-    rx.WaitQuiet();
-    const auto second = rx.Packets();
-    ASSERT_GT(second.size(), 13u);
-    EXPECT_EQ(second[12], (size * 600 / 1000 / sector * sector + 187) / 188);
-    EXPECT_EQ(second[second.size() - 13], last);
-}
-
-TEST_F(CFilePlayEngineTest, LoopOfARangeRestartsAtItsUnalignedStart)
-{
-    // The range start (470,047) lies off the sector grid: unbuffered reads
-    // refuse it, and the engine goes on with buffered reads instead of failing.
-    const std::uint64_t packets = 10'001;
-    const std::int64_t size = 1'880'188;
-    const std::string path = MakeFile("rangeloop.ts", packets);
-    m_engine.SetRange(250, 750);
     m_engine.SetLoop(true);
     ASSERT_TRUE(m_engine.StartPlay(path));
-    const std::int64_t sector = m_engine.GetSectorSize();
-    const std::int64_t first = (size * 250 / 1000 / sector * sector + 187) / 188;
+    const std::int64_t resumed = (size * 600 / 1000 / sector * sector + 187) / 188;
     const std::int64_t loopFirst = (size * 250 / 1000 + 187) / 188; // 2,501
-    const std::int64_t last = size * 750 / 1000 / 188 - 1;          // 7,499
-    const std::size_t pass = static_cast<std::size_t>(last - loopFirst + 1);
-    ASSERT_TRUE(WaitFor([&] { return m_rx.Count() * 7 > 12 + 3 * pass + 100; }));
+    const auto pass = static_cast<std::size_t>(last - loopFirst + 1);
+    ASSERT_TRUE(WaitFor([&] { return rx.Count() * 7 > 12 + 3 * pass; }));
     EXPECT_TRUE(m_engine.Stop());
-
-    const auto got = m_rx.Packets();
-    EXPECT_EQ(CountNulls(got, 0, 12), 12u);
+    const auto looped = rx.Packets();
     std::size_t i = 12;
-    for (std::int64_t n = first; n <= last; ++n, ++i)
-        ASSERT_EQ(got[i], n) << "first pass, packet " << i;
+    for (std::int64_t n = resumed; n <= last; ++n, ++i)
+        ASSERT_EQ(looped[i], n) << "from the position, packet " << i;
     for (int loop = 0; loop < 2; ++loop)
-    {
         for (std::int64_t n = loopFirst; n <= last; ++n, ++i)
-            ASSERT_EQ(got[i], n) << "loop " << loop << ", packet " << i;
-    }
+            ASSERT_EQ(looped[i], n) << "loop " << loop << ", packet " << i;
 }
 
 TEST_F(CFilePlayEngineTest, PauseHoldsThePositionAndResumeLosesNothing)
@@ -385,13 +280,8 @@ TEST_F(CFilePlayEngineTest, PauseHoldsThePositionAndResumeLosesNothing)
     EXPECT_EQ(m_engine.GetPlayedBytes(), played) << "the position holds";
     EXPECT_EQ(m_sender.GetFifoLevel(), level) << "the FIFO keeps its bytes";
 
-    const auto resumed = std::chrono::steady_clock::now();
+    // No catch-up burst after the pause: CNetworkSenderPacing, on a driven clock.
     m_engine.Pause(false);
-    std::this_thread::sleep_for(100ms);
-    const std::uint64_t sentSinceResume = m_sender.Socket().GetDatagramsSent() - sentAtPause;
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - resumed).count();
-    // 20 Mbit/s is 1,900 datagrams a second; a catch-up of the pause would add 570.
-    EXPECT_LT(static_cast<double>(sentSinceResume), 1'900.0 * seconds + 150) << "no catch-up burst after the pause";
     ASSERT_TRUE(WaitFor([&] { return m_rx.Count() >= atPause + 300; }));
     EXPECT_TRUE(m_engine.Stop());
 
@@ -435,35 +325,29 @@ TEST_F(CFilePlayEngineTest, StopEndsEveryStage)
     EXPECT_FALSE(m_sender.IsRunning());
 }
 
-TEST_F(CFilePlayEngineTest, StartFailureOfTheDeviceShowsTheSystemsReasonOnALineOfItsOwn)
-{
-    // Multicast out of an interface address this host does not have: no socket.
-    m_sender.SetDestination(0xEF010203, 5'000, false); // 239.1.2.3
-    m_sender.SetMulticast(16, 0xC0000201);             // 192.0.2.1
-    EXPECT_FALSE(m_engine.StartPlay(MakeFile("device.ts", 10)));
-    m_sender.SetMulticast(16, 0);
-    std::string expected = CFilePlayEngine::kMsgCannotStart;
-    expected.insert(expected.find('\n') + 1, std::string(std::strerror(EADDRNOTAVAIL)) + ".\n");
-    EXPECT_EQ(m_sink.Messages(), std::vector<std::string>{expected});
-    EXPECT_FALSE(m_engine.IsRunning());
-    EXPECT_FALSE(m_sender.IsRunning());
-}
-
 TEST_F(CFilePlayEngineTest, ALastReadShorterThanThreePacketsKeepsThePacketCutByTheReadBeforeIt)
 {
     // Two reads: the first ends inside a packet, the second is under three
     // packets long (as 5,582 packets are with 512-byte sectors). Every packet
-    // arrives whole, played once and at every loop point.
+    // arrives whole between null packets, played once and at every loop point,
+    // where the first follows the last without stuffing.
     const std::int64_t room = ReadRoom();
     ASSERT_NE(room % 188, 0);
     const std::int64_t packets = room / 188 + 2;
+    const std::int64_t size = packets * 188;
+    ASSERT_LT(size - room, 3 * 188);
     const std::string path = MakeFile("tworeads.ts", static_cast<std::uint64_t>(packets));
     ASSERT_TRUE(m_engine.StartPlay(path));
-    ASSERT_TRUE(WaitPlayedOut(m_rx));
+    ASSERT_TRUE(WaitPlayedOut(m_rx)) << "a file shorter than the prefill plays out by itself";
+    EXPECT_TRUE(m_engine.IsFinished());
+    EXPECT_TRUE(m_sink.Messages().empty());
     const auto once = m_rx.Packets();
     ASSERT_EQ(once.size(), static_cast<std::size_t>(packets) + 24);
+    EXPECT_EQ(CountNulls(once, 0, 12), 12u);
     EXPECT_TRUE(RunsInOrder(once, static_cast<std::size_t>(packets), 0, packets - 1, 0));
     EXPECT_EQ(CountNulls(once, once.size() - 12, once.size()), 12u);
+    EXPECT_EQ(m_engine.GetPlayedBytes(), size + 2 * kSeparatorBytes);
+    EXPECT_EQ(m_engine.GetRangeLength(), size);
     EXPECT_TRUE(m_engine.Stop());
 
     LoopbackReceiver rx;
@@ -479,6 +363,7 @@ TEST_F(CFilePlayEngineTest, ALastReadShorterThanThreePacketsKeepsThePacketCutByT
     EXPECT_GE(loops + 1, passes);
     EXPECT_LE(loops, passes + 1);
     EXPECT_TRUE(m_engine.Stop());
+    EXPECT_GT(m_engine.GetPlayedBytes(), 3 * size) << "played bytes count across loops";
     const auto looped = rx.Packets();
     EXPECT_TRUE(RunsInOrder(looped, 3 * static_cast<std::size_t>(packets), 0, packets - 1, 0));
 }
@@ -517,7 +402,7 @@ TEST_F(CFilePlayEngineTest, AStretchThatGivesNothingEndsTheLoopWithAMessage)
     EXPECT_TRUE(m_engine.Stop());
 
     // A file cut to 0 bytes during the play: what was read leaves, then the play ends.
-    RecordingSink sink;
+    RecordingMessageSink sink;
     CFilePlayEngine engine(&m_sender, &sink);
     LoopbackReceiver rx;
     m_sender.SetDestination(kLoopback, rx.Port(), false);
@@ -535,27 +420,6 @@ TEST_F(CFilePlayEngineTest, AStretchThatGivesNothingEndsTheLoopWithAMessage)
     for (std::size_t i = 12; i < got.size() - 12; ++i)
         ASSERT_EQ(got[i], static_cast<std::int64_t>((i - 12) % 2'000)) << "packet " << i;
     EXPECT_EQ(CountNulls(got, got.size() - 12, got.size()), 12u);
-}
-
-TEST_F(CFilePlayEngineTest, PauseHoldsTheTailOfAPlayWhoseReaderHasFinished)
-{
-    // The whole file is in the FIFO at once: only the sender can hold it.
-    Configure(4'000'000);
-    const std::uint64_t packets = 3'000; // 1.1 s at 4 Mbit/s
-    ASSERT_TRUE(m_engine.StartPlay(MakeFile("buffered.ts", packets)));
-    ASSERT_TRUE(WaitFor([&] { return !m_engine.IsRunning() && m_rx.Count() >= 20; }));
-    m_engine.Pause(true);
-    std::this_thread::sleep_for(30ms);
-    const std::size_t atPause = m_rx.Count();
-    std::this_thread::sleep_for(300ms);
-    EXPECT_EQ(m_rx.Count(), atPause) << "nothing leaves while paused";
-    EXPECT_FALSE(m_engine.IsPlayedOut());
-    m_engine.Pause(false);
-    ASSERT_TRUE(WaitPlayedOut(m_rx));
-    const auto got = m_rx.Packets();
-    ASSERT_EQ(got.size(), packets + 24);
-    EXPECT_TRUE(RunsInOrder(got, packets, 0, static_cast<std::int64_t>(packets) - 1, 0));
-    EXPECT_TRUE(m_engine.Stop());
 }
 
 TEST_F(CFilePlayEngineTest, ANewPlayLetsTheTailOfTheFinishedOneLeaveFirst)
@@ -584,7 +448,7 @@ TEST_F(CFilePlayEngineTest, ANewPlayLetsTheTailOfTheFinishedOneLeaveFirst)
 
 TEST_F(CFilePlayEngineTest, AReaderThatDidNotEndRefusesTheNextStart)
 {
-    RecordingSink sink(true);
+    RecordingMessageSink sink(true);
     CFilePlayEngine engine(&m_sender, &sink);
     engine.SetLoop(true);
     engine.SetRange(0, 100); // ends at once with a message, which holds the reader

@@ -36,15 +36,6 @@ struct FakeClock
     void Advance(std::chrono::milliseconds ms) { ns->fetch_add(ms.count() * 1'000'000); }
 };
 
-//! Opens @p s towards @p rx on the test's clock.
-void OpenClocked(CNetworkSender& s, FakeClock& clock, LoopbackReceiver& rx, std::uint32_t rate, bool rtp)
-{
-    s.SetClock(clock.Fn());
-    ASSERT_TRUE(s.SetRate(rate, kPs));
-    s.SetDestination(kLoopback, rx.Port(), rtp);
-    ASSERT_TRUE(s.Open());
-}
-
 //! Writes @p data through WriteData with the headroom it asks for.
 bool Write(CNetworkSender& s, const std::vector<std::uint8_t>& data, std::size_t from = 0, std::size_t n = SIZE_MAX)
 {
@@ -73,32 +64,58 @@ std::uint32_t Prefill(CNetworkSender& s)
     EXPECT_TRUE(Write(s, data));
     return count;
 }
+
+//! A sender on the test's clock towards a loopback receiver.
+class ClockedSenderTest : public ::testing::Test
+{
+protected:
+    void Open(std::uint32_t rate, bool rtp)
+    {
+        m_s.SetClock(m_clock.Fn());
+        ASSERT_TRUE(m_s.SetRate(rate, kPs));
+        m_s.SetDestination(kLoopback, m_rx.Port(), rtp);
+        ASSERT_TRUE(m_s.Open());
+    }
+    //! Opens, fills the FIFO past the prefill and waits for the schedule to start.
+    std::uint32_t OpenPrefilled(std::uint32_t rate, bool rtp)
+    {
+        Open(rate, rtp);
+        const std::uint32_t count = Prefill(m_s);
+        EXPECT_TRUE(WaitFor([&] { return m_s.IsPrefilled(); }));
+        return count;
+    }
+    //! Lets 100 ms of the schedule at 10 Mbit/s leave.
+    void SendATenthOfASecond()
+    {
+        std::this_thread::sleep_for(10ms);
+        m_clock.Advance(100ms);
+        EXPECT_TRUE(WaitFor([&] { return m_s.GetBytesSent() >= 1'250'000 / 10 / kUnit * kUnit; }));
+        std::this_thread::sleep_for(10ms);
+    }
+
+    LoopbackReceiver m_rx;
+    FakeClock m_clock;
+    CNetworkSender m_s;
+};
+
+//! A sender whose FIFO is written to and drained by the test.
+class CNetworkSenderWriteTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_s.SetRate(10'000'000, kPs));
+        ASSERT_TRUE(m_s.Fifo().Allocate());
+    }
+    CNetworkSender m_s;
+};
 } // namespace
 
-TEST(CNetworkSenderWriteTest, CarryCompletesThePacketAcrossWrites)
-{
-    CNetworkSender s;
-    ASSERT_TRUE(s.SetRate(10'000'000, kPs));
-    ASSERT_TRUE(s.Fifo().Allocate());
-    const auto data = tstest::MakePackets(20);
-
-    ASSERT_TRUE(Write(s, data, 0, 1'000));
-    EXPECT_EQ(s.GetFifoLevel(), 940u) << "five whole packets; 60 bytes carried";
-    // The next write begins with the 128 missing bytes and is long enough to resync on.
-    ASSERT_TRUE(Write(s, data, 1'000, 693));
-    auto out = Drain(s.Fifo());
-    ASSERT_EQ(out.size(), 1'692u) << "nine packets: the completed one goes first";
-    EXPECT_TRUE(std::equal(out.begin(), out.end(), data.begin()));
-}
-
-TEST(CNetworkSenderWriteTest, WholePacketsOnlyForEveryFileSizeAndReadSize)
+TEST_F(CNetworkSenderWriteTest, WholePacketsOnlyForEveryFileSizeAndReadSize)
 {
     // Every file size over eight packets (whole packets and a cut one), read in
     // chunks of several sizes and played twice in a row as a loop does: the FIFO
     // gets the whole packets of each pass, intact and in order, and nothing else.
-    CNetworkSender s;
-    ASSERT_TRUE(s.SetRate(10'000'000, kPs));
-    ASSERT_TRUE(s.Fifo().Allocate());
     const auto file = tstest::MakePackets(8);
     std::uint64_t written = 0;
     for (const std::size_t chunk : {3u, 100u, 187u, 188u, 189u, 328u, 375u, 564u, 1'000u, 1'316u})
@@ -109,85 +126,76 @@ TEST(CNetworkSenderWriteTest, WholePacketsOnlyForEveryFileSizeAndReadSize)
             for (int pass = 0; pass < 2; ++pass)
             {
                 for (std::size_t at = 0; at < size; at += chunk)
-                    ASSERT_TRUE(Write(s, file, at, std::min(chunk, size - at)));
-                s.DiscardCarry(); // the end of the stretch
+                    ASSERT_TRUE(Write(m_s, file, at, std::min(chunk, size - at)));
+                m_s.DiscardCarry(); // the end of the stretch
                 expected.insert(expected.end(), file.begin(),
                                 file.begin() + static_cast<std::ptrdiff_t>(size / kPs * kPs));
             }
             written += expected.size();
-            ASSERT_EQ(s.GetBytesWritten(), written);
-            ASSERT_EQ(Drain(s.Fifo()), expected) << "file of " << size << " bytes read " << chunk << " at a time";
+            ASSERT_EQ(m_s.GetBytesWritten(), written);
+            ASSERT_EQ(Drain(m_s.Fifo()), expected) << "file of " << size << " bytes read " << chunk << " at a time";
         }
     }
     // A jump drops what waits, held-over bytes included; it counts as done.
-    ASSERT_TRUE(Write(s, file, 0, 1'000));
-    EXPECT_EQ(s.DropQueued(), 5 * kPs);
-    EXPECT_EQ(s.GetBytesTaken(), 5 * kPs);
-    ASSERT_TRUE(Write(s, file, 1'000, 200));
-    EXPECT_EQ(s.GetFifoLevel(), 0u) << "the 60 bytes before the jump do not complete a packet after it";
+    ASSERT_TRUE(Write(m_s, file, 0, 1'000));
+    EXPECT_EQ(m_s.DropQueued(), 5 * kPs);
+    EXPECT_EQ(m_s.GetBytesTaken(), 5 * kPs);
+    ASSERT_TRUE(Write(m_s, file, 1'000, 200));
+    EXPECT_EQ(m_s.GetFifoLevel(), 0u) << "the 60 bytes before the jump do not complete a packet after it";
 }
 
-TEST(CNetworkSenderWriteTest, ResyncDropsMidPacketStartAndStaleCarry)
+TEST_F(CNetworkSenderWriteTest, ResyncDropsMidPacketStartAndStaleCarry)
 {
-    CNetworkSender s;
-    ASSERT_TRUE(s.SetRate(10'000'000, kPs));
-    ASSERT_TRUE(s.Fifo().Allocate());
     const auto data = tstest::MakePackets(10);
     // Starts 50 bytes into packet 0: those bytes and the rest of packet 0 are dropped.
-    ASSERT_TRUE(Write(s, data, 50, 1'000));
-    auto out = Drain(s.Fifo());
+    ASSERT_TRUE(Write(m_s, data, 50, 1'000));
+    auto out = Drain(m_s.Fifo());
     ASSERT_EQ(out.size(), 4 * kPs);
     EXPECT_TRUE(std::equal(out.begin(), out.end(), data.begin() + kPs));
 
     // A write that does not continue the carried bytes drops them.
-    ASSERT_TRUE(Write(s, data, 3 * kPs, 5 * kPs));
-    out = Drain(s.Fifo());
+    ASSERT_TRUE(Write(m_s, data, 3 * kPs, 5 * kPs));
+    out = Drain(m_s.Fifo());
     ASSERT_EQ(out.size(), 5 * kPs);
     EXPECT_TRUE(std::equal(out.begin(), out.end(), data.begin() + 3 * kPs));
 }
 
-TEST(CNetworkSenderWriteTest, RefusesWhenCarryPlusLengthExceedsFreeSpace)
+TEST_F(CNetworkSenderWriteTest, RefusesWhenCarryPlusLengthExceedsFreeSpace)
 {
-    CNetworkSender s;
-    ASSERT_TRUE(s.SetRate(10'000'000, kPs));
-    ASSERT_TRUE(s.Fifo().Allocate());
-    const std::uint32_t free = s.Fifo().GetFree();
+    const std::uint32_t free = m_s.Fifo().GetFree();
     const auto data = tstest::MakePackets(free / kPs + 2);
-    EXPECT_FALSE(Write(s, data, 0, free + 1));
-    EXPECT_EQ(s.GetFifoLevel(), 0u);
-    EXPECT_TRUE(Write(s, data, 0, free / kPs * kPs));
+    EXPECT_FALSE(Write(m_s, data, 0, free + 1));
+    EXPECT_EQ(m_s.GetFifoLevel(), 0u);
+    EXPECT_TRUE(Write(m_s, data, 0, free / kPs * kPs));
 }
 
-TEST(CNetworkSenderTest, SendsNothingBeforeHalfFullThenKeepsTheScheduleExactly)
+TEST_F(ClockedSenderTest, SendsNothingBeforeHalfFullThenKeepsTheScheduleExactly)
 {
-    LoopbackReceiver rx;
-    FakeClock clock;
-    CNetworkSender s;
     constexpr std::uint32_t kRate = 50'000'000;
-    ASSERT_NO_FATAL_FAILURE(OpenClocked(s, clock, rx, kRate, true));
+    ASSERT_NO_FATAL_FAILURE(Open(kRate, true));
 
     const auto data = tstest::MakePackets(CNetworkSender::kPrefillBytes / kPs);
-    ASSERT_TRUE(Write(s, data)); // exactly at (not above) half: still prefilling
+    ASSERT_TRUE(Write(m_s, data)); // exactly at (not above) half: still prefilling
     std::this_thread::sleep_for(30ms);
-    clock.Advance(500ms);
+    m_clock.Advance(500ms);
     std::this_thread::sleep_for(30ms);
-    EXPECT_FALSE(s.IsPrefilled());
-    EXPECT_EQ(rx.Count(), 0u);
+    EXPECT_FALSE(m_s.IsPrefilled());
+    EXPECT_EQ(m_rx.Count(), 0u);
 
-    ASSERT_TRUE(Write(s, tstest::MakePackets(1, static_cast<std::uint32_t>(data.size() / kPs))));
-    ASSERT_TRUE(WaitFor([&] { return s.IsPrefilled(); }));
+    ASSERT_TRUE(Write(m_s, tstest::MakePackets(1, static_cast<std::uint32_t>(data.size() / kPs))));
+    ASSERT_TRUE(WaitFor([&] { return m_s.IsPrefilled(); }));
     // The clock starts at the first cycle after the prefill; one second later the
     // schedule owes exactly one second of whole datagrams.
     std::this_thread::sleep_for(20ms);
-    clock.Advance(1'000ms);
+    m_clock.Advance(1'000ms);
     const std::uint64_t expected = std::uint64_t{kRate} / 8 / kUnit * kUnit;
-    ASSERT_TRUE(WaitFor([&] { return s.GetBytesSent() >= expected; }));
+    ASSERT_TRUE(WaitFor([&] { return m_s.GetBytesSent() >= expected; }));
     std::this_thread::sleep_for(30ms);
-    EXPECT_EQ(s.GetBytesSent(), expected) << "no more than is due";
-    ASSERT_TRUE(rx.WaitForBytes(expected / kUnit * (kUnit + 12), 10s));
+    EXPECT_EQ(m_s.GetBytesSent(), expected) << "no more than is due";
+    ASSERT_TRUE(m_rx.WaitForBytes(expected / kUnit * (kUnit + 12), 10s));
 
     // RTP timestamps follow the byte position; the payload arrives in order.
-    const auto d = rx.Datagrams();
+    const auto d = m_rx.Datagrams();
     ASSERT_EQ(d.size(), expected / kUnit);
     std::uint64_t pos = 0;
     for (const auto& g : d)
@@ -198,89 +206,73 @@ TEST(CNetworkSenderTest, SendsNothingBeforeHalfFullThenKeepsTheScheduleExactly)
         ASSERT_TRUE(std::equal(g.begin() + 12, g.end(), data.begin() + static_cast<std::ptrdiff_t>(pos)));
         pos += kUnit;
     }
-    EXPECT_TRUE(s.Stop());
+    EXPECT_TRUE(m_s.Stop());
 }
 
-TEST(CNetworkSenderTest, UnderflowRisesWhenStarvedAndFallsAfterOneGoodCycle)
+TEST_F(ClockedSenderTest, UnderflowRisesWhenStarvedAndFallsAfterOneGoodCycle)
 {
-    LoopbackReceiver rx;
-    FakeClock clock;
-    CNetworkSender s;
-    ASSERT_NO_FATAL_FAILURE(OpenClocked(s, clock, rx, 80'000'000, false));
-    const std::uint32_t count = Prefill(s);
-    ASSERT_TRUE(WaitFor([&] { return s.IsPrefilled(); }));
-    EXPECT_EQ(s.GetStatusFlags(), 0u);
+    const std::uint32_t count = OpenPrefilled(80'000'000, false);
+    EXPECT_EQ(m_s.GetStatusFlags(), 0u);
 
-    clock.Advance(2'500ms); // 25 MB due: more than the FIFO holds, less than a whole FIFO
-    ASSERT_TRUE(WaitFor([&] { return s.GetFifoLevel() < kUnit; }));
-    ASSERT_TRUE(WaitFor([&] { return (s.GetStatusFlags() & CNetworkSender::kStatusUnderflow) != 0; }));
+    m_clock.Advance(2'500ms); // 25 MB due: more than the FIFO holds, less than a whole FIFO
+    ASSERT_TRUE(WaitFor([&] { return m_s.GetFifoLevel() < kUnit; }));
+    ASSERT_TRUE(WaitFor([&] { return (m_s.GetStatusFlags() & CNetworkSender::kStatusUnderflow) != 0; }));
 
-    ASSERT_TRUE(Write(s, tstest::MakePackets(70'000, count)));
-    ASSERT_TRUE(WaitFor([&] { return (s.GetStatusFlags() & CNetworkSender::kStatusUnderflow) == 0; }));
-    EXPECT_TRUE(s.Stop());
+    ASSERT_TRUE(Write(m_s, tstest::MakePackets(70'000, count)));
+    ASSERT_TRUE(WaitFor([&] { return (m_s.GetStatusFlags() & CNetworkSender::kStatusUnderflow) == 0; }));
+    EXPECT_TRUE(m_s.Stop());
 }
 
-TEST(CNetworkSenderTest, StallOfAWholeFifoRestartsTheScheduleWithoutBurst)
+TEST_F(ClockedSenderTest, StallOfAWholeFifoRestartsTheScheduleWithoutBurst)
 {
-    LoopbackReceiver rx;
-    FakeClock clock;
-    CNetworkSender s;
-    ASSERT_NO_FATAL_FAILURE(OpenClocked(s, clock, rx, 10'000'000, true));
-    Prefill(s);
-    ASSERT_TRUE(WaitFor([&] { return s.IsPrefilled(); }));
-    std::this_thread::sleep_for(10ms);
-    clock.Advance(100ms);
-    ASSERT_TRUE(WaitFor([&] { return s.GetBytesSent() > 0; }));
-    std::this_thread::sleep_for(10ms);
-    ASSERT_TRUE(rx.WaitForBytes(s.GetBytesSent() / kUnit * (kUnit + 12), 5s));
-    const std::uint64_t before = rx.Bytes();
+    OpenPrefilled(10'000'000, true);
+    ASSERT_NO_FATAL_FAILURE(SendATenthOfASecond());
+    ASSERT_TRUE(m_rx.WaitForBytes(m_s.GetBytesSent() / kUnit * (kUnit + 12), 5s));
+    const std::uint64_t before = m_rx.Bytes();
 
-    clock.Advance(60'000ms); // 75 MB due at 10 Mbit/s: more than a whole FIFO
+    m_clock.Advance(60'000ms); // 75 MB due at 10 Mbit/s: more than a whole FIFO
     std::this_thread::sleep_for(300ms);
-    EXPECT_LT(rx.Bytes() - before, 2 * (kUnit + 12)) << "no catch-up burst";
-    ASSERT_TRUE(WaitFor([&] { return s.GetBytesSent() == 0; }, 3s)) << "the schedule restarts from zero";
-    clock.Advance(100ms);
-    ASSERT_TRUE(WaitFor([&] { return s.GetBytesSent() > 0; }));
-    EXPECT_LE(s.GetBytesSent(), 10'000'000u / 8 / 10 + kUnit);
-    s.Stop();
+    EXPECT_LT(m_rx.Bytes() - before, 2 * (kUnit + 12)) << "no catch-up burst";
+    ASSERT_TRUE(WaitFor([&] { return m_s.GetBytesSent() == 0; }, 3s)) << "the schedule restarts from zero";
+    m_clock.Advance(100ms);
+    ASSERT_TRUE(WaitFor([&] { return m_s.GetBytesSent() > 0; }));
+    EXPECT_LE(m_s.GetBytesSent(), 10'000'000u / 8 / 10 + kUnit);
+    m_s.Stop();
 }
 
-TEST(CNetworkSenderTest, AtHighRatesTheFifoHoldsASecondAndALagWithinItIsCaughtUp)
+TEST_F(ClockedSenderTest, AtHighRatesTheFifoHoldsASecondAndALagWithinItIsCaughtUp)
 {
     constexpr std::uint32_t kMiB = 1'048'576;
-    LoopbackReceiver rx;
-    FakeClock clock;
-    CNetworkSender s;
-    s.SetSmoothPacing(false);
-    ASSERT_NO_FATAL_FAILURE(OpenClocked(s, clock, rx, 1'000'000'000, false));
-    ASSERT_EQ(s.GetFifoCapacity(), 120 * kMiB);
-    ASSERT_EQ(s.Fifo().GetCapacity(), 120 * kMiB);
+    m_s.SetSmoothPacing(false);
+    ASSERT_NO_FATAL_FAILURE(Open(1'000'000'000, false));
+    ASSERT_EQ(m_s.GetFifoCapacity(), 120 * kMiB);
+    ASSERT_EQ(m_s.Fifo().GetCapacity(), 120 * kMiB);
 
     // The prefill is half of the larger FIFO: 30 MiB do not start the schedule.
     const std::uint32_t packets = 60 * kMiB / kPs + 1;
     const auto data = tstest::MakePackets(packets);
     const std::size_t firstPart = std::size_t{CNetworkSender::kFifoCapacityBytes} / kPs * kPs;
-    ASSERT_TRUE(Write(s, data, 0, firstPart));
+    ASSERT_TRUE(Write(m_s, data, 0, firstPart));
     std::this_thread::sleep_for(30ms);
-    EXPECT_FALSE(s.IsPrefilled());
-    ASSERT_TRUE(Write(s, data, firstPart));
-    ASSERT_TRUE(WaitFor([&] { return s.IsPrefilled(); }));
+    EXPECT_FALSE(m_s.IsPrefilled());
+    ASSERT_TRUE(Write(m_s, data, firstPart));
+    ASSERT_TRUE(WaitFor([&] { return m_s.IsPrefilled(); }));
     std::this_thread::sleep_for(10ms);
 
     // 0.4 s late: 50 MB due, more than the old 30 MiB FIFO but held by this one.
     // That is caught up, not a stall: the schedule goes on and nothing underflows.
-    clock.Advance(400ms);
+    m_clock.Advance(400ms);
     const std::uint64_t due = 50'000'000 / kUnit * kUnit;
-    ASSERT_TRUE(WaitFor([&] { return s.GetBytesSent() > 0; }));
+    ASSERT_TRUE(WaitFor([&] { return m_s.GetBytesSent() > 0; }));
     std::uint64_t lowest = UINT64_MAX;
     ASSERT_TRUE(WaitFor([&] {
-        const std::uint64_t sent = s.GetBytesSent();
+        const std::uint64_t sent = m_s.GetBytesSent();
         lowest = std::min(lowest, sent);
         return sent >= due;
     }));
     EXPECT_GT(lowest, 0u) << "no restart of the schedule";
-    EXPECT_EQ(s.GetStatusFlags(), 0u);
-    EXPECT_TRUE(s.Stop());
+    EXPECT_EQ(m_s.GetStatusFlags(), 0u);
+    EXPECT_TRUE(m_s.Stop());
 }
 
 TEST(CNetworkSenderTest, ShortStreamPlaysOutCompletelyOnceAllIsWritten)
@@ -300,52 +292,41 @@ TEST(CNetworkSenderTest, ShortStreamPlaysOutCompletelyOnceAllIsWritten)
     ASSERT_TRUE(rx.WaitForBytes(data.size(), 10s));
     EXPECT_EQ(s.GetFifoLevel(), 0u);
     rx.WaitQuiet(50ms, 2s);
-    std::vector<std::uint8_t> got;
-    for (const auto& d : rx.Datagrams())
-        got.insert(got.end(), d.begin(), d.end());
-    EXPECT_EQ(got, data);
+    EXPECT_EQ(rx.Payload(), data);
     EXPECT_EQ(rx.Datagrams().back().size(), (count % 7) * kPs) << "the last partial datagram";
     ASSERT_TRUE(WaitFor([&] { return s.IsDrained(); })) << "nothing left to drop";
     EXPECT_EQ(s.GetBytesTaken(), data.size());
     s.Stop();
 }
 
-TEST(CNetworkSenderTest, RefusedDatagramsAreCountedWithTheirReasonNeverAsSentAndOpenResetsThem)
+TEST_F(ClockedSenderTest, RefusedDatagramsAreCountedWithTheirReasonNeverAsSentAndOpenResetsThem)
 {
-    LoopbackReceiver rx;
-    FakeClock clock;
-    CNetworkSender s;
-    ASSERT_NO_FATAL_FAILURE(OpenClocked(s, clock, rx, 10'000'000, true));
-    Prefill(s);
-    ASSERT_TRUE(WaitFor([&] { return s.IsPrefilled(); }));
-    std::this_thread::sleep_for(10ms);
-    clock.Advance(100ms);
-    ASSERT_TRUE(WaitFor([&] { return s.GetBytesSent() >= 1'250'000 / 10 / kUnit * kUnit; }));
-    std::this_thread::sleep_for(10ms);
-    const std::uint64_t sentBefore = s.GetBytesSent();
-    EXPECT_EQ(s.GetDatagramsNotSent(), 0u);
-    EXPECT_EQ(s.GetLastSendError(), 0);
+    OpenPrefilled(10'000'000, true);
+    ASSERT_NO_FATAL_FAILURE(SendATenthOfASecond());
+    const std::uint64_t sentBefore = m_s.GetBytesSent();
+    EXPECT_EQ(m_s.GetDatagramsNotSent(), 0u);
+    EXPECT_EQ(m_s.GetLastSendError(), 0);
 
     // The socket loses its destination: every send fails for good from here on.
     sockaddr_in none{};
     none.sin_family = AF_UNSPEC;
-    ASSERT_EQ(::connect(s.Socket().NativeHandle(), reinterpret_cast<const sockaddr*>(&none), sizeof none), 0);
-    clock.Advance(100ms);
-    ASSERT_TRUE(WaitFor([&] { return s.GetBytesTaken() >= 2 * sentBefore; }));
+    ASSERT_EQ(::connect(m_s.Socket().NativeHandle(), reinterpret_cast<const sockaddr*>(&none), sizeof none), 0);
+    m_clock.Advance(100ms);
+    ASSERT_TRUE(WaitFor([&] { return m_s.GetBytesTaken() >= 2 * sentBefore; }));
     std::this_thread::sleep_for(10ms);
-    EXPECT_EQ(s.GetLastSendError(), EDESTADDRREQ);
-    EXPECT_EQ(s.GetBytesSent(), sentBefore) << "refused bytes are not sent";
-    EXPECT_EQ(s.GetBytesNotSent(), s.GetBytesTaken() - sentBefore);
-    EXPECT_EQ(s.GetDatagramsNotSent(), s.GetBytesNotSent() / kUnit);
-    ASSERT_TRUE(rx.WaitForBytes(sentBefore / kUnit * (kUnit + 12), 5s));
-    rx.WaitQuiet(50ms);
-    EXPECT_EQ(rx.Bytes(), sentBefore / kUnit * (kUnit + 12)) << "what counts as sent is what arrived";
+    EXPECT_EQ(m_s.GetLastSendError(), EDESTADDRREQ);
+    EXPECT_EQ(m_s.GetBytesSent(), sentBefore) << "refused bytes are not sent";
+    EXPECT_EQ(m_s.GetBytesNotSent(), m_s.GetBytesTaken() - sentBefore);
+    EXPECT_EQ(m_s.GetDatagramsNotSent(), m_s.GetBytesNotSent() / kUnit);
+    ASSERT_TRUE(m_rx.WaitForBytes(sentBefore / kUnit * (kUnit + 12), 5s));
+    m_rx.WaitQuiet(50ms);
+    EXPECT_EQ(m_rx.Bytes(), sentBefore / kUnit * (kUnit + 12)) << "what counts as sent is what arrived";
 
-    ASSERT_TRUE(s.Open()) << "a new play on a new socket";
-    EXPECT_EQ(s.GetDatagramsNotSent(), 0u);
-    EXPECT_EQ(s.GetBytesNotSent(), 0u);
-    EXPECT_EQ(s.GetLastSendError(), 0);
-    EXPECT_TRUE(s.Stop());
+    ASSERT_TRUE(m_s.Open()) << "a new play on a new socket";
+    EXPECT_EQ(m_s.GetDatagramsNotSent(), 0u);
+    EXPECT_EQ(m_s.GetBytesNotSent(), 0u);
+    EXPECT_EQ(m_s.GetLastSendError(), 0);
+    EXPECT_TRUE(m_s.Stop());
 }
 
 TEST(CNetworkSenderTest, OpenFailsWithAClearMessageWhenTheFifoMemoryCannotBeHad)

@@ -5,18 +5,17 @@
 #include "engine/CPlayController.h"
 
 #include "analysis/CDecodeStream.h"
-#include "common/IMessageSink.h"
 #include "engine/CNetworkSender.h"
 #include "engine/FakeSendHealth.h"
 #include "engine/LoopbackReceiver.h"
 #include "engine/TsTestStream.h"
+#include "support/RecordingMessageSink.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <mutex>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -26,25 +25,6 @@ using StartResult = CPlayController::StartResult;
 namespace
 {
 constexpr std::uint32_t kLoopback = 0x7F000001;
-
-class MessageLog : public IMessageSink
-{
-public:
-    void ShowMessage(const std::string& text) override
-    {
-        std::lock_guard lock(m_mutex);
-        m_messages.push_back(text);
-    }
-    std::vector<std::string> Messages()
-    {
-        std::lock_guard lock(m_mutex);
-        return m_messages;
-    }
-
-private:
-    std::mutex m_mutex;
-    std::vector<std::string> m_messages;
-};
 
 std::size_t DataPackets(const std::vector<std::int64_t>& packets)
 {
@@ -84,7 +64,7 @@ protected:
     LoopbackReceiver m_rx;
     CNetworkSender m_sender;
     CDecodeStream m_decoder;
-    MessageLog m_messages;
+    tstest::RecordingMessageSink m_messages;
     CPlayController m_play{m_sender, m_decoder, &m_messages};
 };
 } // namespace

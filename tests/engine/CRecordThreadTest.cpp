@@ -124,7 +124,7 @@ TEST_F(RecordTest, StopDuringRotationKeepsEveryByte)
     EXPECT_FALSE(m_recorder.RotateTo(1, base)) << "no rotation without a recording";
 }
 
-TEST_F(RecordTest, FullDiskEndsTheRecordingWithAClearReportAndKeepsWhatWasWritten)
+TEST_F(RecordTest, FullDiskEndsTheRecordingWithAClearReportKeepsWhatWasWrittenAndTheNextRunStartsClean)
 {
     // A file size limit stands in for a full disk: writes past it fail with EFBIG.
     rlimit old{};
@@ -158,13 +158,21 @@ TEST_F(RecordTest, FullDiskEndsTheRecordingWithAClearReportAndKeepsWhatWasWritte
     EXPECT_EQ(std::vector<std::int64_t>(serials.begin(), serials.begin() + static_cast<std::ptrdiff_t>(whole)),
               std::vector<std::int64_t>(expected.begin(), expected.begin() + static_cast<std::ptrdiff_t>(whole)));
 
-    // The failure belonged to that run: monitoring afterwards starts clean.
+    // The failure belonged to that run: monitoring afterwards starts clean,
+    // and turns into a recording that keeps every packet.
     ASSERT_TRUE(m_recorder.Start(""));
     EXPECT_FALSE(m_recorder.HasFailed());
     EXPECT_TRUE(m_recorder.GetFailureText().empty());
     std::this_thread::sleep_for(std::chrono::milliseconds(150));
     EXPECT_EQ(m_recorder.GetState(), CRecordThread::kMonitoring);
     EXPECT_TRUE(m_recorder.IsRunning());
+    const std::string after = m_dir + "/after.ts";
+    ASSERT_TRUE(m_recorder.Open(-1, after));
+    EXPECT_EQ(m_recorder.GetState(), CRecordThread::kRecording);
+    s.SendUdp(5'000, 300);
+    ASSERT_TRUE(WaitDatagrams(m_receiver, 250));
+    m_recorder.Close();
+    EXPECT_EQ(FileSerials({after}), Expected(5'000, 300));
 }
 
 TEST_F(RecordTest, FileThatCannotBeCreatedNamesThePathAndTheReasonAndChangesNothing)
@@ -196,21 +204,32 @@ TEST(CRecordThreadText, InUseOnlyWhereTrue)
 
 TEST_F(RecordTest, RecordThatCannotStartKeepsTheFileItNamed)
 {
-    // Port taken, or a group on an interface that does not exist: the file
-    // named must not lose a byte.
+    // Port taken, no group, or a group on an interface that does not exist: the
+    // receiver says why, nothing runs, and the file named keeps every byte.
     const std::string file = m_dir + "/keep.ts";
     tstest::WriteFile(file, std::vector<std::uint8_t>(5'000, 0x47));
+    const struct
+    {
+        std::uint32_t group;
+        const char* interfaceName;
+        const char* error;
+    } cases[] = {{0, "", "bind to port"},
+                 {0x0A00'0001, "", "not a multicast address"}, // 10.0.0.1
+                 {0xEFFF'4D03, "no-such-if0", "interface no-such-if0"}};
     CDvbIpRecvThread other;
     other.SetPort(m_port);
     ASSERT_TRUE(other.Start());
-    EXPECT_FALSE(m_recorder.Open(-1, file));
-    EXPECT_NE(m_recorder.ReceiverError().find("bind to port"), std::string::npos);
-    other.Stop();
-    CDvbIpRecvThread::Membership m;
-    m.group = 0xEFFF'4D03;
-    m.interfaceName = "no-such-if0";
-    m_receiver.SetMembership(m);
-    EXPECT_FALSE(m_recorder.Open(-1, file));
+    for (const auto& c : cases)
+    {
+        CDvbIpRecvThread::Membership m;
+        m.group = c.group;
+        m.interfaceName = c.interfaceName;
+        m_receiver.SetMembership(m);
+        EXPECT_FALSE(m_recorder.Open(-1, file)) << c.error;
+        EXPECT_NE(m_recorder.ReceiverError().find(c.error), std::string::npos) << m_recorder.ReceiverError();
+        EXPECT_FALSE(m_receiver.IsReceiving()) << c.error;
+        other.Stop(); // the port is free for the cases after the first
+    }
     EXPECT_EQ(fs::file_size(file), 5'000u);
     EXPECT_TRUE(m_sink.Messages().empty()) << "the receiver's error is the caller's to show";
 }
@@ -249,17 +268,4 @@ TEST_F(RecordTest, DeletedOutputEndsTheRecordingWithAMessage)
                                                "/rec.ts was deleted (or its directory removed) during the "
                                                "recording; what was written is lost with it.");
     EXPECT_FALSE(m_recorder.IsFileOpen());
-}
-
-TEST_F(RecordTest, MonitoringTurnsIntoRecording)
-{
-    ASSERT_TRUE(m_recorder.Start(""));
-    const std::string file = m_dir + "/after.ts";
-    ASSERT_TRUE(m_recorder.Open(-1, file));
-    EXPECT_EQ(m_recorder.GetState(), CRecordThread::kRecording);
-    Sender s(m_port);
-    s.SendUdp(0, 300);
-    ASSERT_TRUE(WaitDatagrams(m_receiver, 250));
-    m_recorder.Close();
-    EXPECT_EQ(FileSerials({file}), Expected(0, 300));
 }

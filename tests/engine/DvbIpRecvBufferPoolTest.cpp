@@ -42,16 +42,6 @@ protected:
 };
 } // namespace
 
-TEST(DvbIpRecvBufferPoolDistance, SerialNumberArithmeticAcrossTheWrap)
-{
-    EXPECT_EQ(DvbIpRecvBufferPool::Distance(65'535, 0), 1);
-    EXPECT_EQ(DvbIpRecvBufferPool::Distance(0, 65'535), -1);
-    EXPECT_EQ(DvbIpRecvBufferPool::Distance(65'530, 5), 11);
-    EXPECT_EQ(DvbIpRecvBufferPool::Distance(100, 100), 0);
-    EXPECT_EQ(DvbIpRecvBufferPool::Distance(0, 32'767), 32'767);
-    EXPECT_EQ(DvbIpRecvBufferPool::Distance(0, 32'768), -32'768);
-}
-
 TEST_F(DvbIpRecvBufferPoolTest, RecordOfAnotherSpaceWaitsAndIsDroppedOnlyWhenPassedOverTooOften)
 {
     Ready({9'000, 20, 21});

@@ -49,10 +49,8 @@ void LoopbackReceiver::Run()
         const ssize_t n = recv(m_fd.Get(), buf.data(), buf.size(), MSG_DONTWAIT);
         if (n < 0)
             continue;
-        const auto at = std::chrono::steady_clock::now();
         std::lock_guard lock(m_lock);
         m_datagrams.emplace_back(buf.begin(), buf.begin() + n);
-        m_arrivals.push_back(at);
         m_bytes += static_cast<std::uint64_t>(n);
     }
 }
@@ -82,12 +80,6 @@ std::vector<std::uint8_t> LoopbackReceiver::Payload()
     for (const auto& d : m_datagrams)
         all.insert(all.end(), d.begin(), d.end());
     return all;
-}
-
-std::vector<std::chrono::steady_clock::time_point> LoopbackReceiver::Arrivals()
-{
-    std::lock_guard lock(m_lock);
-    return m_arrivals;
 }
 
 std::vector<std::int64_t> LoopbackReceiver::Packets()

@@ -26,8 +26,6 @@ public:
     std::uint64_t Bytes();
     //! All payload bytes received so far, in arrival order.
     std::vector<std::uint8_t> Payload();
-    //! The arrival time of each datagram.
-    std::vector<std::chrono::steady_clock::time_point> Arrivals();
     //! The packet classes (see tstest::Classify) of everything received.
     std::vector<std::int64_t> Packets();
     //! Waits until at least @p bytes have arrived; false on time-out.
@@ -45,7 +43,6 @@ private:
     std::atomic<bool> m_stop{false};
     std::mutex m_lock;
     std::vector<std::vector<std::uint8_t>> m_datagrams;
-    std::vector<std::chrono::steady_clock::time_point> m_arrivals;
     std::uint64_t m_bytes = 0;
 };
 } // namespace tstest
