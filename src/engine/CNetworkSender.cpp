@@ -163,14 +163,35 @@ bool CNetworkSender::WriteData(std::uint8_t* data, std::uint32_t length)
     std::uint32_t packetSize = m_packetSize.load(std::memory_order_relaxed);
     if (packetSize == 0)
         packetSize = kDefaultPacketSize;
-    if (m_carryCount >= packetSize)
-        m_carryCount = 0; // the packet size changed under the held-over bytes
+    if (m_carryCount >= packetSize || (m_carryCount > 0 && m_carry[0] != kSyncByte))
+        m_carryCount = 0; // the packet size changed under the held-over bytes, or they are junk
 
-    // The held-over bytes go on when this write has sync bytes where the next
-    // packets must begin (a write too short to reach one goes on by default):
-    // whole packets only, whatever the lengths of the writes.
-    const std::uint32_t expected = m_carryCount == 0 ? 0 : packetSize - m_carryCount;
-    if (m_carryCount > 0 && SyncsAt(data, length, expected, packetSize))
+    // The held-over bytes go on when this write has a sync byte where the next
+    // packet must begin (a write too short to reach one goes on by default):
+    // whole packets only, whatever the lengths of the writes. Cuts (loop points,
+    // jumps) are the reader's to flag (DiscardCarry, DropQueued), so one sync
+    // byte is enough here: the last packets before junk at the end of a file
+    // have no three in a row.
+    std::uint32_t expected = m_carryCount == 0 ? 0 : packetSize - m_carryCount;
+    if (m_carryCount > 0 && expected <= length && (expected == length || data[expected] != kSyncByte) &&
+        FindSyncOffset(data + expected, length - expected, packetSize) == length - expected)
+    {
+        // The held-over packet is complete with the first bytes of this write,
+        // and no packet follows it, in sync or not (junk after the last packet
+        // of a file): it leaves. A write with packets at another offset is a
+        // cut instead, and the held-over bytes go.
+        std::array<std::uint8_t, kMaxPacketSize> packet{};
+        std::memcpy(packet.data(), m_carry.data(), m_carryCount);
+        std::memcpy(packet.data() + m_carryCount, data, expected);
+        if (!m_fifo.Write(packet.data(), packetSize))
+            return false; // lock time-out: the caller retries with the same bytes
+        m_bytesWritten.fetch_add(packetSize, std::memory_order_release);
+        m_carryCount = 0;
+        data += expected;
+        length -= expected;
+        expected = 0;
+    }
+    if (m_carryCount > 0 && (expected >= length || data[expected] == kSyncByte))
     {
         if (length < expected)
         {
@@ -190,11 +211,21 @@ bool CNetworkSender::WriteData(std::uint8_t* data, std::uint32_t length)
         length -= sync;
     }
     const std::uint32_t rest = length % packetSize;
-    if (!m_fifo.Write(data, length - rest))
+    std::uint32_t whole = length - rest;
+    // Whole slots of junk after the last packet are no packets either; the
+    // bytes after them are junk too.
+    bool junk = false;
+    while (whole >= packetSize && data[whole - packetSize] != kSyncByte)
+    {
+        whole -= packetSize;
+        junk = true;
+    }
+    if (!m_fifo.Write(data, whole))
         return false; // lock time-out: the caller retries with the same bytes (the held-over ones are still in m_carry)
-    m_bytesWritten.fetch_add(length - rest, std::memory_order_release);
-    std::memmove(m_carry.data(), data + length - rest, rest);
-    m_carryCount = rest;
+    m_bytesWritten.fetch_add(whole, std::memory_order_release);
+    m_carryCount = junk ? 0 : rest;
+    if (!junk)
+        std::memmove(m_carry.data(), data + length - rest, rest);
     return true;
 }
 

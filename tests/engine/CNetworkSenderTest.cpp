@@ -136,6 +136,23 @@ TEST_F(CNetworkSenderWriteTest, WholePacketsOnlyForEveryFileSizeAndReadSize)
             ASSERT_EQ(Drain(m_s.Fifo()), expected) << "file of " << size << " bytes read " << chunk << " at a time";
         }
     }
+    // Junk after the last packet (a file that ends in zeros or a cut packet of
+    // another stream): every whole packet before it still leaves, the junk never.
+    for (const std::size_t junk : {1u, 60u, 188u, 400u})
+    {
+        auto tail = tstest::MakePackets(3);
+        tail.resize(tail.size() + junk, 0x11);
+        for (const std::size_t chunk : {3u, 100u, 189u, 1'316u})
+        {
+            for (std::size_t at = 0; at < tail.size(); at += chunk)
+                ASSERT_TRUE(Write(m_s, tail, at, std::min(chunk, tail.size() - at)));
+            m_s.DiscardCarry();
+            written += 3 * kPs;
+            ASSERT_EQ(m_s.GetBytesWritten(), written);
+            ASSERT_EQ(Drain(m_s.Fifo()), std::vector<std::uint8_t>(tail.begin(), tail.begin() + 3 * kPs))
+                << junk << " junk bytes read " << chunk << " at a time";
+        }
+    }
     // A jump drops what waits, held-over bytes included; it counts as done.
     ASSERT_TRUE(Write(m_s, file, 0, 1'000));
     EXPECT_EQ(m_s.DropQueued(), 5 * kPs);
