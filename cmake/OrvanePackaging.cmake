@@ -74,11 +74,20 @@ install(FILES ${ORVANE_PACKAGING_DIR}/copyright DESTINATION ${ORVANE_DOCDIR})
 set(ORVANE_DEBIAN_REVISION 1 CACHE STRING "Debian revision of the package (the part after the hyphen)")
 set(ORVANE_DEBIAN_VERSION ${PROJECT_VERSION}-${ORVANE_DEBIAN_REVISION})
 set(changelog ${ORVANE_PACKAGING_DIR}/changelog)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+             ${changelog} ${ORVANE_PACKAGING_DIR}/io.orvane.Orvane.metainfo.xml)
 file(STRINGS ${changelog} changelog_head LIMIT_COUNT 1)
 string(REGEX MATCH "^orvane \\(([^)]+)\\)" unused "${changelog_head}")
 if(NOT CMAKE_MATCH_1 STREQUAL ORVANE_DEBIAN_VERSION)
   message(FATAL_ERROR "${changelog}: the newest entry is for version '${CMAKE_MATCH_1}', "
                       "the package is ${ORVANE_DEBIAN_VERSION}: add an entry for it")
+endif()
+# Software centres show the newest <release> of the metainfo as the version.
+file(READ ${ORVANE_PACKAGING_DIR}/io.orvane.Orvane.metainfo.xml metainfo)
+string(REGEX MATCH "<release version=\"([^\"]+)\"" unused "${metainfo}")
+if(NOT CMAKE_MATCH_1 STREQUAL PROJECT_VERSION)
+  message(FATAL_ERROR "io.orvane.Orvane.metainfo.xml: the newest release is '${CMAKE_MATCH_1}', "
+                      "the project is ${PROJECT_VERSION}: add a <release> for it")
 endif()
 set(changelog_gz ${CMAKE_CURRENT_BINARY_DIR}/changelog.Debian.gz)
 add_custom_command(OUTPUT ${changelog_gz}

@@ -2,7 +2,8 @@
 # Builds the Debian package and prints the path of the .deb.
 # Without an argument the tree is built as a distribution builds it: plain CMake,
 # Release, Debian's hardening flags from dpkg-buildflags (stack protector,
-# _FORTIFY_SOURCE, relro), warnings not errors, no tests or benchmarks
+# _FORTIFY_SOURCE, relro, and bind-now: the GOT is read-only once the
+# program runs), warnings not errors, no tests or benchmarks
 # (build/release). With PRESET, that preset's tree is packaged instead.
 # Extra arguments for the configure step (a compiler launcher, say) can be given
 # in ORVANE_CMAKE_ARGS.
@@ -12,6 +13,7 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh >&2
 if [ $# -eq 0 ]; then
   dir=build/release
+  export DEB_BUILD_MAINT_OPTIONS="hardening=+bindnow ${DEB_BUILD_MAINT_OPTIONS:-}"
   # CMake reads no CPPFLAGS, so the preprocessor flags join the compiler's.
   cflags="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CFLAGS)"
   cxxflags="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)"
