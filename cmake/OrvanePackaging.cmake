@@ -1,13 +1,21 @@
 # Desktop integration, documentation and the Debian package (cpack -G DEB).
-# Installs the .desktop entry, the application icon in the hicolor theme (the
-# SVG drawn by tools/artwork, plus PNG sizes rendered at build time), the man
-# pages and the user documentation.
+# Installs the .desktop entry and its AppStream metainfo, the application icon
+# in the hicolor theme (the SVG drawn by tools/artwork, plus PNG sizes rendered
+# at build time), the man pages, the user documentation, the copyright file and
+# the Debian changelog.
 
 set(ORVANE_ICON_SVG ${PROJECT_SOURCE_DIR}/resources/icons/app.svg)
+set(ORVANE_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/resources/packaging)
+# Directories the install step creates get 755 whatever the umask of the
+# machine that builds the package.
+set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
 if(ORVANE_BUILD_GUI)
-  install(FILES ${PROJECT_SOURCE_DIR}/resources/packaging/orvane.desktop
+  install(FILES ${ORVANE_PACKAGING_DIR}/orvane.desktop
           DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+  install(FILES ${ORVANE_PACKAGING_DIR}/io.orvane.Orvane.metainfo.xml
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
   install(FILES ${ORVANE_ICON_SVG}
           DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
           RENAME orvane.svg)
@@ -57,6 +65,37 @@ set(ORVANE_DOCDIR ${CMAKE_INSTALL_DATADIR}/doc/orvane)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${ORVANE_DOCDIR})
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION ${ORVANE_DOCDIR}
         PATTERN man EXCLUDE)
+# The licence in Debian's machine-readable copyright format.
+install(FILES ${ORVANE_PACKAGING_DIR}/copyright DESTINATION ${ORVANE_DOCDIR})
+
+# The package's version is the project's plus a Debian revision; the newest
+# changelog entry must name exactly that version, or dpkg and lintian would
+# describe a different package than the one built.
+set(ORVANE_DEBIAN_REVISION 1 CACHE STRING "Debian revision of the package (the part after the hyphen)")
+set(ORVANE_DEBIAN_VERSION ${PROJECT_VERSION}-${ORVANE_DEBIAN_REVISION})
+set(changelog ${ORVANE_PACKAGING_DIR}/changelog)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+             ${changelog} ${ORVANE_PACKAGING_DIR}/io.orvane.Orvane.metainfo.xml)
+file(STRINGS ${changelog} changelog_head LIMIT_COUNT 1)
+string(REGEX MATCH "^orvane \\(([^)]+)\\)" unused "${changelog_head}")
+if(NOT CMAKE_MATCH_1 STREQUAL ORVANE_DEBIAN_VERSION)
+  message(FATAL_ERROR "${changelog}: the newest entry is for version '${CMAKE_MATCH_1}', "
+                      "the package is ${ORVANE_DEBIAN_VERSION}: add an entry for it")
+endif()
+# Software centres show the newest <release> of the metainfo as the version.
+file(READ ${ORVANE_PACKAGING_DIR}/io.orvane.Orvane.metainfo.xml metainfo)
+string(REGEX MATCH "<release version=\"([^\"]+)\"" unused "${metainfo}")
+if(NOT CMAKE_MATCH_1 STREQUAL PROJECT_VERSION)
+  message(FATAL_ERROR "io.orvane.Orvane.metainfo.xml: the newest release is '${CMAKE_MATCH_1}', "
+                      "the project is ${PROJECT_VERSION}: add a <release> for it")
+endif()
+set(changelog_gz ${CMAKE_CURRENT_BINARY_DIR}/changelog.Debian.gz)
+add_custom_command(OUTPUT ${changelog_gz}
+  COMMAND sh -c "gzip -9n < \"$1\" > \"$2\"" sh ${changelog} ${changelog_gz}
+  DEPENDS ${changelog}
+  VERBATIM)
+add_custom_target(orvane_changelog ALL DEPENDS ${changelog_gz})
+install(FILES ${changelog_gz} DESTINATION ${ORVANE_DOCDIR})
 
 # The Debian package. Library dependencies come from dpkg-shlibdeps (dpkg-dev);
 # Qt loads its platform plugins and the SVG icon/image plugins (libqt6svg6) at
@@ -65,6 +104,7 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME orvane)
 set(CPACK_PACKAGE_VENDOR "Orvane")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_DEBIAN_PACKAGE_RELEASE ${ORVANE_DEBIAN_REVISION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Station for MPEG-2 transport streams over IP")
 # One line per row of the control file, as Debian wants them (under 80 columns).
 string(CONCAT CPACK_PACKAGE_DESCRIPTION
@@ -74,8 +114,15 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
   "programs, PIDs, sync loss) and lists the maker's IP streaming devices on\n"
   "the LAN. The package holds the Qt window (orvane), the command-line tool\n"
   "(orvane-cli) and a simulated device (orvane-devsim).")
-set(ORVANE_PACKAGE_MAINTAINER "Orvane developers <orvane@localhost>"
+# The project's own address; a distribution packaging Orvane sets its own.
+set(ORVANE_PACKAGE_MAINTAINER "Orvane authors <maintainers@orvane.io>"
     CACHE STRING "Maintainer field of the Debian package")
+# Trees configured before the project had an address keep a placeholder on
+# localhost in their cache, which no package may carry.
+if(ORVANE_PACKAGE_MAINTAINER STREQUAL "Orvane developers <orvane@localhost>")
+  set(ORVANE_PACKAGE_MAINTAINER "Orvane authors <maintainers@orvane.io>"
+      CACHE STRING "Maintainer field of the Debian package" FORCE)
+endif()
 set(CPACK_PACKAGE_CONTACT ${ORVANE_PACKAGE_MAINTAINER})
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${ORVANE_PACKAGE_MAINTAINER})
 set(CPACK_DEBIAN_PACKAGE_SECTION video)
@@ -86,4 +133,6 @@ if(ORVANE_BUILD_GUI)
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6svg6")
 endif()
 set(CPACK_STRIP_FILES ON)
+# md5sums and the other control files 644, as dpkg-deb builds them.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

@@ -14,8 +14,9 @@ PACKAGES=(
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth python3 nftables
-  # packaging: the .deb's library dependencies, the desktop entry check, PNG icons
-  dpkg-dev desktop-file-utils librsvg2-bin
+  # packaging: the .deb's library dependencies, the desktop entry check, PNG icons,
+  # the package check and the AppStream metainfo check
+  dpkg-dev desktop-file-utils librsvg2-bin lintian appstream
 )
 case "${1:-}" in
   --test | --bench)
