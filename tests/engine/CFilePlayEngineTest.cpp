@@ -269,9 +269,18 @@ TEST_F(CFilePlayEngineTest, PauseHoldsThePositionAndResumeLosesNothing)
 
     m_engine.Pause(true);
     EXPECT_TRUE(m_engine.IsPaused());
-    std::this_thread::sleep_for(30ms); // the cycle and the read under way end
+    // The cycle and the read under way end (slowly under the sanitizers).
+    std::int64_t played = -1;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            const std::int64_t now = m_engine.GetPlayedBytes();
+            const bool still = now == played;
+            played = now;
+            std::this_thread::sleep_for(50ms);
+            return still;
+        },
+        5s));
     const std::uint64_t sentAtPause = m_sender.Socket().GetDatagramsSent();
-    const std::int64_t played = m_engine.GetPlayedBytes();
     const std::uint64_t level = m_sender.GetFifoLevel();
     std::this_thread::sleep_for(300ms);
     const std::size_t atPause = m_rx.Count();
