@@ -11,6 +11,8 @@ add_library(orvane_gui STATIC
   app/CDiscoverDlg.cpp
   app/COrvaneApp.cpp
   app/COrvaneDlg.cpp
+  controls/CBitrateGraph.cpp
+  controls/CBitrateSampler.cpp
   controls/CButtonStyle.cpp
   controls/CDVBSlider.cpp
   controls/CLabel.cpp
@@ -25,9 +27,11 @@ add_library(orvane_gui STATIC
   controls/IUiServices.h
   play/CPlayToNetworkDlg.cpp
   play/CPlayToNetworkDlg_Analysis.cpp
+  play/CPlayToNetworkDlg_Graph.cpp
   play/CPlayToNetworkDlg_Play.cpp
   play/CTotTdtDlg.cpp
   record/CRecFromNetworkDlg.cpp
+  record/CRecFromNetworkDlg_Graph.cpp
   record/CRecFromNetworkDlg_Settings.cpp
   record/CRecFromNetworkDlg_Status.cpp
 )

@@ -1,6 +1,7 @@
 # Sources of orvane_core in src/analysis/.
 list(APPEND ORVANE_CORE_SOURCES
   analysis/CAnalysisTreeBuilder.cpp
+  analysis/CBitrateHistory.cpp
   analysis/CDecodeStream.cpp
   analysis/CFileAnalysis.cpp
   analysis/CPacketSync.cpp

@@ -37,6 +37,7 @@ CPlayToNetworkDlg::CPlayToNetworkDlg(CNetworkSender* sender, DevicePicker pickDe
     connect(m_ui->totTdtCheck, &QCheckBox::clicked, this, &CPlayToNetworkDlg::OnTotTdt);
     connect(m_ui->adaptAllButton, &QPushButton::clicked, this, &CPlayToNetworkDlg::OnAdaptAll);
     connect(m_ui->positionSlider, &CDVBSlider::ReleasedCapture, this, &CPlayToNetworkDlg::OnSliderReleased);
+    AttachBitrateGraph();
 }
 
 CPlayToNetworkDlg::~CPlayToNetworkDlg()

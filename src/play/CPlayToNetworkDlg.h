@@ -15,7 +15,8 @@
 //!
 //! The class is split by concern: CPlayToNetworkDlg.cpp (controls, settings,
 //! activation, device choice), CPlayToNetworkDlg_Analysis.cpp (Open and file
-//! analysis), CPlayToNetworkDlg_Play.cpp (play control and status).
+//! analysis), CPlayToNetworkDlg_Play.cpp (play control and status),
+//! CPlayToNetworkDlg_Graph.cpp (the bit-rate graph while playing).
 
 #include "analysis/CDecodeStream.h"
 #include "common/IMessageSink.h"
@@ -80,6 +81,9 @@ public:
 
     //! Zeroes the analysis results, sets up the controls and loads the settings.
     bool OnInitDialog();
+
+    //! Puts the bit-rate graph into the form's bitrateGraphHost, if it has one.
+    void AttachBitrateGraph();
 
     // Commands.
     void OnOpen();

@@ -64,6 +64,7 @@ CRecFromNetworkDlg::CRecFromNetworkDlg(QWidget* parent)
     ui->portEdit->setValidator(new QIntValidator(0, CRecordController::kMaxPort, ui->portEdit));
     ui->recordingSizeEdit->setValidator(new QIntValidator(0, 0x7FFFFFFF / 1000, ui->recordingSizeEdit));
     OnInitDialog();
+    AttachBitrateGraph();
 }
 
 CRecFromNetworkDlg::~CRecFromNetworkDlg()

@@ -10,7 +10,8 @@
 //!
 //! Sources: CRecFromNetworkDlg.cpp (set-up, commands, UpdateControls),
 //! CRecFromNetworkDlg_Settings.cpp (fields and settings),
-//! CRecFromNetworkDlg_Status.cpp (the two timers).
+//! CRecFromNetworkDlg_Status.cpp (the two timers),
+//! CRecFromNetworkDlg_Graph.cpp (the bit-rate graph).
 //!
 //! Two timers run while the tab is visible: the status timer (100 ms: time,
 //! megabytes, progress, limit, receive status, signal figures) and the analysis
@@ -75,6 +76,9 @@ public:
     void SetAnalyzerEnabled(bool enable);
     void LoadSettings();
     void SaveSettings();
+
+    //! Puts the bit-rate graph into the form's bitrateGraphHost, if it has one.
+    void AttachBitrateGraph();
 
     // The commands.
     void OnNetworkOpen();

@@ -8,6 +8,8 @@
 #include "record/CRecFromNetworkDlg.h"
 #include "ui_CRecFromNetworkDlg.h"
 
+#include <QFileInfo>
+
 #include <algorithm>
 
 namespace
@@ -54,6 +56,12 @@ void CRecFromNetworkDlg::FinishRun()
 
 void CRecFromNetworkDlg::ShowRecordingProgress()
 {
+    // While recording: the file being written (a ring's "rec-3.ts"), else the chosen name.
+    const bool recording = m_recorder->GetState() == CRecordThread::kRecording;
+    const QString fileName =
+        QFileInfo(recording ? QString::fromStdString(m_recorder->GetFileName()) : m_outputFile).fileName();
+    if (m_ui->fileNameLabel->GetText() != fileName)
+        m_ui->fileNameLabel->SetText(fileName);
     if (!m_recorder->IsFileOpen() && !m_recorder->HasFailed())
         return;
     auto* ui = m_ui.get();

@@ -1,4 +1,5 @@
 orvane_add_test_suite(orvane_analysis_tests analysis
+  analysis/CBitrateHistoryTest.cpp
   analysis/CDecodeStreamTest.cpp
   analysis/CDecodeStreamThreadTest.cpp
   analysis/CFileAnalysisTest.cpp

@@ -1,11 +1,12 @@
-// The Play tab: a real play over loopback checked byte for byte, pause and
-// resume, the network send error in the status field, the settings kept across a
-// restart, and the TOT/TDT dialog's offsets.
+// The Play tab: a real play over loopback checked byte for byte, the bit-rate
+// graph sampling a play, pause and resume, the network send error in the status
+// field, the settings kept across a restart, and the TOT/TDT dialog's offsets.
 
 #include "play/CPlayToNetworkDlg.h"
 
 #include "GuiTest.h"
 #include "app/COrvaneDlg.h"
+#include "controls/CBitrateSampler.h"
 #include "controls/CButtonStyle.h"
 #include "controls/CDVBSlider.h"
 #include "controls/CIpAddressCtrl.h"
@@ -130,6 +131,22 @@ private slots:
         dlg.PlayButton()->click();
         QVERIFY(WaitFor([&] { return receiver.Bytes() > 0; }));
 
+        // The bit-rate graph samples what is played (its host found by name).
+        auto* graphHost = new QWidget(&dlg);
+        graphHost->setObjectName(CBitrateSampler::kHostName);
+        dlg.AttachBitrateGraph();
+        auto* sampler = dlg.findChild<CBitrateSampler*>();
+        QVERIFY(sampler != nullptr);
+        std::int64_t now = 0;
+        sampler->SetClock([&] { return now; });
+        sampler->Sample();
+        const std::size_t sampledFrom = receiver.Bytes();
+        QVERIFY(WaitFor([&] { return receiver.Bytes() > sampledFrom + 1'000'000; }));
+        now += 1'000;
+        sampler->Sample();
+        QCOMPARE(sampler->History().Samples().size(), std::size_t{1});
+        QVERIFY(sampler->History().PeakTotal() > 1'000'000 * 8.0);
+
         // Paused: nothing more arrives, position and elapsed time hold; a second click resumes.
         QTest::mouseClick(dlg.PauseButton(), Qt::LeftButton);
         QVERIFY(dlg.Engine().IsPaused());
@@ -164,6 +181,9 @@ private slots:
         QVERIFY(window.TabCtrl()->IsTabEnabled(0));
         QVERIFY(ui.m_messages.empty());
         dlg.Controller().SetSendHealth(nullptr);
+        now += 1'000;
+        sampler->Sample(); // stopped: the graph keeps the play's minutes
+        QVERIFY(!sampler->History().IsEmpty());
     }
 
     void settingsSurviveARestartWithANegativeTimeOffset()

@@ -1,10 +1,13 @@
 // The Record tab against a loopback sender: what is enabled in each run state,
 // refused input, the receiver's settings during a run, recordings checked byte
-// for byte (plain file and ring of files), failures, and the status colours.
+// for byte (plain file and ring of files, with the current file's name),
+// failures, the status colours and the bit-rate graph's samples.
 
 #include "record/CRecFromNetworkDlg.h"
 
 #include "GuiTest.h"
+#include "controls/CBitrateGraph.h"
+#include "controls/CBitrateSampler.h"
 #include "controls/CButtonStyle.h"
 #include "controls/CLabel.h"
 #include "controls/CTabActivateEvent.h"
@@ -191,6 +194,44 @@ private slots:
         QVERIFY(fake.m_messages.empty());
     }
 
+    void bitrateGraphFollowsTheMonitoredStream()
+    {
+        CFakeUiServices fake;
+        HostedTab host;
+        auto* ui = host.ui();
+        // The form's place for the graph, found by its name.
+        auto* graphHost = new QWidget(host.dlg);
+        graphHost->setObjectName(CBitrateSampler::kHostName);
+        host.dlg->AttachBitrateGraph();
+        auto* sampler = host.dlg->findChild<CBitrateSampler*>();
+        QVERIFY(sampler != nullptr);
+        QCOMPARE(sampler->Graph()->parentWidget(), graphHost);
+        std::int64_t now = 0;
+        sampler->SetClock([&] { return now; });
+
+        sampler->Sample(); // no run: nothing sampled
+        host.Click(ui->networkOpenButton);
+        host.Click(ui->monitorButton);
+        sampler->Sample(); // the run's start
+        const auto data = TestStream(2.0);
+        SendLoopback(data, host.port, [&] { host.dlg->OnStatusTimer(); });
+        QVERIFY(
+            WaitFor([&] { return host.dlg->Analysis().TakeSnapshot().totalPackets * 188 >= data.size() / 2; }, 5'000));
+        now += 2'000;
+        sampler->Sample();
+        QCOMPARE(sampler->History().Samples().size(), std::size_t{1});
+        // What the tab's analysis counted over those two seconds.
+        const double bits = sampler->History().Samples().back().totalBitsPerSecond * 2;
+        QVERIFY(bits >= data.size() / 2 * 8.0 && bits <= data.size() * 8.0);
+        QVERIFY(sampler->Graph()->Legend().size() > 2); // PIDs, then Total
+
+        host.Click(ui->monitorButton);
+        now += 1'000;
+        sampler->Sample();
+        QCOMPARE(sampler->History().Samples().size(), std::size_t{1});
+        QVERIFY(fake.m_messages.empty());
+    }
+
     void fileThatCannotBeCreatedIsReportedOnce()
     {
         CFakeUiServices fake;
@@ -238,12 +279,18 @@ private slots:
         host.Click(ui->loopButton);
         host.Start(fake, dir.filePath("ring.ts"));
         QCOMPARE(host.dlg->RecordThread()->GetFileName(), dir.filePath("ring-0.ts").toStdString());
+        host.dlg->OnStatusTimer();
+        QCOMPARE(ui->fileNameLabel->GetText(), QString("ring-0.ts"));
 
+        // The file name shown follows the file being written.
         std::vector<int> indices{0};
+        QStringList shown{"ring-0.ts"};
         auto tick = [&] {
             host.dlg->OnStatusTimer();
             if (host.dlg->Controller().GetFileIndex() != indices.back())
                 indices.push_back(host.dlg->Controller().GetFileIndex());
+            if (ui->fileNameLabel->GetText() != shown.back())
+                shown.push_back(ui->fileNameLabel->GetText());
         };
         const auto data = TestStream(12.0, 10'000'000); // about 15 MB
         SendLoopback(data, host.port, tick);
@@ -256,6 +303,11 @@ private slots:
         host.Click(ui->stopButton);
         for (std::size_t i = 0; i < indices.size(); ++i)
             QCOMPARE(indices[i], static_cast<int>(i % 3));
+        QVERIFY(shown.size() >= 3);
+        for (int i = 0; i < shown.size(); ++i)
+            QCOMPARE(shown[i], QString("ring-%1.ts").arg(i % 3));
+        host.dlg->OnStatusTimer();
+        QCOMPARE(ui->fileNameLabel->GetText(), QString("ring.ts")); // stopped: the chosen name again
         QVERIFY(!QFile::exists(dir.filePath("ring-3.ts")));
         // The newest files, oldest first, are exactly the end of what was sent.
         const int last = indices.back();
