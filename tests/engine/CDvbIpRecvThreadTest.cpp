@@ -1,6 +1,7 @@
 #include "engine/CDvbIpRecvThread.h"
 
 #include "LoopbackStream.h"
+#include "common/CEventLog.h"
 
 #include <gtest/gtest.h>
 
@@ -175,6 +176,8 @@ TEST_F(CDvbIpRecvThreadTest, RtpReorderedDuplicatedAndWrappingDatagramsComeOutIn
 
 TEST_F(CDvbIpRecvThreadTest, RtpLostDatagramIsGivenUpAndTheStreamGoesOn)
 {
+    CEventLog log;
+    m_receiver.SetEventLog(&log);
     StartRtp();
     Sender s(m_port);
     for (std::uint32_t i = 0; i < 300; ++i)
@@ -186,6 +189,11 @@ TEST_F(CDvbIpRecvThreadTest, RtpLostDatagramIsGivenUpAndTheStreamGoesOn)
     expected.insert(expected.end(), rest.begin(), rest.end());
     EXPECT_EQ(Serials(Finish(m_receiver)), expected);
     EXPECT_EQ(m_receiver.GetCounters().missing, 2u);
+    // The jump is in the event log with its numbers, once.
+    const auto entries = log.Entries();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].kind, CEventLog::Kind::SequenceJump);
+    EXPECT_EQ(entries[0].text, "RTP sequence jump: 99 -> 102");
 }
 
 TEST_F(CDvbIpRecvThreadTest, RtpSenderRestartWithNewNumberingResynchronisesAtOnce)
