@@ -14,6 +14,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QAction>
 #include <QLabel>
 #include <QMenuBar>
 #include <QStandardPaths>
@@ -28,14 +29,18 @@ void COrvaneDlg::InitDesktop()
 
     m_fileMenu = new QMenu(QStringLiteral("&File"), this);
     m_fileMenu->setObjectName(QStringLiteral("menuFile"));
-    QAction* quit = m_fileMenu->addAction(QStringLiteral("&Quit"), this, &QWidget::close);
+    auto* quit = new QAction(QStringLiteral("&Quit"), this);
+    connect(quit, &QAction::triggered, this, &QWidget::close);
+    m_fileMenu->addAction(quit);
     quit->setObjectName(QStringLiteral("actionQuit"));
     quit->setShortcut(QKeySequence::Quit);
     menuBar()->insertMenu(m_ui->menuDevice->menuAction(), m_fileMenu);
 
     auto* view = new QMenu(QStringLiteral("&View"), this);
     view->setObjectName(QStringLiteral("menuView"));
-    QAction* log = view->addAction(QStringLiteral("&Event Log..."), this, &COrvaneDlg::OnEventLog);
+    auto* log = new QAction(QStringLiteral("&Event Log..."), this);
+    connect(log, &QAction::triggered, this, &COrvaneDlg::OnEventLog);
+    view->addAction(log);
     log->setObjectName(QStringLiteral("actionEventLog"));
     log->setShortcut(QKeySequence(QString::fromLatin1(CShortcuts::kEventLog)));
     menuBar()->insertMenu(m_ui->menuHelp->menuAction(), view);

@@ -129,7 +129,7 @@ void CPlayToNetworkDlg::FillRecentMenu()
     {
         // "&1 name.ts": a digit key picks the entry; the full path is the tip.
         QAction* action = m_recentMenu->addAction(
-            QStringLiteral("&%1 %2").arg(number++).arg(QFileInfo(path).fileName().replace('&', "&&")));
+            QStringLiteral("&%1 %2").arg(number++).arg(QFileInfo(path).fileName().replace(QLatin1Char('&'), QStringLiteral("&&"))));
         action->setToolTip(path);
         action->setStatusTip(path);
         action->setEnabled(canOpen);

@@ -161,6 +161,9 @@ void CPlayToNetworkDlg::ShowNetworkStatus(const CPlayController::PlayProgress& p
     const QString text = QString::fromStdString(progress.statusText);
     if (text == m_statusText && progress.statusColour == m_statusColour && progress.statusDetail == m_statusDetail)
         return;
+    // A new warning is logged once, not every change of its count.
+    const bool newWarning = progress.statusColour == CPlayController::StatusColour::Red &&
+                            (text != m_statusText || m_statusColour != progress.statusColour);
     m_statusText = text;
     m_statusColour = progress.statusColour;
     m_statusDetail = progress.statusDetail;
@@ -170,7 +173,7 @@ void CPlayToNetworkDlg::ShowNetworkStatus(const CPlayController::PlayProgress& p
     m_ui->statusLabel->SetText(m_statusText);
     // The field is one short line: the reason and the count of a send error go in its tip.
     m_ui->statusLabel->setToolTip(QString::fromStdString(progress.statusDetail));
-    if (progress.statusColour == CPlayController::StatusColour::Red)
+    if (newWarning)
         LogError(m_statusText + QStringLiteral(" ") + QString::fromStdString(progress.statusDetail));
 }
 

@@ -73,9 +73,13 @@ void CRecFromNetworkDlg::ShowRecordingProgress()
         ui->progressBar->setValue(static_cast<int>(std::clamp<std::int64_t>(m_controller->GetProgress(), 0, 100)));
     }
     if (event == CRecordController::Event::Rotated)
+    {
+        // The worker switches files on its own a moment later: the name comes from the ring.
+        const std::string next =
+            CRecordThread::FormName(m_controller->GetFileIndex(), m_controller->GetSettings().outputFile);
         LogEvent(CEventLog::Kind::RingSwitch,
-                 QStringLiteral("Next ring file: %1")
-                     .arg(QFileInfo(QString::fromStdString(m_recorder->GetFileName())).fileName()));
+                 QStringLiteral("Next ring file: %1").arg(QFileInfo(QString::fromStdString(next)).fileName()));
+    }
     if (event == CRecordController::Event::LimitStopped)
     {
         m_limitReached = true;

@@ -236,8 +236,14 @@ private slots:
         ui->recordingSizeEdit->setText("1");
         host.Click(ui->megabytesRadio);
         host.Click(ui->loopButton);
+        CEventLog log;
+        host.dlg->SetEventLog(&log);
+        QStringList states;
+        QObject::connect(host.dlg, &CRecFromNetworkDlg::RunStateChanged,
+                         [&states](const QString& text) { states.push_back(text); });
         host.Start(fake, dir.filePath("ring.ts"));
         QCOMPARE(host.dlg->RecordThread()->GetFileName(), dir.filePath("ring-0.ts").toStdString());
+        QCOMPARE(host.dlg->RunStateText(), QString("Recording ring-0.ts"));
 
         std::vector<int> indices{0};
         auto tick = [&] {
@@ -256,6 +262,15 @@ private slots:
         host.Click(ui->stopButton);
         for (std::size_t i = 0; i < indices.size(); ++i)
             QCOMPARE(indices[i], static_cast<int>(i % 3));
+        // The status bar's text names the file being written; the log has every switch.
+        QCOMPARE(states.mid(0, 3), QStringList({"Recording ring-0.ts", "Recording ring-1.ts", "Recording ring-2.ts"}));
+        QCOMPARE(states.back(), QString("Stopped"));
+        QStringList switches;
+        for (const CEventLog::Entry& entry : log.Entries())
+            if (entry.kind == CEventLog::Kind::RingSwitch)
+                switches.push_back(QString::fromStdString(entry.text));
+        QCOMPARE(switches.size(), static_cast<qsizetype>(indices.size() - 1));
+        QCOMPARE(switches[0], QString("Record: Next ring file: ring-1.ts"));
         QVERIFY(!QFile::exists(dir.filePath("ring-3.ts")));
         // The newest files, oldest first, are exactly the end of what was sent.
         const int last = indices.back();

@@ -14,19 +14,23 @@
 #include "record/CRecFromNetworkDlg.h"
 #include "ui_CRecFromNetworkDlg.h"
 
+#include <QAbstractButton>
 #include <QAbstractSlider>
+#include <QAction>
 #include <QAbstractSpinBox>
 #include <QComboBox>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QTabBar>
 #include <QTemporaryDir>
