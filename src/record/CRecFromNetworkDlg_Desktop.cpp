@@ -23,6 +23,10 @@ void CRecFromNetworkDlg::InitDesktop()
     ui->networkOpenButton->setToolTip(QStringLiteral("Open or close the UDP port for receiving"));
     ui->loopButton->setToolTip(QStringLiteral("Record over a ring of numbered files, overwriting the oldest"));
     ui->loopCountUpDown->setToolTip(QStringLiteral("Number of files in the ring (1 to 100)"));
+    if (auto* up = ui->loopCountUpDown->findChild<QWidget*>(QStringLiteral("upArrow")))
+        up->setToolTip(QStringLiteral("One file more in the ring"));
+    if (auto* down = ui->loopCountUpDown->findChild<QWidget*>(QStringLiteral("downArrow")))
+        down->setToolTip(QStringLiteral("One file less in the ring"));
     ui->loopCountLabel->setToolTip(QStringLiteral("Number of files in the ring"));
     ui->portEdit->setToolTip(QStringLiteral("Local UDP port to receive on, 1 to 65535"));
     ui->modeCombo->setToolTip(QStringLiteral("Plain UDP, or RTP put back into sequence order"));

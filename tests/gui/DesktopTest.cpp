@@ -197,7 +197,7 @@ private slots:
         files.setUrls({QUrl::fromLocalFile(second)});
         QVERIFY(Drop(play, files));
         QCOMPARE(play->FilePath(), second);
-        QCOMPARE(play->FileNameLabel()->text(), QString("second & more.m2ts"));
+        QCOMPARE(play->FileNameLabel()->GetText(), QString("second & more.m2ts"));
         QCOMPARE(play->RecentFiles(), QStringList({second, first}));
 
         // The recent files, newest first, in the File menu too; choosing one opens it.
