@@ -42,8 +42,7 @@ public:
     static constexpr double kRateMediumFile = 4'000'000.0;       //!< bit/s, file < 10 MiB
     static constexpr double kRateLargeFile = 40'000'000.0;       //!< bit/s, larger files
     static constexpr const char* kMsgNotAFile = "Not a file: only regular files and block devices can be analysed";
-    static constexpr const char* kMsgM2tsPackets =
-        "192-byte M2TS packets (with a 4-byte time code) are not supported";
+    static constexpr const char* kMsgM2tsPackets = "192-byte M2TS packets (with a 4-byte time code) are not supported";
 
     //! Whether @p data holds 192-byte M2TS packets (a 4-byte time code before
     //! each 188-byte packet): sync bytes 192 bytes apart, five times in a row.

@@ -212,7 +212,7 @@ void CDiscoverDlg::AddDeviceColumns()
     list->header()->setStretchLastSection(true);
     list->setToolTip(QStringLiteral("Devices found on the network; double-click opens a device's web page"));
     m_ui->okButton->setToolTip(m_mode == Mode::kSelect ? QStringLiteral("Use the selected device as the destination")
-                                                      : QStringLiteral("Close the list"));
+                                                       : QStringLiteral("Close the list"));
     m_ui->cancelButton->setToolTip(QStringLiteral("Close without choosing a device"));
     m_ui->updateButton->setToolTip(QStringLiteral("Start the firmware update tool on the selected device"));
     m_ui->settingsButton->setToolTip(QStringLiteral("Open the selected device's web settings page"));

@@ -56,8 +56,8 @@ void CEventLogDlg::Refresh()
     if (path.isEmpty())
         m_fileLabel->setText(QStringLiteral("Kept in memory only: no state directory (HOME is not set)."));
     else if (!error.isEmpty())
-        m_fileLabel->setText(
-            QStringLiteral("Kept in memory only: %1 cannot be written (%2).").arg(QDir::toNativeSeparators(path), error));
+        m_fileLabel->setText(QStringLiteral("Kept in memory only: %1 cannot be written (%2).")
+                                 .arg(QDir::toNativeSeparators(path), error));
     else
         m_fileLabel->setText(QStringLiteral("Also written to %1").arg(QDir::toNativeSeparators(path)));
 

@@ -11,10 +11,10 @@
 #include "record/CRecFromNetworkDlg.h"
 #include "ui_COrvaneDlg.h"
 
+#include <QAction>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QAction>
 #include <QLabel>
 #include <QMenuBar>
 #include <QStandardPaths>
@@ -127,12 +127,11 @@ void COrvaneDlg::LogDeviceChanges()
         const std::uint32_t address = CDiscoverProtocol::GetAddress(record);
         now.push_back(address);
         if (std::find(m_knownDevices.begin(), m_knownDevices.end(), address) == m_knownDevices.end())
-            m_eventLog.Add(CEventLog::Kind::Device,
-                           "Found " + FormatIpv4(address) + " (serial number " +
-                               std::to_string(CDiscoverProtocol::GetSerial(record)) + ", model " +
-                               CDiscoverProtocol::GetModel(record) + ", firmware " +
-                               CDiscoverProtocol::FormatFirmware(record) + ", MAC " +
-                               CDiscoverProtocol::FormatMac(record) + ")");
+            m_eventLog.Add(CEventLog::Kind::Device, "Found " + FormatIpv4(address) + " (serial number " +
+                                                        std::to_string(CDiscoverProtocol::GetSerial(record)) +
+                                                        ", model " + CDiscoverProtocol::GetModel(record) +
+                                                        ", firmware " + CDiscoverProtocol::FormatFirmware(record) +
+                                                        ", MAC " + CDiscoverProtocol::FormatMac(record) + ")");
     }
     for (const std::uint32_t address : m_knownDevices)
         if (std::find(now.begin(), now.end(), address) == now.end())

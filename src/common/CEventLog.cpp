@@ -62,8 +62,7 @@ void CEventLog::Add(Kind kind, const std::string& text)
 {
     const std::lock_guard lock(m_mutex);
     const auto now = m_clock();
-    const std::int64_t second =
-        std::chrono::duration_cast<std::chrono::seconds>(now.time_since_epoch()).count();
+    const std::int64_t second = std::chrono::duration_cast<std::chrono::seconds>(now.time_since_epoch()).count();
     Burst& burst = m_bursts[static_cast<int>(kind)];
     if (burst.second != second)
     {

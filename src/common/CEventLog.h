@@ -48,7 +48,7 @@ public:
 
     static constexpr std::size_t kMaxEntries = 2'000;
     static constexpr std::uint64_t kMaxFileBytes = 4 * 1'048'576; // then rotated
-    static constexpr int kBurstPerSecond = 20;                     // entries of one kind
+    static constexpr int kBurstPerSecond = 20;                    // entries of one kind
 
     explicit CEventLog(std::size_t maxEntries = kMaxEntries);
     ~CEventLog();

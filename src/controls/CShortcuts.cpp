@@ -5,7 +5,8 @@
 
 QString CShortcuts::ToolTip(const QString& what, const char* key)
 {
-    return QStringLiteral("%1 (%2)").arg(what, QKeySequence(QString::fromLatin1(key)).toString(QKeySequence::NativeText));
+    return QStringLiteral("%1 (%2)").arg(what,
+                                         QKeySequence(QString::fromLatin1(key)).toString(QKeySequence::NativeText));
 }
 
 QShortcut* CShortcuts::Bind(QWidget* scope, QAbstractButton* button, const char* key, const QString& what)

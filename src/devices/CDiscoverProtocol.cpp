@@ -1,8 +1,7 @@
 #include "devices/CDiscoverProtocol.h"
 
-#include <cstdio>
-
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace

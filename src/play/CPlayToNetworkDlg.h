@@ -76,8 +76,7 @@ public:
     static constexpr const char* kSection = "Play";
     static constexpr const char* kMsgSmallFileLoop = "File looping not allowed at files smaller the 1MB";
     static constexpr const char* kMsgPortRange = "Please enter an integer between 0 and 65535.";
-    static constexpr const char* kFileFilter =
-        "Transport Stream (*.ts *.m2ts *.mts *.trp *.mpg);;All Files (*)";
+    static constexpr const char* kFileFilter = "Transport Stream (*.ts *.m2ts *.mts *.trp *.mpg);;All Files (*)";
     static constexpr int kMaxRecentFiles = 8;
 
     //! Lets the user pick a device; gives its IPv4 address (host order), or

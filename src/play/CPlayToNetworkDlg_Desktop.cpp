@@ -128,8 +128,8 @@ void CPlayToNetworkDlg::FillRecentMenu()
     for (const QString& path : m_recentFiles)
     {
         // "&1 name.ts": a digit key picks the entry; the full path is the tip.
-        QAction* action = m_recentMenu->addAction(
-            QStringLiteral("&%1 %2").arg(number++).arg(QFileInfo(path).fileName().replace(QLatin1Char('&'), QStringLiteral("&&"))));
+        QAction* action = m_recentMenu->addAction(QStringLiteral("&%1 %2").arg(number++).arg(
+            QFileInfo(path).fileName().replace(QLatin1Char('&'), QStringLiteral("&&"))));
         action->setToolTip(path);
         action->setStatusTip(path);
         action->setEnabled(canOpen);

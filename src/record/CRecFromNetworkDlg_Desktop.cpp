@@ -64,7 +64,8 @@ QString CRecFromNetworkDlg::RunStateText() const
     switch (m_recorder->GetState())
     {
     case CRecordThread::kRecording:
-        return QStringLiteral("Recording %1").arg(QFileInfo(QString::fromStdString(m_recorder->GetFileName())).fileName());
+        return QStringLiteral("Recording %1")
+            .arg(QFileInfo(QString::fromStdString(m_recorder->GetFileName())).fileName());
     case CRecordThread::kMonitoring:
         return QStringLiteral("Monitoring");
     default:

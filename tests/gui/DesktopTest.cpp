@@ -16,8 +16,8 @@
 
 #include <QAbstractButton>
 #include <QAbstractSlider>
-#include <QAction>
 #include <QAbstractSpinBox>
+#include <QAction>
 #include <QComboBox>
 #include <QDir>
 #include <QDragEnterEvent>

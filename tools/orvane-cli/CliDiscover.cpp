@@ -77,8 +77,9 @@ int RunDiscover(const DiscoverOptions& options)
         const std::string mac = CDiscoverProtocol::FormatMac(record);
         const std::string firmware = CDiscoverProtocol::FormatFirmware(record);
         std::printf("%-16s %-20llu %-17s %-9s %-5u %s\n", FormatIpv4(CDiscoverProtocol::GetAddress(record)).c_str(),
-                    static_cast<unsigned long long>(CDiscoverProtocol::GetSerial(record)), mac.c_str(), firmware.c_str(),
-                    record[CDiscoverProtocol::kPortsOffset], CDiscoverProtocol::GetModel(record).c_str());
+                    static_cast<unsigned long long>(CDiscoverProtocol::GetSerial(record)), mac.c_str(),
+                    firmware.c_str(), record[CDiscoverProtocol::kPortsOffset],
+                    CDiscoverProtocol::GetModel(record).c_str());
     }
     const auto c = discover.GetCounters();
     std::printf("%zu device(s); %llu request(s) sent, %llu reply(ies) ignored\n", devices.size(),
