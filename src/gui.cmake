@@ -9,10 +9,12 @@ add_library(orvane_gui STATIC
   app/CAboutDlg.cpp
   app/CCrashReport.cpp
   app/CDiscoverDlg.cpp
+  app/CEventLogDlg.cpp
   app/COrvaneApp.cpp
   app/COrvaneDlg.cpp
   controls/CBitrateGraph.cpp
   controls/CBitrateSampler.cpp
+  app/COrvaneDlg_Desktop.cpp
   controls/CButtonStyle.cpp
   controls/CDVBSlider.cpp
   controls/CLabel.cpp
@@ -21,16 +23,19 @@ add_library(orvane_gui STATIC
   controls/CUiServices.cpp
   controls/CXTabCtrl.cpp
   controls/CSettings.cpp
+  controls/CShortcuts.cpp
   controls/CQtTreeSink.cpp
   controls/CIpAddressCtrl.cpp
   controls/CUpDownButton.cpp
   controls/IUiServices.h
   play/CPlayToNetworkDlg.cpp
   play/CPlayToNetworkDlg_Analysis.cpp
+  play/CPlayToNetworkDlg_Desktop.cpp
   play/CPlayToNetworkDlg_Graph.cpp
   play/CPlayToNetworkDlg_Play.cpp
   play/CTotTdtDlg.cpp
   record/CRecFromNetworkDlg.cpp
+  record/CRecFromNetworkDlg_Desktop.cpp
   record/CRecFromNetworkDlg_Graph.cpp
   record/CRecFromNetworkDlg_Settings.cpp
   record/CRecFromNetworkDlg_Status.cpp

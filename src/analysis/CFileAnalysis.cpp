@@ -39,6 +39,9 @@ private:
 };
 
 // A read that retries after signals and short reads; a failure counts as the end.
+// Enough for the sync search of LooksLikeM2ts at every start offset.
+constexpr std::size_t kM2tsProbeBytes = 6 * 192;
+
 long ReadUpTo(int fd, unsigned char* buffer, long want)
 {
     long total = 0;
@@ -67,6 +70,21 @@ std::string Label(const std::string& path)
     }
 }
 } // namespace
+
+bool CFileAnalysis::LooksLikeM2ts(const std::uint8_t* data, std::size_t length)
+{
+    constexpr std::size_t kM2tsPacket = 192;
+    constexpr std::size_t kRuns = 5;
+    for (std::size_t start = 0; start < kM2tsPacket && start + (kRuns - 1) * kM2tsPacket < length; ++start)
+    {
+        std::size_t found = 0;
+        while (found < kRuns && data[start + found * kM2tsPacket] == 0x47)
+            ++found;
+        if (found == kRuns)
+            return true;
+    }
+    return false;
+}
 
 double CFileAnalysis::DefaultBitRate(std::int64_t fileSize)
 {
@@ -110,7 +128,7 @@ CTreeNode CFileAnalysis::FileInformation(const CFileAnalysisResult& result, cons
     }
     else if (!result.fileNameLabel.empty())
     {
-        root.Add("No data in file");
+        root.Add(result.error.empty() ? std::string("No data in file") : result.error);
         root.expanded = true;
     }
     return root;
@@ -187,6 +205,14 @@ CFileAnalysisResult CFileAnalysis::Analyse(const std::string& path, CDecodeStrea
             result.bytesAfterLastPacket = decoder.LocateLastPacketInData(buffer.data(), count, result.packetSize);
     }
 
+    if (result.packetSize == 0 && result.fileSize > 0)
+    {
+        // A Blu-ray style file is read but not played: say so instead of "no data".
+        std::uint8_t head[kM2tsProbeBytes];
+        const ssize_t got = ::pread(file.Fd(), head, sizeof head, 0);
+        if (got > 0 && LooksLikeM2ts(head, static_cast<std::size_t>(got)))
+            result.error = kMsgM2tsPackets;
+    }
     if (result.packetSize > 0)
         result.packetCount =
             (result.fileSize - result.bytesAfterLastPacket - result.bytesBeforeFirstPacket) / result.packetSize;

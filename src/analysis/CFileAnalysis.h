@@ -18,7 +18,7 @@ class CDecodeStream;
 struct CFileAnalysisResult
 {
     bool ok = false;           //!< false: the file could not be opened or read
-    std::string error;         //!< why not, for the user (empty when ok)
+    std::string error;         //!< why not, for the user; when ok, why no packets were found
     std::int64_t fileSize = 0; //!< bytes
     int packetSize = 0;        //!< 188 or 204; 0 = no packets found
     std::int64_t bytesBeforeFirstPacket = 0;
@@ -42,6 +42,11 @@ public:
     static constexpr double kRateMediumFile = 4'000'000.0;       //!< bit/s, file < 10 MiB
     static constexpr double kRateLargeFile = 40'000'000.0;       //!< bit/s, larger files
     static constexpr const char* kMsgNotAFile = "Not a file: only regular files and block devices can be analysed";
+    static constexpr const char* kMsgM2tsPackets = "192-byte M2TS packets (with a 4-byte time code) are not supported";
+
+    //! Whether @p data holds 192-byte M2TS packets (a 4-byte time code before
+    //! each 188-byte packet): sync bytes 192 bytes apart, five times in a row.
+    static bool LooksLikeM2ts(const std::uint8_t* data, std::size_t length);
 
     //! The rate used when the head holds no PCR.
     static double DefaultBitRate(std::int64_t fileSize);

@@ -9,6 +9,7 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QHeaderView>
 #include <QUrl>
 
 #include <arpa/inet.h>
@@ -36,6 +37,7 @@ CDiscoverDlg::CDiscoverDlg(CUDPDiscover* discover, CUDPReset* reset, Mode mode, 
     setFixedSize(size());
     QTreeWidget* list = m_ui->deviceList;
     list->setColumnWidth(0, kAddressColumnWidthPx);
+    AddDeviceColumns();
     list->header()->setStretchLastSection(true);
     list->setSelectionBehavior(QAbstractItemView::SelectRows);
 
@@ -130,7 +132,11 @@ void CDiscoverDlg::RefreshList()
         item->setText(0, QString::fromStdString(FormatIpv4(address)));
         item->setText(1, QString::number(CDiscoverProtocol::GetSerial(record)));
         item->setData(0, kAddressRole, address);
-        item->setData(0, kModelRole, QString::fromStdString(CDiscoverProtocol::GetModel(record)));
+        const QString model = QString::fromStdString(CDiscoverProtocol::GetModel(record));
+        item->setData(0, kModelRole, model);
+        item->setText(kModelColumn, model);
+        item->setText(kFirmwareColumn, QString::fromStdString(CDiscoverProtocol::FormatFirmware(record)));
+        item->setText(kMacColumn, QString::fromStdString(CDiscoverProtocol::FormatMac(record)));
         list->insertTopLevelItem(0, item);
     }
     for (const std::uint32_t address : stale)
@@ -170,16 +176,47 @@ QStringList CDiscoverDlg::SelectedAddressTexts() const
 void CDiscoverDlg::OnSettings()
 {
     for (const QString& address : SelectedAddressTexts())
-        UiServices().OpenUrl(QUrl(QStringLiteral("http://") + address));
+    {
+        const QString url = QStringLiteral("http://") + address;
+        if (!UiServices().OpenUrl(QUrl(url)))
+            UiServices().ShowMessage(this, QString::fromLatin1(kCaption), QString::fromLatin1(kNoBrowser).arg(url),
+                                     IUiServices::Icon::kWarning);
+    }
 }
 
 void CDiscoverDlg::OnUpdate()
 {
+    const QString caption = QString::fromLatin1(kCaption);
     if (!QFileInfo::exists(m_updateToolPath))
+    {
+        if (!SelectedAddressTexts().isEmpty())
+            UiServices().ShowMessage(this, caption, QString::fromLatin1(kUpdateToolMissing).arg(m_updateToolPath),
+                                     IUiServices::Icon::kWarning);
         return;
+    }
     // The address goes as one argument of its own: no shell ever sees it.
     for (const QString& address : SelectedAddressTexts())
-        UiServices().StartDetached(m_updateToolPath, {QStringLiteral("-v"), QStringLiteral("--device"), address});
+        if (!UiServices().StartDetached(m_updateToolPath, {QStringLiteral("-v"), QStringLiteral("--device"), address}))
+            UiServices().ShowMessage(this, caption, QString::fromLatin1(kUpdateToolFailed).arg(m_updateToolPath),
+                                     IUiServices::Icon::kError);
+}
+
+void CDiscoverDlg::AddDeviceColumns()
+{
+    // What every device announces, so that an engineer can tell two boxes apart.
+    QTreeWidget* list = m_ui->deviceList;
+    list->setColumnCount(kColumnCount);
+    list->setHeaderLabels({QStringLiteral("IP address"), QStringLiteral("Serial number"), QStringLiteral("Model"),
+                           QStringLiteral("Firmware"), QStringLiteral("MAC address")});
+    list->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    list->header()->setStretchLastSection(true);
+    list->setToolTip(QStringLiteral("Devices found on the network; double-click opens a device's web page"));
+    m_ui->okButton->setToolTip(m_mode == Mode::kSelect ? QStringLiteral("Use the selected device as the destination")
+                                                       : QStringLiteral("Close the list"));
+    m_ui->cancelButton->setToolTip(QStringLiteral("Close without choosing a device"));
+    m_ui->updateButton->setToolTip(QStringLiteral("Start the firmware update tool on the selected device"));
+    m_ui->settingsButton->setToolTip(QStringLiteral("Open the selected device's web settings page"));
+    m_ui->resetButton->setToolTip(QStringLiteral("Reset the selected device to its factory defaults (asks first)"));
 }
 
 void CDiscoverDlg::OnResetToFactoryDefaults()

@@ -43,6 +43,18 @@ public:
     static constexpr const char* kResetSent = "The factory reset request was sent to %1 (serial number %2, model %3).";
     static constexpr const char* kResetFailed = "The factory reset request could not be sent to %1: %2.";
     static constexpr const char* kUpdateToolName = "pimlow";
+    static constexpr const char* kUpdateToolMissing = "The firmware update tool is not installed: nothing found at %1.";
+    static constexpr const char* kUpdateToolFailed = "The firmware update tool %1 could not be started.";
+    static constexpr const char* kNoBrowser = "No web browser could open %1. Open it in a browser by hand.";
+    enum Column
+    {
+        kAddressColumn,
+        kSerialColumn,
+        kModelColumn,
+        kFirmwareColumn,
+        kMacColumn,
+        kColumnCount,
+    };
 
     //! @p discover and @p reset are borrowed from the main window; @p discover may be null.
     CDiscoverDlg(CUDPDiscover* discover, CUDPReset* reset, Mode mode, QWidget* parent = nullptr);
@@ -73,6 +85,7 @@ public:
 
 private:
     void OnItemChanged();
+    void AddDeviceColumns();
     QStringList SelectedAddressTexts() const;
 
     Mode m_mode;

@@ -23,6 +23,7 @@ COrvaneDlg::COrvaneDlg(QWidget* parent)
     : QMainWindow(parent), m_icon(QStringLiteral(":/icons/app.svg")), m_ui(std::make_unique<Ui::COrvaneDlg>())
 {
     m_ui->setupUi(this);
+    InitDesktop(); // before the size is taken: the status bar is part of it
     // A fixed-size window with a minimise box and no maximise box.
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
@@ -68,6 +69,7 @@ bool COrvaneDlg::OnInitDialog()
     m_picture.LoadFromResource(kBannerResource, "GIF");
     CreateTabDialogs(m_ui->tabCtrl, m_playDlg, m_recordDlg);
     FillTabs();
+    ConnectTabs();
     // Last, so that the first request goes out two seconds after the tabs are ready.
     m_discoverTimer.start(kFastDiscoverMs);
     return true;
@@ -141,6 +143,7 @@ void COrvaneDlg::OnDiscoverTimer()
         m_discoverTimer.start(kSlowDiscoverMs);
     else
         --m_fastDiscoverCount;
+    LogDeviceChanges();
     m_discover.SendDiscoverPacket();
 }
 

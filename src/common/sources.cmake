@@ -2,6 +2,7 @@
 list(APPEND ORVANE_CORE_SOURCES
   common/CAlignedBuffer.cpp
   common/CEvent.cpp
+  common/CEventLog.cpp
   common/CPathString.cpp
   common/CThread.cpp
   common/CTimerSlack.cpp

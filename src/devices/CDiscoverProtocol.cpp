@@ -1,6 +1,7 @@
 #include "devices/CDiscoverProtocol.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace
@@ -107,4 +108,20 @@ bool CDiscoverProtocol::IsUsableDeviceAddress(std::uint32_t address)
 {
     const std::uint32_t first = address >> 24;
     return first != 0 && first < 224;
+}
+
+std::string CDiscoverProtocol::FormatMac(const DeviceRecord& record)
+{
+    char mac[18];
+    std::snprintf(mac, sizeof mac, "%02x:%02x:%02x:%02x:%02x:%02x", record[kMacOffset], record[kMacOffset + 1],
+                  record[kMacOffset + 2], record[kMacOffset + 3], record[kMacOffset + 4], record[kMacOffset + 5]);
+    return mac;
+}
+
+std::string CDiscoverProtocol::FormatFirmware(const DeviceRecord& record)
+{
+    std::string text;
+    for (std::size_t i = 0; i < 4; ++i)
+        text += (i == 0 ? "" : ".") + std::to_string(record[kFirmwareOffset + i]);
+    return text;
 }

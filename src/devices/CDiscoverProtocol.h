@@ -67,6 +67,10 @@ public:
     //! The device address, first dotted number in the most significant byte.
     static std::uint32_t GetAddress(const DeviceRecord& record);
     static std::string GetModel(const DeviceRecord& record);
+    //! "00:1a:2b:3c:4d:5e".
+    static std::string FormatMac(const DeviceRecord& record);
+    //! "1.4.0.12", major first.
+    static std::string FormatFirmware(const DeviceRecord& record);
 
     //! True for an address a device can have: not 0.0.0.0/8, not multicast, not class E or broadcast.
     static bool IsUsableDeviceAddress(std::uint32_t address);

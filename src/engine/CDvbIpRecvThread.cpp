@@ -1,5 +1,6 @@
 #include "engine/CDvbIpRecvThread.h"
 
+#include "common/CEventLog.h"
 #include "common/CSteadyClock.h"
 
 #include <bitstream/ietf/rtp.h>
@@ -214,9 +215,15 @@ void CDvbIpRecvThread::Deliver(DvbIpRecvBuffer* record, bool& haveExpected, std:
 {
     const auto sequence = static_cast<std::uint16_t>(record->m_sequence);
     // Arrival numbers have no gaps: the line is for RTP numbering only.
-    if (m_runRtp && haveExpected && sequence != static_cast<std::uint16_t>(m_previous + 1) && m_diagnostics != nullptr)
-        std::fprintf(m_diagnostics, "recv rtp Seq %ld prev %ld\n", static_cast<long>(sequence),
-                     static_cast<long>(m_previous));
+    if (m_runRtp && haveExpected && sequence != static_cast<std::uint16_t>(m_previous + 1))
+    {
+        if (m_diagnostics != nullptr)
+            std::fprintf(m_diagnostics, "recv rtp Seq %ld prev %ld\n", static_cast<long>(sequence),
+                         static_cast<long>(m_previous));
+        if (CEventLog* log = m_eventLog.load())
+            log->Add(CEventLog::Kind::SequenceJump,
+                     "RTP sequence jump: " + std::to_string(m_previous) + " -> " + std::to_string(sequence));
+    }
     m_previous = sequence;
     m_ssrc = record->m_ssrc;
     expected = static_cast<std::uint16_t>(sequence + 1);

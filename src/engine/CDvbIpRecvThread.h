@@ -38,6 +38,8 @@
 #include <cstdint>
 #include <cstdio>
 
+class CEventLog;
+
 class CDvbIpRecvThread : public CUdpIOCPClient
 {
 public:
@@ -98,6 +100,8 @@ public:
     bool IsRtp() const { return m_rtp; }
     //! Where the gap diagnostic line goes (standard output; null = nowhere).
     void SetDiagnostics(std::FILE* out) { m_diagnostics = out; }
+    //! Where sequence jumps are logged with their time (null = nowhere); not owned.
+    void SetEventLog(CEventLog* log) { m_eventLog.store(log); }
 
     //! Allocates the FIFO and the pool, opens the port and starts the sequencing
     //! thread. Does nothing and succeeds while already receiving.
@@ -187,6 +191,7 @@ private:
     std::atomic<std::uint64_t> m_arrivals{0};
     std::atomic<std::uint32_t> m_packetBytes{188};
     std::FILE* m_diagnostics = stdout;
+    std::atomic<CEventLog*> m_eventLog{nullptr};
     std::uint16_t m_previous = 0; // sequencing thread only
     std::uint32_t m_ssrc = 0;     // sequencing thread only: the current space's SSRC
 

@@ -37,6 +37,7 @@ CPlayToNetworkDlg::CPlayToNetworkDlg(CNetworkSender* sender, DevicePicker pickDe
     connect(m_ui->totTdtCheck, &QCheckBox::clicked, this, &CPlayToNetworkDlg::OnTotTdt);
     connect(m_ui->adaptAllButton, &QPushButton::clicked, this, &CPlayToNetworkDlg::OnAdaptAll);
     connect(m_ui->positionSlider, &CDVBSlider::ReleasedCapture, this, &CPlayToNetworkDlg::OnSliderReleased);
+    InitDesktop();
     AttachBitrateGraph();
 }
 
@@ -289,6 +290,7 @@ void CPlayToNetworkDlg::CMessageSink::ShowMessage(const std::string& text)
     const QString message = QString::fromStdString(text);
     CPlayToNetworkDlg* owner = m_owner;
     auto show = [owner, message]() {
+        owner->LogError(message);
         UiServices().ShowMessage(owner, QStringLiteral("Orvane"), message, IUiServices::Icon::kWarning);
     };
     if (QThread::currentThread() == owner->thread())

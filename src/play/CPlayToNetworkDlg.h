@@ -16,7 +16,9 @@
 //! The class is split by concern: CPlayToNetworkDlg.cpp (controls, settings,
 //! activation, device choice), CPlayToNetworkDlg_Analysis.cpp (Open and file
 //! analysis), CPlayToNetworkDlg_Play.cpp (play control and status),
-//! CPlayToNetworkDlg_Graph.cpp (the bit-rate graph while playing).
+//! CPlayToNetworkDlg_Graph.cpp (the bit-rate graph while playing) and
+//! CPlayToNetworkDlg_Desktop.cpp (keys, tooltips, dropped and recent files,
+//! the run state for the status bar and the event log).
 
 #include "analysis/CDecodeStream.h"
 #include "common/IMessageSink.h"
@@ -25,6 +27,7 @@
 
 #include <QColor>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 #include <QWidget>
 
@@ -39,6 +42,7 @@ namespace Ui
 class CPlayToNetworkDlg;
 }
 class CButtonStyle;
+class CEventLog;
 class CDVBSlider;
 class CFilePlayEngine;
 class CIpAddressCtrl;
@@ -47,7 +51,11 @@ class CNetworkSender;
 class CXTabCtrl;
 class QCheckBox;
 class QComboBox;
+class QDragEnterEvent;
+class QDropEvent;
+class QMimeData;
 class QLineEdit;
+class QMenu;
 class QPushButton;
 class QSpinBox;
 class QTreeWidget;
@@ -69,6 +77,8 @@ public:
     static constexpr const char* kSection = "Play";
     static constexpr const char* kMsgSmallFileLoop = "File looping not allowed at files smaller the 1MB";
     static constexpr const char* kMsgPortRange = "Please enter an integer between 0 and 65535.";
+    static constexpr const char* kFileFilter = "Transport Stream (*.ts *.m2ts *.mts *.trp *.mpg);;All Files (*)";
+    static constexpr int kMaxRecentFiles = 8;
 
     //! Lets the user pick a device; gives its IPv4 address (host order), or
     //! nothing when the user cancelled.
@@ -103,6 +113,17 @@ public:
 
     //! Analyses the stored file and fills the three trees.
     void AnalyseFile();
+    //! Opens @p path as if chosen with Open (a dropped or recent file); refused
+    //! while a play runs. @return false when refused.
+    bool OpenFile(const QString& path);
+    //! The files opened last, newest first (saved as Play/RecentFiles).
+    QStringList RecentFiles() const { return m_recentFiles; }
+    //! The recent files as a menu (the Open button's context menu, the File menu).
+    QMenu* RecentFilesMenu() const { return m_recentMenu; }
+    //! "Playing", "Paused", "Finished" (played to its end) or "Stopped".
+    QString RunStateText() const;
+    //! Errors of this tab go to @p log too (not owned; null = nowhere).
+    void SetEventLog(CEventLog* log) { m_eventLog = log; }
     //! Moves the controls into the members (@p save) or back. Returns false
     //! when the port is out of range (after the range message, unless @p quiet).
     bool UpdateData(bool save, bool quiet = false);
@@ -154,8 +175,14 @@ public:
     CLabel* TsTimeLabel() const;
     CLabel* ElapsedTimeLabel() const;
 
+signals:
+    //! The run state changed (RunStateText).
+    void RunStateChanged(const QString& text);
+
 protected:
     bool event(QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     //! Shows the engine's messages on the window thread.
@@ -170,6 +197,14 @@ private:
     };
 
     void InitControls();
+    //! Keys, tooltips, drops and the recent-files menu.
+    void InitDesktop();
+    void AddRecentFile(const QString& path);
+    void FillRecentMenu();
+    void ReportRunState();
+    void LogError(const QString& text);
+    //! The first local file of a drag, or empty.
+    static QString DroppedFile(const QMimeData* data);
     void FillInterfaces();
     void UpdateControls();
     void Jump();
@@ -219,6 +254,13 @@ private:
 
     QTimer m_statusTimer;
     QTimer m_treeTimer;
+
+    // Desktop.
+    QStringList m_recentFiles;
+    QMenu* m_recentMenu = nullptr; // owned by the tab
+    QString m_runState;
+    bool m_playedOut = false; // the last play ended by itself
+    CEventLog* m_eventLog = nullptr;
 
 public:
     //! Playing or paused: the main window asks before it quits.

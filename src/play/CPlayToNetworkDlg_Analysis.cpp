@@ -16,12 +16,13 @@ void CPlayToNetworkDlg::OnOpen()
     // What the user typed so far is kept, also when the dialog is cancelled.
     UpdateData(true, true);
     const QString path = UiServices().GetOpenFileName(this, QString(), QFileInfo(m_filePath).absolutePath(),
-                                                      QStringLiteral("Transport Stream (*.ts);;All Files (*)"));
+                                                      QString::fromLatin1(kFileFilter));
     if (!path.isEmpty())
     {
         m_filePath = path;
         m_ui->fileNameLabel->SetText(QFileInfo(path).fileName());
         AnalyseFile();
+        AddRecentFile(path);
     }
     UpdateData(false);
 }

@@ -46,12 +46,14 @@ CPlayController::PlaySettings CPlayToNetworkDlg::PlaySettingsAt(std::uint32_t po
 void CPlayToNetworkDlg::OnPlay()
 {
     UpdateData(true);
+    m_playedOut = false;
     if (m_controller->GetState() == PlayState::Playing)
     {
         // Play during a play restarts nothing (its tail may still drain); during a pause it resumes.
         SetPressed(m_ui->pauseButton, false);
         m_controller->Resume();
         SetPressed(m_ui->playButton, true);
+        ReportRunState();
         return;
     }
     if (m_filePath.isEmpty())
@@ -76,9 +78,15 @@ void CPlayToNetworkDlg::OnPlay()
     {
         // A failed start has been told by the engine; a refused one is told here.
         if (result != CPlayController::StartResult::Failed)
-            UiServices().ShowMessage(this, QStringLiteral("Orvane"),
-                                     QString::fromLatin1(CPlayController::RefusalText(result)),
-                                     IUiServices::Icon::kWarning);
+        {
+            // A file the analysis could name (M2TS packets) is refused with that reason.
+            const std::string& why = m_controller->File().error;
+            const QString text = result == CPlayController::StartResult::NotTransportStream && !why.empty()
+                                     ? QString::fromStdString(why)
+                                     : QString::fromLatin1(CPlayController::RefusalText(result));
+            LogError(text);
+            UiServices().ShowMessage(this, QStringLiteral("Orvane"), text, IUiServices::Icon::kWarning);
+        }
         m_statusResetPending = true;
     }
     m_lastShownElapsed = 0;
@@ -91,6 +99,7 @@ void CPlayToNetworkDlg::OnPause()
         m_controller->Resume();
     else if (!m_controller->Pause())
         SetPressed(pause, false); // nothing plays: nothing to hold
+    ReportRunState();
 }
 
 void CPlayToNetworkDlg::OnStop()
@@ -132,6 +141,7 @@ void CPlayToNetworkDlg::UpdateControls()
     for (QWidget* control : std::initializer_list<QWidget*>{m_ui->modeCombo, m_ui->portEdit, m_ui->ipAddress,
                                                             m_ui->openButton, m_ui->ttlSpin, m_ui->interfaceCombo})
         control->setEnabled(stopped);
+    ReportRunState();
 }
 
 void CPlayToNetworkDlg::EndPlay()
@@ -151,6 +161,9 @@ void CPlayToNetworkDlg::ShowNetworkStatus(const CPlayController::PlayProgress& p
     const QString text = QString::fromStdString(progress.statusText);
     if (text == m_statusText && progress.statusColour == m_statusColour && progress.statusDetail == m_statusDetail)
         return;
+    // A new warning is logged once, not every change of its count.
+    const bool newWarning = progress.statusColour == CPlayController::StatusColour::Red &&
+                            (text != m_statusText || m_statusColour != progress.statusColour);
     m_statusText = text;
     m_statusColour = progress.statusColour;
     m_statusDetail = progress.statusDetail;
@@ -160,13 +173,18 @@ void CPlayToNetworkDlg::ShowNetworkStatus(const CPlayController::PlayProgress& p
     m_ui->statusLabel->SetText(m_statusText);
     // The field is one short line: the reason and the count of a send error go in its tip.
     m_ui->statusLabel->setToolTip(QString::fromStdString(progress.statusDetail));
+    if (newWarning)
+        LogError(m_statusText + QStringLiteral(" ") + QString::fromStdString(progress.statusDetail));
 }
 
 void CPlayToNetworkDlg::OnStatusTimer()
 {
     const CPlayController::PlayProgress progress = m_controller->Progress();
     if (progress.playedOut)
+    {
+        m_playedOut = true;
         EndPlay();
+    }
 
     CDVBSlider* slider = m_ui->positionSlider;
     const bool playing = m_controller->GetState() == PlayState::Playing;

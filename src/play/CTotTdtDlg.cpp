@@ -15,9 +15,20 @@ CTotTdtDlg::CTotTdtDlg(int timeType, std::int64_t timeOffset, QWidget* parent, N
     for (int type = 0; type < 3; ++type)
         connect(TypeButton(type), &QRadioButton::clicked, this, [this, type] { OnTypeClicked(type); });
     connect(m_ui->okButton, &QPushButton::clicked, this, &CTotTdtDlg::accept);
+    SetToolTips();
 }
 
 CTotTdtDlg::~CTotTdtDlg() = default;
+
+void CTotTdtDlg::SetToolTips()
+{
+    m_ui->originalTimeRadio->setToolTip(QStringLiteral("Keep the times the file carries"));
+    m_ui->currentTimeRadio->setToolTip(QStringLiteral("The stream starts at the time of Play"));
+    m_ui->specifiedTimeRadio->setToolTip(QStringLiteral("The stream starts at the date and time below"));
+    m_ui->timePicker->setToolTip(QStringLiteral("Start time of the stream"));
+    m_ui->datePicker->setToolTip(QStringLiteral("Start date of the stream"));
+    m_ui->okButton->setToolTip(QStringLiteral("Use this time for the play"));
+}
 
 QRadioButton* CTotTdtDlg::TypeButton(int timeType) const
 {

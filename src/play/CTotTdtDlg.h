@@ -51,6 +51,7 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    void SetToolTips();
     void OnInitDialog();
     void OnTypeClicked(int timeType);
     void ShowTime();

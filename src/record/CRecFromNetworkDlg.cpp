@@ -3,6 +3,7 @@
 
 #include "record/CRecFromNetworkDlg.h"
 
+#include "common/CEventLog.h"
 #include "common/CSteadyClock.h"
 #include "controls/CSettings.h"
 #include "controls/CTabActivateEvent.h"
@@ -64,6 +65,7 @@ CRecFromNetworkDlg::CRecFromNetworkDlg(QWidget* parent)
     ui->portEdit->setValidator(new QIntValidator(0, CRecordController::kMaxPort, ui->portEdit));
     ui->recordingSizeEdit->setValidator(new QIntValidator(0, 0x7FFFFFFF / 1000, ui->recordingSizeEdit));
     OnInitDialog();
+    InitDesktop();
     AttachBitrateGraph();
 }
 
@@ -180,6 +182,7 @@ int CRecFromNetworkDlg::TabIndex() const
 void CRecFromNetworkDlg::ShowMessage(const QString& text)
 {
     ++m_messagesShown;
+    LogEvent(CEventLog::Kind::Error, text);
     UiServices().ShowMessage(this, kCaption, text, IUiServices::Icon::kWarning);
 }
 
@@ -245,6 +248,7 @@ void CRecFromNetworkDlg::UpdateControls()
         }
         m_tabsLocked = lockTabs;
     }
+    ReportRunState();
 }
 
 void CRecFromNetworkDlg::UpdateButtonLook()
@@ -325,6 +329,7 @@ void CRecFromNetworkDlg::OnMonitor()
     switch (m_recorder->GetState())
     {
     case CRecordThread::kStopped:
+        m_limitReached = false;
         PrepareRun();
         if (!m_controller->StartMonitor())
             ReportStartFailure(messagesBefore);
@@ -354,6 +359,7 @@ void CRecFromNetworkDlg::OnRecord()
     m_ui->progressBar->setRange(0, 100);
     m_ui->progressBar->setValue(0);
     m_lastShownTenths = 0;
+    m_limitReached = false;
     PrepareRun();
     const int messagesBefore = m_messagesShown;
     const bool started = m_controller->StartRecord(CSteadyClock::GetTickMs());

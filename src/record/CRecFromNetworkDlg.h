@@ -11,7 +11,8 @@
 //! Sources: CRecFromNetworkDlg.cpp (set-up, commands, UpdateControls),
 //! CRecFromNetworkDlg_Settings.cpp (fields and settings),
 //! CRecFromNetworkDlg_Status.cpp (the two timers),
-//! CRecFromNetworkDlg_Graph.cpp (the bit-rate graph).
+//! CRecFromNetworkDlg_Graph.cpp (the bit-rate graph) and
+//! CRecFromNetworkDlg_Desktop.cpp (keys, tooltips, the run state and the event log).
 //!
 //! Two timers run while the tab is visible: the status timer (100 ms: time,
 //! megabytes, progress, limit, receive status, signal figures) and the analysis
@@ -25,6 +26,7 @@
 //! receiver's threads only share the flags of CRecordThread and CDvbIpRecvThread.
 
 #include "analysis/CDecodeStream.h"
+#include "common/CEventLog.h"
 #include "common/IMessageSink.h"
 #include "controls/CQtTreeSink.h"
 #include "engine/CDvbIpRecvThread.h"
@@ -108,6 +110,17 @@ public:
     const QTimer& AnalysisTimer() const { return m_analysisTimer; }
     Ui::CRecFromNetworkDlg* Form() const { return m_ui.get(); }
 
+    //! "Recording rec-3.ts" (the file being written), "Monitoring", "Finished"
+    //! (the size limit ended the recording) or "Stopped".
+    QString RunStateText() const;
+    //! Errors, ring switches and RTP sequence jumps go to @p log (not owned;
+    //! null = nowhere; the jumps then go to standard output).
+    void SetEventLog(CEventLog* log);
+
+signals:
+    //! The run state changed (RunStateText).
+    void RunStateChanged(const QString& text);
+
 protected:
     bool event(QEvent* e) override;
 
@@ -148,6 +161,10 @@ private:
     void ShowStatus(const QString& text);
 
     void ShowMessage(const QString& text);
+    //! Keys and tooltips.
+    void InitDesktop();
+    void ReportRunState();
+    void LogEvent(CEventLog::Kind kind, const QString& text);
     CXTabCtrl* HostTabs() const;
     int TabIndex() const;
 
@@ -182,6 +199,9 @@ private:
     std::optional<bool> m_tabsLocked;
     QTimer m_statusTimer;
     QTimer m_analysisTimer;
+    QString m_runState;
+    bool m_limitReached = false; // the last recording ended at its limit
+    CEventLog* m_eventLog = nullptr;
 
 public:
     //! Recording or monitoring: the main window asks before it quits.

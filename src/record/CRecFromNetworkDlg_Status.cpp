@@ -3,6 +3,7 @@
 // receive status and the signal figures; the analysis timer (500 ms) refreshes
 // the trees and the no-PCR notice.
 
+#include "common/CEventLog.h"
 #include "common/CSteadyClock.h"
 #include "controls/CLabel.h"
 #include "record/CRecFromNetworkDlg.h"
@@ -27,6 +28,8 @@ void CRecFromNetworkDlg::ShowStatus(const QString& text)
     const QColor& colour = text == QLatin1String(CRecordController::kNoErrorsText) ? kGreen : kRed;
     m_ui->statusLabel->SetBkColor(colour, colour, 0);
     m_ui->statusLabel->SetText(text);
+    if (CRecordController::IsWarning(text.toStdString()))
+        LogEvent(CEventLog::Kind::Error, text);
 }
 
 void CRecFromNetworkDlg::OnStatusTimer()
@@ -75,8 +78,19 @@ void CRecFromNetworkDlg::ShowRecordingProgress()
             QStringLiteral("%1 MB").arg(m_recorder->GetBytesWritten() / CRecordController::kBytesPerMegabyte));
         ui->progressBar->setValue(static_cast<int>(std::clamp<std::int64_t>(m_controller->GetProgress(), 0, 100)));
     }
+    if (event == CRecordController::Event::Rotated)
+    {
+        // The worker switches files on its own a moment later: the name comes from the ring.
+        const std::string next =
+            CRecordThread::FormName(m_controller->GetFileIndex(), m_controller->GetSettings().outputFile);
+        LogEvent(CEventLog::Kind::RingSwitch,
+                 QStringLiteral("Next ring file: %1").arg(QFileInfo(QString::fromStdString(next)).fileName()));
+    }
     if (event == CRecordController::Event::LimitStopped)
+    {
+        m_limitReached = true;
         OnStop();
+    }
     else if (event == CRecordController::Event::Failed)
     {
         // The record thread has shown why; the status stays red until the next run.

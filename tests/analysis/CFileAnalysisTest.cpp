@@ -181,3 +181,30 @@ TEST_F(CFileAnalysisTest, EmptyMissingAndForeignFiles)
     EXPECT_EQ(foreign.packetCount, 0);
     EXPECT_EQ(Lines(foreign.fileInformation), std::vector<std::string>{"No data in file"});
 }
+
+TEST_F(CFileAnalysisTest, M2tsPacketsAreNamedAsNotSupported)
+{
+    // 192-byte packets: a 4-byte time code, then a 188-byte packet; the whole
+    // file and a file starting mid-packet are both recognised.
+    std::vector<std::uint8_t> m2ts;
+    for (std::size_t i = 0; i < 2'000; ++i)
+    {
+        const std::uint8_t code[4] = {0x00, 0x12, static_cast<std::uint8_t>(i >> 8), static_cast<std::uint8_t>(i)};
+        m2ts.insert(m2ts.end(), code, code + 4);
+        AddPacket(m2ts, 0x100, static_cast<std::uint8_t>(i));
+    }
+    CDecodeStream decoder;
+    for (std::size_t skip : {0u, 77u})
+    {
+        const std::vector<std::uint8_t> bytes(m2ts.begin() + static_cast<std::ptrdiff_t>(skip), m2ts.end());
+        const CFileAnalysisResult result = CFileAnalysis::Analyse(Write("clip.m2ts", bytes), decoder, ".");
+        EXPECT_EQ(result.packetSize, 0) << skip;
+        EXPECT_EQ(result.error, CFileAnalysis::kMsgM2tsPackets) << skip;
+        EXPECT_EQ(Lines(result.fileInformation), std::vector<std::string>{CFileAnalysis::kMsgM2tsPackets}) << skip;
+    }
+    // Plain 188-byte packets are no M2TS.
+    const std::vector<std::uint8_t> plain = NoPcrStream(188 * 10);
+    EXPECT_FALSE(CFileAnalysis::LooksLikeM2ts(plain.data(), plain.size()));
+    EXPECT_TRUE(CFileAnalysis::LooksLikeM2ts(m2ts.data(), 192 * 5));
+    EXPECT_FALSE(CFileAnalysis::LooksLikeM2ts(m2ts.data(), 192 * 4)) << "too short to tell";
+}

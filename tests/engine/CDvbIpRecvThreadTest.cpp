@@ -1,5 +1,7 @@
 #include "engine/CDvbIpRecvThread.h"
 
+#include "common/CEventLog.h"
+
 #include "LoopbackStream.h"
 
 #include <gtest/gtest.h>
@@ -134,6 +136,8 @@ TEST_F(CDvbIpRecvThreadTest, UdpShortStreamIsWrittenWholeAfterQuietTime)
 
 TEST_F(CDvbIpRecvThreadTest, RtpReorderedDuplicatedWrappingAndLostDatagramsComeOutInOrder)
 {
+    CEventLog log;
+    m_receiver.SetEventLog(&log);
     StartRtp();
     Sender s(m_port);
     // 400 datagrams around the wrap 65,535 -> 0; every 7th pair swapped,
@@ -167,6 +171,12 @@ TEST_F(CDvbIpRecvThreadTest, RtpReorderedDuplicatedWrappingAndLostDatagramsComeO
     EXPECT_EQ(c.late, 400u / 11 + 1 + 1) << "every duplicate and the late copy are dropped";
     EXPECT_EQ(c.missing, 2u);
     EXPECT_EQ(c.restarts, 0u);
+    // The jump over the lost two is in the event log with its numbers, once.
+    std::vector<std::string> jumps;
+    for (const CEventLog::Entry& entry : log.Entries())
+        if (entry.kind == CEventLog::Kind::SequenceJump)
+            jumps.push_back(entry.text);
+    EXPECT_EQ(jumps, std::vector<std::string>{"RTP sequence jump: 65435 -> 65438"});
 }
 
 TEST_F(CDvbIpRecvThreadTest, UdpModeWritesPayloadsAsReceivedWhateverTheirCut)

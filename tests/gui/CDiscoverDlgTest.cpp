@@ -71,6 +71,11 @@ private slots:
         dlg.RefreshList();
         QCOMPARE(Rows(dlg, 0), QStringList({"127.0.0.2"}));
         QCOMPARE(Rows(dlg, 1), QStringList({"2"}));
+        // What the device announced: model, firmware, MAC.
+        QCOMPARE(Rows(dlg, CDiscoverDlg::kModelColumn), QStringList({"TEST"}));
+        QCOMPARE(Rows(dlg, CDiscoverDlg::kFirmwareColumn), QStringList({"1.0.0.0"}));
+        QCOMPARE(Rows(dlg, CDiscoverDlg::kMacColumn), QStringList({"02:00:00:00:00:01"}));
+        QCOMPARE(dlg.List()->headerItem()->text(CDiscoverDlg::kMacColumn), QString("MAC address"));
         QCOMPARE(dlg.List()->topLevelItem(0)->data(0, Qt::UserRole).toUInt(), 0x7F000002u);
 
         // Two new devices in one pass: the later one in the list ends on top;
@@ -129,6 +134,43 @@ private slots:
         QTest::mouseClick(dlg.OkButton(), Qt::LeftButton);
         QCOMPARE(dlg.result(), int(QDialog::Accepted));
         QCOMPARE(dlg.GetSelectedAddress(), 0x7F000002u);
+    }
+
+    void updateAndSettingsSayWhyNothingHappened()
+    {
+        CFakeUiServices ui;
+        Discovery d;
+        LoopbackPeer device(0x7F000005u);
+        d.Answer(device, 0x7F000005u, 5);
+        CDiscoverDlg dlg(&d.discover, &d.reset, CDiscoverDlg::Mode::kManage);
+        dlg.SetUpdateToolPath(QStringLiteral("/nonexistent/pimlow"));
+        dlg.show();
+        dlg.RefreshList();
+        Select(dlg, "127.0.0.5");
+
+        QTest::mouseClick(dlg.UpdateButton(), Qt::LeftButton);
+        QVERIFY(ui.m_processes.empty());
+        QCOMPARE(ui.m_messages.size(), std::size_t{1});
+        QCOMPARE(ui.m_messages[0].text,
+                 QString("The firmware update tool is not installed: nothing found at /nonexistent/pimlow."));
+
+        // A tool that exists but does not start.
+        dlg.SetUpdateToolPath(QCoreApplication::applicationFilePath());
+        ui.m_startResult = false;
+        QTest::mouseClick(dlg.UpdateButton(), Qt::LeftButton);
+        QCOMPARE(ui.m_processes.size(), std::size_t{1});
+        QCOMPARE(ui.m_messages.size(), std::size_t{2});
+        QVERIFY(ui.m_messages[1].text.startsWith("The firmware update tool "));
+
+        ui.m_openUrlResult = false;
+        QTest::mouseClick(dlg.SettingsButton(), Qt::LeftButton);
+        QCOMPARE(ui.m_urls, QStringList({"http://127.0.0.5"}));
+        QCOMPARE(ui.m_messages.size(), std::size_t{3});
+        QCOMPARE(ui.m_messages[2].text,
+                 QString("No web browser could open http://127.0.0.5. Open it in a browser by hand."));
+        // Every control says what it does.
+        for (QPushButton* button : {dlg.UpdateButton(), dlg.SettingsButton(), dlg.ResetButton(), dlg.OkButton()})
+            QVERIFY2(!button->toolTip().isEmpty(), qPrintable(button->objectName()));
     }
 
     void resetIsSentOnlyAfterYesAndSaysSo()

@@ -234,11 +234,23 @@ private slots:
         WindowWithTabs dlg;
         dlg.OnInitDialog();
         ShowActive(dlg);
-        auto* device = dlg.menuBar()->findChild<QMenu*>("menuDevice");
-        QTest::keyClick(&dlg, Qt::Key_D, Qt::AltModifier);
-        QVERIFY(WaitFor([&] { return device->isVisible(); }));
-        QTest::keyClick(device, Qt::Key_Escape);
-        QVERIFY(WaitFor([&] { return !device->isVisible(); }));
+        const std::pair<Qt::Key, const char*> menus[] = {
+            {Qt::Key_F, "menuFile"}, {Qt::Key_D, "menuDevice"}, {Qt::Key_V, "menuView"}, {Qt::Key_H, "menuHelp"}};
+        for (const auto& [key, name] : menus)
+        {
+            auto* menu = dlg.findChild<QMenu*>(name);
+            QVERIFY2(menu != nullptr, name);
+            QTest::keyClick(&dlg, key, Qt::AltModifier);
+            QVERIFY2(WaitFor([&] { return menu->isVisible(); }), name);
+            QTest::keyClick(menu, Qt::Key_Escape);
+            QVERIFY(WaitFor([&] { return !menu->isVisible(); }));
+        }
+        // Help: the guide (F1) before About, each with its mnemonic.
+        QStringList help;
+        for (QAction* action : dlg.findChild<QMenu*>("menuHelp")->actions())
+            if (!action->isSeparator())
+                help.push_back(action->text());
+        QCOMPARE(help, QStringList({"&User Guide", "&About Orvane..."}));
     }
 
     void startAndCloseManyTimes()

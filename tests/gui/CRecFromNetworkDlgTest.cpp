@@ -277,10 +277,16 @@ private slots:
         ui->recordingSizeEdit->setText("1");
         host.Click(ui->megabytesRadio);
         host.Click(ui->loopButton);
+        CEventLog log;
+        host.dlg->SetEventLog(&log);
+        QStringList states;
+        QObject::connect(host.dlg, &CRecFromNetworkDlg::RunStateChanged,
+                         [&states](const QString& text) { states.push_back(text); });
         host.Start(fake, dir.filePath("ring.ts"));
         QCOMPARE(host.dlg->RecordThread()->GetFileName(), dir.filePath("ring-0.ts").toStdString());
         host.dlg->OnStatusTimer();
         QCOMPARE(ui->fileNameLabel->GetText(), QString("ring-0.ts"));
+        QCOMPARE(host.dlg->RunStateText(), QString("Recording ring-0.ts"));
 
         // The file name shown follows the file being written.
         std::vector<int> indices{0};
@@ -308,6 +314,15 @@ private slots:
             QCOMPARE(shown[i], QString("ring-%1.ts").arg(i % 3));
         host.dlg->OnStatusTimer();
         QCOMPARE(ui->fileNameLabel->GetText(), QString("ring.ts")); // stopped: the chosen name again
+        // The status bar's text names the file being written; the log has every switch.
+        QCOMPARE(states.mid(0, 3), QStringList({"Recording ring-0.ts", "Recording ring-1.ts", "Recording ring-2.ts"}));
+        QCOMPARE(states.back(), QString("Stopped"));
+        QStringList switches;
+        for (const CEventLog::Entry& entry : log.Entries())
+            if (entry.kind == CEventLog::Kind::RingSwitch)
+                switches.push_back(QString::fromStdString(entry.text));
+        QCOMPARE(switches.size(), static_cast<qsizetype>(indices.size() - 1));
+        QCOMPARE(switches[0], QString("Record: Next ring file: ring-1.ts"));
         QVERIFY(!QFile::exists(dir.filePath("ring-3.ts")));
         // The newest files, oldest first, are exactly the end of what was sent.
         const int last = indices.back();

@@ -55,17 +55,21 @@ public:
         m_questions.push_back({caption, text});
         return m_answer;
     }
-    QString GetOpenFileName(QWidget*, const QString&, const QString&, const QString&) override { return m_fileName; }
+    QString GetOpenFileName(QWidget*, const QString&, const QString&, const QString& filter) override
+    {
+        m_filter = filter;
+        return m_fileName;
+    }
     QString GetSaveFileName(QWidget*, const QString&, const QString&, const QString&) override { return m_fileName; }
     bool OpenUrl(const QUrl& url) override
     {
         m_urls.push_back(url.toString());
-        return true;
+        return m_openUrlResult;
     }
     bool StartDetached(const QString& program, const QStringList& arguments) override
     {
         m_processes.push_back({program, arguments});
-        return true;
+        return m_startResult;
     }
 
     std::vector<Message> m_messages;
@@ -74,6 +78,9 @@ public:
     std::vector<Process> m_processes;
     bool m_answer = false;
     QString m_fileName;
+    QString m_filter; //!< of the last open dialog
+    bool m_openUrlResult = true;
+    bool m_startResult = true;
 
 private:
     IUiServices* m_previous;

@@ -106,6 +106,8 @@ int main(int argc, char** argv)
     QApplication::setOrganizationName(CSettings::kOrganization);
     QApplication::setApplicationName(QStringLiteral("orvane-gui-tests"));
     QTemporaryDir settingsDir;
+    // The event log file of the main windows goes there too, never to the user's state.
+    qputenv("XDG_STATE_HOME", settingsDir.path().toLocal8Bit());
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir.path());
     // Never a broadcast from a test: discovery goes to loopback, to a port nobody uses.

@@ -12,6 +12,7 @@ if(TARGET orvane_gui)
     gui/CCrashReportTest.cpp
     gui/CPlayToNetworkDlgTest.cpp
     gui/CRecFromNetworkDlgTest.cpp
+    gui/DesktopTest.cpp
     ${PROJECT_SOURCE_DIR}/resources/orvane.qrc)
   set_target_properties(orvane_gui_tests PROPERTIES AUTOMOC ON AUTORCC ON)
   target_link_libraries(orvane_gui_tests PRIVATE orvane_gui orvane_test_support Qt6::Test)
@@ -25,7 +26,7 @@ if(TARGET orvane_gui)
   target_link_libraries(orvane_crash_child PRIVATE orvane_gui)
   orvane_set_warnings(orvane_crash_child)
 
-  foreach(test CXTabCtrlTest ControlsTest CBitrateGraphTest COrvaneDlgTest CDiscoverDlgTest CCrashReportTest CPlayToNetworkDlgTest CRecFromNetworkDlgTest)
+  foreach(test CXTabCtrlTest ControlsTest CBitrateGraphTest COrvaneDlgTest CDiscoverDlgTest CCrashReportTest CPlayToNetworkDlgTest CRecFromNetworkDlgTest DesktopTest)
     add_test(NAME gui.${test} COMMAND orvane_gui_tests ${test})
     set_tests_properties(gui.${test} PROPERTIES
       LABELS gui

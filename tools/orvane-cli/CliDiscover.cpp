@@ -74,14 +74,12 @@ int RunDiscover(const DiscoverOptions& options)
                 "Model");
     for (const auto& record : devices)
     {
-        char mac[18];
-        std::snprintf(mac, sizeof(mac), "%02x:%02x:%02x:%02x:%02x:%02x", record[0], record[1], record[2], record[3],
-                      record[4], record[5]);
-        const auto firmware = std::to_string(record[6]) + '.' + std::to_string(record[7]) + '.' +
-                              std::to_string(record[8]) + '.' + std::to_string(record[9]);
+        const std::string mac = CDiscoverProtocol::FormatMac(record);
+        const std::string firmware = CDiscoverProtocol::FormatFirmware(record);
         std::printf("%-16s %-20llu %-17s %-9s %-5u %s\n", FormatIpv4(CDiscoverProtocol::GetAddress(record)).c_str(),
-                    static_cast<unsigned long long>(CDiscoverProtocol::GetSerial(record)), mac, firmware.c_str(),
-                    record[CDiscoverProtocol::kPortsOffset], CDiscoverProtocol::GetModel(record).c_str());
+                    static_cast<unsigned long long>(CDiscoverProtocol::GetSerial(record)), mac.c_str(),
+                    firmware.c_str(), record[CDiscoverProtocol::kPortsOffset],
+                    CDiscoverProtocol::GetModel(record).c_str());
     }
     const auto c = discover.GetCounters();
     std::printf("%zu device(s); %llu request(s) sent, %llu reply(ies) ignored\n", devices.size(),

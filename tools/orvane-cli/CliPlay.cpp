@@ -230,7 +230,8 @@ int RunPlay(const PlayOptions& o)
     case CPlayController::StartResult::AlreadyPlaying:
         break;
     case CPlayController::StartResult::NotTransportStream:
-        std::fprintf(stderr, "orvane-cli play: %s: no transport stream packets found\n", o.file.c_str());
+        std::fprintf(stderr, "orvane-cli play: %s: %s\n", o.file.c_str(),
+                     play.File().error.empty() ? "no transport stream packets found" : play.File().error.c_str());
         return kExitUsage;
     case CPlayController::StartResult::PacketSizeMismatch:
         std::fprintf(stderr, "orvane-cli play: --packet-size %u does not match %s (%d-byte packets)\n", o.packetSize,

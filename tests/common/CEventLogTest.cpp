@@ -1,0 +1,157 @@
+#include "common/CEventLog.h"
+
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <ctime>
+#include <thread>
+
+using namespace std::chrono_literals;
+
+namespace
+{
+using Clock = std::chrono::system_clock;
+
+//! A clock the test moves by hand, starting at 2026-12-07 05:30:00 UTC.
+struct ManualClock
+{
+    Clock::time_point now = Clock::from_time_t(1'796'621'400);
+    CEventLog::Clock Get()
+    {
+        return [this] { return now; };
+    }
+};
+
+std::string ReadText(const std::string& path)
+{
+    const auto bytes = tstest::ReadFile(path);
+    return {bytes.begin(), bytes.end()};
+}
+
+//! Time stamps in UTC for the length of one test.
+class UtcZone
+{
+public:
+    UtcZone()
+    {
+        if (const char* tz = std::getenv("TZ"))
+            m_saved = tz;
+        ::setenv("TZ", "UTC", 1);
+        ::tzset();
+    }
+    ~UtcZone()
+    {
+        if (m_saved.empty())
+            ::unsetenv("TZ");
+        else
+            ::setenv("TZ", m_saved.c_str(), 1);
+        ::tzset();
+    }
+
+private:
+    std::string m_saved;
+};
+} // namespace
+
+TEST(CEventLogTest, EntriesGoToMemoryAndFileWithTimeStamps)
+{
+    const UtcZone utc;
+    tstest::TempDir dir;
+    ManualClock clock;
+    CEventLog log(3);
+    log.SetClock(clock.Get());
+    const std::string path = dir.File("state/orvane/events.log"); // folders are created
+    ASSERT_TRUE(log.OpenFile(path)) << log.FileError();
+
+    log.Add(CEventLog::Kind::Status, "Playing");
+    clock.now += 1'250ms;
+    log.Add(CEventLog::Kind::SequenceJump, "RTP sequence 12 after 9: 2 missing");
+    log.Add(CEventLog::Kind::RingSwitch, "Recording rec-1.ts");
+    log.Add(CEventLog::Kind::Error, "Write error");
+
+    // Memory keeps the last three, the file keeps everything.
+    const auto entries = log.Entries();
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_EQ(entries.front().text, "RTP sequence 12 after 9: 2 missing");
+    EXPECT_EQ(log.AddedCount(), 4u);
+    EXPECT_EQ(ReadText(path), "2026-12-07 05:30:00.000  Status    Playing\n"
+                              "2026-12-07 05:30:01.250  Sequence  RTP sequence 12 after 9: 2 missing\n"
+                              "2026-12-07 05:30:01.250  Ring      Recording rec-1.ts\n"
+                              "2026-12-07 05:30:01.250  Error     Write error\n");
+
+    // A second session appends.
+    CEventLog again;
+    again.SetClock(clock.Get());
+    ASSERT_TRUE(again.OpenFile(path));
+    again.Add(CEventLog::Kind::Device, "Found 10.0.0.5");
+    EXPECT_NE(ReadText(path).find("Error     Write error\n2026-12-07 05:30:01.250  Device    Found 10.0.0.5\n"),
+              std::string::npos);
+}
+
+TEST(CEventLogTest, FloodIsCountedAndTheCountLogged)
+{
+    ManualClock clock;
+    CEventLog log;
+    log.SetClock(clock.Get());
+    for (int i = 0; i < CEventLog::kBurstPerSecond + 30; ++i)
+        log.Add(CEventLog::Kind::SequenceJump, "jump " + std::to_string(i));
+    // Other kinds are not held back by the flood.
+    log.Add(CEventLog::Kind::Status, "Stopped");
+    EXPECT_EQ(log.Entries().size(), static_cast<std::size_t>(CEventLog::kBurstPerSecond + 1));
+    EXPECT_EQ(log.SuppressedCount(), 30u);
+
+    clock.now += 1s;
+    log.Add(CEventLog::Kind::SequenceJump, "jump after");
+    const auto entries = log.Entries();
+    ASSERT_GE(entries.size(), 2u);
+    EXPECT_EQ(entries[entries.size() - 2].text, "30 more Sequence events not logged");
+    EXPECT_EQ(entries.back().text, "jump after");
+}
+
+TEST(CEventLogTest, UnwritableFileKeepsTheLogInMemory)
+{
+    tstest::TempDir dir;
+    tstest::WriteFile(dir.File("blocker"), {1});
+    CEventLog log;
+    EXPECT_FALSE(log.OpenFile(dir.File("blocker/events.log")));
+    EXPECT_FALSE(log.FileError().empty());
+    log.Add(CEventLog::Kind::Error, "still kept");
+    EXPECT_EQ(log.Entries().size(), 1u);
+}
+
+TEST(CEventLogTest, DefaultPathFollowsXdgStateHome)
+{
+    const std::string savedState = std::getenv("XDG_STATE_HOME") ? std::getenv("XDG_STATE_HOME") : "";
+    const std::string savedHome = std::getenv("HOME") ? std::getenv("HOME") : "";
+    ::setenv("XDG_STATE_HOME", "/var/tmp/state", 1);
+    ::setenv("HOME", "/home/engineer", 1);
+    EXPECT_EQ(CEventLog::DefaultPath(), "/var/tmp/state/orvane/events.log");
+    ::setenv("XDG_STATE_HOME", "relative/state", 1); // not absolute: ignored
+    EXPECT_EQ(CEventLog::DefaultPath(), "/home/engineer/.local/state/orvane/events.log");
+    ::unsetenv("XDG_STATE_HOME");
+    EXPECT_EQ(CEventLog::DefaultPath(), "/home/engineer/.local/state/orvane/events.log");
+    if (!savedState.empty())
+        ::setenv("XDG_STATE_HOME", savedState.c_str(), 1);
+    ::setenv("HOME", savedHome.c_str(), 1);
+}
+
+TEST(CEventLogTest, ThreadsAddWithoutLosingEntries)
+{
+    CEventLog log(10'000);
+    std::atomic<std::int64_t> tick{0};
+    // Every entry in its own second, so that no flood limit applies.
+    log.SetClock([&tick] { return Clock::time_point(std::chrono::seconds(tick.fetch_add(1))); });
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&log] {
+            for (int i = 0; i < 500; ++i)
+                log.Add(CEventLog::Kind::Device, "event");
+        });
+    for (auto& thread : threads)
+        thread.join();
+    EXPECT_EQ(log.AddedCount(), 2'000u);
+    EXPECT_EQ(log.Entries().size(), 2'000u);
+}

@@ -1,0 +1,311 @@
+// The window on the desktop, through real keys, mouse clicks and drops: the
+// tabs' shortcuts (only the visible tab's are live), tooltips on every control,
+// the status bar's run states and the event log (window and file), files
+// dropped on the Play tab and the recent-files list, and F1.
+
+#include "GuiTest.h"
+#include "app/CEventLogDlg.h"
+#include "app/COrvaneDlg.h"
+#include "common/CEventLog.h"
+#include "controls/CButtonStyle.h"
+#include "controls/CIpAddressCtrl.h"
+#include "controls/CXTabCtrl.h"
+#include "play/CPlayToNetworkDlg.h"
+#include "record/CRecFromNetworkDlg.h"
+#include "ui_CRecFromNetworkDlg.h"
+
+#include <QAbstractButton>
+#include <QAbstractSlider>
+#include <QAbstractSpinBox>
+#include <QAction>
+#include <QComboBox>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QTabBar>
+#include <QTemporaryDir>
+#include <QTreeWidget>
+
+namespace
+{
+void ShowActive(QWidget& window)
+{
+    window.show();
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+}
+
+void Press(QWidget& window, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::ControlModifier)
+{
+    QTest::keyClick(&window, key, modifiers);
+}
+
+QString WriteStream(const QTemporaryDir& dir, const QString& name, double seconds)
+{
+    const QString path = dir.filePath(name);
+    QFile file(path);
+    file.open(QIODevice::WriteOnly);
+    file.write(AsBytes(TestStream(seconds, 8'000'000)));
+    return path;
+}
+
+//! Drags @p mime over @p target and drops it; true when the drag was welcome.
+bool Drop(QWidget* target, QMimeData& mime)
+{
+    QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &enter);
+    if (!enter.isAccepted())
+        return false;
+    QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &drop);
+    return drop.isAccepted();
+}
+
+QStringList StatusTexts(const CEventLog& log)
+{
+    QStringList texts;
+    for (const CEventLog::Entry& entry : log.Entries())
+        if (entry.kind == CEventLog::Kind::Status)
+            texts.push_back(QString::fromStdString(entry.text));
+    return texts;
+}
+
+//! Every control of @p tab that a user can work or read has a tooltip.
+void ExpectToolTips(QWidget* tab)
+{
+    for (QWidget* w : tab->findChildren<QWidget*>())
+    {
+        const bool control = qobject_cast<QAbstractButton*>(w) || qobject_cast<QLineEdit*>(w) ||
+                             qobject_cast<QComboBox*>(w) || qobject_cast<QAbstractSpinBox*>(w) ||
+                             qobject_cast<QAbstractSlider*>(w) || qobject_cast<QTreeWidget*>(w) ||
+                             qobject_cast<QProgressBar*>(w) || qobject_cast<CIpAddressCtrl*>(w);
+        // The form's controls have names; unnamed parts (scroll bars, the address
+        // fields, a spin box's editor) share their control's tip.
+        const bool named = !w->objectName().isEmpty() && !w->objectName().startsWith("qt_");
+        if (control && named && !qobject_cast<CIpAddressCtrl*>(w->parentWidget()))
+            QVERIFY2(!w->toolTip().isEmpty(), qPrintable(w->objectName() + " has no tooltip"));
+    }
+}
+} // namespace
+
+class DesktopTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        QSettings().remove("Play");
+        QSettings().remove("Record");
+    }
+
+    void recordKeysRunStatesStatusBarAndEventLog()
+    {
+        CFakeUiServices ui;
+        COrvaneDlg window;
+        window.OnInitDialog();
+        ShowActive(window);
+        auto* record = qobject_cast<CRecFromNetworkDlg*>(window.TabCtrl()->GetTabWindow(0));
+        auto* play = qobject_cast<CPlayToNetworkDlg*>(window.TabCtrl()->GetTabWindow(1));
+        QVERIFY(record != nullptr && play != nullptr);
+        auto* form = record->Form();
+        QCOMPARE(window.RunStateLabel()->text(), QString("Stopped"));
+        QCOMPARE(form->recordButton->toolTip(), QString("Record the incoming stream into the file (Ctrl+R)"));
+        QCOMPARE(form->monitorButton->toolTip(), QString("Receive and analyse the stream without writing it (Ctrl+M)"));
+        QCOMPARE(form->stopButton->toolTip(), QString("Stop recording or monitoring (Ctrl+.)"));
+        ExpectToolTips(record);
+
+        // With the network closed Monitor is disabled, and so is its key.
+        Press(window, Qt::Key_M);
+        QCOMPARE(record->RecordThread()->GetState(), CRecordThread::kStopped);
+
+        form->portEdit->setText(QString::number(FreePort()));
+        QTest::mouseClick(form->networkOpenButton, Qt::LeftButton);
+        Press(window, Qt::Key_M);
+        QCOMPARE(record->RecordThread()->GetState(), CRecordThread::kMonitoring);
+        QCOMPARE(window.RunStateLabel()->text(), QString("Monitoring"));
+        // The hidden Play tab's keys are off.
+        Press(window, Qt::Key_P);
+        QCOMPARE(play->PlayState(), CPlayController::PlayState::Stopped);
+        Press(window, Qt::Key_Period);
+        QCOMPARE(record->RecordThread()->GetState(), CRecordThread::kStopped);
+        QCOMPARE(window.RunStateLabel()->text(), QString("Stopped"));
+        QCOMPARE(StatusTexts(window.EventLog()), QStringList({"Monitoring", "Stopped"}));
+
+        // Ctrl+L shows the log with time stamps; the file under XDG_STATE_HOME has the same lines.
+        Press(window, Qt::Key_L);
+        QVERIFY(window.EventLogDialog() != nullptr && window.EventLogDialog()->isVisible());
+        const QString shown = window.EventLogDialog()->Text()->toPlainText();
+        QVERIFY2(shown.contains(QRegularExpression(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}  Status    Monitoring)")),
+                 qPrintable(shown));
+        const QString file = qEnvironmentVariable("XDG_STATE_HOME") + "/orvane/events.log";
+        QCOMPARE(QString::fromStdString(window.EventLog().FilePath()), file);
+        QVERIFY(window.EventLogDialog()->FileLabel()->text().contains(file));
+        QVERIFY(QString::fromUtf8(ReadAll(file)).contains("Status    Stopped"));
+        window.EventLogDialog()->hide();
+
+        // A port nobody can open: the error goes to the log as well as to the box.
+        QTest::mouseClick(form->networkOpenButton, Qt::LeftButton); // closed
+        form->portEdit->setText("0");
+        QTest::mouseClick(form->networkOpenButton, Qt::LeftButton);
+        QCOMPARE(ui.m_messages.size(), std::size_t{1});
+        const auto entries = window.EventLog().Entries();
+        QCOMPARE(entries.back().kind, CEventLog::Kind::Error);
+        QCOMPARE(QString::fromStdString(entries.back().text), "Record: " + ui.m_messages[0].text.simplified());
+    }
+
+    void playKeysDropsRecentFilesAndRunStates()
+    {
+        CFakeUiServices ui;
+        QTemporaryDir dir;
+        const QString first = WriteStream(dir, "first.ts", 1.0);
+        const QString second = WriteStream(dir, "second & more.m2ts", 1.0);
+        LoopbackReceiver receiver;
+        COrvaneDlg window;
+        window.OnInitDialog();
+        ShowActive(window);
+        window.TabCtrl()->TabBar()->setCurrentIndex(1);
+        auto* play = qobject_cast<CPlayToNetworkDlg*>(window.TabCtrl()->GetTabWindow(1));
+        play->ModeCombo()->setCurrentIndex(0);
+        play->IpAddress()->SetAddress(0x7F000001u);
+        play->PortEdit()->setText(QString::number(receiver.Port()));
+        QCOMPARE(play->PlayButton()->toolTip(), QString("Play the file to the network (Ctrl+P)"));
+        QCOMPARE(play->PauseButton()->toolTip(), QString("Pause or resume the play (Ctrl+Shift+P)"));
+        ExpectToolTips(play);
+
+        // Ctrl+O: the open dialog offers every transport stream extension.
+        ui.m_fileName = first;
+        Press(window, Qt::Key_O);
+        QCOMPARE(play->FilePath(), first);
+        QCOMPARE(ui.m_filter, QString("Transport Stream (*.ts *.m2ts *.mts *.trp *.mpg);;All Files (*)"));
+
+        // A dropped file opens; dropped text does not.
+        QMimeData text;
+        text.setText("not a file");
+        QVERIFY(!Drop(play, text));
+        QMimeData files;
+        files.setUrls({QUrl::fromLocalFile(second)});
+        QVERIFY(Drop(play, files));
+        QCOMPARE(play->FilePath(), second);
+        QCOMPARE(play->FileNameLabel()->GetText(), QString("second & more.m2ts"));
+        QCOMPARE(play->RecentFiles(), QStringList({second, first}));
+
+        // The recent files, newest first, in the File menu too; choosing one opens it.
+        QMenu* recent = play->RecentFilesMenu();
+        QVERIFY(window.FileMenu()->actions().contains(recent->menuAction()));
+        emit recent->aboutToShow();
+        QCOMPARE(recent->actions().size(), 2);
+        QCOMPARE(recent->actions()[0]->text(), QString("&1 second && more.m2ts"));
+        recent->actions()[1]->trigger();
+        QCOMPARE(play->FilePath(), first);
+        {
+            // Kept in the settings for the next start.
+            CPlayToNetworkDlg again(&window.Sender(), {}, nullptr);
+            QCOMPARE(again.RecentFiles(), QStringList({first, second}));
+        }
+
+        // Play, pause, resume, stop by key; the status bar and the log follow.
+        Press(window, Qt::Key_P);
+        QCOMPARE(play->PlayState(), CPlayController::PlayState::Playing);
+        QCOMPARE(window.RunStateLabel()->text(), QString("Playing"));
+        // A play keeps its file: no drop, no recent file.
+        QVERIFY(!Drop(play, files));
+        emit recent->aboutToShow();
+        QVERIFY(!recent->actions()[0]->isEnabled());
+        Press(window, Qt::Key_P, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(window.RunStateLabel()->text(), QString("Paused"));
+        Press(window, Qt::Key_P, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(window.RunStateLabel()->text(), QString("Playing"));
+        Press(window, Qt::Key_Period);
+        QCOMPARE(play->PlayState(), CPlayController::PlayState::Stopped);
+        QCOMPARE(window.RunStateLabel()->text(), QString("Stopped"));
+
+        // A play that reaches the end is finished, not stopped.
+        Press(window, Qt::Key_P);
+        QVERIFY(WaitFor([&] { return play->PlayState() == CPlayController::PlayState::Stopped; }, 20'000));
+        QCOMPARE(window.RunStateLabel()->text(), QString("Finished"));
+        QCOMPARE(StatusTexts(window.EventLog()),
+                 QStringList({"Playing", "Paused", "Playing", "Stopped", "Playing", "Finished"}));
+    }
+
+    void m2tsFileIsRefusedWithItsReason()
+    {
+        CFakeUiServices ui;
+        QTemporaryDir dir;
+        QByteArray m2ts;
+        for (int i = 0; i < 100; ++i)
+        {
+            m2ts += QByteArray(4, '\0');
+            m2ts += char(0x47);
+            m2ts += QByteArray(187, '\x11');
+        }
+        const QString path = dir.filePath("clip.m2ts");
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(m2ts);
+        file.close();
+        CNetworkSender sender;
+        CPlayToNetworkDlg play(&sender, {}, nullptr);
+        play.OnInitDialog();
+        play.PortEdit()->setText("1234");
+        QVERIFY(play.OpenFile(path));
+        QCOMPARE(play.FileInfoTree()->topLevelItem(0)->child(0)->text(0),
+                 QString("192-byte M2TS packets (with a 4-byte time code) are not supported"));
+        play.OnPlay();
+        QCOMPARE(play.PlayState(), CPlayController::PlayState::Stopped);
+        QCOMPARE(ui.m_messages.size(), std::size_t{1});
+        QCOMPARE(ui.m_messages[0].text, QString("192-byte M2TS packets (with a 4-byte time code) are not supported"));
+    }
+
+    void f1OpensTheInstalledGuideOrSaysWhy()
+    {
+        CFakeUiServices ui;
+        QTemporaryDir data;
+        const QByteArray savedDirs = qgetenv("XDG_DATA_DIRS");
+        const QByteArray savedHome = qgetenv("XDG_DATA_HOME");
+        qputenv("XDG_DATA_DIRS", data.filePath("share").toLocal8Bit());
+        qputenv("XDG_DATA_HOME", data.filePath("home").toLocal8Bit());
+        COrvaneDlg window;
+        ShowActive(window);
+        // Help has its mnemonics and names the key.
+        QAction* guide = window.findChild<QAction*>("actionUserGuide");
+        QVERIFY(guide != nullptr);
+        QCOMPARE(guide->text(), QString("&User Guide"));
+        QCOMPARE(guide->shortcut(), QKeySequence(Qt::Key_F1));
+
+        Press(window, Qt::Key_F1, Qt::NoModifier);
+        QCOMPARE(ui.m_messages.size(), std::size_t{1});
+        QVERIFY2(ui.m_messages[0].text.startsWith(
+                     "The user guide is not installed: doc/orvane/guide/index.md was not found in "),
+                 qPrintable(ui.m_messages[0].text));
+
+        const QString index = data.filePath("share/doc/orvane/guide/index.md");
+        QVERIFY(QDir().mkpath(QFileInfo(index).path()));
+        QFile(index).open(QIODevice::WriteOnly);
+        Press(window, Qt::Key_F1, Qt::NoModifier);
+        QCOMPARE(ui.m_urls, QStringList({QUrl::fromLocalFile(index).toString()}));
+        QCOMPARE(ui.m_messages.size(), std::size_t{1});
+
+        ui.m_openUrlResult = false;
+        Press(window, Qt::Key_F1, Qt::NoModifier);
+        QCOMPARE(ui.m_messages.size(), std::size_t{2});
+        QCOMPARE(ui.m_messages[1].text, QString("No program could open the user guide %1. Open it with a text "
+                                                "editor or a Markdown viewer.")
+                                            .arg(index));
+        qputenv("XDG_DATA_DIRS", savedDirs);
+        qputenv("XDG_DATA_HOME", savedHome);
+    }
+};
+
+ORVANE_GUI_TEST(DesktopTest)
+#include "DesktopTest.moc"
