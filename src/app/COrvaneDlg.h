@@ -7,6 +7,9 @@
 //! a discovery request on a fixed schedule: six at 2-second intervals, then one
 //! every 5 seconds.
 //!
+//! The window can be resized: the tabs' trees grow with it, and its size is
+//! kept in the settings (section "Window") when it closes.
+//!
 //! Escape and the close box end the program at once when nothing runs; during
 //! a play, a recording or monitoring they first ask, and No (the default) keeps
 //! the run going.
@@ -42,6 +45,8 @@ public:
     static constexpr std::uint16_t kBannerResource = 135;
     static constexpr const char* kCaption = "Orvane";
     static constexpr const char* kQuitQuestion = "Stop playing/recording and quit?";
+    //! Settings section of the window's size.
+    static constexpr const char* kWindowSection = "Window";
 
     explicit COrvaneDlg(QWidget* parent = nullptr);
     ~COrvaneDlg() override;
@@ -79,6 +84,8 @@ private:
     void ApplyDiscoverTargets();
     void FillTabs();
     void PaintBanner(QWidget* client);
+    void RestoreWindowSize();
+    void SaveWindowSize();
 
     int m_fastDiscoverCount = kFastDiscoverRounds;
     CUDPDiscover m_discover;
