@@ -16,7 +16,6 @@
 #include <QRegularExpressionValidator>
 #include <QThread>
 
-#include <algorithm>
 
 CPlayToNetworkDlg::CPlayToNetworkDlg(CNetworkSender* sender, DevicePicker pickDevice, CXTabCtrl* tabCtrl,
                                      QWidget* parent)
@@ -217,7 +216,8 @@ void CPlayToNetworkDlg::LoadSettings()
     m_port = readInt("NetworkPort", kDefaultPort);
     if (m_port < 0 || m_port > 65535)
         m_port = kDefaultPort;
-    m_timeType = std::clamp(m_timeType, 0, 2);
+    if (m_timeType < 0 || m_timeType > 2)
+        m_timeType = 0;
     bool isNumber = false;
     const qulonglong rate = CSettings::GetProfileString(section, QStringLiteral("BitRate"), {}).toULongLong(&isNumber);
     m_bitRate = isNumber && rate <= 0xFFFFFFFFull ? static_cast<std::uint32_t>(rate) : 0u;

@@ -293,6 +293,7 @@ private slots:
     {
         CFakeUiServices ui;
         QSettings settings;
+        settings.remove("Play"); // no file left over from the tests before
         settings.setValue("Play/NetworkPort", 70000);
         settings.setValue("Play/TotTdtTimeType", 9);
         settings.setValue("Play/BitRate", "fast");
@@ -314,7 +315,7 @@ private slots:
             QVERIFY(dlg.width() >= dlg.minimumSizeHint().width());
             QVERIFY(dlg.close());
         }
-        QVERIFY(ui.m_messages.empty());
+        QVERIFY2(ui.m_messages.empty(), qPrintable(ui.m_messages.empty() ? QString() : ui.m_messages[0].text));
         QSettings().remove("Play");
         QSettings().remove("Record");
     }

@@ -275,7 +275,7 @@ private slots:
             CPlayToNetworkDlg& dlg = *window.m_play;
             QCOMPARE(dlg.BitRateEdit()->text(), QString()); // empty: measured from the PCRs
             QTest::mouseClick(dlg.PlayButton(), Qt::LeftButton);
-            QCOMPARE(dlg.Controller().BitRate(), 20'000'000u);
+            QVERIFY(qAbs(std::int64_t{dlg.Controller().BitRate()} - 20'000'000) < 1'000); // as measured
             dlg.StopButton()->click();
 
             dlg.BitRateEdit()->setFocus();
