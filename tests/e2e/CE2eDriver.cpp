@@ -174,13 +174,13 @@ bool CE2eDriver::WaitFor(const std::function<bool()>& done, int timeoutMs, const
     return true;
 }
 
-void CE2eDriver::Shot(QWidget* main, const QString& name)
+void CE2eDriver::Shot(QWidget* window, const QString& name)
 {
     if (m_options.shotDir.isEmpty())
         return;
     QTest::qWait(500); // the layouts and the trees settle
     const QString path = QStringLiteral("%1/%2%3.png").arg(m_options.shotDir, name, m_options.shotSuffix);
-    if (!main->grab().save(path))
+    if (!window->grab().save(path))
         Fail(QStringLiteral("cannot write %1").arg(path));
     else
         Say(QStringLiteral("picture %1").arg(path));
@@ -405,6 +405,7 @@ bool CE2eDriver::RunPlay(QWidget* main, CXTabCtrl* tabs)
         if (modal->objectName() != QLatin1String("CTotTdtDlg"))
             return false;
         Click(Find<QWidget>(modal, "currentTimeRadio"), "Current time");
+        Shot(modal, QStringLiteral("tot-tdt-dialog"));
         Click(Find<QWidget>(modal, "okButton"), "OK");
         return true;
     };

@@ -58,8 +58,8 @@ private:
     bool DragSlider(QWidget* tab, QWidget* play);
 
     bool Fail(const QString& what);
-    //! With --shot-dir: the main window as it is drawn now, as NAME+suffix.png.
-    void Shot(QWidget* main, const QString& name);
+    //! With --shot-dir: @p window as it is drawn now, as NAME+suffix.png.
+    void Shot(QWidget* window, const QString& name);
     bool Click(QWidget* widget, const char* what);
     bool TypeInto(QWidget* edit, const QString& text, const char* what);
     bool SelectComboText(QWidget* combo, const QString& text);
