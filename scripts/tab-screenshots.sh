@@ -20,7 +20,7 @@ shoot() { # SUFFIX WIDTHxHEIGHT [ENV...]
   local suffix=$1 size=$2
   shift 2
   env "$@" python3 tests/e2e/run_e2e.py --cli "$bin/tools/orvane-cli" --driver "$bin/tests/orvane-e2e-driver" \
-    --mode rtp --passes 2 --driver-arg=--shot-dir --driver-arg="$out" \
+    --mode rtp --driver-arg=--shot-dir --driver-arg="$out" \
     --driver-arg=--shot-suffix --driver-arg="$suffix" --driver-arg=--window-size --driver-arg="$size"
 }
 # 1024x600 less a 32-pixel panel and a 30-pixel title bar.
