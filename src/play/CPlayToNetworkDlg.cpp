@@ -16,7 +16,6 @@
 #include <QRegularExpressionValidator>
 #include <QThread>
 
-
 CPlayToNetworkDlg::CPlayToNetworkDlg(CNetworkSender* sender, DevicePicker pickDevice, CXTabCtrl* tabCtrl,
                                      QWidget* parent)
     : QWidget(parent), m_pickDevice(std::move(pickDevice)), m_tabCtrl(tabCtrl),
