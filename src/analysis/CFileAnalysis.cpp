@@ -118,12 +118,11 @@ CTreeNode CFileAnalysis::FileInformation(const CFileAnalysisResult& result, cons
         root.Add(line, "bytesBeforeFirstPacket", result.bytesBeforeFirstPacket);
         std::snprintf(line, sizeof line, "After last packet: %d", low32(result.bytesAfterLastPacket));
         root.Add(line, "bytesAfterLastPacket", result.bytesAfterLastPacket);
-        std::snprintf(line, sizeof line, "%d packets", low32(result.packetCount));
-        root.Add(line, "packetCount", result.packetCount);
+        root.Add("Packets: " + FormatThousands(result.packetCount, separator), "packetCount", result.packetCount);
         std::snprintf(line, sizeof line, "Packet size: %d", result.packetSize);
         root.Add(line, "packetSize", result.packetSize);
         const auto rate = static_cast<std::int64_t>(result.bitRate);
-        root.Add("Bit rate:" + FormatThousands(rate, separator) + " bps", "bitRate", rate);
+        root.Add("Bit rate: " + FormatThousands(rate, separator) + " bps", "bitRate", rate);
         root.expanded = true;
     }
     else if (!result.fileNameLabel.empty())

@@ -15,6 +15,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QPainter>
+#include <QScreen>
 #include <QShortcut>
 
 #include <cstdio>
@@ -23,11 +24,7 @@ COrvaneDlg::COrvaneDlg(QWidget* parent)
     : QMainWindow(parent), m_icon(QStringLiteral(":/icons/app.svg")), m_ui(std::make_unique<Ui::COrvaneDlg>())
 {
     m_ui->setupUi(this);
-    InitDesktop(); // before the size is taken: the status bar is part of it
-    // A fixed-size window with a minimise box and no maximise box.
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                   Qt::WindowCloseButtonHint);
-    setFixedSize(sizeHint());
+    InitDesktop(); // before the window's size is restored: the status bar is part of it
     m_discoverTimer.setObjectName("discoverTimer");
     connect(&m_discoverTimer, &QTimer::timeout, this, &COrvaneDlg::OnDiscoverTimer);
     connect(m_ui->actionDiscoverIpDevices, &QAction::triggered, this, &COrvaneDlg::OnDiscoverDevices);
@@ -70,6 +67,7 @@ bool COrvaneDlg::OnInitDialog()
     CreateTabDialogs(m_ui->tabCtrl, m_playDlg, m_recordDlg);
     FillTabs();
     ConnectTabs();
+    RestoreWindowSize();
     // Last, so that the first request goes out two seconds after the tabs are ready.
     m_discoverTimer.start(kFastDiscoverMs);
     return true;
@@ -168,7 +166,40 @@ void COrvaneDlg::closeEvent(QCloseEvent* event)
         event->ignore();
         return;
     }
+    SaveWindowSize();
     event->accept();
+}
+
+void COrvaneDlg::RestoreWindowSize()
+{
+    // The layouts give the smallest size; the last size the user left, or the
+    // natural one, within the screen.
+    const QString section = QString::fromLatin1(kWindowSection);
+    QSize size(CSettings::GetProfileInt(section, QStringLiteral("Width"), 0),
+               CSettings::GetProfileInt(section, QStringLiteral("Height"), 0));
+    if (size.width() <= 0 || size.height() <= 0)
+    {
+        size = sizeHint();
+        if (const QScreen* screen = this->screen())
+            size = size.boundedTo(screen->availableSize());
+    }
+    resize(size.expandedTo(minimumSizeHint()));
+    if (CSettings::GetProfileInt(section, QStringLiteral("Maximized"), 0) != 0)
+        setWindowState(windowState() | Qt::WindowMaximized);
+}
+
+void COrvaneDlg::SaveWindowSize()
+{
+    const QString section = QString::fromLatin1(kWindowSection);
+    const bool maximized = isMaximized();
+    // A maximised window keeps the size it returns to.
+    const QSize size = maximized ? normalGeometry().size() : this->size();
+    CSettings::WriteProfileInt(section, QStringLiteral("Maximized"), maximized ? 1 : 0);
+    if (size.isValid() && !size.isEmpty())
+    {
+        CSettings::WriteProfileInt(section, QStringLiteral("Width"), size.width());
+        CSettings::WriteProfileInt(section, QStringLiteral("Height"), size.height());
+    }
 }
 
 void COrvaneDlg::OnAbout()

@@ -7,6 +7,9 @@
 //! a discovery request on a fixed schedule: six at 2-second intervals, then one
 //! every 5 seconds.
 //!
+//! The window can be resized: the tabs' trees grow with it, and its size is
+//! kept in the settings (section "Window") when it closes.
+//!
 //! Escape and the close box end the program at once when nothing runs; during
 //! a play, a recording or monitoring they first ask, and No (the default) keeps
 //! the run going.
@@ -57,6 +60,8 @@ public:
     static constexpr const char* kGuideMissing = "The user guide is not installed: %1 was not found in %2.";
     static constexpr const char* kGuideNotOpened =
         "No program could open the user guide %1. Open it with a text editor or a Markdown viewer.";
+    //! Settings section of the window's size.
+    static constexpr const char* kWindowSection = "Window";
 
     explicit COrvaneDlg(QWidget* parent = nullptr);
     ~COrvaneDlg() override;
@@ -115,6 +120,8 @@ private:
     void LogDeviceChanges();
     void FillTabs();
     void PaintBanner(QWidget* client);
+    void RestoreWindowSize();
+    void SaveWindowSize();
 
     CEventLog m_eventLog; // outlives the tabs, which log into it
     int m_fastDiscoverCount = kFastDiscoverRounds;

@@ -59,7 +59,7 @@ public:
     static QColor TotalColour() { return {0, 0, 0}; }
 
     QSize sizeHint() const override { return {480, 180}; }
-    QSize minimumSizeHint() const override { return {240, 120}; }
+    QSize minimumSizeHint() const override { return {80, 16}; } // squeezed on small screens, grows with the window
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -139,7 +139,10 @@ void CButtonStyle::paintEvent(QPaintEvent*)
     QRect caption = item.adjusted(0, 0, -kCaptionRightInsetPx, 0);
     if (pressed)
         caption.translate(1, 1);
-    painter.setPen(m_hover ? m_hoverTextColor : m_normalTextColor);
+    // A disabled button's caption is greyed like any other control's.
+    painter.setPen(!isEnabled() ? palette().color(QPalette::Disabled, QPalette::ButtonText)
+                   : m_hover    ? m_hoverTextColor
+                                : m_normalTextColor);
     painter.setFont(font());
     painter.drawText(caption, Qt::AlignRight | Qt::AlignVCenter | Qt::TextSingleLine | Qt::TextShowMnemonic, text());
 

@@ -8,6 +8,8 @@
 #include <QStyleOptionTabWidgetFrame>
 #include <QTabBar>
 
+#include <algorithm>
+
 CXTabCtrl::CXTabCtrl(QWidget* parent) : QWidget(parent), m_tabBar(new QTabBar(this))
 {
     m_tabBar->setObjectName("tabBar");
@@ -33,9 +35,10 @@ int CXTabCtrl::AddTab(const QString& caption, QWidget* window, int image)
     {
         if (window->parentWidget() != this)
             window->setParent(this);
-        window->move(DialogPosition());
+        window->setGeometry(PageRect());
         window->setVisible(first);
     }
+    updateGeometry(); // the window's minimum size now counts
     return index;
 }
 
@@ -170,6 +173,42 @@ void CXTabCtrl::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
     m_tabBar->setGeometry(0, 0, width(), m_tabBar->sizeHint().height());
+    // The hosted windows fill the page, so that their layouts follow the main window.
+    for (QWidget* window : HostedWindows())
+        window->setGeometry(PageRect());
+}
+
+QRect CXTabCtrl::PageRect() const
+{
+    const QPoint at = DialogPosition();
+    return {at, QSize(std::max(0, width() - 2 * at.x()), std::max(0, height() - at.y() - 1))};
+}
+
+QList<QWidget*> CXTabCtrl::HostedWindows() const
+{
+    // The children, not the tab list: a window deleted by its owner is gone from here at once.
+    QList<QWidget*> windows = findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    windows.removeAll(m_tabBar);
+    return windows;
+}
+
+QSize CXTabCtrl::PageSize(QSize (QWidget::*hint)() const) const
+{
+    QSize size(0, 0);
+    for (QWidget* window : HostedWindows())
+        size = size.expandedTo((window->*hint)());
+    const QPoint at = DialogPosition();
+    return size + QSize(2 * at.x(), at.y() + 1);
+}
+
+QSize CXTabCtrl::sizeHint() const
+{
+    return PageSize(&QWidget::sizeHint);
+}
+
+QSize CXTabCtrl::minimumSizeHint() const
+{
+    return PageSize(&QWidget::minimumSizeHint);
 }
 
 void CXTabCtrl::paintEvent(QPaintEvent*)

@@ -42,6 +42,11 @@ public:
     //! The tabs redrawn by the last change of states, for the record.
     const std::vector<int>& LastRepaintedTabs() const { return m_lastRepainted; }
     QTabBar* TabBar() const { return m_tabBar; }
+    //! The area the hosted windows fill: below the tabs, inside the frame.
+    QRect PageRect() const;
+    //! Large enough for the largest hosted window (their layouts' hints).
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -53,6 +58,8 @@ private:
     void SetTabState(int index, int state);
     void ApplyTextColor(int index);
     static void Activate(QWidget* window, bool active);
+    QSize PageSize(QSize (QWidget::*hint)() const) const;
+    QList<QWidget*> HostedWindows() const;
 
     QTabBar* m_tabBar;
     std::vector<int> m_tabStates; // 1 enabled, 0 disabled, in tab order

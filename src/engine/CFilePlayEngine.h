@@ -50,7 +50,7 @@ public:
     // Longest wait for room in the sender's FIFO; stop, resume and jumps end it early.
     static constexpr auto kMaxBackPressureWait = std::chrono::milliseconds(250);
 
-    static constexpr const char* kMsgCannotOpen = "File can not be opened. It may be in use by an other application";
+    static constexpr const char* kMsgCannotOpen = "File can not be opened. It may be in use by another application";
     static constexpr const char* kMsgNotFound = "File can not be found. It may be removed from the system.";
     static constexpr const char* kMsgCannotStart = "Orvane can not start the play on this device.\n"
                                                    "Please reset the device and try again.\n"

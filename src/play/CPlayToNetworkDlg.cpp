@@ -23,7 +23,6 @@ CPlayToNetworkDlg::CPlayToNetworkDlg(CNetworkSender* sender, DevicePicker pickDe
       m_controller(std::make_unique<CPlayController>(*sender, m_decoder, &m_messages))
 {
     m_ui->setupUi(this);
-    setFixedSize(size());
     m_statusTimer.setObjectName(QStringLiteral("statusTimer"));
     m_treeTimer.setObjectName(QStringLiteral("treeTimer"));
     connect(&m_statusTimer, &QTimer::timeout, this, &CPlayToNetworkDlg::OnStatusTimer);
@@ -94,7 +93,7 @@ void CPlayToNetworkDlg::InitControls()
     for (const ButtonSetup& setup : buttons)
     {
         setup.button->SetIcons(QIcon(QString::fromLatin1(setup.normal)), QIcon(QString::fromLatin1(setup.active)));
-        setup.button->SetTextColors(QColor(128, 128, 128), QColor(0, 0, 0));
+        setup.button->SetTextColors(QColor(0, 0, 0), QColor(0, 0, 255));
         if (setup.latching)
             setup.button->SetLatching(true);
         if (setup.clearCaption)
@@ -106,6 +105,8 @@ void CPlayToNetworkDlg::InitControls()
     // Digits only, so that a number beyond the range reaches the range message.
     m_ui->portEdit->setValidator(
         new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,10}")), m_ui->portEdit));
+    m_ui->bitRateEdit->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,12}")), m_ui->bitRateEdit));
     FillInterfaces();
 
     for (CLabel* label : {m_ui->elapsedTimeLabel, m_ui->tsTimeLabel})
@@ -147,6 +148,7 @@ bool CPlayToNetworkDlg::UpdateData(bool save, bool quiet)
         m_ui->totTdtCheck->setChecked(m_totTdt);
         m_ui->continuityCheck->setChecked(m_continuity);
         m_ui->ttlSpin->setValue(m_multicastTtl);
+        m_ui->bitRateEdit->setText(m_bitRate == 0 ? QString() : QString::number(m_bitRate));
         int index = interfaces->findData(m_multicastInterface);
         if (index < 0)
         {
@@ -172,6 +174,20 @@ bool CPlayToNetworkDlg::UpdateData(bool save, bool quiet)
         }
         return false;
     }
+    const QString rateText = m_ui->bitRateEdit->text().trimmed();
+    const qulonglong rate = rateText.toULongLong(&isNumber);
+    if (!rateText.isEmpty() && (!isNumber || rate < 1 || rate > 0xFFFFFFFFull))
+    {
+        if (!quiet)
+        {
+            UiServices().ShowMessage(this, QStringLiteral("Orvane"), QString::fromLatin1(kMsgBitRate),
+                                     IUiServices::Icon::kWarning);
+            m_ui->bitRateEdit->setFocus();
+            m_ui->bitRateEdit->selectAll();
+        }
+        return false;
+    }
+    m_bitRate = rateText.isEmpty() ? 0u : static_cast<std::uint32_t>(rate);
     m_port = static_cast<int>(port);
     m_ipAddress = m_ui->ipAddress->GetAddress();
     m_mode = m_ui->modeCombo->currentIndex() < 0 ? 0 : m_ui->modeCombo->currentIndex();
@@ -197,7 +213,15 @@ void CPlayToNetworkDlg::LoadSettings()
     m_pcr = readInt("AdaptionsPcrRestamp", 0) != 0;
     m_continuity = readInt("AdaptionsContRestamp", 0) != 0;
     m_ipAddress = static_cast<std::uint32_t>(readInt("NetworkAddrs", 0));
+    // A value out of range (a hand-edited file) falls back to its default without a word.
     m_port = readInt("NetworkPort", kDefaultPort);
+    if (m_port < 0 || m_port > 65535)
+        m_port = kDefaultPort;
+    if (m_timeType < 0 || m_timeType > 2)
+        m_timeType = 0;
+    bool isNumber = false;
+    const qulonglong rate = CSettings::GetProfileString(section, QStringLiteral("BitRate"), {}).toULongLong(&isNumber);
+    m_bitRate = isNumber && rate <= 0xFFFFFFFFull ? static_cast<std::uint32_t>(rate) : 0u;
     m_mode = readInt("NetworkType", kDefaultMode);
     if (m_mode < 0 || m_mode > 1)
         m_mode = kDefaultMode;
@@ -207,6 +231,9 @@ void CPlayToNetworkDlg::LoadSettings()
     m_multicastInterface = static_cast<std::uint32_t>(readInt("MulticastInterface", 0));
     UpdateData(false);
     SetPressed(m_ui->loopButton, m_loop);
+    // How the user shared the width among the three trees.
+    m_ui->treesSplitter->restoreState(
+        QByteArray::fromBase64(CSettings::GetProfileString(section, QStringLiteral("TreeWidths"), {}).toLatin1()));
 }
 
 void CPlayToNetworkDlg::SaveSettings(bool quiet)
@@ -230,6 +257,10 @@ void CPlayToNetworkDlg::SaveSettings(bool quiet)
     writeInt("NetworkType", m_mode);
     writeInt("MulticastTtl", m_multicastTtl);
     writeInt("MulticastInterface", static_cast<int>(m_multicastInterface));
+    CSettings::WriteProfileString(section, QStringLiteral("TreeWidths"),
+                                  QString::fromLatin1(m_ui->treesSplitter->saveState().toBase64()));
+    CSettings::WriteProfileString(section, QStringLiteral("BitRate"),
+                                  m_bitRate == 0 ? QString() : QString::number(m_bitRate));
 }
 
 void CPlayToNetworkDlg::OnBrowse()
@@ -322,6 +353,10 @@ CIpAddressCtrl* CPlayToNetworkDlg::IpAddress() const
 QLineEdit* CPlayToNetworkDlg::PortEdit() const
 {
     return m_ui->portEdit;
+}
+QLineEdit* CPlayToNetworkDlg::BitRateEdit() const
+{
+    return m_ui->bitRateEdit;
 }
 QComboBox* CPlayToNetworkDlg::ModeCombo() const
 {

@@ -75,10 +75,12 @@ public:
     static constexpr int kDefaultMulticastTtl = 16;
 
     static constexpr const char* kSection = "Play";
-    static constexpr const char* kMsgSmallFileLoop = "File looping not allowed at files smaller the 1MB";
+    static constexpr const char* kMsgSmallFileLoop = "File looping not allowed at files smaller than 1 MB";
     static constexpr const char* kMsgPortRange = "Please enter an integer between 0 and 65535.";
     static constexpr const char* kFileFilter = "Transport Stream (*.ts *.m2ts *.mts *.trp *.mpg);;All Files (*)";
     static constexpr int kMaxRecentFiles = 8;
+    static constexpr const char* kMsgBitRate = "Please enter a bit rate in bit/s between 1 and 4294967295, or "
+                                               "leave the field empty to play at the rate measured from the PCRs.";
 
     //! Lets the user pick a device; gives its IPv4 address (host order), or
     //! nothing when the user cancelled.
@@ -125,7 +127,7 @@ public:
     //! Errors of this tab go to @p log too (not owned; null = nowhere).
     void SetEventLog(CEventLog* log) { m_eventLog = log; }
     //! Moves the controls into the members (@p save) or back. Returns false
-    //! when the port is out of range (after the range message, unless @p quiet).
+    //! when the port or the bit rate is out of range (after the message, unless @p quiet).
     bool UpdateData(bool save, bool quiet = false);
     void LoadSettings();
     void SaveSettings(bool quiet = false);
@@ -135,6 +137,8 @@ public:
     QString FilePath() const { return m_filePath; }
     void SetFilePath(const QString& path) { m_filePath = path; }
     bool LoopFlag() const { return m_loop; }
+    int Port() const { return m_port; }
+    std::uint32_t ChosenBitRate() const { return m_bitRate; }
     std::int64_t FileSize() const { return m_controller->File().fileSize; }
     std::int64_t PacketCount() const { return m_controller->File().packetCount; }
     int PacketSize() const { return m_controller->File().packetSize; }
@@ -156,6 +160,8 @@ public:
     QTreeWidget* PidInfoTree() const;
     CIpAddressCtrl* IpAddress() const;
     QLineEdit* PortEdit() const;
+    //! Empty: the rate measured from the PCRs.
+    QLineEdit* BitRateEdit() const;
     QComboBox* ModeCombo() const;
     QSpinBox* TtlSpin() const;
     QComboBox* InterfaceCombo() const;
@@ -251,6 +257,7 @@ private:
     bool m_continuity = false;
     int m_multicastTtl = kDefaultMulticastTtl;
     std::uint32_t m_multicastInterface = 0;
+    std::uint32_t m_bitRate = 0; // bit/s; 0: measured from the PCRs
 
     QTimer m_statusTimer;
     QTimer m_treeTimer;

@@ -30,7 +30,8 @@ void CPlayToNetworkDlg::OnOpen()
 void CPlayToNetworkDlg::AnalyseFile()
 {
     m_ui->fileNameLabel->SetText(QFileInfo(m_filePath).fileName());
-    SaveSettings();
+    // Quietly: this runs when the tab is shown, not when the user asks for anything.
+    SaveSettings(true);
 
     const CFileAnalysisResult result = m_controller->Analyse(m_filePath.toStdString());
     if (!result.ok)
@@ -42,15 +43,24 @@ void CPlayToNetworkDlg::AnalyseFile()
     {
         m_decoder.UpdateDisplay(1, 1);
     }
-    ShowFileInformation(result.fileInformation);
+    if (m_filePath.isEmpty())
+        m_ui->fileInfoTree->clear(); // no file chosen yet: nothing to complain about
+    else
+        ShowFileInformation(result.fileInformation);
     UpdateData(false);
 
     CButtonStyle* loop = m_ui->loopButton;
     if (m_controller->File().fileSize < kSmallFileBytes)
     {
-        if (m_loop)
-            UiServices().ShowMessage(this, QStringLiteral("Orvane"), QString::fromLatin1(kMsgSmallFileLoop),
-                                     IUiServices::Icon::kWarning);
+        if (m_loop && !m_filePath.isEmpty())
+        {
+            QString text = QString::fromLatin1(kMsgSmallFileLoop);
+            if (!result.ok)
+                text = QStringLiteral("File looping is off: the file %1 %2.")
+                           .arg(m_filePath, QFileInfo::exists(m_filePath) ? QStringLiteral("cannot be read")
+                                                                          : QStringLiteral("is missing"));
+            UiServices().ShowMessage(this, QStringLiteral("Orvane"), text, IUiServices::Icon::kWarning);
+        }
         m_loop = false;
         SetPressed(loop, false);
         m_controller->SetLoop(false);

@@ -37,6 +37,8 @@ void CPlayToNetworkDlg::InitDesktop()
     ui->adaptAllButton->setToolTip(QStringLiteral("Switch on every adaptation: PCR, continuity counters and TOT/TDT"));
     ui->ipAddress->setToolTip(QStringLiteral("Destination IPv4 address (unicast or multicast)"));
     ui->portEdit->setToolTip(QStringLiteral("Destination UDP port, 1 to 65535"));
+    ui->bitRateEdit->setToolTip(
+        QStringLiteral("Play rate in bit/s; leave it empty to play at the rate measured from the PCRs"));
     ui->modeCombo->setToolTip(QStringLiteral("Send plain UDP, or RTP with a 12-byte header"));
     ui->ttlSpin->setToolTip(QStringLiteral("Hop limit (TTL) of multicast datagrams"));
     ui->interfaceCombo->setToolTip(QStringLiteral("The interface multicast datagrams leave by"));

@@ -34,6 +34,7 @@ CPlayController::PlaySettings CPlayToNetworkDlg::PlaySettingsAt(std::uint32_t po
     settings.rtp = m_mode != 0;
     settings.ttl = m_multicastTtl;
     settings.interfaceAddress = m_multicastInterface;
+    settings.bitRate = m_bitRate;
     settings.loop = m_loop;
     settings.rangeStart = kSliderMin;
     settings.rangeEnd = kSliderMax;
@@ -45,7 +46,12 @@ CPlayController::PlaySettings CPlayToNetworkDlg::PlaySettingsAt(std::uint32_t po
 
 void CPlayToNetworkDlg::OnPlay()
 {
-    UpdateData(true);
+    // A refused port or bit rate plays nothing (not to the previous values).
+    if (!UpdateData(true))
+    {
+        UpdateControls(); // the clicked Play button springs back
+        return;
+    }
     m_playedOut = false;
     if (m_controller->GetState() == PlayState::Playing)
     {
@@ -138,8 +144,9 @@ void CPlayToNetworkDlg::UpdateControls()
     const bool stopped = m_controller->GetState() != PlayState::Playing;
     SetPressed(m_ui->playButton, !stopped);
     SetPressed(m_ui->stopButton, stopped);
-    for (QWidget* control : std::initializer_list<QWidget*>{m_ui->modeCombo, m_ui->portEdit, m_ui->ipAddress,
-                                                            m_ui->openButton, m_ui->ttlSpin, m_ui->interfaceCombo})
+    for (QWidget* control :
+         std::initializer_list<QWidget*>{m_ui->modeCombo, m_ui->portEdit, m_ui->ipAddress, m_ui->openButton,
+                                         m_ui->ttlSpin, m_ui->interfaceCombo, m_ui->bitRateEdit})
         control->setEnabled(stopped);
     ReportRunState();
 }

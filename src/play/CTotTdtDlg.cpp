@@ -11,11 +11,12 @@ CTotTdtDlg::CTotTdtDlg(int timeType, std::int64_t timeOffset, QWidget* parent, N
 {
     m_ui->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-    setFixedSize(size());
     for (int type = 0; type < 3; ++type)
         connect(TypeButton(type), &QRadioButton::clicked, this, [this, type] { OnTypeClicked(type); });
     connect(m_ui->okButton, &QPushButton::clicked, this, &CTotTdtDlg::accept);
     SetToolTips();
+    // Cancel leaves the adaptation off, as the close box does.
+    connect(m_ui->cancelButton, &QPushButton::clicked, this, &CTotTdtDlg::reject);
 }
 
 CTotTdtDlg::~CTotTdtDlg() = default;

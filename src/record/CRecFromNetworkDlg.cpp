@@ -16,6 +16,8 @@
 #include <QIntValidator>
 #include <QThread>
 
+#include <cstdio>
+
 namespace
 {
 const QColor kGrey(128, 128, 128);
@@ -61,9 +63,10 @@ CRecFromNetworkDlg::CRecFromNetworkDlg(QWidget* parent)
     connect(ui->megabytesRadio, &QRadioButton::clicked, this, &CRecFromNetworkDlg::OnSizeUnit);
     connect(ui->syncLossResetButton, &QPushButton::clicked, this, &CRecFromNetworkDlg::OnSyncLossReset);
     connect(ui->loopCountUpDown, &CUpDownButton::DeltaPos, this, &CRecFromNetworkDlg::OnLoopCountStep);
+    connect(ui->disableAnalyzerCheck, &QCheckBox::toggled, this, &CRecFromNetworkDlg::OnDisableAnalyzer);
     // Digits only; a port out of range gets its message when the network opens.
     ui->portEdit->setValidator(new QIntValidator(0, CRecordController::kMaxPort, ui->portEdit));
-    ui->recordingSizeEdit->setValidator(new QIntValidator(0, 0x7FFFFFFF / 1000, ui->recordingSizeEdit));
+    ui->recordingSizeEdit->setValidator(new QIntValidator(0, kMaxRecordingSize, ui->recordingSizeEdit));
     OnInitDialog();
     InitDesktop();
     AttachBitrateGraph();
@@ -71,6 +74,8 @@ CRecFromNetworkDlg::CRecFromNetworkDlg(QWidget* parent)
 
 CRecFromNetworkDlg::~CRecFromNetworkDlg()
 {
+    // The window is closing: what goes wrong now goes to the terminal, not into a box.
+    m_closing = true;
     m_statusTimer.stop();
     m_analysisTimer.stop();
     switch (m_recorder->GetState())
@@ -122,7 +127,7 @@ bool CRecFromNetworkDlg::OnInitDialog()
         if (!look.keepCaption)
             look.button->setText(QString());
         if (look.colours)
-            look.button->SetTextColors(kGrey, kBlack);
+            look.button->SetTextColors(kBlack, kBlue);
         look.button->SetLatching(look.latching);
     }
 
@@ -132,7 +137,6 @@ bool CRecFromNetworkDlg::OnInitDialog()
     ui->elapsedLabel->SetTextColor(kBlue);
     ShowStatus(QString::fromLatin1(CRecordController::kNoErrorsText));
     ui->statusLabel->SetTransparent(true);
-    ui->dashValue->SetText(QStringLiteral("-"));
     ui->kernelDropsValue->SetText(QStringLiteral("-"));
     ui->noPcrNotice->setVisible(false);
 
@@ -183,6 +187,11 @@ void CRecFromNetworkDlg::ShowMessage(const QString& text)
 {
     ++m_messagesShown;
     LogEvent(CEventLog::Kind::Error, text);
+    if (m_closing)
+    {
+        std::fprintf(stderr, "orvane: %s\n", qPrintable(text));
+        return;
+    }
     UiServices().ShowMessage(this, kCaption, text, IUiServices::Icon::kWarning);
 }
 
@@ -302,6 +311,9 @@ void CRecFromNetworkDlg::PrepareRun()
     m_lastReceiverStatus = ~0u; // the first status of a run is always shown
     ShowStatus(QString::fromLatin1(CRecordController::kNoErrorsText));
     m_ui->kernelDropsValue->SetText(QStringLiteral("0"));
+    // Every run, the first too, says "no PCR" after the same two seconds without one.
+    m_noPcrCountdown = kNoPcrTicks;
+    m_ui->noPcrNotice->setVisible(false);
 }
 
 void CRecFromNetworkDlg::ReportStartFailure(int messagesBefore)
@@ -396,6 +408,14 @@ void CRecFromNetworkDlg::OnLoopCountStep(int delta)
 void CRecFromNetworkDlg::OnSizeUnit()
 {
     m_sizeUnit = m_ui->megabytesRadio->isChecked() ? CRecordController::kMegabytes : CRecordController::kSeconds;
+}
+
+void CRecFromNetworkDlg::OnDisableAnalyzer(bool disable)
+{
+    // At once, also during a run, and remembered for the next start.
+    m_disableAnalyzer = disable;
+    SetAnalyzerEnabled(!disable);
+    CSettings::WriteProfileInt(QString::fromLatin1(kSection), "DisableAnalyzer", disable ? 1 : 0);
 }
 
 void CRecFromNetworkDlg::OnSyncLossReset()

@@ -60,11 +60,11 @@ public:
 
     static constexpr int kStatusTimerMs = 100;
     static constexpr int kAnalysisTimerMs = 500;
-    //! Analysis ticks before the first run's no-PCR notice (about 17 minutes).
-    static constexpr std::uint32_t kInitialNoPcrCountdown = 2000;
-    //! Analysis ticks without PCR before the notice shows (2 s).
+    //! Analysis ticks without PCR before the notice shows (2 s), on every run.
     static constexpr std::uint32_t kNoPcrTicks = 4;
     static constexpr const char* kSection = "Record";
+    //! The largest recording size the field takes (seconds or megabytes).
+    static constexpr int kMaxRecordingSize = 0x7FFFFFFF / 1000;
 
     explicit CRecFromNetworkDlg(QWidget* parent = nullptr);
     ~CRecFromNetworkDlg() override;
@@ -92,6 +92,8 @@ public:
     void OnLoopCountStep(int delta);
     void OnSizeUnit();
     void OnSyncLossReset();
+    //! The Disable Analyzer box: applies at once and is saved.
+    void OnDisableAnalyzer(bool disable);
 
     // The timers' work, callable directly.
     void OnStatusTimer();
@@ -180,7 +182,7 @@ private:
     std::int32_t m_recordingSize = 100;
     CRecordController::SizeUnit m_sizeUnit = CRecordController::kSeconds;
     bool m_postStopPending = false;
-    std::uint32_t m_noPcrCountdown = kInitialNoPcrCountdown;
+    std::uint32_t m_noPcrCountdown = kNoPcrTicks;
     std::uint32_t m_lastReceiverStatus = 0;
     std::uint32_t m_lastShownTenths = 0;
     bool m_networkClosed = true;
@@ -195,6 +197,7 @@ private:
     QString m_statusText = QString::fromLatin1(CRecordController::kNoErrorsText);
     bool m_writeFailed = false;
     int m_messagesShown = 0;
+    bool m_closing = false;
     //! Whether UpdateControls last locked the other tabs (none yet: unknown).
     std::optional<bool> m_tabsLocked;
     QTimer m_statusTimer;

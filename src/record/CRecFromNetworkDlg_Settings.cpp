@@ -6,8 +6,6 @@
 #include "record/CRecFromNetworkDlg.h"
 #include "ui_CRecFromNetworkDlg.h"
 
-#include <algorithm>
-
 namespace
 {
 //! An address field: empty is 0.0.0.0 (none).
@@ -38,13 +36,21 @@ void CRecFromNetworkDlg::LoadSettings()
         static_cast<std::int16_t>(CRecordController::ClampLoopCount(CSettings::GetProfileInt(s, "FileLoopCnt", 3)));
     m_sizeUnit =
         CSettings::GetProfileInt(s, "RecType", 0) == 1 ? CRecordController::kMegabytes : CRecordController::kSeconds;
-    m_recordingSize = std::max(0, CSettings::GetProfileInt(s, "RecSize", 100));
+    // Values out of range (a hand-edited file) fall back to their defaults without a word.
+    m_recordingSize = CSettings::GetProfileInt(s, "RecSize", 100);
+    if (m_recordingSize < 0 || m_recordingSize > kMaxRecordingSize)
+        m_recordingSize = 100;
     m_networkAddress = static_cast<std::uint32_t>(CSettings::GetProfileInt(s, "NetworkAddrs", 0));
+    if (m_networkAddress != 0 && !IsIpv4Multicast(m_networkAddress))
+        m_networkAddress = 0;
     m_port = CSettings::GetProfileInt(s, "NetworkPort", 1234);
     if (m_port < CRecordController::kMinPort || m_port > CRecordController::kMaxPort)
         m_port = 1234;
     m_mode = CSettings::GetProfileInt(s, "NetworkType", 0) == 1 ? ReceiveMode::kRtp : ReceiveMode::kUdp;
     m_sourceAddress = static_cast<std::uint32_t>(CSettings::GetProfileInt(s, "NetworkSource", 0));
+    // How the user shared the width between the two trees.
+    m_ui->treesSplitter->restoreState(
+        QByteArray::fromBase64(CSettings::GetProfileString(s, "TreeWidths", {}).toLatin1()));
     WriteFields();
 }
 
@@ -63,6 +69,7 @@ void CRecFromNetworkDlg::SaveSettings()
     CSettings::WriteProfileInt(s, "NetworkPort", m_port);
     CSettings::WriteProfileInt(s, "NetworkType", static_cast<std::int32_t>(m_mode));
     CSettings::WriteProfileInt(s, "NetworkSource", static_cast<std::int32_t>(m_sourceAddress));
+    CSettings::WriteProfileString(s, "TreeWidths", QString::fromLatin1(m_ui->treesSplitter->saveState().toBase64()));
 }
 
 void CRecFromNetworkDlg::WriteFields()

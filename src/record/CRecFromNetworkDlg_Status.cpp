@@ -44,17 +44,8 @@ void CRecFromNetworkDlg::OnStatusTimer()
 
 void CRecFromNetworkDlg::FinishRun()
 {
-    if (!m_postStopPending)
-        return;
+    // The Disable Analyzer box is in force at all times; nothing to undo after a run.
     m_postStopPending = false;
-    // After a run the analysis works again whatever the box says; the next
-    // activation of the tab applies the box.
-    if (m_ui->disableAnalyzerCheck->isChecked())
-    {
-        m_ui->pidTree->setEnabled(true);
-        m_ui->progTree->setEnabled(true);
-        m_recorder->SetAnalyzerEnabled(true);
-    }
 }
 
 void CRecFromNetworkDlg::ShowRecordingProgress()

@@ -69,8 +69,8 @@ TEST_F(CFileAnalysisTest, TenThousandPacketsGiveTheExpectedLines)
     EXPECT_TRUE(r.fileInformation.expanded);
     EXPECT_EQ(Lines(r.fileInformation),
               (std::vector<std::string>{"1.880.000 bytes", "Playtime: +/- 1.00sec", "Before first packet: 0",
-                                        "After last packet: 0", "10000 packets", "Packet size: 188",
-                                        "Bit rate:15.040.000 bps"}));
+                                        "After last packet: 0", "Packets: 10.000", "Packet size: 188",
+                                        "Bit rate: 15.040.000 bps"}));
 }
 
 TEST_F(CFileAnalysisTest, GarbageAroundThePacketsIsMeasured)
@@ -118,7 +118,7 @@ TEST_F(CFileAnalysisTest, JunkAfterTheLastWholePacketIsCountedFromIt)
         EXPECT_EQ(r.playTimeMs, 100 * 188 * 8'000 / 400'000) << "the play time of the 100 packets";
         const auto lines = Lines(r.fileInformation);
         EXPECT_EQ(lines[3], "After last packet: " + std::to_string(c.after));
-        EXPECT_EQ(lines[4], "100 packets");
+        EXPECT_EQ(lines[4], "Packets: 100");
     }
 }
 
@@ -130,8 +130,8 @@ TEST_F(CFileAnalysisTest, DefaultBitRatesBySizeWithoutPcr)
         double rate;
         const char* line;
     };
-    for (const Case& c : {Case{500'000, 400'000.0, "Bit rate:400.000 bps"},
-                          Case{10 * 1'048'576, 40'000'000.0, "Bit rate:40.000.000 bps"}})
+    for (const Case& c : {Case{500'000, 400'000.0, "Bit rate: 400.000 bps"},
+                          Case{10 * 1'048'576, 40'000'000.0, "Bit rate: 40.000.000 bps"}})
     {
         const std::string path = Write("nopcr.ts", NoPcrStream(c.size));
         CDecodeStream decoder;

@@ -115,6 +115,19 @@ bool CE2eDriver::ParseArguments(const QStringList& arguments, Options& options, 
             options.stopFile = value;
         else if (name == QLatin1String("--timeout-ms"))
             options.timeoutMs = value.toInt(&ok);
+        else if (name == QLatin1String("--shot-dir"))
+            options.shotDir = value;
+        else if (name == QLatin1String("--shot-suffix"))
+            options.shotSuffix = value;
+        else if (name == QLatin1String("--window-size"))
+        {
+            const QStringList size = value.split(QLatin1Char('x'));
+            ok = size.size() == 2;
+            if (ok)
+                options.windowWidth = size[0].toInt(&ok);
+            if (ok)
+                options.windowHeight = size[1].toInt(&ok);
+        }
         else
         {
             error = QStringLiteral("unknown option %1").arg(name);
@@ -159,6 +172,18 @@ bool CE2eDriver::WaitFor(const std::function<bool()>& done, int timeoutMs, const
         QTest::qWait(kPollMs);
     }
     return true;
+}
+
+void CE2eDriver::Shot(QWidget* window, const QString& name)
+{
+    if (m_options.shotDir.isEmpty())
+        return;
+    QTest::qWait(500); // the layouts and the trees settle
+    const QString path = QStringLiteral("%1/%2%3.png").arg(m_options.shotDir, name, m_options.shotSuffix);
+    if (!window->grab().save(path))
+        Fail(QStringLiteral("cannot write %1").arg(path));
+    else
+        Say(QStringLiteral("picture %1").arg(path));
 }
 
 bool CE2eDriver::Click(QWidget* widget, const char* what)
@@ -315,6 +340,8 @@ void CE2eDriver::Run()
             kStepTimeoutMs, QStringLiteral("the main window")))
     {
         CXTabCtrl* tabs = Find<CXTabCtrl>(main, "tabCtrl");
+        if (m_options.windowWidth > 0)
+            main->resize(m_options.windowWidth, m_options.windowHeight);
         if (tabs == nullptr)
             Fail(QStringLiteral("no tab control"));
         else if (m_options.role == QLatin1String("play"))
@@ -361,6 +388,7 @@ bool CE2eDriver::RunPlay(QWidget* main, CXTabCtrl* tabs)
         return false;
     if (LabelText(Find<QWidget>(tab, "fileNameLabel")) != QFileInfo(file).fileName())
         return Fail(QStringLiteral("the file label shows \"%1\"").arg(LabelText(Find<QWidget>(tab, "fileNameLabel"))));
+    Shot(main, QStringLiteral("play-tab"));
 
     // Loop, PCR and continuity restamping; TOT/TDT through its dialog, starting with the current time.
     QWidget* loop = Find<QWidget>(tab, "loopButton");
@@ -377,6 +405,7 @@ bool CE2eDriver::RunPlay(QWidget* main, CXTabCtrl* tabs)
         if (modal->objectName() != QLatin1String("CTotTdtDlg"))
             return false;
         Click(Find<QWidget>(modal, "currentTimeRadio"), "Current time");
+        Shot(modal, QStringLiteral("tot-tdt-dialog"));
         Click(Find<QWidget>(modal, "okButton"), "OK");
         return true;
     };
@@ -396,6 +425,11 @@ bool CE2eDriver::RunPlay(QWidget* main, CXTabCtrl* tabs)
         return false;
     if (tabs->IsTabEnabled(0))
         return Fail(QStringLiteral("the Record tab stays selectable while playing"));
+    if (!m_options.shotDir.isEmpty())
+    {
+        QTest::qWait(3'000); // the trees fill from the stream
+        Shot(main, QStringLiteral("play-tab-playing"));
+    }
     QStringList statuses;
     if (m_options.pauseMs > 0 && !Pause(tab, play))
         return false;
@@ -490,6 +524,7 @@ bool CE2eDriver::RunRecord(QWidget* main, CXTabCtrl* tabs)
     QWidget* tab = Find<QWidget>(main, "CRecFromNetworkDlg");
     if (tab == nullptr)
         return Fail(QStringLiteral("no Record tab"));
+    Shot(main, QStringLiteral("main-window"));
 
     // Network: the port and the mode, then Open.
     if (!TypeInto(Find<QLineEdit>(tab, "portEdit"), QString::number(m_options.port), "port") ||
@@ -539,6 +574,9 @@ bool CE2eDriver::RunRecord(QWidget* main, CXTabCtrl* tabs)
     QStringList statuses;
     QString packetSize;
     QString bitRate;
+    QElapsedTimer recording;
+    recording.start();
+    bool shot = m_options.shotDir.isEmpty();
     const QString stopFile = m_options.stopFile;
     const bool stopped = WaitFor(
         [&] {
@@ -549,6 +587,11 @@ bool CE2eDriver::RunRecord(QWidget* main, CXTabCtrl* tabs)
                 packetSize = LabelText(Find<QWidget>(tab, "packetSizeValue"));
             if (LabelText(Find<QWidget>(tab, "bitRateValue")) != QLatin1String("-"))
                 bitRate = LabelText(Find<QWidget>(tab, "bitRateValue"));
+            if (!shot && !bitRate.isEmpty() && recording.elapsed() > 4'000)
+            {
+                shot = true;
+                Shot(main, QStringLiteral("record-tab-recording"));
+            }
             return QFileInfo::exists(stopFile) || !Pressed(record);
         },
         m_options.timeoutMs, QStringLiteral("the stop file"));

@@ -35,6 +35,10 @@ public:
         int seconds = 0;       //!< record: limit per file in seconds instead (0: MiB)
         QString stopFile;      //!< record: Stop once this file exists
         int timeoutMs = 60'000;
+        QString shotDir;     //!< when set: pictures of the window at the main steps go there
+        QString shotSuffix;  //!< appended to each picture's name
+        int windowWidth = 0; //!< the main window resized to this first (0: as it opens)
+        int windowHeight = 0;
     };
 
     //! @return false with @p error set when the arguments are unusable.
@@ -54,6 +58,8 @@ private:
     bool DragSlider(QWidget* tab, QWidget* play);
 
     bool Fail(const QString& what);
+    //! With --shot-dir: @p window as it is drawn now, as NAME+suffix.png.
+    void Shot(QWidget* window, const QString& name);
     bool Click(QWidget* widget, const char* what);
     bool TypeInto(QWidget* edit, const QString& text, const char* what);
     bool SelectComboText(QWidget* combo, const QString& text);

@@ -7,6 +7,9 @@
 //   orvane-e2e-driver --role record --file OUT.ts    --port P [--udp] [--ring N]
 //                     [--megabytes M | --seconds S] --stop-file PATH [--timeout-ms MS]
 //
+// Both roles also take [--window-size WxH] [--shot-dir DIR [--shot-suffix S]]:
+// the window at that size, and pictures of it at the main steps (for the docs).
+//
 // XDG_CONFIG_HOME must name a scratch directory: the settings written there send
 // discovery requests to 127.0.0.1 only, so a test run never broadcasts.
 

@@ -422,7 +422,8 @@ def run(args, work):
                                      "--ring", str(args.ring), "--megabytes", str(MEGABYTES), "--seconds",
                                      str(args.seconds), "--stop-file", stop_file,
                                      # it waits for the whole play
-                                     "--timeout-ms", str((2 * args.timeout + 60) * 1000)] + mode, driver_env(work, "record"))
+                                     "--timeout-ms", str((2 * args.timeout + 60) * 1000)] + mode + args.driver_arg,
+                          driver_env(work, "record"))
         drivers.append(recorder)
         deadline = time.monotonic() + args.timeout
         while not recorder.ready.wait(timeout=0.2):
@@ -434,7 +435,8 @@ def run(args, work):
         play_started = time.time()
         player = Driver("play", [args.driver, "--role", "play", "--file", source, "--port", str(port),
                                  "--passes", str(args.passes), "--pause-ms", str(args.pause_ms),
-                                 "--jump-permille", str(args.jump_permille), "--timeout-ms", str(args.timeout * 1000)] + mode,
+                                 "--jump-permille", str(args.jump_permille), "--timeout-ms", str(args.timeout * 1000)] + mode
+                                + args.driver_arg,
                         driver_env(work, "play"))
         drivers.append(player)
         play_code = player.wait(args.timeout + 30)
@@ -464,6 +466,8 @@ def main():
     parser.add_argument("--mode", choices=("rtp", "udp"), default="rtp")
     parser.add_argument("--timeout", type=int, default=90, help="seconds per phase")
     parser.add_argument("--keep", action="store_true", help="keep the work directory")
+    parser.add_argument("--driver-arg", action="append", default=[],
+                        help="one more argument for both drivers (pictures: --shot-dir, --window-size)")
     # Other shapes of the same run, for trying things out by hand.
     parser.add_argument("--rate", type=int, default=RATE, help="stream rate, bit/s")
     parser.add_argument("--duration", type=float, default=DURATION_S, help="source length, seconds")

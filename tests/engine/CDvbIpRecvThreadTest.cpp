@@ -1,8 +1,7 @@
 #include "engine/CDvbIpRecvThread.h"
 
-#include "common/CEventLog.h"
-
 #include "LoopbackStream.h"
+#include "common/CEventLog.h"
 
 #include <gtest/gtest.h>
 

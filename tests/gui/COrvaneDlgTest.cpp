@@ -1,7 +1,9 @@
 // The main window: the tab order with one activation of the Record tab, the
 // discovery schedule (driven tick by tick, counted by a loopback listener),
 // discovery targets from the settings, the shutdown order, and quitting with the
-// real tabs by keyboard: no run ends on Escape alone.
+// real tabs by keyboard: no run ends on Escape alone; the window's layout at
+// its smallest and a large size, its size and tree widths kept, and settings
+// that make no sense loaded quietly.
 
 #include "app/COrvaneDlg.h"
 
@@ -24,9 +26,11 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QSettings>
+#include <QSplitter>
 #include <QTabBar>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QTreeWidget>
 
 namespace
 {
@@ -227,6 +231,93 @@ private slots:
         ui.m_answer = true;
         QVERIFY(dlg.close());
         QVERIFY(!dlg.isVisible());
+    }
+
+    void windowGrowsItsTreesAndRemembersItsSize()
+    {
+        CFakeUiServices ui;
+        QSettings().remove("Window");
+        const QSize large(1600, 1000);
+        QList<int> treeWidths;
+        {
+            COrvaneDlg dlg;
+            dlg.OnInitDialog();
+            ShowActive(dlg);
+            // Fits a 1024x600 screen with a desktop panel and a title bar.
+            const QSize smallest = dlg.minimumSizeHint();
+            QVERIFY2(smallest.width() <= 1024 && smallest.height() <= 600 - 40 - 30,
+                     qPrintable(QString("%1x%2").arg(smallest.width()).arg(smallest.height())));
+            auto* record = dlg.findChild<CRecFromNetworkDlg*>();
+            auto* play = dlg.findChild<CPlayToNetworkDlg*>();
+            auto* pidTree = record->findChild<QTreeWidget*>("pidTree");
+            dlg.resize(smallest);
+            QVERIFY(WaitFor([&] { return dlg.size() == smallest; }));
+            QApplication::processEvents();
+            for (QWidget* tab : {static_cast<QWidget*>(record), static_cast<QWidget*>(play)})
+            {
+                tab->show(); // laid out even when not the selected tab
+                QApplication::processEvents();
+                QVERIFY(tab->rect().size() == dlg.TabCtrl()->PageRect().size());
+                for (QWidget* control : tab->findChildren<QWidget*>())
+                {
+                    const QString where = control->objectName();
+                    if (control->isHidden() || control->parentWidget() == nullptr || where.startsWith("qt_"))
+                        continue;
+                    QVERIFY2(control->parentWidget()->rect().contains(control->geometry()), qPrintable(where));
+                    if (auto* button = qobject_cast<CButtonStyle*>(control)) // icons whole
+                        QVERIFY2(button->width() >= button->sizeHint().width() &&
+                                     button->height() >= button->sizeHint().height(),
+                                 qPrintable(where));
+                }
+            }
+            play->hide();
+            const QSize smallTree = pidTree->size();
+            dlg.resize(large);
+            QVERIFY(WaitFor([&] { return pidTree->width() > smallTree.width() + 300; }));
+            QVERIFY(pidTree->height() > smallTree.height() + 300);
+            auto* splitter = record->findChild<QSplitter*>("treesSplitter");
+            splitter->setSizes({200, splitter->width() - 200 - splitter->handleWidth()});
+            treeWidths = splitter->sizes();
+            QVERIFY(dlg.close());
+        }
+        COrvaneDlg again;
+        again.OnInitDialog();
+        ShowActive(again);
+        QCOMPARE(again.size(), large);
+        auto* splitter = again.findChild<CRecFromNetworkDlg*>()->findChild<QSplitter*>("treesSplitter");
+        QVERIFY(WaitFor([&] { return splitter->sizes() == treeWidths; }));
+        QVERIFY(ui.m_messages.empty());
+    }
+
+    void garbageSettingsLoadAsDefaultsWithoutAWord()
+    {
+        CFakeUiServices ui;
+        QSettings settings;
+        settings.remove("Play"); // no file left over from the tests before
+        settings.setValue("Play/NetworkPort", 70000);
+        settings.setValue("Play/TotTdtTimeType", 9);
+        settings.setValue("Play/BitRate", "fast");
+        settings.setValue("Play/MulticastTtl", 999);
+        settings.setValue("Record/NetworkPort", -1);
+        settings.setValue("Window/Width", "wide");
+        settings.sync();
+        {
+            COrvaneDlg dlg;
+            dlg.OnInitDialog();
+            ShowActive(dlg);
+            auto* play = dlg.findChild<CPlayToNetworkDlg*>();
+            QTest::mouseClick(dlg.TabCtrl()->TabBar(), Qt::LeftButton, {},
+                              dlg.TabCtrl()->TabBar()->tabRect(1).center());
+            QVERIFY(play->isVisible());
+            QCOMPARE(play->PortEdit()->text(), QString("1234"));
+            QCOMPARE(play->TimeType(), 0);
+            QCOMPARE(play->BitRateEdit()->text(), QString());
+            QVERIFY(dlg.width() >= dlg.minimumSizeHint().width());
+            QVERIFY(dlg.close());
+        }
+        QVERIFY2(ui.m_messages.empty(), qPrintable(ui.m_messages.empty() ? QString() : ui.m_messages[0].text));
+        QSettings().remove("Play");
+        QSettings().remove("Record");
     }
 
     void menusOpenWithTheirMnemonics()

@@ -1,6 +1,7 @@
 // The Play tab: a real play over loopback checked byte for byte, the bit-rate
 // graph sampling a play, pause and resume, the network send error in the status
-// field, the settings kept across a restart, and the TOT/TDT dialog's offsets.
+// field, the settings kept across a restart, messages that match the situation,
+// the bit-rate field, and the TOT/TDT dialog's offsets and Cancel.
 
 #include "play/CPlayToNetworkDlg.h"
 
@@ -23,12 +24,14 @@
 #include <QDateEdit>
 #include <QFile>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QSettings>
 #include <QSpinBox>
 #include <QTabBar>
 #include <QTemporaryDir>
 #include <QTimeEdit>
+#include <QTreeWidget>
 
 #include <cerrno>
 #include <cstring>
@@ -218,6 +221,101 @@ private slots:
         QVERIFY(ui.m_messages.empty());
     }
 
+    void messagesTellTheTruthBeforeAndAfterAFileIsChosen()
+    {
+        CFakeUiServices ui;
+        {
+            // No file chosen yet: no error in the File Information tree, no loop message.
+            CSettings::WriteProfileInt("Play", "FileLoopEnable", 1);
+            PlayWindow window;
+            window.OnInitDialog();
+            window.TabCtrl()->TabBar()->setCurrentIndex(1);
+            QCOMPARE(window.m_play->FileInfoTree()->topLevelItemCount(), 0);
+            QVERIFY(ui.m_messages.empty());
+        }
+        {
+            // The stored file is gone: the loop message says so.
+            QTemporaryDir dir;
+            CSettings::WriteProfileString("Play", "File", dir.filePath("gone.ts"));
+            CSettings::WriteProfileInt("Play", "FileLoopEnable", 1);
+            PlayWindow window;
+            window.OnInitDialog();
+            window.TabCtrl()->TabBar()->setCurrentIndex(1);
+            QCOMPARE(ui.m_messages.size(), std::size_t{1});
+            QCOMPARE(ui.m_messages[0].text,
+                     QString("File looping is off: the file %1 is missing.").arg(dir.filePath("gone.ts")));
+            QVERIFY(!window.m_play->LoopFlag());
+        }
+    }
+
+    void refusedPortOrBitRatePlaysNothing()
+    {
+        CFakeUiServices ui;
+        QTemporaryDir dir;
+        const QString path = Generate(dir, "play.ts", 20'000'000, 0.5);
+        LoopbackReceiver receiver;
+        PlayWindow window;
+        OpenForPlay(window, ui, receiver, path);
+        CPlayToNetworkDlg& dlg = *window.m_play;
+        ui.m_messages.clear();
+
+        // The last good port is not played to when the typed one is refused.
+        QTest::mouseClick(dlg.PlayButton(), Qt::LeftButton); // to the good port, then stopped
+        QVERIFY(WaitFor([&] { return dlg.PlayState() == CPlayController::PlayState::Stopped; }, 10'000));
+        QVERIFY(WaitFor([&] { return receiver.Bytes() > 0; }, 5'000));
+        const std::size_t received = receiver.Bytes();
+        dlg.PortEdit()->setText("70000");
+        QTest::mouseClick(dlg.PlayButton(), Qt::LeftButton);
+        QCOMPARE(dlg.PlayState(), CPlayController::PlayState::Stopped);
+        QCOMPARE(ui.m_messages.size(), std::size_t{1});
+        QCOMPARE(ui.m_messages[0].text, QString(CPlayToNetworkDlg::kMsgPortRange));
+        QVERIFY(!dlg.PlayButton()->IsPressed());
+        QTest::qWait(200);
+        QCOMPARE(receiver.Bytes(), received);
+
+        // A bit rate of 0 (the field's "empty" is the measured rate) is refused the same way.
+        dlg.PortEdit()->setText(QString::number(receiver.Port()));
+        dlg.BitRateEdit()->setText("0");
+        QTest::mouseClick(dlg.PlayButton(), Qt::LeftButton);
+        QCOMPARE(dlg.PlayState(), CPlayController::PlayState::Stopped);
+        QCOMPARE(ui.m_messages.size(), std::size_t{2});
+        QCOMPARE(ui.m_messages[1].text, QString(CPlayToNetworkDlg::kMsgBitRate));
+        QVERIFY(dlg.BitRateEdit()->hasSelectedText());
+    }
+
+    void bitRateFieldSetsThePlayRateAndIsKept()
+    {
+        CFakeUiServices ui;
+        QTemporaryDir dir;
+        const QString path = Generate(dir, "play.ts", 20'000'000, 2.0);
+        LoopbackReceiver receiver;
+        {
+            PlayWindow window;
+            OpenForPlay(window, ui, receiver, path);
+            CPlayToNetworkDlg& dlg = *window.m_play;
+            QCOMPARE(dlg.BitRateEdit()->text(), QString()); // empty: measured from the PCRs
+            QTest::mouseClick(dlg.PlayButton(), Qt::LeftButton);
+            QVERIFY(qAbs(std::int64_t{dlg.Controller().BitRate()} - 20'000'000) < 1'000); // as measured
+            dlg.StopButton()->click();
+
+            dlg.BitRateEdit()->setFocus();
+            QTest::keyClicks(dlg.BitRateEdit(), "x5000000"); // digits only
+            QCOMPARE(dlg.BitRateEdit()->text(), QString("5000000"));
+            QTest::mouseClick(dlg.PlayButton(), Qt::LeftButton);
+            QCOMPARE(dlg.PlayState(), CPlayController::PlayState::Playing);
+            QCOMPARE(dlg.Controller().BitRate(), 5'000'000u);
+            QVERIFY(!dlg.BitRateEdit()->isEnabled()); // fixed while it plays
+            dlg.StopButton()->click();
+            QVERIFY(dlg.BitRateEdit()->isEnabled());
+        }
+        QCOMPARE(CSettings::GetProfileString("Play", "BitRate", {}), QString("5000000"));
+        PlayWindow again;
+        again.OnInitDialog();
+        QCOMPARE(again.m_play->BitRateEdit()->text(), QString("5000000"));
+        QCOMPARE(again.m_play->ChosenBitRate(), 5'000'000u);
+        QVERIFY(ui.m_messages.empty());
+    }
+
     void totTdtDialogOffsets()
     {
         const std::int64_t opening = 1'750'000'000;
@@ -238,6 +336,14 @@ private slots:
         before.DatePicker()->setDate(QDateTime::fromSecsSinceEpoch(opening).toLocalTime().date().addDays(-1));
         before.accept();
         QCOMPARE(before.TimeOffset(), -86'400);
+
+        // Cancel gives up the choice.
+        CTotTdtDlg cancelled(0, 0, nullptr, [opening] { return opening; });
+        cancelled.show();
+        auto* cancel = cancelled.findChild<QPushButton*>("cancelButton");
+        QVERIFY(cancel != nullptr && cancel->isVisible());
+        QTest::mouseClick(cancel, Qt::LeftButton);
+        QCOMPARE(cancelled.result(), int(QDialog::Rejected));
     }
 };
 

@@ -1,7 +1,8 @@
 // The Record tab against a loopback sender: what is enabled in each run state,
 // refused input, the receiver's settings during a run, recordings checked byte
 // for byte (plain file and ring of files, with the current file's name),
-// failures, the status colours and the bit-rate graph's samples.
+// failures, the status colours, the bit-rate graph's samples, Disable Analyzer,
+// the no-PCR notice and settings that make no sense.
 
 #include "record/CRecFromNetworkDlg.h"
 
@@ -10,6 +11,7 @@
 #include "controls/CBitrateSampler.h"
 #include "controls/CButtonStyle.h"
 #include "controls/CLabel.h"
+#include "controls/CSettings.h"
 #include "controls/CTabActivateEvent.h"
 #include "controls/CXTabCtrl.h"
 #include "ui_CRecFromNetworkDlg.h"
@@ -200,9 +202,9 @@ private slots:
         HostedTab host;
         auto* ui = host.ui();
         // The form's place for the graph, found by its name.
-        auto* graphHost = new QWidget(host.dlg);
-        graphHost->setObjectName(CBitrateSampler::kHostName);
-        host.dlg->AttachBitrateGraph();
+        auto* graphHost = host.dlg->findChild<QWidget*>(CBitrateSampler::kHostName);
+        QVERIFY(graphHost != nullptr);
+        host.dlg->AttachBitrateGraph(); // a second call keeps the first graph
         auto* sampler = host.dlg->findChild<CBitrateSampler*>();
         QVERIFY(sampler != nullptr);
         QCOMPARE(sampler->Graph()->parentWidget(), graphHost);
@@ -366,6 +368,83 @@ private slots:
         QCOMPARE(host.ui()->statusLabel->GetText(), QString("Write error"));
         QCOMPARE(host.ui()->statusLabel->BackgroundColor(), QColor(255, 0, 0));
         QVERIFY(host.tabs.IsTabEnabled(1));
+    }
+
+    void disableAnalyzerTakesEffectAtOnceAndIsKept()
+    {
+        CFakeUiServices fake;
+        {
+            HostedTab host;
+            auto* ui = host.ui();
+            QVERIFY(host.dlg->RecordThread()->IsAnalyzerEnabled() && ui->pidTree->isEnabled());
+            ui->disableAnalyzerCheck->click();
+            QVERIFY(!host.dlg->RecordThread()->IsAnalyzerEnabled());
+            QVERIFY(!ui->pidTree->isEnabled() && !ui->progTree->isEnabled());
+            QCOMPARE(CSettings::GetProfileInt("Record", "DisableAnalyzer", 0), 1);
+
+            // During a run too, both ways, and the end of the run keeps what the box says.
+            host.Click(ui->networkOpenButton);
+            host.Click(ui->monitorButton);
+            QCOMPARE(host.State(), CRecordThread::kMonitoring);
+            ui->disableAnalyzerCheck->click();
+            QVERIFY(host.dlg->RecordThread()->IsAnalyzerEnabled() && ui->pidTree->isEnabled());
+            ui->disableAnalyzerCheck->click();
+            QVERIFY(!host.dlg->RecordThread()->IsAnalyzerEnabled());
+            host.Click(ui->stopButton);
+            host.dlg->OnStatusTimer();
+            QVERIFY(!host.dlg->RecordThread()->IsAnalyzerEnabled() && !ui->pidTree->isEnabled());
+        }
+        HostedTab again;
+        QVERIFY(again.ui()->disableAnalyzerCheck->isChecked());
+        QVERIFY(!again.dlg->RecordThread()->IsAnalyzerEnabled());
+        QVERIFY(fake.m_messages.empty());
+    }
+
+    void noPcrNoticeComesAfterTwoSecondsOnTheFirstRun()
+    {
+        CFakeUiServices fake;
+        HostedTab host;
+        auto* ui = host.ui();
+        host.Click(ui->networkOpenButton);
+        for (int run = 0; run < 2; ++run)
+        {
+            host.Click(ui->monitorButton);
+            QCOMPARE(host.State(), CRecordThread::kMonitoring);
+            // The analysis timer, driven: three ticks (1.5 s) without PCR say nothing, the fourth does.
+            for (int tick = 1; tick < int(CRecFromNetworkDlg::kNoPcrTicks); ++tick)
+            {
+                host.dlg->OnAnalysisTimer();
+                QVERIFY2(ui->noPcrNotice->isHidden(), qPrintable(QString("run %1 tick %2").arg(run).arg(tick)));
+            }
+            host.dlg->OnAnalysisTimer();
+            QVERIFY2(!ui->noPcrNotice->isHidden(), qPrintable(QString("run %1").arg(run)));
+            host.Click(ui->stopButton);
+            host.dlg->OnAnalysisTimer();
+            QVERIFY(ui->noPcrNotice->isHidden());
+        }
+    }
+
+    void garbageSettingsLoadAsDefaultsWithoutAWord()
+    {
+        CFakeUiServices fake;
+        QSettings settings;
+        settings.setValue("Record/NetworkPort", 70000);
+        settings.setValue("Record/RecSize", -5);
+        settings.setValue("Record/NetworkAddrs", 12345); // 0.0.48.57: not a multicast group
+        settings.setValue("Record/FileLoopCnt", "lots");
+        settings.sync();
+        {
+            CRecFromNetworkDlg dlg;
+            auto* ui = dlg.Form();
+            QCOMPARE(ui->portEdit->text(), QString("1234"));
+            QCOMPARE(ui->recordingSizeEdit->text(), QString("100"));
+            QCOMPARE(ui->groupEdit->text(), QString("0.0.0.0"));
+            QCOMPARE(dlg.LoopCount(), 3);
+            // Closing with an unusable field saves the last good values, quietly.
+            ui->portEdit->setText("0");
+        }
+        QCOMPARE(CSettings::GetProfileInt("Record", "NetworkPort", 0), 1234);
+        QVERIFY(fake.m_messages.empty());
     }
 
     void statusColourGoesWithItsText()

@@ -9,7 +9,7 @@ trap 'rm -rf "$work"' EXIT
 "$cli" generate "$work/sample.ts" --programs 3 --rate 2000000 --duration 2 --leading-garbage 100 \
     --drop-every 40 --cc-error-every 150 --garbage-every 2000 --garbage-bytes 10 >/dev/null
 (cd "$work" && "$cli" analyze sample.ts --separator .) >"$work/sample.txt"
-for line in "    497.934 bytes" "    Before first packet: 100" "    2648 packets" "    Bit rate:1.990.926 bps" \
+for line in "    497.934 bytes" "    Before first packet: 100" "    Packets: 2.648" "    Bit rate: 1.990.926 bps" \
     "  Program 3 (0x0003): Service 3" "      PID 0x010A (266): AC-3 audio (type 0x06), eng" "    Sync losses: 1" \
     "    First TDT/TOT: 2024-01-01 12:00:00 UTC" "  PID 0x0101 (257): H.264 video, program 1"; do
     grep -qxF -- "$line" "$work/sample.txt" || { echo "missing line: $line"; exit 1; }
