@@ -166,7 +166,15 @@ TEST(CNetworkSenderPacing, PauseSendsNothingAndResumesWithoutCatchUp)
     ASSERT_TRUE(WaitFor([&] { return clock.Count() >= 50; }));
 
     sender.Pause(true);
-    std::this_thread::sleep_for(20ms); // the cycle under way ends
+    // The cycle under way ends (slowly under the sanitizers on a loaded machine).
+    std::size_t released = 0;
+    ASSERT_TRUE(WaitFor([&] {
+        const std::size_t now = clock.Count();
+        const bool still = now == released;
+        released = now;
+        std::this_thread::sleep_for(20ms);
+        return still;
+    }));
     const std::uint64_t sentAtPause = sender.Socket().GetDatagramsSent();
     const std::uint64_t levelAtPause = sender.GetFifoLevel();
     const std::size_t releasesAtPause = clock.Count();
