@@ -86,7 +86,7 @@ public:
     //! nothing when the user cancelled.
     using DevicePicker = std::function<std::optional<std::uint32_t>(QWidget* parent)>;
 
-    //! @p sender and @p tabCtrl are the main window's and outlive the tab;
+    //! @p sender (not null) and @p tabCtrl are the main window's and outlive the tab;
     //! @p pickDevice may be empty (no device picker).
     CPlayToNetworkDlg(CNetworkSender* sender, DevicePicker pickDevice, CXTabCtrl* tabCtrl, QWidget* parent = nullptr);
     ~CPlayToNetworkDlg() override;

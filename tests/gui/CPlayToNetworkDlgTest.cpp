@@ -196,8 +196,9 @@ private slots:
         CSettings::WriteProfileInt("Play", "TotTdtEnable", 1);
         CSettings::WriteProfileInt("Play", "TotTdtTimeType", 2);
         CSettings::WriteProfileInt("Play", "TotTdtOffset", -3'600);
+        CNetworkSender sender; // the tab's controller borrows it
         {
-            CPlayToNetworkDlg dlg(nullptr, {}, nullptr);
+            CPlayToNetworkDlg dlg(&sender, {}, nullptr);
             dlg.OnInitDialog();
             QCOMPARE(dlg.TimeOffset(), -3'600);
             dlg.PortEdit()->setText("5004");
@@ -208,7 +209,7 @@ private slots:
             dlg.SetFilePath("/nowhere/file.ts");
             dlg.SaveSettings();
         }
-        CPlayToNetworkDlg dlg(nullptr, {}, nullptr);
+        CPlayToNetworkDlg dlg(&sender, {}, nullptr);
         dlg.OnInitDialog();
         QCOMPARE(dlg.PortEdit()->text(), QString("5004"));
         QCOMPARE(dlg.IpAddress()->GetAddress(), 0xEF010203u);
