@@ -77,18 +77,28 @@ QString Generate(const QTemporaryDir& dir, const QString& name, std::uint64_t bi
     return path;
 }
 
-//! The main window playing @p path to the loopback @p receiver.
-void OpenForPlay(PlayWindow& window, CFakeUiServices& ui, const LoopbackReceiver& receiver, const QString& path)
+//! A fake UI, a folder for stream files and a loopback receiver to play to.
+struct PlayRig
 {
-    window.OnInitDialog();
-    CPlayToNetworkDlg& dlg = *window.m_play;
-    dlg.ModeCombo()->setCurrentIndex(0);
-    dlg.IpAddress()->SetAddress(0x7F000001u);
-    dlg.PortEdit()->setText(QString::number(receiver.Port()));
-    ui.m_fileName = path;
-    dlg.OnOpen();
-    window.TabCtrl()->TabBar()->setCurrentIndex(1); // shown: the timers run
-}
+    CFakeUiServices ui;
+    QTemporaryDir dir;
+    LoopbackReceiver receiver;
+
+    //! Writes a @p bitRate stream of @p seconds and opens it in @p window, set to play to the receiver.
+    CPlayToNetworkDlg& Open(PlayWindow& window, const QString& name, std::uint64_t bitRate, double seconds,
+                            std::vector<std::uint8_t>* bytes = nullptr)
+    {
+        window.OnInitDialog();
+        CPlayToNetworkDlg& dlg = *window.m_play;
+        dlg.ModeCombo()->setCurrentIndex(0);
+        dlg.IpAddress()->SetAddress(0x7F000001u);
+        dlg.PortEdit()->setText(QString::number(receiver.Port()));
+        ui.m_fileName = Generate(dir, name, bitRate, seconds, bytes);
+        dlg.OnOpen();
+        window.TabCtrl()->TabBar()->setCurrentIndex(1); // shown: the timers run
+        return dlg;
+    }
+};
 } // namespace
 
 class CPlayToNetworkDlgTest : public QObject
@@ -100,14 +110,10 @@ private slots:
 
     void playsOverLoopbackToTheEnd()
     {
-        CFakeUiServices ui;
-        QTemporaryDir dir;
+        PlayRig rig;
         std::vector<std::uint8_t> stream;
-        const QString path = Generate(dir, "play.ts", 20'000'000, 1.5, &stream);
-        LoopbackReceiver receiver;
         PlayWindow window;
-        OpenForPlay(window, ui, receiver, path);
-        CPlayToNetworkDlg& dlg = *window.m_play;
+        CPlayToNetworkDlg& dlg = rig.Open(window, "play.ts", 20'000'000, 1.5, &stream);
 
         dlg.PlayButton()->click();
         QCOMPARE(dlg.PlayState(), CPlayController::PlayState::Playing);
@@ -115,24 +121,21 @@ private slots:
         QVERIFY(!window.TabCtrl()->IsTabEnabled(0));
         QVERIFY(WaitFor([&] { return dlg.PlayState() == CPlayController::PlayState::Stopped; }, 20'000));
         QVERIFY(window.TabCtrl()->IsTabEnabled(0));
-        QVERIFY(WaitFor([&] { return receiver.Bytes() >= stream.size(); }, 5'000));
-        QVERIFY(WithoutNullPackets(receiver.Payload()) == WithoutNullPackets(stream));
-        QVERIFY(ui.m_messages.empty());
+        QVERIFY(WaitFor([&] { return rig.receiver.Bytes() >= stream.size(); }, 5'000));
+        QVERIFY(WithoutNullPackets(rig.receiver.Payload()) == WithoutNullPackets(stream));
+        QVERIFY(rig.ui.m_messages.empty());
     }
 
     void pauseHoldsAndResumes()
     {
-        CFakeUiServices ui;
-        QTemporaryDir dir;
-        LoopbackReceiver receiver;
+        PlayRig rig;
         PlayWindow window;
         // About 8 MB, looped: the play outlasts the test.
-        OpenForPlay(window, ui, receiver, Generate(dir, "pause.ts", 40'000'000, 1.6));
-        CPlayToNetworkDlg& dlg = *window.m_play;
+        CPlayToNetworkDlg& dlg = rig.Open(window, "pause.ts", 40'000'000, 1.6);
         QTest::mouseClick(dlg.LoopButton(), Qt::LeftButton);
         QVERIFY(dlg.LoopFlag());
         dlg.PlayButton()->click();
-        QVERIFY(WaitFor([&] { return receiver.Bytes() > 0; }));
+        QVERIFY(WaitFor([&] { return rig.receiver.Bytes() > 0; }));
 
         // The bit-rate graph samples what is played (its host found by name).
         auto* graphHost = new QWidget(&dlg);
@@ -143,8 +146,8 @@ private slots:
         std::int64_t now = 0;
         sampler->SetClock([&] { return now; });
         sampler->Sample();
-        const std::size_t sampledFrom = receiver.Bytes();
-        QVERIFY(WaitFor([&] { return receiver.Bytes() > sampledFrom + 1'000'000; }));
+        const std::size_t sampledFrom = rig.receiver.Bytes();
+        QVERIFY(WaitFor([&] { return rig.receiver.Bytes() > sampledFrom + 1'000'000; }));
         now += 1'000;
         sampler->Sample();
         QCOMPARE(sampler->History().Samples().size(), std::size_t{1});
@@ -154,16 +157,16 @@ private slots:
         QTest::mouseClick(dlg.PauseButton(), Qt::LeftButton);
         QVERIFY(dlg.Engine().IsPaused());
         QTest::qWait(150);
-        const std::size_t heldBytes = receiver.Bytes();
+        const std::size_t heldBytes = rig.receiver.Bytes();
         const int heldPosition = dlg.PositionSlider()->value();
         const QString heldElapsed = dlg.ElapsedTimeLabel()->GetText();
         QTest::qWait(1'200);
-        QCOMPARE(receiver.Bytes(), heldBytes);
+        QCOMPARE(rig.receiver.Bytes(), heldBytes);
         QCOMPARE(dlg.PositionSlider()->value(), heldPosition);
         QCOMPARE(dlg.ElapsedTimeLabel()->GetText(), heldElapsed);
         QTest::mouseClick(dlg.PauseButton(), Qt::LeftButton);
         QVERIFY(!dlg.Engine().IsPaused());
-        QVERIFY(WaitFor([&] { return receiver.Bytes() > heldBytes; }));
+        QVERIFY(WaitFor([&] { return rig.receiver.Bytes() > heldBytes; }));
 
         // Datagrams the system refused: the status says so above every other
         // text, red, with the reason and the count in its tip.
@@ -182,7 +185,7 @@ private slots:
         QCOMPARE(dlg.PlayState(), CPlayController::PlayState::Stopped);
         QVERIFY(!dlg.Engine().IsRunning() && !dlg.Engine().IsPaused() && !dlg.PauseButton()->IsPressed());
         QVERIFY(window.TabCtrl()->IsTabEnabled(0));
-        QVERIFY(ui.m_messages.empty());
+        QVERIFY(rig.ui.m_messages.empty());
         dlg.Controller().SetSendHealth(nullptr);
         now += 1'000;
         sampler->Sample(); // stopped: the graph keeps the play's minutes
@@ -251,49 +254,41 @@ private slots:
 
     void refusedPortOrBitRatePlaysNothing()
     {
-        CFakeUiServices ui;
-        QTemporaryDir dir;
-        const QString path = Generate(dir, "play.ts", 20'000'000, 0.5);
-        LoopbackReceiver receiver;
+        PlayRig rig;
         PlayWindow window;
-        OpenForPlay(window, ui, receiver, path);
-        CPlayToNetworkDlg& dlg = *window.m_play;
-        ui.m_messages.clear();
+        CPlayToNetworkDlg& dlg = rig.Open(window, "play.ts", 20'000'000, 0.5);
+        rig.ui.m_messages.clear();
 
         // The last good port is not played to when the typed one is refused.
         QTest::mouseClick(dlg.PlayButton(), Qt::LeftButton); // to the good port, then stopped
         QVERIFY(WaitFor([&] { return dlg.PlayState() == CPlayController::PlayState::Stopped; }, 10'000));
-        QVERIFY(WaitFor([&] { return receiver.Bytes() > 0; }, 5'000));
-        const std::size_t received = receiver.Bytes();
+        QVERIFY(WaitFor([&] { return rig.receiver.Bytes() > 0; }, 5'000));
+        const std::size_t received = rig.receiver.Bytes();
         dlg.PortEdit()->setText("70000");
         QTest::mouseClick(dlg.PlayButton(), Qt::LeftButton);
         QCOMPARE(dlg.PlayState(), CPlayController::PlayState::Stopped);
-        QCOMPARE(ui.m_messages.size(), std::size_t{1});
-        QCOMPARE(ui.m_messages[0].text, QString(CPlayToNetworkDlg::kMsgPortRange));
+        QCOMPARE(rig.ui.m_messages.size(), std::size_t{1});
+        QCOMPARE(rig.ui.m_messages[0].text, QString(CPlayToNetworkDlg::kMsgPortRange));
         QVERIFY(!dlg.PlayButton()->IsPressed());
         QTest::qWait(200);
-        QCOMPARE(receiver.Bytes(), received);
+        QCOMPARE(rig.receiver.Bytes(), received);
 
         // A bit rate of 0 (the field's "empty" is the measured rate) is refused the same way.
-        dlg.PortEdit()->setText(QString::number(receiver.Port()));
+        dlg.PortEdit()->setText(QString::number(rig.receiver.Port()));
         dlg.BitRateEdit()->setText("0");
         QTest::mouseClick(dlg.PlayButton(), Qt::LeftButton);
         QCOMPARE(dlg.PlayState(), CPlayController::PlayState::Stopped);
-        QCOMPARE(ui.m_messages.size(), std::size_t{2});
-        QCOMPARE(ui.m_messages[1].text, QString(CPlayToNetworkDlg::kMsgBitRate));
+        QCOMPARE(rig.ui.m_messages.size(), std::size_t{2});
+        QCOMPARE(rig.ui.m_messages[1].text, QString(CPlayToNetworkDlg::kMsgBitRate));
         QVERIFY(dlg.BitRateEdit()->hasSelectedText());
     }
 
     void bitRateFieldSetsThePlayRateAndIsKept()
     {
-        CFakeUiServices ui;
-        QTemporaryDir dir;
-        const QString path = Generate(dir, "play.ts", 20'000'000, 2.0);
-        LoopbackReceiver receiver;
+        PlayRig rig;
         {
             PlayWindow window;
-            OpenForPlay(window, ui, receiver, path);
-            CPlayToNetworkDlg& dlg = *window.m_play;
+            CPlayToNetworkDlg& dlg = rig.Open(window, "play.ts", 20'000'000, 2.0);
             QCOMPARE(dlg.BitRateEdit()->text(), QString()); // empty: measured from the PCRs
             QTest::mouseClick(dlg.PlayButton(), Qt::LeftButton);
             QVERIFY(qAbs(std::int64_t{dlg.Controller().BitRate()} - 20'000'000) < 1'000); // as measured
@@ -314,7 +309,7 @@ private slots:
         again.OnInitDialog();
         QCOMPARE(again.m_play->BitRateEdit()->text(), QString("5000000"));
         QCOMPARE(again.m_play->ChosenBitRate(), 5'000'000u);
-        QVERIFY(ui.m_messages.empty());
+        QVERIFY(rig.ui.m_messages.empty());
     }
 
     void totTdtDialogOffsets()

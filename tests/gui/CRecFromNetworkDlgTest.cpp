@@ -79,6 +79,7 @@ struct HostedTab
         if (record)
             Click(ui()->recordButton);
     }
+    void Monitor() const { Click(ui()->networkOpenButton), Click(ui()->monitorButton); } // opens, then monitors
     bool WaitForStatus(const QString& text, int timeoutMs)
     {
         return WaitFor(
@@ -166,8 +167,7 @@ private slots:
         auto* ui = host.ui();
         QCOMPARE(ui->kernelDropsCaption->text(), QString("Kernel drops"));
         QCOMPARE(ui->kernelDropsValue->GetText(), QString("-"));
-        host.Click(ui->networkOpenButton);
-        host.Click(ui->monitorButton);
+        host.Monitor();
         host.Click(ui->networkOpenButton);
         QVERIFY(!ui->modeCombo->isEnabled() && !ui->portEdit->isEnabled());
         // Even a change that reaches the combo box leaves the running receiver alone.
@@ -212,8 +212,7 @@ private slots:
         sampler->SetClock([&] { return now; });
 
         sampler->Sample(); // no run: nothing sampled
-        host.Click(ui->networkOpenButton);
-        host.Click(ui->monitorButton);
+        host.Monitor();
         sampler->Sample(); // the run's start
         const auto data = TestStream(2.0);
         SendLoopback(data, host.port, [&] { host.dlg->OnStatusTimer(); });
@@ -383,8 +382,7 @@ private slots:
             QCOMPARE(CSettings::GetProfileInt("Record", "DisableAnalyzer", 0), 1);
 
             // During a run too, both ways, and the end of the run keeps what the box says.
-            host.Click(ui->networkOpenButton);
-            host.Click(ui->monitorButton);
+            host.Monitor();
             QCOMPARE(host.State(), CRecordThread::kMonitoring);
             ui->disableAnalyzerCheck->click();
             QVERIFY(host.dlg->RecordThread()->IsAnalyzerEnabled() && ui->pidTree->isEnabled());
@@ -452,8 +450,7 @@ private slots:
         CFakeUiServices fake;
         HostedTab host;
         auto* ui = host.ui();
-        host.Click(ui->networkOpenButton);
-        host.Click(ui->monitorButton);
+        host.Monitor();
         // Five seconds without a datagram: "No Data Recv" in red.
         QVERIFY(host.WaitForStatus("No Data Recv", 9'000));
         QCOMPARE(ui->statusLabel->BackgroundColor(), QColor(255, 0, 0));
