@@ -21,7 +21,6 @@ namespace
 {
 constexpr int kAddressColumnWidthPx = 300;
 constexpr int kAddressRole = Qt::UserRole;
-constexpr int kModelRole = Qt::UserRole + 1;
 
 std::uint32_t ItemAddress(const QTreeWidgetItem* item)
 {
@@ -38,7 +37,6 @@ CDiscoverDlg::CDiscoverDlg(CUDPDiscover* discover, CUDPReset* reset, Mode mode, 
     QTreeWidget* list = m_ui->deviceList;
     list->setColumnWidth(0, kAddressColumnWidthPx);
     AddDeviceColumns();
-    list->header()->setStretchLastSection(true);
     list->setSelectionBehavior(QAbstractItemView::SelectRows);
 
     m_refreshTimer.setObjectName("refreshTimer");
@@ -129,12 +127,10 @@ void CDiscoverDlg::RefreshList()
             continue;
         }
         auto* item = new QTreeWidgetItem;
-        item->setText(0, QString::fromStdString(FormatIpv4(address)));
-        item->setText(1, QString::number(CDiscoverProtocol::GetSerial(record)));
+        item->setText(kAddressColumn, QString::fromStdString(FormatIpv4(address)));
+        item->setText(kSerialColumn, QString::number(CDiscoverProtocol::GetSerial(record)));
         item->setData(0, kAddressRole, address);
-        const QString model = QString::fromStdString(CDiscoverProtocol::GetModel(record));
-        item->setData(0, kModelRole, model);
-        item->setText(kModelColumn, model);
+        item->setText(kModelColumn, QString::fromStdString(CDiscoverProtocol::GetModel(record)));
         item->setText(kFirmwareColumn, QString::fromStdString(CDiscoverProtocol::FormatFirmware(record)));
         item->setText(kMacColumn, QString::fromStdString(CDiscoverProtocol::FormatMac(record)));
         list->insertTopLevelItem(0, item);
@@ -226,7 +222,7 @@ void CDiscoverDlg::OnResetToFactoryDefaults()
         return;
     const QTreeWidgetItem* item = selected.front();
     const QString address = item->text(0);
-    QString model = item->data(0, kModelRole).toString();
+    QString model = item->text(kModelColumn);
     if (model.isEmpty())
         model = QStringLiteral("not announced");
     const QString caption = QString::fromLatin1(kCaption);

@@ -313,7 +313,7 @@ int CPlayToNetworkDlg::TabIndex() const
 {
     // The main window writes the index when it adds the tab.
     const QVariant index = property("tabIndex");
-    return index.isValid() ? index.toInt() : m_tabIndex;
+    return index.isValid() ? index.toInt() : -1;
 }
 
 void CPlayToNetworkDlg::CMessageSink::ShowMessage(const std::string& text)

@@ -245,7 +245,6 @@ private:
     // TOT/TDT.
     int m_timeType = 0;
     std::int64_t m_timeOffset = 0;
-    int m_tabIndex = -1;
     QString m_statusText;
 
     // Output settings.

@@ -318,7 +318,6 @@ void CRecFromNetworkDlg::PrepareRun()
 
 void CRecFromNetworkDlg::ReportStartFailure(int messagesBefore)
 {
-    m_postStopPending = true;
     if (m_messagesShown != messagesBefore)
         return; // the record thread has said why
     const std::string receiverError = m_recorder->ReceiverError();
@@ -384,7 +383,6 @@ void CRecFromNetworkDlg::OnRecord()
 void CRecFromNetworkDlg::OnStop()
 {
     m_controller->Stop();
-    m_postStopPending = true;
     m_statusRefresh = true;
     UpdateControls();
     m_ui->progressBar->setValue(0);

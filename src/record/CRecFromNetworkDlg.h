@@ -155,7 +155,6 @@ private:
     bool IsRunning() const { return m_recorder->GetState() != CRecordThread::kStopped; }
 
     // The status timer's steps.
-    void FinishRun();
     void ShowRecordingProgress();
     void ShowReceiveStatus();
     void ShowSignalFigures();
@@ -181,7 +180,6 @@ private:
     std::unique_ptr<CQtTreeSink> m_progSink;
     std::int32_t m_recordingSize = 100;
     CRecordController::SizeUnit m_sizeUnit = CRecordController::kSeconds;
-    bool m_postStopPending = false;
     std::uint32_t m_noPcrCountdown = kNoPcrTicks;
     std::uint32_t m_lastReceiverStatus = 0;
     std::uint32_t m_lastShownTenths = 0;

@@ -1,7 +1,7 @@
-// The Record tab's two timers. The status timer (100 ms) finishes ended runs,
-// shows time, megabytes and progress, applies the size limit, and shows the
-// receive status and the signal figures; the analysis timer (500 ms) refreshes
-// the trees and the no-PCR notice.
+// The Record tab's two timers. The status timer (100 ms) shows time, megabytes
+// and progress, applies the size limit, and shows the receive status and the
+// signal figures; the analysis timer (500 ms) refreshes the trees and the
+// no-PCR notice.
 
 #include "common/CEventLog.h"
 #include "common/CSteadyClock.h"
@@ -34,18 +34,11 @@ void CRecFromNetworkDlg::ShowStatus(const QString& text)
 
 void CRecFromNetworkDlg::OnStatusTimer()
 {
-    FinishRun();
     ShowRecordingProgress();
     // A run may have ended by itself (limit, failure): the controls follow.
     UpdateControls();
     ShowReceiveStatus();
     ShowSignalFigures();
-}
-
-void CRecFromNetworkDlg::FinishRun()
-{
-    // The Disable Analyzer box is in force at all times; nothing to undo after a run.
-    m_postStopPending = false;
 }
 
 void CRecFromNetworkDlg::ShowRecordingProgress()
@@ -54,8 +47,7 @@ void CRecFromNetworkDlg::ShowRecordingProgress()
     const bool recording = m_recorder->GetState() == CRecordThread::kRecording;
     const QString fileName =
         QFileInfo(recording ? QString::fromStdString(m_recorder->GetFileName()) : m_outputFile).fileName();
-    if (m_ui->fileNameLabel->GetText() != fileName)
-        m_ui->fileNameLabel->SetText(fileName);
+    m_ui->fileNameLabel->SetText(fileName); // repaints only on a change
     if (!m_recorder->IsFileOpen() && !m_recorder->HasFailed())
         return;
     auto* ui = m_ui.get();
