@@ -1,6 +1,7 @@
 #include "engine/CUdpIOCPClient.h"
 
 #include "common/CSteadyClock.h"
+#include "common/Ipv4Address.h"
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
@@ -28,8 +29,8 @@ unsigned InterfaceIndex(const std::string& name)
         return 0;
     if (unsigned index = if_nametoindex(name.c_str()); index != 0)
         return index;
-    in_addr wanted{};
-    if (inet_pton(AF_INET, name.c_str(), &wanted) != 1)
+    std::uint32_t wanted = 0;
+    if (!ParseIpv4(name, wanted))
         return 0;
     ifaddrs* list = nullptr;
     if (getifaddrs(&list) != 0)
@@ -41,7 +42,7 @@ unsigned InterfaceIndex(const std::string& name)
             continue;
         sockaddr_in sin{};
         std::memcpy(&sin, a->ifa_addr, sizeof sin);
-        if (sin.sin_addr.s_addr == wanted.s_addr)
+        if (sin.sin_addr.s_addr == htonl(wanted))
             index = if_nametoindex(a->ifa_name);
     }
     freeifaddrs(list);
