@@ -233,7 +233,7 @@ void CDvbIpRecvThread::Deliver(DvbIpRecvBuffer* record, bool& haveExpected, std:
         const std::uint8_t* payload = record->m_data + record->m_payloadOffset;
         if (m_fifo.Write(payload, record->m_payloadLength))
         {
-            if (payload[0] == kSyncByte && IsTransportStream(payload, record->m_payloadLength))
+            if (IsTransportStream(payload, record->m_payloadLength))
                 m_packetBytes.store(record->m_payloadLength % 188 == 0 ? 188 : 204, std::memory_order_relaxed);
             m_datagrams.fetch_add(1, std::memory_order_relaxed);
             m_payloadBytes.fetch_add(record->m_payloadLength, std::memory_order_relaxed);
