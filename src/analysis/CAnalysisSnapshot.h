@@ -4,6 +4,8 @@
 //! PAT, PMTs and SDT, the per-PID counters and the stream-wide figures. Taken
 //! under the analysis lock and turned into trees without it.
 
+#include "analysis/CTr101290Counters.h"
+
 #include <cstdint>
 #include <map>
 #include <string>
@@ -76,4 +78,5 @@ struct CAnalysisSnapshot
     std::map<std::uint16_t, CProgramInfo> programs;
     std::map<std::uint16_t, CServiceInfo> services;
     std::vector<CPidEntry> pids; //!< ascending PID order
+    CTr101290Counters tr101290;
 };
