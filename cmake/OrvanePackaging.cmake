@@ -60,6 +60,14 @@ endforeach()
 add_custom_target(orvane_manpages ALL DEPENDS ${gzipped})
 install(FILES ${gzipped} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
+# One process per stream under systemd: template units reading
+# /etc/orvane/NAME.conf (docs/fleet.md). Debian 12 keeps units in /lib.
+set(ORVANE_SYSTEMD_UNIT_DIR /lib/systemd/system CACHE PATH "Where the systemd units are installed")
+install(FILES ${PROJECT_SOURCE_DIR}/resources/systemd/orvane-record@.service
+              ${PROJECT_SOURCE_DIR}/resources/systemd/orvane-monitor@.service
+              ${PROJECT_SOURCE_DIR}/resources/systemd/orvane-play@.service
+        DESTINATION ${ORVANE_SYSTEMD_UNIT_DIR})
+
 # The package is "orvane"; GNUInstallDirs would name the folder after the project.
 set(ORVANE_DOCDIR ${CMAKE_INSTALL_DATADIR}/doc/orvane)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${ORVANE_DOCDIR})

@@ -91,3 +91,8 @@ if [ "$status" -ne 124 ]; then
   fail "orvane ended with status $status within 3 s instead of running"
 fi
 echo "check-installed: orvane ran for 3 s (offscreen) and was stopped by the time-out"
+
+# The systemd units, where the package put them.
+if [ "$prefix" = /usr ]; then
+  "$(dirname "$0")/check-units.sh" /lib/systemd/system
+fi

@@ -9,7 +9,7 @@ PACKAGES=(
   # build
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev clang-format
   # libraries
-  libbitstream-dev libcli11-dev nlohmann-json3-dev
+  libbitstream-dev libcli11-dev nlohmann-json3-dev libcpp-httplib-dev liburing-dev
   qt6-base-dev qt6-svg-dev libgl-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
@@ -17,6 +17,8 @@ PACKAGES=(
   # packaging: the .deb's library dependencies, the desktop entry check, PNG icons,
   # the package check and the AppStream metainfo check
   dpkg-dev desktop-file-utils librsvg2-bin lintian appstream
+  # the systemd units' check (systemd-analyze verify reads the units' man pages)
+  systemd man-db
 )
 case "${1:-}" in
   --test | --bench)
