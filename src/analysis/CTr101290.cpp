@@ -13,6 +13,8 @@ constexpr std::uint8_t kTableCat = 0x01;
 constexpr std::uint8_t kTablePmt = 0x02;
 constexpr std::uint16_t kPatPid = 0x0000;
 constexpr std::uint16_t kCatPid = 0x0001;
+// A PCR this many packets off is taken for lost or extra packets, not a bad PCR.
+constexpr double kMaxShiftPackets = 64;
 // The gaps are looked at about every 50 ms of stream time.
 constexpr double kCheckSeconds = 0.050;
 
@@ -223,13 +225,26 @@ void CTr101290::JudgeAccuracy(PcrState& state, const PcrPoint& now)
     }
     const double ticksPerByte = PcrDelta(state.good.pcr, state.base.pcr) /
                                 static_cast<double>(state.good.position - state.base.position);
-    const auto offFrom = [&](const PcrPoint& from) {
+    const auto offBy = [&](const PcrPoint& from) {
         const double expected = static_cast<double>(now.position - from.position) * ticksPerByte;
-        return std::fabs(PcrDelta(now.pcr, from.pcr) - expected) > kPcrAccuracyTicks;
+        return PcrDelta(now.pcr, from.pcr) - expected;
     };
-    if (!offFrom(state.good))
+    const double off = offBy(state.good);
+    if (std::fabs(off) <= kPcrAccuracyTicks)
     {
         state.good = now;
+        state.suspectValid = false;
+        return;
+    }
+    // Off by whole packets: packets were lost or added on the way (the continuity
+    // check counts that), the PCR itself is right. A new baseline starts here.
+    const double packetTicks = ticksPerByte * m_packetSize;
+    const double packets = std::round(off / packetTicks);
+    if (packets != 0.0 && std::fabs(packets) <= kMaxShiftPackets &&
+        std::fabs(off - packets * packetTicks) <= kPcrAccuracyTicks)
+    {
+        state.points = 1;
+        state.base = now;
         state.suspectValid = false;
         return;
     }
@@ -237,7 +252,7 @@ void CTr101290::JudgeAccuracy(PcrState& state, const PcrPoint& now)
     {
         // Off again: if it agrees with the suspect, the time base stepped once (counted
         // then); either way a new baseline starts at the suspect.
-        if (offFrom(state.suspect))
+        if (std::fabs(offBy(state.suspect)) > kPcrAccuracyTicks)
             Event(Indicator::PcrAccuracyError);
         state.base = state.suspect;
         state.good = now;

@@ -63,6 +63,7 @@ public:
     void OnPacket(std::uint16_t pid, int packetSize)
     {
         m_position += static_cast<std::uint64_t>(packetSize);
+        m_packetSize = packetSize;
         std::uint64_t& seen = m_lastSeen[pid];
         if (m_position - seen > m_pidTimeoutBytes)
             OnLongAbsence(pid);
@@ -131,6 +132,7 @@ private:
     std::uint64_t Bytes(double seconds) const;
 
     std::uint64_t m_position = 0;
+    int m_packetSize = 188;
     double m_rate = 0.0;
     double m_pidTimeoutSeconds = kDefaultPidTimeoutSeconds;
     // Limits in bytes at the measured rate; kNever while no rate is known.
