@@ -32,6 +32,23 @@ assert len(r["programInformation"]) == 3, r["programInformation"]
 assert r["pidInformation"], "no PIDs"
 PY
 
+# TR 101 290 over the whole file: the keys of every indicator, and the faults made above
+# (the garbage burst breaks the packet grid once, lost and skipped counts give 25).
+(cd "$work" && "$cli" analyze sample.ts --separator . --tr101290) >"$work/tr.txt"
+grep -qxF "  Priority 1 Continuity_count_error: 25" "$work/tr.txt" || { echo "no TR 101 290 text line"; exit 1; }
+"$cli" analyze "$work/sample.ts" --tr101290 --json >"$work/tr.json"
+python3 - "$work/tr.json" <<'PY'
+import json, sys
+tr = json.load(open(sys.argv[1]))["tr101290"]
+p1 = ["ts_sync_loss", "sync_byte_error", "pat_error", "cc_error", "pmt_error", "pid_error"]
+p2 = ["transport_error", "crc_error", "pcr_repetition_error", "pcr_discontinuity_indicator_error",
+      "pcr_accuracy_error", "pts_error", "cat_error"]
+assert list(tr) == ["p1", "p2"] and list(tr["p1"]) == p1 and list(tr["p2"]) == p2, tr
+faults = {"ts_sync_loss": 1, "sync_byte_error": 1, "cc_error": 25}
+got = {k: v for k, v in {**tr["p1"], **tr["p2"]}.items() if v}
+assert got == faults, got
+PY
+
 status=0
 "$cli" analyze "$work/missing.ts" 2>"$work/err" >/dev/null || status=$?
 [ "$status" = 1 ] || { echo "missing file: exit $status"; exit 1; }
