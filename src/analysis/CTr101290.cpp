@@ -127,7 +127,9 @@ void CTr101290::OnScrambled(std::uint16_t pid)
         Event(Indicator::PatError);
     else if (m_pmtPids.test(pid))
         Event(Indicator::PmtError);
-    if (!m_catSeen)
+    // Scrambled packets come by the thousand: one CAT_error per second while no CAT was seen.
+    const auto cat = static_cast<std::size_t>(Indicator::CatError);
+    if (!m_catSeen && (!m_eventSeen[cat] || m_position - m_lastEvent[cat] >= m_secondBytes))
         Event(Indicator::CatError);
 }
 

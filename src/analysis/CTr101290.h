@@ -11,9 +11,10 @@
 //! known no interval is judged (the gaps are judged once it is known).
 //!
 //! Counting: an event per bad packet or section (scrambled PID 0, a wrong table_id,
-//! a bad CRC, a continuity error, ...) and one per gap for the interval rules (PAT,
-//! PMT, PID, PCR, PTS): a gap is counted once, when it passes its limit. "Active" =
-//! an event, or an open gap, within the last second of stream time.
+//! a bad CRC, a continuity error, ...; scrambled packets without a CAT at most once a
+//! second) and one per gap for the interval rules (PAT, PMT, PID, PCR, PTS): a gap is
+//! counted once, when it passes its limit. "Active" = an event, or an open gap,
+//! within the last second of stream time.
 //!
 //! Memory is fixed: a few arrays over the 8,192 PIDs and kMaxPcrPids PCR states.
 //! Not thread-safe: CTsAnalyzer's owner serialises the calls.
