@@ -225,8 +225,8 @@ void CTr101290::JudgeAccuracy(PcrState& state, const PcrPoint& now)
         state.good = now;
         return;
     }
-    const double ticksPerByte = PcrDelta(state.good.pcr, state.base.pcr) /
-                                static_cast<double>(state.good.position - state.base.position);
+    const double ticksPerByte =
+        PcrDelta(state.good.pcr, state.base.pcr) / static_cast<double>(state.good.position - state.base.position);
     const auto offBy = [&](const PcrPoint& from) {
         const double expected = static_cast<double>(now.position - from.position) * ticksPerByte;
         return PcrDelta(now.pcr, from.pcr) - expected;

@@ -2,9 +2,9 @@
 //! @file CTsAnalyzer.h
 //! The analysis of one stream, single-threaded: packets from CPacketSync, per-PID
 //! counters (continuity, transport errors, scrambling, PCR), the PCR bit rate,
-//! the PSI/SI tables and the TR 101 290 indicators (CTr101290). CDecodeStream wraps it with the chunk contract and the lock.
-//! Memory is fixed by the PID space (8,192 counters, at most kMaxPcrPids rate
-//! meters, section buffers only for PSI PIDs) and the table limits of CPsiTables.
+//! the PSI/SI tables and the TR 101 290 indicators (CTr101290). CDecodeStream wraps it with the chunk contract and the
+//! lock. Memory is fixed by the PID space (8,192 counters, at most kMaxPcrPids rate meters, section buffers only for
+//! PSI PIDs) and the table limits of CPsiTables.
 
 #include "analysis/CAnalysisSnapshot.h"
 #include "analysis/CPacketSync.h"

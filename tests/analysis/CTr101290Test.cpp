@@ -14,8 +14,7 @@ using Ind = CTr101290Counters::Indicator;
 using tstest::SlotPlan;
 using tstest::TimedStream;
 
-CTr101290Counters Analyse(const std::vector<std::uint8_t>& stream, std::size_t chunk = 65'536,
-                          double pidTimeout = 0.0)
+CTr101290Counters Analyse(const std::vector<std::uint8_t>& stream, std::size_t chunk = 65'536, double pidTimeout = 0.0)
 {
     CDecodeStream decoder;
     decoder.ResetListData(1, 1);
@@ -56,79 +55,97 @@ TEST(CTr101290Test, EachImpairmentCountsExactlyItsEvents)
     const std::vector<Case> cases = {
         {"clean", 3000, {}, {}},
         {"dropped packet", 2000, [](SlotPlan& p) { p.drop = At(p, 1007); }, {{Ind::CcError, 1}}},
-        {"corrupted sync byte", 2000,
+        {"corrupted sync byte",
+         2000,
          [](SlotPlan& p) {
              if (At(p, 1004))
                  p.xorMask = 0xFF;
          },
          {{Ind::SyncByteError, 1}}},
-        {"two corrupted sync bytes", 2000,
+        {"two corrupted sync bytes",
+         2000,
          [](SlotPlan& p) {
              if (At(p, 1004) || At(p, 1005))
                  p.xorMask = 0xFF;
          },
          {{Ind::SyncByteError, 1}, {Ind::TsSyncLoss, 1}}},
-        {"PAT missing for 600 ms", 2000,
+        {"PAT missing for 600 ms",
+         2000,
          [](SlotPlan& p) {
              if (p.pid == 0 && p.slot >= 1000 && p.slot <= 1400)
                  p.pid = 0x1FFF;
          },
          {{Ind::PatError, 1}}},
-        {"PAT table_id wrong", 2000,
+        {"PAT table_id wrong",
+         2000,
          [](SlotPlan& p) {
              if (At(p, 1000))
                  p.tableId = 0x42;
          },
          {{Ind::PatError, 1}}},
-        {"PAT scrambled", 2000,
+        {"PAT scrambled",
+         2000,
          [](SlotPlan& p) {
              if (At(p, 1000))
                  p.xorAt = 3, p.xorMask = 0x80;
          },
          {{Ind::PatError, 1}, {Ind::CatError, 1}}},
-        {"PMT missing for 600 ms", 2000,
+        {"PMT missing for 600 ms",
+         2000,
          [](SlotPlan& p) {
              if (p.pid == TimedStream::kPmtPid && p.slot >= 1000 && p.slot <= 1401)
                  p.pid = 0x1FFF;
          },
          {{Ind::PmtError, 1}}},
         {"PMT CRC flipped", 2000, [](SlotPlan& p) { p.flipCrc = At(p, 1001); }, {{Ind::CrcError, 1}}},
-        {"PCR gap of 50 ms", 2000,
+        {"PCR gap of 50 ms",
+         2000,
          [](SlotPlan& p) {
              if (At(p, 1002))
                  p.pcr = false;
          },
          {{Ind::PcrRepetitionError, 1}}},
-        {"PCR jump without the flag", 2000,
-         [](SlotPlan& p) { p.pcrOffset = p.slot >= 1000 ? 27'000'000 : 0; }, {{Ind::PcrDiscontinuityIndicatorError, 1}}},
-        {"one PCR 1 us off", 2000, [](SlotPlan& p) { p.pcrOffset = At(p, 1027) ? 27 : 0; },
+        {"PCR jump without the flag",
+         2000,
+         [](SlotPlan& p) { p.pcrOffset = p.slot >= 1000 ? 27'000'000 : 0; },
+         {{Ind::PcrDiscontinuityIndicatorError, 1}}},
+        {"one PCR 1 us off",
+         2000,
+         [](SlotPlan& p) { p.pcrOffset = At(p, 1027) ? 27 : 0; },
          {{Ind::PcrAccuracyError, 1}}},
-        {"PCR time base 1 us on", 2000, [](SlotPlan& p) { p.pcrOffset = p.slot >= 1027 ? 27 : 0; },
+        {"PCR time base 1 us on",
+         2000,
+         [](SlotPlan& p) { p.pcrOffset = p.slot >= 1027 ? 27 : 0; },
          {{Ind::PcrAccuracyError, 1}}},
-        {"TEI set", 2000,
+        {"TEI set",
+         2000,
          [](SlotPlan& p) {
              if (At(p, 1007))
                  p.xorAt = 1, p.xorMask = 0x80;
          },
          {{Ind::TransportError, 1}}},
-        {"PTS gap of 800 ms", 2000,
+        {"PTS gap of 800 ms",
+         2000,
          [](SlotPlan& p) {
              if (p.pid == TimedStream::kVideoPid && p.slot >= 1000 && p.slot <= 1602)
                  p.pesStart = false;
          },
          {{Ind::PtsError, 1}}},
-        {"referenced PID stops", 7000,
+        {"referenced PID stops",
+         7000,
          [](SlotPlan& p) {
              if (p.pid == TimedStream::kAudioPid && p.slot >= 1000)
                  p.pid = 0x1FFF;
          },
          {{Ind::PidError, 1}}},
-        {"referenced PID away 2.5 s, time-out 2 s", 4000,
+        {"referenced PID away 2.5 s, time-out 2 s",
+         4000,
          [](SlotPlan& p) {
              if (p.pid == TimedStream::kAudioPid && p.slot >= 1000 && p.slot < 3500)
                  p.pid = 0x1FFF;
          },
-         {{Ind::PidError, 1}, {Ind::PtsError, 1}}, 2.0}, // its PTS too are 2.5 s apart
+         {{Ind::PidError, 1}, {Ind::PtsError, 1}},
+         2.0}, // its PTS too are 2.5 s apart
     };
     for (const Case& c : cases)
     {

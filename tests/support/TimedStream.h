@@ -20,15 +20,15 @@ namespace tstest
 {
 struct SlotPlan
 {
-    std::uint64_t slot = 0;       //!< = ms of stream time
-    std::uint16_t pid = 0x1FFF;   //!< a real PID set to 0x1FFF sends a null packet instead
-    bool pcr = false;             //!< video: carries a PCR
-    bool pesStart = false;        //!< video, audio: starts a PES with a PTS
-    std::uint64_t pcrOffset = 0;  //!< added to the PCR (27 MHz)
-    std::uint8_t tableId = 0xFF;  //!< PAT, PMT: their table_id (the right one by default)
-    bool flipCrc = false;         //!< PAT, PMT: the CRC_32 made wrong
-    bool drop = false;            //!< the packet is lost (its continuity count is used)
-    std::size_t xorAt = 0;        //!< with xorMask: a byte of the packet changed at the end
+    std::uint64_t slot = 0;      //!< = ms of stream time
+    std::uint16_t pid = 0x1FFF;  //!< a real PID set to 0x1FFF sends a null packet instead
+    bool pcr = false;            //!< video: carries a PCR
+    bool pesStart = false;       //!< video, audio: starts a PES with a PTS
+    std::uint64_t pcrOffset = 0; //!< added to the PCR (27 MHz)
+    std::uint8_t tableId = 0xFF; //!< PAT, PMT: their table_id (the right one by default)
+    bool flipCrc = false;        //!< PAT, PMT: the CRC_32 made wrong
+    bool drop = false;           //!< the packet is lost (its continuity count is used)
+    std::size_t xorAt = 0;       //!< with xorMask: a byte of the packet changed at the end
     std::uint8_t xorMask = 0;
 };
 
@@ -97,8 +97,8 @@ private:
             std::uint8_t* s = p + at;
             // PAT: program 1 on kPmtPid. PMT: PCR on video, H.264 video and MPEG-2 AAC audio.
             const std::vector<std::uint8_t> pat = {0x00, 0x01, 0xC1, 0, 0, 0x00, 0x01, 0xE1, 0x00};
-            const std::vector<std::uint8_t> pmt = {0x00, 0x01, 0xC1, 0,    0,    0xE1, 0x01, 0xF0, 0x00, 0x1B, 0xE1,
-                                                   0x01, 0xF0, 0x00, 0x0F, 0xE1, 0x02, 0xF0, 0x00};
+            const std::vector<std::uint8_t> pmt = {0x00, 0x01, 0xC1, 0,    0,    0xE1, 0x01, 0xF0, 0x00, 0x1B,
+                                                   0xE1, 0x01, 0xF0, 0x00, 0x0F, 0xE1, 0x02, 0xF0, 0x00};
             const std::vector<std::uint8_t>& body = plan.pid == 0 ? pat : pmt;
             s[0] = plan.tableId;
             s[1] = 0xB0;
@@ -113,8 +113,15 @@ private:
         {
             ts_set_unitstart(p);
             const std::uint64_t pts = plan.slot * 90 + 63'000;
-            const std::uint8_t pes[14] = {0x00, 0x00, 0x01, plan.pid == kVideoPid ? std::uint8_t{0xE0} : std::uint8_t{0xC0},
-                                          0x00, 0x00, 0x80, 0x80, 0x05,
+            const std::uint8_t pes[14] = {0x00,
+                                          0x00,
+                                          0x01,
+                                          plan.pid == kVideoPid ? std::uint8_t{0xE0} : std::uint8_t{0xC0},
+                                          0x00,
+                                          0x00,
+                                          0x80,
+                                          0x80,
+                                          0x05,
                                           static_cast<std::uint8_t>(0x21 | ((pts >> 29) & 0x0E)),
                                           static_cast<std::uint8_t>(pts >> 22),
                                           static_cast<std::uint8_t>(0x01 | ((pts >> 14) & 0xFE)),

@@ -194,8 +194,7 @@ int RunAnalyze(const AnalyzeOptions& options)
             std::cout << "TR 101 290 (" << FormatThousands(judgedBytes, separator) << " bytes)\n";
             for (const CTr101290Counters::Info& info : CTr101290Counters::kInfo)
                 std::cout << "  Priority " << info.priority << ' ' << info.name << ": "
-                          << FormatThousands(static_cast<std::int64_t>(indicators[info.indicator]), separator)
-                          << '\n';
+                          << FormatThousands(static_cast<std::int64_t>(indicators[info.indicator]), separator) << '\n';
         }
     }
     std::cout.flush();
@@ -252,8 +251,9 @@ void AddAnalyzeCommands(CLI::App& app, int& exitCode)
                       "Also judge the whole file by ETSI TR 101 290 (priority 1 and 2): one count per indicator. "
                       "Counts are findings, not failures: the exit status stays 0 (1: the file cannot be read, "
                       "2: not a transport stream)");
-    analyze->add_option("--pid-timeout", analyzeOptions->pidTimeout,
-                        "TR 101 290 PID_error: seconds a PID listed in a PMT may be absent")
+    analyze
+        ->add_option("--pid-timeout", analyzeOptions->pidTimeout,
+                     "TR 101 290 PID_error: seconds a PID listed in a PMT may be absent")
         ->capture_default_str()
         ->check(CLI::PositiveNumber);
     analyze->callback([analyzeOptions, &exitCode] { exitCode = RunAnalyze(*analyzeOptions); });
