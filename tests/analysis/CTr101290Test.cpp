@@ -1,6 +1,6 @@
 // The TR 101 290 indicators on streams made byte by byte with known impairments:
 // each counts exactly the events injected, and nothing on clean streams (hand-made,
-// generated, and played with every adaptation across loops).
+// generated, and played with every adaptation across loops: CStreamAdapterTest).
 #include "AnalysisTestSupport.h"
 #include "support/TimedStream.h"
 
@@ -11,15 +11,14 @@
 namespace
 {
 using Ind = CTr101290Counters::Indicator;
-using tstest::SlotPlan;
-using tstest::TimedStream;
+using tstest::SlotFault;
+using S = tstest::TimedStream;
 
-CTr101290Counters Analyse(const std::vector<std::uint8_t>& stream, std::size_t chunk = 65'536, double pidTimeout = 0.0)
+CTr101290Counters Analyse(const std::vector<std::uint8_t>& stream, std::size_t chunk = 65'536, double pidTimeout = 5)
 {
     CDecodeStream decoder;
     decoder.ResetListData(1, 1);
-    if (pidTimeout > 0.0)
-        decoder.SetPidTimeout(pidTimeout);
+    decoder.SetPidTimeout(pidTimeout);
     FeedFixed(decoder, stream, chunk);
     return decoder.TakeSnapshot().tr101290;
 }
@@ -34,152 +33,81 @@ void ExpectCounts(const CTr101290Counters& c, const std::map<Ind, std::uint64_t>
     }
 }
 
-struct Case
+// @p fault (its kind) on the packets of @p pid from slot @p from to @p to.
+SlotFault At(std::uint16_t pid, std::uint64_t from, std::uint64_t to, SlotFault fault)
 {
-    const char* name;
-    std::uint64_t slots;
-    std::function<void(SlotPlan&)> fault;
-    std::map<Ind, std::uint64_t> expected;
-    double pidTimeout = 0.0;
-};
+    fault.pid = pid;
+    fault.from = from;
+    fault.to = to;
+    return fault;
+}
 
-bool At(const SlotPlan& p, std::uint64_t slot)
+bool Active(const CTr101290Counters& c, Ind i)
 {
-    return p.slot == slot;
+    return c.active[static_cast<std::size_t>(i)];
 }
 } // namespace
 
 TEST(CTr101290Test, EachImpairmentCountsExactlyItsEvents)
 {
-    // Slot n is millisecond n; 1007 is a plain video packet, 1004 and 1005 null packets.
+    struct Case
+    {
+        const char* name;
+        std::uint64_t slots; // = ms
+        std::vector<SlotFault> faults;
+        std::map<Ind, std::uint64_t> expected;
+        double pidTimeout = 5;
+    };
+    // Slot 1007 is a plain video packet, 1004 and 1005 null packets.
+    const std::pair<const Ind, std::uint64_t> lost{Ind::TsSyncLoss, 1}, pat{Ind::PatError, 1}, gone{Ind::PidError, 1},
+        jump{Ind::PcrDiscontinuityIndicatorError, 1};
     const std::vector<Case> cases = {
         {"clean", 3000, {}, {}},
-        {"dropped packet", 2000, [](SlotPlan& p) { p.drop = At(p, 1007); }, {{Ind::CcError, 1}}},
-        {"corrupted sync byte",
-         2000,
-         [](SlotPlan& p) {
-             if (At(p, 1004))
-                 p.xorMask = 0xFF;
-         },
-         {{Ind::SyncByteError, 1}}},
-        {"two corrupted sync bytes",
-         2000,
-         [](SlotPlan& p) {
-             if (At(p, 1004) || At(p, 1005))
-                 p.xorMask = 0xFF;
-         },
-         {{Ind::SyncByteError, 1}, {Ind::TsSyncLoss, 1}}},
-        {"PAT missing for 600 ms",
-         2000,
-         [](SlotPlan& p) {
-             if (p.pid == 0 && p.slot >= 1000 && p.slot <= 1400)
-                 p.pid = 0x1FFF;
-         },
-         {{Ind::PatError, 1}}},
-        {"PAT table_id wrong",
-         2000,
-         [](SlotPlan& p) {
-             if (At(p, 1000))
-                 p.tableId = 0x42;
-         },
-         {{Ind::PatError, 1}}},
-        {"PAT scrambled",
-         2000,
-         [](SlotPlan& p) {
-             if (At(p, 1000))
-                 p.xorAt = 3, p.xorMask = 0x80;
-         },
-         {{Ind::PatError, 1}, {Ind::CatError, 1}}},
-        {"PMT missing for 600 ms",
-         2000,
-         [](SlotPlan& p) {
-             if (p.pid == TimedStream::kPmtPid && p.slot >= 1000 && p.slot <= 1401)
-                 p.pid = 0x1FFF;
-         },
-         {{Ind::PmtError, 1}}},
-        {"PMT CRC flipped", 2000, [](SlotPlan& p) { p.flipCrc = At(p, 1001); }, {{Ind::CrcError, 1}}},
-        {"PCR gap of 50 ms",
-         2000,
-         [](SlotPlan& p) {
-             if (At(p, 1002))
-                 p.pcr = false;
-         },
-         {{Ind::PcrRepetitionError, 1}}},
-        {"PCR jump without the flag",
-         2000,
-         [](SlotPlan& p) { p.pcrOffset = p.slot >= 1000 ? 27'000'000 : 0; },
-         {{Ind::PcrDiscontinuityIndicatorError, 1}}},
-        {"one PCR 1 us off",
-         2000,
-         [](SlotPlan& p) { p.pcrOffset = At(p, 1027) ? 27 : 0; },
-         {{Ind::PcrAccuracyError, 1}}},
-        {"PCR time base 1 us on",
-         2000,
-         [](SlotPlan& p) { p.pcrOffset = p.slot >= 1027 ? 27 : 0; },
-         {{Ind::PcrAccuracyError, 1}}},
-        {"TEI set",
-         2000,
-         [](SlotPlan& p) {
-             if (At(p, 1007))
-                 p.xorAt = 1, p.xorMask = 0x80;
-         },
-         {{Ind::TransportError, 1}}},
-        {"PTS gap of 800 ms",
-         2000,
-         [](SlotPlan& p) {
-             if (p.pid == TimedStream::kVideoPid && p.slot >= 1000 && p.slot <= 1602)
-                 p.pesStart = false;
-         },
-         {{Ind::PtsError, 1}}},
-        {"referenced PID stops",
-         7000,
-         [](SlotPlan& p) {
-             if (p.pid == TimedStream::kAudioPid && p.slot >= 1000)
-                 p.pid = 0x1FFF;
-         },
-         {{Ind::PidError, 1}}},
-        {"referenced PID away 2.5 s, time-out 2 s",
-         4000,
-         [](SlotPlan& p) {
-             if (p.pid == TimedStream::kAudioPid && p.slot >= 1000 && p.slot < 3500)
-                 p.pid = 0x1FFF;
-         },
-         {{Ind::PidError, 1}, {Ind::PtsError, 1}},
-         2.0}, // its PTS too are 2.5 s apart
+        {"dropped packet", 2000, {At(S::kVideoPid, 1007, 1007, {.drop = true})}, {{Ind::CcError, 1}}},
+        {"corrupted sync byte", 2000, {At(S::kNullPid, 1004, 1004, {.xorMask = 0xFF})}, {{Ind::SyncByteError, 1}}},
+        {"2 bad sync bytes", 2000, {At(S::kNullPid, 1004, 1005, {.xorMask = 0xFF})}, {{Ind::SyncByteError, 1}, lost}},
+        {"PAT missing for 600 ms", 2000, {At(S::kPatPid, 1000, 1400, {.silence = true})}, {pat}},
+        {"PAT table_id wrong", 2000, {At(S::kPatPid, 1000, 1000, {.tableId = 0x42})}, {pat}},
+        {"PAT scrambled", 2000, {At(S::kPatPid, 1000, 1000, {.xorAt = 3, .xorMask = 0x80})}, {pat, {Ind::CatError, 1}}},
+        {"PMT missing for 600 ms", 2000, {At(S::kPmtPid, 1000, 1401, {.silence = true})}, {{Ind::PmtError, 1}}},
+        {"PMT CRC flipped", 2000, {At(S::kPmtPid, 1001, 1001, {.flipCrc = true})}, {{Ind::CrcError, 1}}},
+        {"PCR gap of 50 ms", 2000, {At(S::kVideoPid, 1002, 1002, {.noPcr = true})}, {{Ind::PcrRepetitionError, 1}}},
+        {"PCR jump, no flag", 2000, {At(S::kVideoPid, 1000, 2000, {.pcrOffset = 27'000'000})}, {jump}},
+        {"one PCR 1 us off", 2000, {At(S::kVideoPid, 1027, 1027, {.pcrOffset = 27})}, {{Ind::PcrAccuracyError, 1}}},
+        {"PCR base 1 us on", 2000, {At(S::kVideoPid, 1027, 2000, {.pcrOffset = 27})}, {{Ind::PcrAccuracyError, 1}}},
+        {"TEI set", 2000, {At(S::kVideoPid, 1007, 1007, {.xorAt = 1, .xorMask = 0x80})}, {{Ind::TransportError, 1}}},
+        {"PTS gap of 800 ms", 2000, {At(S::kVideoPid, 1000, 1602, {.noPts = true})}, {{Ind::PtsError, 1}}},
+        {"referenced PID stops", 7000, {At(S::kAudioPid, 1000, 7000, {.silence = true})}, {gone}},
+        // Back after 2.5 s: its PTS are 2.5 s apart too.
+        {"PID away 2.5 s of 2", 4000, {At(S::kAudioPid, 1000, 3499, {.silence = true})}, {gone, {Ind::PtsError, 1}}, 2},
     };
     for (const Case& c : cases)
     {
-        const std::vector<std::uint8_t> stream = TimedStream::Make(c.slots, c.fault);
-        ExpectCounts(Analyse(stream, 65'536, c.pidTimeout), c.expected, c.name);
+        const std::vector<std::uint8_t> stream = S::Make(c.slots, c.faults);
+        const CTr101290Counters counters = Analyse(stream, 65'536, c.pidTimeout);
+        ExpectCounts(counters, c.expected, c.name);
         // Judged on stream time: the same however the bytes arrive.
-        EXPECT_EQ(Analyse(stream, 1'000, c.pidTimeout).count, Analyse(stream, 65'536, c.pidTimeout).count) << c.name;
+        EXPECT_EQ(Analyse(stream, 1'000, c.pidTimeout).count, counters.count) << c.name;
     }
 }
 
 TEST(CTr101290Test, ActiveMeansAnEventInTheLastSecondAndCountsRestartWithThePidList)
 {
-    const std::vector<std::uint8_t> stream = TimedStream::Make(3000, [](SlotPlan& p) {
-        if (At(p, 1007))
-            p.xorAt = 1, p.xorMask = 0x80;
-        if (p.pid == TimedStream::kAudioPid && p.slot >= 1000)
-            p.pid = 0x1FFF; // stays away: the open gap keeps PID_error active
-    });
+    // A damaged packet at 1 s; audio gone from 1 s on (the open gap keeps PID_error active).
+    const std::vector<std::uint8_t> stream = S::Make(3000, {At(S::kVideoPid, 1007, 1007, {.xorAt = 1, .xorMask = 0x80}),
+                                                            At(S::kAudioPid, 1000, 3000, {.silence = true})});
     CDecodeStream decoder;
     decoder.ResetListData(1, 1);
     decoder.SetPidTimeout(1.0);
-    const auto feed = [&](std::size_t fromSlot, std::size_t toSlot) {
-        FeedFixed(decoder, std::vector<std::uint8_t>(stream.begin() + fromSlot * 188, stream.begin() + toSlot * 188),
-                  10'000);
+    auto feedTo = [&, fed = std::size_t{0}](std::size_t slot) mutable {
+        FeedFixed(decoder, std::vector<std::uint8_t>(stream.begin() + fed * 188, stream.begin() + slot * 188), 10'000);
+        fed = slot;
         return decoder.TakeSnapshot().tr101290;
     };
-    CTr101290Counters c = feed(0, 1900);
-    EXPECT_TRUE(c.active[static_cast<std::size_t>(Ind::TransportError)]);
-    c = feed(1900, 2100);
-    EXPECT_FALSE(c.active[static_cast<std::size_t>(Ind::TransportError)]);
-    EXPECT_EQ(c[Ind::TransportError], 1u);
-    c = feed(2100, 3000);
-    EXPECT_TRUE(c.active[static_cast<std::size_t>(Ind::PidError)]);
-    EXPECT_EQ(c[Ind::PidError], 1u);
+    EXPECT_TRUE(Active(feedTo(1900), Ind::TransportError));
+    EXPECT_FALSE(Active(feedTo(2100), Ind::TransportError));
+    const CTr101290Counters c = feedTo(3000);
+    EXPECT_TRUE(Active(c, Ind::PidError));
     EXPECT_EQ(c.Total(1), 1u);
     EXPECT_EQ(c.Total(2), 1u);
 
