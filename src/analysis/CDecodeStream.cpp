@@ -270,6 +270,13 @@ CAnalysisSnapshot CDecodeStream::TakeSnapshot()
     return snapshot;
 }
 
+void CDecodeStream::SetPidTimeout(double seconds)
+{
+    std::unique_lock guard = LockWithTimeout(m_impl->lock);
+    if (guard.owns_lock())
+        m_impl->analyzer.Tr101290().SetPidTimeout(seconds);
+}
+
 void CDecodeStream::UpdateDisplay(int pidTree, int progTree)
 {
     ITreeSink* pidSink = pidTree != 0 ? m_impl->pidTree.load() : nullptr;

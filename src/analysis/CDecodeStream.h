@@ -84,6 +84,8 @@ public:
 
     //! Everything the analysis knows now (programs, PIDs, counters); any thread.
     CAnalysisSnapshot TakeSnapshot();
+    //! TR 101 290 PID_error: how long a PID listed in a PMT may be absent, seconds (default 5).
+    void SetPidTimeout(double seconds);
     //! Digit grouping used in the trees; the user's locale separator by default.
     void SetThousandsSeparator(std::string separator);
 

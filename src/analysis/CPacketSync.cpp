@@ -14,6 +14,7 @@ void CPacketSync::Restart()
     m_partialFill = 0;
     m_searchFill = 0;
     m_packetIndex = 0;
+    m_lostAt = kNoLoss;
 }
 
 void CPacketSync::Reset()
@@ -38,11 +39,14 @@ int CPacketSync::DetectPacketSize(const std::uint8_t* candidate)
     return 0;
 }
 
-void CPacketSync::LoseSync()
+void CPacketSync::LoseSync(std::uint64_t offset)
 {
     m_locked = false;
     m_partialFill = 0;
     ++m_syncLoss;
+    m_lostAt = offset;
+    m_lostSize = m_packetSize;
+    m_handler.OnSyncByteError();
 }
 
 void CPacketSync::Feed(const std::uint8_t* data, std::size_t length)
@@ -52,7 +56,7 @@ void CPacketSync::Feed(const std::uint8_t* data, std::size_t length)
         if (m_locked && m_searchFill == 0)
         {
             // The fast path: packets straight from the caller's chunk.
-            const std::size_t used = FeedLocked(data, length);
+            const std::size_t used = FeedLocked(data, length, m_bytesFed);
             m_bytesFed += used;
             data += used;
             length -= used;
@@ -68,7 +72,7 @@ void CPacketSync::Feed(const std::uint8_t* data, std::size_t length)
     }
 }
 
-std::size_t CPacketSync::FeedLocked(const std::uint8_t* data, std::size_t length)
+std::size_t CPacketSync::FeedLocked(const std::uint8_t* data, std::size_t length, std::uint64_t offset)
 {
     const auto size = static_cast<std::size_t>(m_packetSize);
     std::size_t pos = 0;
@@ -87,7 +91,7 @@ std::size_t CPacketSync::FeedLocked(const std::uint8_t* data, std::size_t length
     {
         if (data[pos] != kSyncByte)
         {
-            LoseSync();
+            LoseSync(offset + pos);
             return pos;
         }
         m_handler.OnPacket(data + pos, m_packetIndex++);
@@ -97,7 +101,7 @@ std::size_t CPacketSync::FeedLocked(const std::uint8_t* data, std::size_t length
     {
         if (data[pos] != kSyncByte)
         {
-            LoseSync();
+            LoseSync(offset + pos);
             return pos;
         }
         m_partialFill = length - pos;
@@ -115,7 +119,7 @@ void CPacketSync::RunSearchWindow()
     {
         if (m_locked)
         {
-            pos += FeedLocked(m_search.data() + pos, m_searchFill - pos);
+            pos += FeedLocked(m_search.data() + pos, m_searchFill - pos, m_bytesFed - m_searchFill + pos);
             continue;
         }
         const void* found = std::memchr(m_search.data() + pos, kSyncByte, m_searchFill - pos);
@@ -135,8 +139,13 @@ void CPacketSync::RunSearchWindow()
         }
         m_locked = true;
         m_packetSize = size;
+        const std::uint64_t at = m_bytesFed - (m_searchFill - pos);
         if (m_firstPacketOffset < 0)
-            m_firstPacketOffset = static_cast<std::int64_t>(m_bytesFed - (m_searchFill - pos));
+            m_firstPacketOffset = static_cast<std::int64_t>(at);
+        // Found again one packet after the missing sync byte: only that byte was bad.
+        if (m_lostAt != kNoLoss && (size != m_lostSize || at != m_lostAt + static_cast<std::uint64_t>(size)))
+            m_handler.OnSyncLoss();
+        m_lostAt = kNoLoss;
     }
     std::memmove(m_search.data(), m_search.data() + pos, m_searchFill - pos);
     m_searchFill -= pos;

@@ -45,10 +45,11 @@ private:
     static constexpr std::size_t kLockWindow = (kLockPackets - 1) * kPacketSize204 + 1;
     static constexpr std::size_t kSearchCapacity = 2048;
 
-    std::size_t FeedLocked(const std::uint8_t* data, std::size_t length);
+    //! @p offset is the stream offset of @p data[0].
+    std::size_t FeedLocked(const std::uint8_t* data, std::size_t length, std::uint64_t offset);
     void RunSearchWindow();
     static int DetectPacketSize(const std::uint8_t* candidate);
-    void LoseSync();
+    void LoseSync(std::uint64_t offset);
 
     IPacketHandler& m_handler;
     bool m_locked = false;
@@ -57,6 +58,10 @@ private:
     std::uint32_t m_syncLoss = 0;
     std::uint64_t m_bytesFed = 0;    // stream bytes taken in since Reset()
     std::uint64_t m_packetIndex = 0; // packets handed over since Restart()
+    // Where the sync byte was missing (kNoLoss: locked, or never lost since Restart()).
+    static constexpr std::uint64_t kNoLoss = ~std::uint64_t{0};
+    std::uint64_t m_lostAt = kNoLoss;
+    int m_lostSize = 0;
     std::array<std::uint8_t, kPacketSize204> m_partial{};
     std::size_t m_partialFill = 0;
     std::array<std::uint8_t, kSearchCapacity> m_search{};

@@ -5,6 +5,8 @@
 #include <bitstream/dvb/si.h>
 #include <bitstream/mpeg/psi.h>
 
+#include <vector>
+
 namespace
 {
 constexpr std::uint8_t kTablePat = 0x00;
@@ -164,7 +166,21 @@ CPsiTables::Result CPsiTables::OnPat(std::uint8_t* section)
             break;
     }
     RebuildPmtPids();
+    RebuildStreamPids();
     return Result::Used;
+}
+
+void CPsiTables::RebuildStreamPids()
+{
+    std::bitset<8192> pids;
+    for (const auto& [number, program] : m_programs)
+        for (const CStreamInfo& stream : program.streams)
+            pids.set(stream.pid & 0x1FFF);
+    if (pids != m_streamPids)
+    {
+        m_streamPids = pids;
+        ++m_streamGeneration;
+    }
 }
 
 void CPsiTables::RebuildPmtPids()
@@ -189,6 +205,9 @@ CPsiTables::Result CPsiTables::OnPmt(std::uint16_t pid, std::uint8_t* section)
     CProgramInfo& program = it->second;
     program.hasPmt = true;
     program.pcrPid = pmt_get_pcrpid(section);
+    std::vector<std::uint16_t> previous;
+    for (const CStreamInfo& stream : program.streams)
+        previous.push_back(stream.pid);
     program.streams.clear();
 
     std::uint8_t* es = nullptr;
@@ -210,6 +229,12 @@ CPsiTables::Result CPsiTables::OnPmt(std::uint16_t pid, std::uint8_t* section)
         if (n == 255)
             break;
     }
+    // Most PMTs repeat unchanged: only a changed list of PIDs rebuilds the set.
+    bool same = previous.size() == program.streams.size();
+    for (std::size_t i = 0; same && i < previous.size(); ++i)
+        same = previous[i] == program.streams[i].pid;
+    if (!same)
+        RebuildStreamPids();
     return Result::Used;
 }
 

@@ -34,8 +34,14 @@ public:
 
     //! PIDs that carry PMTs according to the PAT.
     bool IsPmtPid(std::uint16_t pid) const { return m_pmtPids.test(pid & 0x1FFF); }
+    const std::bitset<8192>& PmtPids() const { return m_pmtPids; }
     //! Changes each time the set of PMT PIDs changes.
     std::uint32_t PmtPidGeneration() const { return m_pmtGeneration; }
+    //! PIDs listed in the PMTs (elementary streams), and a number that changes with them.
+    const std::bitset<8192>& StreamPids() const { return m_streamPids; }
+    std::uint32_t StreamPidGeneration() const { return m_streamGeneration; }
+    //! The NIT PID the PAT gives (program 0); 0 while none.
+    std::uint16_t NetworkPid() const { return m_networkPid; }
     //! The PCR PID of the program whose PMT lists elementary @p pid; 0x1FFF if none.
     std::uint16_t PcrPidOf(std::uint16_t pid) const;
     //! First TDT or TOT time of the stream, s since 1970; 0 while none.
@@ -50,6 +56,7 @@ private:
     Result OnSdt(std::uint8_t* section);
     void OnTime(std::int64_t time, bool isTot);
     void RebuildPmtPids();
+    void RebuildStreamPids();
 
     bool m_hasPat = false;
     std::uint8_t m_patVersion = 0xFF;
@@ -60,6 +67,8 @@ private:
     std::map<std::uint16_t, CServiceInfo> m_services;
     std::bitset<8192> m_pmtPids;
     std::uint32_t m_pmtGeneration = 0;
+    std::bitset<8192> m_streamPids;
+    std::uint32_t m_streamGeneration = 0;
     std::int64_t m_firstTime = 0;
     std::int64_t m_lastTdt = 0;
     std::int64_t m_lastTot = 0;

@@ -26,7 +26,7 @@ std::size_t CSectionAssembler::Collect(const std::uint8_t* data, std::size_t len
             return used;
     }
     const std::size_t total = SectionBytes(m_buffer.data());
-    if (total > kMaxSectionBytes)
+    if (total > m_maxSectionBytes)
     {
         // Longer than any table we read may be: skip to the next pointer field.
         m_buffer.clear();

@@ -8,6 +8,10 @@ namespace
 {
 constexpr std::size_t kTsHeaderBytes = 4;
 constexpr std::size_t kTsBytes = 188;
+// PIDs whose sections are read or CRC-checked besides PAT, PMTs and SDT.
+constexpr std::uint16_t kCatPid = 0x0001;
+constexpr std::uint16_t kNitPid = 0x0010;
+constexpr std::uint16_t kEitPid = 0x0012;
 } // namespace
 
 CTsAnalyzer::CTsAnalyzer()
@@ -15,8 +19,13 @@ CTsAnalyzer::CTsAnalyzer()
 {
     m_pcrMeters.reserve(kMaxPcrPids);
     m_onSection = [this](std::uint8_t* section, std::size_t length) {
-        if (m_tables.OnSection(m_sectionPid, section, length) == CPsiTables::Result::BadCrc)
+        const CPsiTables::Result result = m_tables.OnSection(m_sectionPid, section, length);
+        if (result == CPsiTables::Result::BadCrc)
+        {
             ++m_pids[m_sectionPid].crcErrors;
+            m_tr101290.OnCrcError();
+        }
+        m_tr101290.OnSection(m_sectionPid, section[0], result == CPsiTables::Result::Used);
     };
     UpdatePsiPids();
 }
@@ -34,6 +43,7 @@ void CTsAnalyzer::Restart()
     for (auto& assembler : m_assemblers)
         if (assembler)
             assembler->Reset();
+    m_tr101290.Restart();
 }
 
 void CTsAnalyzer::Reset(bool pidList, bool programList)
@@ -51,6 +61,7 @@ void CTsAnalyzer::Reset(bool pidList, bool programList)
         m_pcrMeters.clear();
         m_bitRate = 0.0;
         m_pcrSeen = false;
+        m_tr101290.Reset();
     }
     if (programList)
     {
@@ -58,22 +69,34 @@ void CTsAnalyzer::Reset(bool pidList, bool programList)
         for (auto& assembler : m_assemblers)
             assembler.reset();
         m_psiGeneration = ~0u;
+        m_streamGeneration = ~0u;
         UpdatePsiPids();
     }
 }
 
 void CTsAnalyzer::UpdatePsiPids()
 {
-    // Section buffers exist only for the PIDs that carry tables we read.
-    if (m_tables.PmtPidGeneration() == m_psiGeneration)
+    if (m_tables.StreamPidGeneration() != m_streamGeneration)
+    {
+        m_streamGeneration = m_tables.StreamPidGeneration();
+        m_tr101290.SetReferencedPids(m_tables.StreamPids());
+    }
+    // Section buffers exist only for the PIDs that carry tables we read or whose
+    // CRCs count (CAT, NIT, EIT): a fixed handful plus the PMTs.
+    const std::uint16_t nitPid = m_tables.NetworkPid() != 0 ? m_tables.NetworkPid() : kNitPid;
+    if (m_tables.PmtPidGeneration() == m_psiGeneration && nitPid == m_nitPid)
         return;
     m_psiGeneration = m_tables.PmtPidGeneration();
+    m_nitPid = nitPid;
+    m_tr101290.SetPmtPids(m_tables.PmtPids());
     for (std::size_t pid = 0; pid < kPidCount; ++pid)
     {
         const bool wanted = pid == CPsiTables::kPatPid || pid == CPsiTables::kSdtPid || pid == CPsiTables::kTdtPid ||
+                            pid == kCatPid || pid == nitPid || pid == kEitPid ||
                             m_tables.IsPmtPid(static_cast<std::uint16_t>(pid));
         if (wanted && !m_assemblers[pid])
-            m_assemblers[pid] = std::make_unique<CSectionAssembler>();
+            m_assemblers[pid] = std::make_unique<CSectionAssembler>(
+                pid == kEitPid ? CSectionAssembler::kMaxAnySectionBytes : CSectionAssembler::kMaxSectionBytes);
         else if (!wanted && m_assemblers[pid])
             m_assemblers[pid].reset();
     }
@@ -88,14 +111,25 @@ void CTsAnalyzer::OnPacket(const std::uint8_t* packet, std::uint64_t packetIndex
     ++m_recentCurrent[pid];
     if (++m_recentCurrentTotal >= m_recentPeriod)
         RotateRecent();
+    m_tr101290.OnPacket(pid, m_sync.PacketSize());
     if (ts_get_transporterror(packet))
     {
         // The demodulator says the packet is damaged: nothing in it can be trusted.
+        // Its PID's chain is broken here, which is not a second error: continuity,
+        // sections, PCR and PTS start again with the next packet.
         ++stats.transportErrors;
+        stats.ccValid = false;
+        if (m_assemblers[pid])
+            m_assemblers[pid]->Reset();
+        m_tr101290.OnTransportError(pid);
         return;
     }
-    if (ts_get_scrambling(packet) != 0)
+    const bool scrambled = ts_get_scrambling(packet) != 0;
+    if (scrambled)
+    {
         ++stats.scrambledPackets;
+        m_tr101290.OnScrambled(pid);
+    }
 
     const bool hasAdaptation = ts_has_adaptation(packet);
     const std::size_t adaptationLength = hasAdaptation ? ts_get_adaptation(packet) : 0;
@@ -124,7 +158,10 @@ void CTsAnalyzer::OnPacket(const std::uint8_t* packet, std::uint64_t packetIndex
                 stats.duplicateSeen = false;
             }
             if (lost)
+            {
                 ++stats.continuityErrors;
+                m_tr101290.OnContinuityError();
+            }
         }
         else
             stats.duplicateSeen = false;
@@ -136,11 +173,34 @@ void CTsAnalyzer::OnPacket(const std::uint8_t* packet, std::uint64_t packetIndex
     {
         stats.carriesPcr = true;
         const std::uint64_t pcr = tsaf_get_pcr(packet) * 300 + tsaf_get_pcrext(packet);
-        OnPcr(pid, pcr, discontinuity, packetIndex);
+        // A PCR that leaves its time base without the flag starts a new rate baseline too.
+        const bool unflagged = m_tr101290.OnPcr(pid, pcr, discontinuity);
+        OnPcr(pid, pcr, discontinuity || unflagged, packetIndex);
     }
 
     if (hasPayload && m_assemblers[pid])
         OnPsiPayload(pid, packet, lost || discontinuity);
+    else if (hasPayload && ts_get_unitstart(packet) && !scrambled && pid != kNullPid)
+    {
+        const std::size_t start = kTsHeaderBytes + (hasAdaptation ? 1 + adaptationLength : 0);
+        if (start < kTsBytes)
+            OnPesStart(pid, packet + start, kTsBytes - start);
+    }
+}
+
+void CTsAnalyzer::OnPesStart(std::uint16_t pid, const std::uint8_t* payload, std::size_t length)
+{
+    // A PES header with the MPEG-2 flags byte (not for the stream ids without one:
+    // program stream map, padding, private stream 2, ECM, EMM, directory, DSM-CC, H.222.1 E).
+    constexpr std::size_t kFlagsBytes = 9;
+    if (length < kFlagsBytes || payload[0] != 0 || payload[1] != 0 || payload[2] != 1)
+        return;
+    const std::uint8_t streamId = payload[3];
+    if (streamId == 0xBC || streamId == 0xBE || streamId == 0xBF || streamId == 0xF0 || streamId == 0xF1 ||
+        streamId == 0xF2 || streamId == 0xF8 || streamId == 0xFF)
+        return;
+    if ((payload[6] & 0xC0) == 0x80 && (payload[7] & 0x80) != 0)
+        m_tr101290.OnPts(pid);
 }
 
 void CTsAnalyzer::RotateRecent()
@@ -178,8 +238,11 @@ void CTsAnalyzer::OnPcr(std::uint16_t pid, std::uint64_t pcr, bool discontinuity
     for (const PcrMeter& candidate : m_pcrMeters)
         if (candidate.rate.Rate() > 0.0 && (best == nullptr || candidate.rate.BaselinePcr() > best->rate.BaselinePcr()))
             best = &candidate;
-    if (best != nullptr)
+    if (best != nullptr && best->rate.Rate() != m_bitRate)
+    {
         m_bitRate = best->rate.Rate();
+        m_tr101290.SetRate(m_bitRate);
+    }
 }
 
 void CTsAnalyzer::OnPsiPayload(std::uint16_t pid, const std::uint8_t* packet, bool lostBefore)
@@ -192,8 +255,8 @@ void CTsAnalyzer::OnPsiPayload(std::uint16_t pid, const std::uint8_t* packet, bo
         return;
     m_sectionPid = pid;
     assembler.Feed(packet + start, kTsBytes - start, ts_get_unitstart(packet), m_onSection);
-    // A new PAT may have moved the PMTs.
-    if (pid == CPsiTables::kPatPid)
+    // A new PAT may have moved the PMTs (and the NIT), a PMT its streams.
+    if (pid == CPsiTables::kPatPid || m_tables.IsPmtPid(pid))
         UpdatePsiPids();
 }
 
@@ -206,6 +269,7 @@ void CTsAnalyzer::FillSnapshot(CAnalysisSnapshot& snapshot) const
     snapshot.pcrSeen = m_pcrSeen;
     snapshot.totalPackets = m_totalPackets;
     m_tables.FillSnapshot(snapshot);
+    m_tr101290.Fill(snapshot.tr101290);
     snapshot.pids.clear();
     for (std::size_t pid = 0; pid < kPidCount; ++pid)
     {

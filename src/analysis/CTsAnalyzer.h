@@ -1,16 +1,17 @@
 #pragma once
 //! @file CTsAnalyzer.h
 //! The analysis of one stream, single-threaded: packets from CPacketSync, per-PID
-//! counters (continuity, transport errors, scrambling, PCR), the PCR bit rate and
-//! the PSI/SI tables. CDecodeStream wraps it with the chunk contract and the lock.
-//! Memory is fixed by the PID space (8,192 counters, at most kMaxPcrPids rate
-//! meters, section buffers only for PSI PIDs) and the table limits of CPsiTables.
+//! counters (continuity, transport errors, scrambling, PCR), the PCR bit rate,
+//! the PSI/SI tables and the TR 101 290 indicators (CTr101290). CDecodeStream wraps it with the chunk contract and the
+//! lock. Memory is fixed by the PID space (8,192 counters, at most kMaxPcrPids rate meters, section buffers only for
+//! PSI PIDs) and the table limits of CPsiTables.
 
 #include "analysis/CAnalysisSnapshot.h"
 #include "analysis/CPacketSync.h"
 #include "analysis/CPcrRate.h"
 #include "analysis/CPsiTables.h"
 #include "analysis/CSectionAssembler.h"
+#include "analysis/CTr101290.h"
 
 #include <array>
 #include <memory>
@@ -43,10 +44,14 @@ public:
     bool PcrSeen() const { return m_pcrSeen; }
     std::int64_t FirstTime() const { return m_tables.FirstTime(); }
     std::uint16_t PcrPidOf(std::uint16_t pid) const { return m_tables.PcrPidOf(pid); }
+    //! The TR 101 290 indicators (for their settings; the counts are in the snapshot).
+    CTr101290& Tr101290() { return m_tr101290; }
 
     void FillSnapshot(CAnalysisSnapshot& snapshot) const;
 
     void OnPacket(const std::uint8_t* packet, std::uint64_t packetIndex) override;
+    void OnSyncByteError() override { m_tr101290.OnSyncByteError(); }
+    void OnSyncLoss() override { m_tr101290.OnSyncLoss(); }
 
 private:
     struct PcrMeter
@@ -58,6 +63,7 @@ private:
     void OnPcr(std::uint16_t pid, std::uint64_t pcr, bool discontinuity, std::uint64_t packetIndex);
     void OnPsiPayload(std::uint16_t pid, const std::uint8_t* packet, bool lostBefore);
     void UpdatePsiPids();
+    void OnPesStart(std::uint16_t pid, const std::uint8_t* payload, std::size_t length);
     void RotateRecent();
 
     CPacketSync m_sync;
@@ -74,6 +80,9 @@ private:
     bool m_pcrSeen = false;
     CPsiTables m_tables;
     std::uint32_t m_psiGeneration = ~0u;
+    std::uint16_t m_nitPid = 0;
+    std::uint32_t m_streamGeneration = ~0u;
+    CTr101290 m_tr101290;
     std::array<std::unique_ptr<CSectionAssembler>, kPidCount> m_assemblers;
     CSectionAssembler::SectionCallback m_onSection;
     std::uint16_t m_sectionPid = 0;

@@ -18,7 +18,7 @@ namespace
 constexpr std::uint64_t kPcrHz = 27'000'000;
 constexpr std::uint64_t kPcrWrap = (std::uint64_t{1} << 33) * 300;
 constexpr std::uint64_t kPtsWrap = std::uint64_t{1} << 33;
-constexpr std::uint64_t kPcrPeriod = kPcrHz * 40 / 1000;  // 40 ms
+constexpr std::uint64_t kPcrPeriod = kPcrHz * 40 / 1000;  // 40 ms at most
 constexpr std::uint64_t kPsiPeriod = kPcrHz * 100 / 1000; // PAT, PMT every 100 ms
 constexpr std::uint64_t kSdtPeriod = kPcrHz * 500 / 1000; // 500 ms
 constexpr std::uint64_t kTimePeriod = kPcrHz;             // TDT and TOT every second
@@ -105,6 +105,7 @@ private:
     std::vector<bool> m_seen;
     std::deque<std::array<std::uint8_t, kTs>> m_psiPackets;
     std::vector<std::uint64_t> m_lastPcr;
+    std::uint64_t m_slot = 0; // the slot being written
     std::vector<int> m_videoLeft, m_audioLeft;
     std::uint64_t m_esTurn = 0, m_videoCount = 0, m_audioCount = 0;
     std::uint32_t m_random = 0x2545F491;
@@ -263,7 +264,10 @@ void Writer::EsPacket(std::uint8_t* p, std::uint64_t now)
     ts_set_pid(p, pid);
     ts_set_payload(p);
     std::size_t pos = 4;
-    if (video && now - m_lastPcr[static_cast<std::size_t>(program)] >= kPcrPeriod)
+    // A PCR when the program's next video packet could come more than 40 ms after
+    // the last one: after the other programs' turns and a burst of every table.
+    const std::uint64_t worstWait = TimeOfSlot(m_slot + 6 * static_cast<std::uint64_t>(programs) + 5) - now;
+    if (video && now - m_lastPcr[static_cast<std::size_t>(program)] + worstWait >= kPcrPeriod)
     {
         m_lastPcr[static_cast<std::size_t>(program)] = now;
         ts_set_adaptation(p, 7);
@@ -374,6 +378,7 @@ bool Writer::Run()
     for (std::uint64_t slot = 0; slot < slots; ++slot)
     {
         const std::uint64_t now = TimeOfSlot(slot);
+        m_slot = slot;
         if (m_psiPackets.empty())
         {
             Due* first = nullptr;

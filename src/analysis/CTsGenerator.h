@@ -2,7 +2,7 @@
 //! @file CTsGenerator.h
 //! A deterministic transport stream for tests, the fuzz corpus, the benchmark and
 //! demos: PAT, PMTs, SDT, TDT and TOT, a video and an audio PID per program with
-//! PES packets carrying PTS/DTS, PCRs every 40 ms on each video PID placed exactly
+//! PES packets carrying PTS/DTS, PCRs at most 40 ms apart on each video PID placed exactly
 //! at the configured rate, and optional faults (garbage, lost packets, continuity
 //! errors). The same configuration always gives the same bytes.
 

@@ -12,4 +12,8 @@ public:
     //! (the 16 bytes a 204-byte packet carries after them are not needed here).
     //! @param packetIndex the packet's number in the stream since the last restart.
     virtual void OnPacket(const std::uint8_t* packet, std::uint64_t packetIndex) = 0;
+    //! No sync byte where the packet size put one (the packet there is lost).
+    virtual void OnSyncByteError() {}
+    //! The packets found again off the old grid: more than one sync byte was missing.
+    virtual void OnSyncLoss() {}
 };

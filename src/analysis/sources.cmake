@@ -9,6 +9,7 @@ list(APPEND ORVANE_CORE_SOURCES
   analysis/CPsiTables.cpp
   analysis/CSectionAssembler.cpp
   analysis/CStreamAdapter.cpp
+  analysis/CTr101290.cpp
   analysis/CTsAnalyzer.cpp
   analysis/CTsGenerator.cpp
   analysis/StreamTypeName.cpp

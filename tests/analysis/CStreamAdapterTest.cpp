@@ -176,6 +176,10 @@ TEST(CStreamAdapterTest, ThreePassesWithEverythingOnAreOneSeamlessStream)
     const adaptcheck::Report r = adaptcheck::Check(player.wire, ProgramClocks(2), kPlayRate);
     ExpectSeamless(r, FileReport(file), false);
     ExpectTimesAtPace(r, kFileStart);
+    // A TR 101 290 monitor at the receiver sees no fault across the loops.
+    CDecodeStream receiver;
+    FeedFixed(receiver, player.wire, 65'536);
+    EXPECT_EQ(receiver.TakeSnapshot().tr101290.count, CTr101290Counters{}.count);
     // The first PCR of the play keeps the file's value.
     const auto firstVideoPcr = [](const std::uint8_t* p, std::size_t size) {
         for (std::size_t i = 0; i + kPacket <= size; i += kPacket, p += kPacket)

@@ -6,6 +6,7 @@ orvane_add_test_suite(orvane_analysis_tests analysis
   analysis/CPcrRateTest.cpp
   analysis/CPsiTablesTest.cpp
   analysis/CStreamAdapterTest.cpp
+  analysis/CTr101290Test.cpp
 )
 
 # orvane-cli analyze: key report lines and failure cases.

@@ -10,6 +10,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -23,6 +26,8 @@ struct AnalyzeOptions
     std::string file;
     bool json = false;
     std::string separator;
+    bool tr101290 = false;
+    double pidTimeout = 5.0;
 };
 
 // Keeps the last tree that UpdateDisplay gave.
@@ -76,6 +81,52 @@ nlohmann::ordered_json TreesJson(const std::vector<CTreeNode>& roots)
     return j;
 }
 
+// The TR 101 290 indicators of the whole file (the Play tab's analysis reads only its
+// head and tail). @return false when the file cannot be read to its end.
+bool JudgeWholeFile(const AnalyzeOptions& options, CTr101290Counters& counters, std::int64_t& bytes)
+{
+    constexpr long kHeadroom = 512;
+    constexpr long kChunk = 1 << 20;
+    const int fd = ::open(options.file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return false;
+    CDecodeStream decoder;
+    decoder.ResetListData(1, 1);
+    decoder.SetPidTimeout(options.pidTimeout);
+    std::vector<unsigned char> buffer(static_cast<std::size_t>(kHeadroom + kChunk));
+    bytes = 0;
+    bool ok = true;
+    while (true)
+    {
+        const ssize_t n = ::read(fd, buffer.data() + kHeadroom, static_cast<std::size_t>(kChunk));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+        {
+            ok = n == 0;
+            break;
+        }
+        bytes += n;
+        unsigned char* data = buffer.data() + kHeadroom;
+        long length = static_cast<long>(n);
+        decoder.InsertStreamData(data, length, kHeadroom);
+        decoder.CopyStreamData(buffer.data(), kHeadroom, buffer.data());
+    }
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+    counters = decoder.TakeSnapshot().tr101290;
+    return ok;
+}
+
+nlohmann::ordered_json Tr101290Json(const CTr101290Counters& counters)
+{
+    nlohmann::ordered_json j = {{"p1", nlohmann::ordered_json::object()}, {"p2", nlohmann::ordered_json::object()}};
+    for (const CTr101290Counters::Info& info : CTr101290Counters::kInfo)
+        j[info.priority == 1 ? "p1" : "p2"][info.key] = counters[info.indicator];
+    return j;
+}
+
 int RunAnalyze(const AnalyzeOptions& options)
 {
     const std::string separator = options.separator.empty() ? LocaleThousandsSeparator() : options.separator;
@@ -97,6 +148,15 @@ int RunAnalyze(const AnalyzeOptions& options)
     }
     decoder.UpdateDisplay(1, 1);
 
+    CTr101290Counters indicators;
+    std::int64_t judgedBytes = 0;
+    if (options.tr101290 && !JudgeWholeFile(options, indicators, judgedBytes))
+    {
+        std::cerr << "orvane-cli analyze: cannot read " << options.file << " to its end: " << std::strerror(errno)
+                  << '\n';
+        return 1;
+    }
+
     if (options.json)
     {
         nlohmann::ordered_json j;
@@ -114,6 +174,8 @@ int RunAnalyze(const AnalyzeOptions& options)
         j["fileInformation"] = TreeJson(result.fileInformation);
         j["programInformation"] = TreesJson(programs.Roots());
         j["pidInformation"] = TreesJson(pids.Roots());
+        if (options.tr101290)
+            j["tr101290"] = Tr101290Json(indicators);
         // File names need not be UTF-8 on Linux: invalid bytes become U+FFFD.
         std::cout << j.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
     }
@@ -127,6 +189,13 @@ int RunAnalyze(const AnalyzeOptions& options)
         std::cout << "PID Information\n";
         for (const CTreeNode& root : pids.Roots())
             PrintTree(std::cout, root, 1);
+        if (options.tr101290)
+        {
+            std::cout << "TR 101 290 (" << FormatThousands(judgedBytes, separator) << " bytes)\n";
+            for (const CTr101290Counters::Info& info : CTr101290Counters::kInfo)
+                std::cout << "  Priority " << info.priority << ' ' << info.name << ": "
+                          << FormatThousands(static_cast<std::int64_t>(indicators[info.indicator]), separator) << '\n';
+        }
     }
     std::cout.flush();
     if (result.packetSize == 0)
@@ -178,6 +247,15 @@ void AddAnalyzeCommands(CLI::App& app, int& exitCode)
     analyze->add_flag("--json", analyzeOptions->json, "Print the same information as JSON");
     analyze->add_option("--separator", analyzeOptions->separator,
                         "Thousands separator of the figures (default: the user's locale, else '.')");
+    analyze->add_flag("--tr101290", analyzeOptions->tr101290,
+                      "Also judge the whole file by ETSI TR 101 290 (priority 1 and 2): one count per indicator. "
+                      "Counts are findings, not failures: the exit status stays 0 (1: the file cannot be read, "
+                      "2: not a transport stream)");
+    analyze
+        ->add_option("--pid-timeout", analyzeOptions->pidTimeout,
+                     "TR 101 290 PID_error: seconds a PID listed in a PMT may be absent")
+        ->capture_default_str()
+        ->check(CLI::PositiveNumber);
     analyze->callback([analyzeOptions, &exitCode] { exitCode = RunAnalyze(*analyzeOptions); });
 
     auto out = std::make_shared<std::string>();
