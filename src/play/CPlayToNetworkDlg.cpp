@@ -1,9 +1,9 @@
 #include "play/CPlayToNetworkDlg.h"
 
 #include "common/Ipv4Address.h"
-#include "controls/CIndicatorPanel.h"
 #include "controls/CButtonStyle.h"
 #include "controls/CDVBSlider.h"
+#include "controls/CIndicatorPanel.h"
 #include "controls/CIpAddressCtrl.h"
 #include "controls/CLabel.h"
 #include "controls/CSettings.h"
