@@ -16,6 +16,7 @@ add_library(orvane_gui STATIC
   controls/CBitrateSampler.cpp
   app/COrvaneDlg_Desktop.cpp
   controls/CButtonStyle.cpp
+  controls/CIndicatorPanel.cpp
   controls/CDVBSlider.cpp
   controls/CLabel.cpp
   controls/CPicture.cpp

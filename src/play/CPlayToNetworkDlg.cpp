@@ -3,6 +3,7 @@
 #include "common/Ipv4Address.h"
 #include "controls/CButtonStyle.h"
 #include "controls/CDVBSlider.h"
+#include "controls/CIndicatorPanel.h"
 #include "controls/CIpAddressCtrl.h"
 #include "controls/CLabel.h"
 #include "controls/CSettings.h"
@@ -36,6 +37,7 @@ CPlayToNetworkDlg::CPlayToNetworkDlg(CNetworkSender* sender, DevicePicker pickDe
     connect(m_ui->totTdtCheck, &QCheckBox::clicked, this, &CPlayToNetworkDlg::OnTotTdt);
     connect(m_ui->adaptAllButton, &QPushButton::clicked, this, &CPlayToNetworkDlg::OnAdaptAll);
     connect(m_ui->positionSlider, &CDVBSlider::ReleasedCapture, this, &CPlayToNetworkDlg::OnSliderReleased);
+    m_indicators = CIndicatorPanel::Attach(m_ui->tr101290Host);
     InitDesktop();
     AttachBitrateGraph();
 }

@@ -45,6 +45,7 @@ class CButtonStyle;
 class CEventLog;
 class CDVBSlider;
 class CFilePlayEngine;
+class CIndicatorPanel;
 class CIpAddressCtrl;
 class CLabel;
 class CNetworkSender;
@@ -158,6 +159,8 @@ public:
     QTreeWidget* FileInfoTree() const;
     QTreeWidget* ProgramInfoTree() const;
     QTreeWidget* PidInfoTree() const;
+    //! The TR 101 290 indicators of the file's analysis (in the form's tr101290Host).
+    CIndicatorPanel* IndicatorPanel() const { return m_indicators; }
     CIpAddressCtrl* IpAddress() const;
     QLineEdit* PortEdit() const;
     //! Empty: the rate measured from the PCRs.
@@ -234,6 +237,7 @@ private:
     CQtTreeSink m_pidSink;
     CQtTreeSink m_progSink;
     CDecodeStream m_decoder;                       // after the sinks it draws into
+    CIndicatorPanel* m_indicators = nullptr;       // a child of the form
     std::unique_ptr<CPlayController> m_controller; // after the decoder it borrows
 
     // Status: what the labels show, so that they change only when it does.

@@ -1,9 +1,10 @@
 // The Play tab's Open and file analysis: the head and tail of the file go
 // through the tab's analysis object (the play controller's Analyse), the
-// results stay with the controller and fill the three trees; files under
-// 1 MiB may not loop.
+// results stay with the controller and fill the three trees and the TR 101 290
+// panel; files under 1 MiB may not loop.
 
 #include "controls/CButtonStyle.h"
+#include "controls/CIndicatorPanel.h"
 #include "controls/CLabel.h"
 #include "controls/IUiServices.h"
 #include "play/CPlayToNetworkDlg.h"
@@ -38,10 +39,13 @@ void CPlayToNetworkDlg::AnalyseFile()
     {
         // Missing, locked or no path: the trees say so, the results stay as they were.
         m_ui->programInfoTree->clear();
+        m_indicators->Clear();
     }
     else
     {
         m_decoder.UpdateDisplay(1, 1);
+        // What the analysed head and tail hold; a file has no "now" (no red).
+        m_indicators->ShowCounters(m_decoder.TakeSnapshot().tr101290, false);
     }
     if (m_filePath.isEmpty())
         m_ui->fileInfoTree->clear(); // no file chosen yet: nothing to complain about

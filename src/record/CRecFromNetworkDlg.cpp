@@ -5,6 +5,7 @@
 
 #include "common/CEventLog.h"
 #include "common/CSteadyClock.h"
+#include "controls/CIndicatorPanel.h"
 #include "controls/CSettings.h"
 #include "controls/CTabActivateEvent.h"
 #include "controls/CXTabCtrl.h"
@@ -47,6 +48,7 @@ CRecFromNetworkDlg::CRecFromNetworkDlg(QWidget* parent)
     m_controller = std::make_unique<CRecordController>(*m_recorder, m_receiver);
     m_pidSink = std::make_unique<CQtTreeSink>(m_ui->pidTree);
     m_progSink = std::make_unique<CQtTreeSink>(m_ui->progTree);
+    m_indicators = CIndicatorPanel::Attach(m_ui->tr101290Host);
     m_statusTimer.setObjectName("statusTimer");
     m_analysisTimer.setObjectName("analysisTimer");
     connect(&m_statusTimer, &QTimer::timeout, this, &CRecFromNetworkDlg::OnStatusTimer);
@@ -138,6 +140,7 @@ bool CRecFromNetworkDlg::OnInitDialog()
     ShowStatus(QString::fromLatin1(CRecordController::kNoErrorsText));
     ui->statusLabel->SetTransparent(true);
     ui->kernelDropsValue->SetText(QStringLiteral("-"));
+    ui->mdiValue->SetText(QStringLiteral("-"));
     ui->noPcrNotice->setVisible(false);
 
     m_statusRefresh = true;
@@ -166,6 +169,8 @@ void CRecFromNetworkDlg::SetAnalyzerEnabled(bool enable)
     {
         m_pidSink->Clear();
         m_progSink->Clear();
+        m_indicators->Clear();
+        m_indicatorsLive = false;
     }
 }
 
@@ -311,6 +316,9 @@ void CRecFromNetworkDlg::PrepareRun()
     m_lastReceiverStatus = ~0u; // the first status of a run is always shown
     ShowStatus(QString::fromLatin1(CRecordController::kNoErrorsText));
     m_ui->kernelDropsValue->SetText(QStringLiteral("0"));
+    // The run starts with a clear PID list, and so with no indicators yet.
+    m_indicators->Clear();
+    m_indicatorsLive = false;
     // Every run, the first too, says "no PCR" after the same two seconds without one.
     m_noPcrCountdown = kNoPcrTicks;
     m_ui->noPcrNotice->setVisible(false);

@@ -16,7 +16,8 @@
 //!
 //! Two timers run while the tab is visible: the status timer (100 ms: time,
 //! megabytes, progress, limit, receive status, signal figures) and the analysis
-//! timer (500 ms: trees and the no-PCR notice).
+//! timer (500 ms: trees and the no-PCR notice). The status timer also refreshes
+//! the TR 101 290 panel, once a second (it takes a snapshot of the analysis).
 //!
 //! The receiver takes its port, mode and group when a run starts; the network
 //! fields are locked while a run is in progress, so a run never changes under
@@ -44,6 +45,7 @@ namespace Ui
 {
 class CRecFromNetworkDlg;
 }
+class CIndicatorPanel;
 class CXTabCtrl;
 
 class CRecFromNetworkDlg : public QWidget
@@ -60,6 +62,8 @@ public:
 
     static constexpr int kStatusTimerMs = 100;
     static constexpr int kAnalysisTimerMs = 500;
+    //! Status ticks between two refreshes of the TR 101 290 panel (1 s).
+    static constexpr std::uint32_t kIndicatorTicks = 10;
     //! Analysis ticks without PCR before the notice shows (2 s), on every run.
     static constexpr std::uint32_t kNoPcrTicks = 4;
     static constexpr const char* kSection = "Record";
@@ -99,6 +103,11 @@ public:
     void OnStatusTimer();
     void OnAnalysisTimer();
 
+    //! Signal Info's DF:MLR line (RFC 4445): the delay factor in ms and the
+    //! media packets lost per second over the last second; "-" unless @p valid.
+    //! The status timer shows "-" while no run is in progress.
+    void ShowMdi(double dfMs, double mlr, bool valid);
+
     CRecordThread* RecordThread() const { return m_recorder.get(); }
     CDvbIpRecvThread& Receiver() { return m_receiver; }
     CDecodeStream& Analysis() { return m_analysis; }
@@ -111,6 +120,8 @@ public:
     const QTimer& StatusTimer() const { return m_statusTimer; }
     const QTimer& AnalysisTimer() const { return m_analysisTimer; }
     Ui::CRecFromNetworkDlg* Form() const { return m_ui.get(); }
+    //! The TR 101 290 panel (in the form's tr101290Host).
+    CIndicatorPanel* IndicatorPanel() const { return m_indicators; }
 
     //! "Recording rec-3.ts" (the file being written), "Monitoring", "Finished"
     //! (the size limit ended the recording) or "Stopped".
@@ -158,6 +169,10 @@ private:
     void ShowRecordingProgress();
     void ShowReceiveStatus();
     void ShowSignalFigures();
+    //! The TR 101 290 panel: live once a second during a run; when the run
+    //! ends its counts stay, with nothing "now" any more.
+    void ShowIndicators();
+    void ShowIndicatorCounts(bool live);
     //! The status label's text with its colour: red for a warning, else green.
     void ShowStatus(const QString& text);
 
@@ -178,6 +193,9 @@ private:
     std::unique_ptr<CRecordController> m_controller;
     std::unique_ptr<CQtTreeSink> m_pidSink;
     std::unique_ptr<CQtTreeSink> m_progSink;
+    CIndicatorPanel* m_indicators = nullptr; // a child of the form
+    std::uint32_t m_indicatorTicks = 0;
+    bool m_indicatorsLive = false; // the panel shows a run in progress
     std::int32_t m_recordingSize = 100;
     CRecordController::SizeUnit m_sizeUnit = CRecordController::kSeconds;
     std::uint32_t m_noPcrCountdown = kNoPcrTicks;

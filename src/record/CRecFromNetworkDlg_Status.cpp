@@ -5,6 +5,7 @@
 
 #include "common/CEventLog.h"
 #include "common/CSteadyClock.h"
+#include "controls/CIndicatorPanel.h"
 #include "controls/CLabel.h"
 #include "record/CRecFromNetworkDlg.h"
 #include "ui_CRecFromNetworkDlg.h"
@@ -39,6 +40,7 @@ void CRecFromNetworkDlg::OnStatusTimer()
     UpdateControls();
     ShowReceiveStatus();
     ShowSignalFigures();
+    ShowIndicators();
 }
 
 void CRecFromNetworkDlg::ShowRecordingProgress()
@@ -113,6 +115,7 @@ void CRecFromNetworkDlg::ShowSignalFigures()
         ui->packetSizeValue->SetText(kNoFigure);
         ui->bitRateValue->SetText(kNoFigure);
         ui->syncLossValue->SetText(kNoFigure);
+        ui->mdiValue->SetText(kNoFigure);
         return;
     }
     ui->packetSizeValue->SetText(QString::number(m_analysis.m_packetSize.load()));
@@ -120,6 +123,39 @@ void CRecFromNetworkDlg::ShowSignalFigures()
     ui->bitRateValue->SetText(bits != 0 ? QString::asprintf("%.3f", bits / 1'000'000.0) : kNoFigure);
     ui->syncLossValue->SetText(QString::number(m_analysis.m_syncLoss.load()));
     ui->kernelDropsValue->SetText(QString::number(m_receiver.GetCounters().kernelDrops));
+}
+
+void CRecFromNetworkDlg::ShowMdi(double dfMs, double mlr, bool valid)
+{
+    m_ui->mdiValue->SetText(valid ? QString::asprintf("%.1f:%.0f", dfMs, mlr) : kNoFigure);
+}
+
+void CRecFromNetworkDlg::ShowIndicators()
+{
+    if (!IsRunning() || !m_recorder->IsAnalyzerEnabled())
+    {
+        if (m_indicatorsLive)
+            ShowIndicatorCounts(false);
+        m_indicatorsLive = false;
+        return;
+    }
+    // Once a second: the snapshot copies the PID list, and "active" covers the last second anyway.
+    if (m_indicatorsLive && ++m_indicatorTicks < kIndicatorTicks)
+        return;
+    m_indicatorTicks = 0;
+    m_indicatorsLive = true;
+    ShowIndicatorCounts(true);
+}
+
+void CRecFromNetworkDlg::ShowIndicatorCounts(bool live)
+{
+    const CAnalysisSnapshot snapshot = m_analysis.TakeSnapshot();
+    const auto& counters = snapshot.tr101290;
+    // Nothing received and nothing counted: no data yet rather than "never seen".
+    if (snapshot.totalPackets == 0 && counters.Total(1) + counters.Total(2) == 0)
+        m_indicators->Clear();
+    else
+        m_indicators->ShowCounters(counters, live);
 }
 
 void CRecFromNetworkDlg::OnAnalysisTimer()

@@ -2,6 +2,7 @@
 
 #include "app/COrvaneDlg.h"
 #include "controls/CButtonStyle.h"
+#include "controls/CIndicatorPanel.h"
 #include "controls/CIpAddressCtrl.h"
 #include "controls/CLabel.h"
 #include "controls/CUpDownButton.h"
@@ -180,6 +181,28 @@ void CE2eDriver::Shot(QWidget* window, const QString& name)
         return;
     QTest::qWait(500); // the layouts and the trees settle
     const QString path = QStringLiteral("%1/%2%3.png").arg(m_options.shotDir, name, m_options.shotSuffix);
+    if (!window->grab().save(path))
+        Fail(QStringLiteral("cannot write %1").arg(path));
+    else
+        Say(QStringLiteral("picture %1").arg(path));
+}
+
+void CE2eDriver::ShotIndicators(QWidget* window, QWidget* tab)
+{
+    // The clean loopback stream counts nothing: the picture shows example
+    // counts, put into the panel just before the grab (the next refresh
+    // shows the real ones again).
+    auto* panel = tab->findChild<CIndicatorPanel*>();
+    if (panel == nullptr || m_options.shotDir.isEmpty())
+        return;
+    using Indicator = CTr101290Counters::Indicator;
+    CTr101290Counters example;
+    example[Indicator::CcError] = 3;
+    example[Indicator::PcrRepetitionError] = 12;
+    example.active[static_cast<std::size_t>(Indicator::PcrRepetitionError)] = true;
+    example[Indicator::CrcError] = 1;
+    panel->ShowCounters(example);
+    const QString path = QStringLiteral("%1/tr101290-panel%2.png").arg(m_options.shotDir, m_options.shotSuffix);
     if (!window->grab().save(path))
         Fail(QStringLiteral("cannot write %1").arg(path));
     else
@@ -591,6 +614,7 @@ bool CE2eDriver::RunRecord(QWidget* main, CXTabCtrl* tabs)
             {
                 shot = true;
                 Shot(main, QStringLiteral("record-tab-recording"));
+                ShotIndicators(main, tab);
             }
             return QFileInfo::exists(stopFile) || !Pressed(record);
         },

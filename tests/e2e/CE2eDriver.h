@@ -60,6 +60,8 @@ private:
     bool Fail(const QString& what);
     //! With --shot-dir: @p window as it is drawn now, as NAME+suffix.png.
     void Shot(QWidget* window, const QString& name);
+    //! The Record tab's picture with example TR 101 290 counts in its panel.
+    void ShotIndicators(QWidget* window, QWidget* tab);
     bool Click(QWidget* widget, const char* what);
     bool TypeInto(QWidget* edit, const QString& text, const char* what);
     bool SelectComboText(QWidget* combo, const QString& text);

@@ -1,7 +1,8 @@
 // The Play tab: a real play over loopback checked byte for byte, the bit-rate
 // graph sampling a play, pause and resume, the network send error in the status
 // field, the settings kept across a restart, messages that match the situation,
-// the bit-rate field, and the TOT/TDT dialog's offsets and Cancel.
+// the bit-rate field, the file's TR 101 290 indicators, and the TOT/TDT
+// dialog's offsets and Cancel.
 
 #include "play/CPlayToNetworkDlg.h"
 
@@ -10,6 +11,7 @@
 #include "controls/CBitrateSampler.h"
 #include "controls/CButtonStyle.h"
 #include "controls/CDVBSlider.h"
+#include "controls/CIndicatorPanel.h"
 #include "controls/CIpAddressCtrl.h"
 #include "controls/CLabel.h"
 #include "controls/CSettings.h"
@@ -107,6 +109,27 @@ class CPlayToNetworkDlgTest : public QObject
 
 private slots:
     void init() { QSettings().remove("Play"); }
+
+    void fileIndicatorsShowAfterItsAnalysis()
+    {
+        PlayRig rig;
+        PlayWindow window;
+        CPlayToNetworkDlg& dlg = rig.Open(window, "checked.ts", 8'000'000, 1.0);
+        const CIndicatorPanel* panel = dlg.IndicatorPanel();
+        const CTr101290Counters counters = dlg.Decoder().TakeSnapshot().tr101290;
+        for (const auto& info : CTr101290Counters::kInfo)
+        {
+            // A file's counts, with no "now": green or amber, never red or grey.
+            QCOMPARE(panel->CountText(info.indicator), QString::number(counters[info.indicator]));
+            QCOMPARE(panel->LightAt(info.indicator),
+                     counters[info.indicator] != 0 ? CIndicatorPanel::Light::Seen : CIndicatorPanel::Light::Clear);
+        }
+        // A file that cannot be read has no indicators.
+        rig.ui.m_fileName = rig.dir.filePath("missing.ts");
+        dlg.OnOpen();
+        for (const auto& info : CTr101290Counters::kInfo)
+            QCOMPARE(panel->LightAt(info.indicator), CIndicatorPanel::Light::NoData);
+    }
 
     void playsOverLoopbackToTheEnd()
     {

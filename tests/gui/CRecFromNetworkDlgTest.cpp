@@ -2,7 +2,7 @@
 // refused input, the receiver's settings during a run, recordings checked byte
 // for byte (plain file and ring of files, with the current file's name),
 // failures, the status colours, the bit-rate graph's samples, Disable Analyzer,
-// the no-PCR notice and settings that make no sense.
+// the no-PCR notice, the TR 101 290 panel and DF:MLR, and settings that make no sense.
 
 #include "record/CRecFromNetworkDlg.h"
 
@@ -10,6 +10,7 @@
 #include "controls/CBitrateGraph.h"
 #include "controls/CBitrateSampler.h"
 #include "controls/CButtonStyle.h"
+#include "controls/CIndicatorPanel.h"
 #include "controls/CLabel.h"
 #include "controls/CSettings.h"
 #include "controls/CTabActivateEvent.h"
@@ -483,6 +484,79 @@ private slots:
         QCOMPARE(ui->statusLabel->BackgroundColor(), QColor(0, 255, 0));
         host.Click(ui->monitorButton);
         QCOMPARE(host.State(), CRecordThread::kStopped);
+        QVERIFY(fake.m_messages.empty());
+    }
+    void indicatorPanelFollowsTheRunAndClearsWithThePidList()
+    {
+        using Light = CIndicatorPanel::Light;
+        const auto pat = CTr101290Counters::Indicator::PatError;
+        CFakeUiServices fake;
+        HostedTab host;
+        auto* ui = host.ui();
+        CIndicatorPanel* panel = host.dlg->IndicatorPanel();
+        QVERIFY(ui->tr101290Host->isAncestorOf(panel));
+        // The status timer is driven here, tick by tick.
+        CTabActivateEvent off(false);
+        QApplication::sendEvent(host.dlg, &off);
+        const auto lightsAre = [&](std::initializer_list<Light> allowed) {
+            for (const auto& info : CTr101290Counters::kInfo)
+                if (std::find(allowed.begin(), allowed.end(), panel->LightAt(info.indicator)) == allowed.end())
+                    return false;
+            return true;
+        };
+        QVERIFY(lightsAre({Light::NoData}));
+        QCOMPARE(ui->mdiValue->GetText(), QString("-"));
+
+        host.Monitor();
+        host.dlg->OnStatusTimer();
+        QVERIFY(lightsAre({Light::NoData})); // nothing received: no data rather than "never seen"
+        SendLoopback(TestStream(2.0), host.port, [] {});
+        QVERIFY(WaitFor([&] { return host.dlg->Analysis().TakeSnapshot().totalPackets > 0; }, 5'000));
+        for (std::uint32_t tick = 0; tick < CRecFromNetworkDlg::kIndicatorTicks && lightsAre({Light::NoData}); ++tick)
+            host.dlg->OnStatusTimer();
+        QVERIFY(lightsAre({Light::Clear, Light::Seen, Light::Active}));
+        for (const auto& info : CTr101290Counters::kInfo)
+        {
+            bool number = false;
+            panel->CountText(info.indicator).toULongLong(&number);
+            QVERIFY2(number, info.key);
+        }
+        // Refreshed once a second of ticks, not on every tick.
+        CTr101290Counters injected;
+        injected[pat] = 777;
+        panel->ShowCounters(injected);
+        for (std::uint32_t tick = 1; tick < CRecFromNetworkDlg::kIndicatorTicks; ++tick)
+            host.dlg->OnStatusTimer();
+        QCOMPARE(panel->CountText(pat), QString("777"));
+        host.dlg->OnStatusTimer();
+        QVERIFY(panel->CountText(pat) != QString("777"));
+
+        // DF:MLR as the receiver gives it, and "-" without a figure or a run.
+        host.dlg->ShowMdi(1.5, 7, true);
+        QCOMPARE(ui->mdiValue->GetText(), QString("1.5:7"));
+        host.dlg->ShowMdi(1.5, 7, false);
+        QCOMPARE(ui->mdiValue->GetText(), QString("-"));
+        host.dlg->ShowMdi(12.25, 0, true);
+
+        // The end of the run keeps its counts; nothing is "now" any more.
+        host.Click(ui->monitorButton);
+        host.dlg->OnStatusTimer();
+        QVERIFY(lightsAre({Light::Clear, Light::Seen}));
+        QCOMPARE(ui->mdiValue->GetText(), QString("-"));
+        injected.active[static_cast<std::size_t>(pat)] = true;
+        panel->ShowCounters(injected);
+        host.dlg->OnStatusTimer();
+        QCOMPARE(panel->LightAt(pat), Light::Active);
+        // The next run clears the PID list, and the panel with it.
+        host.Click(ui->monitorButton);
+        QCOMPARE(host.State(), CRecordThread::kMonitoring);
+        QVERIFY(lightsAre({Light::NoData}));
+        QCOMPARE(panel->CountText(pat), QString("-"));
+        // So does switching the analyser off.
+        panel->ShowCounters(injected);
+        ui->disableAnalyzerCheck->setChecked(true);
+        QVERIFY(lightsAre({Light::NoData}));
+        host.Click(ui->monitorButton);
         QVERIFY(fake.m_messages.empty());
     }
 };

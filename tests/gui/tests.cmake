@@ -6,6 +6,7 @@ if(TARGET orvane_gui)
     gui/GuiTestMain.cpp
     gui/CXTabCtrlTest.cpp
     gui/ControlsTest.cpp
+    gui/CIndicatorPanelTest.cpp
     gui/CBitrateGraphTest.cpp
     gui/COrvaneDlgTest.cpp
     gui/CDiscoverDlgTest.cpp
@@ -26,7 +27,7 @@ if(TARGET orvane_gui)
   target_link_libraries(orvane_crash_child PRIVATE orvane_gui)
   orvane_set_warnings(orvane_crash_child)
 
-  foreach(test CXTabCtrlTest ControlsTest CBitrateGraphTest COrvaneDlgTest CDiscoverDlgTest CCrashReportTest CPlayToNetworkDlgTest CRecFromNetworkDlgTest DesktopTest)
+  foreach(test CXTabCtrlTest ControlsTest CIndicatorPanelTest CBitrateGraphTest COrvaneDlgTest CDiscoverDlgTest CCrashReportTest CPlayToNetworkDlgTest CRecFromNetworkDlgTest DesktopTest)
     add_test(NAME gui.${test} COMMAND orvane_gui_tests ${test})
     set_tests_properties(gui.${test} PROPERTIES
       LABELS gui

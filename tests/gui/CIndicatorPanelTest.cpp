@@ -1,0 +1,123 @@
+// The TR 101 290 panel: the light of each indicator from its count and its
+// "active now" flag, each row's count, name and rule, and the two layouts.
+// The tabs' use of it: CRecFromNetworkDlgTest and CPlayToNetworkDlgTest.
+
+#include "controls/CIndicatorPanel.h"
+
+#include "GuiTest.h"
+
+#include <QLabel>
+#include <QScrollArea>
+
+namespace
+{
+using Indicator = CTr101290Counters::Indicator;
+using Light = CIndicatorPanel::Light;
+constexpr std::size_t kCount = CTr101290Counters::kCount;
+
+QLabel* RowLabel(const CIndicatorPanel& panel, const CTr101290Counters::Info& info, const char* part)
+{
+    return panel.findChild<QLabel*>(QString::fromLatin1(info.key) + QLatin1String(part));
+}
+} // namespace
+
+class CIndicatorPanelTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void lightFollowsCountAndActivity_data()
+    {
+        QTest::addColumn<bool>("hasData");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<bool>("active");
+        QTest::addColumn<bool>("live");
+        QTest::addColumn<int>("lightValue");
+        QTest::newRow("no data, even with a count") << false << 5 << true << true << int(Light::NoData);
+        QTest::newRow("never seen") << true << 0 << false << true << int(Light::Clear);
+        QTest::newRow("seen earlier") << true << 2 << false << true << int(Light::Seen);
+        QTest::newRow("active now") << true << 2 << true << true << int(Light::Active);
+        QTest::newRow("a file has no now") << true << 2 << true << false << int(Light::Seen);
+        QTest::newRow("a clean file") << true << 0 << false << false << int(Light::Clear);
+    }
+    void lightFollowsCountAndActivity()
+    {
+        QFETCH(bool, hasData);
+        QFETCH(int, count);
+        QFETCH(bool, active);
+        QFETCH(bool, live);
+        QFETCH(int, lightValue);
+        const auto light = static_cast<Light>(lightValue);
+        QCOMPARE(CIndicatorPanel::LightOf(hasData, static_cast<std::uint64_t>(count), active, live), light);
+        // The panel paints the same light in each row.
+        CIndicatorPanel panel;
+        CTr101290Counters counters;
+        counters.count.fill(static_cast<std::uint64_t>(count));
+        counters.active.fill(active);
+        if (hasData)
+            panel.ShowCounters(counters, live);
+        for (const auto& info : CTr101290Counters::kInfo)
+        {
+            QCOMPARE(panel.LightAt(info.indicator), light);
+            QVERIFY(RowLabel(panel, info, "Light")->styleSheet().contains(CIndicatorPanel::ColourOf(light).name()));
+            QVERIFY(panel.ToolTipOf(info.indicator).contains(CIndicatorPanel::TextOf(light)));
+        }
+    }
+
+    void everyRowShowsItsOwnCountNameAndRule()
+    {
+        CIndicatorPanel panel;
+        // Distinct counts, every third one active: a row showing another row's figures shows.
+        CTr101290Counters counters;
+        for (std::size_t i = 0; i < kCount; ++i)
+        {
+            counters.count[i] = 1000 + i;
+            counters.active[i] = i % 3 == 0;
+        }
+        panel.ShowCounters(counters);
+        for (std::size_t i = 0; i < kCount; ++i)
+        {
+            const auto& info = CTr101290Counters::kInfo[i];
+            QCOMPARE(panel.CountText(info.indicator), QString::number(1000 + i));
+            QCOMPARE(RowLabel(panel, info, "Count")->text(), QString::number(1000 + i));
+            QCOMPARE(panel.LightAt(info.indicator), i % 3 == 0 ? Light::Active : Light::Seen);
+            QCOMPARE(RowLabel(panel, info, "Name")->text(), QString::fromLatin1(info.name));
+            const QString tip = panel.ToolTipOf(info.indicator);
+            QVERIFY2(tip.contains(QString::fromLatin1(info.rule)) && tip.contains(QString::fromLatin1(info.name)) &&
+                         tip.contains(QStringLiteral("priority %1").arg(info.priority)),
+                     qPrintable(tip));
+            QCOMPARE(RowLabel(panel, info, "Light")->toolTip(), tip);
+        }
+        panel.Clear();
+        for (const auto& info : CTr101290Counters::kInfo)
+        {
+            QCOMPARE(panel.CountText(info.indicator), QString("-"));
+            QCOMPARE(panel.LightAt(info.indicator), Light::NoData);
+        }
+    }
+
+    void priorityTwoStandsBesideOrBelowPriorityOne()
+    {
+        for (const int columns : {1, 2})
+        {
+            QWidget host;
+            CIndicatorPanel* panel = CIndicatorPanel::Attach(&host, columns);
+            QCOMPARE(panel->parentWidget()->parentWidget(), host.findChild<QScrollArea*>());
+            host.resize(700, 400);
+            host.show();
+            QApplication::processEvents();
+            const QRect first = RowLabel(*panel, CTr101290Counters::InfoOf(Indicator::TsSyncLoss), "Name")->geometry();
+            const QRect last = RowLabel(*panel, CTr101290Counters::InfoOf(Indicator::PidError), "Name")->geometry();
+            const QRect second =
+                RowLabel(*panel, CTr101290Counters::InfoOf(Indicator::TransportError), "Name")->geometry();
+            QVERIFY(last.top() > first.top() && last.left() == first.left());
+            if (columns == 2)
+                QVERIFY(second.top() == first.top() && second.left() > first.right());
+            else
+                QVERIFY(second.top() > last.bottom() && second.left() == first.left());
+        }
+    }
+};
+
+ORVANE_GUI_TEST(CIndicatorPanelTest)
+#include "CIndicatorPanelTest.moc"
