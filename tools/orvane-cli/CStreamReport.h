@@ -3,7 +3,7 @@
 //! What orvane-cli reports once a second about a stream, in two forms: a JSON
 //! line (`monitor` and `record` with --json) and the Prometheus text served at
 //! /metrics (--metrics). The names are an interface: dashboards and scripts are
-//! written against them (docs/metrics.md).
+//! written against them (docs/monitoring-output.md).
 
 #include "analysis/CAnalysisSnapshot.h"
 #include "analysis/CTr101290Counters.h"
