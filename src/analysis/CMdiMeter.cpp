@@ -44,7 +44,8 @@ void CMdiMeter::EndInterval(std::int64_t endNs)
         bytes += a.bytes;
     // Bytes per ns: the nominal rate, else the interval's own mean (its bytes
     // over the time until the next interval's first datagram).
-    const double rate = m_rateBps > 0.0 ? m_rateBps / 8e9 : (lengthNs > 0 ? bytes / static_cast<double>(lengthNs) : 0.0);
+    const double rate =
+        m_rateBps > 0.0 ? m_rateBps / 8e9 : (lengthNs > 0 ? bytes / static_cast<double>(lengthNs) : 0.0);
     if (rate > 0.0 && lengthNs > 0)
     {
         // Virtual buffer (RFC 4445 section 3): bytes received minus bytes

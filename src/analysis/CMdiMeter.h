@@ -37,10 +37,10 @@ public:
 
     struct Result
     {
-        double dfMs = 0.0;    //!< delay factor of the last interval, ms
-        double mlr = 0.0;     //!< media packets lost per second in the last interval
-        bool valid = false;   //!< an interval has ended since Reset
-        double maxDfMs = 0.0; //!< the largest DF since Reset, ms
+        double dfMs = 0.0;      //!< delay factor of the last interval, ms
+        double mlr = 0.0;       //!< media packets lost per second in the last interval
+        bool valid = false;     //!< an interval has ended since Reset
+        double maxDfMs = 0.0;   //!< the largest DF since Reset, ms
         std::int64_t endNs = 0; //!< arrival time that ended the last interval (the stamps' clock)
     };
 

@@ -175,10 +175,9 @@ void CDvbIpRecvThread::MeasureArrival(const DvbIpRecvBuffer& record)
     const std::uint32_t length = record.m_payloadLength;
     const std::uint32_t packetBytes = length % 188 == 0 ? 188 : length % 204 == 0 ? 204 : 188;
     const std::uint32_t packets = length / packetBytes;
-    const std::uint32_t lost =
-        m_runRtp ? TrackSequence(static_cast<std::uint16_t>(record.m_sequence), record.m_ssrc,
-                                 packets != 0 ? packets : kMdiPacketsPerDatagram)
-                 : 0;
+    const std::uint32_t lost = m_runRtp ? TrackSequence(static_cast<std::uint16_t>(record.m_sequence), record.m_ssrc,
+                                                        packets != 0 ? packets : kMdiPacketsPerDatagram)
+                                        : 0;
     m_mdiMeter.SetMediaRate(m_mdiRateBps.load(std::memory_order_relaxed));
     if (!m_mdiMeter.AddDatagram(record.m_arrivalNs, length, packets, lost))
         return;

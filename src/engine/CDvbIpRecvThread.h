@@ -254,6 +254,6 @@ private:
     std::uint32_t m_seqSsrc = 0;
     std::uint64_t m_seqSeen = 0; // bit k: number m_seqHighest - k has arrived
     mutable std::mutex m_mdiLock;
-    Mdi m_mdiShown;                 // guarded by m_mdiLock
-    std::int64_t m_mdiShownNs = 0;  // guarded by m_mdiLock: steady clock of the last second's end
+    Mdi m_mdiShown;                // guarded by m_mdiLock
+    std::int64_t m_mdiShownNs = 0; // guarded by m_mdiLock: steady clock of the last second's end
 };

@@ -11,8 +11,8 @@
 namespace
 {
 constexpr const char* kContentType = "text/plain; version=0.0.4; charset=utf-8";
-constexpr std::size_t kWorkers = 2;          // Prometheus scrapes one request at a time
-constexpr time_t kKeepAliveSeconds = 1;      // bounds Stop: an idle connection is let go soon
+constexpr std::size_t kWorkers = 2;     // Prometheus scrapes one request at a time
+constexpr time_t kKeepAliveSeconds = 1; // bounds Stop: an idle connection is let go soon
 } // namespace
 
 CMetricsServer::CMetricsServer() = default;

@@ -84,7 +84,8 @@ std::string CStreamReport::JsonLine(const Receive& r)
     }
     json pids = json::array();
     for (const CPidEntry& e : r.pids)
-        pids.push_back({{"pid", e.pid}, {"bitrate_bps", std::llround(e.bitRate)}, {"cc_error", e.stats.continuityErrors}});
+        pids.push_back(
+            {{"pid", e.pid}, {"bitrate_bps", std::llround(e.bitRate)}, {"cc_error", e.stats.continuityErrors}});
     // Not measured yet (or the stream stopped): null rather than a made-up 0.
     const json df = r.mdi.valid ? json(r.mdi.dfMs) : json(nullptr);
     const json mlr = r.mdi.valid ? json(r.mdi.mlr) : json(nullptr);
@@ -95,7 +96,8 @@ std::string CStreamReport::JsonLine(const Receive& r)
         {"packets", r.packets},
         {"mdi", {{"df_ms", df}, {"mlr", mlr}, {"max_df_ms", r.mdi.maxDfMs}}},
         {"tr101290", {{"p1", p1}, {"p2", p2}}},
-        {"rtp", {{"lost", r.counters.missing}, {"reordered", r.counters.reordered}, {"duplicates", r.counters.duplicates}}},
+        {"rtp",
+         {{"lost", r.counters.missing}, {"reordered", r.counters.reordered}, {"duplicates", r.counters.duplicates}}},
         {"kernel_drops", r.counters.kernelDrops},
         {"pids", pids},
     };
@@ -106,7 +108,8 @@ std::string CStreamReport::ReceiveMetrics(const std::string& stream, const std::
 {
     std::string out;
     const std::string s = Label("stream", stream);
-    CFamily(out, "orvane_up", "gauge", "1 while orvane-cli runs for the stream.").Sample(s + ',' + Label("mode", mode), 1);
+    CFamily(out, "orvane_up", "gauge", "1 while orvane-cli runs for the stream.")
+        .Sample(s + ',' + Label("mode", mode), 1);
     CFamily errors(out, "orvane_tr101290_errors_total", "counter", "TR 101 290 indicator events since the start.");
     for (std::size_t i = 0; i < CTr101290Counters::kCount; ++i)
         errors.Sample(s + ',' + Label("priority", std::to_string(CTr101290Counters::kInfo[i].priority)) + ',' +
@@ -125,7 +128,8 @@ std::string CStreamReport::ReceiveMetrics(const std::string& stream, const std::
         df.Sample(s, r.mdi.dfMs);
         mlr.Sample(s, r.mdi.mlr);
     }
-    CFamily(out, "orvane_bitrate_bps", "gauge", "Transport stream received in the last second, bit/s.").Sample(s, r.bitRate);
+    CFamily(out, "orvane_bitrate_bps", "gauge", "Transport stream received in the last second, bit/s.")
+        .Sample(s, r.bitRate);
     CFamily(out, "orvane_packets_total", "counter", "Transport stream packets received.").Sample(s, Count(r.packets));
     CFamily pidRate(out, "orvane_pid_bitrate_bps", "gauge", "Bit rate of one PID, bit/s.");
     for (const CPidEntry& e : r.pids)
@@ -151,7 +155,8 @@ std::string CStreamReport::PlayMetrics(const std::string& stream, const Play& p)
 {
     std::string out;
     const std::string s = Label("stream", stream);
-    CFamily(out, "orvane_up", "gauge", "1 while orvane-cli runs for the stream.").Sample(s + ',' + Label("mode", "play"), 1);
+    CFamily(out, "orvane_up", "gauge", "1 while orvane-cli runs for the stream.")
+        .Sample(s + ',' + Label("mode", "play"), 1);
     CFamily(out, "orvane_play_bitrate_bps", "gauge", "Bit rate of the play, bit/s.").Sample(s, p.bitRate);
     CFamily(out, "orvane_play_fifo_level_ratio", "gauge", "Fill level of the sender's FIFO, 0..1.")
         .Sample(s, p.fifoLevelRatio);

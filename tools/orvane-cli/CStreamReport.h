@@ -33,8 +33,8 @@ public:
     //! A play to the network.
     struct Play
     {
-        double bitRate = 0.0;       //!< the play's rate, bit/s
-        double fifoLevelRatio = 0.0; //!< 0..1 of the sender's FIFO
+        double bitRate = 0.0;         //!< the play's rate, bit/s
+        double fifoLevelRatio = 0.0;  //!< 0..1 of the sender's FIFO
         std::uint64_t sendErrors = 0; //!< datagrams the kernel refused
         std::int64_t loops = 0;
         std::uint64_t sentBytes = 0;

@@ -251,7 +251,8 @@ int Run(const RecordOptions& o, bool record)
                 restarts = "  restarts " + std::to_string(counters.restarts);
             if (o.json || !o.metrics.empty())
             {
-                const CStreamReport::Receive figures = TakeFigures(*analysis, *receiver, !o.noAnalyzer, lastReceived, elapsedMs);
+                const CStreamReport::Receive figures =
+                    TakeFigures(*analysis, *receiver, !o.noAnalyzer, lastReceived, elapsedMs);
                 if (!o.metrics.empty())
                     metrics.SetText(CStreamReport::ReceiveMetrics(streamName, mode, figures));
                 if (o.json)
