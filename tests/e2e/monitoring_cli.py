@@ -46,6 +46,17 @@ def scrape(port):
     return samples
 
 
+def send_rtp(port, count, lost):
+    """RTP datagrams of 7 null packets every 2 ms, numbers in @lost left out."""
+    null = bytes([0x47, 0x1F, 0xFF, 0x10]) + bytes(184)
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
+        start = time.monotonic()
+        for n in range(count):
+            time.sleep(max(0.0, start + n * 0.002 - time.monotonic()))
+            if n not in lost:
+                s.sendto(bytes([0x80, 33, n >> 8, n & 0xFF, 0, 0, 0, 0, 0, 0, 0, 1]) + null * 7, ("127.0.0.1", port))
+
+
 def check_json_line(line):
     o = json.loads(line)
     assert re.fullmatch(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d(\.\d+)?Z", o["t"]), o["t"]
@@ -103,6 +114,18 @@ with tempfile.TemporaryDirectory() as work:
     assert 0 <= p["orvane_play_fifo_level_ratio"][0][1] <= 1
     for metric in ["orvane_play_send_errors_total", "orvane_play_loops_total", "orvane_play_sent_bytes_total"]:
         assert [lab for lab, _ in p[metric]] == [{"stream": "feed.ts"}], (metric, p.get(metric))
+
+    # RTP with 3 datagrams lost: the receiver's gap lines stay off standard output,
+    # the loss shows in rtp.lost and (21 packets in a second) in the MLR.
+    port = free_port()
+    monitor = subprocess.Popen([CLI, "monitor", "--port", str(port), "--rtp", "--json", "--seconds", "3"],
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    time.sleep(0.5)
+    send_rtp(port, 600, {100, 101, 300})
+    out, err = monitor.communicate(timeout=20)
+    lines = [check_json_line(line) for line in out.splitlines()]
+    assert lines[-1]["rtp"]["lost"] == 3 and "recv rtp Seq" in err, (out, err)
+    assert any(o["mdi"]["mlr"] and o["mdi"]["mlr"] > 15 for o in lines), out
 
     # A port someone else listens on: nothing starts, status 1, the reason on stderr, stdout empty.
     with socket.socket() as busy:

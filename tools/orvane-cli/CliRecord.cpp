@@ -180,6 +180,9 @@ int Run(const RecordOptions& o, bool record)
     receiver->SetPort(static_cast<std::uint16_t>(o.port));
     receiver->SetRtp(o.rtp);
     receiver->SetMembership(membership);
+    // Standard output carries the JSON lines only: the RTP gap lines go with the messages.
+    if (o.json)
+        receiver->SetDiagnostics(stderr);
     CRecordThread recorder(receiver.get(), &sink);
     recorder.SetAnalysis(analysis.get());
     recorder.SetAnalyzerEnabled(!o.noAnalyzer);
