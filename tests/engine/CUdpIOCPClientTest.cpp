@@ -1,17 +1,14 @@
-// CUdpIOCPClient: the arrival time of a datagram is when the kernel received
-// it, not when the receive thread got round to reading it.
+// CUdpIOCPClient: a datagram's arrival time is when the kernel received it
+// (SO_TIMESTAMPNS), not when the receive thread got round to reading it.
 
 #include "engine/CUdpIOCPClient.h"
 
 #include "LoopbackStream.h"
-#include "support/WaitFor.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
 #include <ctime>
-#include <vector>
 
 namespace
 {
@@ -22,7 +19,7 @@ std::int64_t RealtimeNs()
     return std::int64_t{t.tv_sec} * 1'000'000'000 + t.tv_nsec;
 }
 
-// Has a record to give only when told: until then datagrams wait in the kernel queue.
+// Gives its one record only when told: until then datagrams wait in the kernel queue.
 class CHeldClient : public CUdpIOCPClient
 {
 public:
@@ -32,14 +29,12 @@ public:
         m_readNs.store(RealtimeNs());
         m_arrivalNs.store(record->m_arrivalNs);
     }
-
     std::atomic<bool> m_give{false};
-    std::atomic<std::int64_t> m_arrivalNs{0};
-    std::atomic<std::int64_t> m_readNs{0};
+    std::atomic<std::int64_t> m_arrivalNs{0}, m_readNs{0};
 
 private:
-    std::vector<std::uint8_t> m_memory = std::vector<std::uint8_t>(2'048);
-    DvbIpRecvBuffer m_record{0, m_memory.data(), 2'048};
+    std::uint8_t m_memory[2'048]{};
+    DvbIpRecvBuffer m_record{0, m_memory, sizeof m_memory};
 };
 } // namespace
 
