@@ -4,6 +4,7 @@ list(APPEND ORVANE_CORE_SOURCES
   analysis/CBitrateHistory.cpp
   analysis/CDecodeStream.cpp
   analysis/CFileAnalysis.cpp
+  analysis/CMdiMeter.cpp
   analysis/CPacketSync.cpp
   analysis/CPcrRate.cpp
   analysis/CPsiTables.cpp

@@ -46,8 +46,16 @@ bool CDvbIpRecvThread::Start()
     m_status.store(0);
     m_lossLatch.store(false);
     for (auto* c : {&m_arrivals, &m_datagrams, &m_payloadBytes, &m_late, &m_invalid, &m_oversized, &m_missing,
-                    &m_restarts, &m_overflowDrops, &m_rtpInUdpMode, &m_kernelDrops})
+                    &m_restarts, &m_overflowDrops, &m_rtpInUdpMode, &m_kernelDrops, &m_reordered, &m_duplicates})
         c->store(0);
+    // The receive thread starts in Open, after this.
+    m_mdiMeter.Reset();
+    m_mdiRateBps.store(0.0);
+    m_seqKnown = false;
+    {
+        std::lock_guard lock(m_mdiLock);
+        m_mdiShown = Mdi();
+    }
     m_runRtp = m_rtp;
     m_stopRequest.store(false);
     m_discardReserve.store(false);
@@ -158,12 +166,73 @@ void CDvbIpRecvThread::OnReceive(DvbIpRecvBuffer* record)
             m_rtpInUdpMode.fetch_add(1, std::memory_order_relaxed);
     }
     m_arrivals.fetch_add(1, std::memory_order_relaxed);
+    MeasureArrival(*record);
     m_pool.PutReady(record);
+}
+
+void CDvbIpRecvThread::MeasureArrival(const DvbIpRecvBuffer& record)
+{
+    const std::uint32_t length = record.m_payloadLength;
+    const std::uint32_t packetBytes = length % 188 == 0 ? 188 : length % 204 == 0 ? 204 : 188;
+    const std::uint32_t packets = length / packetBytes;
+    const std::uint32_t lost = m_runRtp ? TrackSequence(static_cast<std::uint16_t>(record.m_sequence), record.m_ssrc,
+                                                        packets != 0 ? packets : kMdiPacketsPerDatagram)
+                                        : 0;
+    m_mdiMeter.SetMediaRate(m_mdiRateBps.load(std::memory_order_relaxed));
+    if (!m_mdiMeter.AddDatagram(record.m_arrivalNs, length, packets, lost))
+        return;
+    const CMdiMeter::Result& r = m_mdiMeter.Last();
+    std::lock_guard lock(m_mdiLock);
+    m_mdiShown = {r.dfMs, r.mlr, r.valid, r.maxDfMs};
+    m_mdiShownNs = CSteadyClock::NowNs();
+}
+
+std::uint32_t CDvbIpRecvThread::TrackSequence(std::uint16_t sequence, std::uint32_t ssrc, std::uint32_t packets)
+{
+    const auto ahead = static_cast<std::int16_t>(sequence - m_seqHighest);
+    if (m_seqKnown && ssrc == m_seqSsrc)
+    {
+        if (ahead > 0 && ahead <= DvbIpRecvBufferPool::kNearSpan)
+        {
+            m_seqSeen = ahead >= 64 ? 1 : (m_seqSeen << ahead) | 1;
+            m_seqHighest = sequence;
+            return static_cast<std::uint32_t>(ahead - 1) * packets;
+        }
+        if (ahead <= 0 && -ahead <= DvbIpRecvBufferPool::kNearSpan)
+        {
+            // Its gap was counted when a newer one came first.
+            const std::uint64_t bit = -ahead < 64 ? std::uint64_t{1} << -ahead : 0;
+            if ((m_seqSeen & bit) != 0)
+                m_duplicates.fetch_add(1, std::memory_order_relaxed);
+            else
+                m_reordered.fetch_add(1, std::memory_order_relaxed);
+            m_seqSeen |= bit;
+            return 0;
+        }
+    }
+    // The first datagram, a new SSRC or a numbering far away: a sender restart, nothing lost.
+    m_seqKnown = true;
+    m_seqSsrc = ssrc;
+    m_seqHighest = sequence;
+    m_seqSeen = 1;
+    return 0;
+}
+
+CDvbIpRecvThread::Mdi CDvbIpRecvThread::GetMdi() const
+{
+    std::lock_guard lock(m_mdiLock);
+    Mdi mdi = m_mdiShown;
+    if (mdi.valid && CSteadyClock::NowNs() - m_mdiShownNs > kMdiStaleMs * kNsPerMs)
+        mdi.valid = false; // the stream stopped: no second ends any more
+    return mdi;
 }
 
 void CDvbIpRecvThread::OnDropped(std::uint32_t count)
 {
     m_kernelDrops.fetch_add(count, std::memory_order_relaxed);
+    // In RTP mode the sequence gaps count them.
+    if (!m_runRtp)
+        m_mdiMeter.AddLoss(std::uint64_t{count} * kMdiPacketsPerDatagram);
     LatchLoss();
 }
 
@@ -424,5 +493,7 @@ CDvbIpRecvThread::Counters CDvbIpRecvThread::GetCounters() const
     c.rtpInUdpMode = m_rtpInUdpMode.load();
     c.kernelDrops = m_kernelDrops.load();
     c.receiveErrors = GetReceiveErrors();
+    c.reordered = m_reordered.load();
+    c.duplicates = m_duplicates.load();
     return c;
 }

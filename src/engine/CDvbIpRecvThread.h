@@ -22,12 +22,20 @@
 //! after a short quiet time and at StopReceiving, so short streams and the end
 //! of every stream are kept.
 //!
+//! MDI (RFC 4445): the receive thread feeds every accepted datagram, with the
+//! kernel's receive time stamp, to a CMdiMeter. Media loss for the MLR: in RTP
+//! mode the gaps in the sequence numbers as the datagrams arrive (a datagram
+//! that comes late after its gap was counted is not counted again), in UDP
+//! mode the datagrams the kernel dropped; losses upstream of a plain UDP
+//! stream show only as continuity errors of the analysis (docs/mdi.md).
+//!
 //! Stopping is bounded by kStopBoundMs for all threads together; pool and FIFO
 //! are released only once every thread has ended.
 //!
 //! Threads: Start, StopReceiving, Stop and the setters on the owner's thread;
 //! ReadData on the record worker; GetStatus and the counters from anywhere.
 
+#include "analysis/CMdiMeter.h"
 #include "common/CEvent.h"
 #include "common/CThread.h"
 #include "engine/CFifo.h"
@@ -37,6 +45,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <mutex>
 
 class CEventLog;
 
@@ -65,6 +74,10 @@ public:
     //! One bound for stopping every thread of the receiver, including the wait
     //! for room in a full FIFO for the reserve.
     static constexpr std::int64_t kStopBoundMs = 1'000;
+    //! Media packets a lost datagram counts for when the datagram after the gap has none.
+    static constexpr std::uint32_t kMdiPacketsPerDatagram = 7;
+    //! Without a new MDI second for this long the figures are no longer valid.
+    static constexpr std::int64_t kMdiStaleMs = 2'500;
 
     //! Counters of one stream (since Start), for status displays and tests.
     struct Counters
@@ -81,6 +94,17 @@ public:
         std::uint64_t rtpInUdpMode = 0;  //!< in UDP mode: datagrams that are RTP carrying TS packets
         std::uint64_t kernelDrops = 0;   //!< datagrams the kernel dropped from the full receive queue
         std::uint64_t receiveErrors = 0; //!< failed receive calls (see GetLastReceiveError)
+        std::uint64_t reordered = 0;     //!< RTP: datagrams that arrived behind a newer one, first time
+        std::uint64_t duplicates = 0;    //!< RTP: datagrams whose number arrived already (of the last 64)
+    };
+
+    //! The Media Delivery Index of the last second of the stream (RFC 4445).
+    struct Mdi
+    {
+        double dfMs = 0.0;    //!< delay factor, ms: how long a receiver must buffer the arrival jitter
+        double mlr = 0.0;     //!< media loss rate: TS packets lost (or out of order) per second
+        bool valid = false;   //!< a second has been measured and the stream has not stopped since
+        double maxDfMs = 0.0; //!< the largest DF since Start, ms (kept while not valid)
     };
 
     //! In UDP mode, most datagrams are RTP carrying transport stream packets:
@@ -138,6 +162,15 @@ public:
     }
     Counters GetCounters() const;
 
+    //! DF and MLR of the stream's last whole second of arrivals. Not valid before
+    //! the first second has ended, nor kMdiStaleMs after the stream stopped.
+    //! Any thread; cheap (a copy under a lock the receive thread takes once a second).
+    Mdi GetMdi() const;
+    //! The stream's nominal rate for the delay factor, bit/s: the PCR bit rate of
+    //! the analysis (the record thread passes it on); 0: each second's mean
+    //! arrival rate. Any thread; reset to 0 at Start.
+    void SetMdiBitRate(double bitsPerSecond) { m_mdiRateBps.store(bitsPerSecond, std::memory_order_relaxed); }
+
     //! Parses an RTP fixed header with its CSRC list, extension and padding
     //! (RFC 3550 5.1, 5.3.1). @return false when @p data is not a valid RTP
     //! packet; otherwise the sequence number, the SSRC (when @p ssrc is given)
@@ -172,6 +205,11 @@ private:
     //! While receiving: false (try again next cycle). After StopReceiving: waits
     //! for room until the stop bound, then true.
     bool WaitForRoom();
+    //! Feeds @p record to the MDI meter (receive thread).
+    void MeasureArrival(const DvbIpRecvBuffer& record);
+    //! RTP media packets missing in front of @p sequence, in arrival order;
+    //! counts the reordered and the duplicate datagrams (receive thread).
+    std::uint32_t TrackSequence(std::uint16_t sequence, std::uint32_t ssrc, std::uint32_t packets);
 
     std::atomic<bool> m_receiving{false};
     std::uint16_t m_port = 0;
@@ -205,4 +243,17 @@ private:
     std::atomic<std::uint64_t> m_overflowDrops{0};
     std::atomic<std::uint64_t> m_rtpInUdpMode{0};
     std::atomic<std::uint64_t> m_kernelDrops{0};
+    std::atomic<std::uint64_t> m_reordered{0};
+    std::atomic<std::uint64_t> m_duplicates{0};
+
+    // MDI: the meter and the arrival-order sequence state belong to the receive thread.
+    CMdiMeter m_mdiMeter;
+    std::atomic<double> m_mdiRateBps{0.0};
+    bool m_seqKnown = false;
+    std::uint16_t m_seqHighest = 0; // the highest number seen
+    std::uint32_t m_seqSsrc = 0;
+    std::uint64_t m_seqSeen = 0; // bit k: number m_seqHighest - k has arrived
+    mutable std::mutex m_mdiLock;
+    Mdi m_mdiShown;                // guarded by m_mdiLock
+    std::int64_t m_mdiShownNs = 0; // guarded by m_mdiLock: steady clock of the last second's end
 };

@@ -298,6 +298,8 @@ void CRecordThread::Analyse(std::uint8_t* block, std::uint32_t n)
     long length = static_cast<long>(n);
     if (m_analysis->InsertStreamData(data, length, static_cast<long>(m_sectorSize)) != 0)
         m_analysis->CopyStreamData(m_buffer.Data(), static_cast<long>(m_sectorSize), m_buffer.Data());
+    // The delay factor drains at the stream's PCR rate once the analysis knows it.
+    m_receiver->SetMdiBitRate(m_analysis->State().m_bitRate.load(std::memory_order_relaxed));
 }
 
 bool CRecordThread::Rotate(std::uint8_t* block)

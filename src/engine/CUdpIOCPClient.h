@@ -12,7 +12,9 @@
 //! the kernel had to drop is reported through OnDropped: the socket's drop
 //! counter comes with each datagram (SO_RXQ_OVFL) and is also read while the
 //! socket is quiet or no record is free (SO_MEMINFO), so drops after the last
-//! datagram are counted too. Datagrams larger than a record go to OnOversized.
+//! datagram are counted too. Each record gets the kernel's receive time stamp
+//! (SO_TIMESTAMPNS) for the delay factor: the time the datagram reached the
+//! socket, not the time this thread got round to reading it. Datagrams larger than a record go to OnOversized.
 //! A receive error that persists is retried with a growing pause (up to
 //! kErrorBackoffMaxMs) and counted, instead of spinning at real-time priority.
 //!

@@ -29,6 +29,9 @@ public:
     //! The RTP synchronisation source (0 in UDP mode): with the sequence number
     //! it names the datagram's sequence space.
     std::uint32_t m_ssrc = 0;
+    //! When the kernel received the datagram (SO_TIMESTAMPNS), ns since 1970
+    //! (CLOCK_REALTIME); the time it was read when the kernel gave no stamp.
+    std::int64_t m_arrivalNs = 0;
     //! How often the stream was taken past this record while it waited (a
     //! record of another sequence space); reset at each receive.
     std::uint32_t m_passes = 0;

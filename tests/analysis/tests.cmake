@@ -3,6 +3,7 @@ orvane_add_test_suite(orvane_analysis_tests analysis
   analysis/CDecodeStreamTest.cpp
   analysis/CDecodeStreamThreadTest.cpp
   analysis/CFileAnalysisTest.cpp
+  analysis/CMdiMeterTest.cpp
   analysis/CPcrRateTest.cpp
   analysis/CPsiTablesTest.cpp
   analysis/CStreamAdapterTest.cpp

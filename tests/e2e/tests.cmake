@@ -28,3 +28,12 @@ if(TARGET orvane_gui AND TARGET orvane-cli)
     set_tests_properties(e2e.${mode} PROPERTIES LABELS e2e TIMEOUT 240 RUN_SERIAL TRUE)
   endforeach()
 endif()
+
+# orvane-cli monitoring: the JSON lines of monitor --json and /metrics of monitor
+# and play (names, labels, escaping), a --metrics port in use (loopback only).
+if(TARGET orvane-cli)
+  find_package(Python3 REQUIRED COMPONENTS Interpreter)
+  add_test(NAME e2e.monitoring_cli
+    COMMAND Python3::Interpreter ${CMAKE_CURRENT_SOURCE_DIR}/e2e/monitoring_cli.py $<TARGET_FILE:orvane-cli>)
+  set_tests_properties(e2e.monitoring_cli PROPERTIES LABELS e2e TIMEOUT 90)
+endif()

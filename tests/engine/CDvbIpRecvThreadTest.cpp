@@ -170,6 +170,9 @@ TEST_F(CDvbIpRecvThreadTest, RtpReorderedDuplicatedWrappingAndLostDatagramsComeO
     EXPECT_EQ(c.late, 400u / 11 + 1 + 1) << "every duplicate and the late copy are dropped";
     EXPECT_EQ(c.missing, 2u);
     EXPECT_EQ(c.restarts, 0u);
+    // In arrival order: the lower one of each swapped pair came behind, every copy twice.
+    EXPECT_EQ(c.reordered, 57u);
+    EXPECT_EQ(c.duplicates, c.late);
     // The jump over the lost two is in the event log with its numbers, once.
     std::vector<std::string> jumps;
     for (const CEventLog::Entry& entry : log.Entries())

@@ -1,9 +1,12 @@
 // orvane-cli play: plays a transport-stream file to UDP/RTP as the Play tab
 // does, through the same play controller: the options become its settings, a
 // status line every second shows its progress, and the play ends when it has
-// played out (or on a stop signal).
+// played out (or on a stop signal). With --metrics ADDR:PORT its progress is
+// served at /metrics (a port that cannot be bound: status 1, before the play).
 
+#include "CMetricsServer.h"
 #include "CStopSignals.h"
+#include "CStreamReport.h"
 #include "CliCommands.h"
 #include "analysis/CDecodeStream.h"
 #include "analysis/CFileAnalysis.h"
@@ -16,10 +19,12 @@
 #include <arpa/inet.h>
 #include <ifaddrs.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
@@ -46,6 +51,8 @@ struct PlayOptions
     std::string tdt;           // empty: the TDT/TOT pass unchanged
     int ttl = 0;               // multicast hop limit; 0: the system's (1)
     std::string interfaceName; // multicast outgoing interface; empty: the route's
+    std::string metrics;       // ADDR:PORT; empty: no metrics
+    std::string name;          // the stream label; empty: the file name
 };
 
 class StderrSink : public IMessageSink
@@ -139,6 +146,18 @@ bool ParseInterface(const std::string& text, std::uint32_t& address)
     return found;
 }
 
+CStreamReport::Play PlayFigures(const CPlayController::PlayProgress& progress, const CNetworkSender& sender)
+{
+    CStreamReport::Play p;
+    p.bitRate = sender.GetBitRate();
+    const std::uint32_t capacity = sender.GetFifoCapacity();
+    p.fifoLevelRatio = capacity != 0 ? std::min(1.0, static_cast<double>(progress.fifoLevel) / capacity) : 0.0;
+    p.sendErrors = progress.datagramsNotSent;
+    p.loops = progress.loopCount;
+    p.sentBytes = sender.GetBytesSent();
+    return p;
+}
+
 // The network status with its detail, as one field of the status line.
 std::string StatusLine(const CPlayController::PlayProgress& progress)
 {
@@ -196,6 +215,27 @@ int RunPlay(const PlayOptions& o)
                      "orvane-cli play: bad --tdt \"%s\": expected file, now or \"YYYY-MM-DD HH:MM:SS\" (local time)\n",
                      o.tdt.c_str());
         return kExitUsage;
+    }
+
+    std::string metricsHost;
+    std::uint16_t metricsPort = 0;
+    if (!o.metrics.empty() && !CMetricsServer::ParseListen(o.metrics, metricsHost, metricsPort))
+    {
+        std::fprintf(stderr,
+                     "orvane-cli play: bad --metrics \"%s\": expected ADDR:PORT (IPv4 address or *, port 1-65535)\n",
+                     o.metrics.c_str());
+        return kExitUsage;
+    }
+    const std::string streamName = o.name.empty() ? std::filesystem::path(o.file).filename().string() : o.name;
+    CMetricsServer metrics;
+    if (!o.metrics.empty())
+    {
+        if (!metrics.Start(metricsHost, metricsPort))
+        {
+            std::fprintf(stderr, "orvane-cli play: %s\n", metrics.Error().c_str());
+            return kExitFile;
+        }
+        metrics.SetText(CStreamReport::PlayMetrics(streamName, CStreamReport::Play()));
     }
 
     // Analyse first, as the Play tab does on opening a file: packet size, PCR
@@ -265,6 +305,8 @@ int RunPlay(const PlayOptions& o)
         if (now < nextStatus)
             continue;
         nextStatus += std::chrono::seconds(1);
+        if (!o.metrics.empty())
+            metrics.SetText(CStreamReport::PlayMetrics(streamName, PlayFigures(progress, sender)));
         std::printf("elapsed %s  ts %s  position %3u/1000  loops %lld  fifo %s bytes  %s\n",
                     CPlayController::FormatDuration(progress.elapsedMs / 1'000).c_str(),
                     CPlayController::FormatDuration(progress.tsSeconds).c_str(), progress.positionPermille,
@@ -324,6 +366,8 @@ void AddPlayCommand(CLI::App& app, int& exitCode)
     play->add_option("--ttl", opts->ttl, "Multicast hop limit (default: 1)")->check(CLI::Range(1, 255));
     play->add_option("--interface", opts->interfaceName,
                      "Multicast outgoing interface, by IPv4 address or name (default: the route's)");
+    play->add_option("--metrics", opts->metrics, "Serve Prometheus metrics at http://ADDR:PORT/metrics");
+    play->add_option("--name", opts->name, "The stream label of the metrics (default: the file name)");
     play->callback([opts, position, &exitCode] {
         opts->positionGiven = position->count() > 0;
         exitCode = RunPlay(*opts);

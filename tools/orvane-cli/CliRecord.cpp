@@ -4,8 +4,16 @@
 // is written before the file is closed. Exit status: 0 done with nothing lost,
 // 1 a port, file, disk or output failure, 3 done but datagrams were lost here
 // (kernel receive queue or FIFO full).
+//
+// With --json, standard output carries one JSON object per second and nothing
+// else (CStreamReport); with --metrics ADDR:PORT the same figures are served
+// at /metrics. A --metrics that cannot be bound ends the run before anything
+// is received, with status 1 (as a receive port that cannot be opened); a
+// --metrics that is not ADDR:PORT is a usage error, status 2.
 
+#include "CMetricsServer.h"
 #include "CStopSignals.h"
+#include "CStreamReport.h"
 #include "CliCommands.h"
 #include "analysis/CDecodeStream.h"
 #include "common/CSteadyClock.h"
@@ -17,6 +25,7 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -45,6 +54,9 @@ struct RecordOptions
     int ring = 0;
     bool noAnalyzer = false;
     bool quiet = false;
+    bool json = false;
+    std::string metrics; // ADDR:PORT; empty: no metrics
+    std::string name;    // the stream label; empty: the port
 };
 
 class CStderrSink : public IMessageSink
@@ -70,6 +82,44 @@ void AddReceiveOptions(CLI::App* cmd, RecordOptions& o)
         ->needs(group);
     cmd->add_flag("--no-analyzer", o.noAnalyzer, "Do not analyse the stream");
     cmd->add_flag("--quiet", o.quiet, "No status line every second");
+    cmd->add_flag("--json", o.json, "One JSON object per second on standard output instead of the status line");
+    cmd->add_option("--metrics", o.metrics, "Serve Prometheus metrics at http://ADDR:PORT/metrics");
+    cmd->add_option("--name", o.name, "The stream label of the metrics (default: the port)");
+}
+
+// What one second of the stream looks like to the JSON line and the metrics.
+// The rate is what the receiver passed on in @p elapsedMs, finer than the
+// record thread's blocks.
+CStreamReport::Receive TakeFigures(CDecodeStream& analysis, const CDvbIpRecvThread& receiver, bool analysed,
+                                   std::uint64_t& lastReceived, std::uint32_t elapsedMs)
+{
+    CStreamReport::Receive r;
+    r.time = std::chrono::system_clock::now();
+    r.pcrBitRate = analysis.State().m_bitRate.load();
+    r.mdi = receiver.GetMdi();
+    r.counters = receiver.GetCounters();
+    r.bitRate = static_cast<double>(r.counters.payloadBytes - lastReceived) * 8'000.0 / std::max(elapsedMs, 1u);
+    lastReceived = r.counters.payloadBytes;
+    if (analysed)
+    {
+        CAnalysisSnapshot snapshot = analysis.TakeSnapshot();
+        r.packets = snapshot.totalPackets;
+        r.tr101290 = snapshot.tr101290;
+        r.pids = std::move(snapshot.pids);
+    }
+    else
+        r.packets = r.counters.payloadBytes / receiver.GetPacketBytes();
+    return r;
+}
+
+// With SIGPIPE ignored, a closed standard output shows here.
+bool StdoutFailed()
+{
+    if (std::fflush(stdout) == 0 && std::ferror(stdout) == 0)
+        return false;
+    const int error = errno;
+    std::fprintf(stderr, "orvane-cli: standard output failed (%s); stopping\n", std::strerror(error));
+    return true;
 }
 
 std::string FormatRate(double bitsPerSecond)
@@ -100,14 +150,39 @@ int Run(const RecordOptions& o, bool record)
         membership.interfaceName = o.interfaceName;
     }
 
+    std::string metricsHost;
+    std::uint16_t metricsPort = 0;
+    if (!o.metrics.empty() && !CMetricsServer::ParseListen(o.metrics, metricsHost, metricsPort))
+    {
+        std::fprintf(stderr, "orvane-cli: bad --metrics \"%s\": expected ADDR:PORT (IPv4 address or *, port 1-65535)\n",
+                     o.metrics.c_str());
+        return 2;
+    }
+    const std::string streamName = o.name.empty() ? std::to_string(o.port) : o.name;
+    const char* mode = record ? "record" : "monitor";
+
     // Ignoring SIGPIPE and SIGXFSZ before any thread starts: every thread gets EPIPE/EFBIG.
     const CStopSignals stopSignals(true);
+    // Before anything is received or written: a port in use ends the run at once.
+    CMetricsServer metrics;
+    if (!o.metrics.empty())
+    {
+        if (!metrics.Start(metricsHost, metricsPort))
+        {
+            std::fprintf(stderr, "orvane-cli: %s\n", metrics.Error().c_str());
+            return 1;
+        }
+        metrics.SetText(CStreamReport::ReceiveMetrics(streamName, mode, CStreamReport::Receive()));
+    }
     CStderrSink sink;
     auto analysis = std::make_unique<CDecodeStream>();
     auto receiver = std::make_unique<CDvbIpRecvThread>();
     receiver->SetPort(static_cast<std::uint16_t>(o.port));
     receiver->SetRtp(o.rtp);
     receiver->SetMembership(membership);
+    // Standard output carries the JSON lines only: the RTP gap lines go with the messages.
+    if (o.json)
+        receiver->SetDiagnostics(stderr);
     CRecordThread recorder(receiver.get(), &sink);
     recorder.SetAnalysis(analysis.get());
     recorder.SetAnalyzerEnabled(!o.noAnalyzer);
@@ -141,6 +216,7 @@ int Run(const RecordOptions& o, bool record)
     std::string statusText = "No errors detected";
     std::uint32_t lastStatusTick = startTick;
     std::uint64_t lastTaken = 0;
+    std::uint64_t lastReceived = 0;
     bool rtpHintShown = false;
     // Bounded: ends on a signal, at the limit, on failure, or after --seconds when monitoring.
     while (CStopSignals::Received() == 0)
@@ -169,13 +245,30 @@ int Run(const RecordOptions& o, bool record)
             }
             const std::uint64_t taken = recorder.GetBytesTaken();
             const double inRate = static_cast<double>(taken - lastTaken) * 8'000.0 / (now - lastStatusTick);
+            const std::uint32_t elapsedMs = now - lastStatusTick;
             lastTaken = taken;
             lastStatusTick = now;
             statusText = CRecordController::StatusText(receiver->GetStatus(), statusText);
             std::string restarts;
             if (o.rtp)
                 restarts = "  restarts " + std::to_string(counters.restarts);
-            if (!o.quiet)
+            if (o.json || !o.metrics.empty())
+            {
+                const CStreamReport::Receive figures =
+                    TakeFigures(*analysis, *receiver, !o.noAnalyzer, lastReceived, elapsedMs);
+                if (!o.metrics.empty())
+                    metrics.SetText(CStreamReport::ReceiveMetrics(streamName, mode, figures));
+                if (o.json)
+                {
+                    std::printf("%s\n", CStreamReport::JsonLine(figures).c_str());
+                    if (StdoutFailed())
+                    {
+                        exitCode = 1;
+                        break;
+                    }
+                }
+            }
+            if (!o.quiet && !o.json)
             {
                 std::printf(
                     "%s  %llu MB  in %s Mb/s  bit rate %s  packet size %d  sync loss %d  kernel drops %llu%s  %s\n",
@@ -185,11 +278,8 @@ int Run(const RecordOptions& o, bool record)
                     FormatRate(inRate).c_str(), FormatRate(analysis->State().m_bitRate.load()).c_str(),
                     analysis->m_packetSize.load(), analysis->m_syncLoss.load(),
                     static_cast<unsigned long long>(counters.kernelDrops), restarts.c_str(), statusText.c_str());
-                // With SIGPIPE ignored, a closed standard output shows here.
-                if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0)
+                if (StdoutFailed())
                 {
-                    const int error = errno;
-                    std::fprintf(stderr, "orvane-cli: standard output failed (%s); stopping\n", std::strerror(error));
                     exitCode = 1;
                     break;
                 }
@@ -198,6 +288,8 @@ int Run(const RecordOptions& o, bool record)
     }
     if (recorder.GetState() != CRecordThread::kStopped)
         controller.Stop();
+    if (!metrics.Stop())
+        std::fprintf(stderr, "orvane-cli: the metrics server did not end in time\n");
     if (recorder.HasFailed())
         exitCode = 1;
 

@@ -1,0 +1,169 @@
+#include "CStreamReport.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+
+namespace
+{
+// One metric family: its # HELP and # TYPE lines, then its samples.
+class CFamily
+{
+public:
+    CFamily(std::string& out, const char* name, const char* type, const char* help) : m_out(out), m_name(name)
+    {
+        m_out += std::string("# HELP ") + name + ' ' + help + "\n# TYPE " + name + ' ' + type + '\n';
+    }
+    //! @p labels already rendered: stream="x",pid="256".
+    void Sample(const std::string& labels, double value)
+    {
+        char number[32];
+        if (std::isnan(value))
+            std::snprintf(number, sizeof number, "NaN");
+        else if (value == std::floor(value) && std::fabs(value) < 1e15)
+            std::snprintf(number, sizeof number, "%.0f", value);
+        else
+            std::snprintf(number, sizeof number, "%.9g", value);
+        m_out += m_name + '{' + labels + "} " + number + '\n';
+    }
+
+private:
+    std::string& m_out;
+    std::string m_name;
+};
+
+std::string Label(const char* name, const std::string& value)
+{
+    return std::string(name) + "=\"" + CStreamReport::EscapeLabel(value) + '"';
+}
+
+double Count(std::uint64_t value)
+{
+    return static_cast<double>(value);
+}
+} // namespace
+
+std::string CStreamReport::EscapeLabel(const std::string& text)
+{
+    std::string out;
+    for (const char c : text)
+    {
+        if (c == '\\' || c == '"')
+            out += '\\';
+        if (c == '\n')
+            out += "\\n";
+        else
+            out += c;
+    }
+    return out;
+}
+
+std::string CStreamReport::IsoTime(std::chrono::system_clock::time_point time)
+{
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch()).count();
+    const std::time_t seconds = static_cast<std::time_t>(ms / 1'000);
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char text[64];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900, utc.tm_mon + 1,
+                  utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, static_cast<int>(ms % 1'000));
+    return text;
+}
+
+std::string CStreamReport::JsonLine(const Receive& r)
+{
+    using json = nlohmann::ordered_json; // "t" first, as written
+    json p1 = json::object();
+    json p2 = json::object();
+    for (std::size_t i = 0; i < CTr101290Counters::kCount; ++i)
+    {
+        const auto& info = CTr101290Counters::kInfo[i];
+        (info.priority == 1 ? p1 : p2)[info.key] = r.tr101290.count[i];
+    }
+    json pids = json::array();
+    for (const CPidEntry& e : r.pids)
+        pids.push_back(
+            {{"pid", e.pid}, {"bitrate_bps", std::llround(e.bitRate)}, {"cc_error", e.stats.continuityErrors}});
+    // Not measured yet (or the stream stopped): null rather than a made-up 0.
+    const json df = r.mdi.valid ? json(r.mdi.dfMs) : json(nullptr);
+    const json mlr = r.mdi.valid ? json(r.mdi.mlr) : json(nullptr);
+    const json line = {
+        {"t", IsoTime(r.time)},
+        {"bitrate_bps", std::llround(r.bitRate)},
+        {"pcr_bitrate_bps", std::llround(r.pcrBitRate)},
+        {"packets", r.packets},
+        {"mdi", {{"df_ms", df}, {"mlr", mlr}, {"max_df_ms", r.mdi.maxDfMs}}},
+        {"tr101290", {{"p1", p1}, {"p2", p2}}},
+        {"rtp",
+         {{"lost", r.counters.missing}, {"reordered", r.counters.reordered}, {"duplicates", r.counters.duplicates}}},
+        {"kernel_drops", r.counters.kernelDrops},
+        {"pids", pids},
+    };
+    return line.dump();
+}
+
+std::string CStreamReport::ReceiveMetrics(const std::string& stream, const std::string& mode, const Receive& r)
+{
+    std::string out;
+    const std::string s = Label("stream", stream);
+    CFamily(out, "orvane_up", "gauge", "1 while orvane-cli runs for the stream.")
+        .Sample(s + ',' + Label("mode", mode), 1);
+    CFamily errors(out, "orvane_tr101290_errors_total", "counter", "TR 101 290 indicator events since the start.");
+    for (std::size_t i = 0; i < CTr101290Counters::kCount; ++i)
+        errors.Sample(s + ',' + Label("priority", std::to_string(CTr101290Counters::kInfo[i].priority)) + ',' +
+                          Label("indicator", CTr101290Counters::kInfo[i].key),
+                      Count(r.tr101290.count[i]));
+    CFamily active(out, "orvane_tr101290_active", "gauge", "1 when the indicator fired in the last second.");
+    for (std::size_t i = 0; i < CTr101290Counters::kCount; ++i)
+        active.Sample(s + ',' + Label("priority", std::to_string(CTr101290Counters::kInfo[i].priority)) + ',' +
+                          Label("indicator", CTr101290Counters::kInfo[i].key),
+                      r.tr101290.active[i] ? 1 : 0);
+    // Absent while not measured: a gap in the graph, not a false 0.
+    CFamily df(out, "orvane_mdi_df_ms", "gauge", "MDI delay factor of the last second (RFC 4445), ms.");
+    CFamily mlr(out, "orvane_mdi_mlr", "gauge", "MDI media loss rate of the last second, TS packets per second.");
+    if (r.mdi.valid)
+    {
+        df.Sample(s, r.mdi.dfMs);
+        mlr.Sample(s, r.mdi.mlr);
+    }
+    CFamily(out, "orvane_bitrate_bps", "gauge", "Transport stream received in the last second, bit/s.")
+        .Sample(s, r.bitRate);
+    CFamily(out, "orvane_packets_total", "counter", "Transport stream packets received.").Sample(s, Count(r.packets));
+    CFamily pidRate(out, "orvane_pid_bitrate_bps", "gauge", "Bit rate of one PID, bit/s.");
+    for (const CPidEntry& e : r.pids)
+        pidRate.Sample(s + ',' + Label("pid", std::to_string(e.pid)), e.bitRate);
+    CFamily pidCc(out, "orvane_pid_cc_errors_total", "counter", "Continuity count errors of one PID.");
+    for (const CPidEntry& e : r.pids)
+        pidCc.Sample(s + ',' + Label("pid", std::to_string(e.pid)), e.stats.continuityErrors);
+    const auto& c = r.counters;
+    CFamily(out, "orvane_kernel_drops_total", "counter", "Datagrams the kernel dropped from the full receive queue.")
+        .Sample(s, Count(c.kernelDrops));
+    CFamily(out, "orvane_rtp_lost_total", "counter", "RTP datagrams missing (given up after waiting).")
+        .Sample(s, Count(c.missing));
+    CFamily(out, "orvane_rtp_reordered_total", "counter", "RTP datagrams that arrived behind a newer one.")
+        .Sample(s, Count(c.reordered));
+    CFamily(out, "orvane_rtp_duplicates_total", "counter", "RTP datagrams that arrived twice.")
+        .Sample(s, Count(c.duplicates));
+    CFamily(out, "orvane_received_bytes_total", "counter", "Transport stream bytes received.")
+        .Sample(s, Count(c.payloadBytes));
+    return out;
+}
+
+std::string CStreamReport::PlayMetrics(const std::string& stream, const Play& p)
+{
+    std::string out;
+    const std::string s = Label("stream", stream);
+    CFamily(out, "orvane_up", "gauge", "1 while orvane-cli runs for the stream.")
+        .Sample(s + ',' + Label("mode", "play"), 1);
+    CFamily(out, "orvane_play_bitrate_bps", "gauge", "Bit rate of the play, bit/s.").Sample(s, p.bitRate);
+    CFamily(out, "orvane_play_fifo_level_ratio", "gauge", "Fill level of the sender's FIFO, 0..1.")
+        .Sample(s, p.fifoLevelRatio);
+    CFamily(out, "orvane_play_send_errors_total", "counter", "Datagrams the kernel refused to send.")
+        .Sample(s, Count(p.sendErrors));
+    CFamily(out, "orvane_play_loops_total", "counter", "Completed passes over the play range.")
+        .Sample(s, static_cast<double>(p.loops));
+    CFamily(out, "orvane_play_sent_bytes_total", "counter", "Bytes sent to the network.").Sample(s, Count(p.sentBytes));
+    return out;
+}
