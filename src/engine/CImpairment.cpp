@@ -19,7 +19,7 @@ bool ParseNumber(std::string_view key, std::string_view text, double low, double
     if (!(value >= low && value <= high)) // also refuses nan
     {
         char range[64];
-        std::snprintf(range, sizeof range, "%g-%g", low, high);
+        std::snprintf(range, sizeof range, "%.15g-%.15g", low, high);
         error = std::string(key) + ": " + std::string(text) + " is not within " + range + " (" + unit + ")";
         return false;
     }
@@ -44,7 +44,7 @@ bool SplitPair(std::string_view key, std::string_view text, const char* shape, s
 std::string Number(double v)
 {
     char text[32];
-    std::snprintf(text, sizeof text, "%g", v);
+    std::snprintf(text, sizeof text, "%.15g", v);
     return text;
 }
 } // namespace
@@ -54,33 +54,33 @@ bool CImpairment::Settings::IsActive() const
     return lossPercent > 0 || burstLength > 0 || reorderPercent > 0 || duplicatePercent > 0 || jitterMs > 0;
 }
 
-bool CImpairment::Parse(std::string_view spec, Settings& out, std::string& error)
+bool CImpairment::Parse(std::string_view text, Settings& out, std::string& error)
 {
     static constexpr std::string_view kKeys[] = {"loss", "burst", "reorder", "dup", "jitter"};
     Settings s;
-    if (spec.empty())
+    if (text.empty())
     {
         error = "empty impairment: give for example loss=1.5,burst=3/1000,reorder=2/4,dup=0.5,jitter=5 or none";
         return false;
     }
-    if (spec == "none")
+    if (text == "none")
     {
         out = s;
         return true;
     }
     bool seen[std::size(kKeys)] = {};
     std::size_t at = 0;
-    while (at <= spec.size())
+    while (at <= text.size())
     {
-        const std::size_t comma = std::min(spec.find(',', at), spec.size());
-        const std::string_view item = spec.substr(at, comma - at);
+        const std::size_t comma = std::min(text.find(',', at), text.size());
+        const std::string_view item = text.substr(at, comma - at);
         at = comma + 1;
         const std::size_t eq = item.find('=');
         const std::string_view key = item.substr(0, eq);
         const auto known = std::find(std::begin(kKeys), std::end(kKeys), key);
         if (item.empty())
         {
-            error = "empty item in '" + std::string(spec) + "'";
+            error = "empty item in '" + std::string(text) + "'";
             return false;
         }
         if (known == std::end(kKeys))

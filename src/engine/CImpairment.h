@@ -9,7 +9,7 @@
 //! path its own seed. Everything done is counted. Jitter is not applied here:
 //! each datagram out carries an extra departure delay the caller adds.
 //!
-//! Spec text (orvane-cli play --impair), items separated by commas, each at most once:
+//! Impairment text (orvane-cli play --impair), items separated by commas, each at most once:
 //!   loss=P        P per cent of datagrams lost at random (0-100, decimals allowed)
 //!   burst=N/M     N consecutive datagrams lost out of every M (1 <= N < M <= 1,000,000)
 //!   reorder=P/D   P per cent of datagrams held back and sent D datagrams later (D 1-64)
@@ -50,9 +50,9 @@ public:
         bool operator==(const Settings&) const = default;
     };
 
-    //! Reads a spec text. @return false with @p error set ("loss: '1.5x' is not a number").
-    static bool Parse(std::string_view spec, Settings& out, std::string& error);
-    //! The spec text of @p s (items in the order above; "none" when inactive).
+    //! Reads a impairment text. @return false with @p error set ("loss: '1.5x' is not a number").
+    static bool Parse(std::string_view text, Settings& out, std::string& error);
+    //! The impairment text of @p s (items in the order above; "none" when inactive).
     static std::string Describe(const Settings& s);
 
     struct Output

@@ -20,8 +20,8 @@ namespace fec
 constexpr std::uint32_t kRtpHeaderBytes = 12;
 constexpr std::uint32_t kFecHeaderBytes = 16;
 constexpr std::uint32_t kOverheadBytes = kRtpHeaderBytes + kFecHeaderBytes;
-//! Largest media datagram protected: a UDP payload in one 1,500-byte frame and more.
-constexpr std::uint32_t kMaxMediaBytes = 1'500;
+//! Largest media datagram protected: a record of the receiver's pool (1,532 bytes).
+constexpr std::uint32_t kMaxMediaBytes = 1'532;
 constexpr std::uint32_t kMaxFecBytes = kMaxMediaBytes - kRtpHeaderBytes + kOverheadBytes;
 //! FEC streams use the first dynamic payload type by convention.
 constexpr std::uint8_t kPayloadType = 96;
