@@ -18,13 +18,13 @@ static_assert(fec::kMaxMatrix + CFecDecoder::kMaxLatencyPackets + kFecAheadPacke
 } // namespace
 
 CFecDecoder::CFecDecoder()
-    : m_slots(kWindowPackets), m_media(std::size_t{kWindowPackets} * fec::kMaxMediaBytes),
+    : m_slots(kWindowPackets), m_media(new std::uint8_t[std::size_t{kWindowPackets} * fec::kMaxMediaBytes]),
       m_scratch(fec::kMaxMediaBytes)
 {
     for (int k = 0; k < 2; ++k)
     {
         m_fec[k].resize(kWindowPackets);
-        m_fecPayload[k].resize(std::size_t{kWindowPackets} * kMaxPayloadBytes);
+        m_fecPayload[k].reset(new std::uint8_t[std::size_t{kWindowPackets} * kMaxPayloadBytes]);
     }
     m_work.reserve(2 * kWorkBatch);
     m_rebuilt.reserve(kWindowPackets);
@@ -56,6 +56,7 @@ void CFecDecoder::Reset()
             f.snBase = -1;
     m_reference = m_high = -1;
     m_final = 0;
+    m_settledAny = false;
     m_missing = 0;
     m_lateRun = 0;
     m_work.clear();
@@ -112,11 +113,14 @@ void CFecDecoder::Advance(std::int64_t s)
 void CFecDecoder::FinalizeUpTo(std::int64_t s)
 {
     for (; m_final <= s; ++m_final)
+    {
+        m_settledAny = true;
         if (!IsPresent(m_final))
         {
             ++m_counters.unrecoverable;
             --m_missing;
         }
+    }
 }
 
 void CFecDecoder::Flush()
@@ -163,6 +167,17 @@ CFecDecoder::MediaResult CFecDecoder::AddMedia(std::span<const std::uint8_t> dat
     {
         ++m_counters.duplicates;
         return MediaResult::Duplicate;
+    }
+    if (s < m_final && !m_settledAny && s >= m_high - static_cast<std::int64_t>(GetLatencyPackets()))
+    {
+        // The first datagrams came out of order: the stream starts earlier than thought.
+        for (std::int64_t gap = s + 1; gap < m_final; ++gap)
+        {
+            ++m_missing;
+            QueueGroupsOf(gap);
+        }
+        m_final = s;
+        ++m_missing; // taken back below
     }
     const bool late = s < m_final; // still kept: its groups may rebuild others
     Store(s, datagram);
@@ -213,7 +228,7 @@ bool CFecDecoder::AddFec(std::span<const std::uint8_t> datagram)
     f.count = h.count;
     f.payloadBytes = static_cast<std::uint16_t>(h.payload.size());
     f.recovery = h.recovery;
-    std::memcpy(m_fecPayload[k].data() + std::size_t{Index(base)} * kMaxPayloadBytes, h.payload.data(),
+    std::memcpy(m_fecPayload[k].get() + std::size_t{Index(base)} * kMaxPayloadBytes, h.payload.data(),
                 h.payload.size());
     if (m_missing > 0)
     {
@@ -254,7 +269,8 @@ void CFecDecoder::Check(const Work& w)
         case State::Future:
             return;
         case State::Lost:
-            f.snBase = -1; // can never solve
+            if (m_settledAny)
+                f.snBase = -1; // can never solve (before that, the start may still move back)
             return;
         }
     }
@@ -263,7 +279,7 @@ void CFecDecoder::Check(const Work& w)
         f.snBase = -1; // all there: nothing left to do
         return;
     }
-    const std::uint8_t* payload = m_fecPayload[w.stream].data() + std::size_t{Index(w.snBase)} * kMaxPayloadBytes;
+    const std::uint8_t* payload = m_fecPayload[w.stream].get() + std::size_t{Index(w.snBase)} * kMaxPayloadBytes;
     if (Rebuild(f, payload, missing))
         QueueGroupsOf(missing);
     f.snBase = -1;

@@ -19,6 +19,7 @@
 #include "engine/FecPacket.h"
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -110,7 +111,7 @@ private:
     State StateOf(std::int64_t s) const;
     bool IsPresent(std::int64_t s) const { return m_slots[Index(s)].sequence == s; }
     static std::uint32_t Index(std::int64_t s) { return static_cast<std::uint32_t>(s) & (kWindowPackets - 1); }
-    std::uint8_t* MediaAt(std::int64_t s) { return m_media.data() + std::size_t{Index(s)} * fec::kMaxMediaBytes; }
+    std::uint8_t* MediaAt(std::int64_t s) { return m_media.get() + std::size_t{Index(s)} * fec::kMaxMediaBytes; }
     void Store(std::int64_t s, std::span<const std::uint8_t> datagram);
     void Advance(std::int64_t s);
     void FinalizeUpTo(std::int64_t s);
@@ -120,9 +121,10 @@ private:
     bool Rebuild(FecSlot& f, const std::uint8_t* payload, std::int64_t missing);
 
     std::vector<MediaSlot> m_slots;
-    std::vector<std::uint8_t> m_media;
+    // Bytes are read only where a slot says they were written: left uninitialised.
+    std::unique_ptr<std::uint8_t[]> m_media;
     std::vector<FecSlot> m_fec[2];
-    std::vector<std::uint8_t> m_fecPayload[2];
+    std::unique_ptr<std::uint8_t[]> m_fecPayload[2];
     std::vector<std::uint8_t> m_scratch;
     std::vector<Work> m_work;
     std::vector<std::span<const std::uint8_t>> m_rebuilt;
@@ -130,6 +132,7 @@ private:
     std::int64_t m_reference = -1; // unwrapping anchor before the first media datagram
     std::int64_t m_high = -1;      // highest media sequence number, -1 before the first
     std::int64_t m_final = 0;      // sequence numbers below it are settled
+    bool m_settledAny = false;     // until then an earlier datagram moves the start back
     std::uint32_t m_missing = 0;   // open gaps in [m_final, m_high]
     std::uint32_t m_lateRun = 0;   // consecutive datagrams far behind the window
     std::uint32_t m_ssrc = 0;      // of the media stream, for rebuilt headers

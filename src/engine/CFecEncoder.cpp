@@ -27,6 +27,7 @@ bool CFecEncoder::Configure(const Settings& s)
         return false;
     m_settings = s;
     m_started = false;
+    m_index = 0;
     m_heldCount = m_heldNext = 0;
     m_readyCount = 0;
     return true;

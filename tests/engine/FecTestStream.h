@@ -8,7 +8,9 @@
 #include "engine/CFecEncoder.h"
 
 #include <cstdint>
+#include <algorithm>
 #include <map>
+#include <random>
 #include <set>
 #include <vector>
 
@@ -58,13 +60,24 @@ struct Decoded
 };
 
 //! Feeds @p wire minus the lost media (numbers) and lost FEC (wire numbers), then flushes.
+//! With @p disorderSeed, datagrams come up to 4 places out of order and 2 % twice.
 inline Decoded Decode(const std::vector<WireDatagram>& wire, std::uint16_t firstSequence,
-                      const std::set<std::uint64_t>& lostMedia, const std::set<std::uint64_t>& lostFec = {})
+                      const std::set<std::uint64_t>& lostMedia, const std::set<std::uint64_t>& lostFec = {},
+                      std::uint64_t disorderSeed = 0)
 {
+    std::vector<const WireDatagram*> order;
+    std::mt19937_64 random(disorderSeed);
+    for (const auto& w : wire)
+        for (int copies = disorderSeed != 0 && random() % 50 == 0 ? 2 : 1; copies > 0; --copies)
+            order.push_back(&w);
+    if (disorderSeed != 0)
+        for (std::size_t i = 0; i + 1 < order.size(); ++i)
+            std::swap(order[i], order[std::min(order.size() - 1, i + random() % 5)]);
     CFecDecoder decoder;
     Decoded out;
-    for (const auto& w : wire)
+    for (const WireDatagram* p : order)
     {
+        const WireDatagram& w = *p;
         if (w.isFec ? lostFec.count(w.n) != 0 : lostMedia.count(w.n) != 0)
             continue;
         if (w.isFec)
