@@ -68,7 +68,8 @@ std::int64_t CFecDecoder::Unwrap(std::uint16_t sequence)
     const std::int64_t ref = m_high >= 0 ? m_high : m_reference;
     if (ref < 0)
         return m_reference = (std::int64_t{1} << 32) + sequence; // far from 0 both ways
-    const auto delta = static_cast<std::int16_t>(static_cast<std::uint16_t>(sequence - static_cast<std::uint16_t>(ref)));
+    const auto delta =
+        static_cast<std::int16_t>(static_cast<std::uint16_t>(sequence - static_cast<std::uint16_t>(ref)));
     return ref + delta;
 }
 
@@ -141,8 +142,8 @@ CFecDecoder::MediaResult CFecDecoder::AddMedia(std::span<const std::uint8_t> dat
         return MediaResult::Malformed;
     }
     std::int64_t s = Unwrap(rtp_get_seqnum(datagram.data()));
-    if (m_high >= 0 && (s > m_high + kWindowPackets ||
-                        (s < m_final - fec::kMaxMatrix && ++m_lateRun >= kLateRunForResync)))
+    if (m_high >= 0 &&
+        (s > m_high + kWindowPackets || (s < m_final - fec::kMaxMatrix && ++m_lateRun >= kLateRunForResync)))
     {
         // An outage longer than the window or a sender that started afresh.
         FinalizeUpTo(m_high);

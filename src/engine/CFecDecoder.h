@@ -42,12 +42,12 @@ public:
 
     struct Counters
     {
-        std::uint64_t media = 0;          //!< media datagrams taken (all results)
-        std::uint64_t recovered = 0;      //!< media datagrams rebuilt
-        std::uint64_t unrecoverable = 0;  //!< gaps that went past the latency bound
-        std::uint64_t fecReceived = 0;    //!< FEC datagrams taken (both streams, all results)
-        std::uint64_t fecMalformed = 0;   //!< not 2022-1 XOR FEC datagrams
-        std::uint64_t fecUnused = 0;      //!< FEC for sequence numbers outside the window
+        std::uint64_t media = 0;           //!< media datagrams taken (all results)
+        std::uint64_t recovered = 0;       //!< media datagrams rebuilt
+        std::uint64_t unrecoverable = 0;   //!< gaps that went past the latency bound
+        std::uint64_t fecReceived = 0;     //!< FEC datagrams taken (both streams, all results)
+        std::uint64_t fecMalformed = 0;    //!< not 2022-1 XOR FEC datagrams
+        std::uint64_t fecUnused = 0;       //!< FEC for sequence numbers outside the window
         std::uint64_t fecInconsistent = 0; //!< a group whose XOR does not add up: nothing rebuilt
         std::uint64_t duplicates = 0;
         std::uint64_t late = 0;

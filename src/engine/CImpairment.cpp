@@ -7,8 +7,8 @@
 
 namespace
 {
-bool ParseNumber(std::string_view key, std::string_view text, double low, double high, const char* unit,
-                 double& value, std::string& error)
+bool ParseNumber(std::string_view key, std::string_view text, double low, double high, const char* unit, double& value,
+                 std::string& error)
 {
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (text.empty() || ec != std::errc() || end != text.data() + text.size())
@@ -27,8 +27,8 @@ bool ParseNumber(std::string_view key, std::string_view text, double low, double
 }
 
 // "A/B" into two numbers.
-bool SplitPair(std::string_view key, std::string_view text, const char* shape, std::string_view& a,
-               std::string_view& b, std::string& error)
+bool SplitPair(std::string_view key, std::string_view text, const char* shape, std::string_view& a, std::string_view& b,
+               std::string& error)
 {
     const auto slash = text.find('/');
     if (slash == std::string_view::npos)

@@ -41,7 +41,8 @@ std::int64_t CSeamlessMerge::Unwrap(std::uint32_t path, std::int64_t nowNs, std:
     std::int64_t ref = IsPathAlive(path, nowNs) && m_pathLast[path] >= 0 ? m_pathLast[path] : m_high;
     if (ref < 0)
         return (std::int64_t{1} << 32) + sequence;
-    const auto delta = static_cast<std::int16_t>(static_cast<std::uint16_t>(sequence - static_cast<std::uint16_t>(ref)));
+    const auto delta =
+        static_cast<std::int16_t>(static_cast<std::uint16_t>(sequence - static_cast<std::uint16_t>(ref)));
     return ref + delta;
 }
 

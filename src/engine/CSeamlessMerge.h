@@ -55,10 +55,10 @@ public:
     {
         std::array<PathCounters, kPaths> path;
         std::uint64_t passed = 0;
-        std::uint64_t lostBoth = 0;       //!< settled sequence numbers neither path brought
-        std::int64_t skewLatestNs = 0;    //!< how long the last second copy trailed the first
+        std::uint64_t lostBoth = 0;    //!< settled sequence numbers neither path brought
+        std::int64_t skewLatestNs = 0; //!< how long the last second copy trailed the first
         std::int64_t skewMaxNs = 0;
-        std::uint32_t leadingPath = 0;    //!< the path of the last first copy a copy trailed
+        std::uint32_t leadingPath = 0; //!< the path of the last first copy a copy trailed
     };
 
     CSeamlessMerge();

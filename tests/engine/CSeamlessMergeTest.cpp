@@ -1,5 +1,6 @@
-#include "support/RtpPackets.h"
 #include "engine/CSeamlessMerge.h"
+
+#include "support/RtpPackets.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +16,7 @@ constexpr std::int64_t kSpacingNs = 100'000; // 10,000 datagrams/s
 struct Path
 {
     std::int64_t delayNs = kMs;
-    double loss = 0;                    // fraction lost at random
+    double loss = 0;                        // fraction lost at random
     std::uint64_t deadFrom = 0, deadTo = 0; // datagrams [from, to) never arrive
 };
 
@@ -29,7 +30,7 @@ struct MergeRun
 
 // Sends datagrams 0..count-1 over both paths (first and last always arrive on both).
 MergeRun Simulate(CSeamlessMerge& merge, std::uint64_t count, const Path (&paths)[2], std::uint64_t seed,
-             std::uint16_t firstSequence = 65'000)
+                  std::uint16_t firstSequence = 65'000)
 {
     struct Arrival
     {
@@ -116,7 +117,7 @@ TEST(CSeamlessMerge, APathThatDiesAndComesBackIsTakenUpAgain)
 TEST(CSeamlessMerge, CopiesBeyondTheSkewWindowAreDroppedAndCounted)
 {
     const Path paths[2] = {{kMs, 0.01}, {81 * kMs}}; // path 1 trails by 80 ms
-    CSeamlessMerge narrow;                            // 50 ms
+    CSeamlessMerge narrow;                           // 50 ms
     const MergeRun run = Simulate(narrow, 20'000, paths, 5);
     ExpectPassedOnce(run);
     EXPECT_EQ(run.passed.size(), run.delivered[0].size()) << "path 1 fills no gap of path 0";

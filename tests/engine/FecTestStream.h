@@ -3,12 +3,12 @@
 //! A TS-over-RTP stream with SMPTE 2022-1 FEC as the sender puts it on the wire,
 //! and a receiver run over it with chosen losses (CFecEncoder/CFecDecoder tests).
 
-#include "support/RtpPackets.h"
 #include "engine/CFecDecoder.h"
 #include "engine/CFecEncoder.h"
+#include "support/RtpPackets.h"
 
-#include <cstdint>
 #include <algorithm>
+#include <cstdint>
 #include <map>
 #include <random>
 #include <set>
