@@ -5,7 +5,9 @@
 namespace
 {
 constexpr std::size_t kRtpHeaderBytes = 12;
-}
+// A forward jump beyond this many numbers is not walked number by number.
+constexpr std::int64_t kJumpPackets = 4'096;
+} // namespace
 
 CSeamlessMerge::CSeamlessMerge() : m_ring(kRing) {}
 
@@ -108,6 +110,17 @@ CSeamlessMerge::Verdict CSeamlessMerge::Add(std::uint32_t path, std::int64_t now
 
     if (m_high < 0 || s > m_high)
     {
+        if (m_high >= 0 && s - m_high > kJumpPackets)
+        {
+            // Both paths silent for long (or a sender that started afresh): the
+            // open numbers settle now and the jump is counted without walking it.
+            Flush();
+            const auto jump = static_cast<std::uint64_t>(s - m_high - 1);
+            m_counters.lostBoth += jump;
+            for (auto& p : m_counters.path)
+                p.missing += jump;
+            m_high = -1;
+        }
         if (m_high < 0)
         {
             m_high = s - 1;

@@ -110,6 +110,13 @@ TEST(CSeamlessMerge, APathThatDiesAndComesBackIsTakenUpAgain)
     EXPECT_EQ(run.counters.path[0].onlyHere, 75'000U);
     EXPECT_EQ(run.counters.path[1].received, 15'000U);
     EXPECT_EQ(run.counters.path[1].late + run.counters.path[1].passed, 0U);
+    // Both silent for 10,000 datagrams: counted, not walked.
+    CSeamlessMerge both;
+    const Path silent[2] = {{kMs, 0, 2'000, 12'000}, {2 * kMs, 0, 2'000, 12'000}};
+    const MergeRun outage = Simulate(both, 20'000, silent, 4);
+    EXPECT_EQ(outage.passed.size(), 10'000U);
+    EXPECT_EQ(outage.counters.lostBoth, 10'000U);
+    EXPECT_EQ(outage.counters.path[0].missing + outage.counters.path[1].missing, 20'000U);
     EXPECT_TRUE(merge.IsPathAlive(1, 90'000 * kSpacingNs));
     EXPECT_FALSE(merge.IsPathAlive(1, 90'000 * kSpacingNs + 60 * kMs));
 }
