@@ -11,4 +11,9 @@ list(APPEND ORVANE_CORE_SOURCES
   engine/CRecordThread.cpp
   engine/CRecordController.cpp
   engine/CPlayController.cpp
+  engine/FecPacket.cpp
+  engine/CFecEncoder.cpp
+  engine/CFecDecoder.cpp
+  engine/CSeamlessMerge.cpp
+  engine/CImpairment.cpp
 )

@@ -34,3 +34,11 @@ set_tests_properties(engine.cli_play_refusals PROPERTIES LABELS engine TIMEOUT 6
 add_test(NAME engine.cli_play_send_error
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/engine/play-cli-send-error-test.sh $<TARGET_FILE:orvane-cli>)
 set_tests_properties(engine.cli_play_send_error PROPERTIES LABELS engine TIMEOUT 60 SKIP_RETURN_CODE 77)
+
+# SMPTE 2022-1 FEC, 2022-7 merge and impairment cores (no I/O).
+target_sources(orvane_engine_tests PRIVATE
+  engine/CFecEncoderTest.cpp
+  engine/CFecDecoderTest.cpp
+  engine/CSeamlessMergeTest.cpp
+  engine/CImpairmentTest.cpp
+)
