@@ -123,6 +123,8 @@ void CRecFromNetworkDlg::ShowSignalFigures()
     ui->bitRateValue->SetText(bits != 0 ? QString::asprintf("%.3f", bits / 1'000'000.0) : kNoFigure);
     ui->syncLossValue->SetText(QString::number(m_analysis.m_syncLoss.load()));
     ui->kernelDropsValue->SetText(QString::number(m_receiver.GetCounters().kernelDrops));
+    const CDvbIpRecvThread::Mdi mdi = m_receiver.GetMdi();
+    ShowMdi(mdi.dfMs, mdi.mlr, mdi.valid);
 }
 
 void CRecFromNetworkDlg::ShowMdi(double dfMs, double mlr, bool valid)

@@ -270,14 +270,28 @@ int Run(const RecordOptions& o, bool record)
             }
             if (!o.quiet && !o.json)
             {
-                std::printf(
-                    "%s  %llu MB  in %s Mb/s  bit rate %s  packet size %d  sync loss %d  kernel drops %llu%s  %s\n",
-                    CRecordController::FormatElapsed((now - startTick) / 1000).c_str(),
-                    static_cast<unsigned long long>((record ? recorder.GetBytesWritten() : taken) /
-                                                    CRecordController::kBytesPerMegabyte),
-                    FormatRate(inRate).c_str(), FormatRate(analysis->State().m_bitRate.load()).c_str(),
-                    analysis->m_packetSize.load(), analysis->m_syncLoss.load(),
-                    static_cast<unsigned long long>(counters.kernelDrops), restarts.c_str(), statusText.c_str());
+                // MDI as DF:MLR, and the TR 101 290 events of each priority so far.
+                const CDvbIpRecvThread::Mdi mdi = receiver->GetMdi();
+                char quality[96] = "DF:MLR -";
+                if (mdi.valid)
+                    std::snprintf(quality, sizeof quality, "DF:MLR %.1f:%.0f", mdi.dfMs, mdi.mlr);
+                if (!o.noAnalyzer)
+                {
+                    const CTr101290Counters tr = analysis->TakeSnapshot().tr101290;
+                    const std::size_t used = std::strlen(quality);
+                    std::snprintf(quality + used, sizeof quality - used, "  TR 101 290 p1 %llu p2 %llu",
+                                  static_cast<unsigned long long>(tr.Total(1)),
+                                  static_cast<unsigned long long>(tr.Total(2)));
+                }
+                std::printf("%s  %llu MB  in %s Mb/s  bit rate %s  packet size %d  sync loss %d  %s  kernel drops "
+                            "%llu%s  %s\n",
+                            CRecordController::FormatElapsed((now - startTick) / 1000).c_str(),
+                            static_cast<unsigned long long>((record ? recorder.GetBytesWritten() : taken) /
+                                                            CRecordController::kBytesPerMegabyte),
+                            FormatRate(inRate).c_str(), FormatRate(analysis->State().m_bitRate.load()).c_str(),
+                            analysis->m_packetSize.load(), analysis->m_syncLoss.load(), quality,
+                            static_cast<unsigned long long>(counters.kernelDrops), restarts.c_str(),
+                            statusText.c_str());
                 if (StdoutFailed())
                 {
                     exitCode = 1;
