@@ -1,0 +1,258 @@
+// The receiver with SMPTE 2022-1 FEC and a 2022-7 second input, end to end on
+// loopback: media and FEC made by CFecEncoder, chosen datagrams withheld; and
+// orvane-cli record with --fec and with --second-port.
+#include "engine/CDvbIpRecvThread.h"
+
+#include "FecTestStream.h"
+#include "LoopbackStream.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <set>
+#include <sstream>
+
+namespace
+{
+constexpr std::uint16_t kFirst = 65'400; // the numbering wraps inside the stream
+constexpr std::uint64_t kCount = 300;
+
+// The TS bytes of media datagrams 0 .. kCount - 1 without those in @p gone.
+std::vector<std::uint8_t> Source(const std::set<std::uint64_t>& gone = {})
+{
+    std::vector<std::uint8_t> out;
+    for (std::uint64_t n = 0; n < kCount; ++n)
+        if (gone.count(n) == 0)
+        {
+            const auto d = tstest::MakeRtpDatagram(n, kFirst);
+            out.insert(out.end(), d.begin() + tstest::kRtpHeader, d.end());
+        }
+    return out;
+}
+
+std::vector<fectest::WireDatagram> Wire()
+{
+    CFecEncoder::Settings s;
+    s.columns = 5;
+    s.rows = 5;
+    s.mode = CFecEncoder::Mode::RowColumn;
+    return fectest::Encode(s, kCount, kFirst);
+}
+
+// Media to @p port, column FEC to + 2, row FEC to + 4, without the media in @p lost.
+void SendWire(const std::vector<fectest::WireDatagram>& wire, std::uint16_t port, const std::set<std::uint64_t>& lost)
+{
+    loopback::Sender media(port), column(port + 2), row(port + 4);
+    std::uint32_t i = 0;
+    for (const auto& w : wire)
+    {
+        if (!w.isFec && lost.count(w.n) != 0)
+            continue;
+        (!w.isFec ? media : w.stream == fec::Stream::Column ? column : row).Send(w.bytes);
+        loopback::Sender::Pace(i++);
+    }
+}
+
+// Starts @p r on free ports (its FEC ports and second input may collide: tried again).
+bool StartOnFreePorts(CDvbIpRecvThread& r, bool secondInput)
+{
+    for (int attempt = 0; attempt < 10; ++attempt)
+    {
+        r.SetPort(tstest::FreePort());
+        if (secondInput)
+            r.SetSecondInput(tstest::FreePort(), {});
+        if (r.Start())
+            return true;
+    }
+    return false;
+}
+
+std::vector<std::uint8_t> Finish(CDvbIpRecvThread& r)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    r.StopReceiving();
+    std::vector<std::uint8_t> out(r.GetStored());
+    std::uint32_t got = 0;
+    EXPECT_TRUE(r.ReadAvailable(out.data(), static_cast<std::uint32_t>(out.size()), got));
+    out.resize(got);
+    r.Stop();
+    return out;
+}
+} // namespace
+
+TEST(CDvbIpRecvProtection, FecRebuildsEveryRecoverableLossAndOnlyTheRestIsMissing)
+{
+    const auto wire = Wire();
+    const auto fecSent = static_cast<std::uint64_t>(std::count_if(wire.begin(), wire.end(), [](const auto& w) {
+        return w.isFec;
+    }));
+    // Matrices of 25 (5 x 5): single losses, a row of 5 (columns rebuild it), a
+    // column of 5 (rows rebuild it); a 2 x 2 square in matrix 2 is beyond both.
+    const std::set<std::uint64_t> recoverable{3, 80, 81, 130, 131, 132, 133, 134, 176, 181, 186, 191, 196, 299 - 20};
+    const std::set<std::uint64_t> square{56, 57, 61, 62};
+    for (const bool withSquare : {false, true})
+    {
+        SCOPED_TRACE(withSquare ? "with an unrecoverable square" : "every loss recoverable");
+        CDvbIpRecvThread r(8 * 1024 * 1024);
+        r.SetDiagnostics(nullptr);
+        r.SetRtp(true);
+        r.SetFec(true);
+        ASSERT_TRUE(StartOnFreePorts(r, false)) << r.LastError();
+        std::set<std::uint64_t> lost = recoverable;
+        if (withSquare)
+            lost.insert(square.begin(), square.end());
+        SendWire(wire, r.GetPort(), lost);
+        const auto recorded = Finish(r);
+        EXPECT_TRUE(recorded == Source(withSquare ? square : std::set<std::uint64_t>{}));
+        const auto c = r.GetCounters();
+        EXPECT_TRUE(c.fec);
+        EXPECT_EQ(c.fecRecovered, recoverable.size());
+        EXPECT_EQ(c.fecUnrecoverable, withSquare ? square.size() : 0u);
+        EXPECT_EQ(c.missing, withSquare ? square.size() : 0u);
+        EXPECT_EQ(c.fecPackets, fecSent);
+        EXPECT_EQ(c.received, kCount - lost.size());
+        EXPECT_EQ(c.late + c.invalid + c.overflowDrops + c.kernelDrops, 0u);
+    }
+}
+
+TEST(CDvbIpRecvProtection, TwoPathsWithDisjointLossesMergeIntoTheWholeStreamAndCountEachPath)
+{
+    CDvbIpRecvThread r(8 * 1024 * 1024);
+    r.SetDiagnostics(nullptr);
+    r.SetRtp(true);
+    ASSERT_TRUE(StartOnFreePorts(r, true)) << r.LastError();
+    const std::set<std::uint64_t> lost[2] = {{10, 11, 12, 100, 250}, {50, 51, 150, 151, 152, 153, 154, 200}};
+    loopback::Sender path[2] = {loopback::Sender(r.GetPort()), loopback::Sender(r.GetSecondPort())};
+    constexpr std::uint64_t kTrail = 3; // the second path trails by 3 datagrams
+    for (std::uint64_t n = 0; n < kCount + kTrail; ++n)
+    {
+        if (n < kCount && lost[0].count(n) == 0)
+            path[0].Send(tstest::MakeRtpDatagram(n, kFirst));
+        if (n >= kTrail && lost[1].count(n - kTrail) == 0)
+            path[1].Send(tstest::MakeRtpDatagram(n - kTrail, kFirst));
+        loopback::Sender::Pace(static_cast<std::uint32_t>(n));
+    }
+    EXPECT_TRUE(Finish(r) == Source());
+    const auto c = r.GetCounters();
+    ASSERT_TRUE(c.twoPaths);
+    EXPECT_FALSE(c.fec);
+    for (int p = 0; p < 2; ++p)
+    {
+        SCOPED_TRACE(p);
+        EXPECT_EQ(c.paths[p].received, kCount - lost[p].size());
+        EXPECT_EQ(c.paths[p].missing, lost[p].size());
+        EXPECT_EQ(c.paths[p].onlyHere, lost[1 - p].size());
+    }
+    EXPECT_EQ(c.missing, 0u);
+    EXPECT_GE(c.skewMs, 0.0);
+}
+
+#ifdef ORVANE_CLI_PATH
+namespace
+{
+// Runs orvane-cli with @p args, standard error to @p errFile; returns its pid.
+pid_t Spawn(std::vector<std::string> args, const std::string& errFile)
+{
+    args.insert(args.begin(), ORVANE_CLI_PATH);
+    const pid_t pid = fork();
+    if (pid == 0)
+    {
+        const int fd = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(fd, 2);
+        std::vector<char*> argv;
+        for (auto& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+// Waits (bounded) until UDP port @p port is taken.
+bool Listening(std::uint16_t port)
+{
+    for (int i = 0; i < 100; ++i)
+    {
+        if (!tstest::LoopbackPeer(tstest::kLoopback, port).Valid())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+// SIGINT, then the exit status (bounded: 10 s, then SIGKILL and -1).
+int Interrupt(pid_t pid)
+{
+    kill(pid, SIGINT);
+    int status = 0;
+    for (int i = 0; i < 100; ++i)
+    {
+        if (waitpid(pid, &status, WNOHANG) == pid)
+            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+    return -1;
+}
+
+std::string Text(const std::string& path)
+{
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+} // namespace
+
+TEST(CDvbIpRecvProtectionCli, RecordWithFecAndWithASecondPortWritesTheSource)
+{
+    tstest::TempDir dir;
+    const std::uint16_t port = tstest::FreePort();
+    const std::uint16_t second = tstest::FreePort();
+    {
+        SCOPED_TRACE("--fec");
+        const std::set<std::uint64_t> lost{3, 80, 81, 130, 131, 132, 133, 134};
+        const pid_t pid = Spawn({"record", "--port", std::to_string(port), "--rtp", "--fec", "--quiet", "--out",
+                                 dir.File("fec.ts")},
+                                dir.File("fec.err"));
+        ASSERT_TRUE(Listening(static_cast<std::uint16_t>(port + 4))) << Text(dir.File("fec.err"));
+        SendWire(Wire(), port, lost);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_EQ(Interrupt(pid), 0) << Text(dir.File("fec.err"));
+        EXPECT_TRUE(tstest::ReadFile(dir.File("fec.ts")) == Source());
+        EXPECT_NE(Text(dir.File("fec.err")).find("0 missing"), std::string::npos) << Text(dir.File("fec.err"));
+        EXPECT_NE(Text(dir.File("fec.err")).find("FEC: 8 recovered, 0 unrecoverable"), std::string::npos);
+    }
+    {
+        SCOPED_TRACE("--second-port");
+        const pid_t pid = Spawn({"record", "--port", std::to_string(port), "--rtp", "--second-port",
+                                 std::to_string(second), "--quiet", "--out", dir.File("two.ts")},
+                                dir.File("two.err"));
+        ASSERT_TRUE(Listening(second)) << Text(dir.File("two.err"));
+        loopback::Sender a(port), b(second);
+        for (std::uint64_t n = 0; n < kCount; ++n)
+        {
+            if (n % 10 != 3)
+                a.Send(tstest::MakeRtpDatagram(n, kFirst));
+            if (n % 10 != 7)
+                b.Send(tstest::MakeRtpDatagram(n, kFirst));
+            loopback::Sender::Pace(static_cast<std::uint32_t>(n));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_EQ(Interrupt(pid), 0) << Text(dir.File("two.err"));
+        EXPECT_TRUE(tstest::ReadFile(dir.File("two.ts")) == Source());
+        EXPECT_NE(Text(dir.File("two.err")).find("path 1: 270 received, 30 missing, 30 only here; path 2: 270 "
+                                                 "received, 30 missing, 30 only here"),
+                  std::string::npos)
+            << Text(dir.File("two.err"));
+    }
+}
+#endif
