@@ -66,6 +66,11 @@ bool CDvbIpRecvThread::Start()
     {
         std::lock_guard lock(m_protectLock);
         m_fecDecoder = m_runFec ? std::make_unique<CFecDecoder>() : nullptr;
+        // Media and FEC come through different sockets read by different threads:
+        // one of them may lag the other by more than 2 x L x D + L datagrams at high
+        // rates or under load. The largest bound costs only a longer wait at a gap.
+        if (m_fecDecoder)
+            m_fecDecoder->SetLatencyPackets(CFecDecoder::kMaxLatencyPackets);
         for (std::uint32_t stream = 0; stream < m_merge.size(); ++stream)
         {
             m_merge[stream] = twoPaths && (stream == 0 || m_runFec) ? std::make_unique<CSeamlessMerge>() : nullptr;
