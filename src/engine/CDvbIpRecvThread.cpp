@@ -157,8 +157,9 @@ bool CDvbIpRecvThread::OpenSideInputs()
         const std::uint32_t stream = input % 3;
         if ((path == 1 && m_secondPort == 0) || (stream != 0 && !m_runFec))
             continue;
-        const std::uint32_t port = (path == 0 ? m_port : m_secondPort) +
-                                   (stream == 1 ? kColumnPortOffset : stream == 2 ? kRowPortOffset : 0);
+        const std::uint32_t port = (path == 0 ? m_port : m_secondPort) + (stream == 1   ? kColumnPortOffset
+                                                                          : stream == 2 ? kRowPortOffset
+                                                                                        : 0);
         const std::string name = std::string(kNames[stream]) + (path == 1 && stream != 0 ? " of the second input" : "");
         if (port > 65'535)
         {
@@ -269,10 +270,9 @@ void CDvbIpRecvThread::ReceiveProtected(std::uint32_t input, DvbIpRecvBuffer* re
     const std::uint32_t stream = input % 3;
     const std::span<const std::uint8_t> datagram(record->m_data, record->m_length);
     std::uint16_t sequence = 0;
-    if (stream == 0 &&
-        (!ParseRtp(record->m_data, record->m_length, sequence, record->m_payloadOffset, record->m_payloadLength,
-                   &record->m_ssrc) ||
-         !IsTransportStream(record->m_data + record->m_payloadOffset, record->m_payloadLength)))
+    if (stream == 0 && (!ParseRtp(record->m_data, record->m_length, sequence, record->m_payloadOffset,
+                                  record->m_payloadLength, &record->m_ssrc) ||
+                        !IsTransportStream(record->m_data + record->m_payloadOffset, record->m_payloadLength)))
     {
         m_invalid.fetch_add(1, std::memory_order_relaxed);
         m_pool.PutFree(record);
@@ -304,14 +304,15 @@ void CDvbIpRecvThread::ReceiveProtected(std::uint32_t input, DvbIpRecvBuffer* re
     }
     if (m_fecDecoder && m_fecDecoder->AddMedia(datagram) == CFecDecoder::MediaResult::Duplicate)
     {
-        // Rebuilt already: this copy came after its FEC.
-        m_late.fetch_add(1, std::memory_order_relaxed);
+        // Rebuilt already: this copy came after its FEC (with two paths, the
+        // trailing path's copy often does).
+        m_duplicates.fetch_add(1, std::memory_order_relaxed);
         m_pool.PutFree(record);
         return;
     }
     // Behind the highest number, it fills a gap late: the sequencer must find it at once.
-    const bool fillsGap = m_seqKnown && record->m_ssrc == m_seqSsrc &&
-                          DvbIpRecvBufferPool::Distance(m_seqHighest, sequence) < 0;
+    const bool fillsGap =
+        m_seqKnown && record->m_ssrc == m_seqSsrc && DvbIpRecvBufferPool::Distance(m_seqHighest, sequence) < 0;
     m_arrivals.fetch_add(1, std::memory_order_relaxed);
     MeasureArrival(*record);
     const std::int64_t arrivalNs = record->m_arrivalNs;
@@ -376,9 +377,8 @@ bool CDvbIpRecvThread::MayStillCome(std::uint16_t expected, std::uint32_t misses
         return false;
     // The decoder gives a gap up once the highest number is its latency bound past it.
     const std::int32_t high = m_fecHigh.load(std::memory_order_acquire);
-    return high >= 0 &&
-           DvbIpRecvBufferPool::Distance(expected, static_cast<std::uint16_t>(high)) <=
-               static_cast<std::int32_t>(m_fecLatency.load(std::memory_order_relaxed));
+    return high >= 0 && DvbIpRecvBufferPool::Distance(expected, static_cast<std::uint16_t>(high)) <=
+                            static_cast<std::int32_t>(m_fecLatency.load(std::memory_order_relaxed));
 }
 
 void CDvbIpRecvThread::MeasureArrival(const DvbIpRecvBuffer& record)

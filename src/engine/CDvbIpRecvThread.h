@@ -113,20 +113,20 @@ public:
     //! Counters of one stream (since Start), for status displays and tests.
     struct Counters
     {
-        std::uint64_t received = 0;      //!< datagrams accepted
-        std::uint64_t datagrams = 0;     //!< datagrams written to the FIFO
-        std::uint64_t payloadBytes = 0;  //!< bytes written to the FIFO
-        std::uint64_t late = 0;          //!< late, duplicate or stray datagrams dropped
-        std::uint64_t invalid = 0;       //!< dropped: not valid RTP, no whole packets (RTP), or oversized
-        std::uint64_t oversized = 0;     //!< of the invalid: larger than a record (1,532 bytes)
-        std::uint64_t missing = 0;       //!< sequence numbers given up (lost upstream)
-        std::uint64_t restarts = 0;      //!< new sequence spaces: a new SSRC or a numbering jump
-        std::uint64_t overflowDrops = 0; //!< datagrams lost here: FIFO full
-        std::uint64_t rtpInUdpMode = 0;  //!< in UDP mode: datagrams that are RTP carrying TS packets
-        std::uint64_t kernelDrops = 0;   //!< datagrams the kernel dropped from the full receive queue
-        std::uint64_t receiveErrors = 0; //!< failed receive calls (see GetLastReceiveError)
-        std::uint64_t reordered = 0;     //!< RTP: datagrams that arrived behind a newer one, first time
-        std::uint64_t duplicates = 0;    //!< RTP: datagrams whose number arrived already (of the last 64)
+        std::uint64_t received = 0;         //!< datagrams accepted
+        std::uint64_t datagrams = 0;        //!< datagrams written to the FIFO
+        std::uint64_t payloadBytes = 0;     //!< bytes written to the FIFO
+        std::uint64_t late = 0;             //!< late, duplicate or stray datagrams dropped
+        std::uint64_t invalid = 0;          //!< dropped: not valid RTP, no whole packets (RTP), or oversized
+        std::uint64_t oversized = 0;        //!< of the invalid: larger than a record (1,532 bytes)
+        std::uint64_t missing = 0;          //!< sequence numbers given up (lost upstream)
+        std::uint64_t restarts = 0;         //!< new sequence spaces: a new SSRC or a numbering jump
+        std::uint64_t overflowDrops = 0;    //!< datagrams lost here: FIFO full
+        std::uint64_t rtpInUdpMode = 0;     //!< in UDP mode: datagrams that are RTP carrying TS packets
+        std::uint64_t kernelDrops = 0;      //!< datagrams the kernel dropped from the full receive queue
+        std::uint64_t receiveErrors = 0;    //!< failed receive calls (see GetLastReceiveError)
+        std::uint64_t reordered = 0;        //!< RTP: datagrams that arrived behind a newer one, first time
+        std::uint64_t duplicates = 0;       //!< RTP: datagrams whose number arrived already (of the last 64)
         bool fec = false;                   //!< FEC was on: the fec* counters mean something
         std::uint64_t fecRecovered = 0;     //!< media datagrams rebuilt from FEC (not in missing)
         std::uint64_t fecUnrecoverable = 0; //!< gaps FEC could not fill within its latency bound

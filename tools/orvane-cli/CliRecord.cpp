@@ -92,12 +92,12 @@ void AddReceiveOptions(CLI::App* cmd, RecordOptions& o)
     cmd->add_option("--interface", o.interfaceName, "Interface (name or IPv4 address) to join the group on")
         ->needs(group);
     cmd->add_flag("--fec", o.fec, "Receive SMPTE 2022-1 FEC on port+2 (column) and port+4 (row) and rebuild losses");
-    auto* second = cmd->add_option("--second-port", o.secondPort, "A second input of the same RTP stream (SMPTE 2022-7)")
-                       ->check(CLI::Range(1, 65535));
+    auto* second =
+        cmd->add_option("--second-port", o.secondPort, "A second input of the same RTP stream (SMPTE 2022-7)")
+            ->check(CLI::Range(1, 65535));
     auto* secondGroup =
         cmd->add_option("--second-group", o.secondGroup, "Multicast group of the second input")->needs(second);
-    cmd->add_option("--second-source", o.secondSource, "Source address of the second input's join")
-        ->needs(secondGroup);
+    cmd->add_option("--second-source", o.secondSource, "Source address of the second input's join")->needs(secondGroup);
     cmd->add_option("--second-interface", o.secondInterface, "Interface of the second input's join")
         ->needs(secondGroup);
     cmd->add_option("--merge-window", o.mergeWindowMs, "Path-skew window of the merge in ms (1-500, default 50)")
