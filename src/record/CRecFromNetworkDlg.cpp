@@ -240,8 +240,8 @@ void CRecFromNetworkDlg::UpdateControls()
     ui->fileOpenButton->setEnabled(stopped);
     // A run keeps the port, mode and group it started with.
     for (QWidget* field : {static_cast<QWidget*>(ui->portEdit), static_cast<QWidget*>(ui->modeCombo),
-                           static_cast<QWidget*>(ui->fecCheck),
-                           static_cast<QWidget*>(ui->groupEdit), static_cast<QWidget*>(ui->sourceEdit)})
+                           static_cast<QWidget*>(ui->fecCheck), static_cast<QWidget*>(ui->groupEdit),
+                           static_cast<QWidget*>(ui->sourceEdit)})
         field->setEnabled(m_networkClosed && stopped);
     ui->networkOpenButton->setText(m_networkClosed ? QStringLiteral("Open") : QStringLiteral("Close"));
 
