@@ -324,6 +324,12 @@ int Run(const RecordOptions& o, bool record)
             std::string restarts;
             if (o.rtp)
                 restarts = "  restarts " + std::to_string(counters.restarts);
+            if (counters.fec)
+                restarts += "  FEC rec/unrec " + std::to_string(counters.fecRecovered) + '/' +
+                            std::to_string(counters.fecUnrecoverable);
+            if (counters.twoPaths)
+                restarts += "  only on path 1/2 " + std::to_string(counters.paths[0].onlyHere) + '/' +
+                            std::to_string(counters.paths[1].onlyHere);
             if (o.json || !o.metrics.empty())
             {
                 const CStreamReport::Receive figures =
