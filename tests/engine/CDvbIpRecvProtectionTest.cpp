@@ -13,9 +13,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <fstream>
+#include <functional>
 #include <set>
-#include <sstream>
 
 namespace
 {
@@ -167,15 +166,16 @@ TEST(CDvbIpRecvProtection, TwoPathsWithDisjointLossesMergeIntoTheWholeStreamAndF
 #ifdef ORVANE_CLI_PATH
 namespace
 {
-// Runs orvane-cli with @p args, standard error to @p errFile; returns its pid.
-pid_t Spawn(std::vector<std::string> args, const std::string& errFile)
+// Runs orvane-cli record with @p args (standard error to @p err) until @p port is
+// taken, calls @p send, then interrupts it. @return its exit status (-1: killed).
+int RecordWhile(std::vector<std::string> args, const std::string& err, std::uint16_t port,
+                const std::function<void()>& send)
 {
-    args.insert(args.begin(), ORVANE_CLI_PATH);
+    args.insert(args.begin(), {ORVANE_CLI_PATH, "record", "--rtp", "--quiet"});
     const pid_t pid = fork();
     if (pid == 0)
     {
-        const int fd = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(fd, 2);
+        dup2(::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
         std::vector<char*> argv;
         for (auto& a : args)
             argv.push_back(a.data());
@@ -183,43 +183,24 @@ pid_t Spawn(std::vector<std::string> args, const std::string& errFile)
         execv(argv[0], argv.data());
         _exit(127);
     }
-    return pid;
-}
-
-// Waits (bounded) until UDP port @p port is taken.
-bool Listening(std::uint16_t port)
-{
-    for (int i = 0; i < 100; ++i)
-    {
-        if (!tstest::LoopbackPeer(tstest::kLoopback, port).Valid())
-            return true;
+    // Bound to the port, it keeps this test from binding it.
+    for (int i = 0; i < 100 && tstest::LoopbackPeer(tstest::kLoopback, port).Valid(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
-}
-
-// SIGINT, then the exit status (bounded: 10 s, then SIGKILL and -1).
-int Interrupt(pid_t pid)
-{
+    send();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
     kill(pid, SIGINT);
     int status = 0;
-    for (int i = 0; i < 100; ++i)
-    {
-        if (waitpid(pid, &status, WNOHANG) == pid)
-            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    for (int i = 0; i < 100 && waitpid(pid, &status, WNOHANG) != pid; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    kill(pid, SIGKILL);
-    waitpid(pid, &status, 0);
-    return -1;
+    if (kill(pid, SIGKILL) == 0)
+        waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 std::string Text(const std::string& path)
 {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
+    const auto bytes = tstest::ReadFile(path);
+    return {bytes.begin(), bytes.end()};
 }
 } // namespace
 
@@ -228,26 +209,20 @@ TEST(CDvbIpRecvProtectionCli, RecordWithFecAndWithASecondPortWritesTheSource)
     tstest::TempDir dir;
     const std::uint16_t port = tstest::FreePort();
     const std::uint16_t second = tstest::FreePort();
-    {
-        SCOPED_TRACE("--fec");
-        const std::set<std::uint64_t> lost{3, 80, 81, 130, 131, 132, 133, 134};
-        const pid_t pid =
-            Spawn({"record", "--port", std::to_string(port), "--rtp", "--fec", "--quiet", "--out", dir.File("fec.ts")},
-                  dir.File("fec.err"));
-        ASSERT_TRUE(Listening(static_cast<std::uint16_t>(port + 4))) << Text(dir.File("fec.err"));
-        SendWire(Wire(), port, lost);
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        EXPECT_EQ(Interrupt(pid), 0) << Text(dir.File("fec.err"));
-        EXPECT_TRUE(tstest::ReadFile(dir.File("fec.ts")) == Source());
-        EXPECT_NE(Text(dir.File("fec.err")).find("0 missing"), std::string::npos) << Text(dir.File("fec.err"));
-        EXPECT_NE(Text(dir.File("fec.err")).find("FEC: 8 recovered, 0 unrecoverable"), std::string::npos);
-    }
-    {
-        SCOPED_TRACE("--second-port");
-        const pid_t pid = Spawn({"record", "--port", std::to_string(port), "--rtp", "--second-port",
-                                 std::to_string(second), "--quiet", "--out", dir.File("two.ts")},
-                                dir.File("two.err"));
-        ASSERT_TRUE(Listening(second)) << Text(dir.File("two.err"));
+    const std::string fecErr = dir.File("fec.err");
+    EXPECT_EQ(RecordWhile({"--port", std::to_string(port), "--fec", "--out", dir.File("fec.ts")}, fecErr, port + 4,
+                          [&] {
+                              SendWire(Wire(), port, {3, 80, 81, 130, 131, 132, 133, 134});
+                          }),
+              0)
+        << Text(fecErr);
+    EXPECT_TRUE(tstest::ReadFile(dir.File("fec.ts")) == Source());
+    EXPECT_NE(Text(fecErr).find("0 missing"), std::string::npos) << Text(fecErr);
+    EXPECT_NE(Text(fecErr).find("FEC: 8 recovered, 0 unrecoverable"), std::string::npos);
+
+    // Each path loses a tenth, never the same datagram.
+    const std::string twoErr = dir.File("two.err");
+    const auto sendBoth = [&] {
         loopback::Sender a(port), b(second);
         for (std::uint64_t n = 0; n < kCount; ++n)
         {
@@ -257,14 +232,16 @@ TEST(CDvbIpRecvProtectionCli, RecordWithFecAndWithASecondPortWritesTheSource)
                 b.Send(tstest::MakeRtpDatagram(n, kFirst));
             loopback::Sender::Pace(static_cast<std::uint32_t>(n));
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        EXPECT_EQ(Interrupt(pid), 0) << Text(dir.File("two.err"));
-        EXPECT_TRUE(tstest::ReadFile(dir.File("two.ts")) == Source());
-        EXPECT_NE(Text(dir.File("two.err"))
-                      .find("path 1: 270 received, 30 missing, 30 only here; path 2: 270 "
-                            "received, 30 missing, 30 only here"),
-                  std::string::npos)
-            << Text(dir.File("two.err"));
-    }
+    };
+    EXPECT_EQ(RecordWhile({"--port", std::to_string(port), "--second-port", std::to_string(second), "--out",
+                           dir.File("two.ts")},
+                          twoErr, second, sendBoth),
+              0)
+        << Text(twoErr);
+    EXPECT_TRUE(tstest::ReadFile(dir.File("two.ts")) == Source());
+    EXPECT_NE(Text(twoErr).find("path 1: 270 received, 30 missing, 30 only here; path 2: 270 received, 30 missing, "
+                                "30 only here"),
+              std::string::npos)
+        << Text(twoErr);
 }
 #endif
