@@ -376,9 +376,10 @@ bool CDvbIpRecvThread::MayStillCome(std::uint16_t expected, std::uint32_t misses
     if (!m_runFec)
         return false;
     // The decoder gives a gap up once the highest number is its latency bound past it.
+    // A highest number behind the expected one is a new numbering: nothing to wait for.
     const std::int32_t high = m_fecHigh.load(std::memory_order_acquire);
-    return high >= 0 && DvbIpRecvBufferPool::Distance(expected, static_cast<std::uint16_t>(high)) <=
-                            static_cast<std::int32_t>(m_fecLatency.load(std::memory_order_relaxed));
+    const std::int32_t ahead = DvbIpRecvBufferPool::Distance(expected, static_cast<std::uint16_t>(high));
+    return high >= 0 && ahead >= 0 && ahead <= static_cast<std::int32_t>(m_fecLatency.load(std::memory_order_relaxed));
 }
 
 void CDvbIpRecvThread::MeasureArrival(const DvbIpRecvBuffer& record)
