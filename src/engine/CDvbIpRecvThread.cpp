@@ -6,6 +6,7 @@
 #include <bitstream/ietf/rtp.h>
 
 #include <algorithm>
+#include <cstring>
 #include <thread>
 
 namespace
@@ -57,6 +58,28 @@ bool CDvbIpRecvThread::Start()
         m_mdiShown = Mdi();
     }
     m_runRtp = m_rtp;
+    // Protection needs RTP sequence numbers; without it the main socket's path stays as it was.
+    m_runFec = m_rtp && m_fec;
+    const bool twoPaths = m_rtp && m_secondPort != 0;
+    m_runProtected = m_runFec || twoPaths;
+    m_missRetries = kMissRetries + (twoPaths ? m_mergeWindowMs / static_cast<std::uint32_t>(kCycleMs) : 0);
+    {
+        std::lock_guard lock(m_protectLock);
+        m_fecDecoder = m_runFec ? std::make_unique<CFecDecoder>() : nullptr;
+        // Media and FEC come through different sockets read by different threads:
+        // one of them may lag the other by more than 2 x L x D + L datagrams at high
+        // rates or under load. The largest bound costs only a longer wait at a gap.
+        if (m_fecDecoder)
+            m_fecDecoder->SetLatencyPackets(CFecDecoder::kMaxLatencyPackets);
+        for (std::uint32_t stream = 0; stream < m_merge.size(); ++stream)
+        {
+            m_merge[stream] = twoPaths && (stream == 0 || m_runFec) ? std::make_unique<CSeamlessMerge>() : nullptr;
+            if (m_merge[stream])
+                m_merge[stream]->SetWindowMs(m_mergeWindowMs);
+        }
+        m_fecHigh.store(-1);
+        m_fecLatency.store(m_fecDecoder ? m_fecDecoder->GetLatencyPackets() : 0);
+    }
     m_stopRequest.store(false);
     m_discardReserve.store(false);
     m_receiving.store(true);
@@ -70,7 +93,7 @@ bool CDvbIpRecvThread::Start()
         m_fifo.Release();
         return false;
     }
-    if (!Open(m_port, m_membership))
+    if (!Open(m_port, m_membership) || !OpenSideInputs())
     {
         EndReception(false);
         ReleaseWhenJoined();
@@ -90,12 +113,76 @@ void CDvbIpRecvThread::EndReception(bool keepReserve)
     m_discardReserve.store(!keepReserve);
     m_finalDeadlineNs.store(deadline);
     // Takes what the kernel still holds (bounded), then no more datagrams.
-    const bool clientEnded = Close(left());
+    const bool clientEnded = Close(left()) && CloseSideInputs(left());
     m_receiving.store(false);
     m_stopRequest.store(true);
     m_wake.Set();
     const bool sequencerEnded = m_sequencer.Join(left() + std::chrono::milliseconds(kCycleMs * 10));
     m_threadsJoined = clientEnded && sequencerEnded;
+    if (m_threadsJoined)
+    {
+        // Every input has ended: open gaps are final, every path's numbers settled.
+        std::lock_guard lock(m_protectLock);
+        if (m_fecDecoder)
+            m_fecDecoder->Flush();
+        for (auto& merge : m_merge)
+            if (merge)
+                merge->Flush();
+    }
+}
+
+bool CDvbIpRecvThread::SetMergeWindowMs(std::uint32_t ms)
+{
+    if (ms < 1 || ms > CSeamlessMerge::kMaxWindowMs)
+        return false;
+    m_mergeWindowMs = ms;
+    return true;
+}
+
+bool CDvbIpRecvThread::OpenSideInputs()
+{
+    m_sideInputs.clear();
+    if (!m_runProtected)
+        return true;
+    const CUdpSideInput::Callbacks callbacks{
+        [this] { return GetFreeBuffer(); },
+        [this](std::uint32_t input, DvbIpRecvBuffer* record) { ReceiveProtected(input, record); },
+        [this](std::uint32_t count) { OnDropped(count); },
+        [this] { OnOversized(); },
+    };
+    static constexpr const char* kNames[] = {"second input", "column FEC", "row FEC"};
+    for (std::uint32_t input = 1; input < 6; ++input)
+    {
+        const std::uint32_t path = input / 3;
+        const std::uint32_t stream = input % 3;
+        if ((path == 1 && m_secondPort == 0) || (stream != 0 && !m_runFec))
+            continue;
+        const std::uint32_t port = (path == 0 ? m_port : m_secondPort) + (stream == 1   ? kColumnPortOffset
+                                                                          : stream == 2 ? kRowPortOffset
+                                                                                        : 0);
+        const std::string name = std::string(kNames[stream]) + (path == 1 && stream != 0 ? " of the second input" : "");
+        if (port > 65'535)
+        {
+            SetLastError(name + ": port " + std::to_string(port) + " is beyond 65535");
+            return false;
+        }
+        auto side = std::make_unique<CUdpSideInput>(input, callbacks);
+        if (!side->Open(static_cast<std::uint16_t>(port), path == 0 ? m_membership : m_secondMembership))
+        {
+            SetLastError(name + " on port " + std::to_string(port) + ": " + side->LastError());
+            return false;
+        }
+        m_sideInputs.push_back(std::move(side));
+    }
+    return true;
+}
+
+bool CDvbIpRecvThread::CloseSideInputs(std::chrono::milliseconds timeout)
+{
+    bool ended = true;
+    for (auto& input : m_sideInputs)
+        ended = input->Close(timeout) && ended;
+    return ended;
 }
 
 bool CDvbIpRecvThread::ReleaseWhenJoined()
@@ -103,7 +190,8 @@ bool CDvbIpRecvThread::ReleaseWhenJoined()
     if (!m_threadsJoined)
     {
         // Threads that overran an earlier stop may have ended since.
-        m_threadsJoined = Close(std::chrono::milliseconds(0)) && m_sequencer.Join(std::chrono::milliseconds(0));
+        m_threadsJoined = Close(std::chrono::milliseconds(0)) && CloseSideInputs(std::chrono::milliseconds(0)) &&
+                          m_sequencer.Join(std::chrono::milliseconds(0));
         if (!m_threadsJoined)
             return false;
     }
@@ -135,6 +223,11 @@ bool CDvbIpRecvThread::IsTransportStream(const std::uint8_t* data, std::uint32_t
 
 void CDvbIpRecvThread::OnReceive(DvbIpRecvBuffer* record)
 {
+    if (m_runProtected)
+    {
+        ReceiveProtected(0, record);
+        return;
+    }
     record->m_passes = 0;
     if (m_runRtp)
     {
@@ -168,6 +261,125 @@ void CDvbIpRecvThread::OnReceive(DvbIpRecvBuffer* record)
     m_arrivals.fetch_add(1, std::memory_order_relaxed);
     MeasureArrival(*record);
     m_pool.PutReady(record);
+}
+
+void CDvbIpRecvThread::ReceiveProtected(std::uint32_t input, DvbIpRecvBuffer* record)
+{
+    record->m_passes = 0;
+    const std::uint32_t path = input / 3;
+    const std::uint32_t stream = input % 3;
+    const std::span<const std::uint8_t> datagram(record->m_data, record->m_length);
+    std::uint16_t sequence = 0;
+    if (stream == 0 && (!ParseRtp(record->m_data, record->m_length, sequence, record->m_payloadOffset,
+                                  record->m_payloadLength, &record->m_ssrc) ||
+                        !IsTransportStream(record->m_data + record->m_payloadOffset, record->m_payloadLength)))
+    {
+        m_invalid.fetch_add(1, std::memory_order_relaxed);
+        m_pool.PutFree(record);
+        return;
+    }
+    record->m_sequence = sequence;
+    std::lock_guard lock(m_protectLock);
+    if (m_merge[stream])
+    {
+        // The first copy of each sequence number goes on, from whichever path.
+        const auto verdict = m_merge[stream]->Add(path, CSteadyClock::NowNs(), datagram);
+        if (verdict != CSeamlessMerge::Verdict::Pass)
+        {
+            if (stream == 0 && verdict == CSeamlessMerge::Verdict::Malformed)
+                m_invalid.fetch_add(1, std::memory_order_relaxed);
+            m_pool.PutFree(record);
+            return;
+        }
+    }
+    if (stream != 0)
+    {
+        if (m_fecDecoder)
+        {
+            m_fecDecoder->AddFec(datagram);
+            PassRebuilt(record->m_arrivalNs);
+        }
+        m_pool.PutFree(record);
+        return;
+    }
+    if (m_fecDecoder && m_fecDecoder->AddMedia(datagram) == CFecDecoder::MediaResult::Duplicate)
+    {
+        // Rebuilt already: this copy came after its FEC (with two paths, the
+        // trailing path's copy often does).
+        m_duplicates.fetch_add(1, std::memory_order_relaxed);
+        m_pool.PutFree(record);
+        return;
+    }
+    // Behind the highest number, it fills a gap late: the sequencer must find it at once.
+    const bool fillsGap =
+        m_seqKnown && record->m_ssrc == m_seqSsrc && DvbIpRecvBufferPool::Distance(m_seqHighest, sequence) < 0;
+    m_arrivals.fetch_add(1, std::memory_order_relaxed);
+    MeasureArrival(*record);
+    const std::int64_t arrivalNs = record->m_arrivalNs;
+    if (fillsGap)
+        m_pool.PutReadyFront(record);
+    else
+        m_pool.PutReady(record);
+    if (m_fecDecoder)
+    {
+        PassRebuilt(arrivalNs);
+        m_fecLatency.store(m_fecDecoder->GetLatencyPackets(), std::memory_order_relaxed);
+        m_fecHigh.store(m_seqHighest, std::memory_order_release);
+    }
+}
+
+void CDvbIpRecvThread::PassRebuilt(std::int64_t arrivalNs)
+{
+    const auto rebuilt = m_fecDecoder->Rebuilt();
+    if (rebuilt.empty())
+        return;
+    // Newest first, each to the front: the front of the ready list ends in sequence order.
+    m_rebuiltOrder.assign(rebuilt.begin(), rebuilt.end());
+    const std::uint16_t high = m_seqHighest;
+    const auto behind = [high](std::span<const std::uint8_t> d) {
+        return DvbIpRecvBufferPool::Distance(static_cast<std::uint16_t>(d[2] << 8 | d[3]), high);
+    };
+    std::sort(m_rebuiltOrder.begin(), m_rebuiltOrder.end(),
+              [&behind](const auto& a, const auto& b) { return behind(a) > behind(b); });
+    for (const auto& datagram : m_rebuiltOrder)
+    {
+        DvbIpRecvBuffer* record = m_pool.GetFree();
+        if (record == nullptr)
+        {
+            // No record for it: lost here, and said so.
+            m_overflowDrops.fetch_add(1, std::memory_order_relaxed);
+            LatchLoss();
+            continue;
+        }
+        std::memcpy(record->m_data, datagram.data(), datagram.size());
+        record->m_length = static_cast<std::uint32_t>(datagram.size());
+        record->m_arrivalNs = arrivalNs;
+        record->m_passes = 0;
+        std::uint16_t sequence = 0;
+        if (!ParseRtp(record->m_data, record->m_length, sequence, record->m_payloadOffset, record->m_payloadLength,
+                      &record->m_ssrc) ||
+            !IsTransportStream(record->m_data + record->m_payloadOffset, record->m_payloadLength))
+        {
+            m_invalid.fetch_add(1, std::memory_order_relaxed);
+            m_pool.PutFree(record);
+            continue;
+        }
+        record->m_sequence = sequence;
+        m_pool.PutReadyFront(record);
+    }
+}
+
+bool CDvbIpRecvThread::MayStillCome(std::uint16_t expected, std::uint32_t misses) const
+{
+    if (misses < m_missRetries)
+        return true;
+    if (!m_runFec)
+        return false;
+    // The decoder gives a gap up once the highest number is its latency bound past it.
+    // A highest number behind the expected one is a new numbering: nothing to wait for.
+    const std::int32_t high = m_fecHigh.load(std::memory_order_acquire);
+    const std::int32_t ahead = DvbIpRecvBufferPool::Distance(expected, static_cast<std::uint16_t>(high));
+    return high >= 0 && ahead >= 0 && ahead <= static_cast<std::int32_t>(m_fecLatency.load(std::memory_order_relaxed));
 }
 
 void CDvbIpRecvThread::MeasureArrival(const DvbIpRecvBuffer& record)
@@ -361,7 +573,7 @@ void CDvbIpRecvThread::Drain(bool flush, bool giveUp, bool& haveExpected, std::u
         {
             // The missing one may still come: wait for it a few cycles while the
             // stream flows, and while a slow stream is quiet, until the quiet lasts.
-            if (!giveUp && (flush || misses < kMissRetries))
+            if (!giveUp && (flush || MayStillCome(expected, misses)))
             {
                 ++misses;
                 return;
@@ -440,6 +652,15 @@ void CDvbIpRecvThread::SequencingLoop()
             lastArrivalNs = now;
         }
         const std::int64_t quietNs = now - lastArrivalNs;
+        if (m_runProtected && now - m_lastSettleNs > 100 * kNsPerMs)
+        {
+            // The merge counts a silent path's losses only when told the time.
+            m_lastSettleNs = now;
+            std::lock_guard lock(m_protectLock);
+            for (auto& merge : m_merge)
+                if (merge)
+                    merge->Settle(now);
+        }
         Drain(quietNs >= kQuietMs * kNsPerMs, quietNs >= kQuietGiveUpMs * kNsPerMs, haveExpected, expected, misses);
 
         const std::uint64_t delivered = m_datagrams.load(std::memory_order_relaxed);
@@ -495,5 +716,22 @@ CDvbIpRecvThread::Counters CDvbIpRecvThread::GetCounters() const
     c.receiveErrors = GetReceiveErrors();
     c.reordered = m_reordered.load();
     c.duplicates = m_duplicates.load();
+    std::lock_guard lock(m_protectLock);
+    if (m_fecDecoder)
+    {
+        const auto& f = m_fecDecoder->GetCounters();
+        c.fec = true;
+        c.fecRecovered = f.recovered;
+        c.fecUnrecoverable = f.unrecoverable;
+        c.fecPackets = f.fecReceived;
+    }
+    if (m_merge[0])
+    {
+        const auto& m = m_merge[0]->GetCounters();
+        c.twoPaths = true;
+        for (std::size_t p = 0; p < c.paths.size(); ++p)
+            c.paths[p] = {m.path[p].received, m.path[p].missing, m.path[p].onlyHere};
+        c.skewMs = static_cast<double>(m.skewLatestNs) / 1e6;
+    }
     return c;
 }

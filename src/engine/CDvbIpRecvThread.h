@@ -29,6 +29,19 @@
 //! mode the datagrams the kernel dropped; losses upstream of a plain UDP
 //! stream show only as continuity errors of the analysis (docs/mdi.md).
 //!
+//! Protection (RTP only, docs/protection.md): with FEC, two more sockets take
+//! the SMPTE 2022-1 column and row streams (media port + 2, + 4); with a second
+//! input, a second socket takes the same RTP stream over another path (2022-7),
+//! plus its own FEC sockets. Each extra socket is a CUdpSideInput: its own
+//! CUdpIOCPClient thread, records from the same pool. Every input then goes
+//! through one lock: the merge per stream (media, column, row; first copy
+//! wins), then the FEC decoder, before the re-ordering; rebuilt datagrams are
+//! passed on as if received. A datagram that fills a gap late (rebuilt, or from
+//! the slower path) is put at the front of the ready list, and a missing
+//! datagram is waited for while FEC may still rebuild it (the decoder's latency
+//! bound) or the other path may still bring it (the merge window). Without
+//! protection none of this runs: no lock, no copy.
+//!
 //! Stopping is bounded by kStopBoundMs for all threads together; pool and FIFO
 //! are released only once every thread has ended.
 //!
@@ -38,14 +51,21 @@
 #include "analysis/CMdiMeter.h"
 #include "common/CEvent.h"
 #include "common/CThread.h"
+#include "engine/CFecDecoder.h"
 #include "engine/CFifo.h"
+#include "engine/CSeamlessMerge.h"
 #include "engine/CUdpIOCPClient.h"
+#include "engine/CUdpSideInput.h"
 #include "engine/DvbIpRecvBufferPool.h"
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <mutex>
+#include <span>
+#include <vector>
 
 class CEventLog;
 
@@ -78,24 +98,42 @@ public:
     static constexpr std::uint32_t kMdiPacketsPerDatagram = 7;
     //! Without a new MDI second for this long the figures are no longer valid.
     static constexpr std::int64_t kMdiStaleMs = 2'500;
+    //! SMPTE 2022-1: the column FEC stream on the media port + 2, the row FEC on + 4.
+    static constexpr std::uint16_t kColumnPortOffset = 2;
+    static constexpr std::uint16_t kRowPortOffset = 4;
+
+    //! One path of a 2022-7 pair (CSeamlessMerge's figures, settled sequence numbers).
+    struct PathCounters
+    {
+        std::uint64_t received = 0; //!< media datagrams taken on this path
+        std::uint64_t missing = 0;  //!< sequence numbers this path did not bring in time
+        std::uint64_t onlyHere = 0; //!< sequence numbers only this path brought
+    };
 
     //! Counters of one stream (since Start), for status displays and tests.
     struct Counters
     {
-        std::uint64_t received = 0;      //!< datagrams accepted
-        std::uint64_t datagrams = 0;     //!< datagrams written to the FIFO
-        std::uint64_t payloadBytes = 0;  //!< bytes written to the FIFO
-        std::uint64_t late = 0;          //!< late, duplicate or stray datagrams dropped
-        std::uint64_t invalid = 0;       //!< dropped: not valid RTP, no whole packets (RTP), or oversized
-        std::uint64_t oversized = 0;     //!< of the invalid: larger than a record (1,532 bytes)
-        std::uint64_t missing = 0;       //!< sequence numbers given up (lost upstream)
-        std::uint64_t restarts = 0;      //!< new sequence spaces: a new SSRC or a numbering jump
-        std::uint64_t overflowDrops = 0; //!< datagrams lost here: FIFO full
-        std::uint64_t rtpInUdpMode = 0;  //!< in UDP mode: datagrams that are RTP carrying TS packets
-        std::uint64_t kernelDrops = 0;   //!< datagrams the kernel dropped from the full receive queue
-        std::uint64_t receiveErrors = 0; //!< failed receive calls (see GetLastReceiveError)
-        std::uint64_t reordered = 0;     //!< RTP: datagrams that arrived behind a newer one, first time
-        std::uint64_t duplicates = 0;    //!< RTP: datagrams whose number arrived already (of the last 64)
+        std::uint64_t received = 0;         //!< datagrams accepted
+        std::uint64_t datagrams = 0;        //!< datagrams written to the FIFO
+        std::uint64_t payloadBytes = 0;     //!< bytes written to the FIFO
+        std::uint64_t late = 0;             //!< late, duplicate or stray datagrams dropped
+        std::uint64_t invalid = 0;          //!< dropped: not valid RTP, no whole packets (RTP), or oversized
+        std::uint64_t oversized = 0;        //!< of the invalid: larger than a record (1,532 bytes)
+        std::uint64_t missing = 0;          //!< sequence numbers given up (lost upstream)
+        std::uint64_t restarts = 0;         //!< new sequence spaces: a new SSRC or a numbering jump
+        std::uint64_t overflowDrops = 0;    //!< datagrams lost here: FIFO full
+        std::uint64_t rtpInUdpMode = 0;     //!< in UDP mode: datagrams that are RTP carrying TS packets
+        std::uint64_t kernelDrops = 0;      //!< datagrams the kernel dropped from the full receive queue
+        std::uint64_t receiveErrors = 0;    //!< failed receive calls (see GetLastReceiveError)
+        std::uint64_t reordered = 0;        //!< RTP: datagrams that arrived behind a newer one, first time
+        std::uint64_t duplicates = 0;       //!< RTP: datagrams whose number arrived already (of the last 64)
+        bool fec = false;                   //!< FEC was on: the fec* counters mean something
+        std::uint64_t fecRecovered = 0;     //!< media datagrams rebuilt from FEC (not in missing)
+        std::uint64_t fecUnrecoverable = 0; //!< gaps FEC could not fill within its latency bound
+        std::uint64_t fecPackets = 0;       //!< FEC datagrams taken (both streams, after the merge)
+        bool twoPaths = false;              //!< a second input was merged (2022-7)
+        std::array<PathCounters, 2> paths;
+        double skewMs = 0.0; //!< how long the last second copy trailed the first, ms
     };
 
     //! The Media Delivery Index of the last second of the stream (RFC 4445).
@@ -120,6 +158,19 @@ public:
     void SetPort(std::uint16_t port) { m_port = port; }
     void SetRtp(bool rtp) { m_rtp = rtp; }
     void SetMembership(const Membership& membership) { m_membership = membership; }
+    //! SMPTE 2022-1 FEC on the media port + 2 and + 4 (same membership), RTP only.
+    void SetFec(bool fec) { m_fec = fec; }
+    //! A second input of the same RTP stream (2022-7), on @p port (0: none) with
+    //! its own membership; its FEC (with SetFec) on @p port + 2 and + 4. RTP only.
+    void SetSecondInput(std::uint16_t port, const Membership& membership)
+    {
+        m_secondPort = port;
+        m_secondMembership = membership;
+    }
+    //! The path-skew window of the merge, 1-500 ms. @return false (unchanged) otherwise.
+    bool SetMergeWindowMs(std::uint32_t ms);
+    bool IsFec() const { return m_fec; }
+    std::uint16_t GetSecondPort() const { return m_secondPort; }
     std::uint16_t GetPort() const { return m_port; }
     bool IsRtp() const { return m_rtp; }
     //! Where the gap diagnostic line goes (standard output; null = nowhere).
@@ -210,12 +261,43 @@ private:
     //! RTP media packets missing in front of @p sequence, in arrival order;
     //! counts the reordered and the duplicate datagrams (receive thread).
     std::uint32_t TrackSequence(std::uint16_t sequence, std::uint32_t ssrc, std::uint32_t packets);
+    //! Opens the FEC and second-path sockets. @return false (LastError set) when one fails.
+    bool OpenSideInputs();
+    //! @return true when every side input's thread has ended.
+    bool CloseSideInputs(std::chrono::milliseconds timeout);
+    //! An input's datagram with protection on (any receive thread): merge, FEC, re-ordering.
+    //! Input = path x 3 + stream (0 media, 1 column FEC, 2 row FEC).
+    void ReceiveProtected(std::uint32_t input, DvbIpRecvBuffer* record);
+    //! Passes the decoder's rebuilt datagrams on (m_protectLock held).
+    void PassRebuilt(std::int64_t arrivalNs);
+    //! A missing datagram may still come: the other path or FEC may bring it.
+    bool MayStillCome(std::uint16_t expected, std::uint32_t misses) const;
 
     std::atomic<bool> m_receiving{false};
     std::uint16_t m_port = 0;
     bool m_rtp = false;
     bool m_runRtp = false; // m_rtp as taken at Start; read by the receiver's threads
     Membership m_membership;
+    bool m_fec = false;
+    std::uint16_t m_secondPort = 0;
+    Membership m_secondMembership;
+    std::uint32_t m_mergeWindowMs = CSeamlessMerge::kDefaultWindowMs;
+    // Taken at Start; read by the receiver's threads.
+    bool m_runProtected = false;
+    bool m_runFec = false;
+    std::uint32_t m_missRetries = kMissRetries;
+    std::vector<std::unique_ptr<CUdpSideInput>> m_sideInputs; // owner's thread
+    // Merge (per stream, with a second input) and FEC decoder: made at Start,
+    // kept for the counters after Stop; used under m_protectLock.
+    mutable std::mutex m_protectLock;
+    std::unique_ptr<CFecDecoder> m_fecDecoder;
+    std::array<std::unique_ptr<CSeamlessMerge>, 3> m_merge;
+    std::vector<std::span<const std::uint8_t>> m_rebuiltOrder;
+    // For the sequencer's wait: the highest media sequence number seen (-1 none)
+    // and the decoder's latency bound.
+    std::atomic<std::int32_t> m_fecHigh{-1};
+    std::atomic<std::uint32_t> m_fecLatency{0};
+    std::int64_t m_lastSettleNs = 0; // sequencing thread only
     DvbIpRecvBufferPool m_pool;
     CFifo m_fifo;
     CThread m_sequencer;

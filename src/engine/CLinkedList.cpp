@@ -18,6 +18,19 @@ void CLinkedList::AddTail(CLinkedListItem* item)
     m_tail = item;
 }
 
+void CLinkedList::AddHead(CLinkedListItem* item)
+{
+    std::lock_guard lock(m_lock);
+    item->m_prev = nullptr;
+    item->m_next = m_head;
+    m_count.fetch_add(1, std::memory_order_relaxed);
+    if (m_head != nullptr)
+        m_head->m_prev = item;
+    else
+        m_tail = item;
+    m_head = item;
+}
+
 void CLinkedList::RemoveLocked(CLinkedListItem* item)
 {
     m_count.fetch_sub(1, std::memory_order_relaxed);

@@ -19,6 +19,7 @@ public:
     CLinkedList& operator=(const CLinkedList&) = delete;
 
     void AddTail(CLinkedListItem* item);
+    void AddHead(CLinkedListItem* item);
     //! @return the first item, taken out of the list, or null when empty.
     CLinkedListItem* RemoveHead();
     //! Takes out @p item, which must be in this list.

@@ -97,6 +97,8 @@ public:
     virtual void OnOversized() {}
 
 protected:
+    //! For a derived class whose own set-up fails after Open.
+    void SetLastError(std::string text) { m_lastError = std::move(text); }
     //! The next arrival number; the derived class calls it for each datagram it
     //! accepts, on the receive thread.
     std::uint16_t NextArrival()

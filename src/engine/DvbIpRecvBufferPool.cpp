@@ -62,6 +62,17 @@ void DvbIpRecvBufferPool::PutReady(DvbIpRecvBuffer* record)
     m_ready.AddTail(record);
 }
 
+void DvbIpRecvBufferPool::PutReadyFront(DvbIpRecvBuffer* record)
+{
+    std::lock_guard lock(m_lock);
+    if (!m_hasMemory.load(std::memory_order_relaxed))
+    {
+        delete record;
+        return;
+    }
+    m_ready.AddHead(record);
+}
+
 namespace
 {
 // Whether @p record lies in the space of @p ssrc around @p expected; its

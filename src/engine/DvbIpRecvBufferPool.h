@@ -61,6 +61,10 @@ public:
     void PutFree(DvbIpRecvBuffer* record);
     //! Appends a filled record to the ready list (dropped back to free without memory).
     void PutReady(DvbIpRecvBuffer* record);
+    //! Puts a record at the front of the ready list: a datagram that fills a gap
+    //! late (rebuilt by FEC, or from the second path) must be within the search
+    //! window when the sequencer looks for it.
+    void PutReadyFront(DvbIpRecvBuffer* record);
     std::int32_t ReadyCount() const { return m_ready.GetCount(); }
     std::int32_t FreeCount() const { return m_free.GetCount(); }
 

@@ -141,6 +141,7 @@ bool CRecFromNetworkDlg::OnInitDialog()
     ui->statusLabel->SetTransparent(true);
     ui->kernelDropsValue->SetText(QStringLiteral("-"));
     ui->mdiValue->SetText(QStringLiteral("-"));
+    ui->fecValue->SetText(QStringLiteral("-"));
     ui->noPcrNotice->setVisible(false);
 
     m_statusRefresh = true;
@@ -239,7 +240,8 @@ void CRecFromNetworkDlg::UpdateControls()
     ui->fileOpenButton->setEnabled(stopped);
     // A run keeps the port, mode and group it started with.
     for (QWidget* field : {static_cast<QWidget*>(ui->portEdit), static_cast<QWidget*>(ui->modeCombo),
-                           static_cast<QWidget*>(ui->groupEdit), static_cast<QWidget*>(ui->sourceEdit)})
+                           static_cast<QWidget*>(ui->fecCheck), static_cast<QWidget*>(ui->groupEdit),
+                           static_cast<QWidget*>(ui->sourceEdit)})
         field->setEnabled(m_networkClosed && stopped);
     ui->networkOpenButton->setText(m_networkClosed ? QStringLiteral("Open") : QStringLiteral("Close"));
 
@@ -316,6 +318,7 @@ void CRecFromNetworkDlg::PrepareRun()
     m_lastReceiverStatus = ~0u; // the first status of a run is always shown
     ShowStatus(QString::fromLatin1(CRecordController::kNoErrorsText));
     m_ui->kernelDropsValue->SetText(QStringLiteral("0"));
+    m_ui->fecValue->SetText(m_receiver.IsFec() && m_receiver.IsRtp() ? QStringLiteral("0/0") : QStringLiteral("-"));
     // The run starts with a clear PID list, and so with no indicators yet.
     m_indicators->Clear();
     m_indicatorsLive = false;

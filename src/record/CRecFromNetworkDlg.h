@@ -206,6 +206,7 @@ private:
     std::uint32_t m_sourceAddress = 0;  // source-specific join when not 0
     std::int32_t m_port = 1234;
     ReceiveMode m_mode = ReceiveMode::kUdp;
+    bool m_fec = false; // SMPTE 2022-1 FEC (RTP only)
     std::int16_t m_loopCount = 3;
     QString m_outputFile;
     bool m_disableAnalyzer = false;

@@ -30,6 +30,8 @@ void CRecFromNetworkDlg::InitDesktop()
     ui->loopCountLabel->setToolTip(QStringLiteral("Number of files in the ring"));
     ui->portEdit->setToolTip(QStringLiteral("Local UDP port to receive on, 1 to 65535"));
     ui->modeCombo->setToolTip(QStringLiteral("Plain UDP, or RTP put back into sequence order"));
+    ui->fecCheck->setToolTip(
+        QStringLiteral("RTP: also receive SMPTE 2022-1 FEC on the port + 2 and + 4 and rebuild lost datagrams"));
     ui->groupEdit->setToolTip(QStringLiteral("Multicast group to join; empty for unicast"));
     ui->sourceEdit->setToolTip(QStringLiteral("Only this sender (source-specific multicast); empty for any"));
     ui->recordingSizeEdit->setToolTip(QStringLiteral("Limit of each file, in seconds or MB"));
@@ -46,6 +48,8 @@ void CRecFromNetworkDlg::InitDesktop()
     ui->bitRateValue->setToolTip(QStringLiteral("Bit rate measured from the PCRs, Mbit/s"));
     ui->syncLossValue->setToolTip(QStringLiteral("Times the packet sync was lost"));
     ui->kernelDropsValue->setToolTip(QStringLiteral("Datagrams the kernel dropped because the receive queue was full"));
+    ui->fecValue->setToolTip(
+        QStringLiteral("Datagrams rebuilt by FEC / lost ones FEC could not rebuild (FEC datagrams received)"));
     ui->pidTree->setToolTip(QStringLiteral("PIDs of the received stream"));
     ui->progTree->setToolTip(QStringLiteral("Programs of the received stream"));
     m_runState = RunStateText();

@@ -48,6 +48,7 @@ void CRecFromNetworkDlg::LoadSettings()
         m_port = 1234;
     m_mode = CSettings::GetProfileInt(s, "NetworkType", 0) == 1 ? ReceiveMode::kRtp : ReceiveMode::kUdp;
     m_sourceAddress = static_cast<std::uint32_t>(CSettings::GetProfileInt(s, "NetworkSource", 0));
+    m_fec = CSettings::GetProfileInt(s, "NetworkFec", 0) != 0;
     // How the user shared the width between the two trees.
     m_ui->treesSplitter->restoreState(
         QByteArray::fromBase64(CSettings::GetProfileString(s, "TreeWidths", {}).toLatin1()));
@@ -69,6 +70,7 @@ void CRecFromNetworkDlg::SaveSettings()
     CSettings::WriteProfileInt(s, "NetworkPort", m_port);
     CSettings::WriteProfileInt(s, "NetworkType", static_cast<std::int32_t>(m_mode));
     CSettings::WriteProfileInt(s, "NetworkSource", static_cast<std::int32_t>(m_sourceAddress));
+    CSettings::WriteProfileInt(s, "NetworkFec", m_fec ? 1 : 0);
     CSettings::WriteProfileString(s, "TreeWidths", QString::fromLatin1(m_ui->treesSplitter->saveState().toBase64()));
 }
 
@@ -77,6 +79,7 @@ void CRecFromNetworkDlg::WriteFields()
     auto* ui = m_ui.get();
     ui->portEdit->setText(QString::number(m_port));
     ui->modeCombo->setCurrentIndex(static_cast<int>(m_mode));
+    ui->fecCheck->setChecked(m_fec);
     ui->secondsRadio->setChecked(m_sizeUnit == CRecordController::kSeconds);
     ui->megabytesRadio->setChecked(m_sizeUnit == CRecordController::kMegabytes);
     ui->recordingSizeEdit->setText(QString::number(m_recordingSize));
@@ -107,11 +110,15 @@ bool CRecFromNetworkDlg::ReadFields(bool quiet)
     std::uint32_t source = 0;
     if (!ParseAddressField(ui->sourceEdit->text(), source))
         return refuse(ui->sourceEdit, "The source must be an IPv4 address, or empty for any source.");
+    const bool rtp = ui->modeCombo->currentIndex() == 1;
+    if (ui->fecCheck->isChecked() && !rtp)
+        return refuse(ui->fecCheck, "FEC needs the RTP mode.");
     const int size = ui->recordingSizeEdit->text().trimmed().toInt(&ok);
     if (!ok || size < 0)
         return refuse(ui->recordingSizeEdit, "Please enter an integer.");
     m_port = port;
-    m_mode = ui->modeCombo->currentIndex() == 1 ? ReceiveMode::kRtp : ReceiveMode::kUdp;
+    m_mode = rtp ? ReceiveMode::kRtp : ReceiveMode::kUdp;
+    m_fec = ui->fecCheck->isChecked();
     m_networkAddress = group;
     m_sourceAddress = source;
     m_recordingSize = size;
@@ -137,6 +144,7 @@ void CRecFromNetworkDlg::ConfigureReceiver()
         return;
     m_receiver.SetPort(static_cast<std::uint16_t>(m_port));
     m_receiver.SetRtp(m_mode == ReceiveMode::kRtp);
+    m_receiver.SetFec(m_fec && m_mode == ReceiveMode::kRtp);
     CDvbIpRecvThread::Membership membership;
     membership.group = m_networkAddress;
     membership.source = m_networkAddress != 0 ? m_sourceAddress : 0;

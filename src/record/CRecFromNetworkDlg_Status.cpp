@@ -122,7 +122,15 @@ void CRecFromNetworkDlg::ShowSignalFigures()
     const auto bits = static_cast<std::int32_t>(m_analysis.State().m_bitRate.load());
     ui->bitRateValue->SetText(bits != 0 ? QString::asprintf("%.3f", bits / 1'000'000.0) : kNoFigure);
     ui->syncLossValue->SetText(QString::number(m_analysis.m_syncLoss.load()));
-    ui->kernelDropsValue->SetText(QString::number(m_receiver.GetCounters().kernelDrops));
+    const CDvbIpRecvThread::Counters counters = m_receiver.GetCounters();
+    ui->kernelDropsValue->SetText(QString::number(counters.kernelDrops));
+    if (counters.fec)
+    {
+        ui->fecValue->SetText(QStringLiteral("%1/%2").arg(counters.fecRecovered).arg(counters.fecUnrecoverable));
+        ui->fecValue->setToolTip(QStringLiteral("Datagrams rebuilt by FEC / lost ones FEC could not rebuild; %1 FEC "
+                                                "datagrams received")
+                                     .arg(counters.fecPackets));
+    }
     const CDvbIpRecvThread::Mdi mdi = m_receiver.GetMdi();
     ShowMdi(mdi.dfMs, mdi.mlr, mdi.valid);
 }

@@ -42,3 +42,10 @@ target_sources(orvane_engine_tests PRIVATE
   engine/CSeamlessMergeTest.cpp
   engine/CImpairmentTest.cpp
 )
+
+# The receiver with FEC and a second input, end to end on loopback, engine and orvane-cli.
+target_sources(orvane_engine_tests PRIVATE engine/CDvbIpRecvProtectionTest.cpp)
+if(TARGET orvane-cli)
+  add_dependencies(orvane_engine_tests orvane-cli)
+  target_compile_definitions(orvane_engine_tests PRIVATE ORVANE_CLI_PATH="$<TARGET_FILE:orvane-cli>")
+endif()

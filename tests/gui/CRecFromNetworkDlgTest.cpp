@@ -60,7 +60,7 @@ struct HostedTab
                                                               : "none";
         const bool fields = u->portEdit->isEnabled();
         const bool fieldsAlike = u->modeCombo->isEnabled() == fields && u->groupEdit->isEnabled() == fields &&
-                                 u->sourceEdit->isEnabled() == fields;
+                                 u->sourceEdit->isEnabled() == fields && u->fecCheck->isEnabled() == fields;
         return QString("record %1 monitor %2 stop %3 fields %4 file %5 tab %6 pressed %7")
             .arg(u->recordButton->isEnabled())
             .arg(u->monitorButton->isEnabled())
@@ -195,6 +195,26 @@ private slots:
         QVERIFY(host.dlg->Receiver().IsRtp());
         host.Click(ui->monitorButton);
         QVERIFY(fake.m_messages.empty());
+    }
+
+    void fecNeedsRtpAndSignalInfoShowsItsCounts()
+    {
+        CFakeUiServices fake;
+        HostedTab host;
+        auto* ui = host.ui();
+        QCOMPARE(ui->fecValue->GetText(), QString("-"));
+        ui->fecCheck->setChecked(true);
+        host.Click(ui->networkOpenButton);
+        QVERIFY(host.dlg->IsNetworkClosed());
+        QCOMPARE(fake.m_messages.size(), std::size_t{1});
+        QCOMPARE(fake.m_messages[0].text, QString("FEC needs the RTP mode."));
+        ui->modeCombo->setCurrentIndex(1);
+        host.Monitor();
+        QCOMPARE(host.State(), CRecordThread::kMonitoring);
+        QVERIFY(host.dlg->Receiver().IsFec());
+        host.dlg->OnStatusTimer();
+        QCOMPARE(ui->fecValue->GetText(), QString("0/0"));
+        host.Click(ui->monitorButton);
     }
 
     void bitrateGraphFollowsTheMonitoredStream()

@@ -89,7 +89,7 @@ std::string CStreamReport::JsonLine(const Receive& r)
     // Not measured yet (or the stream stopped): null rather than a made-up 0.
     const json df = r.mdi.valid ? json(r.mdi.dfMs) : json(nullptr);
     const json mlr = r.mdi.valid ? json(r.mdi.mlr) : json(nullptr);
-    const json line = {
+    json line = {
         {"t", IsoTime(r.time)},
         {"bitrate_bps", std::llround(r.bitRate)},
         {"pcr_bitrate_bps", std::llround(r.pcrBitRate)},
@@ -101,6 +101,19 @@ std::string CStreamReport::JsonLine(const Receive& r)
         {"kernel_drops", r.counters.kernelDrops},
         {"pids", pids},
     };
+    // Only with protection on, so that a plain stream's line stays as it was.
+    if (r.counters.fec)
+        line["fec"] = {{"recovered", r.counters.fecRecovered},
+                       {"unrecoverable", r.counters.fecUnrecoverable},
+                       {"fec_packets", r.counters.fecPackets}};
+    if (r.counters.twoPaths)
+    {
+        json paths = json::array();
+        for (const auto& p : r.counters.paths)
+            paths.push_back({{"received", p.received}, {"missing", p.missing}, {"only_here", p.onlyHere}});
+        line["paths"] = paths;
+        line["skew_ms"] = r.counters.skewMs;
+    }
     return line.dump();
 }
 
@@ -148,6 +161,31 @@ std::string CStreamReport::ReceiveMetrics(const std::string& stream, const std::
         .Sample(s, Count(c.duplicates));
     CFamily(out, "orvane_received_bytes_total", "counter", "Transport stream bytes received.")
         .Sample(s, Count(c.payloadBytes));
+    if (c.fec)
+    {
+        CFamily(out, "orvane_fec_recovered_total", "counter", "Media datagrams rebuilt from SMPTE 2022-1 FEC.")
+            .Sample(s, Count(c.fecRecovered));
+        CFamily(out, "orvane_fec_unrecoverable_total", "counter", "Lost media datagrams FEC could not rebuild.")
+            .Sample(s, Count(c.fecUnrecoverable));
+        CFamily(out, "orvane_fec_packets_total", "counter", "FEC datagrams received (column and row).")
+            .Sample(s, Count(c.fecPackets));
+    }
+    if (c.twoPaths)
+    {
+        const auto perPath = [&](const char* name, const char* help, auto field) {
+            CFamily family(out, name, "counter", help);
+            for (std::size_t p = 0; p < c.paths.size(); ++p)
+                family.Sample(s + ',' + Label("path", std::to_string(p + 1)), Count(c.paths[p].*field));
+        };
+        perPath("orvane_path_received_total", "Media datagrams received on one path (2022-7).",
+                &CDvbIpRecvThread::PathCounters::received);
+        perPath("orvane_path_missing_total", "Sequence numbers one path did not bring in time.",
+                &CDvbIpRecvThread::PathCounters::missing);
+        perPath("orvane_path_only_total", "Sequence numbers only one path brought.",
+                &CDvbIpRecvThread::PathCounters::onlyHere);
+        CFamily(out, "orvane_path_skew_ms", "gauge", "How long the second copy of a datagram trailed the first, ms.")
+            .Sample(s, c.skewMs);
+    }
     return out;
 }
 

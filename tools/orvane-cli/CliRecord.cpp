@@ -10,6 +10,11 @@
 // at /metrics. A --metrics that cannot be bound ends the run before anything
 // is received, with status 1 (as a receive port that cannot be opened); a
 // --metrics that is not ADDR:PORT is a usage error, status 2.
+//
+// Protection (RTP only; --fec or --second-port without --rtp is a usage error):
+// --fec also listens on port + 2 and + 4 for SMPTE 2022-1 FEC and rebuilds lost
+// datagrams; --second-port (with its own group, source and interface) takes the
+// same stream over a second path, merged per SMPTE 2022-7 (docs/protection.md).
 
 #include "CMetricsServer.h"
 #include "CStopSignals.h"
@@ -57,6 +62,12 @@ struct RecordOptions
     bool json = false;
     std::string metrics; // ADDR:PORT; empty: no metrics
     std::string name;    // the stream label; empty: the port
+    bool fec = false;
+    int secondPort = 0;
+    std::string secondGroup;
+    std::string secondSource;
+    std::string secondInterface;
+    int mergeWindowMs = static_cast<int>(CSeamlessMerge::kDefaultWindowMs);
 };
 
 class CStderrSink : public IMessageSink
@@ -80,6 +91,18 @@ void AddReceiveOptions(CLI::App* cmd, RecordOptions& o)
     cmd->add_option("--source", o.source, "Source address for a source-specific join")->needs(group);
     cmd->add_option("--interface", o.interfaceName, "Interface (name or IPv4 address) to join the group on")
         ->needs(group);
+    cmd->add_flag("--fec", o.fec, "Receive SMPTE 2022-1 FEC on port+2 (column) and port+4 (row) and rebuild losses");
+    auto* second =
+        cmd->add_option("--second-port", o.secondPort, "A second input of the same RTP stream (SMPTE 2022-7)")
+            ->check(CLI::Range(1, 65535));
+    auto* secondGroup =
+        cmd->add_option("--second-group", o.secondGroup, "Multicast group of the second input")->needs(second);
+    cmd->add_option("--second-source", o.secondSource, "Source address of the second input's join")->needs(secondGroup);
+    cmd->add_option("--second-interface", o.secondInterface, "Interface of the second input's join")
+        ->needs(secondGroup);
+    cmd->add_option("--merge-window", o.mergeWindowMs, "Path-skew window of the merge in ms (1-500, default 50)")
+        ->check(CLI::Range(1, static_cast<int>(CSeamlessMerge::kMaxWindowMs)))
+        ->needs(second);
     cmd->add_flag("--no-analyzer", o.noAnalyzer, "Do not analyse the stream");
     cmd->add_flag("--quiet", o.quiet, "No status line every second");
     cmd->add_flag("--json", o.json, "One JSON object per second on standard output instead of the status line");
@@ -132,23 +155,67 @@ std::string FormatRate(double bitsPerSecond)
     return text;
 }
 
+// The membership of --group/--source/--interface (or their --second- forms). @return false after the message.
+bool ParseMembership(const char* prefix, const std::string& group, const std::string& source,
+                     const std::string& interfaceName, CDvbIpRecvThread::Membership& membership)
+{
+    if (group.empty())
+        return true;
+    if (!ParseIpv4(group, membership.group) || (membership.group >> 28) != 0xE)
+    {
+        std::fprintf(stderr, "orvane-cli: --%sgroup %s is not an IPv4 multicast address\n", prefix, group.c_str());
+        return false;
+    }
+    if (!source.empty() && !ParseIpv4(source, membership.source))
+    {
+        std::fprintf(stderr, "orvane-cli: --%ssource %s is not an IPv4 address\n", prefix, source.c_str());
+        return false;
+    }
+    membership.interfaceName = interfaceName;
+    return true;
+}
+
+// "; FEC ... ; path 1 ..." for the final summary line; empty without protection.
+std::string ProtectionSummary(const CDvbIpRecvThread::Counters& c)
+{
+    std::string text;
+    char part[160];
+    if (c.fec)
+    {
+        std::snprintf(part, sizeof part, "; FEC: %llu recovered, %llu unrecoverable, %llu FEC packets",
+                      static_cast<unsigned long long>(c.fecRecovered),
+                      static_cast<unsigned long long>(c.fecUnrecoverable),
+                      static_cast<unsigned long long>(c.fecPackets));
+        text += part;
+    }
+    if (c.twoPaths)
+    {
+        for (std::size_t p = 0; p < c.paths.size(); ++p)
+        {
+            std::snprintf(part, sizeof part, "; path %zu: %llu received, %llu missing, %llu only here", p + 1,
+                          static_cast<unsigned long long>(c.paths[p].received),
+                          static_cast<unsigned long long>(c.paths[p].missing),
+                          static_cast<unsigned long long>(c.paths[p].onlyHere));
+            text += part;
+        }
+        std::snprintf(part, sizeof part, "; skew %.1f ms", c.skewMs);
+        text += part;
+    }
+    return text;
+}
+
 int Run(const RecordOptions& o, bool record)
 {
-    CDvbIpRecvThread::Membership membership;
-    if (!o.group.empty())
+    if ((o.fec || o.secondPort != 0) && !o.rtp)
     {
-        if (!ParseIpv4(o.group, membership.group) || (membership.group >> 28) != 0xE)
-        {
-            std::fprintf(stderr, "orvane-cli: --group %s is not an IPv4 multicast address\n", o.group.c_str());
-            return 2;
-        }
-        if (!o.source.empty() && !ParseIpv4(o.source, membership.source))
-        {
-            std::fprintf(stderr, "orvane-cli: --source %s is not an IPv4 address\n", o.source.c_str());
-            return 2;
-        }
-        membership.interfaceName = o.interfaceName;
+        std::fprintf(stderr, "orvane-cli: %s needs --rtp\n", o.fec ? "--fec" : "--second-port");
+        return 2;
     }
+    CDvbIpRecvThread::Membership membership;
+    CDvbIpRecvThread::Membership secondMembership;
+    if (!ParseMembership("", o.group, o.source, o.interfaceName, membership) ||
+        !ParseMembership("second-", o.secondGroup, o.secondSource, o.secondInterface, secondMembership))
+        return 2;
 
     std::string metricsHost;
     std::uint16_t metricsPort = 0;
@@ -180,6 +247,9 @@ int Run(const RecordOptions& o, bool record)
     receiver->SetPort(static_cast<std::uint16_t>(o.port));
     receiver->SetRtp(o.rtp);
     receiver->SetMembership(membership);
+    receiver->SetFec(o.fec);
+    receiver->SetSecondInput(static_cast<std::uint16_t>(o.secondPort), secondMembership);
+    receiver->SetMergeWindowMs(static_cast<std::uint32_t>(o.mergeWindowMs));
     // Standard output carries the JSON lines only: the RTP gap lines go with the messages.
     if (o.json)
         receiver->SetDiagnostics(stderr);
@@ -209,8 +279,10 @@ int Run(const RecordOptions& o, bool record)
         return 1;
     }
     if (!o.quiet)
-        std::fprintf(stderr, "orvane-cli: %s %s port %d%s%s\n", record ? "recording" : "monitoring",
-                     o.rtp ? "RTP" : "UDP", o.port, record ? " to " : "", record ? recorder.GetFileName().c_str() : "");
+        std::fprintf(stderr, "orvane-cli: %s %s port %d%s%s%s%s\n", record ? "recording" : "monitoring",
+                     o.rtp ? "RTP" : "UDP", o.port, o.fec ? " with FEC" : "",
+                     o.secondPort != 0 ? (" and port " + std::to_string(o.secondPort)).c_str() : "",
+                     record ? " to " : "", record ? recorder.GetFileName().c_str() : "");
 
     int exitCode = 0;
     std::string statusText = "No errors detected";
@@ -252,6 +324,12 @@ int Run(const RecordOptions& o, bool record)
             std::string restarts;
             if (o.rtp)
                 restarts = "  restarts " + std::to_string(counters.restarts);
+            if (counters.fec)
+                restarts += "  FEC rec/unrec " + std::to_string(counters.fecRecovered) + '/' +
+                            std::to_string(counters.fecUnrecoverable);
+            if (counters.twoPaths)
+                restarts += "  only on path 1/2 " + std::to_string(counters.paths[0].onlyHere) + '/' +
+                            std::to_string(counters.paths[1].onlyHere);
             if (o.json || !o.metrics.empty())
             {
                 const CStreamReport::Receive figures =
@@ -310,11 +388,12 @@ int Run(const RecordOptions& o, bool record)
     const auto c = receiver->GetCounters();
     std::fprintf(stderr,
                  "orvane-cli: %llu bytes in %llu datagrams; dropped: %llu late or duplicate, %llu invalid, "
-                 "%llu overflow; %llu missing, %llu restarts; %llu lost in the kernel receive queue\n",
+                 "%llu overflow; %llu missing, %llu restarts; %llu lost in the kernel receive queue%s\n",
                  static_cast<unsigned long long>(c.payloadBytes), static_cast<unsigned long long>(c.datagrams),
                  static_cast<unsigned long long>(c.late), static_cast<unsigned long long>(c.invalid),
                  static_cast<unsigned long long>(c.overflowDrops), static_cast<unsigned long long>(c.missing),
-                 static_cast<unsigned long long>(c.restarts), static_cast<unsigned long long>(c.kernelDrops));
+                 static_cast<unsigned long long>(c.restarts), static_cast<unsigned long long>(c.kernelDrops),
+                 ProtectionSummary(c).c_str());
     if (c.oversized != 0)
         std::fprintf(stderr, "orvane-cli: %llu of the invalid datagrams were larger than %u bytes\n",
                      static_cast<unsigned long long>(c.oversized), DvbIpRecvBufferPool::kBufferBytes);
