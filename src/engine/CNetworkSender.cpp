@@ -157,8 +157,9 @@ bool CNetworkSender::ParsePacing(std::string_view text, PacingMode& mode)
 void CNetworkSender::ChoosePacing()
 {
     // Cheapest first: departure times cost one system call per batch and no
-    // timer; io_uring costs a kernel timer per datagram; the thread a wake-up
-    // and a system call per burst.
+    // wake-up of the thread; io_uring a kernel timer and a wake-up (without a
+    // return to user space) per datagram; the thread a wake-up and a system
+    // call per burst.
     const PacingMode want = m_pacingRequested;
     m_pacingNote.clear();
     PacingMode use = PacingMode::Thread;
@@ -180,7 +181,10 @@ void CNetworkSender::ChoosePacing()
             m_pacingNote = "no departure-time pacing: " +
                            (probe.available ? std::string("SO_TXTIME refused: ") + std::strerror(errno) : probe.reason);
     }
-    if (use == PacingMode::Thread && want != PacingMode::Thread && want != PacingMode::Burst)
+    // Auto does not take io_uring: measured on a loaded machine it costs about
+    // what the thread costs, and a stalled CPU releases every expired timeout
+    // at once, where the thread spreads what is overdue (docs/benchmarks.md).
+    if (use == PacingMode::Thread && (want == PacingMode::Uring || want == PacingMode::TxTime))
     {
         if (m_uring.Open(fd))
             use = PacingMode::Uring;
@@ -400,6 +404,13 @@ void CNetworkSender::PlayoutThread()
             countdown = 10'000;
         }
         RunCycle(datagramsPerMs);
+    }
+    {
+        // The kernel runs a timed send in the thread that submitted it: once
+        // that thread is gone it could no longer read the slot.
+        std::lock_guard ring(m_ringLock);
+        if (!m_uring.CancelAll(m_socket))
+            std::fprintf(stderr, "orvane: io_uring requests slow to cancel\n");
     }
     m_threadRunning.store(false, std::memory_order_release);
 }

@@ -24,8 +24,9 @@
 //! 3 ms, the datagrams of the next 6 ms, each as an absolute timeout linked to
 //! its send, so the kernel times them (uring); or departure times on the
 //! datagrams themselves (SO_TXTIME), which the interface's fq or etf qdisc
-//! honours (txtime). Open picks the engine: auto takes the cheapest the system
-//! offers, and a refused one falls back to the next with a note that says why.
+//! honours (txtime). Open picks the engine: auto takes departure times where
+//! the qdisc offers them, else the thread; a refused engine falls back to the
+//! next (txtime, uring, thread) with a note that says why.
 //! In the kernel-timed engines a datagram leaves at the time its last byte
 //! falls due, and overdue ones (after a stall) at twice the bit rate at most.
 //! A pause cancels the io_uring requests in flight and sends their datagrams
@@ -102,7 +103,7 @@ public:
     //! How smooth pacing times the datagrams (see the file comment).
     enum class PacingMode : std::uint8_t
     {
-        Auto,   //!< the cheapest available: txtime, else uring, else thread
+        Auto,   //!< txtime where the qdisc honours it, else thread (which keeps bursts below uring's)
         Uring,  //!< io_uring linked timeouts
         TxTime, //!< SO_TXTIME departure times for fq or etf
         Thread, //!< the play-out thread wakes for each burst

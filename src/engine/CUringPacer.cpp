@@ -56,7 +56,6 @@ bool CUringPacer::Open(int socketFd)
     }
     m_open = true;
     m_fd = socketFd;
-    m_skipTimeoutCqe = (m_ring->features & IORING_FEAT_CQE_SKIP) != 0;
     m_slots.assign(kSlots, Slot{});
     m_free.clear();
     for (std::uint32_t i = kSlots; i > 0; --i)
@@ -151,7 +150,9 @@ void CUringPacer::Prepare(std::uint32_t slot, std::int64_t departureNs)
     io_uring_sqe* timeout = io_uring_get_sqe(m_ring.get());
     io_uring_sqe* send = io_uring_get_sqe(m_ring.get());
     io_uring_prep_timeout(timeout, &s.departure, 0, IORING_TIMEOUT_ABS | IORING_TIMEOUT_ETIME_SUCCESS);
-    timeout->flags |= IOSQE_IO_LINK | (m_skipTimeoutCqe ? IOSQE_CQE_SKIP_SUCCESS : 0);
+    // No IOSQE_CQE_SKIP_SUCCESS on the timeout: a cancelled chain would then
+    // post no completion for its send either, and the slot would never be free.
+    timeout->flags |= IOSQE_IO_LINK;
     io_uring_sqe_set_data64(timeout, kTimeoutTag);
     io_uring_prep_send(send, m_fd, m_buffer.Data() + std::size_t{slot} * CUdpIOCPSocket::kDataAreaBytes, s.length, 0);
     io_uring_sqe_set_data64(send, slot);
@@ -252,8 +253,6 @@ bool CUringPacer::CancelAll(CUdpIOCPSocket& socket)
         io_uring_cqe* cqe = nullptr;
         __kernel_timespec wait = ToTimespec(left);
         const int r = io_uring_wait_cqe_timeout(m_ring.get(), &cqe, &wait);
-        if (r == -ETIME)
-            return false;
         if (r == 0)
             Reap(socket);
     }

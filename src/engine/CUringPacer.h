@@ -103,7 +103,6 @@ private:
 
     std::unique_ptr<io_uring> m_ring; // liburing stays out of this header
     bool m_open = false;
-    bool m_skipTimeoutCqe = false; // IOSQE_CQE_SKIP_SUCCESS on the timeouts
     int m_fd = -1;
     std::string m_error;
     SetupFn m_setup;
