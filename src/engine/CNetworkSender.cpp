@@ -189,7 +189,8 @@ void CNetworkSender::ChoosePacing()
         if (m_uring.Open(fd))
             use = PacingMode::Uring;
         else
-            m_pacingNote += (m_pacingNote.empty() ? "" : "; ") + std::string("no io_uring pacing: ") + m_uring.GetError();
+            m_pacingNote +=
+                (m_pacingNote.empty() ? "" : "; ") + std::string("no io_uring pacing: ") + m_uring.GetError();
     }
     if (!m_pacingNote.empty())
         m_pacingNote += std::string("; pacing by ") + PacingName(use);
@@ -511,8 +512,8 @@ void CNetworkSender::RunCycle(std::uint32_t datagramsPerMs)
         m_pendingProbe = kPendingProbeCycles;
     }
     // Datagrams handed over ahead of their time are no backlog; a qdisc holds them too.
-    const std::uint32_t busyAbove = ahead ? datagramsPerMs * static_cast<std::uint32_t>(kAheadNs / 1'000'000 + 1)
-                                          : datagramsPerMs;
+    const std::uint32_t busyAbove =
+        ahead ? datagramsPerMs * static_cast<std::uint32_t>(kAheadNs / 1'000'000 + 1) : datagramsPerMs;
     {
         std::lock_guard status(m_statusLock);
         if (pending > static_cast<std::int32_t>(busyAbove))
@@ -696,9 +697,8 @@ std::uint64_t CNetworkSender::SendAhead(std::uint64_t due, std::uint64_t positio
     if (uring)
     {
         // Datagrams held by a pause (or a full send queue) go first, in their order.
-        m_uring.Resubmit([&](std::uint64_t end, std::uint32_t bytes) {
-            return Departure(end, bytes, bitRate) + realOffsetNs;
-        });
+        m_uring.Resubmit(
+            [&](std::uint64_t end, std::uint32_t bytes) { return Departure(end, bytes, bitRate) + realOffsetNs; });
     }
     std::array<std::uint8_t, kPacketsPerDatagram * kMaxPacketSize> datagram;
     const bool rtp = m_openRtp;

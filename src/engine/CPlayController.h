@@ -107,7 +107,7 @@ public:
         std::optional<std::uint32_t> position; //!< per mille of the file; none: the range start
         std::uint32_t bitRate = 0;             //!< bit/s; 0: the file's
         std::uint32_t packetSize = 0;          //!< 188 or 204; 0: the file's
-        bool smoothPacing = true; //!< false: per-cycle bursts, whatever the pacing says
+        bool smoothPacing = true;              //!< false: per-cycle bursts, whatever the pacing says
         //! How smooth pacing is timed (Burst: as smoothPacing false).
         CNetworkSender::PacingMode pacing = CNetworkSender::PacingMode::Auto;
         Adaptations adaptations;

@@ -73,7 +73,8 @@ std::vector<Qdisc> DumpQdiscs(int ifIndex)
             for (auto* a = TCA_RTA(tc); RTA_OK(a, attrLength); a = RTA_NEXT(a, attrLength))
             {
                 if (a->rta_type == TCA_KIND)
-                    q.kind.assign(static_cast<const char*>(RTA_DATA(a)), strnlen(static_cast<const char*>(RTA_DATA(a)), RTA_PAYLOAD(a)));
+                    q.kind.assign(static_cast<const char*>(RTA_DATA(a)),
+                                  strnlen(static_cast<const char*>(RTA_DATA(a)), RTA_PAYLOAD(a)));
             }
             out.push_back(std::move(q));
         }

@@ -17,10 +17,10 @@ public:
     struct Result
     {
         bool available = false;
-        int clockId = 0;      //!< the clock the qdisc wants (CLOCK_MONOTONIC or CLOCK_TAI)
-        std::string qdisc;    //!< the root qdisc's kind ("fq", "etf", "noqueue", ...)
-        std::string device;   //!< the outgoing interface
-        std::string reason;   //!< why not, when not available
+        int clockId = 0;    //!< the clock the qdisc wants (CLOCK_MONOTONIC or CLOCK_TAI)
+        std::string qdisc;  //!< the root qdisc's kind ("fq", "etf", "noqueue", ...)
+        std::string device; //!< the outgoing interface
+        std::string reason; //!< why not, when not available
     };
 
     //! Looks at the interface the connected UDP socket @p socketFd sends from.

@@ -143,8 +143,8 @@ bool CUdpIOCPSocket::Send(const std::uint8_t* data, std::uint32_t length, bool r
     return true;
 }
 
-std::uint32_t CUdpIOCPSocket::BuildDatagram(std::uint8_t* out, const std::uint8_t* data, std::uint32_t length,
-                                            bool rtp, std::uint32_t timestamp)
+std::uint32_t CUdpIOCPSocket::BuildDatagram(std::uint8_t* out, const std::uint8_t* data, std::uint32_t length, bool rtp,
+                                            std::uint32_t timestamp)
 {
     if (rtp)
     {

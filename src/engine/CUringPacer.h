@@ -32,9 +32,9 @@ struct io_uring_cqe;
 class CUringPacer
 {
 public:
-    static constexpr std::uint32_t kSlots = 1'024;         // datagrams in flight at most
+    static constexpr std::uint32_t kSlots = 1'024;            // datagrams in flight at most
     static constexpr std::uint32_t kRingEntries = 2 * kSlots; // a timeout and a send each
-    static constexpr std::uint32_t kMaxRefusedRetries = 4;  // ECONNREFUSED: one ICMP error used up per try
+    static constexpr std::uint32_t kMaxRefusedRetries = 16;   // ECONNREFUSED: one ICMP error used up per try
     static constexpr std::int64_t kDrainTimeoutNs = 1'000'000'000;
 
     //! Sets up @p ring with @p entries; 0 or -errno (tests inject a refusal).

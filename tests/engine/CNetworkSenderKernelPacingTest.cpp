@@ -37,7 +37,8 @@ class RecordedSchedule
 public:
     explicit RecordedSchedule(CNetworkSender& sender)
     {
-        sender.SetClock([this] { return m_now.fetch_add(CNetworkSender::kAheadCycleNs) + CNetworkSender::kAheadCycleNs; });
+        sender.SetClock(
+            [this] { return m_now.fetch_add(CNetworkSender::kAheadCycleNs) + CNetworkSender::kAheadCycleNs; });
         sender.SetDepartureObserver([this](std::int64_t at, std::uint32_t bytes) {
             std::lock_guard lock(m_mutex);
             m_departures.push_back({at, bytes, m_now.load()});
