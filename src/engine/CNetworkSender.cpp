@@ -425,7 +425,8 @@ bool CNetworkSender::HandlePause()
             m_inPause = true;
             m_pauseStartNs = m_now();
             // Nothing leaves during a pause: the requests in flight are
-            // cancelled, and their datagrams go after the resume.
+            // cancelled (those already armed complete first), and the
+            // datagrams caught go after the resume.
             if (!m_uring.CancelAll(m_socket))
                 std::fprintf(stderr, "orvane: io_uring requests slow to cancel\n");
         }

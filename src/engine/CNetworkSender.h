@@ -29,10 +29,12 @@
 //! next (txtime, uring, thread) with a note that says why.
 //! In the kernel-timed engines a datagram leaves at the time its last byte
 //! falls due, and overdue ones (after a stall) at twice the bit rate at most.
-//! A pause cancels the io_uring requests in flight and sends their datagrams
-//! after the resume; a jump lets the datagrams already taken (6 ms at most)
-//! leave as the socket's queue would; departure times given to a qdisc cannot
-//! be taken back, so a pause or a jump takes up to 6 ms to be seen there.
+//! A pause or a stop cancels the io_uring requests in flight; as they are
+//! ordered chains, the cancel waits for those already armed (6 ms at most)
+//! and whatever it catches goes after the resume. A jump lets the datagrams
+//! already taken leave as the socket's queue would. Departure times given to
+//! a qdisc cannot be taken back either: in both kernel-timed engines a pause
+//! or a jump is seen on the wire up to 6 ms later.
 //!
 //! Pause() holds the schedule: nothing leaves, nothing is lost, and on resume
 //! the schedule goes on where it stopped without a catch-up burst.

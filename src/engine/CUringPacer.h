@@ -6,10 +6,14 @@
 //! at their times and the play-out thread only wakes to refill a few
 //! milliseconds ahead.
 //!
-//! A slot is reused only after its send has completed. A timeout that expires
-//! (-ETIME) counts as success for its chain (IORING_TIMEOUT_ETIME_SUCCESS);
-//! a cancelled one (-ECANCELED) cancels its send, and the datagram is held to
-//! go again, in order, at its own time (Resubmit). Results are counted in the
+//! The datagrams of one refill are one chain, which starts only when the
+//! chain before it has completed, so that they leave in order whatever CPU
+//! armed their timers. A slot is reused only after its send has completed. A
+//! timeout that expires (-ETIME) counts as success for its chain
+//! (IORING_TIMEOUT_ETIME_SUCCESS); a cancelled or failed link (-ECANCELED)
+//! cancels the rest of its chain, and those datagrams are held to go again,
+//! in order, at their own times (Resubmit). A cancel waits behind the chains
+//! in flight (a few milliseconds): they complete rather than vanish. Results are counted in the
 //! socket's counters as its own sends are: refused datagrams with their errno.
 //!
 //! Threads: one thread at a time (the play-out thread while playing; Open and
@@ -28,6 +32,7 @@
 class CUdpIOCPSocket;
 struct io_uring;
 struct io_uring_cqe;
+struct io_uring_sqe;
 
 class CUringPacer
 {
@@ -98,6 +103,8 @@ private:
         std::uint32_t retries = 0;
     };
     void Prepare(std::uint32_t slot, std::int64_t departureNs);
+    //! Ends the chain of the batch (its last send links to nothing).
+    void Seal();
     void Complete(const io_uring_cqe& cqe, CUdpIOCPSocket& socket);
     bool CheckLinkedTimeouts();
 
@@ -112,5 +119,7 @@ private:
     std::vector<std::uint32_t> m_held;
     std::uint32_t m_inFlight = 0;
     std::uint32_t m_unsubmitted = 0;
+    io_uring_sqe* m_lastSend = nullptr; // of the chain being built
+    bool m_chainOpen = false;
     std::uint64_t m_pendingPayload = 0;
 };
