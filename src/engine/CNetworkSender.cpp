@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <limits>
 
 namespace
 {
@@ -91,6 +92,7 @@ bool CNetworkSender::Open()
     m_lastPending = 0;
     m_pendingProbe = 0;
     m_lastDepartureNs = 0;
+    m_aheadOffsetNs = std::numeric_limits<std::int64_t>::min();
     if (params)
         params.unlock();
 
@@ -354,6 +356,7 @@ void CNetworkSender::PlayoutThread()
 {
     CTimerSlack slack;
     int countdown = 10'000;
+    m_pinned = false;
     {
         std::unique_lock lock(m_parameterLock, kLockTimeout);
         if (m_packetSize.load(std::memory_order_relaxed) == 0)
@@ -425,8 +428,7 @@ bool CNetworkSender::HandlePause()
             m_inPause = true;
             m_pauseStartNs = m_now();
             // Nothing leaves during a pause: the requests in flight are
-            // cancelled (those already armed complete first), and the
-            // datagrams caught go after the resume.
+            // cancelled, and their datagrams go after the resume.
             if (!m_uring.CancelAll(m_socket))
                 std::fprintf(stderr, "orvane: io_uring requests slow to cancel\n");
         }
@@ -492,6 +494,13 @@ void CNetworkSender::RunCycle(std::uint32_t datagramsPerMs)
     if (!HandlePause())
         return;
     const bool ahead = KernelTimed() && m_bitRate.load(std::memory_order_relaxed) > 0;
+    const bool pin = ahead && m_pacingInUse.load(std::memory_order_relaxed) == PacingMode::Uring;
+    if (pin != m_pinned)
+    {
+        // io_uring timers expire on the CPU that armed them (see CUringPacer).
+        CUringPacer::PinToCurrentCpu(pin);
+        m_pinned = pin;
+    }
 
     const bool endOfStream = m_endOfStream.load(std::memory_order_acquire);
     const std::uint32_t capacity = m_fifoCapacity.load(std::memory_order_relaxed);
@@ -600,7 +609,12 @@ void CNetworkSender::RunCycle(std::uint32_t datagramsPerMs)
     }
 
     if (ahead && m_customClock)
-        realOffsetNs = CSteadyClock::NowNs() - now;
+    {
+        // Never smaller than in the cycle before: a refill must not go out
+        // before the one handed over earlier.
+        m_aheadOffsetNs = std::max(m_aheadOffsetNs, CSteadyClock::NowNs() - now);
+        realOffsetNs = m_aheadOffsetNs;
+    }
 
     std::array<std::uint8_t, kPacketsPerDatagram * kMaxPacketSize> datagram;
     const bool rtp = m_openRtp;

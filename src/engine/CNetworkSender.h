@@ -29,9 +29,8 @@
 //! next (txtime, uring, thread) with a note that says why.
 //! In the kernel-timed engines a datagram leaves at the time its last byte
 //! falls due, and overdue ones (after a stall) at twice the bit rate at most.
-//! A pause or a stop cancels the io_uring requests in flight; as they are
-//! ordered chains, the cancel waits for those already armed (6 ms at most)
-//! and whatever it catches goes after the resume. A jump lets the datagrams
+//! A pause or a stop cancels the io_uring requests in flight, and what a
+//! pause catches goes after the resume. A jump lets the datagrams
 //! already taken leave as the socket's queue would. Departure times given to
 //! a qdisc cannot be taken back either: in both kernel-timed engines a pause
 //! or a jump is seen on the wire up to 6 ms later.
@@ -334,6 +333,8 @@ private:
     CUringPacer m_uring;
     std::mutex m_ringLock; // the play-out thread waits in the ring under it; Open and Stop replace the ring under it
     std::int64_t m_lastDepartureNs = 0; // schedule clock; 0 = none; play-out thread only
+    std::int64_t m_aheadOffsetNs = 0;   // steady minus an injected clock, kernel-timed engines; play-out thread only
+    bool m_pinned = false;              // the play-out thread is kept on one CPU; play-out thread only
     std::atomic<bool> m_pauseRequested{false};
     std::int64_t m_nextReleaseNs = 0; // steady clock; 0 = unknown; play-out thread only
     std::int32_t m_lastPending = 0;   // play-out thread only

@@ -6,14 +6,13 @@
 //! at their times and the play-out thread only wakes to refill a few
 //! milliseconds ahead.
 //!
-//! The datagrams of one refill are one chain, which starts only when the
-//! chain before it has completed, so that they leave in order whatever CPU
-//! armed their timers. A slot is reused only after its send has completed. A
-//! timeout that expires (-ETIME) counts as success for its chain
-//! (IORING_TIMEOUT_ETIME_SUCCESS); a cancelled or failed link (-ECANCELED)
-//! cancels the rest of its chain, and those datagrams are held to go again,
-//! in order, at their own times (Resubmit). A cancel waits behind the chains
-//! in flight (a few milliseconds): they complete rather than vanish. Results are counted in the
+//! Timers sit on the CPU that armed them: the play-out thread stays on one
+//! CPU while it paces this way, so that a stall of another CPU cannot let a
+//! later refill overtake an earlier one. A slot is reused only after its send
+//! has completed. A timeout that expires (-ETIME)
+//! counts as success for its chain (IORING_TIMEOUT_ETIME_SUCCESS); a cancelled
+//! or failed link (-ECANCELED) cancels the rest of its chain, and those
+//! datagrams are held to go again, in order, at their own times (Resubmit). Results are counted in the
 //! socket's counters as its own sends are: refused datagrams with their errno.
 //!
 //! Threads: one thread at a time (the play-out thread while playing; Open and
@@ -32,7 +31,6 @@
 class CUdpIOCPSocket;
 struct io_uring;
 struct io_uring_cqe;
-struct io_uring_sqe;
 
 class CUringPacer
 {
@@ -71,6 +69,9 @@ public:
     //! @p payload of them stream bytes, leaving at @p departureNs (CLOCK_MONOTONIC),
     //! ending at @p position of the schedule.
     void Queue(std::uint32_t length, std::uint32_t payload, std::int64_t departureNs, std::uint64_t position);
+    //! Keeps the calling thread on the CPU it runs on (true), or lets it run
+    //! anywhere again (false). @return false when the system refuses.
+    static bool PinToCurrentCpu(bool pin);
     //! Hands the queued requests to the kernel. @return false on a failed submit
     //! (the datagrams are held for the next one).
     bool Submit();
@@ -103,8 +104,6 @@ private:
         std::uint32_t retries = 0;
     };
     void Prepare(std::uint32_t slot, std::int64_t departureNs);
-    //! Ends the chain of the batch (its last send links to nothing).
-    void Seal();
     void Complete(const io_uring_cqe& cqe, CUdpIOCPSocket& socket);
     bool CheckLinkedTimeouts();
 
@@ -119,7 +118,5 @@ private:
     std::vector<std::uint32_t> m_held;
     std::uint32_t m_inFlight = 0;
     std::uint32_t m_unsubmitted = 0;
-    io_uring_sqe* m_lastSend = nullptr; // of the chain being built
-    bool m_chainOpen = false;
     std::uint64_t m_pendingPayload = 0;
 };
