@@ -156,6 +156,12 @@ bool CNetworkSender::ParsePacing(std::string_view text, PacingMode& mode)
     return false;
 }
 
+bool CNetworkSender::UringFits(std::uint32_t bitRate, std::uint32_t packetSize)
+{
+    const std::uint64_t unit = std::uint64_t{kPacketsPerDatagram} * (packetSize == 0 ? kDefaultPacketSize : packetSize);
+    return std::uint64_t{bitRate} * kBurstWindowNs / 8'000'000'000 / unit <= 1;
+}
+
 void CNetworkSender::ChoosePacing()
 {
     // Cheapest first: departure times cost one system call per batch and no
@@ -188,7 +194,10 @@ void CNetworkSender::ChoosePacing()
     // at once, where the thread spreads what is overdue (docs/benchmarks.md).
     if (use == PacingMode::Thread && (want == PacingMode::Uring || want == PacingMode::TxTime))
     {
-        if (m_uring.Open(fd))
+        if (!UringFits(GetBitRate(), GetPacketSize()))
+            m_pacingNote += (m_pacingNote.empty() ? "" : "; ") +
+                            std::string("no io_uring pacing: it times single datagrams, below about 210 Mbit/s");
+        else if (m_uring.Open(fd))
             use = PacingMode::Uring;
         else
             m_pacingNote +=

@@ -178,6 +178,21 @@ TEST(CNetworkSenderKernelPacing, RefusedEnginesFallBackWithTheReason)
     }
 }
 
+// io_uring times single datagrams: at 1 Gbit/s (bursts of 9) the thread paces, and says so.
+TEST(CNetworkSenderKernelPacing, RatesWithBurstsArePacedByTheThread)
+{
+    LoopbackReceiver rx;
+    CNetworkSender sender;
+    sender.SetPacing(Mode::Uring);
+    ASSERT_NO_FATAL_FAILURE(Open(sender, rx, 1'000'000'000));
+    EXPECT_EQ(sender.GetPacingInUse(), Mode::Thread);
+    EXPECT_NE(sender.GetPacingNote().find("below about 210 Mbit/s; pacing by thread"), std::string::npos)
+        << sender.GetPacingNote();
+    sender.Stop();
+    EXPECT_TRUE(CNetworkSender::UringFits(210'000'000, 188));
+    EXPECT_FALSE(CNetworkSender::UringFits(211'000'000, 188));
+}
+
 // The real look at loopback: its qdisc is noqueue, which honours no departure times.
 TEST(CNetworkSenderKernelPacing, LoopbackHasNoDepartureTimeQdisc)
 {
