@@ -503,6 +503,12 @@ void CNetworkSender::RunCycle(std::uint32_t datagramsPerMs)
     if (!HandlePause())
         return;
     const bool ahead = KernelTimed() && m_bitRate.load(std::memory_order_relaxed) > 0;
+    if (!ahead && m_uring.Held() > 0)
+    {
+        // Held by a pause before the rate left io_uring's range: they still go, now.
+        m_uring.Resubmit([](std::uint64_t, std::uint32_t) { return CSteadyClock::NowNs(); });
+        m_uring.Submit();
+    }
     const bool pin = ahead && m_pacingInUse.load(std::memory_order_relaxed) == PacingMode::Uring;
     if (pin != m_pinned)
     {
