@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <limits>
 
 namespace
 {
@@ -64,10 +65,15 @@ bool CNetworkSender::Open()
     }
     // A new socket for the destination given now: one left open by a schedule
     // that was not stopped still points at the old one.
+    std::unique_lock ring(m_ringLock);
+    m_uring.Close(m_socket);
     m_socket.Close();
     const std::uint32_t address = m_address.load(std::memory_order_relaxed);
     if (!m_socket.Create(m_port.load(std::memory_order_relaxed), FormatIpv4(address).c_str()))
         m_openError = std::strerror(m_socket.GetCreateError());
+    else
+        ChoosePacing();
+    ring.unlock();
     m_openRtp = m_rtp.load(std::memory_order_relaxed);
     m_bytesSent.store(0, std::memory_order_relaxed);
     m_scheduledBytes = 0;
@@ -85,6 +91,8 @@ bool CNetworkSender::Open()
     m_lastCycleNs = 0;
     m_lastPending = 0;
     m_pendingProbe = 0;
+    m_lastDepartureNs = 0;
+    m_aheadOffsetNs = std::numeric_limits<std::int64_t>::min();
     if (params)
         params.unlock();
 
@@ -116,6 +124,90 @@ std::uint32_t CNetworkSender::FifoCapacityFor(std::uint32_t bitRate)
     return static_cast<std::uint32_t>(std::clamp<std::uint64_t>(second, kFifoCapacityBytes, kMaxFifoCapacityBytes));
 }
 
+const char* CNetworkSender::PacingName(PacingMode mode)
+{
+    switch (mode)
+    {
+    case PacingMode::Auto:
+        return "auto";
+    case PacingMode::Uring:
+        return "uring";
+    case PacingMode::TxTime:
+        return "txtime";
+    case PacingMode::Thread:
+        return "thread";
+    case PacingMode::Burst:
+        return "burst";
+    }
+    return "";
+}
+
+bool CNetworkSender::ParsePacing(std::string_view text, PacingMode& mode)
+{
+    for (const PacingMode m :
+         {PacingMode::Auto, PacingMode::Uring, PacingMode::TxTime, PacingMode::Thread, PacingMode::Burst})
+    {
+        if (text == PacingName(m))
+        {
+            mode = m;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool CNetworkSender::UringFits(std::uint32_t bitRate, std::uint32_t packetSize)
+{
+    const std::uint64_t unit = std::uint64_t{kPacketsPerDatagram} * (packetSize == 0 ? kDefaultPacketSize : packetSize);
+    return std::uint64_t{bitRate} * kBurstWindowNs / 8'000'000'000 / unit <= 1;
+}
+
+void CNetworkSender::ChoosePacing()
+{
+    // Cheapest first: departure times cost one system call per batch and no
+    // wake-up of the thread; io_uring a kernel timer and a wake-up (without a
+    // return to user space) per datagram; the thread a wake-up and a system
+    // call per burst.
+    const PacingMode want = m_pacingRequested;
+    m_pacingNote.clear();
+    PacingMode use = PacingMode::Thread;
+    const int fd = m_socket.NativeHandle();
+    if (want == PacingMode::Auto || want == PacingMode::TxTime)
+    {
+        const CTxTimeProbe::Result probe = m_txtimeProbe ? m_txtimeProbe(fd) : CTxTimeProbe::Probe(fd);
+        std::int64_t offsetNs = 0;
+        if (probe.available && probe.clockId != CLOCK_MONOTONIC)
+        {
+            timespec other{}, mono{};
+            clock_gettime(probe.clockId, &other);
+            clock_gettime(CLOCK_MONOTONIC, &mono);
+            offsetNs = (std::int64_t{other.tv_sec} - mono.tv_sec) * 1'000'000'000 + (other.tv_nsec - mono.tv_nsec);
+        }
+        if (probe.available && m_socket.EnableTxTime(probe.clockId, offsetNs))
+            use = PacingMode::TxTime;
+        else if (want == PacingMode::TxTime)
+            m_pacingNote = "no departure-time pacing: " +
+                           (probe.available ? std::string("SO_TXTIME refused: ") + std::strerror(errno) : probe.reason);
+    }
+    // Auto does not take io_uring: measured on a loaded machine it costs about
+    // what the thread costs, and a stalled CPU releases every expired timeout
+    // at once, where the thread spreads what is overdue (docs/benchmarks.md).
+    if (use == PacingMode::Thread && (want == PacingMode::Uring || want == PacingMode::TxTime))
+    {
+        if (!UringFits(GetBitRate(), GetPacketSize()))
+            m_pacingNote += (m_pacingNote.empty() ? "" : "; ") +
+                            std::string("no io_uring pacing: it times single datagrams, below about 210 Mbit/s");
+        else if (m_uring.Open(fd))
+            use = PacingMode::Uring;
+        else
+            m_pacingNote +=
+                (m_pacingNote.empty() ? "" : "; ") + std::string("no io_uring pacing: ") + m_uring.GetError();
+    }
+    if (!m_pacingNote.empty())
+        m_pacingNote += std::string("; pacing by ") + PacingName(use);
+    m_pacingInUse.store(use, std::memory_order_relaxed);
+}
+
 bool CNetworkSender::Stop()
 {
     if (m_thread.IsStarted())
@@ -127,6 +219,8 @@ bool CNetworkSender::Stop()
         while (!m_thread.Join(kStopTimeout))
             std::fprintf(stderr, "orvane: play-out thread slow to stop\n");
     }
+    // Requests in flight point at the ring's slots: cancelled and waited for first.
+    m_uring.Close(m_socket);
     m_socket.Close();
     m_fifo.Release();
     return true;
@@ -271,6 +365,7 @@ void CNetworkSender::PlayoutThread()
 {
     CTimerSlack slack;
     int countdown = 10'000;
+    m_pinned = false;
     {
         std::unique_lock lock(m_parameterLock, kLockTimeout);
         if (m_packetSize.load(std::memory_order_relaxed) == 0)
@@ -289,8 +384,11 @@ void CNetworkSender::PlayoutThread()
         // stop event would cost a futex wait and a futex wake per cycle. Stop
         // clears the running flag, which is seen within one cycle (3 ms at most).
         std::int64_t target = wakeNs + kCycleNs;
-        const bool smooth = m_smoothPacing.load(std::memory_order_relaxed);
-        if (smooth && nextCycleNs != 0)
+        const bool ahead = KernelTimed();
+        const bool smooth = m_smoothPacing.load(std::memory_order_relaxed) && !ahead;
+        if (ahead)
+            target = wakeNs + kAheadCycleNs; // the kernel times the datagrams: one wake-up per batch
+        else if (smooth && nextCycleNs != 0)
         {
             // A smooth cycle begins when its first burst falls due, so that the
             // wake-up of the cycle is that burst's release (one wake-up fewer per
@@ -300,7 +398,15 @@ void CNetworkSender::PlayoutThread()
                 target = std::min(m_nextReleaseNs, nextCycleNs - kCycleNs + kMaxCycleStretchNs);
         }
         const std::int64_t earliest = CSteadyClock::NowNs() + kMinCycleWaitNs;
-        SleepUntilSteady(std::max(target, earliest));
+        if (ahead && m_pacingInUse.load(std::memory_order_relaxed) == PacingMode::Uring)
+        {
+            std::lock_guard ring(m_ringLock);
+            m_uring.WaitUntil(std::max(target, earliest));
+        }
+        else
+        {
+            SleepUntilSteady(std::max(target, earliest));
+        }
         if (!m_threadRunning.load(std::memory_order_acquire))
             break;
         wakeNs = CSteadyClock::NowNs();
@@ -311,6 +417,13 @@ void CNetworkSender::PlayoutThread()
             countdown = 10'000;
         }
         RunCycle(datagramsPerMs);
+    }
+    {
+        // The kernel runs a timed send in the thread that submitted it: once
+        // that thread is gone it could no longer read the slot.
+        std::lock_guard ring(m_ringLock);
+        if (!m_uring.CancelAll(m_socket))
+            std::fprintf(stderr, "orvane: io_uring requests slow to cancel\n");
     }
     m_threadRunning.store(false, std::memory_order_release);
 }
@@ -323,6 +436,10 @@ bool CNetworkSender::HandlePause()
         {
             m_inPause = true;
             m_pauseStartNs = m_now();
+            // Nothing leaves during a pause: the requests in flight are
+            // cancelled, and their datagrams go after the resume.
+            if (!m_uring.CancelAll(m_socket))
+                std::fprintf(stderr, "orvane: io_uring requests slow to cancel\n");
         }
         return false;
     }
@@ -335,6 +452,7 @@ bool CNetworkSender::HandlePause()
         if (m_startTimeNs != 0)
             m_startTimeNs += CeilMs(m_pauseStartNs, m_now()) * 1'000'000;
         m_lastCycleNs = 0; // the pause is no late cycle
+        m_lastDepartureNs = 0;
     }
     return true;
 }
@@ -381,8 +499,23 @@ void CNetworkSender::RunCycle(std::uint32_t datagramsPerMs)
     m_nextReleaseNs = 0;
     if (!lock)
         return;
+    m_uring.Reap(m_socket);
     if (!HandlePause())
         return;
+    const bool ahead = KernelTimed() && m_bitRate.load(std::memory_order_relaxed) > 0;
+    if (!ahead && m_uring.Held() > 0)
+    {
+        // Held by a pause before the rate left io_uring's range: they still go, now.
+        m_uring.Resubmit([](std::uint64_t, std::uint32_t) { return CSteadyClock::NowNs(); });
+        m_uring.Submit();
+    }
+    const bool pin = ahead && m_pacingInUse.load(std::memory_order_relaxed) == PacingMode::Uring;
+    if (pin != m_pinned)
+    {
+        // io_uring timers expire on the CPU that armed them (see CUringPacer).
+        CUringPacer::PinToCurrentCpu(pin);
+        m_pinned = pin;
+    }
 
     const bool endOfStream = m_endOfStream.load(std::memory_order_acquire);
     const std::uint32_t capacity = m_fifoCapacity.load(std::memory_order_relaxed);
@@ -396,16 +529,19 @@ void CNetworkSender::RunCycle(std::uint32_t datagramsPerMs)
     // SIOCOUTQ costs a system call: the kernel's queue is asked only while the
     // socket is backed up (datagrams still queued here, or the kernel's queue
     // was not empty at the last look), and otherwise every kPendingProbeCycles.
-    std::int32_t pending = m_socket.GetQueuedSends();
+    std::int32_t pending = m_socket.GetQueuedSends() + static_cast<std::int32_t>(m_uring.Held());
     if (pending > 0 || m_lastPending > 0 || --m_pendingProbe <= 0)
     {
-        pending = m_socket.GetPendingSends();
+        pending = m_socket.GetPendingSends() + static_cast<std::int32_t>(m_uring.Held());
         m_lastPending = pending;
         m_pendingProbe = kPendingProbeCycles;
     }
+    // Datagrams handed over ahead of their time are no backlog; a qdisc holds them too.
+    const std::uint32_t busyAbove =
+        ahead ? datagramsPerMs * static_cast<std::uint32_t>(kAheadNs / 1'000'000 + 1) : datagramsPerMs;
     {
         std::lock_guard status(m_statusLock);
-        if (pending > static_cast<std::int32_t>(datagramsPerMs))
+        if (pending > static_cast<std::int32_t>(busyAbove))
             Raise(m_busyCounter);
         else
             Lower(m_busyCounter);
@@ -434,7 +570,7 @@ void CNetworkSender::RunCycle(std::uint32_t datagramsPerMs)
         packetSize = kDefaultPacketSize;
     const std::uint32_t unit = kPacketsPerDatagram * packetSize;
     const std::uint64_t bitRate = m_bitRate.load(std::memory_order_relaxed);
-    const auto elapsedMs = static_cast<std::uint64_t>(CeilMs(m_startTimeNs, now));
+    const auto elapsedMs = static_cast<std::uint64_t>(CeilMs(m_startTimeNs, now + (ahead ? kAheadNs : 0)));
     const std::uint64_t target = elapsedMs * bitRate / 8'000;
     // The schedule counts what it took, refused or not: a refused datagram had its time.
     std::uint64_t bytesSent = m_scheduledBytes;
@@ -463,6 +599,7 @@ void CNetworkSender::RunCycle(std::uint32_t datagramsPerMs)
         m_scheduledBytes = 0;
         m_startTimeNs = m_now();
         m_failedBytesAtSchedule = m_socket.GetPayloadBytesFailed();
+        m_lastDepartureNs = 0;
         return;
     }
 
@@ -470,7 +607,7 @@ void CNetworkSender::RunCycle(std::uint32_t datagramsPerMs)
     // last datagram has fallen due. Bursts hold the data due in about 100 us.
     // Overdue bursts (a late wake-up) catch up at twice the bit rate, and all
     // of them within the spread, instead of leaving together.
-    const bool smooth = m_smoothPacing.load(std::memory_order_relaxed) && bitRate > 0;
+    const bool smooth = m_smoothPacing.load(std::memory_order_relaxed) && bitRate > 0 && !ahead;
     std::uint64_t burst = 1;
     std::int64_t catchUpNs = 0;
     std::int64_t realOffsetNs = 0;
@@ -486,11 +623,24 @@ void CNetworkSender::RunCycle(std::uint32_t datagramsPerMs)
             realOffsetNs = CSteadyClock::NowNs() - now;
     }
 
+    if (ahead && m_customClock)
+    {
+        // Never smaller than in the cycle before: a refill must not go out
+        // before the one handed over earlier.
+        m_aheadOffsetNs = std::max(m_aheadOffsetNs, CSteadyClock::NowNs() - now);
+        realOffsetNs = m_aheadOffsetNs;
+    }
+
     std::array<std::uint8_t, kPacketsPerDatagram * kMaxPacketSize> datagram;
     const bool rtp = m_openRtp;
     const std::uint64_t takenBefore = bytesSent;
     std::uint64_t index = 0;
     std::int64_t release = now;
+    if (ahead)
+    {
+        bytesSent = SendAhead(due, bytesSent, bitRate, unit, endOfStream, now, realOffsetNs);
+        due = 0;
+    }
     while (due > 0)
     {
         if (!m_threadRunning.load(std::memory_order_acquire) || !m_socket.HasRoom())
@@ -535,10 +685,85 @@ void CNetworkSender::RunCycle(std::uint32_t datagramsPerMs)
     m_bytesSent.store(SentOnSchedule(bytesSent), std::memory_order_relaxed);
     if (bytesSent != takenBefore)
         m_bytesTaken.fetch_add(bytesSent - takenBefore, std::memory_order_acq_rel);
+    if (ahead)
+    {
+        // What the kernel still holds has not been sent yet.
+        const std::uint64_t pendingBytes = m_uring.PendingPayload();
+        const std::uint64_t sent = SentOnSchedule(bytesSent);
+        m_bytesSent.store(sent > pendingBytes ? sent - pendingBytes : 0, std::memory_order_relaxed);
+    }
     if (endOfStream)
-        m_drained.store(m_fifo.GetUsed() == 0 && m_socket.GetQueuedSends() == 0, std::memory_order_release);
+        m_drained.store(m_fifo.GetUsed() == 0 && m_socket.GetQueuedSends() == 0 && m_uring.InFlight() == 0 &&
+                            m_uring.Held() == 0,
+                        std::memory_order_release);
     // All that was due has left: the next cycle can begin with the next burst.
     // (After a short cycle, underflow or stop it keeps its plain 1 ms rhythm.)
     if (smooth && due == 0 && m_threadRunning.load(std::memory_order_acquire))
         m_nextReleaseNs = DueTimeNs(bytesSent + burst * unit, bitRate) + realOffsetNs;
+}
+
+std::int64_t CNetworkSender::Departure(std::uint64_t position, std::uint32_t bytes, std::uint64_t bitRate)
+{
+    // When its last byte falls due, but overdue datagrams (a stall, a resume)
+    // leave at twice the bit rate instead of together.
+    const auto catchUpNs = static_cast<std::int64_t>(std::uint64_t{bytes} * 4'000'000'000 / bitRate);
+    std::int64_t at = DueTimeNs(position, bitRate);
+    if (m_lastDepartureNs != 0)
+        at = std::max(at, m_lastDepartureNs + catchUpNs);
+    m_lastDepartureNs = at;
+    if (m_departureObserver)
+        m_departureObserver(at, bytes);
+    return at;
+}
+
+std::uint64_t CNetworkSender::SendAhead(std::uint64_t due, std::uint64_t position, std::uint64_t bitRate,
+                                        std::uint32_t unit, bool endOfStream, std::int64_t now,
+                                        std::int64_t realOffsetNs)
+{
+    const bool uring = m_pacingInUse.load(std::memory_order_relaxed) == PacingMode::Uring;
+    // Nothing overdue leaves before now minus one catch-up step.
+    const auto stepNs = static_cast<std::int64_t>(std::uint64_t{unit} * 4'000'000'000 / bitRate);
+    m_lastDepartureNs = std::max(m_lastDepartureNs, now - stepNs);
+    if (uring)
+    {
+        // Datagrams held by a pause (or a full send queue) go first, in their order.
+        m_uring.Resubmit(
+            [&](std::uint64_t end, std::uint32_t bytes) { return Departure(end, bytes, bitRate) + realOffsetNs; });
+    }
+    std::array<std::uint8_t, kPacketsPerDatagram * kMaxPacketSize> datagram;
+    const bool rtp = m_openRtp;
+    while (due > 0 && m_threadRunning.load(std::memory_order_acquire))
+    {
+        if (uring ? m_uring.Room() == 0 : !m_socket.HasRoom())
+            break;
+        std::uint32_t n = unit;
+        const std::uint32_t used = m_fifo.GetUsed();
+        if (used < unit)
+        {
+            // The last partial datagram of the stream leaves once all is written.
+            if (!endOfStream || used == 0)
+                break;
+            n = used;
+        }
+        if (!m_fifo.Read(datagram.data(), n) || n == 0)
+            break;
+        const std::uint32_t timestamp = rtp ? RtpTimestamp(position, bitRate) : 0;
+        const std::int64_t at = Departure(position + n, n, bitRate) + realOffsetNs;
+        if (uring)
+        {
+            const std::uint32_t length = m_socket.BuildDatagram(m_uring.NextSlot(), datagram.data(), n, rtp, timestamp);
+            m_uring.Queue(length, n, at, position + n);
+        }
+        else if (!m_socket.Send(datagram.data(), n, rtp, timestamp, at))
+        {
+            break; // cannot happen: there was room and the socket is open
+        }
+        position += n;
+        due = due > n ? due - n : 0;
+    }
+    if (uring)
+        m_uring.Submit();
+    else
+        m_socket.Flush();
+    return position;
 }

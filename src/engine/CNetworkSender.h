@@ -19,6 +19,22 @@
 //! producer has said that everything is written (SetEndOfStream), so that
 //! streams shorter than the prefill still play out completely.
 //!
+//! Smooth pacing has three engines (PacingMode): the play-out thread waking
+//! for each burst (thread); an io_uring to which the thread hands, every
+//! 3 ms, the datagrams of the next 6 ms, each as an absolute timeout linked to
+//! its send, so the kernel times them (uring); or departure times on the
+//! datagrams themselves (SO_TXTIME), which the interface's fq or etf qdisc
+//! honours (txtime). Open picks the engine: auto takes departure times where
+//! the qdisc offers them, else the thread; a refused engine falls back to the
+//! next (txtime, uring, thread) with a note that says why.
+//! In the kernel-timed engines a datagram leaves at the time its last byte
+//! falls due, and overdue ones (after a stall) at twice the bit rate at most.
+//! A pause or a stop cancels the io_uring requests in flight, and what a
+//! pause catches goes after the resume. A jump lets the datagrams
+//! already taken leave as the socket's queue would. Departure times given to
+//! a qdisc cannot be taken back either: in both kernel-timed engines a pause
+//! or a jump is seen on the wire up to 6 ms later.
+//!
 //! Pause() holds the schedule: nothing leaves, nothing is lost, and on resume
 //! the schedule goes on where it stopped without a catch-up burst.
 //!
@@ -40,7 +56,9 @@
 #include "common/CTimedMutex.h"
 #include "common/CTimerSlack.h"
 #include "engine/CFifo.h"
+#include "engine/CTxTimeProbe.h"
 #include "engine/CUdpIOCPSocket.h"
+#include "engine/CUringPacer.h"
 
 #include <array>
 #include <atomic>
@@ -48,6 +66,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 class CNetworkSender
 {
@@ -77,6 +96,27 @@ public:
     static constexpr std::int64_t kMaxCycleStretchNs = 3'000'000;
     // Cycles between two looks at the kernel's send queue while it is empty.
     static constexpr std::int32_t kPendingProbeCycles = 50;
+    // Kernel-timed engines: the thread wakes every kAheadCycleNs and hands over
+    // the datagrams due in the next kAheadNs.
+    static constexpr std::int64_t kAheadNs = 6'000'000;
+    static constexpr std::int64_t kAheadCycleNs = 3'000'000;
+
+    //! How smooth pacing times the datagrams (see the file comment).
+    enum class PacingMode : std::uint8_t
+    {
+        Auto,   //!< txtime where the qdisc honours it, else thread (which keeps bursts below uring's)
+        Uring,  //!< io_uring linked timeouts
+        TxTime, //!< SO_TXTIME departure times for fq or etf
+        Thread, //!< the play-out thread wakes for each burst
+        Burst,  //!< no smooth pacing: each 1 ms cycle back to back
+    };
+    //! "auto", "uring", "txtime", "thread", "burst".
+    static const char* PacingName(PacingMode mode);
+    //! The mode of a name PacingName gives. @return false for any other text.
+    static bool ParsePacing(std::string_view text, PacingMode& mode);
+    //! io_uring pays a timer and a wake-up per datagram: it paces rates whose
+    //! bursts are single datagrams (below about 210 Mbit/s); the thread paces faster ones.
+    static bool UringFits(std::uint32_t bitRate, std::uint32_t packetSize);
 
     enum StatusFlag : std::uint32_t
     {
@@ -127,6 +167,33 @@ public:
     //! as small switch buffers may not like. Takes effect at the next cycle.
     void SetSmoothPacing(bool smooth) { m_smoothPacing.store(smooth, std::memory_order_relaxed); }
     bool GetSmoothPacing() const { return m_smoothPacing.load(std::memory_order_relaxed); }
+    //! Chooses the pacing: Burst switches smooth pacing off, any other mode
+    //! on; the engine is picked by the next Open. Call while idle.
+    void SetPacing(PacingMode mode)
+    {
+        m_pacingRequested = mode;
+        SetSmoothPacing(mode != PacingMode::Burst);
+    }
+    PacingMode GetPacing() const { return m_pacingRequested; }
+    //! The pacing of the open schedule (Uring, TxTime, Thread or Burst).
+    PacingMode GetPacingInUse() const
+    {
+        if (!GetSmoothPacing())
+            return PacingMode::Burst;
+        const PacingMode mode = m_pacingInUse.load(std::memory_order_relaxed);
+        return mode == PacingMode::Uring && !KernelTimed() ? PacingMode::Thread : mode;
+    }
+    //! Why Open did not take the engine asked for (or a cheaper one with auto);
+    //! empty when it did. Owner's thread, after Open.
+    const std::string& GetPacingNote() const { return m_pacingNote; }
+    //! Replaces the look at the interface's qdisc (tests inject a capability); call while idle.
+    void SetTxTimeProbe(std::function<CTxTimeProbe::Result(int socketFd)> probe) { m_txtimeProbe = std::move(probe); }
+    //! Replaces the io_uring set-up (tests inject a refusal); call while idle.
+    void SetUringSetup(CUringPacer::SetupFn setup) { m_uring.SetSetup(std::move(setup)); }
+    //! Called with each datagram's departure time (on the schedule's clock) and
+    //! length as a kernel-timed engine hands it over (tests); call while idle.
+    using DepartureFn = std::function<void(std::int64_t departureNs, std::uint32_t bytes)>;
+    void SetDepartureObserver(DepartureFn observer) { m_departureObserver = std::move(observer); }
 
     //! Pauses (true) or resumes (false) sending. While paused nothing leaves and
     //! the FIFO keeps its bytes; on resume the schedule continues where it
@@ -219,6 +286,22 @@ public:
 private:
     void PlayoutThread();
     void RunCycle(std::uint32_t datagramsPerMs);
+    //! Picks the engine of smooth pacing for the newly opened socket (Open).
+    void ChoosePacing();
+    //! True when the kernel times the datagrams of the open schedule.
+    bool KernelTimed() const
+    {
+        const PacingMode mode = m_pacingInUse.load(std::memory_order_relaxed);
+        return GetSmoothPacing() &&
+               (mode == PacingMode::TxTime || (mode == PacingMode::Uring && UringFits(GetBitRate(), GetPacketSize())));
+    }
+
+    //! Hands the datagrams of @p due bytes from @p position on to the kernel
+    //! with their departure times. @return the position after them.
+    std::uint64_t SendAhead(std::uint64_t due, std::uint64_t position, std::uint64_t bitRate, std::uint32_t unit,
+                            bool endOfStream, std::int64_t now, std::int64_t realOffsetNs);
+    //! Departure time on the schedule's clock of the datagram of @p bytes ending at @p position.
+    std::int64_t Departure(std::uint64_t position, std::uint32_t bytes, std::uint64_t bitRate);
     //! False when the cycle is to be skipped because of a pause.
     bool HandlePause();
     //! Schedule time at which the byte @p position has fallen due.
@@ -250,6 +333,16 @@ private:
     bool m_customClock = false;
     SleepUntilFn m_sleepUntil;
     std::atomic<bool> m_smoothPacing{true};
+    PacingMode m_pacingRequested = PacingMode::Auto;
+    std::atomic<PacingMode> m_pacingInUse{PacingMode::Thread};
+    std::string m_pacingNote;
+    std::function<CTxTimeProbe::Result(int socketFd)> m_txtimeProbe;
+    DepartureFn m_departureObserver;
+    CUringPacer m_uring;
+    std::mutex m_ringLock; // the play-out thread waits in the ring under it; Open and Stop replace the ring under it
+    std::int64_t m_lastDepartureNs = 0; // schedule clock; 0 = none; play-out thread only
+    std::int64_t m_aheadOffsetNs = 0;   // steady minus an injected clock, kernel-timed engines; play-out thread only
+    bool m_pinned = false;              // the play-out thread is kept on one CPU; play-out thread only
     std::atomic<bool> m_pauseRequested{false};
     std::int64_t m_nextReleaseNs = 0; // steady clock; 0 = unknown; play-out thread only
     std::int32_t m_lastPending = 0;   // play-out thread only

@@ -107,7 +107,7 @@ CPlayController::StartResult CPlayController::Start(const std::string& path, con
     m_sender.SetRate(bitRate, packetSize);
     m_sender.SetDestination(settings.address, settings.port, settings.rtp);
     m_sender.SetMulticast(settings.ttl, settings.interfaceAddress);
-    m_sender.SetSmoothPacing(settings.smoothPacing);
+    m_sender.SetPacing(settings.smoothPacing ? settings.pacing : CNetworkSender::PacingMode::Burst);
 
     const Adaptations& a = settings.adaptations;
     const bool decoderOn = a.pcrRestamp || a.ccRestamp || a.totTdt || settings.analyse;
@@ -374,6 +374,8 @@ CPlayController::PlayProgress CPlayController::Progress()
         progress.tsSeconds = static_cast<std::uint32_t>(fraction * static_cast<double>(FilePlayTimeMs()) / 1'000.0);
     }
     ReadNetworkStatus(progress);
+    progress.pacing = CNetworkSender::PacingName(m_sender.GetPacingInUse());
+    progress.pacingNote = m_sender.GetPacingNote();
     return progress;
 }
 

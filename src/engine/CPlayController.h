@@ -20,6 +20,7 @@
 #include "common/CSteadyClock.h"
 #include "common/IMessageSink.h"
 #include "engine/CFilePlayEngine.h"
+#include "engine/CNetworkSender.h"
 
 #include <atomic>
 #include <cstdint>
@@ -27,7 +28,6 @@
 #include <string>
 
 class CDecodeStream;
-class CNetworkSender;
 class ISendHealth;
 
 class CPlayController
@@ -107,7 +107,9 @@ public:
         std::optional<std::uint32_t> position; //!< per mille of the file; none: the range start
         std::uint32_t bitRate = 0;             //!< bit/s; 0: the file's
         std::uint32_t packetSize = 0;          //!< 188 or 204; 0: the file's
-        bool smoothPacing = true;
+        bool smoothPacing = true;              //!< false: per-cycle bursts, whatever the pacing says
+        //! How smooth pacing is timed (Burst: as smoothPacing false).
+        CNetworkSender::PacingMode pacing = CNetworkSender::PacingMode::Auto;
         Adaptations adaptations;
         //! The analysis object sees the data also without adaptations (the tab's trees).
         bool analyse = false;
@@ -130,6 +132,10 @@ public:
         StatusColour statusColour = StatusColour::Green;
         std::uint64_t datagramsNotSent = 0;
         int sendError = 0; //!< errno of the last refused send
+        //! The pacing in use ("uring", "txtime", "thread", "burst"; CNetworkSender::PacingName).
+        std::string pacing;
+        //! Why the pacing asked for was not available (empty when it was).
+        std::string pacingNote;
     };
 
     //! @param messages where the engine's messages go (may be null); a start

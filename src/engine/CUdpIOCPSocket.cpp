@@ -3,6 +3,7 @@
 #include "common/Ipv4Address.h"
 
 #include <arpa/inet.h>
+#include <linux/net_tstamp.h>
 #include <linux/sockios.h>
 #include <netinet/udp.h>
 #include <sys/ioctl.h>
@@ -20,8 +21,9 @@ constexpr int kSendBufferBytes = 4 * 1024 * 1024;
 // What the kernel charges a queued datagram beyond its payload (sk_buff and
 // headers); used to turn SIOCOUTQ bytes into datagrams.
 constexpr std::uint32_t kKernelOverheadBytes = 768;
-// Room for one control message carrying a 16-bit segment size, in 64-bit words.
-constexpr std::size_t kControlWords = (CMSG_SPACE(sizeof(std::uint16_t)) + 7) / 8;
+// Room for one control message carrying a 16-bit segment size or a 64-bit
+// departure time, in 64-bit words.
+constexpr std::size_t kControlWords = (CMSG_SPACE(sizeof(std::uint64_t)) + 7) / 8;
 
 void PutBe16(std::uint8_t* p, std::uint16_t v)
 {
@@ -105,6 +107,7 @@ bool CUdpIOCPSocket::Create(std::uint16_t port, const char* address)
         if (!m_slots.Allocate(std::size_t{kBatchSlots} * kDataAreaBytes))
             return FailCreate(ENOMEM);
         m_slotLength.assign(kBatchSlots, 0);
+        m_slotDeparture.assign(kBatchSlots, 0);
         m_headers.assign(kBatchSlots, mmsghdr{});
         m_iov.assign(kBatchSlots, iovec{});
         m_headerSlots.assign(kBatchSlots, 0);
@@ -112,11 +115,13 @@ bool CUdpIOCPSocket::Create(std::uint16_t port, const char* address)
     }
     m_destination = dest;
     m_socket = std::move(fd);
+    m_txtime = false;
     m_createError = 0;
     return true;
 }
 
-bool CUdpIOCPSocket::Send(const std::uint8_t* data, std::uint32_t length, bool rtp, std::uint32_t timestamp)
+bool CUdpIOCPSocket::Send(const std::uint8_t* data, std::uint32_t length, bool rtp, std::uint32_t timestamp,
+                          std::int64_t departureNs)
 {
     if (length == 0)
         return true;
@@ -132,6 +137,15 @@ bool CUdpIOCPSocket::Send(const std::uint8_t* data, std::uint32_t length, bool r
 
     const std::uint32_t slot = m_first + m_count;
     std::uint8_t* out = m_slots.Data() + std::size_t{slot} * kDataAreaBytes;
+    m_slotLength[slot] = BuildDatagram(out, data, length, rtp, timestamp);
+    m_slotDeparture[slot] = departureNs;
+    ++m_count;
+    return true;
+}
+
+std::uint32_t CUdpIOCPSocket::BuildDatagram(std::uint8_t* out, const std::uint8_t* data, std::uint32_t length, bool rtp,
+                                            std::uint32_t timestamp)
+{
     if (rtp)
     {
         out[0] = kRtpVersionByte;
@@ -146,10 +160,29 @@ bool CUdpIOCPSocket::Send(const std::uint8_t* data, std::uint32_t length, bool r
     {
         std::memcpy(out, data, length);
     }
-    m_slotLength[slot] = total;
+    const std::uint32_t total = length + (rtp ? kRtpHeaderBytes : 0);
     m_lastLength = total;
     m_headerBytes = rtp ? kRtpHeaderBytes : 0;
-    ++m_count;
+    return total;
+}
+
+void CUdpIOCPSocket::RecordFailed(std::uint32_t payloadBytes, int error)
+{
+    m_payloadBytesFailed.fetch_add(payloadBytes, std::memory_order_relaxed);
+    m_lastError.store(error, std::memory_order_relaxed);
+    // Published last, as in FailQueued.
+    m_datagramsFailed.fetch_add(1, std::memory_order_release);
+}
+
+bool CUdpIOCPSocket::EnableTxTime(int clockId, std::int64_t offsetNs)
+{
+    sock_txtime config{};
+    config.clockid = clockId;
+    config.flags = 0;
+    if (!m_socket.Valid() || setsockopt(m_socket.Get(), SOL_SOCKET, SO_TXTIME, &config, sizeof config) != 0)
+        return false;
+    m_txtime = true;
+    m_txtimeOffsetNs = offsetNs;
     return true;
 }
 
@@ -159,6 +192,7 @@ void CUdpIOCPSocket::CompactSlots()
     std::memmove(m_slots.Data(), m_slots.Data() + std::size_t{m_first} * kDataAreaBytes,
                  std::size_t{m_count} * kDataAreaBytes);
     std::memmove(m_slotLength.data(), m_slotLength.data() + m_first, m_count * sizeof(std::uint32_t));
+    std::memmove(m_slotDeparture.data(), m_slotDeparture.data() + m_first, m_count * sizeof(std::int64_t));
     m_first = 0;
 }
 
@@ -173,7 +207,7 @@ std::uint32_t CUdpIOCPSocket::BuildHeaders()
         const std::uint32_t len = m_slotLength[m_first + i];
         std::uint32_t j = i + 1;
         std::uint32_t bytes = len;
-        if (m_gso)
+        if (m_gso && !m_txtime)
         {
             while (j < m_count && j - i < kMaxGsoSegments && m_slotLength[m_first + j] == len &&
                    bytes + len <= kMaxGsoBytes)
@@ -194,7 +228,20 @@ std::uint32_t CUdpIOCPSocket::BuildHeaders()
         mh = msghdr{};
         mh.msg_iov = &m_iov[i];
         mh.msg_iovlen = j - i;
-        if (j - i > 1)
+        if (m_txtime)
+        {
+            // Each datagram leaves at its own time: the qdisc (fq, etf) holds it until then.
+            std::uint64_t* control = m_control.data() + std::size_t{h} * kControlWords;
+            mh.msg_control = control;
+            mh.msg_controllen = CMSG_SPACE(sizeof(std::uint64_t));
+            cmsghdr* cm = CMSG_FIRSTHDR(&mh);
+            cm->cmsg_level = SOL_SOCKET;
+            cm->cmsg_type = SCM_TXTIME;
+            cm->cmsg_len = CMSG_LEN(sizeof(std::uint64_t));
+            const auto when = static_cast<std::uint64_t>(m_slotDeparture[m_first + i] + m_txtimeOffsetNs);
+            std::memcpy(CMSG_DATA(cm), &when, sizeof when);
+        }
+        else if (j - i > 1)
         {
             std::uint64_t* control = m_control.data() + std::size_t{h} * kControlWords;
             mh.msg_control = control;

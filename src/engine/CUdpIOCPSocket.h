@@ -49,10 +49,27 @@ public:
     //! EINVAL for an address that is no dotted IPv4); 0 after a good one.
     int GetCreateError() const { return m_createError; }
     //! Queues one datagram of @p length payload bytes (RTP header added when @p rtp).
-    //! A length of 0 sends nothing and succeeds.
+    //! A length of 0 sends nothing and succeeds. With departure times on
+    //! (EnableTxTime), @p departureNs (CLOCK_MONOTONIC) is when the qdisc lets it leave.
     //! @return false when the socket is not open, the datagram is too large or no
     //! slot is free; nothing was queued then.
-    bool Send(const std::uint8_t* data, std::uint32_t length, bool rtp, std::uint32_t timestamp);
+    bool Send(const std::uint8_t* data, std::uint32_t length, bool rtp, std::uint32_t timestamp,
+              std::int64_t departureNs = 0);
+    //! Writes the datagram of @p length payload bytes to @p out (at least
+    //! kDataAreaBytes), RTP header first when @p rtp (the sequence number moves on).
+    //! @return its length on the wire.
+    std::uint32_t BuildDatagram(std::uint8_t* out, const std::uint8_t* data, std::uint32_t length, bool rtp,
+                                std::uint32_t timestamp);
+    //! Counts datagrams another path (io_uring) handed to the kernel.
+    void RecordSent(std::uint32_t datagrams) { m_datagramsSent.fetch_add(datagrams, std::memory_order_relaxed); }
+    //! Counts one datagram of @p payloadBytes the kernel refused with @p error.
+    void RecordFailed(std::uint32_t payloadBytes, int error);
+    //! Per-datagram departure times (SO_TXTIME on @p clockId; the monotonic
+    //! times given to Send are shifted by @p offsetNs into that clock). Each
+    //! datagram then has its own header: no segmentation offload.
+    //! @return false (errno) when the kernel refuses the option.
+    bool EnableTxTime(int clockId, std::int64_t offsetNs);
+    bool GetTxTime() const { return m_txtime; }
     //! Hands every queued datagram to the kernel in one batch. Datagrams that the
     //! kernel refuses because its queue is full stay queued for the next Flush.
     //! @return false on a hard socket error (the queued datagrams are then lost).
@@ -123,11 +140,14 @@ private:
     // The batch: one pre-allocated block of slots; [m_first, m_first + m_count) are queued.
     CAlignedBuffer m_slots;
     std::vector<std::uint32_t> m_slotLength;
+    std::vector<std::int64_t> m_slotDeparture; // with departure times only
     std::vector<mmsghdr> m_headers;
     std::vector<iovec> m_iov;
     std::vector<std::uint32_t> m_headerSlots; // datagrams carried by each header
     std::vector<std::uint64_t> m_control;     // one UDP_SEGMENT control message per header
     bool m_gso = true;
+    bool m_txtime = false;
+    std::int64_t m_txtimeOffsetNs = 0;
     std::uint32_t m_first = 0;
     std::uint32_t m_count = 0;
     std::uint32_t m_lastLength = 0;

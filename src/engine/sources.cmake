@@ -3,6 +3,8 @@ list(APPEND ORVANE_CORE_SOURCES
   engine/CFifo.cpp
   engine/CLinkedList.cpp
   engine/CUdpIOCPSocket.cpp
+  engine/CUringPacer.cpp
+  engine/CTxTimeProbe.cpp
   engine/CNetworkSender.cpp
   engine/CFilePlayEngine.cpp
   engine/DvbIpRecvBufferPool.cpp

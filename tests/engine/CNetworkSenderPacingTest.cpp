@@ -1,9 +1,7 @@
 // Smooth pacing and pause of the network sender, on a driven clock: time moves
 // only when the sender sleeps (to the release time it asks for) and by 1 us
 // per clock read, so the release times are exact whatever the machine does.
-#include "engine/CNetworkSender.h"
-#include "engine/LoopbackReceiver.h"
-#include "engine/TsTestStream.h"
+#include "engine/SenderFeed.h"
 
 #include <gtest/gtest.h>
 
@@ -17,8 +15,7 @@ using namespace std::chrono_literals;
 
 namespace
 {
-constexpr std::uint32_t kLoopback = 0x7F000001;
-constexpr std::uint32_t kUnit = 7 * 188;
+using senderfeed::kUnit;
 
 struct Release
 {
@@ -65,30 +62,8 @@ private:
     std::vector<Release> m_releases;
 };
 
-//! Opens @p sender towards @p rx at @p bitRate.
-void Open(CNetworkSender& sender, LoopbackReceiver& rx, std::uint32_t bitRate)
-{
-    ASSERT_TRUE(sender.SetRate(bitRate, 188));
-    sender.SetDestination(kLoopback, rx.Port(), false);
-    ASSERT_TRUE(sender.Open());
-}
-
-//! Writes @p packets numbered packets and says that is all, so sending starts at once.
-void Feed(CNetworkSender& sender, std::uint64_t packets)
-{
-    constexpr std::uint64_t kChunk = 5'000;
-    for (std::uint64_t first = 0; first < packets; first += kChunk)
-    {
-        const std::uint64_t n = std::min(kChunk, packets - first);
-        std::vector<std::uint8_t> buffer(CNetworkSender::kMaxPacketSize);
-        const auto data = tstest::MakePackets(n, first);
-        buffer.insert(buffer.end(), data.begin(), data.end());
-        ASSERT_TRUE(
-            sender.WriteData(buffer.data() + CNetworkSender::kMaxPacketSize, static_cast<std::uint32_t>(n * 188)));
-    }
-    sender.SetEndOfStream(true);
-}
-
+using senderfeed::Feed;
+using senderfeed::Open;
 using tstest::WaitFor;
 
 struct PacingCase

@@ -26,4 +26,11 @@ expect 2 "no transport stream packets found" "$work/text.ts" --to 127.0.0.1:9
 # 198.51.100.77 is no address of this machine: the system cannot send a group from it.
 expect 1 $'can not start the play on this device.' "$work/good.ts" --to 239.1.2.3:5000 --interface 198.51.100.77
 grep -qx "Cannot assign requested address." "$work/err" || { cat "$work/err" >&2; exit 1; }
+expect 2 'bad --pacing "fast": expected auto, uring, txtime, thread or burst' "$work/good.ts" --to 127.0.0.1:9 --pacing fast
+# Loopback's qdisc honours no departure times: the start says so and which pacing plays instead.
+timeout 20 "$cli" play "$work/good.ts" --to 127.0.0.1:9 --pacing txtime >"$work/out" 2>"$work/err" || true
+grep -qE '^Playing .*, (uring|thread) pacing$' "$work/out" || { cat "$work/out" "$work/err" >&2; exit 1; }
+grep -qF 'Pacing: no departure-time pacing: lo has qdisc noqueue, not fq or etf' "$work/out" || { cat "$work/out" >&2; exit 1; }
+timeout 20 "$cli" play "$work/good.ts" --to 127.0.0.1:9 --burst >"$work/out" 2>"$work/err" || true
+grep -qE '^Playing .*, burst pacing$' "$work/out" || { cat "$work/out" "$work/err" >&2; exit 1; }
 echo "refusals and start failures as expected"

@@ -4,6 +4,7 @@ orvane_add_test_suite(orvane_engine_tests engine
   engine/CNetworkSenderTest.cpp
   engine/CFilePlayEngineTest.cpp
   engine/CNetworkSenderPacingTest.cpp
+  engine/CNetworkSenderKernelPacingTest.cpp
 )
 target_sources(orvane_engine_tests PRIVATE
   engine/DvbIpRecvBufferPoolTest.cpp

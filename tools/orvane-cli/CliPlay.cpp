@@ -46,6 +46,7 @@ struct PlayOptions
     std::uint64_t bitRate = 0; // 0: from the file
     std::uint32_t packetSize = 0;
     bool burst = false;
+    std::string pacing; // empty: auto
     bool pcrRestamp = false;
     bool ccRestamp = false;
     std::string tdt;           // empty: the TDT/TOT pass unchanged
@@ -207,6 +208,16 @@ int RunPlay(const PlayOptions& o)
         return kExitUsage;
     }
 
+    CNetworkSender::PacingMode pacing = CNetworkSender::PacingMode::Auto;
+    if (!o.pacing.empty() && !CNetworkSender::ParsePacing(o.pacing, pacing))
+    {
+        std::fprintf(stderr, "orvane-cli play: bad --pacing \"%s\": expected auto, uring, txtime, thread or burst\n",
+                     o.pacing.c_str());
+        return kExitUsage;
+    }
+    if (o.burst)
+        pacing = CNetworkSender::PacingMode::Burst; // --burst is --pacing burst
+
     std::int32_t timeType = 0;
     std::int64_t timeOffset = 0;
     if (!o.tdt.empty() && !ParseTdt(o.tdt, timeType, timeOffset))
@@ -259,7 +270,8 @@ int RunPlay(const PlayOptions& o)
         settings.position = o.position;
     settings.bitRate = static_cast<std::uint32_t>(o.bitRate);
     settings.packetSize = o.packetSize;
-    settings.smoothPacing = !o.burst;
+    settings.smoothPacing = pacing != CNetworkSender::PacingMode::Burst;
+    settings.pacing = pacing;
     settings.adaptations = {o.pcrRestamp, o.ccRestamp, !o.tdt.empty(), timeType, timeOffset};
 
     const CStopSignals stopSignals;
@@ -289,9 +301,12 @@ int RunPlay(const PlayOptions& o)
                                             : "default for the file size, no PCR found";
     const std::string sizeText = CFilePlayEngine::FormatThousands(est.fileSize);
     const std::string rateText = CFilePlayEngine::FormatThousands(play.BitRate());
+    const CPlayController::PlayProgress first = play.Progress();
     std::printf("Playing %s (%s bytes, %u-byte packets) to %s %s at %s bit/s (%s), %s pacing\n", o.file.c_str(),
                 sizeText.c_str(), play.PacketSize(), o.to.c_str(), o.rtp ? "RTP" : "UDP", rateText.c_str(), rateSource,
-                o.burst ? "per-cycle burst" : "smooth");
+                first.pacing.c_str());
+    if (!first.pacingNote.empty())
+        std::printf("Pacing: %s\n", first.pacingNote.c_str());
     std::fflush(stdout);
 
     auto nextStatus = std::chrono::steady_clock::now() + std::chrono::seconds(1);
@@ -357,7 +372,11 @@ void AddPlayCommand(CLI::App& app, int& exitCode)
     play->add_option("--bitrate", opts->bitRate, "Bit rate in bit/s (default: measured from the PCRs)");
     play->add_option("--packet-size", opts->packetSize, "Packet size, 188 or 204 (default: detected)")
         ->check(CLI::IsMember({188u, 204u}));
-    play->add_flag("--burst", opts->burst, "Send each 1 ms cycle back to back instead of smooth pacing");
+    play->add_option("--pacing", opts->pacing,
+                     "How datagrams are timed: auto (the cheapest available), uring (io_uring timeouts), txtime "
+                     "(SO_TXTIME with an fq or etf qdisc), thread (the play-out thread) or burst (each 1 ms cycle "
+                     "back to back)");
+    play->add_flag("--burst", opts->burst, "Same as --pacing burst");
     play->add_flag("--pcr-restamp", opts->pcrRestamp,
                    "Restamp PCRs at the play rate and shift PTS/DTS with them (seamless loops and jumps)");
     play->add_flag("--cc-restamp", opts->ccRestamp, "Continue the continuity counters across loops and jumps");

@@ -1,0 +1,45 @@
+#pragma once
+// Opening a network sender towards a loopback receiver and feeding it
+// numbered packets (tstest::MakePackets), for the pacing suites.
+
+#include "engine/CNetworkSender.h"
+#include "engine/LoopbackReceiver.h"
+#include "engine/TsTestStream.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+namespace senderfeed
+{
+constexpr std::uint32_t kLoopback = 0x7F000001;
+constexpr std::uint32_t kUnit = 7 * 188;
+
+//! Opens @p sender towards @p rx at @p bitRate.
+inline void Open(CNetworkSender& sender, LoopbackReceiver& rx, std::uint32_t bitRate)
+{
+    ASSERT_TRUE(sender.SetRate(bitRate, 188));
+    sender.SetDestination(kLoopback, rx.Port(), false);
+    ASSERT_TRUE(sender.Open());
+}
+
+//! Writes packets @p first .. @p first + @p packets - 1 and, with @p all, says
+//! that is all, so sending starts at once.
+inline void Feed(CNetworkSender& sender, std::uint64_t packets, std::uint64_t first = 0, bool all = true)
+{
+    constexpr std::uint64_t kChunk = 5'000;
+    for (std::uint64_t at = 0; at < packets; at += kChunk)
+    {
+        const std::uint64_t n = std::min(kChunk, packets - at);
+        std::vector<std::uint8_t> buffer(CNetworkSender::kMaxPacketSize);
+        const auto data = tstest::MakePackets(n, first + at);
+        buffer.insert(buffer.end(), data.begin(), data.end());
+        ASSERT_TRUE(
+            sender.WriteData(buffer.data() + CNetworkSender::kMaxPacketSize, static_cast<std::uint32_t>(n * 188)));
+    }
+    if (all)
+        sender.SetEndOfStream(true);
+}
+} // namespace senderfeed
