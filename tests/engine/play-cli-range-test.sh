@@ -19,3 +19,9 @@ grep '^elapsed' "$work/out.txt" | while read -r _ _ _ ts _ position _; do
     case $ts in 0:00:1[0-4]) ;; *) echo "ts $ts outside 0:00:10..0:00:14" >&2; exit 1 ;; esac
 done
 grep -q '^Finished after 0:00:0[3-9]' "$work/out.txt"
+
+# --quiet (the services' way): the start and end lines only, no status line each second.
+timeout 30 "$cli" play "$work/range.ts" --to "127.0.0.1:$port" --range 650:700 --quiet >"$work/quiet.txt"
+cat "$work/quiet.txt"
+if grep -q '^elapsed' "$work/quiet.txt"; then echo "--quiet printed status lines" >&2; exit 1; fi
+grep -q '^Finished after' "$work/quiet.txt"

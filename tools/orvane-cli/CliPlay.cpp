@@ -54,6 +54,7 @@ struct PlayOptions
     std::string interfaceName; // multicast outgoing interface; empty: the route's
     std::string metrics;       // ADDR:PORT; empty: no metrics
     std::string name;          // the stream label; empty: the file name
+    bool quiet = false;        // no status line every second (services, metrics only)
 };
 
 class StderrSink : public IMessageSink
@@ -322,6 +323,8 @@ int RunPlay(const PlayOptions& o)
         nextStatus += std::chrono::seconds(1);
         if (!o.metrics.empty())
             metrics.SetText(CStreamReport::PlayMetrics(streamName, PlayFigures(progress, sender)));
+        if (o.quiet)
+            continue;
         std::printf("elapsed %s  ts %s  position %3u/1000  loops %lld  fifo %s bytes  %s\n",
                     CPlayController::FormatDuration(progress.elapsedMs / 1'000).c_str(),
                     CPlayController::FormatDuration(progress.tsSeconds).c_str(), progress.positionPermille,
@@ -366,6 +369,7 @@ void AddPlayCommand(CLI::App& app, int& exitCode)
     play->add_option("--to", opts->to, "Destination IPv4ADDRESS:PORT")->required();
     play->add_flag("--rtp", opts->rtp, "Add an RTP header (payload type 33)");
     play->add_flag("--loop", opts->loop, "Play the range again and again");
+    play->add_flag("--quiet", opts->quiet, "No status line every second");
     CLI::Option* position =
         play->add_option("--position", opts->position, "Where to start, per mille of the file (0..1000)");
     play->add_option("--range", opts->range, "Stretch to play, START:END per mille of the file");
