@@ -130,6 +130,7 @@ private:
     void CheckGaps();
     PcrState* PcrStateOf(std::uint16_t pid);
     void JudgeAccuracy(PcrState& state, const PcrPoint& now);
+    void ForgetPcrLines();
     std::uint64_t Bytes(double seconds) const;
 
     std::uint64_t m_position = 0;
