@@ -62,7 +62,7 @@ void CTr101290::Reset()
 void CTr101290::Restart()
 {
     for (PcrState& state : m_pcr)
-        state = PcrState{.pid = state.pid};
+        state.valid = false, state.points = 0, state.suspectValid = false;
     m_ptsValid.reset();
 }
 
@@ -116,7 +116,7 @@ void CTr101290::OnTransportError(std::uint16_t pid)
     Event(Indicator::TransportError);
     for (PcrState& state : m_pcr)
         if (state.pid == pid)
-            state = PcrState{.pid = pid};
+            state.valid = false, state.points = 0, state.suspectValid = false;
     m_ptsValid.reset(pid);
 }
 
