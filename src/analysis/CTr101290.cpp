@@ -62,7 +62,8 @@ void CTr101290::Reset()
 void CTr101290::Restart()
 {
     for (PcrState& state : m_pcr)
-        state.valid = false, state.points = 0, state.suspectValid = false;
+        state.valid = false;
+    ForgetPcrLines();
     m_ptsValid.reset();
 }
 
@@ -116,7 +117,10 @@ void CTr101290::OnTransportError(std::uint16_t pid)
     Event(Indicator::TransportError);
     for (PcrState& state : m_pcr)
         if (state.pid == pid)
-            state.valid = false, state.points = 0, state.suspectValid = false;
+        {
+            state.valid = false; // the next PCR starts a new line
+            state.points = 0;
+        }
     m_ptsValid.reset(pid);
 }
 
