@@ -133,6 +133,36 @@ CTreeNode CFileAnalysis::FileInformation(const CFileAnalysisResult& result, cons
     return root;
 }
 
+bool CFileAnalysis::JudgeWholeFile(const std::string& path, double pidTimeoutSeconds, CTr101290Counters& counters,
+                                   std::int64_t& bytes)
+{
+    bytes = 0;
+    CFileHandle file(path);
+    if (file.Fd() < 0)
+        return false;
+    CDecodeStream decoder;
+    decoder.ResetListData(1, 1);
+    decoder.SetPidTimeout(pidTimeoutSeconds);
+    std::vector<unsigned char> buffer(static_cast<std::size_t>(kBufferBytes));
+    while (true)
+    {
+        const ssize_t n = ::read(file.Fd(), buffer.data() + kSectorBytes, kBufferBytes - kSectorBytes);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        if (n == 0)
+            break;
+        bytes += n;
+        unsigned char* data = buffer.data() + kSectorBytes;
+        long count = static_cast<long>(n);
+        decoder.InsertStreamData(data, count, kSectorBytes);
+        decoder.CopyStreamData(buffer.data(), kSectorBytes, buffer.data());
+    }
+    counters = decoder.TakeSnapshot().tr101290;
+    return true;
+}
+
 CFileAnalysisResult CFileAnalysis::Analyse(const std::string& path, CDecodeStream& decoder,
                                            const std::string& separator)
 {
@@ -183,6 +213,7 @@ CFileAnalysisResult CFileAnalysis::Analyse(const std::string& path, CDecodeStrea
         return result;
     }
     result.ok = true;
+    result.analysedBytes = totalRead;
     // A block device has no size in its status: its end tells it.
     result.fileSize = block ? static_cast<std::int64_t>(::lseek(file.Fd(), 0, SEEK_END)) : status.st_size;
     if (result.fileSize < 0)

@@ -8,6 +8,7 @@
 //! `orvane-cli` both call it; the caller then shows the trees with
 //! CDecodeStream::UpdateDisplay(1, 1).
 
+#include "analysis/CTr101290Counters.h"
 #include "analysis/ITreeSink.h"
 
 #include <cstdint>
@@ -28,6 +29,7 @@ struct CFileAnalysisResult
     bool pcrFound = false; //!< false: @ref bitRate is the default
     std::int64_t playTimeMs = 0;
     std::int64_t fileTotTdtTime = 0; //!< first TDT/TOT time, s since 1970 (0 = none)
+    std::int64_t analysedBytes = 0;  //!< the head fed to the decoder: what its snapshot (TR 101 290 too) covers
     std::string fileNameLabel;       //!< name and extension, without the folder
     CTreeNode fileInformation;       //!< the File Information tree (root and its lines)
 };
@@ -60,6 +62,13 @@ public:
     //! a character device is refused at once (a pipe would never end).
     static CFileAnalysisResult Analyse(const std::string& path, CDecodeStream& decoder,
                                        const std::string& separator = std::string());
+
+    //! The TR 101 290 indicators of the whole file (Analyse reads only its head), read
+    //! to the end in 1 MiB chunks through a decoder of its own: as long as the disk takes
+    //! to read it, so a job for the command line or a worker thread. @p bytes = bytes read.
+    //! @return false when the file cannot be opened or read to its end (errno tells why).
+    static bool JudgeWholeFile(const std::string& path, double pidTimeoutSeconds, CTr101290Counters& counters,
+                               std::int64_t& bytes);
 
     //! The File Information tree for a finished analysis (also used by Analyse).
     static CTreeNode FileInformation(const CFileAnalysisResult& result, const std::string& separator);

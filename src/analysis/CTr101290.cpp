@@ -2,11 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 
 namespace
 {
-constexpr std::uint64_t kPcrHz = 27'000'000;
 constexpr std::uint64_t kPcrWrap = (std::uint64_t{1} << 33) * 300;
 constexpr std::uint8_t kTablePat = 0x00;
 constexpr std::uint8_t kTableCat = 0x01;
@@ -64,12 +62,18 @@ void CTr101290::Reset()
 void CTr101290::Restart()
 {
     for (PcrState& state : m_pcr)
-    {
         state.valid = false;
+    ForgetPcrLines();
+    m_ptsValid.reset();
+}
+
+void CTr101290::ForgetPcrLines()
+{
+    for (PcrState& state : m_pcr)
+    {
         state.points = 0;
         state.suspectValid = false;
     }
-    m_ptsValid.reset();
 }
 
 void CTr101290::SetPidTimeout(double seconds)
@@ -114,9 +118,8 @@ void CTr101290::OnTransportError(std::uint16_t pid)
     for (PcrState& state : m_pcr)
         if (state.pid == pid)
         {
-            state.valid = false;
+            state.valid = false; // the next PCR starts a new line
             state.points = 0;
-            state.suspectValid = false;
         }
     m_ptsValid.reset(pid);
 }
@@ -137,22 +140,14 @@ void CTr101290::OnContinuityError()
 {
     Event(Indicator::CcError);
     // Packets are missing (or extra): the byte positions no longer give the PCRs'
-    // time, so the accuracy starts a new baseline on every PCR PID.
-    for (PcrState& state : m_pcr)
-    {
-        state.points = 0;
-        state.suspectValid = false;
-    }
+    // time, so the accuracy starts a new line on every PCR PID.
+    ForgetPcrLines();
 }
 
 void CTr101290::OnSyncByteError()
 {
     Event(Indicator::SyncByteError);
-    for (PcrState& state : m_pcr)
-    {
-        state.points = 0;
-        state.suspectValid = false;
-    }
+    ForgetPcrLines(); // the packet there is lost
 }
 
 void CTr101290::OnPts(std::uint16_t pid)

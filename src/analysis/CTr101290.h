@@ -8,7 +8,9 @@
 //! stream are judged alike and the result does not depend on how the bytes were cut
 //! into chunks or when they arrived (arrival jitter is MDI's business). Limits in
 //! seconds become limits in bytes at the rate given to SetRate(); while no rate is
-//! known no interval is judged (the gaps are judged once it is known).
+//! known no interval is judged (the gaps are judged once it is known). PCR accuracy
+//! uses each PCR PID's own line of PCR against byte position (its constant rate, not
+//! disturbed by lost packets elsewhere).
 //!
 //! Counting: an event per bad packet or section (scrambled PID 0, a wrong table_id,
 //! a bad CRC, a continuity error, ...; scrambled packets without a CAT at most once a
@@ -130,6 +132,7 @@ private:
     void CheckGaps();
     PcrState* PcrStateOf(std::uint16_t pid);
     void JudgeAccuracy(PcrState& state, const PcrPoint& now);
+    void ForgetPcrLines();
     std::uint64_t Bytes(double seconds) const;
 
     std::uint64_t m_position = 0;

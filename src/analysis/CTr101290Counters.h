@@ -43,7 +43,8 @@ struct CTr101290Counters
     //! The indicators in the order above.
     static constexpr std::array<Info, kCount> kInfo{{
         {Indicator::TsSyncLoss, 1, "ts_sync_loss", "TS_sync_loss",
-         "Sync lost: 5 consecutive sync bytes not found where the packet size puts them"},
+         "Sync lost: two or more sync bytes in a row missing, or the packets found again off their grid "
+         "(sync takes 5 in a row)"},
         {Indicator::SyncByteError, 1, "sync_byte_error", "Sync_byte_error",
          "A packet whose sync byte is not 0x47 while in sync"},
         {Indicator::PatError, 1, "pat_error", "PAT_error",
@@ -68,7 +69,8 @@ struct CTr101290Counters
          "A PCR more than 500 ns from the value its byte position gives at the measured constant rate"},
         {Indicator::PtsError, 2, "pts_error", "PTS_error", "Two PTS of an elementary stream more than 700 ms apart"},
         {Indicator::CatError, 2, "cat_error", "CAT_error",
-         "Scrambled packets without a CAT, or a section on PID 1 with a table_id other than 0x01"},
+         "Scrambled packets without a CAT (at most one a second), or a section on PID 1 with a table_id "
+         "other than 0x01"},
     }};
 
     std::array<std::uint64_t, kCount> count{}; //!< events since the start of the run

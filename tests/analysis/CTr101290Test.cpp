@@ -141,3 +141,32 @@ TEST(CTr101290Test, GeneratedStreamsAreCleanAndTheirFaultsCountedOnce)
                   {Ind::TsSyncLoss, stats.garbageBursts}},
                  "faulty");
 }
+
+TEST(CTr101290Test, CrcErrorsCountOnCatNitAndLongEitSectionsToo)
+{
+    std::vector<std::uint8_t> stream = S::Make(300);
+    // A section of @p bytes with a wrong CRC_32, in packets of @p pid; then a good one.
+    const auto add = [&stream](std::uint16_t pid, std::uint8_t table, std::size_t bytes) {
+        std::uint8_t cc = 0;
+        for (const bool bad : {true, false})
+        {
+            std::vector<std::uint8_t> section(bytes, 0);
+            section[0] = table;
+            section[1] = static_cast<std::uint8_t>(0xB0 | (bytes - 3) >> 8);
+            section[2] = static_cast<std::uint8_t>(bytes - 3);
+            section[5] = 0xC1;
+            psi_set_crc(section.data());
+            section[bytes - 1] ^= bad ? 1 : 0;
+            section.insert(section.begin(), 0); // pointer field
+            for (std::size_t at = 0; at < section.size(); at += 184)
+                tstest::AddPacket(stream, pid, cc++,
+                                  {section.begin() + static_cast<long>(at),
+                                   section.begin() + static_cast<long>(std::min(at + 184, section.size()))},
+                                  at == 0);
+        }
+    };
+    add(0x0001, 0x01, 40);   // CAT
+    add(0x0010, 0x40, 300);  // NIT
+    add(0x0012, 0x50, 3000); // EIT schedule, longer than the other tables may be
+    ExpectCounts(Analyse(stream), {{Ind::CrcError, 3}}, "CAT, NIT, EIT");
+}

@@ -10,9 +10,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -81,44 +78,6 @@ nlohmann::ordered_json TreesJson(const std::vector<CTreeNode>& roots)
     return j;
 }
 
-// The TR 101 290 indicators of the whole file (the Play tab's analysis reads only its
-// head and tail). @return false when the file cannot be read to its end.
-bool JudgeWholeFile(const AnalyzeOptions& options, CTr101290Counters& counters, std::int64_t& bytes)
-{
-    constexpr long kHeadroom = 512;
-    constexpr long kChunk = 1 << 20;
-    const int fd = ::open(options.file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-        return false;
-    CDecodeStream decoder;
-    decoder.ResetListData(1, 1);
-    decoder.SetPidTimeout(options.pidTimeout);
-    std::vector<unsigned char> buffer(static_cast<std::size_t>(kHeadroom + kChunk));
-    bytes = 0;
-    bool ok = true;
-    while (true)
-    {
-        const ssize_t n = ::read(fd, buffer.data() + kHeadroom, static_cast<std::size_t>(kChunk));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-        {
-            ok = n == 0;
-            break;
-        }
-        bytes += n;
-        unsigned char* data = buffer.data() + kHeadroom;
-        long length = static_cast<long>(n);
-        decoder.InsertStreamData(data, length, kHeadroom);
-        decoder.CopyStreamData(buffer.data(), kHeadroom, buffer.data());
-    }
-    const int error = errno;
-    ::close(fd);
-    errno = error;
-    counters = decoder.TakeSnapshot().tr101290;
-    return ok;
-}
-
 nlohmann::ordered_json Tr101290Json(const CTr101290Counters& counters)
 {
     nlohmann::ordered_json j = {{"p1", nlohmann::ordered_json::object()}, {"p2", nlohmann::ordered_json::object()}};
@@ -150,7 +109,7 @@ int RunAnalyze(const AnalyzeOptions& options)
 
     CTr101290Counters indicators;
     std::int64_t judgedBytes = 0;
-    if (options.tr101290 && !JudgeWholeFile(options, indicators, judgedBytes))
+    if (options.tr101290 && !CFileAnalysis::JudgeWholeFile(options.file, options.pidTimeout, indicators, judgedBytes))
     {
         std::cerr << "orvane-cli analyze: cannot read " << options.file << " to its end: " << std::strerror(errno)
                   << '\n';
