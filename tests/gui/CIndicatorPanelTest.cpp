@@ -10,9 +10,7 @@
 
 namespace
 {
-using Indicator = CTr101290Counters::Indicator;
 using Light = CIndicatorPanel::Light;
-constexpr std::size_t kCount = CTr101290Counters::kCount;
 
 QLabel* RowLabel(const CIndicatorPanel& panel, const CTr101290Counters::Info& info, const char* part)
 {
@@ -56,11 +54,9 @@ private slots:
         if (hasData)
             panel.ShowCounters(counters, live);
         for (const auto& info : CTr101290Counters::kInfo)
-        {
-            QCOMPARE(panel.LightAt(info.indicator), light);
-            QVERIFY(RowLabel(panel, info, "Light")->styleSheet().contains(CIndicatorPanel::ColourOf(light).name()));
-            QVERIFY(panel.ToolTipOf(info.indicator).contains(CIndicatorPanel::TextOf(light)));
-        }
+            QVERIFY(panel.LightAt(info.indicator) == light &&
+                    RowLabel(panel, info, "Light")->styleSheet().contains(CIndicatorPanel::ColourOf(light).name()) &&
+                    panel.ToolTipOf(info.indicator).contains(CIndicatorPanel::TextOf(light)));
     }
 
     void everyRowShowsItsOwnCountNameAndRule()
@@ -68,13 +64,13 @@ private slots:
         CIndicatorPanel panel;
         // Distinct counts, every third one active: a row showing another row's figures shows.
         CTr101290Counters counters;
-        for (std::size_t i = 0; i < kCount; ++i)
+        for (std::size_t i = 0; i < CTr101290Counters::kCount; ++i)
         {
             counters.count[i] = 1000 + i;
             counters.active[i] = i % 3 == 0;
         }
         panel.ShowCounters(counters);
-        for (std::size_t i = 0; i < kCount; ++i)
+        for (std::size_t i = 0; i < CTr101290Counters::kCount; ++i)
         {
             const auto& info = CTr101290Counters::kInfo[i];
             QCOMPARE(RowLabel(panel, info, "Count")->text(), QString::number(1000 + i));
