@@ -3,6 +3,7 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QScrollArea>
+#include <QStyle>
 #include <QVBoxLayout>
 
 namespace
@@ -17,6 +18,11 @@ QString LightStyle(const QColor& colour)
         .arg(kLightPx / 2);
 }
 } // namespace
+
+int CIndicatorPanel::FullWidth() const
+{
+    return sizeHint().width() + style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+}
 
 CIndicatorPanel::Light CIndicatorPanel::LightOf(bool hasData, std::uint64_t count, bool active, bool live)
 {
@@ -123,6 +129,9 @@ CIndicatorPanel* CIndicatorPanel::Attach(QWidget* host, int columns)
     scroll->setMinimumHeight(1); // the rows scroll; the window's smallest size stays
     auto* panel = new CIndicatorPanel(nullptr, columns);
     scroll->setWidget(panel);
+    // The tab's own background, not the scroll area's.
+    panel->setAutoFillBackground(false);
+    scroll->viewport()->setAutoFillBackground(false);
     QLayout* layout = host->layout();
     if (layout == nullptr)
     {

@@ -55,6 +55,9 @@ public:
     //! window's smallest size. @return the panel (owned by @p host's children).
     static CIndicatorPanel* Attach(QWidget* host, int columns = 2);
 
+    //! The width that shows every row whole beside a vertical scroll bar.
+    int FullWidth() const;
+
     //! Shows @p counters; @p live false for a stream that has ended (a file).
     void ShowCounters(const CTr101290Counters& counters, bool live = true);
     //! No data: every light grey, every count "-".

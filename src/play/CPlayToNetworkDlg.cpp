@@ -38,6 +38,9 @@ CPlayToNetworkDlg::CPlayToNetworkDlg(CNetworkSender* sender, DevicePicker pickDe
     connect(m_ui->adaptAllButton, &QPushButton::clicked, this, &CPlayToNetworkDlg::OnAdaptAll);
     connect(m_ui->positionSlider, &CDVBSlider::ReleasedCapture, this, &CPlayToNetworkDlg::OnSliderReleased);
     m_indicators = CIndicatorPanel::Attach(m_ui->tr101290Host);
+    // Beside the graph the panel keeps its whole width; only its rows scroll.
+    const QMargins margins = m_ui->tr101290Host->layout()->contentsMargins();
+    m_ui->tr101290Host->setMinimumWidth(m_indicators->FullWidth() + margins.left() + margins.right());
     InitDesktop();
     AttachBitrateGraph();
 }

@@ -150,7 +150,10 @@ void CRecFromNetworkDlg::ShowIndicators()
         return;
     }
     // Once a second: the snapshot copies the PID list, and "active" covers the last second anyway.
-    if (m_indicatorsLive && ++m_indicatorTicks < kIndicatorTicks)
+    // Until the first packets (an empty list) on every tick, so the lights come on at once.
+    const bool waiting =
+        m_indicators->LightAt(CTr101290Counters::Indicator::TsSyncLoss) == CIndicatorPanel::Light::NoData;
+    if (m_indicatorsLive && !waiting && ++m_indicatorTicks < kIndicatorTicks)
         return;
     m_indicatorTicks = 0;
     m_indicatorsLive = true;

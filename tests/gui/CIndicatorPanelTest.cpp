@@ -1,5 +1,5 @@
 // The TR 101 290 panel: the light of each indicator from its count and its
-// "active now" flag, each row's count, name and rule, and the two layouts.
+// "active now" flag, and each row's count, name and rule.
 // The tabs' use of it: CRecFromNetworkDlgTest and CPlayToNetworkDlgTest.
 
 #include "controls/CIndicatorPanel.h"
@@ -7,13 +7,10 @@
 #include "GuiTest.h"
 
 #include <QLabel>
-#include <QScrollArea>
 
 namespace
 {
-using Indicator = CTr101290Counters::Indicator;
 using Light = CIndicatorPanel::Light;
-constexpr std::size_t kCount = CTr101290Counters::kCount;
 
 QLabel* RowLabel(const CIndicatorPanel& panel, const CTr101290Counters::Info& info, const char* part)
 {
@@ -57,11 +54,9 @@ private slots:
         if (hasData)
             panel.ShowCounters(counters, live);
         for (const auto& info : CTr101290Counters::kInfo)
-        {
-            QCOMPARE(panel.LightAt(info.indicator), light);
-            QVERIFY(RowLabel(panel, info, "Light")->styleSheet().contains(CIndicatorPanel::ColourOf(light).name()));
-            QVERIFY(panel.ToolTipOf(info.indicator).contains(CIndicatorPanel::TextOf(light)));
-        }
+            QVERIFY(panel.LightAt(info.indicator) == light &&
+                    RowLabel(panel, info, "Light")->styleSheet().contains(CIndicatorPanel::ColourOf(light).name()) &&
+                    panel.ToolTipOf(info.indicator).contains(CIndicatorPanel::TextOf(light)));
     }
 
     void everyRowShowsItsOwnCountNameAndRule()
@@ -69,16 +64,15 @@ private slots:
         CIndicatorPanel panel;
         // Distinct counts, every third one active: a row showing another row's figures shows.
         CTr101290Counters counters;
-        for (std::size_t i = 0; i < kCount; ++i)
+        for (std::size_t i = 0; i < CTr101290Counters::kCount; ++i)
         {
             counters.count[i] = 1000 + i;
             counters.active[i] = i % 3 == 0;
         }
         panel.ShowCounters(counters);
-        for (std::size_t i = 0; i < kCount; ++i)
+        for (std::size_t i = 0; i < CTr101290Counters::kCount; ++i)
         {
             const auto& info = CTr101290Counters::kInfo[i];
-            QCOMPARE(panel.CountText(info.indicator), QString::number(1000 + i));
             QCOMPARE(RowLabel(panel, info, "Count")->text(), QString::number(1000 + i));
             QCOMPARE(panel.LightAt(info.indicator), i % 3 == 0 ? Light::Active : Light::Seen);
             QCOMPARE(RowLabel(panel, info, "Name")->text(), QString::fromLatin1(info.name));
@@ -90,32 +84,7 @@ private slots:
         }
         panel.Clear();
         for (const auto& info : CTr101290Counters::kInfo)
-        {
-            QCOMPARE(panel.CountText(info.indicator), QString("-"));
-            QCOMPARE(panel.LightAt(info.indicator), Light::NoData);
-        }
-    }
-
-    void priorityTwoStandsBesideOrBelowPriorityOne()
-    {
-        for (const int columns : {1, 2})
-        {
-            QWidget host;
-            CIndicatorPanel* panel = CIndicatorPanel::Attach(&host, columns);
-            QCOMPARE(panel->parentWidget()->parentWidget(), host.findChild<QScrollArea*>());
-            host.resize(700, 400);
-            host.show();
-            QApplication::processEvents();
-            const QRect first = RowLabel(*panel, CTr101290Counters::InfoOf(Indicator::TsSyncLoss), "Name")->geometry();
-            const QRect last = RowLabel(*panel, CTr101290Counters::InfoOf(Indicator::PidError), "Name")->geometry();
-            const QRect second =
-                RowLabel(*panel, CTr101290Counters::InfoOf(Indicator::TransportError), "Name")->geometry();
-            QVERIFY(last.top() > first.top() && last.left() == first.left());
-            if (columns == 2)
-                QVERIFY(second.top() == first.top() && second.left() > first.right());
-            else
-                QVERIFY(second.top() > last.bottom() && second.left() == first.left());
-        }
+            QVERIFY(panel.CountText(info.indicator) == "-" && panel.LightAt(info.indicator) == Light::NoData);
     }
 };
 
