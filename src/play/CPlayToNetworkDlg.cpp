@@ -113,6 +113,7 @@ void CPlayToNetworkDlg::InitControls()
     m_ui->bitRateEdit->setValidator(
         new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,12}")), m_ui->bitRateEdit));
     FillInterfaces();
+    FillPacing();
 
     for (CLabel* label : {m_ui->elapsedTimeLabel, m_ui->tsTimeLabel})
         label->SetText(QStringLiteral("0:00:00"));
@@ -154,6 +155,8 @@ bool CPlayToNetworkDlg::UpdateData(bool save, bool quiet)
         m_ui->continuityCheck->setChecked(m_continuity);
         m_ui->ttlSpin->setValue(m_multicastTtl);
         m_ui->bitRateEdit->setText(m_bitRate == 0 ? QString() : QString::number(m_bitRate));
+        m_ui->pacingCombo->setCurrentIndex(
+            m_ui->pacingCombo->findData(QString::fromLatin1(CNetworkSender::PacingName(m_pacing))));
         int index = interfaces->findData(m_multicastInterface);
         if (index < 0)
         {
@@ -200,6 +203,8 @@ bool CPlayToNetworkDlg::UpdateData(bool save, bool quiet)
     m_totTdt = m_ui->totTdtCheck->isChecked();
     m_continuity = m_ui->continuityCheck->isChecked();
     m_multicastTtl = m_ui->ttlSpin->value();
+    if (!CNetworkSender::ParsePacing(m_ui->pacingCombo->currentData().toString().toStdString(), m_pacing))
+        m_pacing = CNetworkSender::PacingMode::Auto;
     m_multicastInterface = interfaces->currentIndex() < 0 ? 0u : interfaces->currentData().toUInt();
     return true;
 }
@@ -234,6 +239,11 @@ void CPlayToNetworkDlg::LoadSettings()
     if (m_multicastTtl < 1 || m_multicastTtl > 255)
         m_multicastTtl = kDefaultMulticastTtl;
     m_multicastInterface = static_cast<std::uint32_t>(readInt("MulticastInterface", 0));
+    // The CLI's --pacing word; anything else plays as auto.
+    if (!CNetworkSender::ParsePacing(
+            CSettings::GetProfileString(section, QStringLiteral("Pacing"), {}).trimmed().toLower().toStdString(),
+            m_pacing))
+        m_pacing = CNetworkSender::PacingMode::Auto;
     UpdateData(false);
     SetPressed(m_ui->loopButton, m_loop);
     // How the user shared the width among the three trees.
@@ -262,6 +272,8 @@ void CPlayToNetworkDlg::SaveSettings(bool quiet)
     writeInt("NetworkType", m_mode);
     writeInt("MulticastTtl", m_multicastTtl);
     writeInt("MulticastInterface", static_cast<int>(m_multicastInterface));
+    CSettings::WriteProfileString(section, QStringLiteral("Pacing"),
+                                  QString::fromLatin1(CNetworkSender::PacingName(m_pacing)));
     CSettings::WriteProfileString(section, QStringLiteral("TreeWidths"),
                                   QString::fromLatin1(m_ui->treesSplitter->saveState().toBase64()));
     CSettings::WriteProfileString(section, QStringLiteral("BitRate"),
@@ -374,6 +386,10 @@ QSpinBox* CPlayToNetworkDlg::TtlSpin() const
 QComboBox* CPlayToNetworkDlg::InterfaceCombo() const
 {
     return m_ui->interfaceCombo;
+}
+QComboBox* CPlayToNetworkDlg::PacingCombo() const
+{
+    return m_ui->pacingCombo;
 }
 QCheckBox* CPlayToNetworkDlg::PcrCheck() const
 {

@@ -2,7 +2,7 @@
 //! @file CPlayToNetworkDlg.h
 //! The "Play" tab: the user chooses a transport stream file and sees what it
 //! holds (File, Program and PID information), chooses where it goes (address,
-//! port, UDP or RTP, multicast hop limit and interface) and which adaptations
+//! port, UDP or RTP, multicast hop limit and interface, pacing) and which adaptations
 //! apply, then plays, pauses, loops, jumps within and stops it while the tab
 //! shows elapsed time, Ts time, loop count and the network status.
 //!
@@ -23,6 +23,7 @@
 #include "analysis/CDecodeStream.h"
 #include "common/IMessageSink.h"
 #include "controls/CQtTreeSink.h"
+#include "engine/CNetworkSender.h"
 #include "engine/CPlayController.h"
 
 #include <QColor>
@@ -48,7 +49,6 @@ class CFilePlayEngine;
 class CIndicatorPanel;
 class CIpAddressCtrl;
 class CLabel;
-class CNetworkSender;
 class CXTabCtrl;
 class QCheckBox;
 class QComboBox;
@@ -140,6 +140,8 @@ public:
     bool LoopFlag() const { return m_loop; }
     int Port() const { return m_port; }
     std::uint32_t ChosenBitRate() const { return m_bitRate; }
+    //! The Pacing box's choice (saved as Play/Pacing, the CLI's --pacing word).
+    CNetworkSender::PacingMode ChosenPacing() const { return m_pacing; }
     std::int64_t FileSize() const { return m_controller->File().fileSize; }
     std::int64_t PacketCount() const { return m_controller->File().packetCount; }
     int PacketSize() const { return m_controller->File().packetSize; }
@@ -168,6 +170,8 @@ public:
     QComboBox* ModeCombo() const;
     QSpinBox* TtlSpin() const;
     QComboBox* InterfaceCombo() const;
+    //! Auto, io_uring, Departure times, Thread, Burst (PacingMode order).
+    QComboBox* PacingCombo() const;
     QCheckBox* PcrCheck() const;
     QCheckBox* TotTdtCheck() const;
     QCheckBox* ContinuityCheck() const;
@@ -223,6 +227,10 @@ private:
     CPlayController::Adaptations ChosenAdaptations() const;
     CPlayController::PlaySettings PlaySettingsAt(std::uint32_t position) const;
     void ShowNetworkStatus(const CPlayController::PlayProgress& progress);
+    void FillPacing();
+    //! The pacing in use and why it is not the one chosen, in the Pacing box's
+    //! tip; null: the box's own tip (nothing plays).
+    void ShowPacing(const CPlayController::PlayProgress* progress);
     void ShowFileInformation(const CTreeNode& root);
     int TabIndex() const;
     static QString FormatDuration(std::int64_t seconds);
@@ -261,6 +269,8 @@ private:
     int m_multicastTtl = kDefaultMulticastTtl;
     std::uint32_t m_multicastInterface = 0;
     std::uint32_t m_bitRate = 0; // bit/s; 0: measured from the PCRs
+    CNetworkSender::PacingMode m_pacing = CNetworkSender::PacingMode::Auto;
+    QString m_pacingShown; // the Pacing box's tip while it plays
 
     QTimer m_statusTimer;
     QTimer m_treeTimer;

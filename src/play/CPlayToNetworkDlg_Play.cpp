@@ -3,6 +3,7 @@
 // analysis trees every 500 ms). The play itself is the controller's: the tab
 // hands it the settings of its controls and shows its progress.
 
+#include "common/CEventLog.h"
 #include "controls/CButtonStyle.h"
 #include "controls/CDVBSlider.h"
 #include "controls/CLabel.h"
@@ -12,9 +13,69 @@
 #include "play/CTotTdtDlg.h"
 #include "ui_CPlayToNetworkDlg.h"
 
+#include <QComboBox>
+
 #include <algorithm>
 
 using PlayState = CPlayController::PlayState;
+using PacingMode = CNetworkSender::PacingMode;
+
+namespace
+{
+const QString kPacingTip = QStringLiteral("How the datagrams are spaced in time; Auto picks the cheapest pacing "
+                                          "available that keeps them evenly spaced");
+} // namespace
+
+void CPlayToNetworkDlg::FillPacing()
+{
+    struct Choice
+    {
+        PacingMode mode;
+        const char* text;
+        const char* tip;
+    };
+    static constexpr Choice kChoices[] = {
+        {PacingMode::Auto, "Auto",
+         "The cheapest pacing available that keeps the datagrams evenly spaced: departure times where the "
+         "interface's qdisc honours them, else the thread"},
+        {PacingMode::Uring, "io_uring",
+         "The kernel times each datagram (io_uring linked timeouts) and the thread wakes only to refill; "
+         "below about 210 Mbit/s"},
+        {PacingMode::TxTime, "Departure times",
+         "Each datagram carries its departure time (SO_TXTIME) and the interface's fq or etf qdisc spaces them"},
+        {PacingMode::Thread, "Thread", "The play-out thread wakes for each burst of at most 100 µs of data"},
+        {PacingMode::Burst, "Burst", "No smooth pacing: each millisecond's datagrams leave back to back"},
+    };
+    QComboBox* combo = m_ui->pacingCombo;
+    combo->clear();
+    for (const Choice& choice : kChoices)
+    {
+        combo->addItem(QString::fromLatin1(choice.text), QString::fromLatin1(CNetworkSender::PacingName(choice.mode)));
+        combo->setItemData(combo->count() - 1, QString::fromUtf8(choice.tip), Qt::ToolTipRole);
+    }
+    combo->setToolTip(kPacingTip);
+    m_pacingShown.clear();
+}
+
+void CPlayToNetworkDlg::ShowPacing(const CPlayController::PlayProgress* progress)
+{
+    QString tip;
+    if (progress != nullptr && !progress->pacing.empty())
+    {
+        const QString word = QString::fromStdString(progress->pacing);
+        const int index = m_ui->pacingCombo->findData(word);
+        tip = QStringLiteral("Pacing in use: %1").arg(index < 0 ? word : m_ui->pacingCombo->itemText(index));
+        if (!progress->pacingNote.empty())
+            tip += QLatin1Char('\n') + QString::fromStdString(progress->pacingNote);
+    }
+    if (tip == m_pacingShown)
+        return;
+    // A fall-back from the pacing chosen goes to the event log once per play.
+    if (!tip.isEmpty() && !progress->pacingNote.empty() && m_eventLog != nullptr)
+        m_eventLog->Add(CEventLog::Kind::Status, "Play: " + progress->pacingNote);
+    m_pacingShown = tip;
+    m_ui->pacingCombo->setToolTip(tip.isEmpty() ? kPacingTip : tip);
+}
 
 QString CPlayToNetworkDlg::FormatDuration(std::int64_t seconds)
 {
@@ -35,6 +96,8 @@ CPlayController::PlaySettings CPlayToNetworkDlg::PlaySettingsAt(std::uint32_t po
     settings.ttl = m_multicastTtl;
     settings.interfaceAddress = m_multicastInterface;
     settings.bitRate = m_bitRate;
+    settings.pacing = m_pacing;
+    settings.smoothPacing = m_pacing != PacingMode::Burst;
     settings.loop = m_loop;
     settings.rangeStart = kSliderMin;
     settings.rangeEnd = kSliderMax;
@@ -79,6 +142,8 @@ void CPlayToNetworkDlg::OnPlay()
     {
         if (m_tabCtrl != nullptr)
             m_tabCtrl->EnableOnlyTab(TabIndex());
+        const CPlayController::PlayProgress progress = m_controller->Progress();
+        ShowPacing(&progress);
     }
     else
     {
@@ -146,8 +211,10 @@ void CPlayToNetworkDlg::UpdateControls()
     SetPressed(m_ui->stopButton, stopped);
     for (QWidget* control :
          std::initializer_list<QWidget*>{m_ui->modeCombo, m_ui->portEdit, m_ui->ipAddress, m_ui->openButton,
-                                         m_ui->ttlSpin, m_ui->interfaceCombo, m_ui->bitRateEdit})
+                                         m_ui->ttlSpin, m_ui->interfaceCombo, m_ui->bitRateEdit, m_ui->pacingCombo})
         control->setEnabled(stopped);
+    if (stopped)
+        ShowPacing(nullptr);
     ReportRunState();
 }
 
@@ -204,6 +271,7 @@ void CPlayToNetworkDlg::OnStatusTimer()
         m_ui->elapsedTimeLabel->SetText(FormatDuration(elapsed / 10));
         m_ui->loopCountLabel->SetText(QString::number(progress.loopCount));
         ShowNetworkStatus(progress);
+        ShowPacing(&progress);
         m_statusResetPending = true;
     }
     else if (m_statusResetPending && !playing)

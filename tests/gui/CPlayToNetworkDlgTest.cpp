@@ -1,13 +1,14 @@
 // The Play tab: a real play over loopback checked byte for byte, the bit-rate
 // graph sampling a play, pause and resume, the network send error in the status
 // field, the settings kept across a restart, messages that match the situation,
-// the bit-rate field, the file's TR 101 290 indicators, and the TOT/TDT
-// dialog's offsets and Cancel.
+// the bit-rate field, the pacing choice, the file's TR 101 290 indicators,
+// and the TOT/TDT dialog's offsets and Cancel.
 
 #include "play/CPlayToNetworkDlg.h"
 
 #include "GuiTest.h"
 #include "app/COrvaneDlg.h"
+#include "common/CEventLog.h"
 #include "controls/CBitrateSampler.h"
 #include "controls/CButtonStyle.h"
 #include "controls/CDVBSlider.h"
@@ -18,6 +19,7 @@
 #include "controls/CXTabCtrl.h"
 #include "engine/CFilePlayEngine.h"
 #include "engine/CNetworkSender.h"
+#include "engine/CTxTimeProbe.h"
 #include "engine/FakeSendHealth.h"
 #include "play/CTotTdtDlg.h"
 
@@ -35,6 +37,7 @@
 #include <QTimeEdit>
 #include <QTreeWidget>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -332,6 +335,60 @@ private slots:
         again.OnInitDialog();
         QCOMPARE(again.m_play->BitRateEdit()->text(), QString("5000000"));
         QCOMPARE(again.m_play->ChosenBitRate(), 5'000'000u);
+        QVERIFY(rig.ui.m_messages.empty());
+    }
+
+    void pacingChoiceIsPlayedShownAndKept()
+    {
+        using PacingMode = CNetworkSender::PacingMode;
+        PlayRig rig;
+        CSettings::WriteProfileString("Play", "Pacing", "warp"); // a hand-edited file
+        {
+            PlayWindow window;
+            CPlayToNetworkDlg& dlg = rig.Open(window, "pace.ts", 20'000'000, 2.0);
+            QCOMPARE(dlg.ChosenPacing(), PacingMode::Auto);
+            QCOMPARE(dlg.PacingCombo()->currentText(), QString("Auto"));
+            const QString idleTip = dlg.PacingCombo()->toolTip();
+
+            // Burst reaches the sender and shows in the tip while it plays, the box locked.
+            dlg.PacingCombo()->setCurrentIndex(dlg.PacingCombo()->findData("burst"));
+            dlg.PlayButton()->click();
+            QCOMPARE(dlg.PlayState(), CPlayController::PlayState::Playing);
+            QCOMPARE(window.Sender().GetPacing(), PacingMode::Burst);
+            QVERIFY(!window.Sender().GetSmoothPacing());
+            QVERIFY(!dlg.PacingCombo()->isEnabled());
+            QCOMPARE(dlg.PacingCombo()->toolTip(), QString("Pacing in use: Burst"));
+            dlg.StopButton()->click();
+            QVERIFY(dlg.PacingCombo()->isEnabled());
+            QCOMPARE(dlg.PacingCombo()->toolTip(), idleTip);
+
+            // Departure times where the qdisc does not honour them: smooth pacing
+            // by another engine, and the reason in the tip and the event log.
+            window.Sender().SetTxTimeProbe([](int) {
+                CTxTimeProbe::Result result;
+                result.reason = "qdisc noqueue on lo";
+                return result;
+            });
+            dlg.PacingCombo()->setCurrentIndex(dlg.PacingCombo()->findData("txtime"));
+            dlg.PlayButton()->click();
+            QCOMPARE(window.Sender().GetPacing(), PacingMode::TxTime);
+            QVERIFY(window.Sender().GetSmoothPacing());
+            const QString tip = dlg.PacingCombo()->toolTip();
+            QVERIFY2(tip.startsWith("Pacing in use: ") && !tip.startsWith("Pacing in use: Departure times") &&
+                         tip.contains("\nno departure-time pacing: qdisc noqueue on lo"),
+                     qPrintable(tip));
+            const std::vector<CEventLog::Entry> events = window.EventLog().Entries();
+            QVERIFY(std::any_of(events.begin(), events.end(), [](const CEventLog::Entry& entry) {
+                return entry.text.find("Play: no departure-time pacing") == 0;
+            }));
+            dlg.StopButton()->click();
+            window.Sender().SetTxTimeProbe({});
+        }
+        QCOMPARE(CSettings::GetProfileString("Play", "Pacing", {}), QString("txtime"));
+        PlayWindow again;
+        again.OnInitDialog();
+        QCOMPARE(again.m_play->PacingCombo()->currentText(), QString("Departure times"));
+        QCOMPARE(again.m_play->ChosenPacing(), PacingMode::TxTime);
         QVERIFY(rig.ui.m_messages.empty());
     }
 
