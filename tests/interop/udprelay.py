@@ -1,16 +1,17 @@
 #!/usr/bin/env python3
 """Relays an RTP stream with SMPTE 2022-1 FEC and drops what the FEC can rebuild.
 
-    udprelay.py IN-PORT OUT-PORT SECONDS DROP-SECONDS REFERENCE.ts STATS
+    udprelay.py IN-PORT OUT-PORT SECONDS MATRICES REFERENCE.ts STATS
 
 Listens on 127.0.0.1 IN-PORT (media), +2 (column FEC) and +4 (row FEC) and sends
 each datagram on to OUT-PORT, +2, +4. The matrix is 5 x 5 and starts at the
 first media datagram (checked against every FEC datagram's SNBase). In matrix k
 one media datagram is dropped, at position (7k + 3) mod 25, so the position
 walks over every row and column; in odd matrices the row FEC of that row is
-dropped too, so only the column FEC can rebuild it. Drops stop DROP-SECONDS
-after the first datagram, so the last matrices (which the sender may never
-complete) lose nothing. REFERENCE gets every media payload as received, before
+dropped too, so only the column FEC can rebuild it. Only the first MATRICES
+matrices lose anything: the last ones, which the sender may never complete, do
+not. Decisions go by sequence number alone, so a run repeats whatever order the
+three streams arrive in (FEC often comes before its media). REFERENCE gets every media payload as received, before
 dropping, in sequence number order. STATS gets "dropped N row-fec-dropped R
 column-fec C row-fec W misaligned M". Ends after SECONDS, or 1 s after the last
 datagram once data came.
@@ -23,7 +24,7 @@ import time
 
 L, D = 5, 5
 in_port, out_port = int(sys.argv[1]), int(sys.argv[2])
-seconds, drop_seconds = float(sys.argv[3]), float(sys.argv[4])
+seconds, matrices = float(sys.argv[3]), int(sys.argv[4])
 reference_path, stats_path = sys.argv[5], sys.argv[6]
 
 inputs = {}
@@ -35,10 +36,8 @@ for offset in (0, 2, 4):
 out = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
 
 first_seq = None
-first_time = None
 last_ext = None
 payloads = {}
-dropped_rows = set()
 stats = {"dropped": 0, "row-fec-dropped": 0, "column-fec": 0, "row-fec": 0, "misaligned": 0}
 
 
@@ -57,7 +56,14 @@ def extend(seq):
 
 
 def drop_index(k):
+    """The media datagram dropped in matrix k, counted from the first."""
     return k * L * D + (7 * k + 3) % (L * D)
+
+
+def drops_row_fec(base):
+    """Whether the row FEC starting at media datagram `base` is dropped."""
+    k = base // (L * D)
+    return k < matrices and k % 2 == 1 and drop_index(k) // L * L == base
 
 
 end = time.monotonic() + seconds
@@ -73,26 +79,26 @@ while time.monotonic() < end and (last is None or time.monotonic() - last < 1.0)
                 sys.exit("udprelay: a media datagram that is not RTP")
             seq = struct.unpack("!H", data[2:4])[0]
             if first_seq is None:
-                first_seq, first_time = seq, last
+                first_seq = seq
             ext = extend(seq)
             header = 12 + 4 * (data[0] & 0x0F)
             payloads.setdefault(ext, data[header:])
             k = ext // (L * D)
-            if ext == drop_index(k) and last - first_time < drop_seconds:
+            if k < matrices and ext == drop_index(k):
                 stats["dropped"] += 1
-                if k % 2:
-                    dropped_rows.add((ext // L) * L)
                 continue
         else:
             stats["column-fec" if offset == 2 else "row-fec"] += 1
-            if first_seq is not None and len(data) >= 14:
-                base = (struct.unpack("!H", data[12:14])[0] - first_seq) & 0xFFFF
-                if base % (L * D if offset == 2 else L) >= (L if offset == 2 else 1):
-                    stats["misaligned"] += 1
-                if offset == 4 and base in dropped_rows:
-                    dropped_rows.discard(base)
-                    stats["row-fec-dropped"] += 1
-                    continue
+            if first_seq is None:
+                sys.exit("udprelay: FEC before the first media datagram")
+            if len(data) < 28:
+                sys.exit("udprelay: a FEC datagram shorter than its headers")
+            base = (struct.unpack("!H", data[12:14])[0] - first_seq) & 0xFFFF
+            if base % (L * D if offset == 2 else L) >= (L if offset == 2 else 1):
+                stats["misaligned"] += 1
+            if offset == 4 and drops_row_fec(base):
+                stats["row-fec-dropped"] += 1
+                continue
         out.sendto(data, ("127.0.0.1", out_port + offset))
 
 with open(reference_path, "wb") as f:
