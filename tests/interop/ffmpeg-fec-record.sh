@@ -44,6 +44,8 @@ echo "interop: relay dropped $dropped media datagrams and $row_dropped row FEC d
 [ "$dropped" = "$matrices" ] && [ "$row_dropped" = $((matrices / 2)) ] ||
     fail "the relay dropped less than planned: ffmpeg sent fewer datagrams than expected"
 [ "$column_fec" -gt 0 ] && [ "$row_fec" -gt 0 ] || fail "ffmpeg sent no column or no row FEC"
+grep -q ' 0 late or duplicate, 0 invalid, 0 overflow; 0 missing' "$work/record.err" ||
+    fail "orvane-cli record lost or refused datagrams"
 grep -q " $dropped recovered, 0 unrecoverable" "$work/record.err" ||
     fail "orvane-cli did not report $dropped recovered and 0 unrecoverable"
 python3 "$here/tscompare.py" "$work/reference.ts" "$work/rec.ts"
