@@ -661,7 +661,8 @@ void CDvbIpRecvThread::SequencingLoop()
                 if (merge)
                     merge->Settle(now);
         }
-        Drain(quietNs >= kQuietMs * kNsPerMs, quietNs >= kQuietGiveUpMs * kNsPerMs, haveExpected, expected, misses);
+        const std::int64_t giveUpMs = m_runFec ? kQuietGiveUpFecMs : kQuietGiveUpMs;
+        Drain(quietNs >= kQuietMs * kNsPerMs, quietNs >= giveUpMs * kNsPerMs, haveExpected, expected, misses);
 
         const std::uint64_t delivered = m_datagrams.load(std::memory_order_relaxed);
         if (delivered != lastDelivered || m_pool.ReadyCount() > 0)

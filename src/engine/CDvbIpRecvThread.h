@@ -88,6 +88,9 @@ public:
     //! A missing datagram is given up when a quiet time lasts this long (a slow
     //! stream's swapped datagram comes within one of its intervals).
     static constexpr std::int64_t kQuietGiveUpMs = 100;
+    //! With FEC, the rest of a lost datagram's groups may come after a sender's
+    //! pause (a bursty sender such as ffmpeg -re pauses for 100 ms and more).
+    static constexpr std::int64_t kQuietGiveUpFecMs = 1'000;
     //! Cycles a missing datagram is waited for while newer ones are near.
     static constexpr std::uint32_t kMissRetries = 5;
     static constexpr std::int64_t kNoDataMs = 5'000;

@@ -43,8 +43,10 @@ std::vector<fectest::WireDatagram> Wire()
     return fectest::Encode(s, kCount, kFirst);
 }
 
-// Media to @p port, column FEC to + 2, row FEC to + 4, without the media in @p lost.
-void SendWire(const std::vector<fectest::WireDatagram>& wire, std::uint16_t port, const std::set<std::uint64_t>& lost)
+// Media to @p port, column FEC to + 2, row FEC to + 4, without the media in @p lost;
+// a pause of @p pauseMs after media datagram @p pauseAfter.
+void SendWire(const std::vector<fectest::WireDatagram>& wire, std::uint16_t port, const std::set<std::uint64_t>& lost,
+              std::uint64_t pauseAfter = kCount, int pauseMs = 0)
 {
     loopback::Sender media(port), column(port + 2), row(port + 4);
     std::uint32_t i = 0;
@@ -54,6 +56,8 @@ void SendWire(const std::vector<fectest::WireDatagram>& wire, std::uint16_t port
             continue;
         (!w.isFec ? media : w.stream == fec::Stream::Column ? column : row).Send(w.bytes);
         loopback::Sender::Pace(i++);
+        if (!w.isFec && w.n == pauseAfter)
+            std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
     }
 }
 
@@ -116,6 +120,22 @@ TEST(CDvbIpRecvProtection, FecRebuildsEveryRecoverableLossAndOnlyTheRestIsMissin
         EXPECT_EQ(c.received, kCount - lost.size());
         EXPECT_EQ(c.late + c.invalid + c.overflowDrops + c.kernelDrops, 0u);
     }
+}
+
+TEST(CDvbIpRecvProtection, AGapIsWaitedForAcrossASendersPauseWhileFecMayStillRebuildIt)
+{
+    // A sender that sends in bursts (ffmpeg -re: a frame's worth at a time)
+    // pauses for more than 100 ms; the rest of the lost datagram's groups come after.
+    CDvbIpRecvThread r(8 * 1024 * 1024);
+    r.SetDiagnostics(nullptr);
+    r.SetRtp(true);
+    r.SetFec(true);
+    ASSERT_TRUE(StartOnFreePorts(r, false)) << r.LastError();
+    SendWire(Wire(), r.GetPort(), {30}, 31, 300);
+    EXPECT_TRUE(Finish(r) == Source());
+    const auto c = r.GetCounters();
+    EXPECT_EQ(c.fecRecovered, 1u);
+    EXPECT_EQ(c.missing + c.late + c.duplicates, 0u);
 }
 
 TEST(CDvbIpRecvProtection, TwoPathsWithDisjointLossesMergeIntoTheWholeStreamAndFecFromEitherPathFillsTheRest)

@@ -3,7 +3,8 @@
 # A missing tool fails its test with the package to install; nothing is skipped.
 # Loopback only; every test has its own ports (24610..24659).
 set(ORVANE_INTEROP_DIR ${CMAKE_CURRENT_SOURCE_DIR}/interop)
-foreach(test ffprobe-play ffmpeg-record multicat-record tshark-rtp record-rtp-hint)
+foreach(test ffprobe-play ffmpeg-record multicat-record tshark-rtp record-rtp-hint
+    ffmpeg-fec-record)
   add_test(NAME interop.${test}
     COMMAND ${ORVANE_INTEROP_DIR}/${test}.sh $<TARGET_FILE:orvane-cli>)
   set_tests_properties(interop.${test} PROPERTIES LABELS interop TIMEOUT 90)
