@@ -111,6 +111,9 @@ void CEventLog::RotateIfFull()
     m_file.reset();
     std::error_code error;
     std::filesystem::rename(m_path, m_path + ".1", error);
+    // Not rotated: the log goes on in the same file, and the Event Log says why it grows.
+    if (error)
+        m_fileError = "cannot rotate " + m_path + " to " + m_path + ".1: " + error.message();
     m_file.reset(std::fopen(m_path.c_str(), error ? "ae" : "we"));
     m_fileBytes = 0;
     if (!m_file)

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -120,6 +121,37 @@ TEST(CEventLogTest, UnwritableFileKeepsTheLogInMemory)
     EXPECT_FALSE(log.FileError().empty());
     log.Add(CEventLog::Kind::Error, "still kept");
     EXPECT_EQ(log.Entries().size(), 1u);
+}
+
+TEST(CEventLogTest, FullFileRotatesAndAFailedRotationIsReported)
+{
+    ManualClock clock;
+    tstest::TempDir dir;
+    const std::string path = dir.File("events.log");
+    CEventLog log;
+    log.SetClock(clock.Get());
+    ASSERT_TRUE(log.OpenFile(path));
+    const std::string text(64 * 1024, 'x');
+    const auto fill = [&] {
+        for (std::uint64_t bytes = 0; bytes <= CEventLog::kMaxFileBytes; bytes += text.size())
+        {
+            clock.now += 1s; // below the flood limit
+            log.Add(CEventLog::Kind::Status, text);
+        }
+    };
+    fill();
+    EXPECT_TRUE(std::filesystem::exists(path + ".1"));
+    EXPECT_LT(std::filesystem::file_size(path), CEventLog::kMaxFileBytes);
+    EXPECT_TRUE(log.FileError().empty());
+
+    // A folder where the old file should go: the log goes on, and says why it grows.
+    std::filesystem::remove(path + ".1");
+    std::filesystem::create_directories(path + ".1/kept");
+    fill();
+    EXPECT_NE(log.FileError().find("cannot rotate"), std::string::npos) << log.FileError();
+    log.Add(CEventLog::Kind::Error, "after");
+    EXPECT_EQ(log.Entries().back().text, "after");
+    EXPECT_GT(std::filesystem::file_size(path), CEventLog::kMaxFileBytes);
 }
 
 TEST(CEventLogTest, DefaultPathFollowsXdgStateHome)
