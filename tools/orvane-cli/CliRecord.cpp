@@ -309,15 +309,18 @@ int Run(const RecordOptions& o, bool record)
             break;
         if (now - lastStatusTick >= 1'000)
         {
-            const auto counters = receiver->GetCounters();
+            const std::uint32_t elapsedMs = now - lastStatusTick;
+            // One look at the receiver and the analysis a second, for every output.
+            const CStreamReport::Receive figures =
+                TakeFigures(*analysis, *receiver, !o.noAnalyzer, lastReceived, elapsedMs);
+            const auto& counters = figures.counters;
             if (!rtpHintShown && !o.rtp && CDvbIpRecvThread::LooksLikeRtp(counters))
             {
                 std::fprintf(stderr, "orvane-cli: the datagrams %s\n", kRtpHint);
                 rtpHintShown = true;
             }
             const std::uint64_t taken = recorder.GetBytesTaken();
-            const double inRate = static_cast<double>(taken - lastTaken) * 8'000.0 / (now - lastStatusTick);
-            const std::uint32_t elapsedMs = now - lastStatusTick;
+            const double inRate = static_cast<double>(taken - lastTaken) * 8'000.0 / elapsedMs;
             lastTaken = taken;
             lastStatusTick = now;
             statusText = CRecordController::StatusText(receiver->GetStatus(), statusText);
@@ -330,32 +333,27 @@ int Run(const RecordOptions& o, bool record)
             if (counters.twoPaths)
                 restarts += "  only on path 1/2 " + std::to_string(counters.paths[0].onlyHere) + '/' +
                             std::to_string(counters.paths[1].onlyHere);
-            if (o.json || !o.metrics.empty())
+            if (!o.metrics.empty())
+                metrics.SetText(CStreamReport::ReceiveMetrics(streamName, mode, figures));
+            if (o.json)
             {
-                const CStreamReport::Receive figures =
-                    TakeFigures(*analysis, *receiver, !o.noAnalyzer, lastReceived, elapsedMs);
-                if (!o.metrics.empty())
-                    metrics.SetText(CStreamReport::ReceiveMetrics(streamName, mode, figures));
-                if (o.json)
+                std::printf("%s\n", CStreamReport::JsonLine(figures).c_str());
+                if (StdoutFailed())
                 {
-                    std::printf("%s\n", CStreamReport::JsonLine(figures).c_str());
-                    if (StdoutFailed())
-                    {
-                        exitCode = 1;
-                        break;
-                    }
+                    exitCode = 1;
+                    break;
                 }
             }
             if (!o.quiet && !o.json)
             {
                 // MDI as DF:MLR, and the TR 101 290 events of each priority so far.
-                const CDvbIpRecvThread::Mdi mdi = receiver->GetMdi();
+                const CDvbIpRecvThread::Mdi& mdi = figures.mdi;
                 char quality[96] = "DF:MLR -";
                 if (mdi.valid)
                     std::snprintf(quality, sizeof quality, "DF:MLR %.1f:%.0f", mdi.dfMs, mdi.mlr);
                 if (!o.noAnalyzer)
                 {
-                    const CTr101290Counters tr = analysis->TakeSnapshot().tr101290;
+                    const CTr101290Counters& tr = figures.tr101290;
                     const std::size_t used = std::strlen(quality);
                     std::snprintf(quality + used, sizeof quality - used, "  TR 101 290 p1 %llu p2 %llu",
                                   static_cast<unsigned long long>(tr.Total(1)),
