@@ -71,6 +71,13 @@ bool CMetricsServer::Start(const std::string& host, std::uint16_t port)
     const auto end = std::chrono::steady_clock::now() + kStopTimeout;
     while (!m_server->is_running() && !m_thread.IsFinished() && std::chrono::steady_clock::now() < end)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (!m_server->is_running())
+    {
+        // Bound but not listening: a scrape would find nothing, so the run must not start.
+        m_error = "the metrics server on " + host + ":" + std::to_string(port) + " did not start listening";
+        Stop();
+        return false;
+    }
     return true;
 }
 
