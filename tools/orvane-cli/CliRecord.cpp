@@ -287,7 +287,6 @@ int Run(const RecordOptions& o, bool record)
     int exitCode = 0;
     std::string statusText = "No errors detected";
     std::uint32_t lastStatusTick = startTick;
-    std::uint64_t lastTaken = 0;
     std::uint64_t lastReceived = 0;
     bool rtpHintShown = false;
     // Bounded: ends on a signal, at the limit, on failure, or after --seconds when monitoring.
@@ -320,8 +319,6 @@ int Run(const RecordOptions& o, bool record)
                 rtpHintShown = true;
             }
             const std::uint64_t taken = recorder.GetBytesTaken();
-            const double inRate = static_cast<double>(taken - lastTaken) * 8'000.0 / elapsedMs;
-            lastTaken = taken;
             lastStatusTick = now;
             statusText = CRecordController::StatusText(receiver->GetStatus(), statusText);
             std::string restarts;
@@ -364,7 +361,7 @@ int Run(const RecordOptions& o, bool record)
                             CRecordController::FormatElapsed((now - startTick) / 1000).c_str(),
                             static_cast<unsigned long long>((record ? recorder.GetBytesWritten() : taken) /
                                                             CRecordController::kBytesPerMegabyte),
-                            FormatRate(inRate).c_str(), FormatRate(analysis->State().m_bitRate.load()).c_str(),
+                            FormatRate(figures.bitRate).c_str(), FormatRate(analysis->State().m_bitRate.load()).c_str(),
                             analysis->m_packetSize.load(), analysis->m_syncLoss.load(), quality,
                             static_cast<unsigned long long>(counters.kernelDrops), restarts.c_str(),
                             statusText.c_str());
