@@ -1,6 +1,7 @@
 // The receiver with SMPTE 2022-1 FEC and a 2022-7 second input, end to end on
 // loopback: media and FEC made by CFecEncoder, chosen datagrams withheld; and
 // orvane-cli record with --fec and with --second-port.
+#include "DvbIpRecvTestSupport.h"
 #include "FecTestStream.h"
 #include "LoopbackStream.h"
 #include "engine/CDvbIpRecvThread.h"
@@ -61,9 +62,12 @@ void SendWire(const std::vector<fectest::WireDatagram>& wire, std::uint16_t port
     }
 }
 
-// Starts @p r on free ports (its FEC ports and second input may collide: tried again).
+// Starts @p r for RTP with FEC on free ports (its FEC ports and second input may collide: tried again).
 bool StartOnFreePorts(CDvbIpRecvThread& r, bool secondInput)
 {
+    r.SetDiagnostics(nullptr);
+    r.SetRtp(true);
+    r.SetFec(true);
     for (int attempt = 0; attempt < 10; ++attempt)
     {
         r.SetPort(tstest::FreePort());
@@ -78,13 +82,7 @@ bool StartOnFreePorts(CDvbIpRecvThread& r, bool secondInput)
 std::vector<std::uint8_t> Finish(CDvbIpRecvThread& r)
 {
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    r.StopReceiving();
-    std::vector<std::uint8_t> out(r.GetStored());
-    std::uint32_t got = 0;
-    EXPECT_TRUE(r.ReadAvailable(out.data(), static_cast<std::uint32_t>(out.size()), got));
-    out.resize(got);
-    r.Stop();
-    return out;
+    return recvtest::Finish(r);
 }
 } // namespace
 
@@ -101,9 +99,6 @@ TEST(CDvbIpRecvProtection, FecRebuildsEveryRecoverableLossAndOnlyTheRestIsMissin
     {
         SCOPED_TRACE(withSquare ? "with an unrecoverable square" : "every loss recoverable");
         CDvbIpRecvThread r(8 * 1024 * 1024);
-        r.SetDiagnostics(nullptr);
-        r.SetRtp(true);
-        r.SetFec(true);
         ASSERT_TRUE(StartOnFreePorts(r, false)) << r.LastError();
         std::set<std::uint64_t> lost = recoverable;
         if (withSquare)
@@ -127,9 +122,6 @@ TEST(CDvbIpRecvProtection, AGapIsWaitedForAcrossASendersPauseWhileFecMayStillReb
     // A sender that sends in bursts (ffmpeg -re: a frame's worth at a time)
     // pauses for more than 100 ms; the rest of the lost datagram's groups come after.
     CDvbIpRecvThread r(8 * 1024 * 1024);
-    r.SetDiagnostics(nullptr);
-    r.SetRtp(true);
-    r.SetFec(true);
     ASSERT_TRUE(StartOnFreePorts(r, false)) << r.LastError();
     SendWire(Wire(), r.GetPort(), {30}, 31, 300);
     EXPECT_TRUE(Finish(r) == Source());
@@ -141,9 +133,6 @@ TEST(CDvbIpRecvProtection, AGapIsWaitedForAcrossASendersPauseWhileFecMayStillReb
 TEST(CDvbIpRecvProtection, TwoPathsWithDisjointLossesMergeIntoTheWholeStreamAndFecFromEitherPathFillsTheRest)
 {
     CDvbIpRecvThread r(8 * 1024 * 1024);
-    r.SetDiagnostics(nullptr);
-    r.SetRtp(true);
-    r.SetFec(true);
     ASSERT_TRUE(StartOnFreePorts(r, true)) << r.LastError();
     const std::set<std::uint64_t> lost[2] = {{10, 11, 12, 100, 250, 276}, {50, 51, 150, 151, 152, 153, 154, 200, 276}};
     loopback::Sender path[2] = {loopback::Sender(r.GetPort()), loopback::Sender(r.GetSecondPort())};

@@ -1,5 +1,6 @@
 #include "engine/CDvbIpRecvThread.h"
 
+#include "DvbIpRecvTestSupport.h"
 #include "LoopbackStream.h"
 #include "common/CEventLog.h"
 
@@ -27,17 +28,7 @@ struct Case
     std::uint32_t length;
 };
 
-// Ends reception and returns everything that reached the FIFO.
-std::vector<std::uint8_t> Finish(CDvbIpRecvThread& r)
-{
-    r.StopReceiving();
-    std::vector<std::uint8_t> out(r.GetStored());
-    std::uint32_t got = 0;
-    EXPECT_TRUE(r.ReadAvailable(out.data(), static_cast<std::uint32_t>(out.size()), got));
-    out.resize(got);
-    r.Stop();
-    return out;
-}
+using recvtest::Finish;
 
 // Reads what @p r passes on until nothing new came for 300 ms.
 std::vector<std::uint8_t> ReadUntilQuiet(CDvbIpRecvThread& r)
@@ -61,8 +52,12 @@ protected:
     void SetUp() override
     {
         m_port = FreePort();
-        m_receiver.SetPort(m_port);
-        m_receiver.SetDiagnostics(nullptr);
+        Prepare(m_receiver);
+    }
+    void Prepare(CDvbIpRecvThread& r)
+    {
+        r.SetPort(m_port);
+        r.SetDiagnostics(nullptr);
     }
     void StartRtp()
     {
@@ -287,8 +282,7 @@ TEST_F(CDvbIpRecvThreadTest, SlowReaderHoldsDatagramsBackLosesNothingAndReceivin
 {
     // FIFO for 20 datagrams, pool of 30 records: the rest waits in the kernel queue.
     CDvbIpRecvThread small(20 * kDatagramBytes, 30);
-    small.SetPort(m_port);
-    small.SetDiagnostics(nullptr);
+    Prepare(small);
     ASSERT_TRUE(small.Start());
     Sender s(m_port);
     s.SendUdp(0, 100);
@@ -352,8 +346,7 @@ TEST_F(CDvbIpRecvThreadTest, KernelDropsAreCountedAsTheKernelCountsThemAndOverfl
     // rest of an unpaced burst. The last drops come after the last datagram the
     // queue took, so no datagram brings their count.
     CDvbIpRecvThread r(20 * kDatagramBytes, 30);
-    r.SetPort(m_port);
-    r.SetDiagnostics(nullptr);
+    Prepare(r);
     r.SetSocketBufferBytes(16 * 1024);
     ASSERT_TRUE(r.Start()) << r.LastError();
     constexpr std::uint32_t kSent = 2'000;
@@ -381,8 +374,7 @@ TEST_F(CDvbIpRecvThreadTest, KernelDropsAreCountedAsTheKernelCountsThemAndOverfl
 TEST_F(CDvbIpRecvThreadTest, StopWithAFullFifoAndNoReaderIsBoundedAndCountsWhatFoundNoRoom)
 {
     CDvbIpRecvThread r(20 * kDatagramBytes, 200);
-    r.SetPort(m_port);
-    r.SetDiagnostics(nullptr);
+    Prepare(r);
     ASSERT_TRUE(r.Start());
     Sender s(m_port);
     s.SendUdp(0, 150);

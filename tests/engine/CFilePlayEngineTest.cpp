@@ -91,7 +91,18 @@ protected:
     void Configure(std::uint32_t bitRate)
     {
         ASSERT_TRUE(m_sender.SetRate(bitRate, 188));
-        m_sender.SetDestination(kLoopback, m_rx.Port(), false);
+        Redirect(m_rx);
+    }
+    void Redirect(LoopbackReceiver& rx) { m_sender.SetDestination(kLoopback, rx.Port(), false); }
+    //! Ends of the stretch count when they have left, not when they were read
+    //! (the reader runs far ahead). What left is the sender's count: a slow
+    //! receiver (sanitizers) may lose datagrams in its queue.
+    void ExpectLoopsFollowWhatLeft(std::uint64_t packetsPerPass)
+    {
+        const std::uint64_t loops = m_engine.GetLoopCount();
+        const std::uint64_t passes = (m_sender.GetBytesSent() / 188 - 12) / packetsPerPass;
+        EXPECT_GE(loops + 1, passes);
+        EXPECT_LE(loops, passes + 1);
     }
     //! Bytes of one read of the engine (1 MiB and a sector) on the test's file system.
     std::int64_t ReadRoom()
@@ -240,7 +251,7 @@ TEST_F(CFilePlayEngineTest, RangePositionAndLoopOfARangePlayTheirStretchOnly)
     // sector grid: unbuffered reads refuse it, and the engine reads buffered
     // instead of failing).
     LoopbackReceiver rx;
-    m_sender.SetDestination(kLoopback, rx.Port(), false);
+    Redirect(rx);
     m_engine.SetPosition(600);
     m_engine.SetLoop(true);
     ASSERT_TRUE(m_engine.StartPlay(path));
@@ -296,10 +307,7 @@ TEST_F(CFilePlayEngineTest, PauseHoldsThePositionAndResumeLosesNothing)
 
     const auto got = m_rx.Packets();
     EXPECT_EQ(CountNulls(got, 0, 12), 12u);
-    const std::size_t checked = (atPause + 250) * 7;
-    ASSERT_GT(got.size(), checked);
-    for (std::size_t i = 12; i < checked; ++i)
-        ASSERT_EQ(got[i], static_cast<std::int64_t>((i - 12) % packets)) << "packet " << i;
+    EXPECT_TRUE(RunsInOrder(got, (atPause + 250) * 7 - 12, 0, static_cast<std::int64_t>(packets) - 1, 0));
 }
 
 TEST_F(CFilePlayEngineTest, StopEndsEveryStage)
@@ -360,17 +368,11 @@ TEST_F(CFilePlayEngineTest, ALastReadShorterThanThreePacketsKeepsThePacketCutByT
     EXPECT_TRUE(m_engine.Stop());
 
     LoopbackReceiver rx;
-    m_sender.SetDestination(kLoopback, rx.Port(), false);
+    Redirect(rx);
     m_engine.SetLoop(true);
     ASSERT_TRUE(m_engine.StartPlay(path));
     ASSERT_TRUE(WaitFor([&] { return rx.Count() * 7 > 12 + 3 * static_cast<std::size_t>(packets); }));
-    // Ends of the stretch count when they have left, not when they were read
-    // (the reader is 15 MiB, about 15 loops, ahead). What left is the sender's
-    // count: a slow receiver (sanitizers) may lose datagrams in its queue.
-    const std::uint64_t loops = m_engine.GetLoopCount();
-    const auto passes = (m_sender.GetBytesSent() / 188 - 12) / static_cast<std::uint64_t>(packets);
-    EXPECT_GE(loops + 1, passes);
-    EXPECT_LE(loops, passes + 1);
+    ExpectLoopsFollowWhatLeft(static_cast<std::uint64_t>(packets));
     EXPECT_TRUE(m_engine.Stop());
     EXPECT_GT(m_engine.GetPlayedBytes(), 3 * size) << "played bytes count across loops";
     const auto looped = rx.Packets();
@@ -385,10 +387,7 @@ TEST_F(CFilePlayEngineTest, LoopCountOfATinyFileFollowsWhatLeftNotWhatWasRead)
     m_engine.SetLoop(true);
     ASSERT_TRUE(m_engine.StartPlay(path));
     ASSERT_TRUE(WaitFor([&] { return m_rx.Count() >= 60; }, 30s));
-    const std::uint64_t loops = m_engine.GetLoopCount();
-    const std::uint64_t passes = (m_sender.GetBytesSent() / 188 - 12) / 20;
-    EXPECT_GE(loops + 1, passes);
-    EXPECT_LE(loops, passes + 1) << "thousands of loops are read ahead into the FIFO";
+    ExpectLoopsFollowWhatLeft(20); // thousands of loops are read ahead into the FIFO
     EXPECT_TRUE(m_engine.Stop());
     const auto got = m_rx.Packets();
     EXPECT_TRUE(RunsInOrder(got, 400, 0, 19, 0)) << "the cut packet never leaves";
@@ -414,7 +413,7 @@ TEST_F(CFilePlayEngineTest, AStretchThatGivesNothingEndsTheLoopWithAMessage)
     RecordingMessageSink sink;
     CFilePlayEngine engine(&m_sender, &sink);
     LoopbackReceiver rx;
-    m_sender.SetDestination(kLoopback, rx.Port(), false);
+    Redirect(rx);
     const std::string cut = MakeFile("cut.ts", 2'000);
     engine.SetLoop(true);
     ASSERT_TRUE(engine.StartPlay(cut));
@@ -426,8 +425,8 @@ TEST_F(CFilePlayEngineTest, AStretchThatGivesNothingEndsTheLoopWithAMessage)
     ASSERT_TRUE(WaitFor([&] { return engine.IsPlayedOut(); }));
     rx.WaitQuiet();
     const auto got = rx.Packets();
-    for (std::size_t i = 12; i < got.size() - 12; ++i)
-        ASSERT_EQ(got[i], static_cast<std::int64_t>((i - 12) % 2'000)) << "packet " << i;
+    ASSERT_GT(got.size(), 24u);
+    EXPECT_TRUE(RunsInOrder(got, got.size() - 24, 0, 1'999, 0));
     EXPECT_EQ(CountNulls(got, got.size() - 12, got.size()), 12u);
 }
 
@@ -442,7 +441,7 @@ TEST_F(CFilePlayEngineTest, ANewPlayLetsTheTailOfTheFinishedOneLeaveFirst)
 
     // Play pressed again, for another destination, without a Stop in between.
     LoopbackReceiver rx;
-    m_sender.SetDestination(kLoopback, rx.Port(), false);
+    Redirect(rx);
     ASSERT_TRUE(m_engine.StartPlay(second));
     ASSERT_TRUE(WaitPlayedOut(rx));
     m_rx.WaitQuiet();
