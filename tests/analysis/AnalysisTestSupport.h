@@ -26,6 +26,19 @@ inline CTsGeneratorConfig SmallStream(int packetSize = 188, int programs = 3)
     return config;
 }
 
+//! SmallStream with lost audio packets, skipped video counts and garbage bursts off the packet grid.
+inline CTsGeneratorConfig ImpairedStream(std::uint64_t dropEvery, std::uint64_t ccErrorEvery,
+                                         std::uint64_t garbageEvery, std::size_t garbageBytes, double seconds = 1.5)
+{
+    CTsGeneratorConfig config = SmallStream();
+    config.durationSeconds = seconds;
+    config.dropEvery = dropEvery;
+    config.ccErrorEvery = ccErrorEvery;
+    config.garbageEvery = garbageEvery;
+    config.garbageBytes = garbageBytes;
+    return config;
+}
+
 using tstest::AddPacket;
 
 inline std::vector<std::uint8_t> GenerateStream(const CTsGeneratorConfig& config, CTsGeneratorStats* stats = nullptr)

@@ -35,12 +35,8 @@ TEST(CDecodeStreamTest, DetectsPacketSizeAndFirstPacketOffset)
 
 TEST(CDecodeStreamTest, ResultsDoNotDependOnChunking)
 {
-    CTsGeneratorConfig config = SmallStream();
+    CTsGeneratorConfig config = ImpairedStream(53, 211, 700, 41);
     config.leadingGarbage = 333;
-    config.garbageEvery = 700;
-    config.garbageBytes = 41;
-    config.dropEvery = 53;
-    config.ccErrorEvery = 211;
     const auto stream = GenerateStream(config);
     CDecodeStream reference;
     FeedFixed(reference, stream, stream.size());
@@ -90,12 +86,8 @@ TEST(CDecodeStreamTest, ResyncsAfterGarbageCountingOneSyncLossPerBurst)
 
 TEST(CDecodeStreamTest, CountsContinuityErrorsExactly)
 {
-    CTsGeneratorConfig config = SmallStream();
-    config.durationSeconds = 3;
-    config.dropEvery = 37;
-    config.ccErrorEvery = 101;
     CTsGeneratorStats stats;
-    const auto stream = GenerateStream(config, &stats);
+    const auto stream = GenerateStream(ImpairedStream(37, 101, 0, 0, 3), &stats);
     ASSERT_GT(stats.continuityErrors, 20u);
     CDecodeStream decoder;
     FeedFixed(decoder, stream, 100000);

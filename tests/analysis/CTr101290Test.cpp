@@ -125,15 +125,8 @@ TEST(CTr101290Test, GeneratedStreamsAreCleanAndTheirFaultsCountedOnce)
     for (const CTsGeneratorConfig& config : {SmallStream(), SmallStream(204, 3), big, slow})
         ExpectCounts(Analyse(GenerateStream(config)), {}, std::to_string(config.bitRate));
 
-    // Lost audio packets, skipped video counts and garbage bursts off the packet grid.
-    CTsGeneratorConfig faulty = SmallStream();
-    faulty.durationSeconds = 3.0;
-    faulty.dropEvery = 40;
-    faulty.ccErrorEvery = 150;
-    faulty.garbageEvery = 2000;
-    faulty.garbageBytes = 10;
     CTsGeneratorStats stats;
-    const std::vector<std::uint8_t> stream = GenerateStream(faulty, &stats);
+    const std::vector<std::uint8_t> stream = GenerateStream(ImpairedStream(40, 150, 2000, 10, 3.0), &stats);
     ASSERT_GT(stats.garbageBursts, 0u);
     ExpectCounts(Analyse(stream),
                  {{Ind::CcError, stats.continuityErrors},
