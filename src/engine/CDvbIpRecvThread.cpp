@@ -231,16 +231,8 @@ void CDvbIpRecvThread::OnReceive(DvbIpRecvBuffer* record)
     record->m_passes = 0;
     if (m_runRtp)
     {
-        std::uint16_t sequence = 0;
-        if (!ParseRtp(record->m_data, record->m_length, sequence, record->m_payloadOffset, record->m_payloadLength,
-                      &record->m_ssrc) ||
-            !IsTransportStream(record->m_data + record->m_payloadOffset, record->m_payloadLength))
-        {
-            m_invalid.fetch_add(1, std::memory_order_relaxed);
-            m_pool.PutFree(record);
+        if (!ParseRtpRecord(record))
             return;
-        }
-        record->m_sequence = sequence;
     }
     else
     {
@@ -355,18 +347,25 @@ void CDvbIpRecvThread::PassRebuilt(std::int64_t arrivalNs)
         record->m_length = static_cast<std::uint32_t>(datagram.size());
         record->m_arrivalNs = arrivalNs;
         record->m_passes = 0;
-        std::uint16_t sequence = 0;
-        if (!ParseRtp(record->m_data, record->m_length, sequence, record->m_payloadOffset, record->m_payloadLength,
-                      &record->m_ssrc) ||
-            !IsTransportStream(record->m_data + record->m_payloadOffset, record->m_payloadLength))
-        {
-            m_invalid.fetch_add(1, std::memory_order_relaxed);
-            m_pool.PutFree(record);
+        if (!ParseRtpRecord(record))
             continue;
-        }
-        record->m_sequence = sequence;
         m_pool.PutReadyFront(record);
     }
+}
+
+bool CDvbIpRecvThread::ParseRtpRecord(DvbIpRecvBuffer* record)
+{
+    std::uint16_t sequence = 0;
+    if (!ParseRtp(record->m_data, record->m_length, sequence, record->m_payloadOffset, record->m_payloadLength,
+                  &record->m_ssrc) ||
+        !IsTransportStream(record->m_data + record->m_payloadOffset, record->m_payloadLength))
+    {
+        m_invalid.fetch_add(1, std::memory_order_relaxed);
+        m_pool.PutFree(record);
+        return false;
+    }
+    record->m_sequence = sequence;
+    return true;
 }
 
 bool CDvbIpRecvThread::MayStillCome(std::uint16_t expected, std::uint32_t misses) const

@@ -259,6 +259,9 @@ private:
     //! While receiving: false (try again next cycle). After StopReceiving: waits
     //! for room until the stop bound, then true.
     bool WaitForRoom();
+    //! Fills in the RTP fields of @p record. @return false when it is no RTP
+    //! transport stream datagram: it is counted invalid and back in the pool.
+    bool ParseRtpRecord(DvbIpRecvBuffer* record);
     //! Feeds @p record to the MDI meter (receive thread).
     void MeasureArrival(const DvbIpRecvBuffer& record);
     //! RTP media packets missing in front of @p sequence, in arrival order;

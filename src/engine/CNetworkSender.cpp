@@ -660,16 +660,8 @@ void CNetworkSender::RunCycle(std::uint32_t datagramsPerMs)
             if (m_pauseRequested.load(std::memory_order_acquire) || !m_threadRunning.load(std::memory_order_acquire))
                 break;
         }
-        std::uint32_t n = unit;
-        const std::uint32_t used = m_fifo.GetUsed();
-        if (used < unit)
-        {
-            // The last partial datagram of the stream leaves once all is written.
-            if (!endOfStream || used == 0)
-                break;
-            n = used;
-        }
-        if (!m_fifo.Read(datagram.data(), n) || n == 0)
+        const std::uint32_t n = TakeDatagram(datagram.data(), unit, endOfStream);
+        if (n == 0)
             break;
         const std::uint32_t timestamp = rtp ? RtpTimestamp(bytesSent, bitRate) : 0;
         if (!m_socket.Send(datagram.data(), n, rtp, timestamp))
@@ -700,6 +692,22 @@ void CNetworkSender::RunCycle(std::uint32_t datagramsPerMs)
     // (After a short cycle, underflow or stop it keeps its plain 1 ms rhythm.)
     if (smooth && due == 0 && m_threadRunning.load(std::memory_order_acquire))
         m_nextReleaseNs = DueTimeNs(bytesSent + burst * unit, bitRate) + realOffsetNs;
+}
+
+std::uint32_t CNetworkSender::TakeDatagram(std::uint8_t* datagram, std::uint32_t unit, bool endOfStream)
+{
+    std::uint32_t n = unit;
+    const std::uint32_t used = m_fifo.GetUsed();
+    if (used < unit)
+    {
+        // The last partial datagram of the stream leaves once all is written.
+        if (!endOfStream || used == 0)
+            return 0;
+        n = used;
+    }
+    if (!m_fifo.Read(datagram, n))
+        return 0;
+    return n;
 }
 
 std::int64_t CNetworkSender::Departure(std::uint64_t position, std::uint32_t bytes, std::uint64_t bitRate)
@@ -736,16 +744,8 @@ std::uint64_t CNetworkSender::SendAhead(std::uint64_t due, std::uint64_t positio
     {
         if (uring ? m_uring.Room() == 0 : !m_socket.HasRoom())
             break;
-        std::uint32_t n = unit;
-        const std::uint32_t used = m_fifo.GetUsed();
-        if (used < unit)
-        {
-            // The last partial datagram of the stream leaves once all is written.
-            if (!endOfStream || used == 0)
-                break;
-            n = used;
-        }
-        if (!m_fifo.Read(datagram.data(), n) || n == 0)
+        const std::uint32_t n = TakeDatagram(datagram.data(), unit, endOfStream);
+        if (n == 0)
             break;
         const std::uint32_t timestamp = rtp ? RtpTimestamp(position, bitRate) : 0;
         const std::int64_t at = Departure(position + n, n, bitRate) + realOffsetNs;

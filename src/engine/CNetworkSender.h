@@ -300,6 +300,9 @@ private:
     //! with their departure times. @return the position after them.
     std::uint64_t SendAhead(std::uint64_t due, std::uint64_t position, std::uint64_t bitRate, std::uint32_t unit,
                             bool endOfStream, std::int64_t now, std::int64_t realOffsetNs);
+    //! Reads the next datagram of @p unit bytes (or the stream's last, shorter
+    //! one) from the FIFO into @p datagram. @return its length, 0 when none is ready.
+    std::uint32_t TakeDatagram(std::uint8_t* datagram, std::uint32_t unit, bool endOfStream);
     //! Departure time on the schedule's clock of the datagram of @p bytes ending at @p position.
     std::int64_t Departure(std::uint64_t position, std::uint32_t bytes, std::uint64_t bitRate);
     //! False when the cycle is to be skipped because of a pause.

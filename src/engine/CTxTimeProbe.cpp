@@ -38,7 +38,8 @@ std::vector<Qdisc> DumpQdiscs(int ifIndex)
     if (!fd.Valid())
         return out;
     timeval timeout{1, 0}; // rtnetlink answers at once; never hang a start on it
-    setsockopt(fd.Get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    if (setsockopt(fd.Get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout) != 0)
+        return out; // without the time-out a silent kernel would hang the start
     struct
     {
         nlmsghdr header;

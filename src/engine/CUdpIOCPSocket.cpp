@@ -38,6 +38,17 @@ void PutBe32(std::uint8_t* p, std::uint32_t v)
     p[2] = static_cast<std::uint8_t>(v >> 8);
     p[3] = static_cast<std::uint8_t>(v);
 }
+// One control message of @p size bytes in the header's own control words.
+void PutControl(msghdr& mh, std::uint64_t* control, int level, int type, const void* value, std::size_t size)
+{
+    mh.msg_control = control;
+    mh.msg_controllen = CMSG_SPACE(size);
+    cmsghdr* cm = CMSG_FIRSTHDR(&mh);
+    cm->cmsg_level = level;
+    cm->cmsg_type = type;
+    cm->cmsg_len = CMSG_LEN(size);
+    std::memcpy(CMSG_DATA(cm), value, size);
+}
 } // namespace
 
 CUdpIOCPSocket::CUdpIOCPSocket()
@@ -231,27 +242,15 @@ std::uint32_t CUdpIOCPSocket::BuildHeaders()
         if (m_txtime)
         {
             // Each datagram leaves at its own time: the qdisc (fq, etf) holds it until then.
-            std::uint64_t* control = m_control.data() + std::size_t{h} * kControlWords;
-            mh.msg_control = control;
-            mh.msg_controllen = CMSG_SPACE(sizeof(std::uint64_t));
-            cmsghdr* cm = CMSG_FIRSTHDR(&mh);
-            cm->cmsg_level = SOL_SOCKET;
-            cm->cmsg_type = SCM_TXTIME;
-            cm->cmsg_len = CMSG_LEN(sizeof(std::uint64_t));
             const auto when = static_cast<std::uint64_t>(m_slotDeparture[m_first + i] + m_txtimeOffsetNs);
-            std::memcpy(CMSG_DATA(cm), &when, sizeof when);
+            PutControl(mh, m_control.data() + std::size_t{h} * kControlWords, SOL_SOCKET, SCM_TXTIME, &when,
+                       sizeof when);
         }
         else if (j - i > 1)
         {
-            std::uint64_t* control = m_control.data() + std::size_t{h} * kControlWords;
-            mh.msg_control = control;
-            mh.msg_controllen = CMSG_SPACE(sizeof(std::uint16_t));
-            cmsghdr* cm = CMSG_FIRSTHDR(&mh);
-            cm->cmsg_level = SOL_UDP;
-            cm->cmsg_type = UDP_SEGMENT;
-            cm->cmsg_len = CMSG_LEN(sizeof(std::uint16_t));
             const auto segment = static_cast<std::uint16_t>(len);
-            std::memcpy(CMSG_DATA(cm), &segment, sizeof segment);
+            PutControl(mh, m_control.data() + std::size_t{h} * kControlWords, SOL_UDP, UDP_SEGMENT, &segment,
+                       sizeof segment);
         }
         m_headerSlots[h] = j - i;
         ++h;
