@@ -10,6 +10,7 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev clang-format
   # libraries
   libbitstream-dev libcli11-dev nlohmann-json3-dev libcpp-httplib-dev liburing-dev
+  libsrt-openssl-dev librist-dev
   qt6-base-dev qt6-svg-dev libgl-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
@@ -23,7 +24,9 @@ PACKAGES=(
 case "${1:-}" in
   --test | --bench)
     # interoperability tests: the peer tools that send, probe and decode our streams
-    PACKAGES+=(ffmpeg multicat tshark)
+    # (srt-tools, rist-tools and GStreamer's 2022-1 FEC decoder for the protected transports)
+    PACKAGES+=(ffmpeg multicat tshark srt-tools rist-tools gstreamer1.0-tools gstreamer1.0-plugins-good
+      gstreamer1.0-plugins-bad)
     ;;
 esac
 
