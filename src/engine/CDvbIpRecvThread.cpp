@@ -46,8 +46,9 @@ bool CDvbIpRecvThread::Start()
     }
     m_status.store(0);
     m_lossLatch.store(false);
-    for (auto* c : {&m_arrivals, &m_datagrams, &m_payloadBytes, &m_late, &m_invalid, &m_oversized, &m_missing,
-                    &m_restarts, &m_overflowDrops, &m_rtpInUdpMode, &m_kernelDrops, &m_reordered, &m_duplicates})
+    for (auto* c :
+         {&m_arrivals, &m_datagrams, &m_payloadBytes, &m_late, &m_invalid, &m_fecInvalid, &m_oversized, &m_missing,
+          &m_restarts, &m_overflowDrops, &m_rtpInUdpMode, &m_kernelDrops, &m_reordered, &m_duplicates})
         c->store(0);
     // The receive thread starts in Open, after this.
     m_mdiMeter.Reset();
@@ -278,8 +279,8 @@ void CDvbIpRecvThread::ReceiveProtected(std::uint32_t input, DvbIpRecvBuffer* re
         const auto verdict = m_merge[stream]->Add(path, CSteadyClock::NowNs(), datagram);
         if (verdict != CSeamlessMerge::Verdict::Pass)
         {
-            if (stream == 0 && verdict == CSeamlessMerge::Verdict::Malformed)
-                m_invalid.fetch_add(1, std::memory_order_relaxed);
+            if (verdict == CSeamlessMerge::Verdict::Malformed)
+                (stream == 0 ? m_invalid : m_fecInvalid).fetch_add(1, std::memory_order_relaxed);
             m_pool.PutFree(record);
             return;
         }
@@ -724,6 +725,7 @@ CDvbIpRecvThread::Counters CDvbIpRecvThread::GetCounters() const
         c.fecRecovered = f.recovered;
         c.fecUnrecoverable = f.unrecoverable;
         c.fecPackets = f.fecReceived;
+        c.fecInvalid = m_fecInvalid.load() + f.fecMalformed + f.fecInconsistent;
     }
     if (m_merge[0])
     {

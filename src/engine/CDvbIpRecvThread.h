@@ -134,7 +134,8 @@ public:
         std::uint64_t fecRecovered = 0;     //!< media datagrams rebuilt from FEC (not in missing)
         std::uint64_t fecUnrecoverable = 0; //!< gaps FEC could not fill within its latency bound
         std::uint64_t fecPackets = 0;       //!< FEC datagrams taken (both streams, after the merge)
-        bool twoPaths = false;              //!< a second input was merged (2022-7)
+        std::uint64_t fecInvalid = 0; //!< FEC datagrams of no use: not 2022-1 XOR FEC, or parity that does not add up
+        bool twoPaths = false;        //!< a second input was merged (2022-7)
         std::array<PathCounters, 2> paths;
         double skewMs = 0.0; //!< how long the last second copy trailed the first, ms
     };
@@ -325,6 +326,7 @@ private:
     std::atomic<std::uint64_t> m_payloadBytes{0};
     std::atomic<std::uint64_t> m_late{0};
     std::atomic<std::uint64_t> m_invalid{0};
+    std::atomic<std::uint64_t> m_fecInvalid{0}; // malformed before the merge; the decoder counts its own
     std::atomic<std::uint64_t> m_missing{0};
     std::atomic<std::uint64_t> m_oversized{0};
     std::atomic<std::uint64_t> m_restarts{0};

@@ -103,6 +103,14 @@ TEST(CDvbIpRecvProtection, FecRebuildsEveryRecoverableLossAndOnlyTheRestIsMissin
         std::set<std::uint64_t> lost = recoverable;
         if (withSquare)
             lost.insert(square.begin(), square.end());
+        // Garbage on the column port is counted and changes nothing else.
+        constexpr std::uint64_t kGarbage = 3;
+        if (!withSquare)
+        {
+            loopback::Sender column(r.GetPort() + 2);
+            for (std::uint64_t g = 0; g < kGarbage; ++g)
+                column.Send(std::vector<std::uint8_t>(40 + g, 0x47));
+        }
         SendWire(wire, r.GetPort(), lost);
         const auto recorded = Finish(r);
         EXPECT_TRUE(recorded == Source(withSquare ? square : std::set<std::uint64_t>{}));
@@ -111,7 +119,8 @@ TEST(CDvbIpRecvProtection, FecRebuildsEveryRecoverableLossAndOnlyTheRestIsMissin
         EXPECT_EQ(c.fecRecovered, recoverable.size());
         EXPECT_EQ(c.fecUnrecoverable, withSquare ? square.size() : 0u);
         EXPECT_EQ(c.missing, withSquare ? square.size() : 0u);
-        EXPECT_EQ(c.fecPackets, fecSent);
+        EXPECT_EQ(c.fecInvalid, withSquare ? 0u : kGarbage);
+        EXPECT_EQ(c.fecPackets, fecSent + c.fecInvalid);
         EXPECT_EQ(c.received, kCount - lost.size());
         EXPECT_EQ(c.late + c.invalid + c.overflowDrops + c.kernelDrops, 0u);
     }

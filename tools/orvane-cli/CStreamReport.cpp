@@ -105,7 +105,8 @@ std::string CStreamReport::JsonLine(const Receive& r)
     if (r.counters.fec)
         line["fec"] = {{"recovered", r.counters.fecRecovered},
                        {"unrecoverable", r.counters.fecUnrecoverable},
-                       {"fec_packets", r.counters.fecPackets}};
+                       {"fec_packets", r.counters.fecPackets},
+                       {"invalid", r.counters.fecInvalid}};
     if (r.counters.twoPaths)
     {
         json paths = json::array();
@@ -169,6 +170,9 @@ std::string CStreamReport::ReceiveMetrics(const std::string& stream, const std::
             .Sample(s, Count(c.fecUnrecoverable));
         CFamily(out, "orvane_fec_packets_total", "counter", "FEC datagrams received (column and row).")
             .Sample(s, Count(c.fecPackets));
+        CFamily(out, "orvane_fec_invalid_total", "counter",
+                "FEC datagrams of no use: not SMPTE 2022-1 XOR FEC, or parity that does not add up.")
+            .Sample(s, Count(c.fecInvalid));
     }
     if (c.twoPaths)
     {

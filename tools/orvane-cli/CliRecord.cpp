@@ -187,6 +187,8 @@ std::string ProtectionSummary(const CDvbIpRecvThread::Counters& c)
                       static_cast<unsigned long long>(c.fecUnrecoverable),
                       static_cast<unsigned long long>(c.fecPackets));
         text += part;
+        if (c.fecInvalid > 0)
+            text += " (" + std::to_string(c.fecInvalid) + " of no use: malformed or inconsistent)";
     }
     if (c.twoPaths)
     {
@@ -327,6 +329,8 @@ int Run(const RecordOptions& o, bool record)
             if (counters.fec)
                 restarts += "  FEC rec/unrec " + std::to_string(counters.fecRecovered) + '/' +
                             std::to_string(counters.fecUnrecoverable);
+            if (counters.fecInvalid > 0)
+                restarts += "  FEC invalid " + std::to_string(counters.fecInvalid);
             if (counters.twoPaths)
                 restarts += "  only on path 1/2 " + std::to_string(counters.paths[0].onlyHere) + '/' +
                             std::to_string(counters.paths[1].onlyHere);
