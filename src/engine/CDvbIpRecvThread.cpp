@@ -262,16 +262,8 @@ void CDvbIpRecvThread::ReceiveProtected(std::uint32_t input, DvbIpRecvBuffer* re
     const std::uint32_t path = input / 3;
     const std::uint32_t stream = input % 3;
     const std::span<const std::uint8_t> datagram(record->m_data, record->m_length);
-    std::uint16_t sequence = 0;
-    if (stream == 0 && (!ParseRtp(record->m_data, record->m_length, sequence, record->m_payloadOffset,
-                                  record->m_payloadLength, &record->m_ssrc) ||
-                        !IsTransportStream(record->m_data + record->m_payloadOffset, record->m_payloadLength)))
-    {
-        m_invalid.fetch_add(1, std::memory_order_relaxed);
-        m_pool.PutFree(record);
+    if (stream == 0 && !ParseRtpRecord(record))
         return;
-    }
-    record->m_sequence = sequence;
     std::lock_guard lock(m_protectLock);
     if (m_merge[stream])
     {
