@@ -297,7 +297,7 @@ void CDvbIpRecvThread::ReceiveProtected(std::uint32_t input, DvbIpRecvBuffer* re
     }
     // Behind the highest number, it fills a gap late: the sequencer must find it at once.
     const bool fillsGap =
-        m_seqKnown && record->m_ssrc == m_seqSsrc && DvbIpRecvBufferPool::Distance(m_seqHighest, sequence) < 0;
+        m_seqKnown && record->m_ssrc == m_seqSsrc && DvbIpRecvBufferPool::Distance(m_seqHighest, record->m_sequence) < 0;
     m_arrivals.fetch_add(1, std::memory_order_relaxed);
     MeasureArrival(*record);
     const std::int64_t arrivalNs = record->m_arrivalNs;
