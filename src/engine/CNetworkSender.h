@@ -152,10 +152,7 @@ public:
     void SetOutputStage(const CSendPaths::Settings& stage) { m_stageSettings = stage; }
     const CSendPaths::Settings& GetOutputStage() const { return m_stageSettings; }
     //! What the output stage did since Open (zeros without it); any thread.
-    CSendPaths::Counters GetOutputCounters() const
-    {
-        return m_stage ? m_stage->GetCounters() : CSendPaths::Counters{};
-    }
+    CSendPaths::Counters GetOutputCounters() const { return m_stage ? m_stage->GetCounters() : CSendPaths::Counters{}; }
     //! Multicast hop limit and outgoing interface (host order, 0 = the system's
     //! route), used when the destination is multicast; set before Open.
     void SetMulticast(int ttl, std::uint32_t interfaceAddress) { m_socket.SetMulticast(ttl, interfaceAddress); }

@@ -110,7 +110,8 @@ bool CSendPaths::Open(const Settings& s, CUdpIOCPSocket& primary, std::uint32_t 
             p.socket[kMedia] = &primary;
         else if (!open(kMedia, 0))
             return false;
-        if (m_fec && (!open(kColumn, 2) || (m_fec->GetSettings().mode == CFecEncoder::Mode::RowColumn && !open(kRow, 4))))
+        if (m_fec &&
+            (!open(kColumn, 2) || (m_fec->GetSettings().mode == CFecEncoder::Mode::RowColumn && !open(kRow, 4))))
             return false;
         if (s.impairment.IsActive())
             p.impairment = std::make_unique<CImpairment>(s.impairment, PathSeed(s.seed, i));

@@ -32,8 +32,8 @@
 #include <ctime>
 #include <filesystem>
 #include <memory>
-#include <string>
 #include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -230,8 +230,7 @@ int RunPlay(const PlayOptions& o)
     {
         if (!ParseDestination(to, address, port))
         {
-            std::fprintf(stderr,
-                         "orvane-cli play: bad destination \"%s\": expected IPv4ADDRESS:PORT (port 1-65535)\n",
+            std::fprintf(stderr, "orvane-cli play: bad destination \"%s\": expected IPv4ADDRESS:PORT (port 1-65535)\n",
                          to.c_str());
             return kExitUsage;
         }
@@ -442,8 +441,8 @@ int RunPlay(const PlayOptions& o)
             continue;
         std::string fecField;
         if (fec)
-            fecField = "fec col/row " + std::to_string(progress.fec.column) + '/' + std::to_string(progress.fec.row) +
-                       "  ";
+            fecField =
+                "fec col/row " + std::to_string(progress.fec.column) + '/' + std::to_string(progress.fec.row) + "  ";
         std::printf("elapsed %s  ts %s  position %3u/1000  loops %lld  fifo %s bytes  %s%s\n",
                     CPlayController::FormatDuration(progress.elapsedMs / 1'000).c_str(),
                     CPlayController::FormatDuration(progress.tsSeconds).c_str(), progress.positionPermille,
@@ -464,8 +463,9 @@ int RunPlay(const PlayOptions& o)
         std::printf("%s\n", FecText(last.fec).c_str());
     if (impairment.IsActive())
         std::printf("%s%s\n", CPlayController::ImpairmentText(last.impairment).c_str(),
-                    last.delayCut == 0 ? ""
-                                       : (", " + std::to_string(last.delayCut) + " sent early (delay queue full)").c_str());
+                    last.delayCut == 0
+                        ? ""
+                        : (", " + std::to_string(last.delayCut) + " sent early (delay queue full)").c_str());
     std::fflush(stdout);
     if (!stopped)
     {
@@ -525,9 +525,11 @@ void AddPlayCommand(CLI::App& app, int& exitCode)
                      "SMPTE 2022-1 FEC (needs --rtp): L,D = columns 1-20, rows 4-20, L x D <= 100; column FEC to "
                      "port + 2, row FEC to port + 4");
     play->add_option("--fec-mode", opts->fecMode, "column (default) or row+column");
-    play->add_option("--impair", opts->impair,
-                     "Impair every output on purpose: loss=P,burst=N/M,reorder=P/D,dup=P,jitter=MS (docs/protection.md)");
-    play->add_option("--impair-seed", opts->impairSeed, "Seed of the impairment (default 1): the same seed repeats a run");
+    play->add_option(
+        "--impair", opts->impair,
+        "Impair every output on purpose: loss=P,burst=N/M,reorder=P/D,dup=P,jitter=MS (docs/protection.md)");
+    play->add_option("--impair-seed", opts->impairSeed,
+                     "Seed of the impairment (default 1): the same seed repeats a run");
     play->callback([opts, position, &exitCode] {
         opts->positionGiven = position->count() > 0;
         exitCode = RunPlay(*opts);
