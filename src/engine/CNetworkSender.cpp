@@ -73,7 +73,7 @@ bool CNetworkSender::Open()
     if (!m_socket.Create(m_port.load(std::memory_order_relaxed), FormatIpv4(address).c_str()))
         m_openError = std::strerror(m_socket.GetCreateError());
     else if (m_stageSettings.IsActive())
-        OpenStage(address);
+        OpenStage();
     else
         ChoosePacing();
     ring.unlock();
@@ -211,7 +211,7 @@ void CNetworkSender::ChoosePacing()
     m_pacingInUse.store(use, std::memory_order_relaxed);
 }
 
-void CNetworkSender::OpenStage(std::uint32_t address)
+void CNetworkSender::OpenStage()
 {
     // FEC, impairment and copies are interleaved by the play-out thread as
     // each datagram leaves: the kernel-timed engines cannot do that.
@@ -225,8 +225,8 @@ void CNetworkSender::OpenStage(std::uint32_t address)
                        " pacing: FEC, impairment and a second output are paced by the play-out thread; pacing by "
                        "thread";
     m_stage = std::make_unique<CSendPaths>();
-    if (!m_stage->Open(m_stageSettings, m_socket, address, m_port.load(std::memory_order_relaxed),
-                       m_bitRate.load(std::memory_order_relaxed), m_now))
+    if (!m_stage->Open(m_stageSettings, m_socket, m_address.load(std::memory_order_relaxed),
+                       m_port.load(std::memory_order_relaxed), m_bitRate.load(std::memory_order_relaxed), m_now))
     {
         m_openError = m_stage->GetError();
         m_stage.reset();

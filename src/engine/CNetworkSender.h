@@ -309,7 +309,7 @@ private:
     //! Picks the engine of smooth pacing for the newly opened socket (Open).
     void ChoosePacing();
     //! Opens the output stage on the new socket and paces it by thread (Open).
-    void OpenStage(std::uint32_t address);
+    void OpenStage();
     //! True when the kernel times the datagrams of the open schedule.
     bool KernelTimed() const
     {
