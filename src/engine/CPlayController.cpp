@@ -361,7 +361,7 @@ std::string CPlayController::ImpairmentText(const CImpairment::Counters& c)
     const auto n = [](std::uint64_t v) { return FormatThousands(static_cast<std::int64_t>(v)); };
     const std::uint64_t lost = c.lost + c.burstLost;
     std::string text = "Impairment: " + n(lost) + (lost == 1 ? " datagram" : " datagrams") + " lost on purpose";
-    if (c.lost > 0 && c.burstLost > 0)
+    if (lost > 0)
         text += " (" + n(c.lost) + " at random, " + n(c.burstLost) + " in bursts)";
     text += ", " + n(c.reordered) + " re-ordered, " + n(c.duplicated) + " duplicated, " + n(c.delayed) + " delayed";
     if (c.delayed > 0)
