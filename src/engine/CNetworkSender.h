@@ -35,6 +35,10 @@
 //! a qdisc cannot be taken back either: in both kernel-timed engines a pause
 //! or a jump is seen on the wire up to 6 ms later.
 //!
+//! With SMPTE 2022-1 FEC, impairment or more destinations on (SetOutputStage),
+//! each datagram goes through the output stage (CSendPaths) instead of straight
+//! to the socket, in the same paced loop, and the thread paces.
+//!
 //! Pause() holds the schedule: nothing leaves, nothing is lost, and on resume
 //! the schedule goes on where it stopped without a catch-up burst.
 //!
@@ -289,7 +293,8 @@ public:
     {
         if (GetDatagramsNotSent() == 0)
             return 0;
-        return m_socket.GetLastError() != 0 || !m_stage ? m_socket.GetLastError() : m_stage->GetLastError();
+        const bool socketFailed = m_socket.GetDatagramsFailed() > m_failedAtOpen.load(std::memory_order_relaxed);
+        return socketFailed || !m_stage ? m_socket.GetLastError() : m_stage->GetLastError();
     }
     //! The 90 kHz RTP timestamp of the byte at @p position of a stream played at
     //! @p bitRate (position x 720,000 / bit rate, exact and without overflow for
