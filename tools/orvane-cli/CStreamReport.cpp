@@ -215,8 +215,8 @@ std::string CStreamReport::PlayMetrics(const std::string& stream, const Play& p)
         .Sample(s, Count(i.delayed));
     CFamily(out, "orvane_play_fec_media_total", "counter", "Media datagrams protected by SMPTE 2022-1 FEC.")
         .Sample(s, Count(p.fec.media));
-    CFamily fec(out, "orvane_play_fec_packets_total", "counter", "FEC datagrams made, by stream.");
-    fec.Sample(s + ',' + Label("stream", "column"), Count(p.fec.column));
-    fec.Sample(s + ',' + Label("stream", "row"), Count(p.fec.row));
+    CFamily fec(out, "orvane_play_fec_packets_total", "counter", "FEC datagrams made, by kind (column, row).");
+    fec.Sample(s + ',' + Label("kind", "column"), Count(p.fec.column));
+    fec.Sample(s + ',' + Label("kind", "row"), Count(p.fec.row));
     return out;
 }
