@@ -162,10 +162,14 @@ bool CSendPaths::Send(const std::uint8_t* data, std::uint32_t length, bool rtp, 
         ReleaseDue(p, now);
         Emit(p, media, kMedia);
     }
-    if (m_fec && m_fec->AddMedia(media))
+    if (m_fec && m_fec->AddMedia(media) && !m_fec->Ready().empty())
+    {
+        // The media batch leaves first: a row's FEC never overtakes the row.
+        m_primary->Flush();
         for (const CFecEncoder::Packet& f : m_fec->Ready())
             for (Path& p : m_paths)
                 Emit(p, f.datagram, f.stream == fec::Stream::Column ? kColumn : kRow);
+    }
     FlushSockets();
     return true;
 }
