@@ -493,7 +493,8 @@ void AddPlayCommand(CLI::App& app, int& exitCode)
     CLI::App* play = app.add_subcommand("play", "Play a transport stream file to UDP/RTP at its PCR bit rate");
     play->add_option("file", opts->file, "Transport stream file (.ts, 188- or 204-byte packets)")->required();
     play->add_option("--to", opts->to,
-                     "Destination IPv4ADDRESS:PORT; given twice, both get the same RTP datagrams (SMPTE 2022-7)")
+                     "Destination IPv4ADDRESS:PORT; given again (up to 4 in all), each gets the same RTP datagrams "
+                     "(SMPTE 2022-7)")
         ->required()
         ->expected(1)
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
