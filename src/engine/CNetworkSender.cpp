@@ -67,10 +67,13 @@ bool CNetworkSender::Open()
     // that was not stopped still points at the old one.
     std::unique_lock ring(m_ringLock);
     m_uring.Close(m_socket);
+    m_stage.reset();
     m_socket.Close();
     const std::uint32_t address = m_address.load(std::memory_order_relaxed);
     if (!m_socket.Create(m_port.load(std::memory_order_relaxed), FormatIpv4(address).c_str()))
         m_openError = std::strerror(m_socket.GetCreateError());
+    else if (m_stageSettings.IsActive())
+        OpenStage();
     else
         ChoosePacing();
     ring.unlock();
@@ -208,6 +211,29 @@ void CNetworkSender::ChoosePacing()
     m_pacingInUse.store(use, std::memory_order_relaxed);
 }
 
+void CNetworkSender::OpenStage()
+{
+    // FEC, impairment and copies are interleaved by the play-out thread as
+    // each datagram leaves: the kernel-timed engines cannot do that.
+    const PacingMode asked = m_pacingRequested;
+    if (asked != PacingMode::Burst)
+        m_pacingRequested = PacingMode::Thread;
+    ChoosePacing();
+    m_pacingRequested = asked;
+    if (asked == PacingMode::Uring || asked == PacingMode::TxTime)
+        m_pacingNote = std::string("no ") + PacingName(asked) +
+                       " pacing: FEC, impairment and a second output are paced by the play-out thread; pacing by "
+                       "thread";
+    m_stage = std::make_unique<CSendPaths>();
+    if (!m_stage->Open(m_stageSettings, m_socket, m_address.load(std::memory_order_relaxed),
+                       m_port.load(std::memory_order_relaxed), m_bitRate.load(std::memory_order_relaxed), m_now))
+    {
+        m_openError = m_stage->GetError();
+        m_stage.reset();
+        m_socket.Close();
+    }
+}
+
 bool CNetworkSender::Stop()
 {
     if (m_thread.IsStarted())
@@ -221,6 +247,8 @@ bool CNetworkSender::Stop()
     }
     // Requests in flight point at the ring's slots: cancelled and waited for first.
     m_uring.Close(m_socket);
+    if (m_stage)
+        m_stage->Close(); // what it still holds leaves first
     m_socket.Close();
     m_fifo.Release();
     return true;
@@ -664,7 +692,7 @@ void CNetworkSender::RunCycle(std::uint32_t datagramsPerMs)
         if (n == 0)
             break;
         const std::uint32_t timestamp = rtp ? RtpTimestamp(bytesSent, bitRate) : 0;
-        if (!m_socket.Send(datagram.data(), n, rtp, timestamp))
+        if (!SendMedia(datagram.data(), n, rtp, timestamp))
             break;
         bytesSent += n;
         due = due > n ? due - n : 0;
@@ -684,9 +712,11 @@ void CNetworkSender::RunCycle(std::uint32_t datagramsPerMs)
         const std::uint64_t sent = SentOnSchedule(bytesSent);
         m_bytesSent.store(sent > pendingBytes ? sent - pendingBytes : 0, std::memory_order_relaxed);
     }
+    if (m_stage)
+        m_stage->Poll(endOfStream && m_fifo.GetUsed() == 0);
     if (endOfStream)
         m_drained.store(m_fifo.GetUsed() == 0 && m_socket.GetQueuedSends() == 0 && m_uring.InFlight() == 0 &&
-                            m_uring.Held() == 0,
+                            m_uring.Held() == 0 && (!m_stage || m_stage->Idle()),
                         std::memory_order_release);
     // All that was due has left: the next cycle can begin with the next burst.
     // (After a short cycle, underflow or stop it keeps its plain 1 ms rhythm.)

@@ -35,6 +35,10 @@
 //! a qdisc cannot be taken back either: in both kernel-timed engines a pause
 //! or a jump is seen on the wire up to 6 ms later.
 //!
+//! With SMPTE 2022-1 FEC, impairment or more destinations on (SetOutputStage),
+//! each datagram goes through the output stage (CSendPaths) instead of straight
+//! to the socket, in the same paced loop, and the thread paces.
+//!
 //! Pause() holds the schedule: nothing leaves, nothing is lost, and on resume
 //! the schedule goes on where it stopped without a catch-up burst.
 //!
@@ -56,6 +60,7 @@
 #include "common/CTimedMutex.h"
 #include "common/CTimerSlack.h"
 #include "engine/CFifo.h"
+#include "engine/CSendPaths.h"
 #include "engine/CTxTimeProbe.h"
 #include "engine/CUdpIOCPSocket.h"
 #include "engine/CUringPacer.h"
@@ -64,6 +69,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -144,6 +150,13 @@ public:
     std::uint32_t GetDestinationAddress() const { return m_address.load(std::memory_order_relaxed); }
     std::uint16_t GetDestinationPort() const { return m_port.load(std::memory_order_relaxed); }
     bool GetRtp() const { return m_rtp.load(std::memory_order_relaxed); }
+    //! SMPTE 2022-1 FEC, impairment and more destinations (CSendPaths), taken
+    //! by the next Open; call while idle. With any of them on, kernel-timed
+    //! pacing gives way to the thread (with a pacing note).
+    void SetOutputStage(const CSendPaths::Settings& stage) { m_stageSettings = stage; }
+    const CSendPaths::Settings& GetOutputStage() const { return m_stageSettings; }
+    //! What the output stage did since Open (zeros without it); any thread.
+    CSendPaths::Counters GetOutputCounters() const { return m_stage ? m_stage->GetCounters() : CSendPaths::Counters{}; }
     //! Multicast hop limit and outgoing interface (host order, 0 = the system's
     //! route), used when the destination is multicast; set before Open.
     void SetMulticast(int ttl, std::uint32_t interfaceAddress) { m_socket.SetMulticast(ttl, interfaceAddress); }
@@ -272,10 +285,17 @@ public:
     //! route): they never left and are not counted as sent.
     std::uint64_t GetDatagramsNotSent() const
     {
-        return m_socket.GetDatagramsFailed() - m_failedAtOpen.load(std::memory_order_relaxed);
+        return m_socket.GetDatagramsFailed() - m_failedAtOpen.load(std::memory_order_relaxed) +
+               (m_stage ? m_stage->GetDatagramsFailed() : 0);
     }
     //! errno of the last refused send since Open; 0 when none was refused.
-    int GetLastSendError() const { return GetDatagramsNotSent() > 0 ? m_socket.GetLastError() : 0; }
+    int GetLastSendError() const
+    {
+        if (GetDatagramsNotSent() == 0)
+            return 0;
+        const bool socketFailed = m_socket.GetDatagramsFailed() > m_failedAtOpen.load(std::memory_order_relaxed);
+        return socketFailed || !m_stage ? m_socket.GetLastError() : m_stage->GetLastError();
+    }
     //! The 90 kHz RTP timestamp of the byte at @p position of a stream played at
     //! @p bitRate (position x 720,000 / bit rate, exact and without overflow for
     //! any 64-bit position), wrapping at 32 bits.
@@ -285,9 +305,16 @@ public:
 
 private:
     void PlayoutThread();
+    //! One media datagram to the socket, or through the output stage when it is on.
+    bool SendMedia(const std::uint8_t* data, std::uint32_t length, bool rtp, std::uint32_t timestamp)
+    {
+        return m_stage ? m_stage->Send(data, length, rtp, timestamp) : m_socket.Send(data, length, rtp, timestamp);
+    }
     void RunCycle(std::uint32_t datagramsPerMs);
     //! Picks the engine of smooth pacing for the newly opened socket (Open).
     void ChoosePacing();
+    //! Opens the output stage on the new socket and paces it by thread (Open).
+    void OpenStage();
     //! True when the kernel times the datagrams of the open schedule.
     bool KernelTimed() const
     {
@@ -332,6 +359,8 @@ private:
     bool m_openRtp = false; // the RTP flag of the open schedule; under the parameter lock
     std::string m_openError;
     CUdpIOCPSocket m_socket;
+    CSendPaths::Settings m_stageSettings;
+    std::unique_ptr<CSendPaths> m_stage; // null: the plain path; replaced by Open under the parameter lock
     CSteadyClock::NowFn m_now = CSteadyClock::Default();
     bool m_customClock = false;
     SleepUntilFn m_sleepUntil;

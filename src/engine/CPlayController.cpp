@@ -108,6 +108,7 @@ CPlayController::StartResult CPlayController::Start(const std::string& path, con
     m_sender.SetDestination(settings.address, settings.port, settings.rtp);
     m_sender.SetMulticast(settings.ttl, settings.interfaceAddress);
     m_sender.SetPacing(settings.smoothPacing ? settings.pacing : CNetworkSender::PacingMode::Burst);
+    m_sender.SetOutputStage({settings.extraDestinations, settings.fec, settings.impairment, settings.impairSeed});
 
     const Adaptations& a = settings.adaptations;
     const bool decoderOn = a.pcrRestamp || a.ccRestamp || a.totTdt || settings.analyse;
@@ -344,6 +345,32 @@ void CPlayController::ReadNetworkStatus(PlayProgress& progress)
         progress.statusText = kStatusNoErrors;
         progress.statusColour = StatusColour::Green;
     }
+    // Deliberate loss is no send error, but it is never hidden behind "No errors detected".
+    const CSendPaths::Counters stage = m_sender.GetOutputCounters();
+    progress.impairment = stage.impairment;
+    progress.fec = stage.fec;
+    progress.delayCut = stage.delayCut;
+    if (progress.statusDetail.empty())
+        progress.statusDetail = ImpairmentText(stage.impairment);
+}
+
+std::string CPlayController::ImpairmentText(const CImpairment::Counters& c)
+{
+    if (c.in == 0)
+        return {};
+    const auto n = [](std::uint64_t v) { return FormatThousands(static_cast<std::int64_t>(v)); };
+    const std::uint64_t lost = c.lost + c.burstLost;
+    std::string text = "Impairment: " + n(lost) + (lost == 1 ? " datagram" : " datagrams") + " lost on purpose";
+    if (lost > 0)
+        text += " (" + n(c.lost) + " at random, " + n(c.burstLost) + " in bursts)";
+    text += ", " + n(c.reordered) + " re-ordered, " + n(c.duplicated) + " duplicated, " + n(c.delayed) + " delayed";
+    if (c.delayed > 0)
+    {
+        char max[32];
+        std::snprintf(max, sizeof max, " (up to %.1f ms)", static_cast<double>(c.maxDelayNs) / 1e6);
+        text += max;
+    }
+    return text;
 }
 
 CPlayController::PlayProgress CPlayController::Progress()

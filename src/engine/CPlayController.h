@@ -26,6 +26,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 class CDecodeStream;
 class ISendHealth;
@@ -113,6 +114,11 @@ public:
         Adaptations adaptations;
         //! The analysis object sees the data also without adaptations (the tab's trees).
         bool analyse = false;
+        std::optional<CFecEncoder::Settings> fec; //!< SMPTE 2022-1 FEC; needs rtp
+        CImpairment::Settings impairment;         //!< applied to every output path
+        std::uint64_t impairSeed = 1;
+        //! More destinations (SMPTE 2022-7): the same RTP datagrams, each with its own FEC ports and impairment.
+        std::vector<CSendPaths::Destination> extraDestinations;
     };
 
     struct PlayProgress
@@ -136,7 +142,13 @@ public:
         std::string pacing;
         //! Why the pacing asked for was not available (empty when it was).
         std::string pacingNote;
+        CImpairment::Counters impairment; //!< summed over the output paths
+        CFecEncoder::Counters fec;
+        std::uint64_t delayCut = 0; //!< jittered datagrams sent before their time (delay queue full)
     };
+
+    //! "Impairment: 123 datagrams lost on purpose" (and what else it did); empty when it did nothing.
+    static std::string ImpairmentText(const CImpairment::Counters& c);
 
     //! @param messages where the engine's messages go (may be null); a start
     //! failure gets the system's reason on its second line.

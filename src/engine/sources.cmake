@@ -18,4 +18,5 @@ list(APPEND ORVANE_CORE_SOURCES
   engine/CFecDecoder.cpp
   engine/CSeamlessMerge.cpp
   engine/CImpairment.cpp
+  engine/CSendPaths.cpp
 )

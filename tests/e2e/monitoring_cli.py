@@ -90,6 +90,13 @@ with tempfile.TemporaryDirectory() as work:
     assert abs(p["orvane_play_bitrate_bps"][0][1] - 20e6) < 0.2e6 and 0 <= p["orvane_play_fifo_level_ratio"][0][1] <= 1
     for metric in ["orvane_play_send_errors_total", "orvane_play_loops_total", "orvane_play_sent_bytes_total"]:
         assert [lab for lab, _ in p[metric]] == [f], (metric, p.get(metric))
+    # What --impair and --fec did: always there (0 without them), one label each at most.
+    for metric, kinds in [("orvane_play_impair_lost_total", ["random", "burst"]),
+                          ("orvane_play_fec_packets_total", ["column", "row"])]:
+        assert [lab for lab, _ in p[metric]] == [{**f, "kind": k} for k in kinds], (metric, p.get(metric))
+    for metric in ["orvane_play_impair_reordered_total", "orvane_play_impair_duplicated_total",
+                   "orvane_play_impair_delayed_total", "orvane_play_fec_media_total"]:
+        assert p[metric] == [(f, 0.0)], (metric, p.get(metric))
 
     # RTP of 7 null packets every 2 ms, 3 datagrams lost: the receiver's gap lines
     # stay off standard output, the loss is in rtp.lost and (21 packets a second) the MLR.

@@ -279,3 +279,34 @@ TEST_F(CPlayControllerTest, NetworkStatusShowsASendErrorAboveEveryOtherText)
     }
     EXPECT_EQ(CPlayController::ColourRgb(CPlayController::StatusColour::Red), (CPlayController::Rgb{255, 0, 0}));
 }
+
+TEST_F(CPlayControllerTest, DeliberateLossIsShownButIsNoSendError)
+{
+    const std::string path = MakeFile("impaired.ts", 7 * 400);
+    m_play.Analyse(path);
+    CPlayController::PlaySettings settings = To(20'000'000);
+    settings.rtp = true;
+    settings.fec = CFecEncoder::Settings{4, 4, CFecEncoder::Mode::Column, 0};
+    settings.impairment.burstLength = 1;
+    settings.impairment.burstPeriod = 10;
+    ASSERT_EQ(m_play.Start(path, settings), StartResult::Started);
+    const auto last = PlayOut().back();
+    EXPECT_EQ(last.network, CPlayController::NetworkStatus::NoErrors);
+    EXPECT_EQ(last.statusText, CPlayController::kStatusNoErrors);
+    EXPECT_EQ(last.datagramsNotSent, 0u);
+    // Media and column FEC (the 4 x 4 matrices) through one impairment: every tenth lost.
+    EXPECT_GE(last.fec.media, 400u);
+    EXPECT_EQ(last.fec.column, last.fec.media / 16 * 4);
+    EXPECT_EQ(last.impairment.in, last.fec.media + last.fec.column);
+    EXPECT_EQ(last.impairment.burstLost, (last.impairment.in + 9) / 10);
+    EXPECT_EQ(last.statusDetail, CPlayController::ImpairmentText(last.impairment));
+    EXPECT_EQ(last.statusDetail.rfind("Impairment: " + std::to_string(last.impairment.burstLost) +
+                                          " datagrams lost on purpose (0 at random, ",
+                                      0),
+              0u)
+        << last.statusDetail;
+    EXPECT_TRUE(m_play.Stop());
+    m_rx.WaitQuiet();
+    EXPECT_LT(m_rx.Count(), last.fec.media); // the media port's share of the loss
+    EXPECT_GE(m_rx.Count() + last.impairment.burstLost, last.fec.media);
+}

@@ -33,4 +33,21 @@ grep -qE '^Playing .*, (uring|thread) pacing$' "$work/out" || { cat "$work/out" 
 grep -qF 'Pacing: no departure-time pacing: lo has qdisc noqueue, not fq or etf' "$work/out" || { cat "$work/out" >&2; exit 1; }
 timeout 20 "$cli" play "$work/good.ts" --to 127.0.0.1:9 --burst >"$work/out" 2>"$work/err" || true
 grep -qE '^Playing .*, burst pacing$' "$work/out" || { cat "$work/out" "$work/err" >&2; exit 1; }
+# Protection: FEC needs RTP and a valid matrix, the impairment text is checked, at most four outputs.
+expect 2 "--fec needs --rtp" "$work/good.ts" --to 127.0.0.1:9 --fec 5,5
+expect 2 'bad --fec "30,5": L must be 1-20 (columns), not 30' "$work/good.ts" --to 127.0.0.1:9 --rtp --fec 30,5
+expect 2 'bad --fec "20,6": L x D must be at most 100, not 120' "$work/good.ts" --to 127.0.0.1:9 --rtp --fec 20,6
+expect 2 'bad --fec-mode "rows": expected column or row+column' "$work/good.ts" --to 127.0.0.1:9 --rtp --fec 5,5 \
+    --fec-mode rows
+expect 2 "--fec-mode needs --fec L,D" "$work/good.ts" --to 127.0.0.1:9 --rtp --fec-mode column
+expect 2 "the FEC ports (port + 2, + 4) would be above 65535" "$work/good.ts" --to 127.0.0.1:65534 --rtp --fec 5,5
+expect 2 'bad --impair "lose=3"' "$work/good.ts" --to 127.0.0.1:9 --impair lose=3
+expect 2 'bad destination "127.0.0.1"' "$work/good.ts" --to 127.0.0.1:9 --to 127.0.0.1
+expect 2 "at most 4 --to destinations" "$work/good.ts" --to 127.0.0.1:9 --to 127.0.0.1:10 --to 127.0.0.1:11 \
+    --to 127.0.0.1:12 --to 127.0.0.1:13
+# Kernel-timed pacing gives way to the thread with FEC, and says why.
+timeout 20 "$cli" play "$work/good.ts" --to 127.0.0.1:9 --rtp --fec 4,4 --pacing uring >"$work/out" 2>"$work/err" || true
+grep -qE '^Playing .*, thread pacing$' "$work/out" || { cat "$work/out" "$work/err" >&2; exit 1; }
+grep -qF 'Pacing: no uring pacing: FEC, impairment and a second output are paced by the play-out thread' "$work/out" ||
+    { cat "$work/out" >&2; exit 1; }
 echo "refusals and start failures as expected"

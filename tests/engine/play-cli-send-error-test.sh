@@ -35,4 +35,18 @@ fail() { echo "$1; status $status; stdout:" >&2; cat "$work/out" >&2; echo "stde
 grep -q "Network send error: Operation not permitted, .* datagrams not sent" "$work/out" || fail "no send error in the status line"
 grep -q "No errors detected" "$work/out" || fail "the play before the rule was clean"
 grep -q "Network send error" "$work/err" || fail "no send error in the summary"
+
+# The second output of an impaired play with FEC: its refused datagrams are send
+# errors of the play too, next to what the impairment lost on purpose.
+port2=$((port + 10))
+nft add table inet "$table"
+nft "add chain inet $table out { type filter hook output priority 0; }"
+nft add rule inet "$table" out udp dport "$port2" drop
+status=0
+"$cli" play "$work/v.ts" --rtp --fec 4,4 --impair loss=1 --to "127.0.0.1:$port" --to "127.0.0.1:$port2" \
+    >"$work/out" 2>"$work/err" || status=$?
+nft delete table inet "$table"
+[ "$status" -eq 1 ] || fail "second output refused: want exit status 1"
+grep -q "Network send error: Operation not permitted" "$work/err" || fail "second output refused: no send error"
+grep -q "^Impairment: [1-9][0-9]* datagrams lost on purpose" "$work/out" || fail "no impairment in the summary"
 echo "send errors shown and counted: exit status 1"

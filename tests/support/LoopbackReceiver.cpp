@@ -14,7 +14,7 @@
 namespace tstest
 {
 
-LoopbackReceiver::LoopbackReceiver() : m_fd(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0))
+LoopbackReceiver::LoopbackReceiver(std::uint16_t port) : m_fd(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0))
 {
     if (!m_fd.Valid())
         throw std::runtime_error("socket");
@@ -24,6 +24,7 @@ LoopbackReceiver::LoopbackReceiver() : m_fd(socket(AF_INET, SOCK_DGRAM | SOCK_CL
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(port);
     if (bind(m_fd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
         throw std::runtime_error("bind");
     socklen_t len = sizeof addr;

@@ -17,7 +17,8 @@ namespace tstest
 class LoopbackReceiver
 {
 public:
-    LoopbackReceiver();
+    //! Binds @p port of 127.0.0.1 (0: one the system picks); throws when it is taken.
+    explicit LoopbackReceiver(std::uint16_t port = 0);
     ~LoopbackReceiver();
 
     std::uint16_t Port() const { return m_port; }

@@ -207,5 +207,20 @@ std::string CStreamReport::PlayMetrics(const std::string& stream, const Play& p)
     CFamily(out, "orvane_play_loops_total", "counter", "Completed passes over the play range.")
         .Sample(s, static_cast<double>(p.loops));
     CFamily(out, "orvane_play_sent_bytes_total", "counter", "Bytes sent to the network.").Sample(s, Count(p.sentBytes));
+    const CImpairment::Counters& i = p.impairment;
+    CFamily lost(out, "orvane_play_impair_lost_total", "counter", "Datagrams lost on purpose (--impair), by kind.");
+    lost.Sample(s + ',' + Label("kind", "random"), Count(i.lost));
+    lost.Sample(s + ',' + Label("kind", "burst"), Count(i.burstLost));
+    CFamily(out, "orvane_play_impair_reordered_total", "counter", "Datagrams re-ordered on purpose.")
+        .Sample(s, Count(i.reordered));
+    CFamily(out, "orvane_play_impair_duplicated_total", "counter", "Datagrams sent twice on purpose.")
+        .Sample(s, Count(i.duplicated));
+    CFamily(out, "orvane_play_impair_delayed_total", "counter", "Datagrams delayed on purpose (jitter).")
+        .Sample(s, Count(i.delayed));
+    CFamily(out, "orvane_play_fec_media_total", "counter", "Media datagrams protected by SMPTE 2022-1 FEC.")
+        .Sample(s, Count(p.fec.media));
+    CFamily fec(out, "orvane_play_fec_packets_total", "counter", "FEC datagrams made, by kind (column, row).");
+    fec.Sample(s + ',' + Label("kind", "column"), Count(p.fec.column));
+    fec.Sample(s + ',' + Label("kind", "row"), Count(p.fec.row));
     return out;
 }

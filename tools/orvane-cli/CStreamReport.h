@@ -8,6 +8,8 @@
 #include "analysis/CAnalysisSnapshot.h"
 #include "analysis/CTr101290Counters.h"
 #include "engine/CDvbIpRecvThread.h"
+#include "engine/CFecEncoder.h"
+#include "engine/CImpairment.h"
 
 #include <chrono>
 #include <cstdint>
@@ -38,6 +40,8 @@ public:
         std::uint64_t sendErrors = 0; //!< datagrams the kernel refused
         std::int64_t loops = 0;
         std::uint64_t sentBytes = 0;
+        CImpairment::Counters impairment; //!< summed over the output paths
+        CFecEncoder::Counters fec;
     };
 
     //! One JSON object on one line (no newline).

@@ -3,6 +3,11 @@
 // status line every second shows its progress, and the play ends when it has
 // played out (or on a stop signal). With --metrics ADDR:PORT its progress is
 // served at /metrics (a port that cannot be bound: status 1, before the play).
+// Protection (RTP only for FEC): --fec L,D sends SMPTE 2022-1 FEC to port + 2
+// (and + 4 with row+column), --to given twice plays the same RTP datagrams to
+// two destinations (SMPTE 2022-7), --impair loses, re-orders, duplicates and
+// delays datagrams on purpose on every output path; all of it is counted in the
+// status line and the summary, and deliberate loss alone keeps exit status 0.
 
 #include "CMetricsServer.h"
 #include "CStopSignals.h"
@@ -15,6 +20,7 @@
 #include "engine/CFilePlayEngine.h"
 #include "engine/CNetworkSender.h"
 #include "engine/CPlayController.h"
+#include "engine/CSendPaths.h"
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
@@ -26,8 +32,10 @@
 #include <ctime>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace
 {
@@ -37,7 +45,7 @@ constexpr int kExitUsage = 2;
 struct PlayOptions
 {
     std::string file;
-    std::string to;
+    std::vector<std::string> to;
     bool rtp = false;
     bool loop = false;
     std::uint32_t position = 0;
@@ -55,6 +63,10 @@ struct PlayOptions
     std::string metrics;       // ADDR:PORT; empty: no metrics
     std::string name;          // the stream label; empty: the file name
     bool quiet = false;        // no status line every second (services, metrics only)
+    std::string fec;           // L,D; empty: no FEC
+    std::string fecMode;       // column or row+column; empty: column
+    std::string impair;        // the impairment text; empty: none
+    std::uint64_t impairSeed = 1;
 };
 
 class StderrSink : public IMessageSink
@@ -157,7 +169,44 @@ CStreamReport::Play PlayFigures(const CPlayController::PlayProgress& progress, c
     p.sendErrors = progress.datagramsNotSent;
     p.loops = progress.loopCount;
     p.sentBytes = sender.GetBytesSent();
+    p.impairment = progress.impairment;
+    p.fec = progress.fec;
     return p;
+}
+
+// --fec L,D and --fec-mode: @return "" when good, else what is wrong.
+std::string ParseFec(const PlayOptions& o, CFecEncoder::Settings& fec)
+{
+    unsigned l = 0, d = 0;
+    char tail = 0;
+    if (std::sscanf(o.fec.c_str(), "%u,%u%c", &l, &d, &tail) != 2)
+        return "bad --fec \"" + o.fec + "\": expected L,D (columns 1-20, rows 4-20, L x D <= 100)";
+    fec.columns = l;
+    fec.rows = d;
+    if (o.fecMode.empty() || o.fecMode == "column")
+        fec.mode = CFecEncoder::Mode::Column;
+    else if (o.fecMode == "row+column")
+        fec.mode = CFecEncoder::Mode::RowColumn;
+    else
+        return "bad --fec-mode \"" + o.fecMode + "\": expected column or row+column";
+    const std::string fault = CFecEncoder::CheckSettings(fec);
+    return fault.empty() ? fault : "bad --fec \"" + o.fec + "\": " + fault;
+}
+
+// "FEC: ..." for the summary and the status line's short form.
+std::string FecText(const CFecEncoder::Counters& c)
+{
+    std::string text = "FEC: " + CFilePlayEngine::FormatThousands(static_cast<std::int64_t>(c.media)) +
+                       " media datagrams protected, " +
+                       CFilePlayEngine::FormatThousands(static_cast<std::int64_t>(c.column)) + " column and " +
+                       CFilePlayEngine::FormatThousands(static_cast<std::int64_t>(c.row)) + " row FEC datagrams";
+    if (c.abandoned > 0)
+        text += ", " + CFilePlayEngine::FormatThousands(static_cast<std::int64_t>(c.abandoned)) +
+                " not protected (sequence breaks)";
+    if (c.refused > 0)
+        text += ", " + CFilePlayEngine::FormatThousands(static_cast<std::int64_t>(c.refused)) +
+                " refused (not RTP or too long)";
+    return text;
 }
 
 // The network status with its detail, as one field of the status line.
@@ -170,10 +219,64 @@ int RunPlay(const PlayOptions& o)
 {
     std::uint32_t address = 0;
     std::uint16_t port = 0;
-    if (!ParseDestination(o.to, address, port))
+    std::vector<CSendPaths::Destination> extra;
+    std::string toText;
+    if (o.to.size() > CSendPaths::kMaxPaths)
     {
-        std::fprintf(stderr, "orvane-cli play: bad destination \"%s\": expected IPv4ADDRESS:PORT (port 1-65535)\n",
-                     o.to.c_str());
+        std::fprintf(stderr, "orvane-cli play: at most %zu --to destinations\n", CSendPaths::kMaxPaths);
+        return kExitUsage;
+    }
+    for (const std::string& to : o.to)
+    {
+        if (!ParseDestination(to, address, port))
+        {
+            std::fprintf(stderr, "orvane-cli play: bad destination \"%s\": expected IPv4ADDRESS:PORT (port 1-65535)\n",
+                         to.c_str());
+            return kExitUsage;
+        }
+        if (&to != &o.to.front())
+            extra.push_back({address, port});
+        toText += (toText.empty() ? "" : " and ") + to;
+    }
+    ParseDestination(o.to.front(), address, port);
+
+    std::optional<CFecEncoder::Settings> fec;
+    if (!o.fecMode.empty() && o.fec.empty())
+    {
+        std::fprintf(stderr, "orvane-cli play: --fec-mode needs --fec L,D\n");
+        return kExitUsage;
+    }
+    if (!o.fec.empty())
+    {
+        if (!o.rtp)
+        {
+            std::fprintf(stderr, "orvane-cli play: --fec needs --rtp\n");
+            return kExitUsage;
+        }
+        fec.emplace();
+        const std::string fault = ParseFec(o, *fec);
+        if (!fault.empty())
+        {
+            std::fprintf(stderr, "orvane-cli play: %s\n", fault.c_str());
+            return kExitUsage;
+        }
+        for (const std::string& to : o.to)
+        {
+            ParseDestination(to, address, port);
+            if (port > 65'535 - (fec->mode == CFecEncoder::Mode::RowColumn ? 4 : 2))
+            {
+                std::fprintf(stderr, "orvane-cli play: %s: the FEC ports (port + 2, + 4) would be above 65535\n",
+                             to.c_str());
+                return kExitUsage;
+            }
+        }
+        ParseDestination(o.to.front(), address, port);
+    }
+    CImpairment::Settings impairment;
+    std::string impairError;
+    if (!o.impair.empty() && !CImpairment::Parse(o.impair, impairment, impairError))
+    {
+        std::fprintf(stderr, "orvane-cli play: bad --impair \"%s\": %s\n", o.impair.c_str(), impairError.c_str());
         return kExitUsage;
     }
     std::uint32_t rangeStart = 0, rangeEnd = 1'000;
@@ -274,6 +377,10 @@ int RunPlay(const PlayOptions& o)
     settings.smoothPacing = pacing != CNetworkSender::PacingMode::Burst;
     settings.pacing = pacing;
     settings.adaptations = {o.pcrRestamp, o.ccRestamp, !o.tdt.empty(), timeType, timeOffset};
+    settings.fec = fec;
+    settings.impairment = impairment;
+    settings.impairSeed = o.impairSeed;
+    settings.extraDestinations = extra;
 
     const CStopSignals stopSignals;
 
@@ -304,8 +411,15 @@ int RunPlay(const PlayOptions& o)
     const std::string rateText = CFilePlayEngine::FormatThousands(play.BitRate());
     const CPlayController::PlayProgress first = play.Progress();
     std::printf("Playing %s (%s bytes, %u-byte packets) to %s %s at %s bit/s (%s), %s pacing\n", o.file.c_str(),
-                sizeText.c_str(), play.PacketSize(), o.to.c_str(), o.rtp ? "RTP" : "UDP", rateText.c_str(), rateSource,
-                first.pacing.c_str());
+                sizeText.c_str(), play.PacketSize(), toText.c_str(), o.rtp ? "RTP" : "UDP", rateText.c_str(),
+                rateSource, first.pacing.c_str());
+    if (fec)
+        std::printf("FEC: SMPTE 2022-1, %u x %u (L x D), %s, to port + 2%s of each destination\n", fec->columns,
+                    fec->rows, fec->mode == CFecEncoder::Mode::RowColumn ? "row and column" : "column only",
+                    fec->mode == CFecEncoder::Mode::RowColumn ? " and + 4" : "");
+    if (impairment.IsActive())
+        std::printf("Impairment: %s on every output, seed %llu\n", CImpairment::Describe(impairment).c_str(),
+                    static_cast<unsigned long long>(o.impairSeed));
     if (!first.pacingNote.empty())
         std::printf("Pacing: %s\n", first.pacingNote.c_str());
     std::fflush(stdout);
@@ -325,12 +439,16 @@ int RunPlay(const PlayOptions& o)
             metrics.SetText(CStreamReport::PlayMetrics(streamName, PlayFigures(progress, sender)));
         if (o.quiet)
             continue;
-        std::printf("elapsed %s  ts %s  position %3u/1000  loops %lld  fifo %s bytes  %s\n",
+        std::string fecField;
+        if (fec)
+            fecField =
+                "fec col/row " + std::to_string(progress.fec.column) + '/' + std::to_string(progress.fec.row) + "  ";
+        std::printf("elapsed %s  ts %s  position %3u/1000  loops %lld  fifo %s bytes  %s%s\n",
                     CPlayController::FormatDuration(progress.elapsedMs / 1'000).c_str(),
                     CPlayController::FormatDuration(progress.tsSeconds).c_str(), progress.positionPermille,
                     static_cast<long long>(progress.loopCount),
                     CFilePlayEngine::FormatThousands(static_cast<std::int64_t>(progress.fifoLevel)).c_str(),
-                    StatusLine(progress).c_str());
+                    fecField.c_str(), StatusLine(progress).c_str());
         std::fflush(stdout);
     }
     const bool interrupted = CStopSignals::Received() != 0;
@@ -341,6 +459,14 @@ int RunPlay(const PlayOptions& o)
     const std::int64_t elapsedMs = last.elapsedMs;
     std::printf("%s after %s.%03lld s\n", interrupted ? "Stopped" : "Finished",
                 CPlayController::FormatDuration(elapsedMs / 1'000).c_str(), static_cast<long long>(elapsedMs % 1'000));
+    if (fec)
+        std::printf("%s\n", FecText(last.fec).c_str());
+    if (impairment.IsActive())
+        std::printf("%s%s\n", CPlayController::ImpairmentText(last.impairment).c_str(),
+                    last.delayCut == 0
+                        ? ""
+                        : (", " + std::to_string(last.delayCut) + " sent early (delay queue full)").c_str());
+    std::fflush(stdout);
     if (!stopped)
     {
         std::fprintf(stderr, "orvane-cli play: the file reader did not end in time\n");
@@ -366,7 +492,12 @@ void AddPlayCommand(CLI::App& app, int& exitCode)
     auto opts = std::make_shared<PlayOptions>();
     CLI::App* play = app.add_subcommand("play", "Play a transport stream file to UDP/RTP at its PCR bit rate");
     play->add_option("file", opts->file, "Transport stream file (.ts, 188- or 204-byte packets)")->required();
-    play->add_option("--to", opts->to, "Destination IPv4ADDRESS:PORT")->required();
+    play->add_option("--to", opts->to,
+                     "Destination IPv4ADDRESS:PORT; given again (up to 4 in all), each gets the same RTP datagrams "
+                     "(SMPTE 2022-7)")
+        ->required()
+        ->expected(1)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     play->add_flag("--rtp", opts->rtp, "Add an RTP header (payload type 33)");
     play->add_flag("--loop", opts->loop, "Play the range again and again");
     play->add_flag("--quiet", opts->quiet, "No status line every second");
@@ -391,6 +522,15 @@ void AddPlayCommand(CLI::App& app, int& exitCode)
                      "Multicast outgoing interface, by IPv4 address or name (default: the route's)");
     play->add_option("--metrics", opts->metrics, "Serve Prometheus metrics at http://ADDR:PORT/metrics");
     play->add_option("--name", opts->name, "The stream label of the metrics (default: the file name)");
+    play->add_option("--fec", opts->fec,
+                     "SMPTE 2022-1 FEC (needs --rtp): L,D = columns 1-20, rows 4-20, L x D <= 100; column FEC to "
+                     "port + 2, row FEC to port + 4");
+    play->add_option("--fec-mode", opts->fecMode, "column (default) or row+column");
+    play->add_option(
+        "--impair", opts->impair,
+        "Impair every output on purpose: loss=P,burst=N/M,reorder=P/D,dup=P,jitter=MS (docs/protection.md)");
+    play->add_option("--impair-seed", opts->impairSeed,
+                     "Seed of the impairment (default 1): the same seed repeats a run");
     play->callback([opts, position, &exitCode] {
         opts->positionGiven = position->count() > 0;
         exitCode = RunPlay(*opts);
