@@ -19,7 +19,9 @@
 #include "analysis/CFileAnalysis.h"
 #include "common/CSteadyClock.h"
 #include "common/IMessageSink.h"
+#include "engine/CFecEncoder.h"
 #include "engine/CFilePlayEngine.h"
+#include "engine/CImpairment.h"
 #include "engine/CNetworkSender.h"
 
 #include <atomic>
@@ -113,6 +115,9 @@ public:
         Adaptations adaptations;
         //! The analysis object sees the data also without adaptations (the tab's trees).
         bool analyse = false;
+        std::optional<CFecEncoder::Settings> fec; // SMPTE 2022-1 FEC; needs rtp
+        CImpairment::Settings impairment;         // applied to every output path
+        std::uint64_t impairSeed = 1;
     };
 
     struct PlayProgress
@@ -136,6 +141,8 @@ public:
         std::string pacing;
         //! Why the pacing asked for was not available (empty when it was).
         std::string pacingNote;
+        CImpairment::Counters impairment; // summed over the output paths
+        CFecEncoder::Counters fec;
     };
 
     //! @param messages where the engine's messages go (may be null); a start
