@@ -26,9 +26,9 @@ void CPlayToNetworkDlg::InitProtection()
     auto update = [this] { UpdateProtectionControls(m_controller->GetState() != CPlayController::PlayState::Playing); };
     connect(ui->modeCombo, &QComboBox::currentIndexChanged, this, update);
     connect(ui->fecModeCombo, &QComboBox::currentIndexChanged, this, update);
-    // The fields show only while Impair is ticked: off, they take no room.
-    connect(ui->impairCheck, &QCheckBox::toggled, ui->impairGroup, &QWidget::setVisible);
-    ui->impairGroup->setVisible(false);
+    connect(ui->impairCheck, &QCheckBox::toggled, this, update);
+    ui->outputTabs->setTabToolTip(0, QStringLiteral("Where the stream goes, how it is paced and its FEC"));
+    ui->outputTabs->setTabToolTip(1, QStringLiteral("Loss, bursts, re-ordering, duplicates and jitter on purpose"));
     ui->protectionStatusLabel->setVisible(false);
 }
 
@@ -40,7 +40,10 @@ void CPlayToNetworkDlg::UpdateProtectionControls(bool stopped)
     ui->fecColumnsSpin->setEnabled(fec && ui->fecModeCombo->currentIndex() != kFecOff);
     ui->fecRowsSpin->setEnabled(fec && ui->fecModeCombo->currentIndex() != kFecOff);
     ui->impairCheck->setEnabled(stopped);
-    ui->impairGroup->setEnabled(stopped);
+    ui->impairGroup->setEnabled(stopped && ui->impairCheck->isChecked());
+    // The page's tab says it, so that an impairment is seen from the Output page too.
+    ui->outputTabs->setTabText(ui->outputTabs->indexOf(ui->impairPage),
+                               ui->impairCheck->isChecked() ? QStringLiteral("Impair: on") : QStringLiteral("Impair"));
 }
 
 void CPlayToNetworkDlg::WriteProtection()

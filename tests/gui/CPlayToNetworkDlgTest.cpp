@@ -28,13 +28,13 @@
 #include <QDateEdit>
 #include <QDoubleSpinBox>
 #include <QFile>
-#include <QGroupBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSettings>
 #include <QSpinBox>
 #include <QTabBar>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimeEdit>
 #include <QTreeWidget>
@@ -269,10 +269,12 @@ private slots:
             auto* fecMode = dlg.findChild<QComboBox*>("fecModeCombo");
             auto* columns = dlg.findChild<QSpinBox*>("fecColumnsSpin");
             auto* impair = dlg.findChild<QCheckBox*>("impairCheck");
-            auto* fields = dlg.findChild<QGroupBox*>("impairGroup");
-            // Off by default: no FEC, no impairment, and its fields take no room.
+            auto* fields = dlg.findChild<QWidget*>("impairGroup");
+            auto* tabs = dlg.findChild<QTabWidget*>("outputTabs");
+            // Off by default: no FEC, no impairment, and the Output page in front.
             QCOMPARE(fecMode->currentText(), QString("Off"));
-            QVERIFY(!impair->isChecked() && !fields->isVisibleTo(&dlg));
+            QVERIFY(!impair->isChecked() && !fields->isEnabled());
+            QCOMPARE(tabs->currentIndex(), 0);
             // FEC only with RTP.
             dlg.ModeCombo()->setCurrentIndex(0);
             QVERIFY(!fecMode->isEnabled());
@@ -284,7 +286,8 @@ private slots:
             QCOMPARE(ui.m_messages.back().text, QString("FEC: L x D must be at most 100, not 120."));
             columns->setValue(5);
             impair->setChecked(true);
-            QVERIFY(fields->isVisibleTo(&dlg));
+            QVERIFY(fields->isEnabled());
+            QCOMPARE(tabs->tabText(1), QString("Impair: on"));
             dlg.findChild<QDoubleSpinBox*>("impairLossSpin")->setValue(1.5);
             dlg.findChild<QSpinBox*>("impairBurstSpin")->setValue(3);
             auto* period = dlg.findChild<QSpinBox*>("impairBurstPeriodSpin");
