@@ -36,6 +36,8 @@ void CRecFromNetworkDlg::InitDesktop()
     ui->secondPortEdit->setToolTip(QStringLiteral("Local UDP port of the second path, 1 to 65535"));
     ui->secondGroupEdit->setToolTip(QStringLiteral("Multicast group of the second path; empty for unicast"));
     ui->secondSourceEdit->setToolTip(QStringLiteral("Only this sender on the second path; empty for any"));
+    ui->mergeWindowSpin->setToolTip(QStringLiteral("Merge window: how long the later path may trail the earlier one "
+                                                   "(SMPTE 2022-7 path skew), 1 to 500 ms"));
     ui->groupEdit->setToolTip(QStringLiteral("Multicast group to join; empty for unicast"));
     ui->sourceEdit->setToolTip(QStringLiteral("Only this sender (source-specific multicast); empty for any"));
     ui->recordingSizeEdit->setToolTip(QStringLiteral("Limit of each file, in seconds or MB"));

@@ -45,7 +45,7 @@ void CRecFromNetworkDlg::FillInterfaces()
     {
         combo->clear();
         combo->addItems(names);
-        combo->lineEdit()->setPlaceholderText(QStringLiteral("system"));
+        combo->lineEdit()->setPlaceholderText(QStringLiteral("auto"));
     }
 }
 

@@ -7,6 +7,7 @@
 #include "common/CSteadyClock.h"
 #include "controls/CIndicatorPanel.h"
 #include "controls/CLabel.h"
+#include "controls/CXTabCtrl.h"
 #include "record/CRecFromNetworkDlg.h"
 #include "ui_CRecFromNetworkDlg.h"
 
@@ -140,6 +141,9 @@ void CRecFromNetworkDlg::ShowProtectionRows()
                        static_cast<QWidget*>(ui->path2StatsCaption), static_cast<QWidget*>(ui->path2StatsValue),
                        static_cast<QWidget*>(ui->skewCaption), static_cast<QWidget*>(ui->skewValue)})
         w->setVisible(m_secondPath && rtp);
+    // The tab control lays its pages out itself: it learns of the wider Signal Info here.
+    if (CXTabCtrl* tabs = HostTabs())
+        tabs->updateGeometry();
 }
 
 void CRecFromNetworkDlg::ShowProtectionFigures(const CDvbIpRecvThread::Counters& counters)
