@@ -34,6 +34,7 @@ add_library(orvane_gui STATIC
   play/CPlayToNetworkDlg_Desktop.cpp
   play/CPlayToNetworkDlg_Graph.cpp
   play/CPlayToNetworkDlg_Play.cpp
+  play/CPlayToNetworkDlg_Protection.cpp
   play/CTotTdtDlg.cpp
   record/CRecFromNetworkDlg.cpp
   record/CRecFromNetworkDlg_Desktop.cpp

@@ -19,7 +19,9 @@
 #include "analysis/CFileAnalysis.h"
 #include "common/CSteadyClock.h"
 #include "common/IMessageSink.h"
+#include "engine/CFecEncoder.h"
 #include "engine/CFilePlayEngine.h"
+#include "engine/CImpairment.h"
 #include "engine/CNetworkSender.h"
 
 #include <atomic>

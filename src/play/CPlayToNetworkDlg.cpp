@@ -41,6 +41,7 @@ CPlayToNetworkDlg::CPlayToNetworkDlg(CNetworkSender* sender, DevicePicker pickDe
     // Beside the graph the panel keeps its whole width; only its rows scroll.
     const QMargins margins = m_ui->tr101290Host->layout()->contentsMargins();
     m_ui->tr101290Host->setMinimumWidth(m_indicators->FullWidth() + margins.left() + margins.right());
+    InitProtection();
     InitDesktop();
     AttachBitrateGraph();
 }
@@ -165,6 +166,7 @@ bool CPlayToNetworkDlg::UpdateData(bool save, bool quiet)
             index = interfaces->count() - 1;
         }
         interfaces->setCurrentIndex(index);
+        WriteProtection();
         return true;
     }
     bool isNumber = false;
@@ -195,6 +197,8 @@ bool CPlayToNetworkDlg::UpdateData(bool save, bool quiet)
         }
         return false;
     }
+    if (!ReadProtection(quiet))
+        return false;
     m_bitRate = rateText.isEmpty() ? 0u : static_cast<std::uint32_t>(rate);
     m_port = static_cast<int>(port);
     m_ipAddress = m_ui->ipAddress->GetAddress();
@@ -244,6 +248,7 @@ void CPlayToNetworkDlg::LoadSettings()
             CSettings::GetProfileString(section, QStringLiteral("Pacing"), {}).trimmed().toLower().toStdString(),
             m_pacing))
         m_pacing = CNetworkSender::PacingMode::Auto;
+    LoadProtection(section);
     UpdateData(false);
     SetPressed(m_ui->loopButton, m_loop);
     // How the user shared the width among the three trees.
@@ -278,6 +283,7 @@ void CPlayToNetworkDlg::SaveSettings(bool quiet)
                                   QString::fromLatin1(m_ui->treesSplitter->saveState().toBase64()));
     CSettings::WriteProfileString(section, QStringLiteral("BitRate"),
                                   m_bitRate == 0 ? QString() : QString::number(m_bitRate));
+    SaveProtection(section);
 }
 
 void CPlayToNetworkDlg::OnBrowse()

@@ -16,7 +16,8 @@
 //! The class is split by concern: CPlayToNetworkDlg.cpp (controls, settings,
 //! activation, device choice), CPlayToNetworkDlg_Analysis.cpp (Open and file
 //! analysis), CPlayToNetworkDlg_Play.cpp (play control and status),
-//! CPlayToNetworkDlg_Graph.cpp (the bit-rate graph while playing) and
+//! CPlayToNetworkDlg_Graph.cpp (the bit-rate graph while playing),
+//! CPlayToNetworkDlg_Protection.cpp (FEC and impairment of the output) and
 //! CPlayToNetworkDlg_Desktop.cpp (keys, tooltips, dropped and recent files,
 //! the run state for the status bar and the event log).
 
@@ -74,6 +75,8 @@ public:
     static constexpr int kDefaultPort = 1234;
     static constexpr int kDefaultMode = 1; // RTP
     static constexpr int kDefaultMulticastTtl = 16;
+    static constexpr int kDefaultFecColumns = 10;
+    static constexpr int kDefaultFecRows = 10;
 
     static constexpr const char* kSection = "Play";
     static constexpr const char* kMsgSmallFileLoop = "File looping not allowed at files smaller than 1 MB";
@@ -132,6 +135,13 @@ public:
     bool UpdateData(bool save, bool quiet = false);
     void LoadSettings();
     void SaveSettings(bool quiet = false);
+
+    //! The play settings of the controls (as moved into the members), playing from @p position.
+    CPlayController::PlaySettings PlaySettingsAt(std::uint32_t position) const;
+    //! What FEC and impairment did in a play, for the status: "Impaired: 12 lost, 3 re-ordered;
+    //! FEC sent: 40 column, 40 row". Only the features @p settings use; empty when none.
+    static QString ProtectionStatusText(const CPlayController::PlaySettings& settings,
+                                        const CPlayController::PlayProgress& progress);
 
     // State, for the record and the tests.
     CPlayController::PlayState PlayState() const { return m_controller->GetState(); }
@@ -225,9 +235,18 @@ private:
     void SetPressed(CButtonStyle* button, bool pressed);
     //! The adaptation check boxes and the TOT/TDT choice, for the controller.
     CPlayController::Adaptations ChosenAdaptations() const;
-    CPlayController::PlaySettings PlaySettingsAt(std::uint32_t position) const;
     void ShowNetworkStatus(const CPlayController::PlayProgress& progress);
     void FillPacing();
+    // FEC and impairment (CPlayToNetworkDlg_Protection.cpp).
+    void InitProtection();
+    void WriteProtection();
+    //! Checks the FEC and impairment fields; false (after the message unless @p quiet) when unusable.
+    bool ReadProtection(bool quiet);
+    void LoadProtection(const QString& section);
+    void SaveProtection(const QString& section);
+    void UpdateProtectionControls(bool stopped);
+    //! The protection status line: counters of the play in progress (or the last one).
+    void ShowProtectionStatus(const CPlayController::PlayProgress* progress);
     //! The pacing in use and why it is not the one chosen, in the Pacing box's
     //! tip; null: the box's own tip (nothing plays).
     void ShowPacing(const CPlayController::PlayProgress* progress);
@@ -271,6 +290,13 @@ private:
     std::uint32_t m_bitRate = 0; // bit/s; 0: measured from the PCRs
     CNetworkSender::PacingMode m_pacing = CNetworkSender::PacingMode::Auto;
     QString m_pacingShown; // the Pacing box's tip while it plays
+    int m_fecMode = 0;     // index of the FEC box: 0 off, 1 column, 2 row+column
+    int m_fecColumns = kDefaultFecColumns;
+    int m_fecRows = kDefaultFecRows;
+    bool m_impair = false;
+    CImpairment::Settings m_impairment; // the fields, also while Impair is off
+    std::uint64_t m_impairSeed = 1;
+    CPlayController::PlaySettings m_playing; // the settings of the play in progress (or the last one)
 
     QTimer m_statusTimer;
     QTimer m_treeTimer;

@@ -104,6 +104,17 @@ CPlayController::PlaySettings CPlayToNetworkDlg::PlaySettingsAt(std::uint32_t po
     settings.position = position;
     settings.adaptations = ChosenAdaptations();
     settings.analyse = true; // the trees follow the play
+    if (settings.rtp && m_fecMode != 0)
+    {
+        CFecEncoder::Settings fec;
+        fec.columns = static_cast<std::uint32_t>(m_fecColumns);
+        fec.rows = static_cast<std::uint32_t>(m_fecRows);
+        fec.mode = m_fecMode == 2 ? CFecEncoder::Mode::RowColumn : CFecEncoder::Mode::Column;
+        settings.fec = fec;
+    }
+    if (m_impair)
+        settings.impairment = m_impairment;
+    settings.impairSeed = m_impairSeed;
     return settings;
 }
 
@@ -135,11 +146,13 @@ void CPlayToNetworkDlg::OnPlay()
     const int position = std::clamp(slider->value(), kSliderMin, kSliderMax);
     slider->setValue(position);
 
-    const CPlayController::StartResult result =
-        m_controller->Start(m_filePath.toStdString(), PlaySettingsAt(static_cast<std::uint32_t>(position)));
+    const CPlayController::PlaySettings settings = PlaySettingsAt(static_cast<std::uint32_t>(position));
+    const CPlayController::StartResult result = m_controller->Start(m_filePath.toStdString(), settings);
     UpdateControls();
     if (result == CPlayController::StartResult::Started)
     {
+        m_playing = settings;
+        ShowProtectionStatus(nullptr);
         if (m_tabCtrl != nullptr)
             m_tabCtrl->EnableOnlyTab(TabIndex());
         const CPlayController::PlayProgress progress = m_controller->Progress();
@@ -213,6 +226,7 @@ void CPlayToNetworkDlg::UpdateControls()
          std::initializer_list<QWidget*>{m_ui->modeCombo, m_ui->portEdit, m_ui->ipAddress, m_ui->openButton,
                                          m_ui->ttlSpin, m_ui->interfaceCombo, m_ui->bitRateEdit, m_ui->pacingCombo})
         control->setEnabled(stopped);
+    UpdateProtectionControls(stopped);
     if (stopped)
         ShowPacing(nullptr);
     ReportRunState();
@@ -271,6 +285,7 @@ void CPlayToNetworkDlg::OnStatusTimer()
         m_ui->elapsedTimeLabel->SetText(FormatDuration(elapsed / 10));
         m_ui->loopCountLabel->SetText(QString::number(progress.loopCount));
         ShowNetworkStatus(progress);
+        ShowProtectionStatus(&progress);
         ShowPacing(&progress);
         m_statusResetPending = true;
     }

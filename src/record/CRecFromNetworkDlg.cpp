@@ -66,8 +66,10 @@ CRecFromNetworkDlg::CRecFromNetworkDlg(QWidget* parent)
     connect(ui->syncLossResetButton, &QPushButton::clicked, this, &CRecFromNetworkDlg::OnSyncLossReset);
     connect(ui->loopCountUpDown, &CUpDownButton::DeltaPos, this, &CRecFromNetworkDlg::OnLoopCountStep);
     connect(ui->disableAnalyzerCheck, &QCheckBox::toggled, this, &CRecFromNetworkDlg::OnDisableAnalyzer);
+    connect(ui->secondPathCheck, &QCheckBox::toggled, this, &CRecFromNetworkDlg::UpdateControls);
     // Digits only; a port out of range gets its message when the network opens.
     ui->portEdit->setValidator(new QIntValidator(0, CRecordController::kMaxPort, ui->portEdit));
+    ui->secondPortEdit->setValidator(new QIntValidator(0, CRecordController::kMaxPort, ui->secondPortEdit));
     ui->recordingSizeEdit->setValidator(new QIntValidator(0, kMaxRecordingSize, ui->recordingSizeEdit));
     OnInitDialog();
     InitDesktop();
@@ -141,7 +143,9 @@ bool CRecFromNetworkDlg::OnInitDialog()
     ui->statusLabel->SetTransparent(true);
     ui->kernelDropsValue->SetText(QStringLiteral("-"));
     ui->mdiValue->SetText(QStringLiteral("-"));
-    ui->fecValue->SetText(QStringLiteral("-"));
+    for (CLabel* value : {ui->fecValue, ui->fecPacketsValue, ui->path1StatsValue, ui->path2StatsValue, ui->skewValue})
+        value->SetText(QStringLiteral("-"));
+    FillInterfaces();
     ui->noPcrNotice->setVisible(false);
 
     m_statusRefresh = true;
@@ -239,10 +243,18 @@ void CRecFromNetworkDlg::UpdateControls()
     ui->stopButton->setEnabled(open && !stopped);
     ui->fileOpenButton->setEnabled(stopped);
     // A run keeps the port, mode and group it started with.
+    const bool editable = m_networkClosed && stopped;
     for (QWidget* field : {static_cast<QWidget*>(ui->portEdit), static_cast<QWidget*>(ui->modeCombo),
                            static_cast<QWidget*>(ui->fecCheck), static_cast<QWidget*>(ui->groupEdit),
-                           static_cast<QWidget*>(ui->sourceEdit)})
-        field->setEnabled(m_networkClosed && stopped);
+                           static_cast<QWidget*>(ui->sourceEdit), static_cast<QWidget*>(ui->interfaceCombo),
+                           static_cast<QWidget*>(ui->secondPathCheck)})
+        field->setEnabled(editable);
+    // The second path's fields only while it is ticked.
+    const bool second = editable && ui->secondPathCheck->isChecked();
+    for (QWidget* field : {static_cast<QWidget*>(ui->secondPortEdit), static_cast<QWidget*>(ui->secondGroupEdit),
+                           static_cast<QWidget*>(ui->secondSourceEdit), static_cast<QWidget*>(ui->secondInterfaceCombo),
+                           static_cast<QWidget*>(ui->mergeWindowSpin)})
+        field->setEnabled(second);
     ui->networkOpenButton->setText(m_networkClosed ? QStringLiteral("Open") : QStringLiteral("Close"));
 
     ui->loopButton->SetPressed(m_loopEnabled);
@@ -318,7 +330,13 @@ void CRecFromNetworkDlg::PrepareRun()
     m_lastReceiverStatus = ~0u; // the first status of a run is always shown
     ShowStatus(QString::fromLatin1(CRecordController::kNoErrorsText));
     m_ui->kernelDropsValue->SetText(QStringLiteral("0"));
-    m_ui->fecValue->SetText(m_receiver.IsFec() && m_receiver.IsRtp() ? QStringLiteral("0/0") : QStringLiteral("-"));
+    const bool fec = m_receiver.IsFec() && m_receiver.IsRtp();
+    const bool second = m_receiver.GetSecondPort() != 0 && m_receiver.IsRtp();
+    m_ui->fecValue->SetText(fec ? QStringLiteral("0/0") : QStringLiteral("-"));
+    m_ui->fecPacketsValue->SetText(fec ? QStringLiteral("0") : QStringLiteral("-"));
+    for (CLabel* path : {m_ui->path1StatsValue, m_ui->path2StatsValue})
+        path->SetText(second ? QStringLiteral("0/0/0") : QStringLiteral("-"));
+    m_ui->skewValue->SetText(QStringLiteral("-"));
     // The run starts with a clear PID list, and so with no indicators yet.
     m_indicators->Clear();
     m_indicatorsLive = false;

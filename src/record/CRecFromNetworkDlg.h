@@ -33,6 +33,7 @@
 #include "engine/CDvbIpRecvThread.h"
 #include "engine/CRecordController.h"
 #include "engine/CRecordThread.h"
+#include "engine/CSeamlessMerge.h"
 
 #include <QString>
 #include <QTimer>
@@ -69,6 +70,8 @@ public:
     static constexpr const char* kSection = "Record";
     //! The largest recording size the field takes (seconds or megabytes).
     static constexpr int kMaxRecordingSize = 0x7FFFFFFF / 1000;
+    //! The second path's port until the user chooses one (clear of 1234's FEC ports).
+    static constexpr int kDefaultSecondPort = 1240;
 
     explicit CRecFromNetworkDlg(QWidget* parent = nullptr);
     ~CRecFromNetworkDlg() override;
@@ -169,6 +172,11 @@ private:
     void ShowRecordingProgress();
     void ShowReceiveStatus();
     void ShowSignalFigures();
+    //! Signal Info's FEC and per-path rows: shown when the settings use them.
+    void ShowProtectionRows();
+    void ShowProtectionFigures(const CDvbIpRecvThread::Counters& counters);
+    //! The interface boxes: empty (the system's choice), then the interfaces that can multicast.
+    void FillInterfaces();
     //! The TR 101 290 panel: live once a second during a run; when the run
     //! ends its counts stay, with nothing "now" any more.
     void ShowIndicators();
@@ -206,7 +214,15 @@ private:
     std::uint32_t m_sourceAddress = 0;  // source-specific join when not 0
     std::int32_t m_port = 1234;
     ReceiveMode m_mode = ReceiveMode::kUdp;
-    bool m_fec = false; // SMPTE 2022-1 FEC (RTP only)
+    bool m_fec = false;  // SMPTE 2022-1 FEC (RTP only)
+    QString m_interface; // of the multicast join; empty: the system's choice
+    // SMPTE 2022-7: a second input of the same RTP stream (RTP only).
+    bool m_secondPath = false;
+    std::int32_t m_secondPort = kDefaultSecondPort;
+    std::uint32_t m_secondGroup = 0; // host order; 0 = none
+    std::uint32_t m_secondSource = 0;
+    QString m_secondInterface;
+    std::int32_t m_mergeWindowMs = static_cast<std::int32_t>(CSeamlessMerge::kDefaultWindowMs);
     std::int16_t m_loopCount = 3;
     QString m_outputFile;
     bool m_disableAnalyzer = false;

@@ -29,9 +29,15 @@ void CRecFromNetworkDlg::InitDesktop()
         down->setToolTip(QStringLiteral("One file less in the ring"));
     ui->loopCountLabel->setToolTip(QStringLiteral("Number of files in the ring"));
     ui->portEdit->setToolTip(QStringLiteral("Local UDP port to receive on, 1 to 65535"));
-    ui->modeCombo->setToolTip(QStringLiteral("Plain UDP, or RTP put back into sequence order"));
-    ui->fecCheck->setToolTip(
-        QStringLiteral("RTP: also receive SMPTE 2022-1 FEC on the port + 2 and + 4 and rebuild lost datagrams"));
+    ui->modeCombo->setToolTip(
+        QStringLiteral("Plain UDP, or RTP put back into sequence order (needed for FEC and a second path)"));
+    ui->fecCheck->setToolTip(QStringLiteral(
+        "RTP: also receive SMPTE 2022-1 FEC on the port + 2 and + 4 of each path and rebuild lost datagrams"));
+    ui->secondPortEdit->setToolTip(QStringLiteral("Local UDP port of the second path, 1 to 65535"));
+    ui->secondGroupEdit->setToolTip(QStringLiteral("Multicast group of the second path; empty for unicast"));
+    ui->secondSourceEdit->setToolTip(QStringLiteral("Only this sender on the second path; empty for any"));
+    ui->mergeWindowSpin->setToolTip(QStringLiteral("Merge window: how long the later path may trail the earlier one "
+                                                   "(SMPTE 2022-7 path skew), 1 to 500 ms"));
     ui->groupEdit->setToolTip(QStringLiteral("Multicast group to join; empty for unicast"));
     ui->sourceEdit->setToolTip(QStringLiteral("Only this sender (source-specific multicast); empty for any"));
     ui->recordingSizeEdit->setToolTip(QStringLiteral("Limit of each file, in seconds or MB"));
@@ -48,8 +54,11 @@ void CRecFromNetworkDlg::InitDesktop()
     ui->bitRateValue->setToolTip(QStringLiteral("Bit rate measured from the PCRs, Mbit/s"));
     ui->syncLossValue->setToolTip(QStringLiteral("Times the packet sync was lost"));
     ui->kernelDropsValue->setToolTip(QStringLiteral("Datagrams the kernel dropped because the receive queue was full"));
-    ui->fecValue->setToolTip(
-        QStringLiteral("Datagrams rebuilt by FEC / lost ones FEC could not rebuild (FEC datagrams received)"));
+    ui->fecValue->setToolTip(QStringLiteral("Datagrams rebuilt by FEC / lost ones FEC could not rebuild"));
+    ui->fecPacketsValue->setToolTip(QStringLiteral("FEC datagrams received (column and row, both paths)"));
+    for (CLabel* path : {ui->path1StatsValue, ui->path2StatsValue})
+        path->setToolTip(QStringLiteral("Datagrams received / missing / only on this path"));
+    ui->skewValue->setToolTip(QStringLiteral("How long the later copy of a datagram trailed the first, ms"));
     ui->pidTree->setToolTip(QStringLiteral("PIDs of the received stream"));
     ui->progTree->setToolTip(QStringLiteral("Programs of the received stream"));
     m_runState = RunStateText();

@@ -6,6 +6,8 @@
 #include "record/CRecFromNetworkDlg.h"
 #include "ui_CRecFromNetworkDlg.h"
 
+#include <QNetworkInterface>
+
 namespace
 {
 //! An address field: empty is 0.0.0.0 (none).
@@ -20,11 +22,32 @@ bool ParseAddressField(const QString& text, std::uint32_t& address)
     return ParseIpv4(trimmed.toStdString(), address);
 }
 
+//! The two paths' ports (each with + 2 and + 4 under FEC) overlap.
+bool SharesPorts(int first, int second, bool fec)
+{
+    const int apart = first > second ? first - second : second - first;
+    return apart == 0 || (fec && (apart == 2 || apart == 4));
+}
+
 QString AddressText(std::uint32_t address)
 {
     return QString::fromStdString(FormatIpv4(address));
 }
 } // namespace
+
+void CRecFromNetworkDlg::FillInterfaces()
+{
+    QStringList names{QString()};
+    for (const QNetworkInterface& netif : QNetworkInterface::allInterfaces())
+        if ((netif.flags() & QNetworkInterface::IsUp) && (netif.flags() & QNetworkInterface::CanMulticast))
+            names << netif.name();
+    for (QComboBox* combo : {m_ui->interfaceCombo, m_ui->secondInterfaceCombo})
+    {
+        combo->clear();
+        combo->addItems(names);
+        combo->lineEdit()->setPlaceholderText(QStringLiteral("auto"));
+    }
+}
 
 void CRecFromNetworkDlg::LoadSettings()
 {
@@ -49,6 +72,19 @@ void CRecFromNetworkDlg::LoadSettings()
     m_mode = CSettings::GetProfileInt(s, "NetworkType", 0) == 1 ? ReceiveMode::kRtp : ReceiveMode::kUdp;
     m_sourceAddress = static_cast<std::uint32_t>(CSettings::GetProfileInt(s, "NetworkSource", 0));
     m_fec = CSettings::GetProfileInt(s, "NetworkFec", 0) != 0;
+    m_interface = CSettings::GetProfileString(s, "NetworkInterface", {}).trimmed();
+    m_secondPath = CSettings::GetProfileInt(s, "SecondEnable", 0) != 0;
+    m_secondPort = CSettings::GetProfileInt(s, "SecondPort", kDefaultSecondPort);
+    if (m_secondPort < CRecordController::kMinPort || m_secondPort > CRecordController::kMaxPort)
+        m_secondPort = kDefaultSecondPort;
+    m_secondGroup = static_cast<std::uint32_t>(CSettings::GetProfileInt(s, "SecondAddrs", 0));
+    if (m_secondGroup != 0 && !IsIpv4Multicast(m_secondGroup))
+        m_secondGroup = 0;
+    m_secondSource = static_cast<std::uint32_t>(CSettings::GetProfileInt(s, "SecondSource", 0));
+    m_secondInterface = CSettings::GetProfileString(s, "SecondInterface", {}).trimmed();
+    m_mergeWindowMs = CSettings::GetProfileInt(s, "MergeWindowMs", CSeamlessMerge::kDefaultWindowMs);
+    if (m_mergeWindowMs < 1 || m_mergeWindowMs > static_cast<std::int32_t>(CSeamlessMerge::kMaxWindowMs))
+        m_mergeWindowMs = CSeamlessMerge::kDefaultWindowMs;
     // How the user shared the width between the two trees.
     m_ui->treesSplitter->restoreState(
         QByteArray::fromBase64(CSettings::GetProfileString(s, "TreeWidths", {}).toLatin1()));
@@ -71,6 +107,13 @@ void CRecFromNetworkDlg::SaveSettings()
     CSettings::WriteProfileInt(s, "NetworkType", static_cast<std::int32_t>(m_mode));
     CSettings::WriteProfileInt(s, "NetworkSource", static_cast<std::int32_t>(m_sourceAddress));
     CSettings::WriteProfileInt(s, "NetworkFec", m_fec ? 1 : 0);
+    CSettings::WriteProfileString(s, "NetworkInterface", m_interface);
+    CSettings::WriteProfileInt(s, "SecondEnable", m_secondPath ? 1 : 0);
+    CSettings::WriteProfileInt(s, "SecondPort", m_secondPort);
+    CSettings::WriteProfileInt(s, "SecondAddrs", static_cast<std::int32_t>(m_secondGroup));
+    CSettings::WriteProfileInt(s, "SecondSource", static_cast<std::int32_t>(m_secondSource));
+    CSettings::WriteProfileString(s, "SecondInterface", m_secondInterface);
+    CSettings::WriteProfileInt(s, "MergeWindowMs", m_mergeWindowMs);
     CSettings::WriteProfileString(s, "TreeWidths", QString::fromLatin1(m_ui->treesSplitter->saveState().toBase64()));
 }
 
@@ -85,6 +128,14 @@ void CRecFromNetworkDlg::WriteFields()
     ui->recordingSizeEdit->setText(QString::number(m_recordingSize));
     ui->groupEdit->setText(AddressText(m_networkAddress));
     ui->sourceEdit->setText(m_sourceAddress == 0 ? QString() : AddressText(m_sourceAddress));
+    ui->interfaceCombo->setCurrentText(m_interface);
+    ui->secondPathCheck->setChecked(m_secondPath);
+    ui->secondPortEdit->setText(QString::number(m_secondPort));
+    ui->secondGroupEdit->setText(AddressText(m_secondGroup));
+    ui->secondSourceEdit->setText(m_secondSource == 0 ? QString() : AddressText(m_secondSource));
+    ui->secondInterfaceCombo->setCurrentText(m_secondInterface);
+    ui->mergeWindowSpin->setValue(m_mergeWindowMs);
+    ShowProtectionRows();
 }
 
 bool CRecFromNetworkDlg::ReadFields(bool quiet)
@@ -113,6 +164,31 @@ bool CRecFromNetworkDlg::ReadFields(bool quiet)
     const bool rtp = ui->modeCombo->currentIndex() == 1;
     if (ui->fecCheck->isChecked() && !rtp)
         return refuse(ui->fecCheck, "FEC needs the RTP mode.");
+    const bool second = ui->secondPathCheck->isChecked();
+    if (second && !rtp)
+        return refuse(ui->secondPathCheck, "The second path (SMPTE 2022-7) needs the RTP mode.");
+    // The second path's fields are checked only when it is used; unused, they keep what was saved.
+    int secondPort = m_secondPort;
+    std::uint32_t secondGroup = m_secondGroup;
+    std::uint32_t secondSource = m_secondSource;
+    if (second)
+    {
+        secondPort = ui->secondPortEdit->text().trimmed().toInt(&ok);
+        if (!ok || secondPort < CRecordController::kMinPort || secondPort > CRecordController::kMaxPort)
+            return refuse(ui->secondPortEdit, "Please enter a port number between 1 and 65535 for the second path.");
+        if (!ParseAddressField(ui->secondGroupEdit->text(), secondGroup) ||
+            (secondGroup != 0 && !IsIpv4Multicast(secondGroup)))
+            return refuse(ui->secondGroupEdit, "The second path's group must be an IPv4 multicast address "
+                                               "(224.0.0.0 to 239.255.255.255), or 0.0.0.0 for none.");
+        // Both paths on one socket address would take the same datagrams twice (or not bind).
+        if (SharesPorts(port, secondPort, ui->fecCheck->isChecked()) &&
+            (group == 0 || secondGroup == 0 || group == secondGroup))
+            return refuse(ui->secondPortEdit, "The second path needs ports of its own (with FEC also + 2 and + 4), "
+                                              "or both paths their own multicast groups.");
+        if (!ParseAddressField(ui->secondSourceEdit->text(), secondSource))
+            return refuse(ui->secondSourceEdit, "The second path's source must be an IPv4 address, or empty for any "
+                                                "source.");
+    }
     const int size = ui->recordingSizeEdit->text().trimmed().toInt(&ok);
     if (!ok || size < 0)
         return refuse(ui->recordingSizeEdit, "Please enter an integer.");
@@ -121,8 +197,16 @@ bool CRecFromNetworkDlg::ReadFields(bool quiet)
     m_fec = ui->fecCheck->isChecked();
     m_networkAddress = group;
     m_sourceAddress = source;
+    m_interface = ui->interfaceCombo->currentText().trimmed();
+    m_secondPath = second;
+    m_secondPort = secondPort;
+    m_secondGroup = secondGroup;
+    m_secondSource = secondSource;
+    m_secondInterface = ui->secondInterfaceCombo->currentText().trimmed();
+    m_mergeWindowMs = ui->mergeWindowSpin->value();
     m_recordingSize = size;
     OnSizeUnit();
+    ShowProtectionRows();
     return true;
 }
 
@@ -145,8 +229,17 @@ void CRecFromNetworkDlg::ConfigureReceiver()
     m_receiver.SetPort(static_cast<std::uint16_t>(m_port));
     m_receiver.SetRtp(m_mode == ReceiveMode::kRtp);
     m_receiver.SetFec(m_fec && m_mode == ReceiveMode::kRtp);
-    CDvbIpRecvThread::Membership membership;
-    membership.group = m_networkAddress;
-    membership.source = m_networkAddress != 0 ? m_sourceAddress : 0;
-    m_receiver.SetMembership(membership);
+    // The source and the interface belong to a group's join.
+    auto membershipOf = [](std::uint32_t group, std::uint32_t source, const QString& interfaceName) {
+        CDvbIpRecvThread::Membership membership;
+        membership.group = group;
+        membership.source = group != 0 ? source : 0;
+        membership.interfaceName = group != 0 ? interfaceName.toStdString() : std::string();
+        return membership;
+    };
+    m_receiver.SetMembership(membershipOf(m_networkAddress, m_sourceAddress, m_interface));
+    const bool second = m_secondPath && m_mode == ReceiveMode::kRtp;
+    m_receiver.SetSecondInput(second ? static_cast<std::uint16_t>(m_secondPort) : 0,
+                              membershipOf(m_secondGroup, m_secondSource, m_secondInterface));
+    m_receiver.SetMergeWindowMs(static_cast<std::uint32_t>(m_mergeWindowMs));
 }

@@ -7,6 +7,7 @@
 #include "common/CSteadyClock.h"
 #include "controls/CIndicatorPanel.h"
 #include "controls/CLabel.h"
+#include "controls/CXTabCtrl.h"
 #include "record/CRecFromNetworkDlg.h"
 #include "ui_CRecFromNetworkDlg.h"
 
@@ -124,15 +125,46 @@ void CRecFromNetworkDlg::ShowSignalFigures()
     ui->syncLossValue->SetText(QString::number(m_analysis.m_syncLoss.load()));
     const CDvbIpRecvThread::Counters counters = m_receiver.GetCounters();
     ui->kernelDropsValue->SetText(QString::number(counters.kernelDrops));
+    ShowProtectionFigures(counters);
+    const CDvbIpRecvThread::Mdi mdi = m_receiver.GetMdi();
+    ShowMdi(mdi.dfMs, mdi.mlr, mdi.valid);
+}
+
+void CRecFromNetworkDlg::ShowProtectionRows()
+{
+    auto* ui = m_ui.get();
+    const bool rtp = m_mode == ReceiveMode::kRtp;
+    for (QWidget* w : {static_cast<QWidget*>(ui->fecCaption), static_cast<QWidget*>(ui->fecValue),
+                       static_cast<QWidget*>(ui->fecPacketsCaption), static_cast<QWidget*>(ui->fecPacketsValue)})
+        w->setVisible(m_fec && rtp);
+    for (QWidget* w : {static_cast<QWidget*>(ui->path1StatsCaption), static_cast<QWidget*>(ui->path1StatsValue),
+                       static_cast<QWidget*>(ui->path2StatsCaption), static_cast<QWidget*>(ui->path2StatsValue),
+                       static_cast<QWidget*>(ui->skewCaption), static_cast<QWidget*>(ui->skewValue)})
+        w->setVisible(m_secondPath && rtp);
+    // The tab control lays its pages out itself: it learns of the wider Signal Info here.
+    if (CXTabCtrl* tabs = HostTabs())
+        tabs->updateGeometry();
+}
+
+void CRecFromNetworkDlg::ShowProtectionFigures(const CDvbIpRecvThread::Counters& counters)
+{
+    // The receiver's own figures of the run (also what orvane-cli prints); they stay after it.
+    auto* ui = m_ui.get();
     if (counters.fec)
     {
         ui->fecValue->SetText(QStringLiteral("%1/%2").arg(counters.fecRecovered).arg(counters.fecUnrecoverable));
-        ui->fecValue->setToolTip(QStringLiteral("Datagrams rebuilt by FEC / lost ones FEC could not rebuild; %1 FEC "
-                                                "datagrams received")
-                                     .arg(counters.fecPackets));
+        ui->fecPacketsValue->SetText(QString::number(counters.fecPackets));
     }
-    const CDvbIpRecvThread::Mdi mdi = m_receiver.GetMdi();
-    ShowMdi(mdi.dfMs, mdi.mlr, mdi.valid);
+    if (counters.twoPaths)
+    {
+        CLabel* values[] = {ui->path1StatsValue, ui->path2StatsValue};
+        for (std::size_t p = 0; p < counters.paths.size(); ++p)
+            values[p]->SetText(QStringLiteral("%1/%2/%3")
+                                   .arg(counters.paths[p].received)
+                                   .arg(counters.paths[p].missing)
+                                   .arg(counters.paths[p].onlyHere));
+        ui->skewValue->SetText(QString::asprintf("%.1f", counters.skewMs));
+    }
 }
 
 void CRecFromNetworkDlg::ShowMdi(double dfMs, double mlr, bool valid)

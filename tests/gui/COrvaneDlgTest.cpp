@@ -261,7 +261,8 @@ private slots:
                 for (QWidget* control : tab->findChildren<QWidget*>())
                 {
                     const QString where = control->objectName();
-                    if (control->isHidden() || control->parentWidget() == nullptr || where.startsWith("qt_"))
+                    // A hidden popup (an editable combo box's list) is no part of the page.
+                    if (!control->isVisibleTo(tab) || control->parentWidget() == nullptr || where.startsWith("qt_"))
                         continue;
                     if (control->parentWidget()->objectName() == "qt_scrollarea_viewport")
                         continue; // a scroll area's content scrolls (the TR 101 290 rows)

@@ -2,7 +2,7 @@
 // graph sampling a play, pause and resume, the network send error in the status
 // field, the settings kept across a restart, messages that match the situation,
 // the bit-rate field, the pacing choice, the file's TR 101 290 indicators,
-// and the TOT/TDT dialog's offsets and Cancel.
+// the TOT/TDT dialog's offsets and Cancel, and the FEC and impairment fields.
 
 #include "play/CPlayToNetworkDlg.h"
 
@@ -26,6 +26,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
+#include <QDoubleSpinBox>
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
@@ -33,6 +34,7 @@
 #include <QSettings>
 #include <QSpinBox>
 #include <QTabBar>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimeEdit>
 #include <QTreeWidget>
@@ -249,6 +251,88 @@ private slots:
         QCOMPARE(dlg.TimeType(), 2);
         QCOMPARE(dlg.TimeOffset(), -3'600);
         QVERIFY(ui.m_messages.empty());
+    }
+
+    void protectionFieldsMakeThePlaySettingsAndAreKept()
+    {
+        CFakeUiServices ui;
+        CNetworkSender sender;
+        CImpairment::Settings impairment;
+        impairment.lossPercent = 1.5;
+        impairment.burstLength = 3;
+        impairment.burstPeriod = 1'000;
+        impairment.reorderPercent = 2;
+        impairment.reorderDepth = 6;
+        {
+            CPlayToNetworkDlg dlg(&sender, {}, nullptr);
+            dlg.OnInitDialog();
+            auto* fecMode = dlg.findChild<QComboBox*>("fecModeCombo");
+            auto* columns = dlg.findChild<QSpinBox*>("fecColumnsSpin");
+            auto* impair = dlg.findChild<QCheckBox*>("impairCheck");
+            auto* fields = dlg.findChild<QWidget*>("impairGroup");
+            auto* tabs = dlg.findChild<QTabWidget*>("outputTabs");
+            // Off by default: no FEC, no impairment, and the Output page in front.
+            QCOMPARE(fecMode->currentText(), QString("Off"));
+            QVERIFY(!impair->isChecked() && !fields->isEnabled());
+            QCOMPARE(tabs->currentIndex(), 0);
+            // FEC only with RTP.
+            dlg.ModeCombo()->setCurrentIndex(0);
+            QVERIFY(!fecMode->isEnabled());
+            dlg.ModeCombo()->setCurrentIndex(1);
+            fecMode->setCurrentIndex(2);
+            QVERIFY(fecMode->isEnabled() && columns->isEnabled());
+            columns->setValue(12);
+            QVERIFY(!dlg.UpdateData(true));
+            QCOMPARE(ui.m_messages.back().text, QString("FEC: L x D must be at most 100, not 120."));
+            columns->setValue(5);
+            impair->setChecked(true);
+            QVERIFY(fields->isEnabled());
+            QCOMPARE(tabs->tabText(1), QString("Impair: on"));
+            dlg.findChild<QDoubleSpinBox*>("impairLossSpin")->setValue(1.5);
+            dlg.findChild<QSpinBox*>("impairBurstSpin")->setValue(3);
+            auto* period = dlg.findChild<QSpinBox*>("impairBurstPeriodSpin");
+            period->setValue(3);
+            QVERIFY(!dlg.UpdateData(true));
+            QCOMPARE(ui.m_messages.back().text, QString("Impair: burst: N (3) must be smaller than M (3)."));
+            period->setValue(1'000);
+            dlg.findChild<QDoubleSpinBox*>("impairReorderSpin")->setValue(2);
+            dlg.findChild<QSpinBox*>("impairReorderDepthSpin")->setValue(6);
+            dlg.findChild<QSpinBox*>("impairSeedSpin")->setValue(77);
+            QVERIFY(dlg.UpdateData(true));
+            const CPlayController::PlaySettings settings = dlg.PlaySettingsAt(0);
+            QVERIFY(settings.fec.has_value());
+            QCOMPARE(settings.fec->columns, 5u);
+            QCOMPARE(settings.fec->rows, 10u);
+            QVERIFY(settings.fec->mode == CFecEncoder::Mode::RowColumn);
+            QVERIFY(settings.impairment == impairment);
+            QCOMPARE(settings.impairSeed, std::uint64_t{77});
+
+            // The status line names only what is on, and FEC's unprotected datagrams too.
+            CPlayController::PlayProgress progress;
+            progress.impairment.lost = 10;
+            progress.impairment.burstLost = 6;
+            progress.impairment.reordered = 4;
+            progress.fec.column = 20;
+            progress.fec.row = 40;
+            progress.fec.abandoned = 3;
+            QCOMPARE(CPlayToNetworkDlg::ProtectionStatusText(settings, progress),
+                     QString("Impaired: 16 lost, 4 re-ordered; FEC sent: 20 column, 40 row, 3 unprotected"));
+            dlg.SaveSettings();
+        }
+        QCOMPARE(CSettings::GetProfileString("Play", "Impairment", {}), QString("loss=1.5,burst=3/1000,reorder=2/6"));
+        CPlayToNetworkDlg dlg(&sender, {}, nullptr);
+        dlg.OnInitDialog();
+        const CPlayController::PlaySettings settings = dlg.PlaySettingsAt(0);
+        QVERIFY(settings.fec.has_value() && settings.fec->columns == 5u && settings.impairment == impairment);
+        QCOMPARE(settings.impairSeed, std::uint64_t{77});
+        // UDP plays without FEC; impairment unticked plays without loss, its fields kept.
+        dlg.ModeCombo()->setCurrentIndex(0);
+        dlg.findChild<QCheckBox*>("impairCheck")->setChecked(false);
+        QVERIFY(dlg.UpdateData(true));
+        QVERIFY(!dlg.PlaySettingsAt(0).fec.has_value() && !dlg.PlaySettingsAt(0).impairment.IsActive());
+        QVERIFY(CPlayToNetworkDlg::ProtectionStatusText(dlg.PlaySettingsAt(0), {}).isEmpty());
+        QCOMPARE(dlg.findChild<QDoubleSpinBox*>("impairLossSpin")->value(), 1.5);
+        QCOMPARE(ui.m_messages.size(), std::size_t{2});
     }
 
     void messagesTellTheTruthBeforeAndAfterAFileIsChosen()

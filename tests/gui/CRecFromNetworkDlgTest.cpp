@@ -2,7 +2,8 @@
 // refused input, the receiver's settings during a run, recordings checked byte
 // for byte (plain file and ring of files, with the current file's name),
 // failures, the status colours, the bit-rate graph's samples, Disable Analyzer,
-// the no-PCR notice, the TR 101 290 panel and DF:MLR, and settings that make no sense.
+// the no-PCR notice, the TR 101 290 panel and DF:MLR, settings that make no sense,
+// and a second path with FEC set up from the fields (SMPTE 2022-7 and 2022-1).
 
 #include "record/CRecFromNetworkDlg.h"
 
@@ -215,6 +216,66 @@ private slots:
         host.dlg->OnStatusTimer();
         QCOMPARE(ui->fecValue->GetText(), QString("0/0"));
         host.Click(ui->monitorButton);
+    }
+
+    void secondPathWithFecFromTheFieldsMergesRecoversAndIsKept()
+    {
+        CFakeUiServices fake;
+        const std::uint16_t second = FreePort();
+        {
+            HostedTab host;
+            auto* ui = host.ui();
+            // Off by default: its fields wait for the tick, Signal Info has no path rows.
+            QVERIFY(!ui->secondPathCheck->isChecked() && !ui->secondPortEdit->isEnabled());
+            QVERIFY(ui->path1StatsValue->isHidden() && ui->fecPacketsValue->isHidden());
+            ui->secondPathCheck->setChecked(true);
+            QVERIFY(ui->secondPortEdit->isEnabled() && ui->mergeWindowSpin->isEnabled());
+            ui->secondPortEdit->setText(QString::number(second));
+            host.Click(ui->networkOpenButton); // still UDP
+            QVERIFY(host.dlg->IsNetworkClosed());
+            QCOMPARE(fake.m_messages.back().text, QString("The second path (SMPTE 2022-7) needs the RTP mode."));
+            ui->modeCombo->setCurrentIndex(1);
+            ui->fecCheck->setChecked(true);
+            ui->secondPortEdit->setText(QString::number(host.port + 2)); // the first path's column FEC
+            host.Click(ui->networkOpenButton);
+            QVERIFY(host.dlg->IsNetworkClosed());
+            QCOMPARE(fake.m_messages.back().text, QString("The second path needs ports of its own (with FEC also + 2 "
+                                                          "and + 4), or both paths their own multicast groups."));
+            ui->secondPortEdit->setText(QString::number(second));
+            ui->mergeWindowSpin->setValue(80);
+            host.Monitor();
+            QCOMPARE(host.State(), CRecordThread::kMonitoring);
+            QCOMPARE(host.dlg->Receiver().GetSecondPort(), second);
+            QVERIFY(host.dlg->Receiver().IsFec() && !ui->path2StatsValue->isHidden());
+
+            // Each path loses its own datagrams and both lose every 40th: the merge fills the first, FEC the others.
+            SendRtpPaths(
+                TestStream(1.0), host.port, second, 5, 5,
+                [](std::uint64_t n, int path) { return n % 40 == 17 || n % 10 == (path == 0 ? 3u : 6u); },
+                [&] { host.dlg->OnStatusTimer(); });
+            QVERIFY(WaitFor(
+                [&] {
+                    const auto c = host.dlg->Receiver().GetCounters();
+                    return c.fecRecovered > 0 && c.paths[0].onlyHere > 0 && c.paths[1].onlyHere > 0;
+                },
+                5'000));
+            QTest::qWait(300); // the merge window and FEC's wait have passed: the counts stand still
+            host.dlg->OnStatusTimer();
+            const auto c = host.dlg->Receiver().GetCounters();
+            QCOMPARE(ui->fecValue->GetText(), QString("%1/%2").arg(c.fecRecovered).arg(c.fecUnrecoverable));
+            QCOMPARE(ui->fecPacketsValue->GetText(), QString::number(c.fecPackets));
+            for (std::size_t p = 0; p < 2; ++p)
+                QCOMPARE((p == 0 ? ui->path1StatsValue : ui->path2StatsValue)->GetText(),
+                         QString("%1/%2/%3").arg(c.paths[p].received).arg(c.paths[p].missing).arg(c.paths[p].onlyHere));
+            QCOMPARE(ui->skewValue->GetText(), QString::asprintf("%.1f", c.skewMs));
+            host.Click(ui->monitorButton);
+            QCOMPARE(fake.m_messages.size(), std::size_t{2});
+        }
+        CRecFromNetworkDlg dlg;
+        auto* ui = dlg.Form();
+        QVERIFY(ui->secondPathCheck->isChecked() && ui->fecCheck->isChecked());
+        QCOMPARE(ui->secondPortEdit->text(), QString::number(second));
+        QCOMPARE(ui->mergeWindowSpin->value(), 80);
     }
 
     void bitrateGraphFollowsTheMonitoredStream()

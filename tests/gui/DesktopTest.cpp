@@ -92,7 +92,8 @@ void ExpectToolTips(QWidget* tab)
         // The form's controls have names; unnamed parts (scroll bars, the address
         // fields, a spin box's editor) share their control's tip.
         const bool named = !w->objectName().isEmpty() && !w->objectName().startsWith("qt_");
-        if (control && named && !qobject_cast<CIpAddressCtrl*>(w->parentWidget()))
+        // Hidden parts (a tab bar's scroll arrows) cannot be worked.
+        if (control && named && w->isVisibleTo(tab) && !qobject_cast<CIpAddressCtrl*>(w->parentWidget()))
             QVERIFY2(!w->toolTip().isEmpty(), qPrintable(w->objectName() + " has no tooltip"));
     }
 }

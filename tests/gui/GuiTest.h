@@ -99,5 +99,12 @@ std::vector<std::uint8_t> TestStream(double seconds, std::uint64_t bitRate = 8'0
 //! Sends @p data to 127.0.0.1:@p port in 1,316-byte datagrams, a few per
 //! millisecond, calling @p tick about every 50 ms.
 void SendLoopback(const std::vector<std::uint8_t>& data, std::uint16_t port, const std::function<void()>& tick);
+//! Sends @p data as RTP datagrams of seven packets to 127.0.0.1:@p port and,
+//! unless 0, to @p secondPort (SMPTE 2022-7), paced as SendLoopback, with
+//! column FEC (@p fecColumns x @p fecRows, none when 0) to each port + 2.
+//! Media datagram n is left out on path p (0 or 1) when @p drop(n, p).
+void SendRtpPaths(const std::vector<std::uint8_t>& data, std::uint16_t port, std::uint16_t secondPort,
+                  std::uint32_t fecColumns, std::uint32_t fecRows, const std::function<bool(std::uint64_t, int)>& drop,
+                  const std::function<void()>& tick);
 QByteArray ReadAll(const QString& path);
 QByteArray AsBytes(const std::vector<std::uint8_t>& data, std::size_t from = 0);

@@ -9,6 +9,8 @@
 #include "GuiTest.h"
 #include "common/CUniqueFd.h"
 #include "controls/CSettings.h"
+#include "engine/CFecEncoder.h"
+#include "support/RtpPackets.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -81,6 +83,50 @@ void SendLoopback(const std::vector<std::uint8_t>& data, std::uint16_t port, con
             burst = 0;
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
+        if (std::chrono::steady_clock::now() - lastTick > std::chrono::milliseconds(50))
+        {
+            lastTick = std::chrono::steady_clock::now();
+            tick();
+        }
+    }
+}
+
+void SendRtpPaths(const std::vector<std::uint8_t>& data, std::uint16_t port, std::uint16_t secondPort,
+                  std::uint32_t fecColumns, std::uint32_t fecRows, const std::function<bool(std::uint64_t, int)>& drop,
+                  const std::function<void()>& tick)
+{
+    CUniqueFd fd(::socket(AF_INET, SOCK_DGRAM, 0));
+    auto send = [&fd](std::uint16_t to, std::span<const std::uint8_t> bytes) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(to);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::sendto(fd.Get(), bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    };
+    CFecEncoder fec;
+    fec.Configure({std::max(fecColumns, 1u), std::max(fecRows, 4u), CFecEncoder::Mode::Column, 0});
+    const std::uint16_t ports[] = {port, secondPort};
+    constexpr std::size_t kPayload = 7 * 188;
+    std::vector<std::uint8_t> datagram(tstest::kRtpHeader + kPayload);
+    auto lastTick = std::chrono::steady_clock::now();
+    for (std::uint64_t n = 0; n * kPayload + kPayload <= data.size(); ++n)
+    {
+        const std::vector<std::uint8_t> header = tstest::MakeRtpDatagram(n, 0, 0); // sequence n, no packets
+        std::copy(header.begin(), header.end(), datagram.begin());
+        std::copy_n(data.begin() + static_cast<std::ptrdiff_t>(n * kPayload), kPayload,
+                    datagram.begin() + tstest::kRtpHeader);
+        if (fecColumns != 0)
+            fec.AddMedia(datagram);
+        for (int path = 0; path < (secondPort != 0 ? 2 : 1); ++path)
+        {
+            if (!drop(n, path))
+                send(ports[path], datagram);
+            for (const CFecEncoder::Packet& packet :
+                 fecColumns != 0 ? fec.Ready() : std::span<const CFecEncoder::Packet>{})
+                send(static_cast<std::uint16_t>(ports[path] + 2), packet.datagram);
+        }
+        if (n % 6 == 5)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         if (std::chrono::steady_clock::now() - lastTick > std::chrono::milliseconds(50))
         {
             lastTick = std::chrono::steady_clock::now();

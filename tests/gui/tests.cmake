@@ -14,6 +14,7 @@ if(TARGET orvane_gui)
     gui/CPlayToNetworkDlgTest.cpp
     gui/CRecFromNetworkDlgTest.cpp
     gui/DesktopTest.cpp
+    gui/ProtectionShots.cpp
     ${PROJECT_SOURCE_DIR}/resources/orvane.qrc)
   set_target_properties(orvane_gui_tests PROPERTIES AUTOMOC ON AUTORCC ON)
   target_link_libraries(orvane_gui_tests PRIVATE orvane_gui orvane_test_support Qt6::Test)
