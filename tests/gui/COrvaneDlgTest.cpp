@@ -237,7 +237,10 @@ private slots:
     {
         CFakeUiServices ui;
         QSettings().remove("Window");
-        const QSize large(1600, 1000);
+        // The widest Record tab: Signal Info with its FEC and per-path figures.
+        for (const char* key : {"Record/NetworkType", "Record/NetworkFec", "Record/SecondEnable"})
+            QSettings().setValue(key, 1);
+        const QSize large(1800, 1000);
         QList<int> treeWidths;
         {
             COrvaneDlg dlg;
@@ -290,6 +293,7 @@ private slots:
         auto* splitter = again.findChild<CRecFromNetworkDlg*>()->findChild<QSplitter*>("treesSplitter");
         QVERIFY(WaitFor([&] { return splitter->sizes() == treeWidths; }));
         QVERIFY(ui.m_messages.empty());
+        QSettings().remove("Record");
     }
 
     void garbageSettingsLoadAsDefaultsWithoutAWord()
