@@ -59,6 +59,7 @@
 #include "engine/CTxTimeProbe.h"
 #include "engine/CUdpIOCPSocket.h"
 #include "engine/CUringPacer.h"
+#include "engine/IDatagramOutput.h"
 
 #include <array>
 #include <atomic>
@@ -144,6 +145,12 @@ public:
     std::uint32_t GetDestinationAddress() const { return m_address.load(std::memory_order_relaxed); }
     std::uint16_t GetDestinationPort() const { return m_port.load(std::memory_order_relaxed); }
     bool GetRtp() const { return m_rtp.load(std::memory_order_relaxed); }
+    //! Another way out than UDP (SRT; not owned, outlives the schedule), taken
+    //! by the next Open; null: the UDP socket. Datagrams then leave through it,
+    //! paced by the play-out thread (no kernel-timed engine, no RTP), and while
+    //! it has no peer the schedule holds as in a pause. Call while idle.
+    void SetOutput(IDatagramOutput* output) { m_output = output; }
+    IDatagramOutput* GetOutput() const { return m_output; }
     //! Multicast hop limit and outgoing interface (host order, 0 = the system's
     //! route), used when the destination is multicast; set before Open.
     void SetMulticast(int ttl, std::uint32_t interfaceAddress) { m_socket.SetMulticast(ttl, interfaceAddress); }
@@ -258,7 +265,7 @@ public:
     //! Payload bytes of the datagrams the kernel refused since Open.
     std::uint64_t GetBytesNotSent() const
     {
-        return m_socket.GetPayloadBytesFailed() - m_failedBytesAtOpen.load(std::memory_order_relaxed);
+        return FailedPayloadBytes() - m_failedBytesAtOpen.load(std::memory_order_relaxed);
     }
     //! True once everything written before SetEndOfStream(true) has left (or
     //! was refused): the FIFO and the socket's queue are empty. Open clears it.
@@ -272,10 +279,13 @@ public:
     //! route): they never left and are not counted as sent.
     std::uint64_t GetDatagramsNotSent() const
     {
-        return m_socket.GetDatagramsFailed() - m_failedAtOpen.load(std::memory_order_relaxed);
+        return FailedDatagrams() - m_failedAtOpen.load(std::memory_order_relaxed);
     }
     //! errno of the last refused send since Open; 0 when none was refused.
-    int GetLastSendError() const { return GetDatagramsNotSent() > 0 ? m_socket.GetLastError() : 0; }
+    int GetLastSendError() const
+    {
+        return GetDatagramsNotSent() == 0 ? 0 : m_openOutput ? m_openOutput->GetLastError() : m_socket.GetLastError();
+    }
     //! The 90 kHz RTP timestamp of the byte at @p position of a stream played at
     //! @p bitRate (position x 720,000 / bit rate, exact and without overflow for
     //! any 64-bit position), wrapping at 32 bits.
@@ -284,6 +294,27 @@ public:
     const CUdpIOCPSocket& Socket() const { return m_socket; }
 
 private:
+    // The way out of the open schedule: the output, else the UDP socket.
+    std::uint64_t FailedDatagrams() const
+    {
+        return m_openOutput ? m_openOutput->GetDatagramsFailed() : m_socket.GetDatagramsFailed();
+    }
+    std::uint64_t FailedPayloadBytes() const
+    {
+        return m_openOutput ? m_openOutput->GetPayloadBytesFailed() : m_socket.GetPayloadBytesFailed();
+    }
+    bool OutputHasRoom() const { return m_openOutput ? m_openOutput->HasRoom() : m_socket.HasRoom(); }
+    bool SendDatagram(const std::uint8_t* data, std::uint32_t length, bool rtp, std::uint32_t timestamp)
+    {
+        return m_openOutput ? m_openOutput->Send(data, length) : m_socket.Send(data, length, rtp, timestamp);
+    }
+    void FlushOutput()
+    {
+        if (m_openOutput)
+            m_openOutput->Flush();
+        else
+            m_socket.Flush();
+    }
     void PlayoutThread();
     void RunCycle(std::uint32_t datagramsPerMs);
     //! Picks the engine of smooth pacing for the newly opened socket (Open).
@@ -332,6 +363,8 @@ private:
     bool m_openRtp = false; // the RTP flag of the open schedule; under the parameter lock
     std::string m_openError;
     CUdpIOCPSocket m_socket;
+    IDatagramOutput* m_output = nullptr;     // as set; taken by Open
+    IDatagramOutput* m_openOutput = nullptr; // of the open schedule; changed under the parameter lock
     CSteadyClock::NowFn m_now = CSteadyClock::Default();
     bool m_customClock = false;
     SleepUntilFn m_sleepUntil;

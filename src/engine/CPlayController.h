@@ -113,6 +113,9 @@ public:
         Adaptations adaptations;
         //! The analysis object sees the data also without adaptations (the tab's trees).
         bool analyse = false;
+        //! Another way out than UDP to address:port (SRT; borrowed, outlives the
+        //! play); null: UDP. RTP does not apply to it.
+        IDatagramOutput* output = nullptr;
     };
 
     struct PlayProgress

@@ -18,4 +18,8 @@ list(APPEND ORVANE_CORE_SOURCES
   engine/CFecDecoder.cpp
   engine/CSeamlessMerge.cpp
   engine/CImpairment.cpp
+  engine/CSrtSettings.cpp
+  engine/CSrtLink.cpp
+  engine/CSrtOutput.cpp
+  engine/CSrtInput.cpp
 )
