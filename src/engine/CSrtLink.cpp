@@ -436,7 +436,10 @@ int CSrtLink::Accept()
         int length = sizeof peer;
         result = srt_accept(m_listener, reinterpret_cast<sockaddr*>(&peer), &length);
         if (result != SRT_INVALID_SOCK)
+        {
+            m_acceptedPeer = FormatAddress(reinterpret_cast<sockaddr*>(&peer), static_cast<socklen_t>(length));
             break;
+        }
         result = kInvalidSocket;
         if (srt_getlasterror(nullptr) != SRT_EASYNCRCV)
         {
@@ -466,11 +469,8 @@ void CSrtLink::Run()
             Pause(kRetryMs);
             continue;
         }
-        sockaddr_storage peer{};
-        int length = sizeof peer;
-        std::string peerText = "?";
-        if (srt_getpeername(s, reinterpret_cast<sockaddr*>(&peer), &length) != SRT_ERROR)
-            peerText = FormatAddress(reinterpret_cast<sockaddr*>(&peer), static_cast<socklen_t>(length));
+        // A caller knows its peer; a listener has it from the accept.
+        const std::string peerText = listener ? m_acceptedPeer : Endpoint(m_settings);
         {
             std::lock_guard lock(m_statsLock);
             m_stats.state = TransportStats::State::Connected;

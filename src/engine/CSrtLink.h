@@ -119,6 +119,7 @@ private:
     std::atomic<bool> m_failed{false};
     std::atomic<bool> m_brokenSeen{false};
     int m_listener = kInvalidSocket; // owner's thread at Start/Stop, link thread between
+    std::string m_acceptedPeer;      // link thread: the address the last accept gave
     std::mutex m_socketLock;
     int m_socket = kInvalidSocket; // under m_socketLock
     std::atomic<std::uint64_t> m_lostDatagrams{0};
