@@ -167,13 +167,25 @@ bool CSrtLink::Start(const CSrtSettings& settings, Direction direction, ServeFn 
             length = found->ai_addrlen;
             freeaddrinfo(found);
         }
-        if (srt_bind(listener, reinterpret_cast<sockaddr*>(&local), static_cast<int>(length)) == SRT_ERROR)
+        // libsrt closes its sockets lazily: a link of this program that has just
+        // ended may hold the port for up to a second more.
+        bool bound = false;
+        for (int attempt = 0; attempt < kBindAttempts && !bound; ++attempt)
+        {
+            bound = srt_bind(listener, reinterpret_cast<sockaddr*>(&local), static_cast<int>(length)) != SRT_ERROR;
+            if (!bound && srt_getlasterror(nullptr) != SRT_EBINDCONFLICT)
+                break;
+            if (!bound && attempt + 1 < kBindAttempts)
+                std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
+        }
+        if (!bound)
         {
             int system = 0;
-            srt_getlasterror(&system);
-            const std::string why = system == EADDRINUSE ? "is in use by another program"
-                                    : system != 0        ? std::string("cannot be had: ") + std::strerror(system)
-                                                         : "cannot be had: " + LastSrtError();
+            const int code = srt_getlasterror(&system);
+            const std::string why = system == EADDRINUSE           ? "is in use by another program"
+                                    : code == SRT_EBINDCONFLICT    ? "is in use by another SRT link of this program"
+                                    : system != 0 ? std::string("cannot be had: ") + std::strerror(system)
+                                                  : "cannot be had: " + LastSrtError();
             SetError("SRT listener: port " + std::to_string(settings.port) + " " + why);
             srt_close(listener);
             return false;
@@ -228,9 +240,11 @@ int CSrtLink::MakeSocket(std::string& error)
     bool ok = SetFlag<int>(s, SRTO_TRANSTYPE, SRTT_LIVE) && SetFlag<int>(s, SRTO_LATENCY, c.latencyMs) &&
               SetFlag<int>(s, SRTO_PAYLOADSIZE, kPayloadBytes) && SetFlag<int>(s, SRTO_CONNTIMEO, c.connectTimeoutMs) &&
               SetFlag<bool>(s, SRTO_RCVSYN, false) && SetFlag<bool>(s, SRTO_SNDSYN, false);
-    // A listener must not share its port with another program's socket.
+    // A listener of this program that has just ended still holds its port in
+    // libsrt's multiplexer: the next one shares it. Another program's socket
+    // on the port is still refused (EADDRINUSE).
     if (ok && c.mode == CSrtSettings::Mode::Listener)
-        ok = SetFlag<bool>(s, SRTO_REUSEADDR, false);
+        ok = SetFlag<bool>(s, SRTO_REUSEADDR, true);
     if (ok && c.mode == CSrtSettings::Mode::Rendezvous)
         ok = SetFlag<bool>(s, SRTO_RENDEZVOUS, true);
     if (ok && !c.passphrase.empty())
@@ -588,6 +602,8 @@ void CSrtLink::EndConnection(int socket)
         if (!stopped)
             s.lastError = "SRT link to " + (s.peer.empty() ? Endpoint(m_settings) : s.peer) + " broken";
         s.peer.clear();
+        s.state = m_settings.mode == CSrtSettings::Mode::Listener ? TransportStats::State::Listening
+                                                                   : TransportStats::State::Connecting;
     }
     srt_close(socket);
 }

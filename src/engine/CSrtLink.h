@@ -48,6 +48,8 @@ public:
     static constexpr std::int64_t kStatsMs = 250;   //!< statistics refresh while connected
     static constexpr int kPayloadBytes = 1'456;     //!< largest live-mode message: seven 204-byte packets fit
     static constexpr int kInvalidSocket = -1;
+    //! A listener's bind is tried this often, kPollMs apart, while a link of this program still holds the port.
+    static constexpr int kBindAttempts = 25;
 
     CSrtLink();
     ~CSrtLink();

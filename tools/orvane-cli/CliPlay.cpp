@@ -368,7 +368,7 @@ int RunPlay(const PlayOptions& o)
     // Every send has ended now: what the kernel refused is counted in full.
     const CPlayController::PlayProgress last = play.Progress();
     const std::int64_t elapsedMs = last.elapsedMs;
-    std::printf("%s after %s.%03lld s\n", interrupted ? "Stopped" : "Finished",
+    std::printf("%s after %s.%03lld s\n", interrupted || linkFailed ? "Stopped" : "Finished",
                 CPlayController::FormatDuration(elapsedMs / 1'000).c_str(), static_cast<long long>(elapsedMs % 1'000));
     if (!stopped)
     {
