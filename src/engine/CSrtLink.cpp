@@ -385,15 +385,23 @@ int CSrtLink::Connect()
         return kInvalidSocket;
     }
     bool ok = true;
-    if (m_settings.mode == CSrtSettings::Mode::Rendezvous)
+    if (m_settings.mode == CSrtSettings::Mode::Rendezvous || m_settings.localPort != 0)
     {
-        // Both ends use the same port: bind it locally, in the peer's family.
+        // A rendezvous uses the peer's port locally too unless told another;
+        // bound in the peer's family.
         sockaddr_storage local{};
         std::memcpy(&local, found->ai_addr, found->ai_addrlen);
+        const std::uint16_t localPort = htons(m_settings.localPort != 0 ? m_settings.localPort : m_settings.port);
         if (local.ss_family == AF_INET)
+        {
             reinterpret_cast<sockaddr_in*>(&local)->sin_addr.s_addr = htonl(INADDR_ANY);
+            reinterpret_cast<sockaddr_in*>(&local)->sin_port = localPort;
+        }
         else
+        {
             reinterpret_cast<sockaddr_in6*>(&local)->sin6_addr = in6addr_any;
+            reinterpret_cast<sockaddr_in6*>(&local)->sin6_port = localPort;
+        }
         ok = srt_bind(s, reinterpret_cast<sockaddr*>(&local), static_cast<int>(found->ai_addrlen)) != SRT_ERROR;
     }
     ok = ok && srt_connect(s, found->ai_addr, static_cast<int>(found->ai_addrlen)) != SRT_ERROR;

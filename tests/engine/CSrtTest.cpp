@@ -97,7 +97,7 @@ TEST(CSrtSettingsTest, ParsesTheUrlsSrtLiveTransmitTakes)
          "0123456789", 32, ""},
         {"srt://h:1/?mode=server&streamid=%23!::r=live%26m=publish", Mode::Listener, "h", 1, 120, "", 0,
          "#!::r=live&m=publish"},
-        {"srt://h:1?transtype=live&conntimeo=500&", Mode::Caller, "h", 1, 120, "", 0, ""},
+        {"srt://h:1?transtype=live&conntimeo=500&port=5001&", Mode::Caller, "h", 1, 120, "", 0, ""},
     };
     for (const Case& c : cases)
     {
@@ -143,7 +143,9 @@ TEST(CSrtSettingsTest, RefusalsSayWhatIsWrong)
         {"srt://h:1?latency", "bad option \"latency\": expected KEY=VALUE"},
         {"srt://h:1?transtype=file", "bad transtype \"file\": only live carries a transport stream in time"},
         {"srt://h:1?maxbw=0",
-         "unknown option \"maxbw\": known are mode, latency, passphrase, pbkeylen, streamid, conntimeo, transtype"},
+         "unknown option \"maxbw\": known are mode, latency, passphrase, pbkeylen, streamid, conntimeo, port, "
+         "transtype"},
+        {"srt://:1?port=2", "port= is the local port of a caller or rendezvous; a listener's is in srt://:PORT"},
         {"srt://:1?mode=rendezvous", "a rendezvous needs the peer's address: srt://HOST:PORT"},
     };
     for (const auto& [url, text] : cases)
@@ -303,4 +305,50 @@ TEST(CSrtTest, ErrorsNameTheirCause)
     EXPECT_TRUE(CSrtLink::IsFatal(1'404));
     EXPECT_FALSE(CSrtLink::IsFatal(1'409)); // busy: another caller is connected
     listener.Close(std::chrono::seconds(2));
+}
+
+// What an input's transport gives up reaches the receiver's counters and its
+// loss flag; its datagrams go the UDP way, in arrival order, RTP or not.
+TEST(CSrtTest, TransportLossIsCountedByTheReceiver)
+{
+    class CFakeInput final : public IDatagramInput
+    {
+    public:
+        bool Open(Sink sink) override
+        {
+            m_sink = std::move(sink);
+            return true;
+        }
+        bool Close(std::chrono::milliseconds) override { return true; }
+        std::string LastError() const override { return ""; }
+        bool HasFailed() const override { return false; }
+        TransportStats GetStats() const override { return {}; }
+        Sink m_sink;
+    } input;
+    CDvbIpRecvThread receiver;
+    receiver.SetRtp(true); // not for another input: its datagrams are the stream as they come
+    receiver.SetInput(&input);
+    ASSERT_TRUE(receiver.Start());
+    const auto packets = tstest::MakePackets(14);
+    for (std::size_t i = 0; i < 2; ++i)
+    {
+        DvbIpRecvBuffer* record = input.m_sink.getFree();
+        ASSERT_NE(record, nullptr);
+        std::copy(packets.begin() + i * 1'316, packets.begin() + (i + 1) * 1'316, record->m_data);
+        record->m_length = 1'316;
+        input.m_sink.receive(record);
+        if (i == 0)
+            input.m_sink.lost(3);
+    }
+    receiver.StopReceiving();
+    std::vector<std::uint8_t> got(packets.size());
+    std::uint32_t n = 0;
+    ASSERT_TRUE(receiver.ReadAvailable(got.data(), static_cast<std::uint32_t>(got.size()), n));
+    EXPECT_EQ(n, packets.size());
+    EXPECT_TRUE(got == packets);
+    const auto c = receiver.GetCounters();
+    EXPECT_EQ(c.transportDrops, 3u);
+    EXPECT_EQ(c.invalid, 0u);
+    EXPECT_NE(receiver.GetStatus() & CDvbIpRecvThread::kStatusOverflow, 0u);
+    receiver.Stop();
 }
