@@ -68,9 +68,10 @@ bool CNetworkSender::Open()
     std::unique_lock ring(m_ringLock);
     m_uring.Close(m_socket);
     m_socket.Close();
-    if (m_openOutput != nullptr)
+    if (m_openOutput != nullptr && m_outputOpen)
         m_openOutput->Close();
     m_openOutput = m_output;
+    m_outputOpen = m_openOutput != nullptr;
     bool outputOpen = false;
     const std::uint32_t address = m_address.load(std::memory_order_relaxed);
     if (m_openOutput != nullptr)
@@ -237,8 +238,10 @@ bool CNetworkSender::Stop()
     // Requests in flight point at the ring's slots: cancelled and waited for first.
     m_uring.Close(m_socket);
     m_socket.Close();
-    if (m_openOutput != nullptr)
+    // Closed once: after a Stop the output may go (its counters are read only while it lives).
+    if (m_openOutput != nullptr && m_outputOpen)
         m_openOutput->Close();
+    m_outputOpen = false;
     m_fifo.Release();
     return true;
 }

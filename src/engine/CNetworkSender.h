@@ -145,8 +145,8 @@ public:
     std::uint32_t GetDestinationAddress() const { return m_address.load(std::memory_order_relaxed); }
     std::uint16_t GetDestinationPort() const { return m_port.load(std::memory_order_relaxed); }
     bool GetRtp() const { return m_rtp.load(std::memory_order_relaxed); }
-    //! Another way out than UDP (SRT; not owned, outlives the schedule), taken
-    //! by the next Open; null: the UDP socket. Datagrams then leave through it,
+    //! Another way out than UDP (SRT; not owned: it must live from Open until
+    //! Stop, and while its counters are read), taken by the next Open; null: the UDP socket. Datagrams then leave through it,
     //! paced by the play-out thread (no kernel-timed engine, no RTP), and while
     //! it has no peer the schedule holds as in a pause. Call while idle.
     void SetOutput(IDatagramOutput* output) { m_output = output; }
@@ -365,6 +365,7 @@ private:
     CUdpIOCPSocket m_socket;
     IDatagramOutput* m_output = nullptr;     // as set; taken by Open
     IDatagramOutput* m_openOutput = nullptr; // of the open schedule; changed under the parameter lock
+    bool m_outputOpen = false;               // owner's thread: m_openOutput is open (Stop closes it once)
     CSteadyClock::NowFn m_now = CSteadyClock::Default();
     bool m_customClock = false;
     SleepUntilFn m_sleepUntil;
