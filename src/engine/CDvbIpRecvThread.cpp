@@ -46,9 +46,9 @@ bool CDvbIpRecvThread::Start()
     }
     m_status.store(0);
     m_lossLatch.store(false);
-    for (auto* c : {&m_arrivals, &m_datagrams, &m_payloadBytes, &m_late, &m_invalid, &m_oversized, &m_missing,
-                    &m_restarts, &m_overflowDrops, &m_rtpInUdpMode, &m_kernelDrops, &m_reordered, &m_duplicates,
-                    &m_transportDrops})
+    for (auto* c :
+         {&m_arrivals, &m_datagrams, &m_payloadBytes, &m_late, &m_invalid, &m_oversized, &m_missing, &m_restarts,
+          &m_overflowDrops, &m_rtpInUdpMode, &m_kernelDrops, &m_reordered, &m_duplicates, &m_transportDrops})
         c->store(0);
     // The receive thread starts in Open, after this.
     m_mdiMeter.Reset();

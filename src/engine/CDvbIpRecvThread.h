@@ -56,8 +56,8 @@
 #include "engine/CSeamlessMerge.h"
 #include "engine/CUdpIOCPClient.h"
 #include "engine/CUdpSideInput.h"
-#include "engine/IDatagramInput.h"
 #include "engine/DvbIpRecvBufferPool.h"
+#include "engine/IDatagramInput.h"
 
 #include <array>
 #include <atomic>

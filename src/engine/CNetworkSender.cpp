@@ -550,8 +550,9 @@ void CNetworkSender::RunCycle(std::uint32_t datagramsPerMs)
     // SIOCOUTQ costs a system call: the kernel's queue is asked only while the
     // socket is backed up (datagrams still queued here, or the kernel's queue
     // was not empty at the last look), and otherwise every kPendingProbeCycles.
-    std::int32_t pending = m_openOutput != nullptr ? m_openOutput->GetPendingSends()
-                                                   : m_socket.GetQueuedSends() + static_cast<std::int32_t>(m_uring.Held());
+    std::int32_t pending = m_openOutput != nullptr
+                               ? m_openOutput->GetPendingSends()
+                               : m_socket.GetQueuedSends() + static_cast<std::int32_t>(m_uring.Held());
     if (m_openOutput == nullptr && (pending > 0 || m_lastPending > 0 || --m_pendingProbe <= 0))
     {
         pending = m_socket.GetPendingSends() + static_cast<std::int32_t>(m_uring.Held());
@@ -709,8 +710,7 @@ void CNetworkSender::RunCycle(std::uint32_t datagramsPerMs)
     if (endOfStream)
         m_drained.store(m_fifo.GetUsed() == 0 &&
                             (m_openOutput ? m_openOutput->IsDelivered() : m_socket.GetQueuedSends() == 0) &&
-                            m_uring.InFlight() == 0 &&
-                            m_uring.Held() == 0,
+                            m_uring.InFlight() == 0 && m_uring.Held() == 0,
                         std::memory_order_release);
     // All that was due has left: the next cycle can begin with the next burst.
     // (After a short cycle, underflow or stop it keeps its plain 1 ms rhythm.)

@@ -145,10 +145,11 @@ public:
     std::uint32_t GetDestinationAddress() const { return m_address.load(std::memory_order_relaxed); }
     std::uint16_t GetDestinationPort() const { return m_port.load(std::memory_order_relaxed); }
     bool GetRtp() const { return m_rtp.load(std::memory_order_relaxed); }
-    //! Another way out than UDP (SRT; not owned: it must live from Open until
-    //! Stop, and while its counters are read), taken by the next Open; null: the UDP socket. Datagrams then leave through it,
-    //! paced by the play-out thread (no kernel-timed engine, no RTP), and while
-    //! it has no peer the schedule holds as in a pause. Call while idle.
+    //! Another way out than UDP (SRT), taken by the next Open; null: the UDP
+    //! socket. Not owned: it lives from Open until Stop and while its counters
+    //! are read. Datagrams then leave through it, paced by the play-out thread
+    //! (no kernel-timed engine, no RTP), and while it has no peer the schedule
+    //! holds as in a pause. Call while idle.
     void SetOutput(IDatagramOutput* output) { m_output = output; }
     IDatagramOutput* GetOutput() const { return m_output; }
     //! Multicast hop limit and outgoing interface (host order, 0 = the system's

@@ -2,12 +2,11 @@
 
 #include "common/CSteadyClock.h"
 
-#include <srt/access_control.h>
-#include <srt/srt.h>
-
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <srt/access_control.h>
+#include <srt/srt.h>
 #include <sys/socket.h>
 #include <syslog.h>
 
@@ -182,15 +181,16 @@ bool CSrtLink::Start(const CSrtSettings& settings, Direction direction, ServeFn 
         {
             int system = 0;
             const int code = srt_getlasterror(&system);
-            const std::string why = system == EADDRINUSE           ? "is in use by another program"
-                                    : code == SRT_EBINDCONFLICT    ? "is in use by another SRT link of this program"
-                                    : system != 0 ? std::string("cannot be had: ") + std::strerror(system)
-                                                  : "cannot be had: " + LastSrtError();
+            const std::string why = system == EADDRINUSE        ? "is in use by another program"
+                                    : code == SRT_EBINDCONFLICT ? "is in use by another SRT link of this program"
+                                    : system != 0               ? std::string("cannot be had: ") + std::strerror(system)
+                                                                : "cannot be had: " + LastSrtError();
             SetError("SRT listener: port " + std::to_string(settings.port) + " " + why);
             srt_close(listener);
             return false;
         }
-        if (srt_listen_callback(listener, &CSrtLink::OnListen, this) == SRT_ERROR || srt_listen(listener, 1) == SRT_ERROR)
+        if (srt_listen_callback(listener, &CSrtLink::OnListen, this) == SRT_ERROR ||
+            srt_listen(listener, 1) == SRT_ERROR)
         {
             SetError("SRT listener on port " + std::to_string(settings.port) + ": " + LastSrtError());
             srt_close(listener);
@@ -376,8 +376,7 @@ int CSrtLink::Connect()
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_DGRAM;
     addrinfo* found = nullptr;
-    const int resolved =
-        getaddrinfo(m_settings.host.c_str(), std::to_string(m_settings.port).c_str(), &hints, &found);
+    const int resolved = getaddrinfo(m_settings.host.c_str(), std::to_string(m_settings.port).c_str(), &hints, &found);
     if (resolved != 0 || found == nullptr)
     {
         SetError("SRT: cannot resolve \"" + m_settings.host + "\": " + gai_strerror(resolved));
@@ -612,7 +611,7 @@ void CSrtLink::EndConnection(int socket)
             s.lastError = "SRT link to " + (s.peer.empty() ? Endpoint(m_settings) : s.peer) + " broken";
         s.peer.clear();
         s.state = m_settings.mode == CSrtSettings::Mode::Listener ? TransportStats::State::Listening
-                                                                   : TransportStats::State::Connecting;
+                                                                  : TransportStats::State::Connecting;
     }
     srt_close(socket);
 }

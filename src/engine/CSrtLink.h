@@ -129,8 +129,9 @@ private:
     std::atomic<int> m_lossError{0};
 
     mutable std::mutex m_statsLock;
-    TransportStats m_stats;   // guarded by m_statsLock: state, peer, error, connections and the closed connections' counts
-    TransportStats m_current; // guarded by m_statsLock: the current connection's figures
+    TransportStats
+        m_stats; // guarded by m_statsLock: state, peer, error, connections and the closed connections' counts
+    TransportStats m_current;         // guarded by m_statsLock: the current connection's figures
     std::uint64_t m_lostAtBreaks = 0; // link thread: unacknowledged datagrams of broken links
     std::uint64_t m_lostBytesAtBreaks = 0;
     std::uint64_t m_sendDropBase = 0; // link thread: sender drops of the closed connections

@@ -192,8 +192,8 @@ bool CSrtSettings::Parse(std::string_view url, CSrtSettings& settings, std::stri
 std::string CSrtSettings::ToDisplayUrl() const
 {
     const bool v6 = host.find(':') != std::string::npos;
-    std::string url = "srt://" + (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port) + "?mode=" +
-                      ModeName(mode) + "&latency=" + std::to_string(latencyMs);
+    std::string url = "srt://" + (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port) +
+                      "?mode=" + ModeName(mode) + "&latency=" + std::to_string(latencyMs);
     if (!passphrase.empty())
         url += "&passphrase=***";
     if (keyLength != 0)

@@ -35,7 +35,7 @@ struct CSrtSettings
     std::string host; //!< caller, rendezvous: the peer; listener: the local address (empty: any)
     std::uint16_t port = 0;
     std::int32_t latencyMs = kDefaultLatencyMs;
-    std::string passphrase;  //!< empty: no encryption
+    std::string passphrase;     //!< empty: no encryption
     std::int32_t keyLength = 0; //!< pbkeylen: 16, 24 or 32 bytes; 0: libsrt's default (16)
     //! Caller: sent to the listener. Orvane as listener: when set, callers with
     //! another stream id are rejected (SRT_REJX_NOTFOUND).

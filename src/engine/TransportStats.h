@@ -25,8 +25,8 @@ struct TransportStats
     bool valid = false;    //!< a transport is in use: the fields below mean something
     std::string transport; //!< "srt"
     State state = State::Idle;
-    std::string peer;      //!< the peer's address:port while connected
-    std::string lastError; //!< why the last attempt failed or the last connection broke; empty: none
+    std::string peer;              //!< the peer's address:port while connected
+    std::string lastError;         //!< why the last attempt failed or the last connection broke; empty: none
     std::uint64_t connections = 0; //!< connections made
     std::uint64_t reconnects = 0;  //!< connections made after a broken one (connections - 1, at least 0)
     double rttMs = 0.0;            //!< round-trip time
@@ -39,8 +39,8 @@ struct TransportStats
     //! Packets given up for good: too late to play out (receiver), too late to
     //! send or unacknowledged when the link broke (sender). This is loss.
     std::uint64_t dropped = 0;
-    std::int32_t latencyMs = 0;       //!< the latency agreed with the peer
-    double bufferMs = 0.0;            //!< stream time held in the receive (or send) buffer
+    std::int32_t latencyMs = 0;        //!< the latency agreed with the peer
+    double bufferMs = 0.0;             //!< stream time held in the receive (or send) buffer
     std::uint64_t sendBufferBytes = 0; //!< bytes in the send buffer, not yet acknowledged
 
     static const char* StateName(State state)

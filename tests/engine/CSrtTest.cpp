@@ -93,8 +93,8 @@ TEST(CSrtSettingsTest, ParsesTheUrlsSrtLiveTransmitTakes)
         {"srt://:9000?mode=caller&latency=200", Mode::Caller, "", 0, 0, "", 0, ""}, // refused below: no host
         {"srt://127.0.0.1:9000?mode=listener&latency=0", Mode::Listener, "127.0.0.1", 9000, 0, "", 0, ""},
         {"srt://peer.example:1234?mode=rendezvous", Mode::Rendezvous, "peer.example", 1234, 120, "", 0, ""},
-        {"srt://[::1]:9000?mode=client&passphrase=0123456789&pbkeylen=32", Mode::Caller, "::1", 9000, 120,
-         "0123456789", 32, ""},
+        {"srt://[::1]:9000?mode=client&passphrase=0123456789&pbkeylen=32", Mode::Caller, "::1", 9000, 120, "0123456789",
+         32, ""},
         {"srt://h:1/?mode=server&streamid=%23!::r=live%26m=publish", Mode::Listener, "h", 1, 120, "", 0,
          "#!::r=live&m=publish"},
         {"srt://h:1?transtype=live&conntimeo=500&port=5001&", Mode::Caller, "h", 1, 120, "", 0, ""},
@@ -279,7 +279,8 @@ TEST(CSrtTest, ErrorsNameTheirCause)
     CSrtOutput otherStream(Settings(Mode::Caller, port, "the-right-passphrase", "cam2"));
     ASSERT_TRUE(otherStream.Open());
     ASSERT_TRUE(tstest::WaitFor([&] { return otherStream.HasFailed(); }));
-    EXPECT_EQ(otherStream.GetLinkError(), peer + "the peer rejected the stream id \"cam2\": no such stream (code 1404)");
+    EXPECT_EQ(otherStream.GetLinkError(),
+              peer + "the peer rejected the stream id \"cam2\": no such stream (code 1404)");
 
     // The sender says why it cannot open: another program has the port.
     tstest::LoopbackPeer other;

@@ -78,7 +78,8 @@ void TransportMetrics(std::string& out, const std::string& s, const TransportSta
     CFamily(out, "orvane_srt_rtt_ms", "gauge", "SRT round-trip time, ms.").Sample(s, t.rttMs);
     CFamily(out, "orvane_srt_send_rate_mbps", "gauge", "SRT sending rate, Mbit/s.").Sample(s, t.sendRateMbps);
     CFamily(out, "orvane_srt_receive_rate_mbps", "gauge", "SRT receiving rate, Mbit/s.").Sample(s, t.receiveRateMbps);
-    CFamily(out, "orvane_srt_retransmitted_total", "counter", "SRT packets sent again.").Sample(s, Count(t.retransmitted));
+    CFamily(out, "orvane_srt_retransmitted_total", "counter", "SRT packets sent again.")
+        .Sample(s, Count(t.retransmitted));
     CFamily(out, "orvane_srt_lost_total", "counter", "SRT packets found missing (retransmission may recover them).")
         .Sample(s, Count(t.lost));
     CFamily(out, "orvane_srt_dropped_total", "counter", "SRT packets given up for good (too late or link broken).")
@@ -96,14 +97,15 @@ std::string CStreamReport::TransportText(const TransportStats& t)
         return "";
     char text[320];
     if (t.state == TransportStats::State::Connected)
-        std::snprintf(text, sizeof text,
-                      "%s %s  rtt %.1f ms  send %.2f recv %.2f Mb/s  retrans %llu  lost %llu  dropped %llu  buffer %.0f "
-                      "ms%s  reconnects %llu",
-                      t.transport.c_str(), t.peer.c_str(), t.rttMs, t.sendRateMbps, t.receiveRateMbps,
-                      static_cast<unsigned long long>(t.retransmitted), static_cast<unsigned long long>(t.lost),
-                      static_cast<unsigned long long>(t.dropped), t.bufferMs,
-                      t.sendBufferBytes != 0 ? (" / " + std::to_string(t.sendBufferBytes) + " B").c_str() : "",
-                      static_cast<unsigned long long>(t.reconnects));
+        std::snprintf(
+            text, sizeof text,
+            "%s %s  rtt %.1f ms  send %.2f recv %.2f Mb/s  retrans %llu  lost %llu  dropped %llu  buffer %.0f "
+            "ms%s  reconnects %llu",
+            t.transport.c_str(), t.peer.c_str(), t.rttMs, t.sendRateMbps, t.receiveRateMbps,
+            static_cast<unsigned long long>(t.retransmitted), static_cast<unsigned long long>(t.lost),
+            static_cast<unsigned long long>(t.dropped), t.bufferMs,
+            t.sendBufferBytes != 0 ? (" / " + std::to_string(t.sendBufferBytes) + " B").c_str() : "",
+            static_cast<unsigned long long>(t.reconnects));
     else
         std::snprintf(text, sizeof text, "%s %s%s%s  dropped %llu  reconnects %llu", t.transport.c_str(),
                       TransportStats::StateName(t.state), t.lastError.empty() ? "" : ": ", t.lastError.c_str(),

@@ -185,7 +185,9 @@ int RunPlay(const PlayOptions& o)
     if (overSrt && (o.rtp || o.ttl != 0 || !o.interfaceName.empty()))
     {
         std::fprintf(stderr, "orvane-cli play: %s does not go with srt://: SRT carries the datagrams itself\n",
-                     o.rtp ? "--rtp" : o.ttl != 0 ? "--ttl" : "--interface");
+                     o.rtp        ? "--rtp"
+                     : o.ttl != 0 ? "--ttl"
+                                  : "--interface");
         return kExitUsage;
     }
     if (!overSrt && !ParseDestination(o.to, address, port))
@@ -326,7 +328,10 @@ int RunPlay(const PlayOptions& o)
     const CPlayController::PlayProgress first = play.Progress();
     std::printf("Playing %s (%s bytes, %u-byte packets) to %s %s at %s bit/s (%s), %s pacing\n", o.file.c_str(),
                 sizeText.c_str(), play.PacketSize(), overSrt ? srt.ToDisplayUrl().c_str() : o.to.c_str(),
-                overSrt ? "SRT" : o.rtp ? "RTP" : "UDP", rateText.c_str(), rateSource, first.pacing.c_str());
+                overSrt ? "SRT"
+                : o.rtp ? "RTP"
+                        : "UDP",
+                rateText.c_str(), rateSource, first.pacing.c_str());
     if (!first.pacingNote.empty())
         std::printf("Pacing: %s\n", first.pacingNote.c_str());
     std::fflush(stdout);

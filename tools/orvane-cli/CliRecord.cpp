@@ -235,7 +235,10 @@ int Run(const RecordOptions& o, bool record)
         if (o.rtp || o.fec || o.secondPort != 0 || !o.group.empty())
         {
             std::fprintf(stderr, "orvane-cli: %s does not go with --from srt://: SRT carries the datagrams itself\n",
-                         o.rtp ? "--rtp" : o.fec ? "--fec" : o.secondPort != 0 ? "--second-port" : "--group");
+                         o.rtp               ? "--rtp"
+                         : o.fec             ? "--fec"
+                         : o.secondPort != 0 ? "--second-port"
+                                             : "--group");
             return 2;
         }
     }
@@ -318,7 +321,10 @@ int Run(const RecordOptions& o, bool record)
     }
     if (!o.quiet)
         std::fprintf(stderr, "orvane-cli: %s %s %s%s%s%s%s\n", record ? "recording" : "monitoring",
-                     overSrt ? "SRT" : o.rtp ? "RTP" : "UDP", inputName.c_str(), o.fec ? " with FEC" : "",
+                     overSrt ? "SRT"
+                     : o.rtp ? "RTP"
+                             : "UDP",
+                     inputName.c_str(), o.fec ? " with FEC" : "",
                      o.secondPort != 0 ? (" and port " + std::to_string(o.secondPort)).c_str() : "",
                      record ? " to " : "", record ? recorder.GetFileName().c_str() : "");
 
@@ -354,8 +360,7 @@ int Run(const RecordOptions& o, bool record)
         {
             const std::uint32_t elapsedMs = now - lastStatusTick;
             // One look at the receiver and the analysis a second, for every output.
-            CStreamReport::Receive figures =
-                TakeFigures(*analysis, *receiver, !o.noAnalyzer, lastReceived, elapsedMs);
+            CStreamReport::Receive figures = TakeFigures(*analysis, *receiver, !o.noAnalyzer, lastReceived, elapsedMs);
             if (overSrt)
                 figures.transport = srtInput.GetStats();
             const auto& counters = figures.counters;
