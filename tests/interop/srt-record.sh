@@ -29,9 +29,9 @@ recorded()
     python3 "$here/tscompare.py" "$work/gen.ts" "$work/$1.ts" || fail "orvane-cli did not record all ($1)"
 }
 
-# orvane-cli listens, srt-live-transmit calls.
+# orvane-cli listens, srt-live-transmit calls; the JSON lines carry the link.
 port=24710
-"$cli" record --from "srt://:$port" --out "$work/listen.ts" --quiet 2>"$work/listen.err" &
+"$cli" record --from "srt://:$port" --out "$work/listen.ts" --json 2>"$work/listen.err" >"$work/listen.json" &
 rec_pid=$!
 pids+=("$rec_pid")
 wait_udp_listener "$port"
@@ -41,6 +41,17 @@ wait_udp_listener 24711
 sleep 1 # the SRT connection
 relay 24711
 recorded listen "$rec_pid"
+python3 - "$work/listen.json" <<'PY' || fail "the JSON lines do not show the SRT link"
+import json, sys
+lines = [json.loads(l) for l in open(sys.argv[1]) if l.strip()]
+connected = [l["srt"] for l in lines if l["srt"]["state"] == "connected"]
+assert connected, "no line shows the link connected"
+last = connected[-1]
+assert last["connections"] == 1 and last["reconnects"] == 0, last
+assert last["transport_drops"] == 0 and last["dropped"] == 0, last
+assert last["packets_received"] > 0 and last["latency_ms"] == 120, last
+print(f"interop: JSON srt object: {json.dumps(last)}")
+PY
 
 # srt-live-transmit listens with a passphrase, orvane-cli calls with the same.
 port=24712
