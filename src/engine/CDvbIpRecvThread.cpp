@@ -48,7 +48,7 @@ bool CDvbIpRecvThread::Start()
     m_lossLatch.store(false);
     for (auto* c :
          {&m_arrivals, &m_datagrams, &m_payloadBytes, &m_late, &m_invalid, &m_fecInvalid, &m_oversized, &m_missing,
-          &m_restarts, &m_overflowDrops, &m_rtpInUdpMode, &m_kernelDrops, &m_reordered, &m_duplicates})
+          &m_restarts, &m_overflowDrops, &m_rtpInUdpMode, &m_kernelDrops, &m_reordered, &m_duplicates, &m_transportDrops})
         c->store(0);
     // The receive thread starts in Open, after this.
     m_mdiMeter.Reset();
@@ -58,10 +58,11 @@ bool CDvbIpRecvThread::Start()
         std::lock_guard lock(m_mdiLock);
         m_mdiShown = Mdi();
     }
-    m_runRtp = m_rtp;
+    m_runInput = m_input;
+    m_runRtp = m_rtp && m_runInput == nullptr;
     // Protection needs RTP sequence numbers; without it the main socket's path stays as it was.
-    m_runFec = m_rtp && m_fec;
-    const bool twoPaths = m_rtp && m_secondPort != 0;
+    m_runFec = m_runRtp && m_fec;
+    const bool twoPaths = m_runRtp && m_secondPort != 0;
     m_runProtected = m_runFec || twoPaths;
     m_missRetries = kMissRetries + (twoPaths ? m_mergeWindowMs / static_cast<std::uint32_t>(kCycleMs) : 0);
     {
@@ -94,7 +95,7 @@ bool CDvbIpRecvThread::Start()
         m_fifo.Release();
         return false;
     }
-    if (!Open(m_port, m_membership) || !OpenSideInputs())
+    if (!OpenInput() || !OpenSideInputs())
     {
         EndReception(false);
         ReleaseWhenJoined();
@@ -114,7 +115,8 @@ void CDvbIpRecvThread::EndReception(bool keepReserve)
     m_discardReserve.store(!keepReserve);
     m_finalDeadlineNs.store(deadline);
     // Takes what the kernel still holds (bounded), then no more datagrams.
-    const bool clientEnded = Close(left()) && CloseSideInputs(left());
+    const bool clientEnded =
+        Close(left()) && CloseSideInputs(left()) && (m_runInput == nullptr || m_runInput->Close(left()));
     m_receiving.store(false);
     m_stopRequest.store(true);
     m_wake.Set();
@@ -130,6 +132,28 @@ void CDvbIpRecvThread::EndReception(bool keepReserve)
             if (merge)
                 merge->Flush();
     }
+}
+
+bool CDvbIpRecvThread::OpenInput()
+{
+    if (m_runInput == nullptr)
+        return Open(m_port, m_membership);
+    IDatagramInput::Sink sink{
+        [this] { return GetFreeBuffer(); },
+        [this](DvbIpRecvBuffer* record) { OnReceive(record); },
+        [this](std::uint32_t datagrams) { OnTransportLoss(datagrams); },
+    };
+    if (m_runInput->Open(std::move(sink)))
+        return true;
+    SetLastError(m_runInput->LastError());
+    return false;
+}
+
+void CDvbIpRecvThread::OnTransportLoss(std::uint32_t datagrams)
+{
+    m_transportDrops.fetch_add(datagrams, std::memory_order_relaxed);
+    m_mdiMeter.AddLoss(std::uint64_t{datagrams} * kMdiPacketsPerDatagram);
+    LatchLoss();
 }
 
 bool CDvbIpRecvThread::SetMergeWindowMs(std::uint32_t ms)
@@ -192,6 +216,7 @@ bool CDvbIpRecvThread::ReleaseWhenJoined()
     {
         // Threads that overran an earlier stop may have ended since.
         m_threadsJoined = Close(std::chrono::milliseconds(0)) && CloseSideInputs(std::chrono::milliseconds(0)) &&
+                          (m_runInput == nullptr || m_runInput->Close(std::chrono::milliseconds(0))) &&
                           m_sequencer.Join(std::chrono::milliseconds(0));
         if (!m_threadsJoined)
             return false;
@@ -706,6 +731,7 @@ CDvbIpRecvThread::Counters CDvbIpRecvThread::GetCounters() const
     c.overflowDrops = m_overflowDrops.load();
     c.rtpInUdpMode = m_rtpInUdpMode.load();
     c.kernelDrops = m_kernelDrops.load();
+    c.transportDrops = m_transportDrops.load();
     c.receiveErrors = GetReceiveErrors();
     c.reordered = m_reordered.load();
     c.duplicates = m_duplicates.load();

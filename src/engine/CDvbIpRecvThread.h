@@ -57,6 +57,7 @@
 #include "engine/CUdpIOCPClient.h"
 #include "engine/CUdpSideInput.h"
 #include "engine/DvbIpRecvBufferPool.h"
+#include "engine/IDatagramInput.h"
 
 #include <array>
 #include <atomic>
@@ -127,6 +128,7 @@ public:
         std::uint64_t overflowDrops = 0;    //!< datagrams lost here: FIFO full
         std::uint64_t rtpInUdpMode = 0;     //!< in UDP mode: datagrams that are RTP carrying TS packets
         std::uint64_t kernelDrops = 0;      //!< datagrams the kernel dropped from the full receive queue
+        std::uint64_t transportDrops = 0;   //!< datagrams the input's transport (SRT) gave up: lost for good
         std::uint64_t receiveErrors = 0;    //!< failed receive calls (see GetLastReceiveError)
         std::uint64_t reordered = 0;        //!< RTP: datagrams that arrived behind a newer one, first time
         std::uint64_t duplicates = 0;       //!< RTP: datagrams whose number arrived already (of the last 64)
@@ -173,6 +175,11 @@ public:
     }
     //! The path-skew window of the merge, 1-500 ms. @return false (unchanged) otherwise.
     bool SetMergeWindowMs(std::uint32_t ms);
+    //! Another input than the UDP port (SRT; not owned, outlives the run):
+    //! its datagrams go the UDP way (arrival order), port, RTP and protection
+    //! are not used. Null: the UDP port.
+    void SetInput(IDatagramInput* input) { m_input = input; }
+    IDatagramInput* GetInput() const { return m_input; }
     bool IsFec() const { return m_fec; }
     std::uint16_t GetSecondPort() const { return m_secondPort; }
     std::uint16_t GetPort() const { return m_port; }
@@ -253,6 +260,10 @@ private:
     //! Releases pool and FIFO when every thread has ended. @return true then.
     bool ReleaseWhenJoined();
     void LatchLoss() { m_lossLatch.store(true, std::memory_order_relaxed); }
+    //! Opens the UDP port, or the other input. @return false (LastError set) when it fails.
+    bool OpenInput();
+    //! Datagrams the other input's transport gave up (its thread).
+    void OnTransportLoss(std::uint32_t datagrams);
     //! Moves records beyond the reserve (all of them when @p flush) to the FIFO.
     //! A missing datagram is given up at once when @p giveUp.
     void Drain(bool flush, bool giveUp, bool& haveExpected, std::uint16_t& expected, std::uint32_t& misses);
@@ -282,6 +293,8 @@ private:
 
     std::atomic<bool> m_receiving{false};
     std::uint16_t m_port = 0;
+    IDatagramInput* m_input = nullptr;
+    IDatagramInput* m_runInput = nullptr; // m_input as taken at Start
     bool m_rtp = false;
     bool m_runRtp = false; // m_rtp as taken at Start; read by the receiver's threads
     Membership m_membership;
@@ -333,6 +346,7 @@ private:
     std::atomic<std::uint64_t> m_overflowDrops{0};
     std::atomic<std::uint64_t> m_rtpInUdpMode{0};
     std::atomic<std::uint64_t> m_kernelDrops{0};
+    std::atomic<std::uint64_t> m_transportDrops{0};
     std::atomic<std::uint64_t> m_reordered{0};
     std::atomic<std::uint64_t> m_duplicates{0};
 

@@ -69,21 +69,37 @@ bool CNetworkSender::Open()
     m_uring.Close(m_socket);
     m_stage.reset();
     m_socket.Close();
+    if (m_openOutput != nullptr && m_outputOpen)
+        m_openOutput->Close();
+    m_openOutput = m_output;
+    m_outputOpen = m_openOutput != nullptr;
+    bool outputOpen = false;
     const std::uint32_t address = m_address.load(std::memory_order_relaxed);
-    if (!m_socket.Create(m_port.load(std::memory_order_relaxed), FormatIpv4(address).c_str()))
+    if (m_openOutput != nullptr)
+    {
+        // The play-out thread paces it: departure times and io_uring are the UDP socket's.
+        outputOpen = m_openOutput->Open();
+        if (!outputOpen)
+            m_openError = m_openOutput->GetOpenError();
+        m_pacingNote.clear();
+        if (m_pacingRequested == PacingMode::Uring || m_pacingRequested == PacingMode::TxTime)
+            m_pacingNote = "no kernel-timed pacing through this transport; pacing by thread";
+        m_pacingInUse.store(PacingMode::Thread, std::memory_order_relaxed);
+    }
+    else if (!m_socket.Create(m_port.load(std::memory_order_relaxed), FormatIpv4(address).c_str()))
         m_openError = std::strerror(m_socket.GetCreateError());
     else if (m_stageSettings.IsActive())
         OpenStage();
     else
         ChoosePacing();
     ring.unlock();
-    m_openRtp = m_rtp.load(std::memory_order_relaxed);
+    m_openRtp = m_rtp.load(std::memory_order_relaxed) && m_openOutput == nullptr;
     m_bytesSent.store(0, std::memory_order_relaxed);
     m_scheduledBytes = 0;
     m_bytesWritten.store(0, std::memory_order_relaxed);
     m_bytesTaken.store(0, std::memory_order_relaxed);
-    m_failedAtOpen.store(m_socket.GetDatagramsFailed(), std::memory_order_relaxed);
-    m_failedBytesAtOpen.store(m_socket.GetPayloadBytesFailed(), std::memory_order_relaxed);
+    m_failedAtOpen.store(FailedDatagrams(), std::memory_order_relaxed);
+    m_failedBytesAtOpen.store(FailedPayloadBytes(), std::memory_order_relaxed);
     m_carryCount = 0;
     m_prefilled.store(false, std::memory_order_relaxed);
     m_endOfStream.store(false, std::memory_order_release);
@@ -114,7 +130,7 @@ bool CNetworkSender::Open()
     }
     // A destination the system refuses (an interface address it does not have)
     // leaves no socket: nothing would ever leave, so the caller must not play.
-    return m_socket.IsOpen();
+    return m_openOutput != nullptr ? outputOpen : m_socket.IsOpen();
 }
 
 std::uint32_t CNetworkSender::FifoCapacityFor(std::uint32_t bitRate)
@@ -250,6 +266,10 @@ bool CNetworkSender::Stop()
     if (m_stage)
         m_stage->Close(); // what it still holds leaves first
     m_socket.Close();
+    // Closed once: after a Stop the output may go (its counters are read only while it lives).
+    if (m_openOutput != nullptr && m_outputOpen)
+        m_openOutput->Close();
+    m_outputOpen = false;
     m_fifo.Release();
     return true;
 }
@@ -372,7 +392,7 @@ std::uint32_t CNetworkSender::RtpTimestamp(std::uint64_t position, std::uint64_t
 
 std::uint64_t CNetworkSender::SentOnSchedule(std::uint64_t scheduled) const
 {
-    const std::uint64_t failed = m_socket.GetPayloadBytesFailed() - m_failedBytesAtSchedule;
+    const std::uint64_t failed = FailedPayloadBytes() - m_failedBytesAtSchedule;
     return scheduled > failed ? scheduled - failed : 0;
 }
 
@@ -458,7 +478,8 @@ void CNetworkSender::PlayoutThread()
 
 bool CNetworkSender::HandlePause()
 {
-    if (m_pauseRequested.load(std::memory_order_acquire))
+    // An output without a peer holds the schedule as a pause does: nothing is lost while it connects.
+    if (m_pauseRequested.load(std::memory_order_acquire) || (m_openOutput != nullptr && !m_openOutput->IsReady()))
     {
         if (!m_inPause)
         {
@@ -557,8 +578,10 @@ void CNetworkSender::RunCycle(std::uint32_t datagramsPerMs)
     // SIOCOUTQ costs a system call: the kernel's queue is asked only while the
     // socket is backed up (datagrams still queued here, or the kernel's queue
     // was not empty at the last look), and otherwise every kPendingProbeCycles.
-    std::int32_t pending = m_socket.GetQueuedSends() + static_cast<std::int32_t>(m_uring.Held());
-    if (pending > 0 || m_lastPending > 0 || --m_pendingProbe <= 0)
+    std::int32_t pending = m_openOutput != nullptr
+                               ? m_openOutput->GetPendingSends()
+                               : m_socket.GetQueuedSends() + static_cast<std::int32_t>(m_uring.Held());
+    if (m_openOutput == nullptr && (pending > 0 || m_lastPending > 0 || --m_pendingProbe <= 0))
     {
         pending = m_socket.GetPendingSends() + static_cast<std::int32_t>(m_uring.Held());
         m_lastPending = pending;
@@ -579,7 +602,7 @@ void CNetworkSender::RunCycle(std::uint32_t datagramsPerMs)
     if (m_startTimeNs == 0)
     {
         m_startTimeNs = now;
-        m_failedBytesAtSchedule = m_socket.GetPayloadBytesFailed();
+        m_failedBytesAtSchedule = FailedPayloadBytes();
     }
     if (m_lastCycleNs == 0)
         m_lastCycleNs = now;
@@ -626,7 +649,7 @@ void CNetworkSender::RunCycle(std::uint32_t datagramsPerMs)
         m_bytesSent.store(0, std::memory_order_relaxed);
         m_scheduledBytes = 0;
         m_startTimeNs = m_now();
-        m_failedBytesAtSchedule = m_socket.GetPayloadBytesFailed();
+        m_failedBytesAtSchedule = FailedPayloadBytes();
         m_lastDepartureNs = 0;
         return;
     }
@@ -671,7 +694,7 @@ void CNetworkSender::RunCycle(std::uint32_t datagramsPerMs)
     }
     while (due > 0)
     {
-        if (!m_threadRunning.load(std::memory_order_acquire) || !m_socket.HasRoom())
+        if (!m_threadRunning.load(std::memory_order_acquire) || !OutputHasRoom())
             break;
         if (smooth && index % burst == 0)
         {
@@ -682,7 +705,7 @@ void CNetworkSender::RunCycle(std::uint32_t datagramsPerMs)
                 index == 0 ? now
                            : release + catchUpNs * static_cast<std::int64_t>(size) / static_cast<std::int64_t>(burst);
             release = std::max(DueTimeNs(bytesSent + size * unit, bitRate), earliest);
-            m_socket.Flush();
+            FlushOutput();
             SleepUntil(release, realOffsetNs);
             // A pause or a stop takes effect between two bursts.
             if (m_pauseRequested.load(std::memory_order_acquire) || !m_threadRunning.load(std::memory_order_acquire))
@@ -692,7 +715,7 @@ void CNetworkSender::RunCycle(std::uint32_t datagramsPerMs)
         if (n == 0)
             break;
         const std::uint32_t timestamp = rtp ? RtpTimestamp(bytesSent, bitRate) : 0;
-        if (!SendMedia(datagram.data(), n, rtp, timestamp))
+        if (!SendDatagram(datagram.data(), n, rtp, timestamp))
             break;
         bytesSent += n;
         due = due > n ? due - n : 0;
@@ -700,7 +723,7 @@ void CNetworkSender::RunCycle(std::uint32_t datagramsPerMs)
         if (smooth)
             m_bytesSent.store(SentOnSchedule(bytesSent), std::memory_order_relaxed);
     }
-    m_socket.Flush();
+    FlushOutput();
     m_scheduledBytes = bytesSent;
     m_bytesSent.store(SentOnSchedule(bytesSent), std::memory_order_relaxed);
     if (bytesSent != takenBefore)
@@ -715,8 +738,9 @@ void CNetworkSender::RunCycle(std::uint32_t datagramsPerMs)
     if (m_stage)
         m_stage->Poll(endOfStream && m_fifo.GetUsed() == 0);
     if (endOfStream)
-        m_drained.store(m_fifo.GetUsed() == 0 && m_socket.GetQueuedSends() == 0 && m_uring.InFlight() == 0 &&
-                            m_uring.Held() == 0 && (!m_stage || m_stage->Idle()),
+        m_drained.store(m_fifo.GetUsed() == 0 &&
+                            (m_openOutput ? m_openOutput->IsDelivered() : m_socket.GetQueuedSends() == 0) &&
+                            m_uring.InFlight() == 0 && m_uring.Held() == 0 && (!m_stage || m_stage->Idle()),
                         std::memory_order_release);
     // All that was due has left: the next cycle can begin with the next burst.
     // (After a short cycle, underflow or stop it keeps its plain 1 ms rhythm.)

@@ -64,6 +64,7 @@
 #include "engine/CTxTimeProbe.h"
 #include "engine/CUdpIOCPSocket.h"
 #include "engine/CUringPacer.h"
+#include "engine/IDatagramOutput.h"
 
 #include <array>
 #include <atomic>
@@ -157,6 +158,13 @@ public:
     const CSendPaths::Settings& GetOutputStage() const { return m_stageSettings; }
     //! What the output stage did since Open (zeros without it); any thread.
     CSendPaths::Counters GetOutputCounters() const { return m_stage ? m_stage->GetCounters() : CSendPaths::Counters{}; }
+    //! Another way out than UDP (SRT), taken by the next Open; null: the UDP
+    //! socket. Not owned: it lives from Open until Stop and while its counters
+    //! are read. Datagrams then leave through it, paced by the play-out thread
+    //! (no kernel-timed engine, no RTP), and while it has no peer the schedule
+    //! holds as in a pause. Call while idle.
+    void SetOutput(IDatagramOutput* output) { m_output = output; }
+    IDatagramOutput* GetOutput() const { return m_output; }
     //! Multicast hop limit and outgoing interface (host order, 0 = the system's
     //! route), used when the destination is multicast; set before Open.
     void SetMulticast(int ttl, std::uint32_t interfaceAddress) { m_socket.SetMulticast(ttl, interfaceAddress); }
@@ -271,7 +279,7 @@ public:
     //! Payload bytes of the datagrams the kernel refused since Open.
     std::uint64_t GetBytesNotSent() const
     {
-        return m_socket.GetPayloadBytesFailed() - m_failedBytesAtOpen.load(std::memory_order_relaxed);
+        return FailedPayloadBytes() - m_failedBytesAtOpen.load(std::memory_order_relaxed);
     }
     //! True once everything written before SetEndOfStream(true) has left (or
     //! was refused): the FIFO and the socket's queue are empty. Open clears it.
@@ -285,7 +293,7 @@ public:
     //! route): they never left and are not counted as sent.
     std::uint64_t GetDatagramsNotSent() const
     {
-        return m_socket.GetDatagramsFailed() - m_failedAtOpen.load(std::memory_order_relaxed) +
+        return FailedDatagrams() - m_failedAtOpen.load(std::memory_order_relaxed) +
                (m_stage ? m_stage->GetDatagramsFailed() : 0);
     }
     //! errno of the last refused send since Open; 0 when none was refused.
@@ -293,6 +301,8 @@ public:
     {
         if (GetDatagramsNotSent() == 0)
             return 0;
+        if (m_openOutput)
+            return m_openOutput->GetLastError();
         const bool socketFailed = m_socket.GetDatagramsFailed() > m_failedAtOpen.load(std::memory_order_relaxed);
         return socketFailed || !m_stage ? m_socket.GetLastError() : m_stage->GetLastError();
     }
@@ -304,12 +314,31 @@ public:
     const CUdpIOCPSocket& Socket() const { return m_socket; }
 
 private:
-    void PlayoutThread();
-    //! One media datagram to the socket, or through the output stage when it is on.
-    bool SendMedia(const std::uint8_t* data, std::uint32_t length, bool rtp, std::uint32_t timestamp)
+    // The way out of the open schedule: the output, else the UDP socket.
+    std::uint64_t FailedDatagrams() const
     {
-        return m_stage ? m_stage->Send(data, length, rtp, timestamp) : m_socket.Send(data, length, rtp, timestamp);
+        return m_openOutput ? m_openOutput->GetDatagramsFailed() : m_socket.GetDatagramsFailed();
     }
+    std::uint64_t FailedPayloadBytes() const
+    {
+        return m_openOutput ? m_openOutput->GetPayloadBytesFailed() : m_socket.GetPayloadBytesFailed();
+    }
+    bool OutputHasRoom() const { return m_openOutput ? m_openOutput->HasRoom() : m_socket.HasRoom(); }
+    //! One media datagram to the transport, through the output stage when it is on, else to the socket.
+    bool SendDatagram(const std::uint8_t* data, std::uint32_t length, bool rtp, std::uint32_t timestamp)
+    {
+        return m_openOutput ? m_openOutput->Send(data, length)
+               : m_stage    ? m_stage->Send(data, length, rtp, timestamp)
+                            : m_socket.Send(data, length, rtp, timestamp);
+    }
+    void FlushOutput()
+    {
+        if (m_openOutput)
+            m_openOutput->Flush();
+        else
+            m_socket.Flush();
+    }
+    void PlayoutThread();
     void RunCycle(std::uint32_t datagramsPerMs);
     //! Picks the engine of smooth pacing for the newly opened socket (Open).
     void ChoosePacing();
@@ -361,6 +390,9 @@ private:
     CUdpIOCPSocket m_socket;
     CSendPaths::Settings m_stageSettings;
     std::unique_ptr<CSendPaths> m_stage; // null: the plain path; replaced by Open under the parameter lock
+    IDatagramOutput* m_output = nullptr;     // as set; taken by Open
+    IDatagramOutput* m_openOutput = nullptr; // of the open schedule; changed under the parameter lock
+    bool m_outputOpen = false;               // owner's thread: m_openOutput is open (Stop closes it once)
     CSteadyClock::NowFn m_now = CSteadyClock::Default();
     bool m_customClock = false;
     SleepUntilFn m_sleepUntil;

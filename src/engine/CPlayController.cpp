@@ -106,6 +106,7 @@ CPlayController::StartResult CPlayController::Start(const std::string& path, con
     const std::uint32_t packetSize = PacketSize();
     m_sender.SetRate(bitRate, packetSize);
     m_sender.SetDestination(settings.address, settings.port, settings.rtp);
+    m_sender.SetOutput(settings.output);
     m_sender.SetMulticast(settings.ttl, settings.interfaceAddress);
     m_sender.SetPacing(settings.smoothPacing ? settings.pacing : CNetworkSender::PacingMode::Burst);
     m_sender.SetOutputStage({settings.extraDestinations, settings.fec, settings.impairment, settings.impairSeed});

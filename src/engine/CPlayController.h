@@ -121,6 +121,9 @@ public:
         std::uint64_t impairSeed = 1;
         //! More destinations (SMPTE 2022-7): the same RTP datagrams, each with its own FEC ports and impairment.
         std::vector<CSendPaths::Destination> extraDestinations;
+        //! Another way out than UDP to address:port (SRT; borrowed, outlives the
+        //! play); null: UDP. RTP does not apply to it.
+        IDatagramOutput* output = nullptr;
     };
 
     struct PlayProgress

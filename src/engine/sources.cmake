@@ -19,4 +19,8 @@ list(APPEND ORVANE_CORE_SOURCES
   engine/CSeamlessMerge.cpp
   engine/CImpairment.cpp
   engine/CSendPaths.cpp
+  engine/CSrtSettings.cpp
+  engine/CSrtLink.cpp
+  engine/CSrtOutput.cpp
+  engine/CSrtInput.cpp
 )

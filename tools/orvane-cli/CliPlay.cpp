@@ -8,10 +8,15 @@
 // two destinations (SMPTE 2022-7), --impair loses, re-orders, duplicates and
 // delays datagrams on purpose on every output path; all of it is counted in the
 // status line and the summary, and deliberate loss alone keeps exit status 0.
+// --to srt://... or rist://... plays over SRT or RIST instead (docs/srt.md,
+// docs/rist.md): the same pacing, one datagram unit per message; the status
+// line adds the link's figures, and a refusal retrying cannot cure (a wrong
+// passphrase) ends the play with status 1.
 
 #include "CMetricsServer.h"
 #include "CStopSignals.h"
 #include "CStreamReport.h"
+#include "CTransportUrl.h"
 #include "CliCommands.h"
 #include "analysis/CDecodeStream.h"
 #include "analysis/CFileAnalysis.h"
@@ -226,7 +231,33 @@ int RunPlay(const PlayOptions& o)
         std::fprintf(stderr, "orvane-cli play: at most %zu --to destinations\n", CSendPaths::kMaxPaths);
         return kExitUsage;
     }
-    for (const std::string& to : o.to)
+    CTransportUrl link; // before the sender, which closes the output when it goes
+    const bool overLink = CTransportUrl::IsTransport(o.to.front());
+    if (overLink)
+    {
+        std::string linkError;
+        if (!link.MakeOutput(o.to.front(), linkError))
+        {
+            std::fprintf(stderr, "orvane-cli play: bad destination \"%s\": %s\n", o.to.front().c_str(),
+                         linkError.c_str());
+            return kExitUsage;
+        }
+        const char* clash = o.to.size() > 1             ? "a second --to"
+                            : o.rtp                     ? "--rtp"
+                            : o.ttl != 0                ? "--ttl"
+                            : !o.interfaceName.empty()  ? "--interface"
+                            : !o.fec.empty()            ? "--fec"
+                            : !o.impair.empty()         ? "--impair"
+                                                        : nullptr;
+        if (clash != nullptr)
+        {
+            std::fprintf(stderr, "orvane-cli play: %s does not go with %s: %s carries the datagrams itself\n", clash,
+                         o.to.front().substr(0, o.to.front().find(':') + 3).c_str(), link.Name());
+            return kExitUsage;
+        }
+        toText = link.DisplayUrl();
+    }
+    for (const std::string& to : overLink ? std::vector<std::string>() : o.to)
     {
         if (!ParseDestination(to, address, port))
         {
@@ -238,7 +269,8 @@ int RunPlay(const PlayOptions& o)
             extra.push_back({address, port});
         toText += (toText.empty() ? "" : " and ") + to;
     }
-    ParseDestination(o.to.front(), address, port);
+    if (!overLink)
+        ParseDestination(o.to.front(), address, port);
 
     std::optional<CFecEncoder::Settings> fec;
     if (!o.fecMode.empty() && o.fec.empty())
@@ -381,6 +413,7 @@ int RunPlay(const PlayOptions& o)
     settings.impairment = impairment;
     settings.impairSeed = o.impairSeed;
     settings.extraDestinations = extra;
+    settings.output = link.Output();
 
     const CStopSignals stopSignals;
 
@@ -411,7 +444,8 @@ int RunPlay(const PlayOptions& o)
     const std::string rateText = CFilePlayEngine::FormatThousands(play.BitRate());
     const CPlayController::PlayProgress first = play.Progress();
     std::printf("Playing %s (%s bytes, %u-byte packets) to %s %s at %s bit/s (%s), %s pacing\n", o.file.c_str(),
-                sizeText.c_str(), play.PacketSize(), toText.c_str(), o.rtp ? "RTP" : "UDP", rateText.c_str(),
+                sizeText.c_str(), play.PacketSize(), toText.c_str(),
+                overLink ? link.Name() : o.rtp ? "RTP" : "UDP", rateText.c_str(),
                 rateSource, first.pacing.c_str());
     if (fec)
         std::printf("FEC: SMPTE 2022-1, %u x %u (L x D), %s, to port + 2%s of each destination\n", fec->columns,
@@ -431,33 +465,41 @@ int RunPlay(const PlayOptions& o)
         const CPlayController::PlayProgress progress = play.Progress();
         if (progress.playedOut)
             break;
+        if (overLink && link.Output()->HasFailed())
+            break;
         const auto now = std::chrono::steady_clock::now();
         if (now < nextStatus)
             continue;
         nextStatus += std::chrono::seconds(1);
+        CStreamReport::Play figures = PlayFigures(progress, sender);
+        if (overLink)
+            figures.transport = link.Output()->GetStats();
         if (!o.metrics.empty())
-            metrics.SetText(CStreamReport::PlayMetrics(streamName, PlayFigures(progress, sender)));
+            metrics.SetText(CStreamReport::PlayMetrics(streamName, figures));
         if (o.quiet)
             continue;
         std::string fecField;
         if (fec)
             fecField =
                 "fec col/row " + std::to_string(progress.fec.column) + '/' + std::to_string(progress.fec.row) + "  ";
-        std::printf("elapsed %s  ts %s  position %3u/1000  loops %lld  fifo %s bytes  %s%s\n",
+        const std::string linkText = overLink ? "  " + CStreamReport::TransportText(figures.transport) : "";
+        std::printf("elapsed %s  ts %s  position %3u/1000  loops %lld  fifo %s bytes  %s%s%s\n",
                     CPlayController::FormatDuration(progress.elapsedMs / 1'000).c_str(),
                     CPlayController::FormatDuration(progress.tsSeconds).c_str(), progress.positionPermille,
                     static_cast<long long>(progress.loopCount),
                     CFilePlayEngine::FormatThousands(static_cast<std::int64_t>(progress.fifoLevel)).c_str(),
-                    fecField.c_str(), StatusLine(progress).c_str());
+                    fecField.c_str(), StatusLine(progress).c_str(), linkText.c_str());
         std::fflush(stdout);
     }
     const bool interrupted = CStopSignals::Received() != 0;
     const bool readFailed = play.Engine().HasFailed();
+    const bool linkFailed = overLink && link.Output()->HasFailed();
+    const TransportStats linkStats = overLink ? link.Output()->GetStats() : TransportStats();
     const bool stopped = play.Stop();
     // Every send has ended now: what the kernel refused is counted in full.
     const CPlayController::PlayProgress last = play.Progress();
     const std::int64_t elapsedMs = last.elapsedMs;
-    std::printf("%s after %s.%03lld s\n", interrupted ? "Stopped" : "Finished",
+    std::printf("%s after %s.%03lld s\n", interrupted || linkFailed ? "Stopped" : "Finished",
                 CPlayController::FormatDuration(elapsedMs / 1'000).c_str(), static_cast<long long>(elapsedMs % 1'000));
     if (fec)
         std::printf("%s\n", FecText(last.fec).c_str());
@@ -478,6 +520,17 @@ int RunPlay(const PlayOptions& o)
         std::fprintf(stderr, "orvane-cli play: the play ended on a read failure\n");
         return kExitFile;
     }
+    if (overLink)
+        std::printf("%s: %llu connection(s), %llu reconnect(s), %llu retransmitted, %llu dropped\n", link.Name(),
+                    static_cast<unsigned long long>(linkStats.connections),
+                    static_cast<unsigned long long>(linkStats.reconnects),
+                    static_cast<unsigned long long>(linkStats.retransmitted),
+                    static_cast<unsigned long long>(linkStats.dropped));
+    if (linkFailed)
+    {
+        std::fprintf(stderr, "orvane-cli play: %s\n", linkStats.lastError.c_str());
+        return kExitFile;
+    }
     if (last.network == CPlayController::NetworkStatus::SendError)
     {
         std::fprintf(stderr, "orvane-cli play: %s: %s\n", last.statusText.c_str(), last.statusDetail.c_str());
@@ -494,7 +547,9 @@ void AddPlayCommand(CLI::App& app, int& exitCode)
     play->add_option("file", opts->file, "Transport stream file (.ts, 188- or 204-byte packets)")->required();
     play->add_option("--to", opts->to,
                      "Destination IPv4ADDRESS:PORT; given again (up to 4 in all), each gets the same RTP datagrams "
-                     "(SMPTE 2022-7)")
+                     "(SMPTE 2022-7). Or one srt://HOST:PORT?mode=caller|listener|rendezvous&latency=MS&"
+                     "passphrase=...&streamid=... (docs/srt.md), or rist://HOST:PORT or rist://@:PORT?"
+                     "profile=simple|main&buffer=MS&secret=... (docs/rist.md)")
         ->required()
         ->expected(1)
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
