@@ -167,13 +167,25 @@ bool CSrtLink::Start(const CSrtSettings& settings, Direction direction, ServeFn 
             length = found->ai_addrlen;
             freeaddrinfo(found);
         }
-        if (srt_bind(listener, reinterpret_cast<sockaddr*>(&local), static_cast<int>(length)) == SRT_ERROR)
+        // libsrt closes its sockets lazily: a link of this program that has just
+        // ended may hold the port for up to a second more.
+        bool bound = false;
+        for (int attempt = 0; attempt < kBindAttempts && !bound; ++attempt)
+        {
+            bound = srt_bind(listener, reinterpret_cast<sockaddr*>(&local), static_cast<int>(length)) != SRT_ERROR;
+            if (!bound && srt_getlasterror(nullptr) != SRT_EBINDCONFLICT)
+                break;
+            if (!bound && attempt + 1 < kBindAttempts)
+                std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
+        }
+        if (!bound)
         {
             int system = 0;
-            srt_getlasterror(&system);
-            const std::string why = system == EADDRINUSE ? "is in use by another program"
-                                    : system != 0        ? std::string("cannot be had: ") + std::strerror(system)
-                                                         : "cannot be had: " + LastSrtError();
+            const int code = srt_getlasterror(&system);
+            const std::string why = system == EADDRINUSE           ? "is in use by another program"
+                                    : code == SRT_EBINDCONFLICT    ? "is in use by another SRT link of this program"
+                                    : system != 0 ? std::string("cannot be had: ") + std::strerror(system)
+                                                  : "cannot be had: " + LastSrtError();
             SetError("SRT listener: port " + std::to_string(settings.port) + " " + why);
             srt_close(listener);
             return false;
@@ -228,9 +240,11 @@ int CSrtLink::MakeSocket(std::string& error)
     bool ok = SetFlag<int>(s, SRTO_TRANSTYPE, SRTT_LIVE) && SetFlag<int>(s, SRTO_LATENCY, c.latencyMs) &&
               SetFlag<int>(s, SRTO_PAYLOADSIZE, kPayloadBytes) && SetFlag<int>(s, SRTO_CONNTIMEO, c.connectTimeoutMs) &&
               SetFlag<bool>(s, SRTO_RCVSYN, false) && SetFlag<bool>(s, SRTO_SNDSYN, false);
-    // A listener must not share its port with another program's socket.
+    // A listener of this program that has just ended still holds its port in
+    // libsrt's multiplexer: the next one shares it. Another program's socket
+    // on the port is still refused (EADDRINUSE).
     if (ok && c.mode == CSrtSettings::Mode::Listener)
-        ok = SetFlag<bool>(s, SRTO_REUSEADDR, false);
+        ok = SetFlag<bool>(s, SRTO_REUSEADDR, true);
     if (ok && c.mode == CSrtSettings::Mode::Rendezvous)
         ok = SetFlag<bool>(s, SRTO_RENDEZVOUS, true);
     if (ok && !c.passphrase.empty())
@@ -371,15 +385,23 @@ int CSrtLink::Connect()
         return kInvalidSocket;
     }
     bool ok = true;
-    if (m_settings.mode == CSrtSettings::Mode::Rendezvous)
+    if (m_settings.mode == CSrtSettings::Mode::Rendezvous || m_settings.localPort != 0)
     {
-        // Both ends use the same port: bind it locally, in the peer's family.
+        // A rendezvous uses the peer's port locally too unless told another;
+        // bound in the peer's family.
         sockaddr_storage local{};
         std::memcpy(&local, found->ai_addr, found->ai_addrlen);
+        const std::uint16_t localPort = htons(m_settings.localPort != 0 ? m_settings.localPort : m_settings.port);
         if (local.ss_family == AF_INET)
+        {
             reinterpret_cast<sockaddr_in*>(&local)->sin_addr.s_addr = htonl(INADDR_ANY);
+            reinterpret_cast<sockaddr_in*>(&local)->sin_port = localPort;
+        }
         else
+        {
             reinterpret_cast<sockaddr_in6*>(&local)->sin6_addr = in6addr_any;
+            reinterpret_cast<sockaddr_in6*>(&local)->sin6_port = localPort;
+        }
         ok = srt_bind(s, reinterpret_cast<sockaddr*>(&local), static_cast<int>(found->ai_addrlen)) != SRT_ERROR;
     }
     ok = ok && srt_connect(s, found->ai_addr, static_cast<int>(found->ai_addrlen)) != SRT_ERROR;
@@ -436,7 +458,10 @@ int CSrtLink::Accept()
         int length = sizeof peer;
         result = srt_accept(m_listener, reinterpret_cast<sockaddr*>(&peer), &length);
         if (result != SRT_INVALID_SOCK)
+        {
+            m_acceptedPeer = FormatAddress(reinterpret_cast<sockaddr*>(&peer), static_cast<socklen_t>(length));
             break;
+        }
         result = kInvalidSocket;
         if (srt_getlasterror(nullptr) != SRT_EASYNCRCV)
         {
@@ -466,11 +491,8 @@ void CSrtLink::Run()
             Pause(kRetryMs);
             continue;
         }
-        sockaddr_storage peer{};
-        int length = sizeof peer;
-        std::string peerText = "?";
-        if (srt_getpeername(s, reinterpret_cast<sockaddr*>(&peer), &length) != SRT_ERROR)
-            peerText = FormatAddress(reinterpret_cast<sockaddr*>(&peer), static_cast<socklen_t>(length));
+        // A caller knows its peer; a listener has it from the accept.
+        const std::string peerText = listener ? m_acceptedPeer : Endpoint(m_settings);
         {
             std::lock_guard lock(m_statsLock);
             m_stats.state = TransportStats::State::Connected;
@@ -588,6 +610,8 @@ void CSrtLink::EndConnection(int socket)
         if (!stopped)
             s.lastError = "SRT link to " + (s.peer.empty() ? Endpoint(m_settings) : s.peer) + " broken";
         s.peer.clear();
+        s.state = m_settings.mode == CSrtSettings::Mode::Listener ? TransportStats::State::Listening
+                                                                   : TransportStats::State::Connecting;
     }
     srt_close(socket);
 }

@@ -48,6 +48,8 @@ public:
     static constexpr std::int64_t kStatsMs = 250;   //!< statistics refresh while connected
     static constexpr int kPayloadBytes = 1'456;     //!< largest live-mode message: seven 204-byte packets fit
     static constexpr int kInvalidSocket = -1;
+    //! A listener's bind is tried this often, kPollMs apart, while a link of this program still holds the port.
+    static constexpr int kBindAttempts = 25;
 
     CSrtLink();
     ~CSrtLink();
@@ -119,6 +121,7 @@ private:
     std::atomic<bool> m_failed{false};
     std::atomic<bool> m_brokenSeen{false};
     int m_listener = kInvalidSocket; // owner's thread at Start/Stop, link thread between
+    std::string m_acceptedPeer;      // link thread: the address the last accept gave
     std::mutex m_socketLock;
     int m_socket = kInvalidSocket; // under m_socketLock
     std::atomic<std::uint64_t> m_lostDatagrams{0};

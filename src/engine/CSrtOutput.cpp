@@ -1,7 +1,10 @@
 #include "engine/CSrtOutput.h"
 
+#include "common/CSteadyClock.h"
+
 #include <srt/srt.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -43,7 +46,10 @@ CSrtOutput::Result CSrtOutput::SendNow(const std::uint8_t* data, std::uint32_t l
     if (socket == CSrtLink::kInvalidSocket)
         return Result::Later;
     if (srt_sendmsg2(socket, reinterpret_cast<const char*>(data), static_cast<int>(length), nullptr) != SRT_ERROR)
+    {
+        m_lastSendNs = CSteadyClock::NowNs();
         return Result::Sent;
+    }
     const int code = srt_getlasterror(nullptr);
     if (code == SRT_EASYNCSND)
         return Result::Later;
@@ -86,6 +92,10 @@ void CSrtOutput::Flush()
 bool CSrtOutput::IsDelivered() const
 {
     if (m_count != 0)
+        return false;
+    // The peer plays the last message out one latency after it was sent.
+    const std::int64_t latencyMs = std::max(m_settings.latencyMs, m_link.GetStats().latencyMs);
+    if (CSteadyClock::NowNs() - m_lastSendNs < (latencyMs + kCloseMarginMs) * 1'000'000)
         return false;
     std::lock_guard lock(m_link.SocketLock());
     const int socket = m_link.Socket();

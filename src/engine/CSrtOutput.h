@@ -26,6 +26,9 @@ class CSrtOutput final : public IDatagramOutput
 public:
     static constexpr std::uint32_t kQueueSlots = 1'024;
     static constexpr std::uint32_t kSlotBytes = 1'536;
+    //! After the last acknowledgement the peer still holds the stream for its
+    //! latency before it plays it out; closing earlier would cut that tail.
+    static constexpr std::int64_t kCloseMarginMs = 100;
 
     explicit CSrtOutput(const CSrtSettings& settings = CSrtSettings());
     ~CSrtOutput() override;
@@ -76,4 +79,5 @@ private:
     std::atomic<std::uint64_t> m_failed{0};
     std::atomic<std::uint64_t> m_failedBytes{0};
     std::atomic<int> m_lastError{0};
+    std::int64_t m_lastSendNs = 0; // play-out thread: steady clock of the last message SRT took
 };

@@ -159,6 +159,12 @@ bool CSrtSettings::Parse(std::string_view url, CSrtSettings& settings, std::stri
                 return fail("bad conntimeo \"" + value + "\": expected 100-60000 ms");
             s.connectTimeoutMs = static_cast<std::int32_t>(number);
         }
+        else if (key == "port")
+        {
+            if (!ParseInt(value, number) || number < 1 || number > 65'535)
+                return fail("bad local port \"" + value + "\": expected 1-65535");
+            s.localPort = static_cast<std::uint16_t>(number);
+        }
         else if (key == "transtype")
         {
             if (value != "live")
@@ -167,13 +173,15 @@ bool CSrtSettings::Parse(std::string_view url, CSrtSettings& settings, std::stri
         else
         {
             return fail("unknown option \"" + key +
-                        "\": known are mode, latency, passphrase, pbkeylen, streamid, conntimeo, transtype");
+                        "\": known are mode, latency, passphrase, pbkeylen, streamid, conntimeo, port, transtype");
         }
     }
     if (!modeGiven)
         s.mode = s.host.empty() ? Mode::Listener : Mode::Caller;
     if (s.host.empty() && s.mode != Mode::Listener)
         return fail(std::string("a ") + ModeName(s.mode) + " needs the peer's address: srt://HOST:PORT");
+    if (s.localPort != 0 && s.mode == Mode::Listener)
+        return fail("port= is the local port of a caller or rendezvous; a listener's is in srt://:PORT");
     if (s.keyLength != 0 && s.passphrase.empty())
         return fail("pbkeylen needs a passphrase");
     settings = std::move(s);
@@ -192,5 +200,7 @@ std::string CSrtSettings::ToDisplayUrl() const
         url += "&pbkeylen=" + std::to_string(keyLength);
     if (!streamId.empty())
         url += "&streamid=" + streamId;
+    if (localPort != 0)
+        url += "&port=" + std::to_string(localPort);
     return url;
 }

@@ -3,6 +3,7 @@
 //! The settings of one SRT link, as the URL form srt-live-transmit takes:
 //!
 //!     srt://HOST:PORT?mode=caller|listener|rendezvous&latency=MS&passphrase=...&pbkeylen=16|24|32&streamid=...
+//!                     &conntimeo=MS&port=LOCALPORT
 //!
 //! Without mode, a URL with a host is a caller and one without (srt://:PORT)
 //! a listener. A listener's host is the local address it listens on; a
@@ -40,6 +41,9 @@ struct CSrtSettings
     //! another stream id are rejected (SRT_REJX_NOTFOUND).
     std::string streamId;
     std::int32_t connectTimeoutMs = kDefaultConnectTimeoutMs;
+    //! port=: the local port of a caller or rendezvous (0: a caller's is any,
+    //! a rendezvous' is the peer's port, as srt-live-transmit does).
+    std::uint16_t localPort = 0;
 
     //! Parses @p url. @return false with @p error naming what is wrong
     //! (settings unchanged).

@@ -43,7 +43,78 @@ double Count(std::uint64_t value)
 {
     return static_cast<double>(value);
 }
+
+nlohmann::ordered_json TransportObject(const TransportStats& t)
+{
+    return {
+        {"state", TransportStats::StateName(t.state)},
+        {"peer", t.peer},
+        {"connections", t.connections},
+        {"reconnects", t.reconnects},
+        {"rtt_ms", t.rttMs},
+        {"send_rate_mbps", t.sendRateMbps},
+        {"receive_rate_mbps", t.receiveRateMbps},
+        {"packets_sent", t.packetsSent},
+        {"packets_received", t.packetsReceived},
+        {"retransmitted", t.retransmitted},
+        {"lost", t.lost},
+        {"dropped", t.dropped},
+        {"latency_ms", t.latencyMs},
+        {"buffer_ms", t.bufferMs},
+        {"send_buffer_bytes", t.sendBufferBytes},
+        {"last_error", t.lastError},
+    };
+}
+
+// The link's families, for a received or a played stream.
+void TransportMetrics(std::string& out, const std::string& s, const TransportStats& t)
+{
+    if (!t.valid)
+        return;
+    CFamily(out, "orvane_srt_connected", "gauge", "1 while the SRT link is connected.")
+        .Sample(s, t.state == TransportStats::State::Connected ? 1 : 0);
+    CFamily(out, "orvane_srt_reconnects_total", "counter", "SRT connections made after a broken one.")
+        .Sample(s, Count(t.reconnects));
+    CFamily(out, "orvane_srt_rtt_ms", "gauge", "SRT round-trip time, ms.").Sample(s, t.rttMs);
+    CFamily(out, "orvane_srt_send_rate_mbps", "gauge", "SRT sending rate, Mbit/s.").Sample(s, t.sendRateMbps);
+    CFamily(out, "orvane_srt_receive_rate_mbps", "gauge", "SRT receiving rate, Mbit/s.").Sample(s, t.receiveRateMbps);
+    CFamily(out, "orvane_srt_retransmitted_total", "counter", "SRT packets sent again.").Sample(s, Count(t.retransmitted));
+    CFamily(out, "orvane_srt_lost_total", "counter", "SRT packets found missing (retransmission may recover them).")
+        .Sample(s, Count(t.lost));
+    CFamily(out, "orvane_srt_dropped_total", "counter", "SRT packets given up for good (too late or link broken).")
+        .Sample(s, Count(t.dropped));
+    CFamily(out, "orvane_srt_buffer_ms", "gauge", "Stream time in SRT's receive (or send) buffer, ms.")
+        .Sample(s, t.bufferMs);
+    CFamily(out, "orvane_srt_send_buffer_bytes", "gauge", "Bytes in SRT's send buffer not yet acknowledged.")
+        .Sample(s, Count(t.sendBufferBytes));
+}
 } // namespace
+
+std::string CStreamReport::TransportText(const TransportStats& t)
+{
+    if (!t.valid)
+        return "";
+    char text[320];
+    if (t.state == TransportStats::State::Connected)
+        std::snprintf(text, sizeof text,
+                      "%s %s  rtt %.1f ms  send %.2f recv %.2f Mb/s  retrans %llu  lost %llu  dropped %llu  buffer %.0f "
+                      "ms%s  reconnects %llu",
+                      t.transport.c_str(), t.peer.c_str(), t.rttMs, t.sendRateMbps, t.receiveRateMbps,
+                      static_cast<unsigned long long>(t.retransmitted), static_cast<unsigned long long>(t.lost),
+                      static_cast<unsigned long long>(t.dropped), t.bufferMs,
+                      t.sendBufferBytes != 0 ? (" / " + std::to_string(t.sendBufferBytes) + " B").c_str() : "",
+                      static_cast<unsigned long long>(t.reconnects));
+    else
+        std::snprintf(text, sizeof text, "%s %s%s%s  dropped %llu  reconnects %llu", t.transport.c_str(),
+                      TransportStats::StateName(t.state), t.lastError.empty() ? "" : ": ", t.lastError.c_str(),
+                      static_cast<unsigned long long>(t.dropped), static_cast<unsigned long long>(t.reconnects));
+    return text;
+}
+
+std::string CStreamReport::TransportJson(const TransportStats& t)
+{
+    return TransportObject(t).dump();
+}
 
 std::string CStreamReport::EscapeLabel(const std::string& text)
 {
@@ -113,6 +184,11 @@ std::string CStreamReport::JsonLine(const Receive& r)
             paths.push_back({{"received", p.received}, {"missing", p.missing}, {"only_here", p.onlyHere}});
         line["paths"] = paths;
         line["skew_ms"] = r.counters.skewMs;
+    }
+    if (r.transport.valid)
+    {
+        line["srt"] = TransportObject(r.transport);
+        line["srt"]["transport_drops"] = r.counters.transportDrops;
     }
     return line.dump();
 }
@@ -186,6 +262,7 @@ std::string CStreamReport::ReceiveMetrics(const std::string& stream, const std::
         CFamily(out, "orvane_path_skew_ms", "gauge", "How long the second copy of a datagram trailed the first, ms.")
             .Sample(s, c.skewMs);
     }
+    TransportMetrics(out, s, r.transport);
     return out;
 }
 
@@ -203,5 +280,6 @@ std::string CStreamReport::PlayMetrics(const std::string& stream, const Play& p)
     CFamily(out, "orvane_play_loops_total", "counter", "Completed passes over the play range.")
         .Sample(s, static_cast<double>(p.loops));
     CFamily(out, "orvane_play_sent_bytes_total", "counter", "Bytes sent to the network.").Sample(s, Count(p.sentBytes));
+    TransportMetrics(out, s, p.transport);
     return out;
 }

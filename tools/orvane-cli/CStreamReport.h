@@ -8,6 +8,7 @@
 #include "analysis/CAnalysisSnapshot.h"
 #include "analysis/CTr101290Counters.h"
 #include "engine/CDvbIpRecvThread.h"
+#include "engine/TransportStats.h"
 
 #include <chrono>
 #include <cstdint>
@@ -28,6 +29,7 @@ public:
         CDvbIpRecvThread::Counters counters;
         CTr101290Counters tr101290;
         std::vector<CPidEntry> pids;
+        TransportStats transport; //!< SRT's link figures; not valid over plain UDP
     };
 
     //! A play to the network.
@@ -38,6 +40,7 @@ public:
         std::uint64_t sendErrors = 0; //!< datagrams the kernel refused
         std::int64_t loops = 0;
         std::uint64_t sentBytes = 0;
+        TransportStats transport; //!< SRT's link figures; not valid over plain UDP
     };
 
     //! One JSON object on one line (no newline).
@@ -45,6 +48,13 @@ public:
     //! /metrics of a received stream; @p mode is "monitor" or "record".
     static std::string ReceiveMetrics(const std::string& stream, const std::string& mode, const Receive& r);
     static std::string PlayMetrics(const std::string& stream, const Play& p);
+
+    //! The link's part of a status line: state, peer, RTT, rates, retransmitted,
+    //! lost, dropped, buffer, reconnects; while not connected the last error.
+    //! Empty when @p t is not valid.
+    static std::string TransportText(const TransportStats& t);
+    //! The "srt" object of a JSON line (nlohmann's dump of it).
+    static std::string TransportJson(const TransportStats& t);
 
     //! @p text as a label value of the text format: backslash, double quote and newline escaped.
     static std::string EscapeLabel(const std::string& text);

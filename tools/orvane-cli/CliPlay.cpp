@@ -3,6 +3,9 @@
 // status line every second shows its progress, and the play ends when it has
 // played out (or on a stop signal). With --metrics ADDR:PORT its progress is
 // served at /metrics (a port that cannot be bound: status 1, before the play).
+// --to srt://... plays over SRT instead (docs/srt.md): the same pacing, one
+// datagram unit per SRT message; the status line adds the link's figures, and
+// a refusal retrying cannot cure (a wrong passphrase) ends the play with status 1.
 
 #include "CMetricsServer.h"
 #include "CStopSignals.h"
@@ -15,6 +18,7 @@
 #include "engine/CFilePlayEngine.h"
 #include "engine/CNetworkSender.h"
 #include "engine/CPlayController.h"
+#include "engine/CSrtOutput.h"
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
@@ -170,7 +174,21 @@ int RunPlay(const PlayOptions& o)
 {
     std::uint32_t address = 0;
     std::uint16_t port = 0;
-    if (!ParseDestination(o.to, address, port))
+    CSrtSettings srt;
+    const bool overSrt = CSrtSettings::IsSrtUrl(o.to);
+    std::string srtError;
+    if (overSrt && !CSrtSettings::Parse(o.to, srt, srtError))
+    {
+        std::fprintf(stderr, "orvane-cli play: bad destination \"%s\": %s\n", o.to.c_str(), srtError.c_str());
+        return kExitUsage;
+    }
+    if (overSrt && (o.rtp || o.ttl != 0 || !o.interfaceName.empty()))
+    {
+        std::fprintf(stderr, "orvane-cli play: %s does not go with srt://: SRT carries the datagrams itself\n",
+                     o.rtp ? "--rtp" : o.ttl != 0 ? "--ttl" : "--interface");
+        return kExitUsage;
+    }
+    if (!overSrt && !ParseDestination(o.to, address, port))
     {
         std::fprintf(stderr, "orvane-cli play: bad destination \"%s\": expected IPv4ADDRESS:PORT (port 1-65535)\n",
                      o.to.c_str());
@@ -203,7 +221,7 @@ int RunPlay(const PlayOptions& o)
                      o.interfaceName.c_str());
         return kExitUsage;
     }
-    if ((o.ttl != 0 || !o.interfaceName.empty()) && (address >> 28) != 0xE)
+    if (!overSrt && (o.ttl != 0 || !o.interfaceName.empty()) && (address >> 28) != 0xE)
     {
         std::fprintf(stderr, "orvane-cli play: --ttl and --interface are for a multicast destination (224.0.0.0/4)\n");
         return kExitUsage;
@@ -274,6 +292,9 @@ int RunPlay(const PlayOptions& o)
     settings.smoothPacing = pacing != CNetworkSender::PacingMode::Burst;
     settings.pacing = pacing;
     settings.adaptations = {o.pcrRestamp, o.ccRestamp, !o.tdt.empty(), timeType, timeOffset};
+    CSrtOutput srtOutput(srt);
+    if (overSrt)
+        settings.output = &srtOutput;
 
     const CStopSignals stopSignals;
 
@@ -304,8 +325,8 @@ int RunPlay(const PlayOptions& o)
     const std::string rateText = CFilePlayEngine::FormatThousands(play.BitRate());
     const CPlayController::PlayProgress first = play.Progress();
     std::printf("Playing %s (%s bytes, %u-byte packets) to %s %s at %s bit/s (%s), %s pacing\n", o.file.c_str(),
-                sizeText.c_str(), play.PacketSize(), o.to.c_str(), o.rtp ? "RTP" : "UDP", rateText.c_str(), rateSource,
-                first.pacing.c_str());
+                sizeText.c_str(), play.PacketSize(), overSrt ? srt.ToDisplayUrl().c_str() : o.to.c_str(),
+                overSrt ? "SRT" : o.rtp ? "RTP" : "UDP", rateText.c_str(), rateSource, first.pacing.c_str());
     if (!first.pacingNote.empty())
         std::printf("Pacing: %s\n", first.pacingNote.c_str());
     std::fflush(stdout);
@@ -317,29 +338,37 @@ int RunPlay(const PlayOptions& o)
         const CPlayController::PlayProgress progress = play.Progress();
         if (progress.playedOut)
             break;
+        if (overSrt && srtOutput.HasFailed())
+            break;
         const auto now = std::chrono::steady_clock::now();
         if (now < nextStatus)
             continue;
         nextStatus += std::chrono::seconds(1);
+        CStreamReport::Play figures = PlayFigures(progress, sender);
+        if (overSrt)
+            figures.transport = srtOutput.GetStats();
         if (!o.metrics.empty())
-            metrics.SetText(CStreamReport::PlayMetrics(streamName, PlayFigures(progress, sender)));
+            metrics.SetText(CStreamReport::PlayMetrics(streamName, figures));
         if (o.quiet)
             continue;
-        std::printf("elapsed %s  ts %s  position %3u/1000  loops %lld  fifo %s bytes  %s\n",
+        const std::string link = overSrt ? "  " + CStreamReport::TransportText(figures.transport) : "";
+        std::printf("elapsed %s  ts %s  position %3u/1000  loops %lld  fifo %s bytes  %s%s\n",
                     CPlayController::FormatDuration(progress.elapsedMs / 1'000).c_str(),
                     CPlayController::FormatDuration(progress.tsSeconds).c_str(), progress.positionPermille,
                     static_cast<long long>(progress.loopCount),
                     CFilePlayEngine::FormatThousands(static_cast<std::int64_t>(progress.fifoLevel)).c_str(),
-                    StatusLine(progress).c_str());
+                    StatusLine(progress).c_str(), link.c_str());
         std::fflush(stdout);
     }
     const bool interrupted = CStopSignals::Received() != 0;
     const bool readFailed = play.Engine().HasFailed();
+    const bool linkFailed = overSrt && srtOutput.HasFailed();
+    const TransportStats linkStats = overSrt ? srtOutput.GetStats() : TransportStats();
     const bool stopped = play.Stop();
     // Every send has ended now: what the kernel refused is counted in full.
     const CPlayController::PlayProgress last = play.Progress();
     const std::int64_t elapsedMs = last.elapsedMs;
-    std::printf("%s after %s.%03lld s\n", interrupted ? "Stopped" : "Finished",
+    std::printf("%s after %s.%03lld s\n", interrupted || linkFailed ? "Stopped" : "Finished",
                 CPlayController::FormatDuration(elapsedMs / 1'000).c_str(), static_cast<long long>(elapsedMs % 1'000));
     if (!stopped)
     {
@@ -350,6 +379,17 @@ int RunPlay(const PlayOptions& o)
     {
         // The engine has shown why ("Error reading file", an emptied file).
         std::fprintf(stderr, "orvane-cli play: the play ended on a read failure\n");
+        return kExitFile;
+    }
+    if (overSrt)
+        std::printf("SRT: %llu connection(s), %llu reconnect(s), %llu retransmitted, %llu dropped\n",
+                    static_cast<unsigned long long>(linkStats.connections),
+                    static_cast<unsigned long long>(linkStats.reconnects),
+                    static_cast<unsigned long long>(linkStats.retransmitted),
+                    static_cast<unsigned long long>(linkStats.dropped));
+    if (linkFailed)
+    {
+        std::fprintf(stderr, "orvane-cli play: %s\n", linkStats.lastError.c_str());
         return kExitFile;
     }
     if (last.network == CPlayController::NetworkStatus::SendError)
@@ -366,7 +406,10 @@ void AddPlayCommand(CLI::App& app, int& exitCode)
     auto opts = std::make_shared<PlayOptions>();
     CLI::App* play = app.add_subcommand("play", "Play a transport stream file to UDP/RTP at its PCR bit rate");
     play->add_option("file", opts->file, "Transport stream file (.ts, 188- or 204-byte packets)")->required();
-    play->add_option("--to", opts->to, "Destination IPv4ADDRESS:PORT")->required();
+    play->add_option("--to", opts->to,
+                     "Destination IPv4ADDRESS:PORT, or srt://HOST:PORT?mode=caller|listener|rendezvous&latency=MS&"
+                     "passphrase=...&streamid=... (docs/srt.md)")
+        ->required();
     play->add_flag("--rtp", opts->rtp, "Add an RTP header (payload type 33)");
     play->add_flag("--loop", opts->loop, "Play the range again and again");
     play->add_flag("--quiet", opts->quiet, "No status line every second");

@@ -15,6 +15,11 @@
 // --fec also listens on port + 2 and + 4 for SMPTE 2022-1 FEC and rebuilds lost
 // datagrams; --second-port (with its own group, source and interface) takes the
 // same stream over a second path, merged per SMPTE 2022-7 (docs/protection.md).
+//
+// --from srt://... (instead of --port) receives over SRT (docs/srt.md): the
+// messages go the same way as UDP datagrams; what SRT gave up as too late is
+// loss (status 3), and a refusal retrying cannot cure (a wrong passphrase)
+// ends the run with status 1.
 
 #include "CMetricsServer.h"
 #include "CStopSignals.h"
@@ -27,6 +32,7 @@
 #include "engine/CDvbIpRecvThread.h"
 #include "engine/CRecordController.h"
 #include "engine/CRecordThread.h"
+#include "engine/CSrtInput.h"
 
 #include <arpa/inet.h>
 
@@ -49,6 +55,7 @@ constexpr int kExitLost = 3;
 struct RecordOptions
 {
     int port = 0;
+    std::string from; // srt://...; empty: --port
     bool rtp = false;
     std::string group;
     std::string source;
@@ -85,7 +92,11 @@ public:
 
 void AddReceiveOptions(CLI::App* cmd, RecordOptions& o)
 {
-    cmd->add_option("--port", o.port, "Local UDP port to receive on")->required()->check(CLI::Range(1, 65535));
+    auto* port = cmd->add_option("--port", o.port, "Local UDP port to receive on")->check(CLI::Range(1, 65535));
+    cmd->add_option("--from", o.from,
+                    "Receive over SRT instead: srt://HOST:PORT?mode=caller|listener|rendezvous&latency=MS&"
+                    "passphrase=...&streamid=... (docs/srt.md)")
+        ->excludes(port);
     cmd->add_flag("--rtp", o.rtp, "Datagrams carry an RTP header (put back into sequence order)");
     auto* group = cmd->add_option("--group", o.group, "Multicast group to join (IPv4)");
     cmd->add_option("--source", o.source, "Source address for a source-specific join")->needs(group);
@@ -206,6 +217,28 @@ std::string ProtectionSummary(const CDvbIpRecvThread::Counters& c)
 
 int Run(const RecordOptions& o, bool record)
 {
+    CSrtSettings srt;
+    const bool overSrt = !o.from.empty();
+    if (!overSrt && o.port == 0)
+    {
+        std::fprintf(stderr, "orvane-cli: --port or --from is required\n");
+        return 2;
+    }
+    if (overSrt)
+    {
+        std::string error;
+        if (!CSrtSettings::Parse(o.from, srt, error))
+        {
+            std::fprintf(stderr, "orvane-cli: bad --from \"%s\": %s\n", o.from.c_str(), error.c_str());
+            return 2;
+        }
+        if (o.rtp || o.fec || o.secondPort != 0 || !o.group.empty())
+        {
+            std::fprintf(stderr, "orvane-cli: %s does not go with --from srt://: SRT carries the datagrams itself\n",
+                         o.rtp ? "--rtp" : o.fec ? "--fec" : o.secondPort != 0 ? "--second-port" : "--group");
+            return 2;
+        }
+    }
     if ((o.fec || o.secondPort != 0) && !o.rtp)
     {
         std::fprintf(stderr, "orvane-cli: %s needs --rtp\n", o.fec ? "--fec" : "--second-port");
@@ -225,7 +258,8 @@ int Run(const RecordOptions& o, bool record)
                      o.metrics.c_str());
         return 2;
     }
-    const std::string streamName = o.name.empty() ? std::to_string(o.port) : o.name;
+    const std::string streamName = !o.name.empty() ? o.name : overSrt ? srt.ToDisplayUrl() : std::to_string(o.port);
+    const std::string inputName = overSrt ? srt.ToDisplayUrl() : "port " + std::to_string(o.port);
     const char* mode = record ? "record" : "monitor";
 
     // Ignoring SIGPIPE and SIGXFSZ before any thread starts: every thread gets EPIPE/EFBIG.
@@ -250,6 +284,9 @@ int Run(const RecordOptions& o, bool record)
     receiver->SetFec(o.fec);
     receiver->SetSecondInput(static_cast<std::uint16_t>(o.secondPort), secondMembership);
     receiver->SetMergeWindowMs(static_cast<std::uint32_t>(o.mergeWindowMs));
+    CSrtInput srtInput(srt);
+    if (overSrt)
+        receiver->SetInput(&srtInput);
     // Standard output carries the JSON lines only: the RTP gap lines go with the messages.
     if (o.json)
         receiver->SetDiagnostics(stderr);
@@ -273,14 +310,15 @@ int Run(const RecordOptions& o, bool record)
     {
         // A file that cannot be created has had its message through the sink.
         if (!receiver->LastError().empty())
-            std::fprintf(stderr, "orvane-cli: cannot receive on port %d: %s\n", o.port, receiver->LastError().c_str());
+            std::fprintf(stderr, "orvane-cli: cannot receive on %s: %s\n", inputName.c_str(),
+                         receiver->LastError().c_str());
         else if (record && recorder.GetFailureText().empty())
             std::fprintf(stderr, "orvane-cli: cannot record to %s\n", o.out.c_str());
         return 1;
     }
     if (!o.quiet)
-        std::fprintf(stderr, "orvane-cli: %s %s port %d%s%s%s%s\n", record ? "recording" : "monitoring",
-                     o.rtp ? "RTP" : "UDP", o.port, o.fec ? " with FEC" : "",
+        std::fprintf(stderr, "orvane-cli: %s %s %s%s%s%s%s\n", record ? "recording" : "monitoring",
+                     overSrt ? "SRT" : o.rtp ? "RTP" : "UDP", inputName.c_str(), o.fec ? " with FEC" : "",
                      o.secondPort != 0 ? (" and port " + std::to_string(o.secondPort)).c_str() : "",
                      record ? " to " : "", record ? recorder.GetFileName().c_str() : "");
 
@@ -302,6 +340,12 @@ int Run(const RecordOptions& o, bool record)
         }
         if (event == CRecordController::Event::LimitStopped)
             break;
+        if (overSrt && srtInput.HasFailed())
+        {
+            std::fprintf(stderr, "orvane-cli: %s\n", srtInput.LastError().c_str());
+            exitCode = 1;
+            break;
+        }
         if (event == CRecordController::Event::Rotated && !o.quiet)
             std::fprintf(stderr, "orvane-cli: next ring file %d\n", controller.GetFileIndex());
         if (!record && o.seconds >= 0 && now - startTick >= static_cast<std::uint32_t>(std::max(o.seconds, 1)) * 1000u)
@@ -310,8 +354,10 @@ int Run(const RecordOptions& o, bool record)
         {
             const std::uint32_t elapsedMs = now - lastStatusTick;
             // One look at the receiver and the analysis a second, for every output.
-            const CStreamReport::Receive figures =
+            CStreamReport::Receive figures =
                 TakeFigures(*analysis, *receiver, !o.noAnalyzer, lastReceived, elapsedMs);
+            if (overSrt)
+                figures.transport = srtInput.GetStats();
             const auto& counters = figures.counters;
             if (!rtpHintShown && !o.rtp && CDvbIpRecvThread::LooksLikeRtp(counters))
             {
@@ -330,6 +376,9 @@ int Run(const RecordOptions& o, bool record)
             if (counters.twoPaths)
                 restarts += "  only on path 1/2 " + std::to_string(counters.paths[0].onlyHere) + '/' +
                             std::to_string(counters.paths[1].onlyHere);
+            if (overSrt)
+                restarts += "  lost here " + std::to_string(counters.transportDrops) + "  " +
+                            CStreamReport::TransportText(figures.transport);
             if (!o.metrics.empty())
                 metrics.SetText(CStreamReport::ReceiveMetrics(streamName, mode, figures));
             if (o.json)
@@ -398,7 +447,17 @@ int Run(const RecordOptions& o, bool record)
     if (!o.rtp && CDvbIpRecvThread::LooksLikeRtp(c))
         std::fprintf(stderr, "orvane-cli: %llu of %llu datagrams %s\n", static_cast<unsigned long long>(c.rtpInUdpMode),
                      static_cast<unsigned long long>(c.received), kRtpHint);
-    if (exitCode == 0 && c.kernelDrops + c.overflowDrops != 0)
+    if (overSrt)
+    {
+        const TransportStats t = srtInput.GetStats();
+        std::fprintf(stderr,
+                     "orvane-cli: SRT: %llu dropped by SRT as too late; %llu connection(s), %llu reconnect(s), %llu "
+                     "retransmitted, %llu found missing (recovered unless dropped)\n",
+                     static_cast<unsigned long long>(c.transportDrops), static_cast<unsigned long long>(t.connections),
+                     static_cast<unsigned long long>(t.reconnects), static_cast<unsigned long long>(t.retransmitted),
+                     static_cast<unsigned long long>(t.lost));
+    }
+    if (exitCode == 0 && c.kernelDrops + c.overflowDrops + c.transportDrops != 0)
         exitCode = kExitLost;
     if (recorder.GetBufferedFallbacks() != 0)
         std::fprintf(stderr, "orvane-cli: unbuffered writes fell behind; %u file(s) went on through the page cache\n",
