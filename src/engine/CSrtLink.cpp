@@ -547,7 +547,8 @@ void CSrtLink::RefreshStats(int socket)
         c.receiveRateMbps = perf.mbpsRecvRate;
         c.packetsSent = static_cast<std::uint64_t>(std::max<std::int64_t>(perf.pktSentTotal, 0));
         c.packetsReceived = static_cast<std::uint64_t>(std::max<std::int64_t>(perf.pktRecvTotal, 0));
-        c.retransmitted = static_cast<std::uint64_t>(std::max(perf.pktRetransTotal, 0));
+        // The interval counters are never cleared here: they count since the connection began.
+        c.retransmitted = static_cast<std::uint64_t>(std::max(sending ? perf.pktRetransTotal : perf.pktRcvRetrans, 0));
         c.lost = static_cast<std::uint64_t>(std::max(sending ? perf.pktSndLossTotal : perf.pktRcvLossTotal, 0));
         c.dropped = static_cast<std::uint64_t>(std::max(sending ? perf.pktSndDropTotal : perf.pktRcvDropTotal, 0));
         c.latencyMs = sending ? perf.msSndTsbPdDelay : perf.msRcvTsbPdDelay;

@@ -272,6 +272,7 @@ int RunPlay(const PlayOptions& o)
     // bit rate (or the default rate by file size) and play time.
     CDecodeStream decoder;
     StderrSink messages;
+    CSrtOutput srtOutput(srt); // before the sender, which closes it when it goes
     CNetworkSender sender;
     CPlayController play(sender, decoder, &messages);
     const CFileAnalysisResult est = play.Analyse(o.file);
@@ -292,7 +293,6 @@ int RunPlay(const PlayOptions& o)
     settings.smoothPacing = pacing != CNetworkSender::PacingMode::Burst;
     settings.pacing = pacing;
     settings.adaptations = {o.pcrRestamp, o.ccRestamp, !o.tdt.empty(), timeType, timeOffset};
-    CSrtOutput srtOutput(srt);
     if (overSrt)
         settings.output = &srtOutput;
 

@@ -277,6 +277,7 @@ int Run(const RecordOptions& o, bool record)
     }
     CStderrSink sink;
     auto analysis = std::make_unique<CDecodeStream>();
+    CSrtInput srtInput(srt); // before the receiver, which closes it when it goes
     auto receiver = std::make_unique<CDvbIpRecvThread>();
     receiver->SetPort(static_cast<std::uint16_t>(o.port));
     receiver->SetRtp(o.rtp);
@@ -284,7 +285,6 @@ int Run(const RecordOptions& o, bool record)
     receiver->SetFec(o.fec);
     receiver->SetSecondInput(static_cast<std::uint16_t>(o.secondPort), secondMembership);
     receiver->SetMergeWindowMs(static_cast<std::uint32_t>(o.mergeWindowMs));
-    CSrtInput srtInput(srt);
     if (overSrt)
         receiver->SetInput(&srtInput);
     // Standard output carries the JSON lines only: the RTP gap lines go with the messages.
