@@ -3,13 +3,14 @@
 // status line every second shows its progress, and the play ends when it has
 // played out (or on a stop signal). With --metrics ADDR:PORT its progress is
 // served at /metrics (a port that cannot be bound: status 1, before the play).
-// --to srt://... plays over SRT instead (docs/srt.md): the same pacing, one
-// datagram unit per SRT message; the status line adds the link's figures, and
+// --to srt://... or rist://... plays over SRT or RIST instead (docs/srt.md,
+// docs/rist.md): the same pacing, one datagram unit per message; the status line adds the link's figures, and
 // a refusal retrying cannot cure (a wrong passphrase) ends the play with status 1.
 
 #include "CMetricsServer.h"
 #include "CStopSignals.h"
 #include "CStreamReport.h"
+#include "CTransportUrl.h"
 #include "CliCommands.h"
 #include "analysis/CDecodeStream.h"
 #include "analysis/CFileAnalysis.h"
@@ -18,7 +19,6 @@
 #include "engine/CFilePlayEngine.h"
 #include "engine/CNetworkSender.h"
 #include "engine/CPlayController.h"
-#include "engine/CSrtOutput.h"
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
@@ -174,21 +174,24 @@ int RunPlay(const PlayOptions& o)
 {
     std::uint32_t address = 0;
     std::uint16_t port = 0;
-    CSrtSettings srt;
-    const bool overSrt = CSrtSettings::IsSrtUrl(o.to);
-    std::string srtError;
-    if (overSrt && !CSrtSettings::Parse(o.to, srt, srtError))
+    CTransportUrl link;
+    const bool overLink = CTransportUrl::IsTransport(o.to);
+    std::string linkError;
+    if (overLink && !link.MakeOutput(o.to, linkError))
     {
-        std::fprintf(stderr, "orvane-cli play: bad destination \"%s\": %s\n", o.to.c_str(), srtError.c_str());
+        std::fprintf(stderr, "orvane-cli play: bad destination \"%s\": %s\n", o.to.c_str(), linkError.c_str());
         return kExitUsage;
     }
-    if (overSrt && (o.rtp || o.ttl != 0 || !o.interfaceName.empty()))
+    if (overLink && (o.rtp || o.ttl != 0 || !o.interfaceName.empty()))
     {
-        std::fprintf(stderr, "orvane-cli play: %s does not go with srt://: SRT carries the datagrams itself\n",
-                     o.rtp ? "--rtp" : o.ttl != 0 ? "--ttl" : "--interface");
+        std::fprintf(stderr, "orvane-cli play: %s does not go with %s: %s carries the datagrams itself\n",
+                     o.rtp        ? "--rtp"
+                     : o.ttl != 0 ? "--ttl"
+                                  : "--interface",
+                     o.to.substr(0, o.to.find(':') + 3).c_str(), link.Name());
         return kExitUsage;
     }
-    if (!overSrt && !ParseDestination(o.to, address, port))
+    if (!overLink && !ParseDestination(o.to, address, port))
     {
         std::fprintf(stderr, "orvane-cli play: bad destination \"%s\": expected IPv4ADDRESS:PORT (port 1-65535)\n",
                      o.to.c_str());
@@ -221,7 +224,7 @@ int RunPlay(const PlayOptions& o)
                      o.interfaceName.c_str());
         return kExitUsage;
     }
-    if (!overSrt && (o.ttl != 0 || !o.interfaceName.empty()) && (address >> 28) != 0xE)
+    if (!overLink && (o.ttl != 0 || !o.interfaceName.empty()) && (address >> 28) != 0xE)
     {
         std::fprintf(stderr, "orvane-cli play: --ttl and --interface are for a multicast destination (224.0.0.0/4)\n");
         return kExitUsage;
@@ -272,7 +275,6 @@ int RunPlay(const PlayOptions& o)
     // bit rate (or the default rate by file size) and play time.
     CDecodeStream decoder;
     StderrSink messages;
-    CSrtOutput srtOutput(srt); // before the sender, which closes it when it goes
     CNetworkSender sender;
     CPlayController play(sender, decoder, &messages);
     const CFileAnalysisResult est = play.Analyse(o.file);
@@ -293,8 +295,8 @@ int RunPlay(const PlayOptions& o)
     settings.smoothPacing = pacing != CNetworkSender::PacingMode::Burst;
     settings.pacing = pacing;
     settings.adaptations = {o.pcrRestamp, o.ccRestamp, !o.tdt.empty(), timeType, timeOffset};
-    if (overSrt)
-        settings.output = &srtOutput;
+    if (overLink)
+        settings.output = link.Output();
 
     const CStopSignals stopSignals;
 
@@ -325,8 +327,11 @@ int RunPlay(const PlayOptions& o)
     const std::string rateText = CFilePlayEngine::FormatThousands(play.BitRate());
     const CPlayController::PlayProgress first = play.Progress();
     std::printf("Playing %s (%s bytes, %u-byte packets) to %s %s at %s bit/s (%s), %s pacing\n", o.file.c_str(),
-                sizeText.c_str(), play.PacketSize(), overSrt ? srt.ToDisplayUrl().c_str() : o.to.c_str(),
-                overSrt ? "SRT" : o.rtp ? "RTP" : "UDP", rateText.c_str(), rateSource, first.pacing.c_str());
+                sizeText.c_str(), play.PacketSize(), overLink ? link.DisplayUrl().c_str() : o.to.c_str(),
+                overLink ? link.Name()
+                : o.rtp  ? "RTP"
+                         : "UDP",
+                rateText.c_str(), rateSource, first.pacing.c_str());
     if (!first.pacingNote.empty())
         std::printf("Pacing: %s\n", first.pacingNote.c_str());
     std::fflush(stdout);
@@ -338,32 +343,32 @@ int RunPlay(const PlayOptions& o)
         const CPlayController::PlayProgress progress = play.Progress();
         if (progress.playedOut)
             break;
-        if (overSrt && srtOutput.HasFailed())
+        if (overLink && link.Output()->HasFailed())
             break;
         const auto now = std::chrono::steady_clock::now();
         if (now < nextStatus)
             continue;
         nextStatus += std::chrono::seconds(1);
         CStreamReport::Play figures = PlayFigures(progress, sender);
-        if (overSrt)
-            figures.transport = srtOutput.GetStats();
+        if (overLink)
+            figures.transport = link.Output()->GetStats();
         if (!o.metrics.empty())
             metrics.SetText(CStreamReport::PlayMetrics(streamName, figures));
         if (o.quiet)
             continue;
-        const std::string link = overSrt ? "  " + CStreamReport::TransportText(figures.transport) : "";
+        const std::string linkText = overLink ? "  " + CStreamReport::TransportText(figures.transport) : "";
         std::printf("elapsed %s  ts %s  position %3u/1000  loops %lld  fifo %s bytes  %s%s\n",
                     CPlayController::FormatDuration(progress.elapsedMs / 1'000).c_str(),
                     CPlayController::FormatDuration(progress.tsSeconds).c_str(), progress.positionPermille,
                     static_cast<long long>(progress.loopCount),
                     CFilePlayEngine::FormatThousands(static_cast<std::int64_t>(progress.fifoLevel)).c_str(),
-                    StatusLine(progress).c_str(), link.c_str());
+                    StatusLine(progress).c_str(), linkText.c_str());
         std::fflush(stdout);
     }
     const bool interrupted = CStopSignals::Received() != 0;
     const bool readFailed = play.Engine().HasFailed();
-    const bool linkFailed = overSrt && srtOutput.HasFailed();
-    const TransportStats linkStats = overSrt ? srtOutput.GetStats() : TransportStats();
+    const bool linkFailed = overLink && link.Output()->HasFailed();
+    const TransportStats linkStats = overLink ? link.Output()->GetStats() : TransportStats();
     const bool stopped = play.Stop();
     // Every send has ended now: what the kernel refused is counted in full.
     const CPlayController::PlayProgress last = play.Progress();
@@ -381,8 +386,8 @@ int RunPlay(const PlayOptions& o)
         std::fprintf(stderr, "orvane-cli play: the play ended on a read failure\n");
         return kExitFile;
     }
-    if (overSrt)
-        std::printf("SRT: %llu connection(s), %llu reconnect(s), %llu retransmitted, %llu dropped\n",
+    if (overLink)
+        std::printf("%s: %llu connection(s), %llu reconnect(s), %llu retransmitted, %llu dropped\n", link.Name(),
                     static_cast<unsigned long long>(linkStats.connections),
                     static_cast<unsigned long long>(linkStats.reconnects),
                     static_cast<unsigned long long>(linkStats.retransmitted),
@@ -406,9 +411,11 @@ void AddPlayCommand(CLI::App& app, int& exitCode)
     auto opts = std::make_shared<PlayOptions>();
     CLI::App* play = app.add_subcommand("play", "Play a transport stream file to UDP/RTP at its PCR bit rate");
     play->add_option("file", opts->file, "Transport stream file (.ts, 188- or 204-byte packets)")->required();
-    play->add_option("--to", opts->to,
-                     "Destination IPv4ADDRESS:PORT, or srt://HOST:PORT?mode=caller|listener|rendezvous&latency=MS&"
-                     "passphrase=...&streamid=... (docs/srt.md)")
+    play->add_option(
+            "--to", opts->to,
+            "Destination IPv4ADDRESS:PORT, or srt://HOST:PORT?mode=caller|listener|rendezvous&latency=MS&"
+            "passphrase=...&streamid=... (docs/srt.md), or rist://HOST:PORT or rist://@:PORT?profile=simple|main&"
+            "buffer=MS&secret=... (docs/rist.md)")
         ->required();
     play->add_flag("--rtp", opts->rtp, "Add an RTP header (payload type 33)");
     play->add_flag("--loop", opts->loop, "Play the range again and again");
