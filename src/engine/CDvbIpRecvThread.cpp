@@ -46,9 +46,9 @@ bool CDvbIpRecvThread::Start()
     }
     m_status.store(0);
     m_lossLatch.store(false);
-    for (auto* c :
-         {&m_arrivals, &m_datagrams, &m_payloadBytes, &m_late, &m_invalid, &m_fecInvalid, &m_oversized, &m_missing,
-          &m_restarts, &m_overflowDrops, &m_rtpInUdpMode, &m_kernelDrops, &m_reordered, &m_duplicates, &m_transportDrops})
+    for (auto* c : {&m_arrivals, &m_datagrams, &m_payloadBytes, &m_late, &m_invalid, &m_fecInvalid, &m_oversized,
+                    &m_missing, &m_restarts, &m_overflowDrops, &m_rtpInUdpMode, &m_kernelDrops, &m_reordered,
+                    &m_duplicates, &m_transportDrops})
         c->store(0);
     // The receive thread starts in Open, after this.
     m_mdiMeter.Reset();
@@ -321,8 +321,8 @@ void CDvbIpRecvThread::ReceiveProtected(std::uint32_t input, DvbIpRecvBuffer* re
         return;
     }
     // Behind the highest number, it fills a gap late: the sequencer must find it at once.
-    const bool fillsGap =
-        m_seqKnown && record->m_ssrc == m_seqSsrc && DvbIpRecvBufferPool::Distance(m_seqHighest, record->m_sequence) < 0;
+    const bool fillsGap = m_seqKnown && record->m_ssrc == m_seqSsrc &&
+                          DvbIpRecvBufferPool::Distance(m_seqHighest, record->m_sequence) < 0;
     m_arrivals.fetch_add(1, std::memory_order_relaxed);
     MeasureArrival(*record);
     const std::int64_t arrivalNs = record->m_arrivalNs;

@@ -389,7 +389,7 @@ private:
     std::string m_openError;
     CUdpIOCPSocket m_socket;
     CSendPaths::Settings m_stageSettings;
-    std::unique_ptr<CSendPaths> m_stage; // null: the plain path; replaced by Open under the parameter lock
+    std::unique_ptr<CSendPaths> m_stage;     // null: the plain path; replaced by Open under the parameter lock
     IDatagramOutput* m_output = nullptr;     // as set; taken by Open
     IDatagramOutput* m_openOutput = nullptr; // of the open schedule; changed under the parameter lock
     bool m_outputOpen = false;               // owner's thread: m_openOutput is open (Stop closes it once)

@@ -23,4 +23,8 @@ list(APPEND ORVANE_CORE_SOURCES
   engine/CSrtLink.cpp
   engine/CSrtOutput.cpp
   engine/CSrtInput.cpp
+  engine/CRistSettings.cpp
+  engine/CRistLink.cpp
+  engine/CRistOutput.cpp
+  engine/CRistInput.cpp
 )

@@ -44,6 +44,7 @@ target_sources(orvane_engine_tests PRIVATE
   engine/CSeamlessMergeTest.cpp
   engine/CImpairmentTest.cpp
   engine/CSendPathsTest.cpp
+  engine/CRistTest.cpp
 )
 
 # The receiver with FEC and a second input, end to end on loopback, engine and orvane-cli.

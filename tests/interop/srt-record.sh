@@ -24,7 +24,7 @@ recorded()
     sleep 1
     stop_record "$2" || fail "orvane-cli record ($1) ended with a failure: $(cat "$work/$1.err")"
     cat "$work/$1.err"
-    grep -q "SRT: 0 dropped by SRT as too late; 1 connection(s), 0 reconnect(s)" "$work/$1.err" ||
+    grep -q "SRT: 0 given up by SRT as too late; 1 connection(s), 0 reconnect(s)" "$work/$1.err" ||
         fail "orvane-cli record ($1) counted SRT losses"
     python3 "$here/tscompare.py" "$work/gen.ts" "$work/$1.ts" || fail "orvane-cli did not record all ($1)"
 }

@@ -14,7 +14,9 @@ endforeach()
 # SRT with srt-live-transmit (Debian srt-tools) both ways, caller and listener,
 # with passphrases; ffmpeg reading our SRT play (skipped with a message, status
 # 77, when ffmpeg lacks libsrt). Ports 24700..24729.
-foreach(test srt-play srt-record ffmpeg-srt-play)
+# RIST with ristsender/ristreceiver (Debian rist-tools) both ways, both
+# profiles, calling and listening, with a secret. Ports 24730..24759.
+foreach(test srt-play srt-record ffmpeg-srt-play rist-play rist-record)
   add_test(NAME interop.${test}
     COMMAND ${ORVANE_INTEROP_DIR}/${test}.sh $<TARGET_FILE:orvane-cli>)
   set_tests_properties(interop.${test} PROPERTIES LABELS interop TIMEOUT 90 SKIP_RETURN_CODE 77)

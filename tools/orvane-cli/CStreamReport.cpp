@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -66,27 +67,32 @@ nlohmann::ordered_json TransportObject(const TransportStats& t)
     };
 }
 
-// The link's families, for a received or a played stream.
+// The link's families, for a received or a played stream: orvane_srt_* or orvane_rist_*.
 void TransportMetrics(std::string& out, const std::string& s, const TransportStats& t)
 {
     if (!t.valid)
         return;
-    CFamily(out, "orvane_srt_connected", "gauge", "1 while the SRT link is connected.")
+    const std::string prefix = "orvane_" + t.transport + '_';
+    std::string name = t.transport;
+    for (char& c : name)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    const auto family = [&](const char* suffix, const char* type, const std::string& help) {
+        return CFamily(out, (prefix + suffix).c_str(), type, (name + ' ' + help).c_str());
+    };
+    family("connected", "gauge", "link: 1 while connected.")
         .Sample(s, t.state == TransportStats::State::Connected ? 1 : 0);
-    CFamily(out, "orvane_srt_reconnects_total", "counter", "SRT connections made after a broken one.")
-        .Sample(s, Count(t.reconnects));
-    CFamily(out, "orvane_srt_rtt_ms", "gauge", "SRT round-trip time, ms.").Sample(s, t.rttMs);
-    CFamily(out, "orvane_srt_send_rate_mbps", "gauge", "SRT sending rate, Mbit/s.").Sample(s, t.sendRateMbps);
-    CFamily(out, "orvane_srt_receive_rate_mbps", "gauge", "SRT receiving rate, Mbit/s.").Sample(s, t.receiveRateMbps);
-    CFamily(out, "orvane_srt_retransmitted_total", "counter", "SRT packets sent again.")
+    family("reconnects_total", "counter", "connections made after a broken one.").Sample(s, Count(t.reconnects));
+    family("rtt_ms", "gauge", "round-trip time, ms.").Sample(s, t.rttMs);
+    family("send_rate_mbps", "gauge", "sending rate, Mbit/s.").Sample(s, t.sendRateMbps);
+    family("receive_rate_mbps", "gauge", "receiving rate, Mbit/s.").Sample(s, t.receiveRateMbps);
+    family("retransmitted_total", "counter", "packets sent again (received again, for RIST's receiver).")
         .Sample(s, Count(t.retransmitted));
-    CFamily(out, "orvane_srt_lost_total", "counter", "SRT packets found missing (retransmission may recover them).")
+    family("lost_total", "counter", "packets found missing (retransmission may recover them).")
         .Sample(s, Count(t.lost));
-    CFamily(out, "orvane_srt_dropped_total", "counter", "SRT packets given up for good (too late or link broken).")
+    family("dropped_total", "counter", "packets given up for good (too late or link broken).")
         .Sample(s, Count(t.dropped));
-    CFamily(out, "orvane_srt_buffer_ms", "gauge", "Stream time in SRT's receive (or send) buffer, ms.")
-        .Sample(s, t.bufferMs);
-    CFamily(out, "orvane_srt_send_buffer_bytes", "gauge", "Bytes in SRT's send buffer not yet acknowledged.")
+    family("buffer_ms", "gauge", "stream time in the receive (or send) buffer, ms.").Sample(s, t.bufferMs);
+    family("send_buffer_bytes", "gauge", "bytes in the send buffer not yet acknowledged.")
         .Sample(s, Count(t.sendBufferBytes));
 }
 } // namespace
@@ -190,8 +196,8 @@ std::string CStreamReport::JsonLine(const Receive& r)
     }
     if (r.transport.valid)
     {
-        line["srt"] = TransportObject(r.transport);
-        line["srt"]["transport_drops"] = r.counters.transportDrops;
+        line[r.transport.transport] = TransportObject(r.transport);
+        line[r.transport.transport]["transport_drops"] = r.counters.transportDrops;
     }
     return line.dump();
 }

@@ -242,13 +242,13 @@ int RunPlay(const PlayOptions& o)
                          linkError.c_str());
             return kExitUsage;
         }
-        const char* clash = o.to.size() > 1             ? "a second --to"
-                            : o.rtp                     ? "--rtp"
-                            : o.ttl != 0                ? "--ttl"
-                            : !o.interfaceName.empty()  ? "--interface"
-                            : !o.fec.empty()            ? "--fec"
-                            : !o.impair.empty()         ? "--impair"
-                                                        : nullptr;
+        const char* clash = o.to.size() > 1            ? "a second --to"
+                            : o.rtp                    ? "--rtp"
+                            : o.ttl != 0               ? "--ttl"
+                            : !o.interfaceName.empty() ? "--interface"
+                            : !o.fec.empty()           ? "--fec"
+                            : !o.impair.empty()        ? "--impair"
+                                                       : nullptr;
         if (clash != nullptr)
         {
             std::fprintf(stderr, "orvane-cli play: %s does not go with %s: %s carries the datagrams itself\n", clash,
@@ -445,8 +445,10 @@ int RunPlay(const PlayOptions& o)
     const CPlayController::PlayProgress first = play.Progress();
     std::printf("Playing %s (%s bytes, %u-byte packets) to %s %s at %s bit/s (%s), %s pacing\n", o.file.c_str(),
                 sizeText.c_str(), play.PacketSize(), toText.c_str(),
-                overLink ? link.Name() : o.rtp ? "RTP" : "UDP", rateText.c_str(),
-                rateSource, first.pacing.c_str());
+                overLink ? link.Name()
+                : o.rtp  ? "RTP"
+                         : "UDP",
+                rateText.c_str(), rateSource, first.pacing.c_str());
     if (fec)
         std::printf("FEC: SMPTE 2022-1, %u x %u (L x D), %s, to port + 2%s of each destination\n", fec->columns,
                     fec->rows, fec->mode == CFecEncoder::Mode::RowColumn ? "row and column" : "column only",

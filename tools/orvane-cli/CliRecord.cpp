@@ -16,14 +16,16 @@
 // datagrams; --second-port (with its own group, source and interface) takes the
 // same stream over a second path, merged per SMPTE 2022-7 (docs/protection.md).
 //
-// --from srt://... (instead of --port) receives over SRT (docs/srt.md): the
-// messages go the same way as UDP datagrams; what SRT gave up as too late is
+// --from srt://... or rist://... (instead of --port) receives over SRT or RIST
+// (docs/srt.md, docs/rist.md): the messages go the same way as UDP datagrams;
+// what the transport gave up as too late is
 // loss (status 3), and a refusal retrying cannot cure (a wrong passphrase)
 // ends the run with status 1.
 
 #include "CMetricsServer.h"
 #include "CStopSignals.h"
 #include "CStreamReport.h"
+#include "CTransportUrl.h"
 #include "CliCommands.h"
 #include "analysis/CDecodeStream.h"
 #include "common/CSteadyClock.h"
@@ -32,7 +34,6 @@
 #include "engine/CDvbIpRecvThread.h"
 #include "engine/CRecordController.h"
 #include "engine/CRecordThread.h"
-#include "engine/CSrtInput.h"
 
 #include <arpa/inet.h>
 
@@ -55,7 +56,7 @@ constexpr int kExitLost = 3;
 struct RecordOptions
 {
     int port = 0;
-    std::string from; // srt://...; empty: --port
+    std::string from; // srt://... or rist://...; empty: --port
     bool rtp = false;
     std::string group;
     std::string source;
@@ -95,7 +96,8 @@ void AddReceiveOptions(CLI::App* cmd, RecordOptions& o)
     auto* port = cmd->add_option("--port", o.port, "Local UDP port to receive on")->check(CLI::Range(1, 65535));
     cmd->add_option("--from", o.from,
                     "Receive over SRT instead: srt://HOST:PORT?mode=caller|listener|rendezvous&latency=MS&"
-                    "passphrase=...&streamid=... (docs/srt.md)")
+                    "passphrase=...&streamid=... (docs/srt.md), or over RIST: rist://@:PORT or "
+                    "rist://HOST:PORT?profile=simple|main&buffer=MS&secret=... (docs/rist.md)")
         ->excludes(port);
     cmd->add_flag("--rtp", o.rtp, "Datagrams carry an RTP header (put back into sequence order)");
     auto* group = cmd->add_option("--group", o.group, "Multicast group to join (IPv4)");
@@ -219,28 +221,31 @@ std::string ProtectionSummary(const CDvbIpRecvThread::Counters& c)
 
 int Run(const RecordOptions& o, bool record)
 {
-    CSrtSettings srt;
-    const bool overSrt = !o.from.empty();
-    if (!overSrt && o.port == 0)
+    CTransportUrl link; // before the receiver, which closes the input when it goes
+    const bool overLink = !o.from.empty();
+    if (!overLink && o.port == 0)
     {
         std::fprintf(stderr, "orvane-cli: --port or --from is required\n");
         return 2;
     }
-    if (overSrt)
+    if (overLink)
     {
         std::string error;
-        if (!CSrtSettings::Parse(o.from, srt, error))
+        if (!CTransportUrl::IsTransport(o.from))
+            error = "expected srt://... or rist://...";
+        if (!error.empty() || !link.MakeInput(o.from, error))
         {
             std::fprintf(stderr, "orvane-cli: bad --from \"%s\": %s\n", o.from.c_str(), error.c_str());
             return 2;
         }
         if (o.rtp || o.fec || o.secondPort != 0 || !o.group.empty())
         {
-            std::fprintf(stderr, "orvane-cli: %s does not go with --from srt://: SRT carries the datagrams itself\n",
+            std::fprintf(stderr, "orvane-cli: %s does not go with --from %s: %s carries the datagrams itself\n",
                          o.rtp               ? "--rtp"
                          : o.fec             ? "--fec"
                          : o.secondPort != 0 ? "--second-port"
-                                             : "--group");
+                                             : "--group",
+                         o.from.substr(0, o.from.find(':') + 3).c_str(), link.Name());
             return 2;
         }
     }
@@ -263,8 +268,8 @@ int Run(const RecordOptions& o, bool record)
                      o.metrics.c_str());
         return 2;
     }
-    const std::string streamName = !o.name.empty() ? o.name : overSrt ? srt.ToDisplayUrl() : std::to_string(o.port);
-    const std::string inputName = overSrt ? srt.ToDisplayUrl() : "port " + std::to_string(o.port);
+    const std::string streamName = !o.name.empty() ? o.name : overLink ? link.DisplayUrl() : std::to_string(o.port);
+    const std::string inputName = overLink ? link.DisplayUrl() : "port " + std::to_string(o.port);
     const char* mode = record ? "record" : "monitor";
 
     // Ignoring SIGPIPE and SIGXFSZ before any thread starts: every thread gets EPIPE/EFBIG.
@@ -282,7 +287,6 @@ int Run(const RecordOptions& o, bool record)
     }
     CStderrSink sink;
     auto analysis = std::make_unique<CDecodeStream>();
-    CSrtInput srtInput(srt); // before the receiver, which closes it when it goes
     auto receiver = std::make_unique<CDvbIpRecvThread>();
     receiver->SetPort(static_cast<std::uint16_t>(o.port));
     receiver->SetRtp(o.rtp);
@@ -290,8 +294,8 @@ int Run(const RecordOptions& o, bool record)
     receiver->SetFec(o.fec);
     receiver->SetSecondInput(static_cast<std::uint16_t>(o.secondPort), secondMembership);
     receiver->SetMergeWindowMs(static_cast<std::uint32_t>(o.mergeWindowMs));
-    if (overSrt)
-        receiver->SetInput(&srtInput);
+    if (overLink)
+        receiver->SetInput(link.Input());
     // Standard output carries the JSON lines only: the RTP gap lines go with the messages.
     if (o.json)
         receiver->SetDiagnostics(stderr);
@@ -323,9 +327,9 @@ int Run(const RecordOptions& o, bool record)
     }
     if (!o.quiet)
         std::fprintf(stderr, "orvane-cli: %s %s %s%s%s%s%s\n", record ? "recording" : "monitoring",
-                     overSrt ? "SRT"
-                     : o.rtp ? "RTP"
-                             : "UDP",
+                     overLink ? link.Name()
+                     : o.rtp  ? "RTP"
+                              : "UDP",
                      inputName.c_str(), o.fec ? " with FEC" : "",
                      o.secondPort != 0 ? (" and port " + std::to_string(o.secondPort)).c_str() : "",
                      record ? " to " : "", record ? recorder.GetFileName().c_str() : "");
@@ -348,9 +352,9 @@ int Run(const RecordOptions& o, bool record)
         }
         if (event == CRecordController::Event::LimitStopped)
             break;
-        if (overSrt && srtInput.HasFailed())
+        if (overLink && link.Input()->HasFailed())
         {
-            std::fprintf(stderr, "orvane-cli: %s\n", srtInput.LastError().c_str());
+            std::fprintf(stderr, "orvane-cli: %s\n", link.Input()->LastError().c_str());
             exitCode = 1;
             break;
         }
@@ -363,8 +367,8 @@ int Run(const RecordOptions& o, bool record)
             const std::uint32_t elapsedMs = now - lastStatusTick;
             // One look at the receiver and the analysis a second, for every output.
             CStreamReport::Receive figures = TakeFigures(*analysis, *receiver, !o.noAnalyzer, lastReceived, elapsedMs);
-            if (overSrt)
-                figures.transport = srtInput.GetStats();
+            if (overLink)
+                figures.transport = link.Input()->GetStats();
             const auto& counters = figures.counters;
             if (!rtpHintShown && !o.rtp && CDvbIpRecvThread::LooksLikeRtp(counters))
             {
@@ -385,7 +389,7 @@ int Run(const RecordOptions& o, bool record)
             if (counters.twoPaths)
                 restarts += "  only on path 1/2 " + std::to_string(counters.paths[0].onlyHere) + '/' +
                             std::to_string(counters.paths[1].onlyHere);
-            if (overSrt)
+            if (overLink)
                 restarts += "  lost here " + std::to_string(counters.transportDrops) + "  " +
                             CStreamReport::TransportText(figures.transport);
             if (!o.metrics.empty())
@@ -456,15 +460,15 @@ int Run(const RecordOptions& o, bool record)
     if (!o.rtp && CDvbIpRecvThread::LooksLikeRtp(c))
         std::fprintf(stderr, "orvane-cli: %llu of %llu datagrams %s\n", static_cast<unsigned long long>(c.rtpInUdpMode),
                      static_cast<unsigned long long>(c.received), kRtpHint);
-    if (overSrt)
+    if (overLink)
     {
-        const TransportStats t = srtInput.GetStats();
+        const TransportStats t = link.Input()->GetStats();
         std::fprintf(stderr,
-                     "orvane-cli: SRT: %llu dropped by SRT as too late; %llu connection(s), %llu reconnect(s), %llu "
-                     "retransmitted, %llu found missing (recovered unless dropped)\n",
-                     static_cast<unsigned long long>(c.transportDrops), static_cast<unsigned long long>(t.connections),
-                     static_cast<unsigned long long>(t.reconnects), static_cast<unsigned long long>(t.retransmitted),
-                     static_cast<unsigned long long>(t.lost));
+                     "orvane-cli: %s: %llu given up by %s as too late; %llu connection(s), %llu reconnect(s), %llu "
+                     "retransmitted, %llu found missing (recovered unless given up)\n",
+                     link.Name(), static_cast<unsigned long long>(c.transportDrops), link.Name(),
+                     static_cast<unsigned long long>(t.connections), static_cast<unsigned long long>(t.reconnects),
+                     static_cast<unsigned long long>(t.retransmitted), static_cast<unsigned long long>(t.lost));
     }
     if (exitCode == 0 && c.kernelDrops + c.overflowDrops + c.transportDrops != 0)
         exitCode = kExitLost;
