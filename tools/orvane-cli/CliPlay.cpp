@@ -257,7 +257,9 @@ int RunPlay(const PlayOptions& o)
         }
         toText = link.DisplayUrl();
     }
-    for (const std::string& to : overLink ? std::vector<std::string>() : o.to)
+    const std::vector<std::string> noDestinations;
+    const std::vector<std::string>& destinations = overLink ? noDestinations : o.to;
+    for (const std::string& to : destinations)
     {
         if (!ParseDestination(to, address, port))
         {
@@ -265,7 +267,7 @@ int RunPlay(const PlayOptions& o)
                          to.c_str());
             return kExitUsage;
         }
-        if (&to != &o.to.front())
+        if (&to != &destinations.front())
             extra.push_back({address, port});
         toText += (toText.empty() ? "" : " and ") + to;
     }
