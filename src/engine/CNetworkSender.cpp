@@ -1,8 +1,8 @@
 #include "engine/CNetworkSender.h"
 
-#include "common/Ipv4Address.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -39,10 +39,18 @@ bool CNetworkSender::SetRate(std::uint32_t bitRate, std::uint32_t packetSize)
     return true;
 }
 
-void CNetworkSender::SetDestination(std::uint32_t address, std::uint16_t port, bool rtp)
+std::string CNetworkSender::ErrorText(int error, const CNetAddress& destination)
 {
-    m_address.store(address, std::memory_order_relaxed);
-    m_port.store(port, std::memory_order_relaxed);
+    if ((error == ENETUNREACH || error == EHOSTUNREACH) && destination.IsSet())
+        return "no route to " + destination.HostString();
+    return std::strerror(error);
+}
+
+void CNetworkSender::SetDestination(const CNetAddress& destination, bool rtp)
+{
+    m_destination = destination;
+    m_address.store(destination.Ipv4(), std::memory_order_relaxed);
+    m_port.store(destination.Port(), std::memory_order_relaxed);
     m_rtp.store(rtp, std::memory_order_relaxed);
 }
 
@@ -68,9 +76,8 @@ bool CNetworkSender::Open()
     std::unique_lock ring(m_ringLock);
     m_uring.Close(m_socket);
     m_socket.Close();
-    const std::uint32_t address = m_address.load(std::memory_order_relaxed);
-    if (!m_socket.Create(m_port.load(std::memory_order_relaxed), FormatIpv4(address).c_str()))
-        m_openError = std::strerror(m_socket.GetCreateError());
+    if (!m_socket.Create(m_destination))
+        m_openError = ErrorText(m_socket.GetCreateError(), m_destination);
     else
         ChoosePacing();
     ring.unlock();

@@ -146,7 +146,9 @@ void CRecFromNetworkDlg::ConfigureReceiver()
     m_receiver.SetRtp(m_mode == ReceiveMode::kRtp);
     m_receiver.SetFec(m_fec && m_mode == ReceiveMode::kRtp);
     CDvbIpRecvThread::Membership membership;
-    membership.group = m_networkAddress;
-    membership.source = m_networkAddress != 0 ? m_sourceAddress : 0;
+    if (m_networkAddress != 0)
+        membership.group = CNetAddress::FromIpv4(m_networkAddress);
+    if (m_networkAddress != 0 && m_sourceAddress != 0)
+        membership.source = CNetAddress::FromIpv4(m_sourceAddress);
     m_receiver.SetMembership(membership);
 }

@@ -10,6 +10,7 @@
 #include "CliCommands.h"
 #include "analysis/CDecodeStream.h"
 #include "analysis/CFileAnalysis.h"
+#include "common/CNetAddress.h"
 #include "common/IMessageSink.h"
 #include "common/Ipv4Address.h"
 #include "engine/CFilePlayEngine.h"
@@ -62,25 +63,6 @@ class StderrSink : public IMessageSink
 public:
     void ShowMessage(const std::string& text) override { std::fprintf(stderr, "orvane-cli play: %s\n", text.c_str()); }
 };
-
-bool ParseDestination(const std::string& text, std::uint32_t& address, std::uint16_t& port)
-{
-    const auto colon = text.rfind(':');
-    if (colon == std::string::npos)
-        return false;
-    std::uint32_t parsed = 0;
-    if (!ParseIpv4(std::string_view(text).substr(0, colon), parsed))
-        return false;
-    const std::string portText = text.substr(colon + 1);
-    if (portText.empty() || portText.size() > 5 || portText.find_first_not_of("0123456789") != std::string::npos)
-        return false;
-    const unsigned long p = std::stoul(portText);
-    if (p == 0 || p > 65'535)
-        return false;
-    address = parsed;
-    port = static_cast<std::uint16_t>(p);
-    return true;
-}
 
 bool ParseRange(const std::string& text, std::uint32_t& start, std::uint32_t& end)
 {
@@ -168,11 +150,12 @@ std::string StatusLine(const CPlayController::PlayProgress& progress)
 
 int RunPlay(const PlayOptions& o)
 {
-    std::uint32_t address = 0;
-    std::uint16_t port = 0;
-    if (!ParseDestination(o.to, address, port))
+    CNetAddress destination;
+    if (!CNetAddress::Parse(o.to, destination))
     {
-        std::fprintf(stderr, "orvane-cli play: bad destination \"%s\": expected IPv4ADDRESS:PORT (port 1-65535)\n",
+        std::fprintf(stderr,
+                     "orvane-cli play: bad destination \"%s\": expected IPv4ADDRESS:PORT or [IPv6ADDRESS]:PORT (port "
+                     "1-65535)\n",
                      o.to.c_str());
         return kExitUsage;
     }
@@ -196,16 +179,21 @@ int RunPlay(const PlayOptions& o)
         return kExitUsage;
     }
 
+    // IPv4 groups leave by the interface's address, IPv6 groups by its index.
     std::uint32_t interfaceAddress = 0;
-    if (!o.interfaceName.empty() && !ParseInterface(o.interfaceName, interfaceAddress))
+    unsigned interfaceIndex = 0;
+    if (!o.interfaceName.empty() &&
+        (destination.IsIpv6() ? (interfaceIndex = CNetAddress::InterfaceIndex(o.interfaceName)) == 0
+                              : !ParseInterface(o.interfaceName, interfaceAddress)))
     {
-        std::fprintf(stderr, "orvane-cli play: bad --interface \"%s\": no such IPv4 address or interface\n",
-                     o.interfaceName.c_str());
+        std::fprintf(stderr, "orvane-cli play: bad --interface \"%s\": no such %s address or interface\n",
+                     o.interfaceName.c_str(), destination.IsIpv6() ? "IPv6" : "IPv4");
         return kExitUsage;
     }
-    if ((o.ttl != 0 || !o.interfaceName.empty()) && (address >> 28) != 0xE)
+    if ((o.ttl != 0 || !o.interfaceName.empty()) && !destination.IsMulticast())
     {
-        std::fprintf(stderr, "orvane-cli play: --ttl and --interface are for a multicast destination (224.0.0.0/4)\n");
+        std::fprintf(stderr, "orvane-cli play: --ttl and --interface are for a multicast destination (224.0.0.0/4 or "
+                             "ff00::/8)\n");
         return kExitUsage;
     }
 
@@ -259,11 +247,13 @@ int RunPlay(const PlayOptions& o)
     const CFileAnalysisResult est = play.Analyse(o.file);
 
     CPlayController::PlaySettings settings;
-    settings.address = address;
-    settings.port = port;
+    settings.address = destination.Ipv4();
+    settings.port = destination.Port();
+    settings.destination = destination;
     settings.rtp = o.rtp;
     settings.ttl = o.ttl;
     settings.interfaceAddress = interfaceAddress;
+    settings.interfaceIndex = interfaceIndex;
     settings.loop = o.loop;
     settings.rangeStart = rangeStart;
     settings.rangeEnd = rangeEnd;
@@ -366,7 +356,7 @@ void AddPlayCommand(CLI::App& app, int& exitCode)
     auto opts = std::make_shared<PlayOptions>();
     CLI::App* play = app.add_subcommand("play", "Play a transport stream file to UDP/RTP at its PCR bit rate");
     play->add_option("file", opts->file, "Transport stream file (.ts, 188- or 204-byte packets)")->required();
-    play->add_option("--to", opts->to, "Destination IPv4ADDRESS:PORT")->required();
+    play->add_option("--to", opts->to, "Destination IPv4ADDRESS:PORT or [IPv6ADDRESS]:PORT")->required();
     play->add_flag("--rtp", opts->rtp, "Add an RTP header (payload type 33)");
     play->add_flag("--loop", opts->loop, "Play the range again and again");
     play->add_flag("--quiet", opts->quiet, "No status line every second");
@@ -386,9 +376,9 @@ void AddPlayCommand(CLI::App& app, int& exitCode)
     play->add_flag("--cc-restamp", opts->ccRestamp, "Continue the continuity counters across loops and jumps");
     play->add_option("--tdt", opts->tdt,
                      "Rewrite the TDT/TOT time along the play: file, now or \"YYYY-MM-DD HH:MM:SS\" (local time)");
-    play->add_option("--ttl", opts->ttl, "Multicast hop limit (default: 1)")->check(CLI::Range(1, 255));
+    play->add_option("--ttl", opts->ttl, "Multicast hop limit, IPv4 TTL or IPv6 hops (default: 1)")->check(CLI::Range(1, 255));
     play->add_option("--interface", opts->interfaceName,
-                     "Multicast outgoing interface, by IPv4 address or name (default: the route's)");
+                     "Multicast outgoing interface, by name or address (default: the route's)");
     play->add_option("--metrics", opts->metrics, "Serve Prometheus metrics at http://ADDR:PORT/metrics");
     play->add_option("--name", opts->name, "The stream label of the metrics (default: the file name)");
     play->callback([opts, position, &exitCode] {
