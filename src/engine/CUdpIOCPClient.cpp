@@ -87,14 +87,14 @@ bool CUdpIOCPClient::Open(std::uint16_t port, const Membership& membership)
     const bool multicast = group.IsSet();
     if (multicast && !group.IsMulticast())
     {
-        errno = EINVAL;
-        return Fail("group address " + group.HostString() + " is not a multicast address");
+        m_lastError = "group address " + group.HostString() + " is not a multicast address";
+        return false;
     }
     if (multicast && membership.source.IsSet() && membership.source.Family() != group.Family())
     {
-        errno = EAFNOSUPPORT;
-        return Fail("source " + membership.source.HostString() + " and group " + group.HostString() +
-                    " are not of one family (IPv4, IPv6)");
+        m_lastError = "source " + membership.source.HostString() + " and group " + group.HostString() +
+                      " are not of one family (IPv4, IPv6)";
+        return false;
     }
     const unsigned index = CNetAddress::InterfaceIndex(membership.interfaceName);
     if (multicast && !membership.interfaceName.empty() && index == 0)

@@ -1,8 +1,8 @@
 #include "common/CNetAddress.h"
 
-#include <net/if.h>
-
 #include <gtest/gtest.h>
+
+#include <net/if.h>
 
 #include <cstdint>
 #include <string>
@@ -44,10 +44,26 @@ TEST(CNetAddressTest, ParsesAddressAndPortOfBothFamiliesAndWritesThemBack)
 TEST(CNetAddressTest, RefusesWhatIsNoAddressWithPortAndKeepsTheValue)
 {
     const char* bad[] = {
-        "",           "5000",           ":5000",       "10.0.0.1",       "10.0.0.1:",       "10.0.0.1:0",
-        "10.0.0.1:65536", "10.0.0.1:50a", " 10.0.0.1:5000", "10.0.0.1:5000 ", "::1:5000", // an IPv6 port needs brackets
-        "[::1]",      "[::1]5000",      "[10.0.0.1]:5000", "[::1:5000",    "[gg::1]:5000",    "host.example:5000",
-        "[fe80::1%no-such-if9]:5000",   "[fe80::1%]:5000", "10.0.0.05:5000",
+        "",
+        "5000",
+        ":5000",
+        "10.0.0.1",
+        "10.0.0.1:",
+        "10.0.0.1:0",
+        "10.0.0.1:65536",
+        "10.0.0.1:50a",
+        " 10.0.0.1:5000",
+        "10.0.0.1:5000 ",
+        "::1:5000", // an IPv6 port needs brackets
+        "[::1]",
+        "[::1]5000",
+        "[10.0.0.1]:5000",
+        "[::1:5000",
+        "[gg::1]:5000",
+        "host.example:5000",
+        "[fe80::1%no-such-if9]:5000",
+        "[fe80::1%]:5000",
+        "10.0.0.05:5000",
     };
     const CNetAddress kept = CNetAddress::FromIpv4(0x0A000001, 7);
     for (const char* text : bad)
@@ -66,8 +82,12 @@ TEST(CNetAddressTest, HostsWithoutPortTakeBracketsOnlyForIpv6)
         bool ok;
         int family;
     } cases[] = {
-        {"10.0.0.1", true, AF_INET}, {"ff15::1", true, AF_INET6}, {"[ff15::1]", true, AF_INET6},
-        {"[10.0.0.1]", false, 0},    {"::1]", false, 0},          {"eth0", false, 0},
+        {"10.0.0.1", true, AF_INET},
+        {"ff15::1", true, AF_INET6},
+        {"[ff15::1]", true, AF_INET6},
+        {"[10.0.0.1]", false, 0},
+        {"::1]", false, 0},
+        {"eth0", false, 0},
         {"", false, 0},
     };
     for (const auto& c : cases)
@@ -102,9 +122,10 @@ TEST(CNetAddressTest, KeepsOrvanesIpv4HostOrderAndTellsGroupsAndAnyApart)
         bool multicast;
         bool any;
     } kinds[] = {
-        {"224.0.0.0", true, false}, {"223.255.255.255", false, false}, {"240.0.0.0", false, false},
-        {"0.0.0.0", false, true},   {"::", false, true},               {"fe80::1", false, false},
-        {"ff00::", true, false},    {"feff::1", false, false},
+        {"224.0.0.0", true, false},  {"223.255.255.255", false, false},
+        {"240.0.0.0", false, false}, {"0.0.0.0", false, true},
+        {"::", false, true},         {"fe80::1", false, false},
+        {"ff00::", true, false},     {"feff::1", false, false},
     };
     for (const auto& k : kinds)
     {

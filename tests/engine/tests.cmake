@@ -13,6 +13,7 @@ target_sources(orvane_engine_tests PRIVATE
   engine/CRecordThreadTest.cpp
   engine/CRecordControllerTest.cpp
   engine/CPlayControllerTest.cpp
+  engine/Ipv6TransportTest.cpp
 )
 
 # orvane-cli play --range: the status line tells the position in the file (loopback only).
