@@ -9,3 +9,8 @@ foreach(test ffprobe-play ffmpeg-record multicat-record tshark-rtp record-rtp-hi
     COMMAND ${ORVANE_INTEROP_DIR}/${test}.sh $<TARGET_FILE:orvane-cli>)
   set_tests_properties(interop.${test} PROPERTIES LABELS interop TIMEOUT 90)
 endforeach()
+
+# IPv6 unicast and multicast (ff15::) with orvane-cli and ffmpeg, in a private
+# network namespace (root, unshare and ip): no port of the machine is used.
+add_test(NAME interop.ipv6 COMMAND ${ORVANE_INTEROP_DIR}/ipv6.sh $<TARGET_FILE:orvane-cli>)
+set_tests_properties(interop.ipv6 PROPERTIES LABELS interop TIMEOUT 90)
