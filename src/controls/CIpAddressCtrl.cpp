@@ -116,11 +116,38 @@ void CIpAddressCtrl::MoveTo(int index, bool selectAll, bool atEnd)
         field->setCursorPosition(atEnd ? static_cast<int>(field->text().size()) : 0);
 }
 
+QString CIpAddressCtrl::DigitsTypedUpTo(int index) const
+{
+    QString digits;
+    for (int i = 0; i < kFieldCount; ++i)
+    {
+        const QString text = m_fields[static_cast<std::size_t>(i)]->text();
+        if (i <= index)
+            digits += text;
+        else if (!text.isEmpty() && text != QStringLiteral("0")) // 0.0.0.0 is the empty address
+            return {};
+    }
+    return digits;
+}
+
 bool CIpAddressCtrl::OnFieldKey(int index, const QKeyEvent* key)
 {
     QLineEdit* field = m_fields[static_cast<std::size_t>(index)];
     const bool afterAutoAdvance = m_autoAdvancedTo == index;
     m_autoAdvancedTo = -1;
+    if (key->matches(QKeySequence::Paste) && QGuiApplication::clipboard()->text().contains(':'))
+    {
+        emit Ipv6Typed(QGuiApplication::clipboard()->text().trimmed());
+        return true;
+    }
+    const QString typed = key->text();
+    const bool command = (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) != 0;
+    if (!command && typed.size() == 1 && (typed == QStringLiteral(":") || typed == QStringLiteral("[") ||
+                              QStringLiteral("abcdefABCDEF").contains(typed)))
+    {
+        emit Ipv6Typed(typed == QStringLiteral("[") ? QString() : DigitsTypedUpTo(index) + typed);
+        return true;
+    }
     if (key->matches(QKeySequence::Paste))
     {
         // A single number goes the usual way, through the field's validator;

@@ -24,6 +24,14 @@ QString AddressText(std::uint32_t address)
 {
     return QString::fromStdString(FormatIpv4(address));
 }
+
+//! An IPv6 address field ("ff15::1", "[ff15::1]"); empty is none.
+bool ParseIpv6Field(const QString& text, CNetAddress& address)
+{
+    const QString trimmed = text.trimmed();
+    address = CNetAddress();
+    return trimmed.isEmpty() || (CNetAddress::ParseHost(trimmed.toStdString(), address) && address.IsIpv6());
+}
 } // namespace
 
 void CRecFromNetworkDlg::LoadSettings()
@@ -48,6 +56,10 @@ void CRecFromNetworkDlg::LoadSettings()
         m_port = 1234;
     m_mode = CSettings::GetProfileInt(s, "NetworkType", 0) == 1 ? ReceiveMode::kRtp : ReceiveMode::kUdp;
     m_sourceAddress = static_cast<std::uint32_t>(CSettings::GetProfileInt(s, "NetworkSource", 0));
+    // An IPv6 group, when there is one, is joined instead (hand-edited ones that are none are dropped).
+    if (!ParseIpv6Field(CSettings::GetProfileString(s, "NetworkGroup6", {}), m_group6) || !m_group6.IsMulticast() ||
+        !ParseIpv6Field(CSettings::GetProfileString(s, "NetworkSource6", {}), m_source6))
+        m_group6 = m_source6 = CNetAddress();
     m_fec = CSettings::GetProfileInt(s, "NetworkFec", 0) != 0;
     // How the user shared the width between the two trees.
     m_ui->treesSplitter->restoreState(
@@ -70,6 +82,8 @@ void CRecFromNetworkDlg::SaveSettings()
     CSettings::WriteProfileInt(s, "NetworkPort", m_port);
     CSettings::WriteProfileInt(s, "NetworkType", static_cast<std::int32_t>(m_mode));
     CSettings::WriteProfileInt(s, "NetworkSource", static_cast<std::int32_t>(m_sourceAddress));
+    CSettings::WriteProfileString(s, "NetworkGroup6", QString::fromStdString(m_group6.HostString()));
+    CSettings::WriteProfileString(s, "NetworkSource6", QString::fromStdString(m_source6.HostString()));
     CSettings::WriteProfileInt(s, "NetworkFec", m_fec ? 1 : 0);
     CSettings::WriteProfileString(s, "TreeWidths", QString::fromLatin1(m_ui->treesSplitter->saveState().toBase64()));
 }
@@ -83,8 +97,12 @@ void CRecFromNetworkDlg::WriteFields()
     ui->secondsRadio->setChecked(m_sizeUnit == CRecordController::kSeconds);
     ui->megabytesRadio->setChecked(m_sizeUnit == CRecordController::kMegabytes);
     ui->recordingSizeEdit->setText(QString::number(m_recordingSize));
-    ui->groupEdit->setText(AddressText(m_networkAddress));
-    ui->sourceEdit->setText(m_sourceAddress == 0 ? QString() : AddressText(m_sourceAddress));
+    ui->groupEdit->setText(m_group6.IsSet() ? QString::fromStdString(m_group6.HostString())
+                                            : AddressText(m_networkAddress));
+    if (m_group6.IsSet())
+        ui->sourceEdit->setText(QString::fromStdString(m_source6.HostString()));
+    else
+        ui->sourceEdit->setText(m_sourceAddress == 0 ? QString() : AddressText(m_sourceAddress));
 }
 
 bool CRecFromNetworkDlg::ReadFields(bool quiet)
@@ -103,13 +121,24 @@ bool CRecFromNetworkDlg::ReadFields(bool quiet)
     // Port 0 would bind a random port that no sender knows.
     if (!ok || port < CRecordController::kMinPort || port > CRecordController::kMaxPort)
         return refuse(ui->portEdit, "Please enter a port number between 1 and 65535.");
+    // An IPv6 group takes an IPv6 source, an IPv4 group an IPv4 one.
     std::uint32_t group = 0;
-    if (!ParseAddressField(ui->groupEdit->text(), group) || (group != 0 && !IsIpv4Multicast(group)))
-        return refuse(ui->groupEdit, "The group must be an IPv4 multicast address (224.0.0.0 to 239.255.255.255), "
-                                     "or 0.0.0.0 for none.");
+    CNetAddress group6;
+    if (!ParseAddressField(ui->groupEdit->text(), group) &&
+        (!ParseIpv6Field(ui->groupEdit->text(), group6) || !group6.IsMulticast()))
+        return refuse(ui->groupEdit, "The group must be a multicast address, IPv4 (224.0.0.0 to 239.255.255.255) "
+                                     "or IPv6 (ff00::/8), or 0.0.0.0 for none.");
+    if (group != 0 && !IsIpv4Multicast(group))
+        return refuse(ui->groupEdit, "The group must be a multicast address, IPv4 (224.0.0.0 to 239.255.255.255) "
+                                     "or IPv6 (ff00::/8), or 0.0.0.0 for none.");
     std::uint32_t source = 0;
-    if (!ParseAddressField(ui->sourceEdit->text(), source))
-        return refuse(ui->sourceEdit, "The source must be an IPv4 address, or empty for any source.");
+    CNetAddress source6;
+    if (group6.IsSet() ? !ParseIpv6Field(ui->sourceEdit->text(), source6)
+                       : !ParseAddressField(ui->sourceEdit->text(), source))
+        return refuse(ui->sourceEdit, group6.IsSet()
+                                          ? "The source of an IPv6 group must be an IPv6 address, or empty for any "
+                                            "source."
+                                          : "The source must be an IPv4 address, or empty for any source.");
     const bool rtp = ui->modeCombo->currentIndex() == 1;
     if (ui->fecCheck->isChecked() && !rtp)
         return refuse(ui->fecCheck, "FEC needs the RTP mode.");
@@ -121,6 +150,8 @@ bool CRecFromNetworkDlg::ReadFields(bool quiet)
     m_fec = ui->fecCheck->isChecked();
     m_networkAddress = group;
     m_sourceAddress = source;
+    m_group6 = group6;
+    m_source6 = source6;
     m_recordingSize = size;
     OnSizeUnit();
     return true;
@@ -146,9 +177,14 @@ void CRecFromNetworkDlg::ConfigureReceiver()
     m_receiver.SetRtp(m_mode == ReceiveMode::kRtp);
     m_receiver.SetFec(m_fec && m_mode == ReceiveMode::kRtp);
     CDvbIpRecvThread::Membership membership;
-    if (m_networkAddress != 0)
+    if (m_group6.IsSet())
+    {
+        membership.group = m_group6;
+        membership.source = m_source6;
+    }
+    else if (m_networkAddress != 0)
         membership.group = CNetAddress::FromIpv4(m_networkAddress);
-    if (m_networkAddress != 0 && m_sourceAddress != 0)
+    if (!m_group6.IsSet() && m_networkAddress != 0 && m_sourceAddress != 0)
         membership.source = CNetAddress::FromIpv4(m_sourceAddress);
     m_receiver.SetMembership(membership);
 }
