@@ -118,13 +118,17 @@ void CIpAddressCtrl::MoveTo(int index, bool selectAll, bool atEnd)
 
 QString CIpAddressCtrl::DigitsTypedUpTo(int index) const
 {
+    if (GetAddress() == 0)
+        return {}; // 0.0.0.0 is the empty address
     QString digits;
     for (int i = 0; i < kFieldCount; ++i)
     {
-        const QString text = m_fields[static_cast<std::size_t>(i)]->text();
-        if (i <= index)
-            digits += text;
-        else if (!text.isEmpty() && text != QStringLiteral("0")) // 0.0.0.0 is the empty address
+        const QLineEdit* field = m_fields[static_cast<std::size_t>(i)];
+        if (i < index)
+            digits += field->text();
+        else if (i == index) // what stays of it when the key is typed
+            digits += field->text().left(field->hasSelectedText() ? field->selectionStart() : field->cursorPosition());
+        else if (!field->text().isEmpty() && field->text() != QStringLiteral("0"))
             return {};
     }
     return digits;

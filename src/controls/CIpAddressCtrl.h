@@ -52,8 +52,8 @@ private:
     void MoveTo(int index, bool selectAll, bool atEnd = false);
     bool OnFieldKey(int index, const QKeyEvent* key);
     void ShowContextMenu(int index, const QPoint& globalPos);
-    //! The digits typed into fields 0 .. @p index when the fields after it are
-    //! empty or 0 (an address being typed); empty otherwise.
+    //! The digits typed into fields 0 .. @p index (up to the cursor) when the
+    //! fields after it are empty or 0 (an address being typed); empty otherwise.
     QString DigitsTypedUpTo(int index) const;
 
     std::array<QLineEdit*, 4> m_fields{};
