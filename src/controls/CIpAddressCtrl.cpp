@@ -146,8 +146,9 @@ bool CIpAddressCtrl::OnFieldKey(int index, const QKeyEvent* key)
     }
     const QString typed = key->text();
     const bool command = (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) != 0;
-    if (!command && typed.size() == 1 && (typed == QStringLiteral(":") || typed == QStringLiteral("[") ||
-                              QStringLiteral("abcdefABCDEF").contains(typed)))
+    if (!command && typed.size() == 1 &&
+        (typed == QStringLiteral(":") || typed == QStringLiteral("[") ||
+         QStringLiteral("abcdefABCDEF").contains(typed)))
     {
         emit Ipv6Typed(typed == QStringLiteral("[") ? QString() : DigitsTypedUpTo(index) + typed);
         return true;

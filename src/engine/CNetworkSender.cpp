@@ -1,6 +1,5 @@
 #include "engine/CNetworkSender.h"
 
-
 #include <algorithm>
 #include <cerrno>
 #include <cmath>

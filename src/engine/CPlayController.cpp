@@ -322,8 +322,7 @@ void CPlayController::ReadNetworkStatus(PlayProgress& progress)
         progress.statusDetail =
             (progress.sendError != 0 ? CNetworkSender::ErrorText(progress.sendError, m_settings.Destination())
                                      : std::string("reason unknown")) +
-            ", " +
-            FormatThousands(static_cast<std::int64_t>(progress.datagramsNotSent)) +
+            ", " + FormatThousands(static_cast<std::int64_t>(progress.datagramsNotSent)) +
             (progress.datagramsNotSent == 1 ? " datagram" : " datagrams") + " not sent";
     }
     else if (flags & CNetworkSender::kStatusUnderflow)

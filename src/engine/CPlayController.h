@@ -103,7 +103,7 @@ public:
         bool rtp = false;
         int ttl = 0;                        //!< multicast hop limit; 0: the system's (1)
         std::uint32_t interfaceAddress = 0; //!< multicast outgoing interface, host order; 0: the route's
-        unsigned interfaceIndex = 0;        //!< IPv6 group: outgoing interface; 0: by interfaceAddress, else the route's
+        unsigned interfaceIndex = 0;        //!< IPv6 group: outgoing interface; 0: by interfaceAddress
         //! The destination the play sends to: destination, else address and port.
         CNetAddress Destination() const
         {

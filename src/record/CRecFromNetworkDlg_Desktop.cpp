@@ -32,7 +32,8 @@ void CRecFromNetworkDlg::InitDesktop()
     ui->modeCombo->setToolTip(QStringLiteral("Plain UDP, or RTP put back into sequence order"));
     ui->fecCheck->setToolTip(
         QStringLiteral("RTP: also receive SMPTE 2022-1 FEC on the port + 2 and + 4 and rebuild lost datagrams"));
-    ui->groupEdit->setToolTip(QStringLiteral("Multicast group to join, IPv4 or IPv6 (ff15::1); empty for unicast on IPv4 and IPv6"));
+    ui->groupEdit->setToolTip(
+        QStringLiteral("Multicast group to join, IPv4 or IPv6 (ff15::1); empty for unicast on IPv4 and IPv6"));
     ui->sourceEdit->setToolTip(QStringLiteral("Only this sender (source-specific multicast); empty for any"));
     ui->recordingSizeEdit->setToolTip(QStringLiteral("Limit of each file, in seconds or MB"));
     ui->secondsRadio->setToolTip(QStringLiteral("The limit is in seconds"));

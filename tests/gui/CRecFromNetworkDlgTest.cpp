@@ -452,8 +452,9 @@ private slots:
             const char* source;
             const char* message; // "": opens
         } cases[] = {
-            {"fd00::1", "", "The group must be a multicast address, IPv4 (224.0.0.0 to 239.255.255.255) or IPv6 "
-                            "(ff00::/8), or 0.0.0.0 for none."},
+            {"fd00::1", "",
+             "The group must be a multicast address, IPv4 (224.0.0.0 to 239.255.255.255) or IPv6 "
+             "(ff00::/8), or 0.0.0.0 for none."},
             {"ff15::1", "10.0.0.1", "The source of an IPv6 group must be an IPv6 address, or empty for any source."},
             {"239.1.2.3", "fd00::1", "The source must be an IPv4 address, or empty for any source."},
             {"[ff15::1]", "fd00::7", ""},

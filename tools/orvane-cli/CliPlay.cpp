@@ -376,7 +376,8 @@ void AddPlayCommand(CLI::App& app, int& exitCode)
     play->add_flag("--cc-restamp", opts->ccRestamp, "Continue the continuity counters across loops and jumps");
     play->add_option("--tdt", opts->tdt,
                      "Rewrite the TDT/TOT time along the play: file, now or \"YYYY-MM-DD HH:MM:SS\" (local time)");
-    play->add_option("--ttl", opts->ttl, "Multicast hop limit, IPv4 TTL or IPv6 hops (default: 1)")->check(CLI::Range(1, 255));
+    play->add_option("--ttl", opts->ttl, "Multicast hop limit, IPv4 TTL or IPv6 hops (default: 1)")
+        ->check(CLI::Range(1, 255));
     play->add_option("--interface", opts->interfaceName,
                      "Multicast outgoing interface, by name or address (default: the route's)");
     play->add_option("--metrics", opts->metrics, "Serve Prometheus metrics at http://ADDR:PORT/metrics");

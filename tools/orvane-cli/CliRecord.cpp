@@ -176,8 +176,8 @@ bool ParseMembership(const char* prefix, const std::string& group, const std::st
     }
     if (membership.source.IsSet() && membership.source.Family() != membership.group.Family())
     {
-        std::fprintf(stderr, "orvane-cli: --%ssource %s and --%sgroup %s are not of one family (IPv4, IPv6)\n",
-                     prefix, source.c_str(), prefix, group.c_str());
+        std::fprintf(stderr, "orvane-cli: --%ssource %s and --%sgroup %s are not of one family (IPv4, IPv6)\n", prefix,
+                     source.c_str(), prefix, group.c_str());
         return false;
     }
     if (!interfaceName.empty() && CNetAddress::InterfaceIndex(interfaceName) == 0)
