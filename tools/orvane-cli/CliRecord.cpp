@@ -24,7 +24,6 @@
 #include "common/CNetAddress.h"
 #include "common/CSteadyClock.h"
 #include "common/IMessageSink.h"
-#include "common/Ipv4Address.h"
 #include "engine/CDvbIpRecvThread.h"
 #include "engine/CRecordController.h"
 #include "engine/CRecordThread.h"
