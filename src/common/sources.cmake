@@ -3,6 +3,7 @@ list(APPEND ORVANE_CORE_SOURCES
   common/CAlignedBuffer.cpp
   common/CEvent.cpp
   common/CEventLog.cpp
+  common/CNetAddress.cpp
   common/CPathString.cpp
   common/CThread.cpp
   common/CTimerSlack.cpp

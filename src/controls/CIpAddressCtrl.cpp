@@ -116,11 +116,43 @@ void CIpAddressCtrl::MoveTo(int index, bool selectAll, bool atEnd)
         field->setCursorPosition(atEnd ? static_cast<int>(field->text().size()) : 0);
 }
 
+QString CIpAddressCtrl::DigitsTypedUpTo(int index) const
+{
+    if (GetAddress() == 0)
+        return {}; // 0.0.0.0 is the empty address
+    QString digits;
+    for (int i = 0; i < kFieldCount; ++i)
+    {
+        const QLineEdit* field = m_fields[static_cast<std::size_t>(i)];
+        if (i < index)
+            digits += field->text();
+        else if (i == index) // what stays of it when the key is typed
+            digits += field->text().left(field->hasSelectedText() ? field->selectionStart() : field->cursorPosition());
+        else if (!field->text().isEmpty() && field->text() != QStringLiteral("0"))
+            return {};
+    }
+    return digits;
+}
+
 bool CIpAddressCtrl::OnFieldKey(int index, const QKeyEvent* key)
 {
     QLineEdit* field = m_fields[static_cast<std::size_t>(index)];
     const bool afterAutoAdvance = m_autoAdvancedTo == index;
     m_autoAdvancedTo = -1;
+    if (key->matches(QKeySequence::Paste) && QGuiApplication::clipboard()->text().contains(':'))
+    {
+        emit Ipv6Typed(QGuiApplication::clipboard()->text().trimmed());
+        return true;
+    }
+    const QString typed = key->text();
+    const bool command = (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) != 0;
+    if (!command && typed.size() == 1 &&
+        (typed == QStringLiteral(":") || typed == QStringLiteral("[") ||
+         QStringLiteral("abcdefABCDEF").contains(typed)))
+    {
+        emit Ipv6Typed(typed == QStringLiteral("[") ? QString() : DigitsTypedUpTo(index) + typed);
+        return true;
+    }
     if (key->matches(QKeySequence::Paste))
     {
         // A single number goes the usual way, through the field's validator;

@@ -11,6 +11,10 @@
 //! Right at its end to the next. Pasting a whole address (keyboard, context
 //! menu or middle button) fills all four fields; "a.b" pasted into a field
 //! fills that field and the next.
+//!
+//! IPv6: a colon, a bracket or a hex letter typed, or text with a colon
+//! pasted, is no IPv4 address: the field hands it over (Ipv6Typed) with the
+//! digits typed before it, so that the owner can switch to an IPv6 field.
 
 #include <QWidget>
 
@@ -36,6 +40,10 @@ public:
     //! @p index on); false, and nothing changed, when @p text does not fit.
     bool PasteText(int index, const QString& text);
 
+signals:
+    //! The user began an IPv6 address: @p text is what was typed or pasted so far ("2001:").
+    void Ipv6Typed(const QString& text);
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -44,6 +52,9 @@ private:
     void MoveTo(int index, bool selectAll, bool atEnd = false);
     bool OnFieldKey(int index, const QKeyEvent* key);
     void ShowContextMenu(int index, const QPoint& globalPos);
+    //! The digits typed into fields 0 .. @p index (up to the cursor) when the
+    //! fields after it are empty or 0 (an address being typed); empty otherwise.
+    QString DigitsTypedUpTo(int index) const;
 
     std::array<QLineEdit*, 4> m_fields{};
     int m_autoAdvancedTo = -1; // the field a third digit just moved to; a dot there does nothing

@@ -1,8 +1,7 @@
 #include "engine/CNetworkSender.h"
 
-#include "common/Ipv4Address.h"
-
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -39,10 +38,18 @@ bool CNetworkSender::SetRate(std::uint32_t bitRate, std::uint32_t packetSize)
     return true;
 }
 
-void CNetworkSender::SetDestination(std::uint32_t address, std::uint16_t port, bool rtp)
+std::string CNetworkSender::ErrorText(int error, const CNetAddress& destination)
 {
-    m_address.store(address, std::memory_order_relaxed);
-    m_port.store(port, std::memory_order_relaxed);
+    if ((error == ENETUNREACH || error == EHOSTUNREACH) && destination.IsSet())
+        return "no route to " + destination.HostString();
+    return std::strerror(error);
+}
+
+void CNetworkSender::SetDestination(const CNetAddress& destination, bool rtp)
+{
+    m_destination = destination;
+    m_address.store(destination.Ipv4(), std::memory_order_relaxed);
+    m_port.store(destination.Port(), std::memory_order_relaxed);
     m_rtp.store(rtp, std::memory_order_relaxed);
 }
 
@@ -74,7 +81,6 @@ bool CNetworkSender::Open()
     m_openOutput = m_output;
     m_outputOpen = m_openOutput != nullptr;
     bool outputOpen = false;
-    const std::uint32_t address = m_address.load(std::memory_order_relaxed);
     if (m_openOutput != nullptr)
     {
         // The play-out thread paces it: departure times and io_uring are the UDP socket's.
@@ -86,8 +92,14 @@ bool CNetworkSender::Open()
             m_pacingNote = "no kernel-timed pacing through this transport; pacing by thread";
         m_pacingInUse.store(PacingMode::Thread, std::memory_order_relaxed);
     }
-    else if (!m_socket.Create(m_port.load(std::memory_order_relaxed), FormatIpv4(address).c_str()))
-        m_openError = std::strerror(m_socket.GetCreateError());
+    else if (!m_socket.Create(m_destination))
+        m_openError = ErrorText(m_socket.GetCreateError(), m_destination);
+    else if (m_stageSettings.IsActive() && !m_destination.IsIpv4())
+    {
+        // The output stage's FEC ports and extra destinations are IPv4 addresses.
+        m_openError = "FEC, impairment and more destinations work over IPv4 only";
+        m_socket.Close();
+    }
     else if (m_stageSettings.IsActive())
         OpenStage();
     else

@@ -55,6 +55,7 @@
 //! play-out thread holds for a whole cycle: a change takes effect at the next cycle.
 
 #include "common/CEvent.h"
+#include "common/CNetAddress.h"
 #include "common/CSteadyClock.h"
 #include "common/CThread.h"
 #include "common/CTimedMutex.h"
@@ -145,11 +146,19 @@ public:
     std::uint32_t GetBitRate() const { return m_bitRate.load(std::memory_order_relaxed); }
     std::uint32_t GetPacketSize() const { return m_packetSize.load(std::memory_order_relaxed); }
 
-    //! Destination in host order (first dotted number most significant); taken by
-    //! the next Open, so a schedule still draining keeps its own.
-    void SetDestination(std::uint32_t address, std::uint16_t port, bool rtp);
+    //! Destination (IPv4 or IPv6, with its port); taken by the next Open, so a
+    //! schedule still draining keeps its own. Owner's thread.
+    void SetDestination(const CNetAddress& destination, bool rtp);
+    //! IPv4 destination in host order (first dotted number most significant).
+    void SetDestination(std::uint32_t address, std::uint16_t port, bool rtp)
+    {
+        SetDestination(CNetAddress::FromIpv4(address, port), rtp);
+    }
+    //! The IPv4 destination in host order; 0 for an IPv6 one.
     std::uint32_t GetDestinationAddress() const { return m_address.load(std::memory_order_relaxed); }
     std::uint16_t GetDestinationPort() const { return m_port.load(std::memory_order_relaxed); }
+    //! The destination as set (owner's thread).
+    const CNetAddress& GetDestination() const { return m_destination; }
     bool GetRtp() const { return m_rtp.load(std::memory_order_relaxed); }
     //! SMPTE 2022-1 FEC, impairment and more destinations (CSendPaths), taken
     //! by the next Open; call while idle. With any of them on, kernel-timed
@@ -168,6 +177,9 @@ public:
     //! Multicast hop limit and outgoing interface (host order, 0 = the system's
     //! route), used when the destination is multicast; set before Open.
     void SetMulticast(int ttl, std::uint32_t interfaceAddress) { m_socket.SetMulticast(ttl, interfaceAddress); }
+    //! Outgoing interface of an IPv6 group by index (0: by the IPv4 interface
+    //! address, else the route's); set before Open.
+    void SetMulticastInterfaceIndex(unsigned index) { m_socket.SetMulticastInterfaceIndex(index); }
 
     //! Sleeps until a time of the schedule's clock (nanoseconds, as the clock gives them).
     using SleepUntilFn = std::function<void(std::int64_t deadlineNs)>;
@@ -229,7 +241,8 @@ public:
     //! opened for the destination (then nothing can be sent; call Stop);
     //! GetOpenError() says why.
     bool Open();
-    //! Why the last Open failed, in the system's words (empty after a good one).
+    //! Why the last Open failed, in the system's words (empty after a good one);
+    //! "no route to ADDR" when the destination has no route.
     const std::string& GetOpenError() const { return m_openError; }
     //! Ends the schedule: stops the thread (up to 2 s), closes the socket, frees the FIFO.
     //! @return true.
@@ -310,6 +323,10 @@ public:
     //! @p bitRate (position x 720,000 / bit rate, exact and without overflow for
     //! any 64-bit position), wrapping at 32 bits.
     static std::uint32_t RtpTimestamp(std::uint64_t position, std::uint64_t bitRate);
+    //! The system's words for socket error @p error towards @p destination, but
+    //! "no route to ADDR" when there is no route (ENETUNREACH, EHOSTUNREACH),
+    //! so that the user sees which address lacks one.
+    static std::string ErrorText(int error, const CNetAddress& destination);
     //! The socket, for its RTP identity and counters.
     const CUdpIOCPSocket& Socket() const { return m_socket; }
 
@@ -384,6 +401,7 @@ private:
     std::atomic<std::uint32_t> m_packetSize{0};
     std::atomic<std::uint32_t> m_address{0};
     std::atomic<std::uint16_t> m_port{0};
+    CNetAddress m_destination; // owner's thread (SetDestination, Open)
     std::atomic<bool> m_rtp{false};
     bool m_openRtp = false; // the RTP flag of the open schedule; under the parameter lock
     std::string m_openError;

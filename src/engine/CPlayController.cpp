@@ -105,9 +105,10 @@ CPlayController::StartResult CPlayController::Start(const std::string& path, con
     const std::uint32_t bitRate = BitRate();
     const std::uint32_t packetSize = PacketSize();
     m_sender.SetRate(bitRate, packetSize);
-    m_sender.SetDestination(settings.address, settings.port, settings.rtp);
+    m_sender.SetDestination(settings.Destination(), settings.rtp);
     m_sender.SetOutput(settings.output);
     m_sender.SetMulticast(settings.ttl, settings.interfaceAddress);
+    m_sender.SetMulticastInterfaceIndex(settings.interfaceIndex);
     m_sender.SetPacing(settings.smoothPacing ? settings.pacing : CNetworkSender::PacingMode::Burst);
     m_sender.SetOutputStage({settings.extraDestinations, settings.fec, settings.impairment, settings.impairSeed});
 
@@ -321,8 +322,9 @@ void CPlayController::ReadNetworkStatus(PlayProgress& progress)
         progress.network = NetworkStatus::SendError;
         progress.statusText = kStatusSendError;
         progress.statusDetail =
-            std::string(progress.sendError != 0 ? std::strerror(progress.sendError) : "reason unknown") + ", " +
-            FormatThousands(static_cast<std::int64_t>(progress.datagramsNotSent)) +
+            (progress.sendError != 0 ? CNetworkSender::ErrorText(progress.sendError, m_settings.Destination())
+                                     : std::string("reason unknown")) +
+            ", " + FormatThousands(static_cast<std::int64_t>(progress.datagramsNotSent)) +
             (progress.datagramsNotSent == 1 ? " datagram" : " datagrams") + " not sent";
     }
     else if (flags & CNetworkSender::kStatusUnderflow)

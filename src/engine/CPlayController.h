@@ -99,11 +99,19 @@ public:
 
     struct PlaySettings
     {
-        std::uint32_t address = 0; //!< destination, host order
+        std::uint32_t address = 0; //!< IPv4 destination, host order
         std::uint16_t port = 0;
+        //! Destination with its port (IPv4 or IPv6); when set it wins over address and port.
+        CNetAddress destination;
         bool rtp = false;
         int ttl = 0;                        //!< multicast hop limit; 0: the system's (1)
         std::uint32_t interfaceAddress = 0; //!< multicast outgoing interface, host order; 0: the route's
+        unsigned interfaceIndex = 0;        //!< IPv6 group: outgoing interface; 0: by interfaceAddress
+        //! The destination the play sends to: destination, else address and port.
+        CNetAddress Destination() const
+        {
+            return destination.IsSet() ? destination : CNetAddress::FromIpv4(address, port);
+        }
         bool loop = false;
         std::uint32_t rangeStart = 0; //!< per mille of the file
         std::uint32_t rangeEnd = kPermille;

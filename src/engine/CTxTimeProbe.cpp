@@ -1,8 +1,8 @@
 #include "engine/CTxTimeProbe.h"
 
+#include "common/CNetAddress.h"
 #include "common/CUniqueFd.h"
 
-#include <ifaddrs.h>
 #include <linux/net_tstamp.h>
 #include <linux/netlink.h>
 #include <linux/pkt_sched.h>
@@ -102,22 +102,17 @@ std::vector<std::string> CTxTimeProbe::QdiscKinds(int ifIndex)
 
 std::string CTxTimeProbe::OutgoingDevice(int socketFd)
 {
-    sockaddr_in local{};
-    socklen_t length = sizeof local;
-    if (getsockname(socketFd, reinterpret_cast<sockaddr*>(&local), &length) != 0)
+    sockaddr_storage storage{};
+    socklen_t length = sizeof storage;
+    if (getsockname(socketFd, reinterpret_cast<sockaddr*>(&storage), &length) != 0)
         return {};
-    ifaddrs* list = nullptr;
-    if (getifaddrs(&list) != 0)
+    const CNetAddress local = CNetAddress::FromSockaddr(storage);
+    if (!local.IsSet())
         return {};
-    std::string device;
-    for (const ifaddrs* i = list; i != nullptr && device.empty(); i = i->ifa_next)
-    {
-        if (i->ifa_addr != nullptr && i->ifa_addr->sa_family == AF_INET &&
-            reinterpret_cast<const sockaddr_in*>(i->ifa_addr)->sin_addr.s_addr == local.sin_addr.s_addr)
-            device = i->ifa_name;
-    }
-    freeifaddrs(list);
-    return device;
+    // The interface that has the socket's local address (IPv4 or IPv6).
+    char name[IF_NAMESIZE] = {};
+    const unsigned index = CNetAddress::InterfaceIndex(local.HostString());
+    return index != 0 && if_indextoname(index, name) != nullptr ? std::string(name) : std::string();
 }
 
 CTxTimeProbe::Result CTxTimeProbe::Probe(int socketFd)

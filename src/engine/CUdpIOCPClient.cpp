@@ -1,12 +1,8 @@
 #include "engine/CUdpIOCPClient.h"
 
 #include "common/CSteadyClock.h"
-#include "common/Ipv4Address.h"
 
-#include <arpa/inet.h>
-#include <ifaddrs.h>
 #include <linux/sock_diag.h>
-#include <net/if.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -23,39 +19,11 @@ constexpr int kReceiveTimeoutMs = 50;      // how soon the thread sees Close
 constexpr useconds_t kGatherUs = 300;      // about 28 datagrams at 1 Gbit/s
 constexpr std::int64_t kFinalReadMs = 200; // a 32 MiB queue is read in far less
 
-// Interface index of a name ("eth0") or of an address ("192.0.2.2"); 0 when unknown.
-unsigned InterfaceIndex(const std::string& name)
+int OpenedFamily(int fd)
 {
-    if (name.empty())
-        return 0;
-    if (unsigned index = if_nametoindex(name.c_str()); index != 0)
-        return index;
-    std::uint32_t wanted = 0;
-    if (!ParseIpv4(name, wanted))
-        return 0;
-    ifaddrs* list = nullptr;
-    if (getifaddrs(&list) != 0)
-        return 0;
-    unsigned index = 0;
-    for (ifaddrs* a = list; a != nullptr && index == 0; a = a->ifa_next)
-    {
-        if (a->ifa_addr == nullptr || a->ifa_addr->sa_family != AF_INET)
-            continue;
-        sockaddr_in sin{};
-        std::memcpy(&sin, a->ifa_addr, sizeof sin);
-        if (sin.sin_addr.s_addr == htonl(wanted))
-            index = if_nametoindex(a->ifa_name);
-    }
-    freeifaddrs(list);
-    return index;
-}
-
-void SetIpv4(sockaddr_storage& storage, std::uint32_t hostOrder)
-{
-    sockaddr_in sin{};
-    sin.sin_family = AF_INET;
-    sin.sin_addr.s_addr = htonl(hostOrder);
-    std::memcpy(&storage, &sin, sizeof sin);
+    int family = AF_UNSPEC;
+    socklen_t length = sizeof family;
+    return getsockopt(fd, SOL_SOCKET, SO_DOMAIN, &family, &length) == 0 ? family : AF_UNSPEC;
 }
 } // namespace
 
@@ -71,49 +39,74 @@ bool CUdpIOCPClient::Fail(const std::string& what)
     return false;
 }
 
-bool CUdpIOCPClient::Join(const Membership& membership, int fd)
+bool CUdpIOCPClient::Join(const Membership& membership, int fd, unsigned index)
 {
-    const unsigned index = InterfaceIndex(membership.interfaceName);
-    if (!membership.interfaceName.empty() && index == 0)
-    {
-        errno = ENODEV;
-        return Fail("interface " + membership.interfaceName);
-    }
+    const CNetAddress& group = membership.group;
+    const bool v6 = group.IsIpv6();
+    const int level = v6 ? IPPROTO_IPV6 : IPPROTO_IP;
+    if (v6 && index == 0)
+        index = group.ScopeId(); // "ff02::1%eth0"
     // Only the joined group's datagrams, not every group another socket joined.
     int off = 0;
-    setsockopt(fd, IPPROTO_IP, IP_MULTICAST_ALL, &off, sizeof off);
-    if (membership.source != 0)
+    setsockopt(fd, level, v6 ? IPV6_MULTICAST_ALL : IP_MULTICAST_ALL, &off, sizeof off);
+    // The kernel takes the group and source with their family's sockaddr (IGMPv3, MLDv2).
+    if (membership.source.IsSet())
     {
         group_source_req req{};
         req.gsr_interface = index;
-        SetIpv4(req.gsr_group, membership.group);
-        SetIpv4(req.gsr_source, membership.source);
-        if (setsockopt(fd, IPPROTO_IP, MCAST_JOIN_SOURCE_GROUP, &req, sizeof req) != 0)
-            return Fail("source-specific join");
+        std::memcpy(&req.gsr_group, &group.Storage(), group.Length());
+        std::memcpy(&req.gsr_source, &membership.source.Storage(), membership.source.Length());
+        if (setsockopt(fd, level, MCAST_JOIN_SOURCE_GROUP, &req, sizeof req) != 0)
+            return Fail("source-specific join of " + group.HostString() + " from " + membership.source.HostString());
         return true;
     }
     group_req req{};
     req.gr_interface = index;
-    SetIpv4(req.gr_group, membership.group);
-    if (setsockopt(fd, IPPROTO_IP, MCAST_JOIN_GROUP, &req, sizeof req) != 0)
-        return Fail("multicast join");
+    std::memcpy(&req.gr_group, &group.Storage(), group.Length());
+    if (setsockopt(fd, level, MCAST_JOIN_GROUP, &req, sizeof req) != 0)
+        return Fail("multicast join of " + group.HostString());
     return true;
+}
+
+bool CUdpIOCPClient::OpenSocket(int family)
+{
+    m_socket.Reset(::socket(family, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP));
+    if (!m_socket.Valid())
+        return false;
+    // Unicast on IPv6 takes IPv4 senders too (as mapped addresses): one
+    // socket for both, whatever the system's bindv6only says.
+    const int v6only = 0;
+    return family != AF_INET6 || setsockopt(m_socket.Get(), IPPROTO_IPV6, IPV6_V6ONLY, &v6only, sizeof v6only) == 0;
 }
 
 bool CUdpIOCPClient::Open(std::uint16_t port, const Membership& membership)
 {
     Close();
     m_lastError.clear();
-    const bool multicast = membership.group != 0;
-    if (multicast && (membership.group >> 28) != 0xE)
+    const CNetAddress& group = membership.group;
+    const bool multicast = group.IsSet();
+    if (multicast && !group.IsMulticast())
     {
-        errno = EINVAL;
-        return Fail("group address is not a multicast address");
+        m_lastError = "group address " + group.HostString() + " is not a multicast address";
+        return false;
     }
-    m_socket.Reset(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP));
-    const int fd = m_socket.Get();
-    if (fd < 0)
+    if (multicast && membership.source.IsSet() && membership.source.Family() != group.Family())
+    {
+        m_lastError = "source " + membership.source.HostString() + " and group " + group.HostString() +
+                      " are not of one family (IPv4, IPv6)";
+        return false;
+    }
+    const unsigned index = CNetAddress::InterfaceIndex(membership.interfaceName);
+    if (multicast && !membership.interfaceName.empty() && index == 0)
+    {
+        errno = ENODEV;
+        return Fail("interface " + membership.interfaceName);
+    }
+    // A group is joined with a socket of its family; unicast listens on both
+    // families, or on IPv4 alone where the system has no IPv6.
+    if (!OpenSocket(multicast ? group.Family() : AF_INET6) && (multicast || !OpenSocket(AF_INET)))
         return Fail("socket");
+    const int fd = m_socket.Get();
 
     int on = 1;
     if (multicast && setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0)
@@ -127,14 +120,16 @@ bool CUdpIOCPClient::Open(std::uint16_t port, const Membership& membership)
     timeval tv{0, kReceiveTimeoutMs * 1'000};
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
 
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(port);
     // Bound to the group, the socket sees only that group's datagrams on the port.
-    local.sin_addr.s_addr = htonl(multicast ? membership.group : INADDR_ANY);
-    if (::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0)
+    CNetAddress local = multicast ? group : CNetAddress();
+    if (!multicast)
+        CNetAddress::ParseHost(OpenedFamily(fd) == AF_INET6 ? "::" : "0.0.0.0", local);
+    local.SetPort(port);
+    if (local.IsIpv6() && local.ScopeId() == 0 && multicast)
+        local.SetScopeId(index); // a link-scope group is bound on its link
+    if (::bind(fd, local.Sockaddr(), local.Length()) != 0)
         return Fail("bind to port " + std::to_string(port));
-    if (multicast && !Join(membership, fd))
+    if (multicast && !Join(membership, fd, index))
         return false;
 
     m_running.store(true);

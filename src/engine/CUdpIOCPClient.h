@@ -1,7 +1,8 @@
 #pragma once
 //! @file CUdpIOCPClient.h
-//! Receive end of the streaming engine: one IPv4 UDP socket bound to a local
-//! port, read by a receive thread with recvmmsg() straight into buffer records
+//! Receive end of the streaming engine: one UDP socket bound to a local port
+//! (dual-stack IPv6, so that IPv4 and IPv6 senders reach it; IPv4 alone where
+//! the system has no IPv6), read by a receive thread with recvmmsg() straight into buffer records
 //! that the derived class supplies (GetFreeBuffer) and takes back filled
 //! (OnReceive). The derived class numbers the datagrams it accepts with
 //! NextArrival(), so a rejected datagram leaves no hole in the numbering.
@@ -18,13 +19,15 @@
 //! A receive error that persists is retried with a growing pause (up to
 //! kErrorBackoffMaxMs) and counted, instead of spinning at real-time priority.
 //!
-//! Multicast: with a group address the socket joins it (any-source, or
-//! source-specific with a source address) on the chosen interface, binds to the
-//! group and sets SO_REUSEADDR so that several listeners can share the group.
+//! Multicast: with a group address (224.0.0.0/4 or ff00::/8) the socket of the
+//! group's family joins it (any-source, or source-specific with a source
+//! address: IGMPv3 or MLDv2) on the chosen interface, binds to the group and
+//! sets SO_REUSEADDR so that several listeners can share the group.
 //!
 //! Threads: Open and Close on the owner's thread; GetFreeBuffer, OnReceive,
 //! OnDropped and OnOversized on the receive thread.
 
+#include "common/CNetAddress.h"
 #include "common/CThread.h"
 #include "common/CUniqueFd.h"
 #include "engine/CLinkedList.h"
@@ -51,12 +54,12 @@ public:
     //! How long Close waits for the receive thread unless told otherwise.
     static constexpr auto kDefaultJoinTimeout = std::chrono::milliseconds(2'000);
 
-    //! Multicast reception. All addresses in host order; 0 = not used.
+    //! Multicast reception; an address not set is not used (ports are ignored).
     struct Membership
     {
-        std::uint32_t group = 0;   //!< multicast group to join (224.0.0.0/4)
-        std::uint32_t source = 0;  //!< source-specific join when not 0
-        std::string interfaceName; //!< interface name or its IPv4 address; empty = the system's choice
+        CNetAddress group;         //!< multicast group to join (224.0.0.0/4 or ff00::/8)
+        CNetAddress source;        //!< source-specific join when set; of the group's family
+        std::string interfaceName; //!< interface name or one of its addresses; empty = the system's choice
     };
 
     CUdpIOCPClient() = default;
@@ -113,7 +116,9 @@ private:
     void PollDrops(int fd, std::uint32_t& lastDropCount);
     void ReportDrops(std::uint32_t total, std::uint32_t& lastDropCount);
     bool Fail(const std::string& what);
-    bool Join(const Membership& membership, int fd);
+    bool Join(const Membership& membership, int fd, unsigned index);
+    //! Opens the socket of @p family (AF_INET6: dual-stack). @return false (errno).
+    bool OpenSocket(int family);
     void ReceiveLoop();
 
     CLinkedList m_posted; // records currently handed to recvmmsg

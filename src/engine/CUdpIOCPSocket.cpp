@@ -73,19 +73,52 @@ void CUdpIOCPSocket::SetRtpIdentity(std::uint32_t ssrc, std::uint16_t sequence)
 
 bool CUdpIOCPSocket::Create(std::uint16_t port, const char* address)
 {
+    CNetAddress destination;
+    if (m_socket.Valid())
+        return FailCreate(EISCONN);
+    if (address == nullptr || !CNetAddress::ParseHost(address, destination, port))
+        return FailCreate(EINVAL);
+    return Create(destination);
+}
+
+bool CUdpIOCPSocket::SetMulticastOptions(int fd, const CNetAddress& destination)
+{
+    // Without these the kernel sends with hop limit 1 on the default route's interface.
+    const int ttl = m_multicastTtl < 1 ? 1 : (m_multicastTtl > 255 ? 255 : m_multicastTtl);
+    if (destination.IsIpv4())
+    {
+        setsockopt(fd, IPPROTO_IP, IP_MULTICAST_TTL, &ttl, sizeof ttl);
+        if (m_multicastInterface == 0)
+            return true;
+        in_addr outgoing{};
+        outgoing.s_addr = htonl(m_multicastInterface);
+        return setsockopt(fd, IPPROTO_IP, IP_MULTICAST_IF, &outgoing, sizeof outgoing) == 0;
+    }
+    setsockopt(fd, IPPROTO_IPV6, IPV6_MULTICAST_HOPS, &ttl, sizeof ttl);
+    unsigned index = m_multicastIndex;
+    if (index == 0 && m_multicastInterface != 0)
+    {
+        index = CNetAddress::InterfaceIndex(FormatIpv4(m_multicastInterface));
+        if (index == 0)
+        {
+            errno = ENODEV;
+            return false;
+        }
+    }
+    if (index == 0)
+        index = destination.ScopeId(); // "ff02::1%eth0"
+    return index == 0 || setsockopt(fd, IPPROTO_IPV6, IPV6_MULTICAST_IF, &index, sizeof index) == 0;
+}
+
+bool CUdpIOCPSocket::Create(const CNetAddress& destination)
+{
     if (m_socket.Valid())
         return FailCreate(EISCONN);
     m_first = m_count = 0;
-
-    sockaddr_in dest{};
-    dest.sin_family = AF_INET;
-    dest.sin_port = htons(port);
-    std::uint32_t hostOrder = 0;
-    if (address == nullptr || !ParseIpv4(address, hostOrder))
+    if (!destination.IsSet())
         return FailCreate(EINVAL);
-    dest.sin_addr.s_addr = htonl(hostOrder);
 
-    CUniqueFd fd(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP));
+    CUniqueFd fd(socket(destination.Family(), SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP));
     if (!fd.Valid())
         return FailCreate(errno);
     // SO_SNDBUFFORCE passes the system limit when we may; otherwise the
@@ -95,22 +128,12 @@ bool CUdpIOCPSocket::Create(std::uint16_t port, const char* address)
     // A subnet's broadcast address is a destination like any other (without
     // this the kernel refuses to connect to it with EACCES).
     const int broadcast = 1;
-    setsockopt(fd.Get(), SOL_SOCKET, SO_BROADCAST, &broadcast, sizeof broadcast);
-    if (IN_MULTICAST(ntohl(dest.sin_addr.s_addr)))
-    {
-        // Without these the kernel sends with TTL 1 on the default route's interface.
-        const int ttl = m_multicastTtl < 1 ? 1 : (m_multicastTtl > 255 ? 255 : m_multicastTtl);
-        setsockopt(fd.Get(), IPPROTO_IP, IP_MULTICAST_TTL, &ttl, sizeof ttl);
-        if (m_multicastInterface != 0)
-        {
-            in_addr outgoing{};
-            outgoing.s_addr = htonl(m_multicastInterface);
-            if (setsockopt(fd.Get(), IPPROTO_IP, IP_MULTICAST_IF, &outgoing, sizeof outgoing) != 0)
-                return FailCreate(errno);
-        }
-    }
+    if (destination.IsIpv4())
+        setsockopt(fd.Get(), SOL_SOCKET, SO_BROADCAST, &broadcast, sizeof broadcast);
+    if (destination.IsMulticast() && !SetMulticastOptions(fd.Get(), destination))
+        return FailCreate(errno);
     // No route, a blackhole or prohibit route, an address the host does not have.
-    if (connect(fd.Get(), reinterpret_cast<const sockaddr*>(&dest), sizeof dest) != 0)
+    if (connect(fd.Get(), destination.Sockaddr(), destination.Length()) != 0)
         return FailCreate(errno);
 
     if (m_slots.Empty())
@@ -124,7 +147,7 @@ bool CUdpIOCPSocket::Create(std::uint16_t port, const char* address)
         m_headerSlots.assign(kBatchSlots, 0);
         m_control.assign(std::size_t{kBatchSlots} * kControlWords, 0);
     }
-    m_destination = dest;
+    m_destination = destination;
     m_socket = std::move(fd);
     m_txtime = false;
     m_createError = 0;

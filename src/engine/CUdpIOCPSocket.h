@@ -1,6 +1,6 @@
 #pragma once
 //! @file CUdpIOCPSocket.h
-//! Send end of the streaming engine: one connected IPv4 UDP socket that puts
+//! Send end of the streaming engine: one connected UDP socket (IPv4 or IPv6) that puts
 //! an RTP fixed header (RFC 3550, payload type 33) in front of each payload on
 //! request.
 //!
@@ -15,6 +15,7 @@
 //! same thread. SSRC and sequence survive Close, so consecutive plays continue them.
 
 #include "common/CAlignedBuffer.h"
+#include "common/CNetAddress.h"
 #include "common/CUniqueFd.h"
 
 #include <netinet/in.h>
@@ -40,13 +41,16 @@ public:
     CUdpIOCPSocket(const CUdpIOCPSocket&) = delete;
     CUdpIOCPSocket& operator=(const CUdpIOCPSocket&) = delete;
 
-    //! Opens a UDP socket connected to @p address (dotted IPv4) : @p port.
+    //! Opens a UDP socket connected to @p destination (IPv4 or IPv6, with its port).
     //! @return false when a socket is already open (it stays untouched), or when
     //! the address is invalid or cannot be reached (every Send then fails);
-    //! GetCreateError() then tells why.
+    //! GetCreateError() then tells why (ENETUNREACH: no route to it).
+    bool Create(const CNetAddress& destination);
+    //! As above, to @p address (dotted IPv4, or IPv6 without brackets) : @p port.
     bool Create(std::uint16_t port, const char* address);
     //! errno of the last failed Create (EISCONN when a socket was already open,
-    //! EINVAL for an address that is no dotted IPv4); 0 after a good one.
+    //! EINVAL for an address that is neither IPv4 nor IPv6, ENODEV for an IPv6
+    //! outgoing interface that does not exist); 0 after a good one.
     int GetCreateError() const { return m_createError; }
     //! Queues one datagram of @p length payload bytes (RTP header added when @p rtp).
     //! A length of 0 sends nothing and succeeds. With departure times on
@@ -105,17 +109,26 @@ public:
     bool GetSegmentationOffload() const { return m_gso; }
 
     //! Multicast output, applied by the next Create when the destination is a
-    //! multicast address: hop limit (IP_MULTICAST_TTL, 1..255) and the outgoing
-    //! interface's address in host order (IP_MULTICAST_IF; 0 = the system's route).
+    //! multicast address: hop limit (IP_MULTICAST_TTL or IPV6_MULTICAST_HOPS,
+    //! 1..255) and the outgoing interface's IPv4 address in host order
+    //! (IP_MULTICAST_IF; 0 = the system's route). An IPv6 group leaves on the
+    //! interface of SetMulticastInterfaceIndex, else on the one that has this
+    //! IPv4 address.
     void SetMulticast(int ttl, std::uint32_t interfaceAddress)
     {
         m_multicastTtl = ttl;
         m_multicastInterface = interfaceAddress;
     }
+    //! Outgoing interface of an IPv6 group by index (IPV6_MULTICAST_IF; 0 = by
+    //! the IPv4 address above, else the system's route); for the next Create.
+    void SetMulticastInterfaceIndex(unsigned index) { m_multicastIndex = index; }
+    unsigned GetMulticastInterfaceIndex() const { return m_multicastIndex; }
     int GetMulticastTtl() const { return m_multicastTtl; }
     //! The socket's descriptor (-1 when closed), for checks of its options.
     int NativeHandle() const { return m_socket.Get(); }
     std::uint32_t GetMulticastInterface() const { return m_multicastInterface; }
+    //! The destination of the open socket (or of the last one).
+    const CNetAddress& GetDestination() const { return m_destination; }
 
     //! Sets SSRC and next sequence number (tests only).
     void SetRtpIdentity(std::uint32_t ssrc, std::uint16_t sequence);
@@ -132,9 +145,13 @@ private:
     void FailQueued(std::uint32_t from, int error);
 
     CUniqueFd m_socket;
-    sockaddr_in m_destination{};
+    //! Sets hop limit and outgoing interface of a multicast destination. @return false (errno) when refused.
+    bool SetMulticastOptions(int fd, const CNetAddress& destination);
+
+    CNetAddress m_destination;
     int m_multicastTtl = 16;
     std::uint32_t m_multicastInterface = 0;
+    unsigned m_multicastIndex = 0;
     std::uint32_t m_ssrc;
     std::uint32_t m_sequence;
     // The batch: one pre-allocated block of slots; [m_first, m_first + m_count) are queued.

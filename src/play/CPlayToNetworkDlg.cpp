@@ -1,5 +1,6 @@
 #include "play/CPlayToNetworkDlg.h"
 
+#include "common/CNetAddress.h"
 #include "common/Ipv4Address.h"
 #include "controls/CButtonStyle.h"
 #include "controls/CDVBSlider.h"
@@ -34,6 +35,26 @@ CPlayToNetworkDlg::CPlayToNetworkDlg(CNetworkSender* sender, DevicePicker pickDe
     connect(m_ui->pauseButton, &QPushButton::clicked, this, &CPlayToNetworkDlg::OnPause);
     connect(m_ui->loopButton, &QPushButton::clicked, this, &CPlayToNetworkDlg::OnLoop);
     connect(m_ui->browseButton, &QPushButton::clicked, this, &CPlayToNetworkDlg::OnBrowse);
+    // IPv6 takes a text field beside the IPv4 boxes, shown when the user types one.
+    m_ipv6Edit = new QLineEdit(this);
+    m_ipv6Edit->setObjectName(QStringLiteral("ipv6Edit"));
+    m_ipv6Edit->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9A-Za-z:.%_\\-\\[\\]]*")), m_ipv6Edit));
+    m_ipv6Edit->setMinimumWidth(m_ui->ipAddress->sizeHint().width());
+    m_ui->ipAddressLayout->insertWidget(1, m_ipv6Edit);
+    m_ipv6Edit->hide();
+    connect(m_ui->ipAddress, &CIpAddressCtrl::Ipv6Typed, this, [this](const QString& text) {
+        ShowIpv6(true, text);
+        m_ipv6Edit->setFocus(Qt::OtherFocusReason);
+    });
+    connect(m_ipv6Edit, &QLineEdit::textEdited, this, [this](const QString& text) {
+        if (!text.isEmpty())
+            return;
+        ShowIpv6(false);
+        m_ui->ipAddress->SetAddress(0);
+        m_ui->ipAddress->Field(0)->setFocus(Qt::OtherFocusReason);
+        m_ui->ipAddress->Field(0)->selectAll();
+    });
     connect(m_ui->totTdtCheck, &QCheckBox::clicked, this, &CPlayToNetworkDlg::OnTotTdt);
     connect(m_ui->adaptAllButton, &QPushButton::clicked, this, &CPlayToNetworkDlg::OnAdaptAll);
     connect(m_ui->positionSlider, &CDVBSlider::ReleasedCapture, this, &CPlayToNetworkDlg::OnSliderReleased);
@@ -150,6 +171,7 @@ bool CPlayToNetworkDlg::UpdateData(bool save, bool quiet)
     {
         m_ui->portEdit->setText(QString::number(m_port));
         m_ui->ipAddress->SetAddress(m_ipAddress);
+        ShowIpv6(!m_ipv6Address.isEmpty(), m_ipv6Address);
         m_ui->modeCombo->setCurrentIndex(m_mode);
         m_ui->pcrCheck->setChecked(m_pcr);
         m_ui->totTdtCheck->setChecked(m_totTdt);
@@ -197,11 +219,25 @@ bool CPlayToNetworkDlg::UpdateData(bool save, bool quiet)
         }
         return false;
     }
+    CNetAddress ipv6;
+    const bool ipv6Shown = !m_ipv6Edit->isHidden();
+    if (ipv6Shown && (!CNetAddress::ParseHost(m_ipv6Edit->text().trimmed().toStdString(), ipv6) || !ipv6.IsIpv6()))
+    {
+        if (!quiet)
+        {
+            UiServices().ShowMessage(this, QStringLiteral("Orvane"), QString::fromLatin1(kMsgIpv6),
+                                     IUiServices::Icon::kWarning);
+            m_ipv6Edit->setFocus();
+            m_ipv6Edit->selectAll();
+        }
+        return false;
+    }
     if (!ReadProtection(quiet))
         return false;
     m_bitRate = rateText.isEmpty() ? 0u : static_cast<std::uint32_t>(rate);
     m_port = static_cast<int>(port);
     m_ipAddress = m_ui->ipAddress->GetAddress();
+    m_ipv6Address = ipv6Shown ? QString::fromStdString(ipv6.HostString()) : QString();
     m_mode = m_ui->modeCombo->currentIndex() < 0 ? 0 : m_ui->modeCombo->currentIndex();
     m_pcr = m_ui->pcrCheck->isChecked();
     m_totTdt = m_ui->totTdtCheck->isChecked();
@@ -227,6 +263,10 @@ void CPlayToNetworkDlg::LoadSettings()
     m_pcr = readInt("AdaptionsPcrRestamp", 0) != 0;
     m_continuity = readInt("AdaptionsContRestamp", 0) != 0;
     m_ipAddress = static_cast<std::uint32_t>(readInt("NetworkAddrs", 0));
+    // An IPv6 destination, when there is one, is played instead (a hand-edited one that is none is dropped).
+    m_ipv6Address = CSettings::GetProfileString(section, QStringLiteral("NetworkAddr6"), QString()).trimmed();
+    if (CNetAddress address; !CNetAddress::ParseHost(m_ipv6Address.toStdString(), address) || !address.IsIpv6())
+        m_ipv6Address.clear();
     // A value out of range (a hand-edited file) falls back to its default without a word.
     m_port = readInt("NetworkPort", kDefaultPort);
     if (m_port < 0 || m_port > 65535)
@@ -273,6 +313,7 @@ void CPlayToNetworkDlg::SaveSettings(bool quiet)
     // Cut to its low 32 bits, read back sign-extended.
     writeInt("TotTdtOffset", static_cast<int>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(m_timeOffset))));
     writeInt("NetworkAddrs", static_cast<int>(m_ipAddress));
+    CSettings::WriteProfileString(section, QStringLiteral("NetworkAddr6"), m_ipv6Address);
     writeInt("NetworkPort", m_port);
     writeInt("NetworkType", m_mode);
     writeInt("MulticastTtl", m_multicastTtl);
@@ -291,7 +332,17 @@ void CPlayToNetworkDlg::OnBrowse()
     if (!m_pickDevice)
         return;
     if (const std::optional<std::uint32_t> address = m_pickDevice(this))
+    {
         m_ui->ipAddress->SetAddress(*address);
+        ShowIpv6(false); // the devices speak IPv4
+    }
+}
+
+void CPlayToNetworkDlg::ShowIpv6(bool ipv6, const QString& text)
+{
+    m_ipv6Edit->setText(ipv6 ? text : QString());
+    m_ipv6Edit->setVisible(ipv6);
+    m_ui->ipAddress->setVisible(!ipv6);
 }
 
 bool CPlayToNetworkDlg::event(QEvent* event)

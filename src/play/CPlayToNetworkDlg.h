@@ -85,6 +85,8 @@ public:
     static constexpr int kMaxRecentFiles = 8;
     static constexpr const char* kMsgBitRate = "Please enter a bit rate in bit/s between 1 and 4294967295, or "
                                                "leave the field empty to play at the rate measured from the PCRs.";
+    static constexpr const char* kMsgIpv6 = "Please enter an IPv6 address such as 2001:db8::1 or ff15::1, or "
+                                            "empty the field for an IPv4 address.";
 
     //! Lets the user pick a device; gives its IPv4 address (host order), or
     //! nothing when the user cancelled.
@@ -108,6 +110,8 @@ public:
     void OnStop();
     void OnLoop();
     void OnBrowse();
+    //! Shows the IPv6 field with @p text (true) or the IPv4 one (false).
+    void ShowIpv6(bool ipv6, const QString& text = {});
     void OnTotTdt();
     void OnAdaptAll();
     void OnSliderReleased();
@@ -174,6 +178,9 @@ public:
     //! The TR 101 290 indicators of the file's analysis (in the form's tr101290Host).
     CIndicatorPanel* IndicatorPanel() const { return m_indicators; }
     CIpAddressCtrl* IpAddress() const;
+    //! The IPv6 destination field: shown instead of the IPv4 one once the user
+    //! types an IPv6 address there (a colon or a hex letter); emptied, it gives way again.
+    QLineEdit* Ipv6Edit() const { return m_ipv6Edit; }
     QLineEdit* PortEdit() const;
     //! Empty: the rate measured from the PCRs.
     QLineEdit* BitRateEdit() const;
@@ -281,6 +288,8 @@ private:
     // Output settings.
     int m_port = kDefaultPort;
     std::uint32_t m_ipAddress = 0;
+    QString m_ipv6Address; // the IPv6 destination; empty: m_ipAddress
+    QLineEdit* m_ipv6Edit = nullptr;
     int m_mode = kDefaultMode; // index of the Mode box: 0 UDP, 1 RTP
     bool m_pcr = false;
     bool m_totTdt = false;

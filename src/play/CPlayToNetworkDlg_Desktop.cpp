@@ -35,7 +35,10 @@ void CPlayToNetworkDlg::InitDesktop()
     ui->loopButton->setToolTip(QStringLiteral("Play the file again from the start when it ends"));
     ui->browseButton->setToolTip(QStringLiteral("Choose a device found on the network as the destination"));
     ui->adaptAllButton->setToolTip(QStringLiteral("Switch on every adaptation: PCR, continuity counters and TOT/TDT"));
-    ui->ipAddress->setToolTip(QStringLiteral("Destination IPv4 address (unicast or multicast)"));
+    ui->ipAddress->setToolTip(
+        QStringLiteral("Destination IPv4 address (unicast or multicast); type a colon or a hex letter for IPv6"));
+    m_ipv6Edit->setToolTip(QStringLiteral("Destination IPv6 address (unicast or multicast ff00::/8, a link's "
+                                          "group as ff02::1%eth0); empty it for IPv4"));
     ui->portEdit->setToolTip(QStringLiteral("Destination UDP port, 1 to 65535"));
     ui->bitRateEdit->setToolTip(
         QStringLiteral("Play rate in bit/s; leave it empty to play at the rate measured from the PCRs"));

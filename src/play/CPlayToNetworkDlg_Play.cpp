@@ -92,6 +92,8 @@ CPlayController::PlaySettings CPlayToNetworkDlg::PlaySettingsAt(std::uint32_t po
     CPlayController::PlaySettings settings;
     settings.address = m_ipAddress;
     settings.port = static_cast<std::uint16_t>(m_port);
+    if (!m_ipv6Address.isEmpty())
+        CNetAddress::ParseHost(m_ipv6Address.toStdString(), settings.destination, settings.port);
     settings.rtp = m_mode != 0;
     settings.ttl = m_multicastTtl;
     settings.interfaceAddress = m_multicastInterface;
@@ -223,7 +225,7 @@ void CPlayToNetworkDlg::UpdateControls()
     SetPressed(m_ui->playButton, !stopped);
     SetPressed(m_ui->stopButton, stopped);
     for (QWidget* control :
-         std::initializer_list<QWidget*>{m_ui->modeCombo, m_ui->portEdit, m_ui->ipAddress, m_ui->openButton,
+         std::initializer_list<QWidget*>{m_ui->modeCombo, m_ui->portEdit, m_ui->ipAddress, m_ipv6Edit, m_ui->openButton,
                                          m_ui->ttlSpin, m_ui->interfaceCombo, m_ui->bitRateEdit, m_ui->pacingCombo})
         control->setEnabled(stopped);
     UpdateProtectionControls(stopped);

@@ -28,6 +28,7 @@
 
 #include "analysis/CDecodeStream.h"
 #include "common/CEventLog.h"
+#include "common/CNetAddress.h"
 #include "common/IMessageSink.h"
 #include "controls/CQtTreeSink.h"
 #include "engine/CDvbIpRecvThread.h"
@@ -212,6 +213,8 @@ private:
     bool m_networkClosed = true;
     std::uint32_t m_networkAddress = 0; // multicast group, host order; 0 = none
     std::uint32_t m_sourceAddress = 0;  // source-specific join when not 0
+    CNetAddress m_group6;               // an IPv6 group (ff00::/8) instead of m_networkAddress when set
+    CNetAddress m_source6;              // its source-specific join when set
     std::int32_t m_port = 1234;
     ReceiveMode m_mode = ReceiveMode::kUdp;
     bool m_fec = false;  // SMPTE 2022-1 FEC (RTP only)

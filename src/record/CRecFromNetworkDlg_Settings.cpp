@@ -33,6 +33,14 @@ QString AddressText(std::uint32_t address)
 {
     return QString::fromStdString(FormatIpv4(address));
 }
+
+//! An IPv6 address field ("ff15::1", "[ff15::1]"); empty is none.
+bool ParseIpv6Field(const QString& text, CNetAddress& address)
+{
+    const QString trimmed = text.trimmed();
+    address = CNetAddress();
+    return trimmed.isEmpty() || (CNetAddress::ParseHost(trimmed.toStdString(), address) && address.IsIpv6());
+}
 } // namespace
 
 void CRecFromNetworkDlg::FillInterfaces()
@@ -71,6 +79,10 @@ void CRecFromNetworkDlg::LoadSettings()
         m_port = 1234;
     m_mode = CSettings::GetProfileInt(s, "NetworkType", 0) == 1 ? ReceiveMode::kRtp : ReceiveMode::kUdp;
     m_sourceAddress = static_cast<std::uint32_t>(CSettings::GetProfileInt(s, "NetworkSource", 0));
+    // An IPv6 group, when there is one, is joined instead (hand-edited ones that are none are dropped).
+    if (!ParseIpv6Field(CSettings::GetProfileString(s, "NetworkGroup6", {}), m_group6) || !m_group6.IsMulticast() ||
+        !ParseIpv6Field(CSettings::GetProfileString(s, "NetworkSource6", {}), m_source6))
+        m_group6 = m_source6 = CNetAddress();
     m_fec = CSettings::GetProfileInt(s, "NetworkFec", 0) != 0;
     m_interface = CSettings::GetProfileString(s, "NetworkInterface", {}).trimmed();
     m_secondPath = CSettings::GetProfileInt(s, "SecondEnable", 0) != 0;
@@ -106,6 +118,8 @@ void CRecFromNetworkDlg::SaveSettings()
     CSettings::WriteProfileInt(s, "NetworkPort", m_port);
     CSettings::WriteProfileInt(s, "NetworkType", static_cast<std::int32_t>(m_mode));
     CSettings::WriteProfileInt(s, "NetworkSource", static_cast<std::int32_t>(m_sourceAddress));
+    CSettings::WriteProfileString(s, "NetworkGroup6", QString::fromStdString(m_group6.HostString()));
+    CSettings::WriteProfileString(s, "NetworkSource6", QString::fromStdString(m_source6.HostString()));
     CSettings::WriteProfileInt(s, "NetworkFec", m_fec ? 1 : 0);
     CSettings::WriteProfileString(s, "NetworkInterface", m_interface);
     CSettings::WriteProfileInt(s, "SecondEnable", m_secondPath ? 1 : 0);
@@ -126,8 +140,12 @@ void CRecFromNetworkDlg::WriteFields()
     ui->secondsRadio->setChecked(m_sizeUnit == CRecordController::kSeconds);
     ui->megabytesRadio->setChecked(m_sizeUnit == CRecordController::kMegabytes);
     ui->recordingSizeEdit->setText(QString::number(m_recordingSize));
-    ui->groupEdit->setText(AddressText(m_networkAddress));
-    ui->sourceEdit->setText(m_sourceAddress == 0 ? QString() : AddressText(m_sourceAddress));
+    ui->groupEdit->setText(m_group6.IsSet() ? QString::fromStdString(m_group6.HostString())
+                                            : AddressText(m_networkAddress));
+    if (m_group6.IsSet())
+        ui->sourceEdit->setText(QString::fromStdString(m_source6.HostString()));
+    else
+        ui->sourceEdit->setText(m_sourceAddress == 0 ? QString() : AddressText(m_sourceAddress));
     ui->interfaceCombo->setCurrentText(m_interface);
     ui->secondPathCheck->setChecked(m_secondPath);
     ui->secondPortEdit->setText(QString::number(m_secondPort));
@@ -154,13 +172,24 @@ bool CRecFromNetworkDlg::ReadFields(bool quiet)
     // Port 0 would bind a random port that no sender knows.
     if (!ok || port < CRecordController::kMinPort || port > CRecordController::kMaxPort)
         return refuse(ui->portEdit, "Please enter a port number between 1 and 65535.");
+    // An IPv6 group takes an IPv6 source, an IPv4 group an IPv4 one.
     std::uint32_t group = 0;
-    if (!ParseAddressField(ui->groupEdit->text(), group) || (group != 0 && !IsIpv4Multicast(group)))
-        return refuse(ui->groupEdit, "The group must be an IPv4 multicast address (224.0.0.0 to 239.255.255.255), "
-                                     "or 0.0.0.0 for none.");
+    CNetAddress group6;
+    if (!ParseAddressField(ui->groupEdit->text(), group) &&
+        (!ParseIpv6Field(ui->groupEdit->text(), group6) || !group6.IsMulticast()))
+        return refuse(ui->groupEdit, "The group must be a multicast address, IPv4 (224.0.0.0 to 239.255.255.255) "
+                                     "or IPv6 (ff00::/8), or 0.0.0.0 for none.");
+    if (group != 0 && !IsIpv4Multicast(group))
+        return refuse(ui->groupEdit, "The group must be a multicast address, IPv4 (224.0.0.0 to 239.255.255.255) "
+                                     "or IPv6 (ff00::/8), or 0.0.0.0 for none.");
     std::uint32_t source = 0;
-    if (!ParseAddressField(ui->sourceEdit->text(), source))
-        return refuse(ui->sourceEdit, "The source must be an IPv4 address, or empty for any source.");
+    CNetAddress source6;
+    if (group6.IsSet() ? !ParseIpv6Field(ui->sourceEdit->text(), source6)
+                       : !ParseAddressField(ui->sourceEdit->text(), source))
+        return refuse(ui->sourceEdit, group6.IsSet()
+                                          ? "The source of an IPv6 group must be an IPv6 address, or empty for any "
+                                            "source."
+                                          : "The source must be an IPv4 address, or empty for any source.");
     const bool rtp = ui->modeCombo->currentIndex() == 1;
     if (ui->fecCheck->isChecked() && !rtp)
         return refuse(ui->fecCheck, "FEC needs the RTP mode.");
@@ -182,7 +211,7 @@ bool CRecFromNetworkDlg::ReadFields(bool quiet)
                                                "(224.0.0.0 to 239.255.255.255), or 0.0.0.0 for none.");
         // Both paths on one socket address would take the same datagrams twice (or not bind).
         if (SharesPorts(port, secondPort, ui->fecCheck->isChecked()) &&
-            (group == 0 || secondGroup == 0 || group == secondGroup))
+            ((group == 0 && !group6.IsSet()) || secondGroup == 0 || group == secondGroup))
             return refuse(ui->secondPortEdit, "The second path needs ports of its own (with FEC also + 2 and + 4), "
                                               "or both paths their own multicast groups.");
         if (!ParseAddressField(ui->secondSourceEdit->text(), secondSource))
@@ -204,6 +233,8 @@ bool CRecFromNetworkDlg::ReadFields(bool quiet)
     m_secondSource = secondSource;
     m_secondInterface = ui->secondInterfaceCombo->currentText().trimmed();
     m_mergeWindowMs = ui->mergeWindowSpin->value();
+    m_group6 = group6;
+    m_source6 = source6;
     m_recordingSize = size;
     OnSizeUnit();
     ShowProtectionRows();
@@ -230,16 +261,22 @@ void CRecFromNetworkDlg::ConfigureReceiver()
     m_receiver.SetRtp(m_mode == ReceiveMode::kRtp);
     m_receiver.SetFec(m_fec && m_mode == ReceiveMode::kRtp);
     // The source and the interface belong to a group's join.
-    auto membershipOf = [](std::uint32_t group, std::uint32_t source, const QString& interfaceName) {
+    auto membershipOf = [](const CNetAddress& group, const CNetAddress& source, const QString& interfaceName) {
         CDvbIpRecvThread::Membership membership;
         membership.group = group;
-        membership.source = group != 0 ? source : 0;
-        membership.interfaceName = group != 0 ? interfaceName.toStdString() : std::string();
+        membership.source = group.IsSet() ? source : CNetAddress();
+        membership.interfaceName = group.IsSet() ? interfaceName.toStdString() : std::string();
         return membership;
     };
-    m_receiver.SetMembership(membershipOf(m_networkAddress, m_sourceAddress, m_interface));
+    const auto ipv4 = [](std::uint32_t address) {
+        return address != 0 ? CNetAddress::FromIpv4(address) : CNetAddress();
+    };
+    if (m_group6.IsSet())
+        m_receiver.SetMembership(membershipOf(m_group6, m_source6, m_interface));
+    else
+        m_receiver.SetMembership(membershipOf(ipv4(m_networkAddress), ipv4(m_sourceAddress), m_interface));
     const bool second = m_secondPath && m_mode == ReceiveMode::kRtp;
     m_receiver.SetSecondInput(second ? static_cast<std::uint16_t>(m_secondPort) : 0,
-                              membershipOf(m_secondGroup, m_secondSource, m_secondInterface));
+                              membershipOf(ipv4(m_secondGroup), ipv4(m_secondSource), m_secondInterface));
     m_receiver.SetMergeWindowMs(static_cast<std::uint32_t>(m_mergeWindowMs));
 }

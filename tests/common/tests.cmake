@@ -6,4 +6,5 @@ orvane_add_test_suite(orvane_common_tests common
   common/FormatThousandsTest.cpp
   common/CUnbufferedFileTest.cpp
   common/Ipv4AddressTest.cpp
+  common/CNetAddressTest.cpp
 )

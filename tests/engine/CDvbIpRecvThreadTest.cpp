@@ -321,8 +321,8 @@ TEST_F(CDvbIpRecvThreadTest, SourceSpecificJoinTakesOnlyThatSource)
 {
     const std::uint32_t group = 0xE801'4D01; // 232.1.77.1, source-specific range
     CDvbIpRecvThread::Membership m;
-    m.group = group;
-    m.source = 0x7F00'0001; // 127.0.0.1
+    m.group = CNetAddress::FromIpv4(group);
+    m.source = CNetAddress::FromIpv4(0x7F00'0001); // 127.0.0.1
     m.interfaceName = "127.0.0.1";
     m_receiver.SetMembership(m);
     if (!m_receiver.Start())

@@ -310,3 +310,23 @@ TEST_F(CPlayControllerTest, DeliberateLossIsShownButIsNoSendError)
     EXPECT_LT(m_rx.Count(), last.fec.media); // the media port's share of the loss
     EXPECT_GE(m_rx.Count() + last.impairment.burstLost, last.fec.media);
 }
+
+TEST_F(CPlayControllerTest, ASendErrorWithoutRouteNamesTheDestination)
+{
+    // The route went away while playing: the status names the address that has none.
+    const std::string path = MakeFile("data.ts", 20'000);
+    m_play.Analyse(path);
+    CPlayController::PlaySettings settings = To(8'000'000);
+    settings.loop = true;
+    ASSERT_EQ(m_play.Start(path, settings), StartResult::Started);
+    FakeSendHealth health;
+    m_play.SetSendHealth(&health);
+    for (const int error : {ENETUNREACH, EHOSTUNREACH})
+    {
+        health.notSent = 3;
+        health.error = error;
+        EXPECT_EQ(m_play.Progress().statusDetail, "no route to 127.0.0.1, 3 datagrams not sent");
+    }
+    m_play.Stop();
+    m_play.SetSendHealth(nullptr);
+}

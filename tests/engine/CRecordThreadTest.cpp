@@ -222,7 +222,8 @@ TEST_F(RecordTest, RecordThatCannotStartKeepsTheFileItNamed)
     for (const auto& c : cases)
     {
         CDvbIpRecvThread::Membership m;
-        m.group = c.group;
+        if (c.group != 0)
+            m.group = CNetAddress::FromIpv4(c.group);
         m.interfaceName = c.interfaceName;
         m_receiver.SetMembership(m);
         EXPECT_FALSE(m_recorder.Open(-1, file)) << c.error;

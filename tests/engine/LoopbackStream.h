@@ -149,26 +149,29 @@ using tstest::FreePort;
 using tstest::ReadFile;
 
 //! The kernel's drop count of the UDP socket bound to local @p port (the last
-//! column of /proc/net/udp); -1 when no such socket is found.
+//! column of /proc/net/udp, or udp6 for a dual-stack socket); -1 when no such socket is found.
 inline std::int64_t KernelDrops(std::uint16_t port)
 {
-    std::ifstream table("/proc/net/udp");
-    std::string line;
-    std::getline(table, line); // header
-    while (std::getline(table, line))
+    for (const char* name : {"/proc/net/udp", "/proc/net/udp6"})
     {
-        std::istringstream fields(line);
-        std::string slot;
-        std::string local;
-        fields >> slot >> local;
-        const auto colon = local.find(':');
-        if (colon == std::string::npos || std::stoul(local.substr(colon + 1), nullptr, 16) != port)
-            continue;
-        std::string field;
-        std::string last;
-        while (fields >> field)
-            last = field;
-        return std::stoll(last);
+        std::ifstream table(name);
+        std::string line;
+        std::getline(table, line); // header
+        while (std::getline(table, line))
+        {
+            std::istringstream fields(line);
+            std::string slot;
+            std::string local;
+            fields >> slot >> local;
+            const auto colon = local.find(':');
+            if (colon == std::string::npos || std::stoul(local.substr(colon + 1), nullptr, 16) != port)
+                continue;
+            std::string field;
+            std::string last;
+            while (fields >> field)
+                last = field;
+            return std::stoll(last);
+        }
     }
     return -1;
 }

@@ -23,7 +23,7 @@ fail()
 wait_listener()
 {
     for _ in $(seq 100); do
-        grep -q ":$(printf '%04X' "$1") " /proc/net/udp && return 0
+        grep -q ":$(printf '%04X' "$1") " /proc/net/udp /proc/net/udp6 && return 0
         sleep 0.05
     done
     fail "nothing listens on port $1"

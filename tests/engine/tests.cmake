@@ -14,6 +14,7 @@ target_sources(orvane_engine_tests PRIVATE
   engine/CRecordControllerTest.cpp
   engine/CPlayControllerTest.cpp
   engine/CSrtTest.cpp
+  engine/Ipv6TransportTest.cpp
 )
 
 # orvane-cli play --range: the status line tells the position in the file (loopback only).
@@ -53,3 +54,8 @@ if(TARGET orvane-cli)
   add_dependencies(orvane_engine_tests orvane-cli)
   target_compile_definitions(orvane_engine_tests PRIVATE ORVANE_CLI_PATH="$<TARGET_FILE:orvane-cli>")
 endif()
+
+# orvane-cli's IPv6 options: refusals that name their cause, and "no route to ADDR" (root: unshare).
+add_test(NAME engine.cli_ipv6
+  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/engine/ipv6-cli-test.sh $<TARGET_FILE:orvane-cli>)
+set_tests_properties(engine.cli_ipv6 PROPERTIES LABELS engine TIMEOUT 60)

@@ -335,6 +335,56 @@ private slots:
         QCOMPARE(ui.m_messages.size(), std::size_t{2});
     }
 
+    void anIpv6AddressTypedInTheIpv4BoxesMovesToItsOwnFieldAndIsKept()
+    {
+        CFakeUiServices ui;
+        CNetworkSender sender;
+        {
+            CPlayToNetworkDlg dlg(&sender, {}, nullptr);
+            dlg.OnInitDialog();
+            QVERIFY(dlg.Ipv6Edit()->isHidden() && !dlg.IpAddress()->isHidden());
+            // "200" moves on to the second box, the colon shows that it is IPv6.
+            dlg.IpAddress()->Field(0)->setFocus();
+            dlg.IpAddress()->Field(0)->selectAll();
+            QTest::keyClicks(dlg.IpAddress()->Field(0), "200");
+            QTest::keyClicks(dlg.IpAddress()->Field(1), "1:");
+            QVERIFY(!dlg.Ipv6Edit()->isHidden() && dlg.IpAddress()->isHidden());
+            QCOMPARE(dlg.Ipv6Edit()->text(), QString("2001:"));
+            QTest::keyClicks(dlg.Ipv6Edit(), "db8::zz");
+            QVERIFY(!dlg.UpdateData(true));
+            QCOMPARE(ui.m_messages.size(), std::size_t{1});
+            QCOMPARE(ui.m_messages[0].text, QString(CPlayToNetworkDlg::kMsgIpv6));
+            dlg.Ipv6Edit()->setText("2001:db8::1");
+            dlg.PortEdit()->setText("5004");
+            dlg.SaveSettings();
+
+            // A hex letter starts one too; emptied, the field gives way to the IPv4 boxes again.
+            dlg.ShowIpv6(false);
+            dlg.IpAddress()->SetAddress(0);
+            QTest::keyClicks(dlg.IpAddress()->Field(0), "f");
+            QCOMPARE(dlg.Ipv6Edit()->text(), QString("f"));
+            QTest::keyClick(dlg.Ipv6Edit(), Qt::Key_Backspace);
+            QVERIFY(dlg.Ipv6Edit()->isHidden() && !dlg.IpAddress()->isHidden());
+            QVERIFY(dlg.UpdateData(true));
+        }
+        QCOMPARE(CSettings::GetProfileString("Play", "NetworkAddr6", {}), QString());
+        // Kept in the settings, the IPv6 destination is the one played to.
+        CSettings::WriteProfileString("Play", "NetworkAddr6", "::1");
+        CPlayToNetworkDlg dlg(&sender, {}, nullptr);
+        dlg.OnInitDialog();
+        QVERIFY(!dlg.Ipv6Edit()->isHidden());
+        QCOMPARE(dlg.Ipv6Edit()->text(), QString("::1"));
+        QTemporaryDir dir;
+        ui.m_fileName = Generate(dir, "v6.ts", 2'000'000, 0.5);
+        dlg.OnOpen();
+        QTest::mouseClick(dlg.PlayButton(), Qt::LeftButton);
+        QCOMPARE(dlg.PlayState(), CPlayController::PlayState::Playing);
+        QCOMPARE(sender.GetDestination().ToString(), std::string("[::1]:5004"));
+        QVERIFY(!dlg.Ipv6Edit()->isEnabled()); // fixed while it plays
+        dlg.StopButton()->click();
+        QCOMPARE(ui.m_messages.size(), std::size_t{1});
+    }
+
     void messagesTellTheTruthBeforeAndAfterAFileIsChosen()
     {
         CFakeUiServices ui;

@@ -504,6 +504,48 @@ private slots:
         }
     }
 
+    void groupAndSourceTakeIpv6OfOneFamilyAndAreKept()
+    {
+        CFakeUiServices fake;
+        const struct
+        {
+            const char* group;
+            const char* source;
+            const char* message; // "": opens
+        } cases[] = {
+            {"fd00::1", "",
+             "The group must be a multicast address, IPv4 (224.0.0.0 to 239.255.255.255) or IPv6 "
+             "(ff00::/8), or 0.0.0.0 for none."},
+            {"ff15::1", "10.0.0.1", "The source of an IPv6 group must be an IPv6 address, or empty for any source."},
+            {"239.1.2.3", "fd00::1", "The source must be an IPv4 address, or empty for any source."},
+            {"[ff15::1]", "fd00::7", ""},
+        };
+        {
+            HostedTab host;
+            auto* ui = host.ui();
+            for (const auto& c : cases)
+            {
+                fake.m_messages.clear();
+                ui->groupEdit->setText(c.group);
+                ui->sourceEdit->setText(c.source);
+                host.Click(ui->networkOpenButton);
+                if (*c.message != '\0')
+                {
+                    QCOMPARE(fake.m_messages.size(), std::size_t{1});
+                    QCOMPARE(fake.m_messages[0].text, QString(c.message));
+                }
+                else
+                    QVERIFY(fake.m_messages.empty());
+            }
+            host.Click(ui->networkOpenButton); // closed again
+        }
+        QCOMPARE(CSettings::GetProfileString("Record", "NetworkGroup6", {}), QString("ff15::1"));
+        QCOMPARE(CSettings::GetProfileString("Record", "NetworkSource6", {}), QString("fd00::7"));
+        CRecFromNetworkDlg again;
+        QCOMPARE(again.Form()->groupEdit->text(), QString("ff15::1"));
+        QCOMPARE(again.Form()->sourceEdit->text(), QString("fd00::7"));
+    }
+
     void garbageSettingsLoadAsDefaultsWithoutAWord()
     {
         CFakeUiServices fake;

@@ -34,12 +34,12 @@ need()
         fail "$1 is not installed (Debian package $2; scripts/install-deps.sh installs it)"
 }
 
-# Waits (bounded, up to 5 s) until something listens on UDP port $1 of 127.0.0.1.
+# Waits (bounded, up to 5 s) until something listens on UDP port $1 (IPv4 or dual-stack IPv6).
 wait_udp_listener()
 {
     local i
     for i in $(seq 50); do
-        if grep -q ":$(printf '%04X' "$1") " /proc/net/udp; then
+        if grep -q ":$(printf '%04X' "$1") " /proc/net/udp /proc/net/udp6; then
             return 0
         fi
         sleep 0.1

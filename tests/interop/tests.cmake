@@ -21,3 +21,7 @@ foreach(test srt-play srt-record ffmpeg-srt-play rist-play rist-record)
     COMMAND ${ORVANE_INTEROP_DIR}/${test}.sh $<TARGET_FILE:orvane-cli>)
   set_tests_properties(interop.${test} PROPERTIES LABELS interop TIMEOUT 90 SKIP_RETURN_CODE 77)
 endforeach()
+# IPv6 unicast and multicast (ff15::) with orvane-cli and ffmpeg, in a private
+# network namespace (root, unshare and ip): no port of the machine is used.
+add_test(NAME interop.ipv6 COMMAND ${ORVANE_INTEROP_DIR}/ipv6.sh $<TARGET_FILE:orvane-cli>)
+set_tests_properties(interop.ipv6 PROPERTIES LABELS interop TIMEOUT 90)

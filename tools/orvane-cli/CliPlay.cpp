@@ -20,6 +20,7 @@
 #include "CliCommands.h"
 #include "analysis/CDecodeStream.h"
 #include "analysis/CFileAnalysis.h"
+#include "common/CNetAddress.h"
 #include "common/IMessageSink.h"
 #include "common/Ipv4Address.h"
 #include "engine/CFilePlayEngine.h"
@@ -79,25 +80,6 @@ class StderrSink : public IMessageSink
 public:
     void ShowMessage(const std::string& text) override { std::fprintf(stderr, "orvane-cli play: %s\n", text.c_str()); }
 };
-
-bool ParseDestination(const std::string& text, std::uint32_t& address, std::uint16_t& port)
-{
-    const auto colon = text.rfind(':');
-    if (colon == std::string::npos)
-        return false;
-    std::uint32_t parsed = 0;
-    if (!ParseIpv4(std::string_view(text).substr(0, colon), parsed))
-        return false;
-    const std::string portText = text.substr(colon + 1);
-    if (portText.empty() || portText.size() > 5 || portText.find_first_not_of("0123456789") != std::string::npos)
-        return false;
-    const unsigned long p = std::stoul(portText);
-    if (p == 0 || p > 65'535)
-        return false;
-    address = parsed;
-    port = static_cast<std::uint16_t>(p);
-    return true;
-}
 
 bool ParseRange(const std::string& text, std::uint32_t& start, std::uint32_t& end)
 {
@@ -222,8 +204,6 @@ std::string StatusLine(const CPlayController::PlayProgress& progress)
 
 int RunPlay(const PlayOptions& o)
 {
-    std::uint32_t address = 0;
-    std::uint16_t port = 0;
     std::vector<CSendPaths::Destination> extra;
     std::string toText;
     if (o.to.size() > CSendPaths::kMaxPaths)
@@ -257,22 +237,36 @@ int RunPlay(const PlayOptions& o)
         }
         toText = link.DisplayUrl();
     }
+    CNetAddress destination;
     const std::vector<std::string> noDestinations;
     const std::vector<std::string>& destinations = overLink ? noDestinations : o.to;
     for (const std::string& to : destinations)
     {
-        if (!ParseDestination(to, address, port))
+        CNetAddress parsed;
+        if (!CNetAddress::Parse(to, parsed))
         {
-            std::fprintf(stderr, "orvane-cli play: bad destination \"%s\": expected IPv4ADDRESS:PORT (port 1-65535)\n",
+            std::fprintf(stderr,
+                         "orvane-cli play: bad destination \"%s\": expected IPv4ADDRESS:PORT or [IPv6ADDRESS]:PORT "
+                         "(port 1-65535)\n",
                          to.c_str());
             return kExitUsage;
         }
-        if (&to != &destinations.front())
-            extra.push_back({address, port});
+        if (&to == &destinations.front())
+            destination = parsed;
+        else if (!parsed.IsIpv4() || !destination.IsIpv4())
+        {
+            std::fprintf(stderr, "orvane-cli play: more than one --to works over IPv4 only\n");
+            return kExitUsage;
+        }
+        else
+            extra.push_back({parsed.Ipv4(), parsed.Port()});
         toText += (toText.empty() ? "" : " and ") + to;
     }
-    if (!overLink)
-        ParseDestination(o.to.front(), address, port);
+    if ((!o.fec.empty() || !o.impair.empty()) && destination.IsIpv6())
+    {
+        std::fprintf(stderr, "orvane-cli play: %s works over IPv4 only\n", !o.fec.empty() ? "--fec" : "--impair");
+        return kExitUsage;
+    }
 
     std::optional<CFecEncoder::Settings> fec;
     if (!o.fecMode.empty() && o.fec.empty())
@@ -296,15 +290,15 @@ int RunPlay(const PlayOptions& o)
         }
         for (const std::string& to : o.to)
         {
-            ParseDestination(to, address, port);
-            if (port > 65'535 - (fec->mode == CFecEncoder::Mode::RowColumn ? 4 : 2))
+            CNetAddress parsed;
+            CNetAddress::Parse(to, parsed);
+            if (parsed.Port() > 65'535 - (fec->mode == CFecEncoder::Mode::RowColumn ? 4 : 2))
             {
                 std::fprintf(stderr, "orvane-cli play: %s: the FEC ports (port + 2, + 4) would be above 65535\n",
                              to.c_str());
                 return kExitUsage;
             }
         }
-        ParseDestination(o.to.front(), address, port);
     }
     CImpairment::Settings impairment;
     std::string impairError;
@@ -333,16 +327,21 @@ int RunPlay(const PlayOptions& o)
         return kExitUsage;
     }
 
+    // IPv4 groups leave by the interface's address, IPv6 groups by its index.
     std::uint32_t interfaceAddress = 0;
-    if (!o.interfaceName.empty() && !ParseInterface(o.interfaceName, interfaceAddress))
+    unsigned interfaceIndex = 0;
+    if (!o.interfaceName.empty() &&
+        (destination.IsIpv6() ? (interfaceIndex = CNetAddress::InterfaceIndex(o.interfaceName)) == 0
+                              : !ParseInterface(o.interfaceName, interfaceAddress)))
     {
-        std::fprintf(stderr, "orvane-cli play: bad --interface \"%s\": no such IPv4 address or interface\n",
-                     o.interfaceName.c_str());
+        std::fprintf(stderr, "orvane-cli play: bad --interface \"%s\": no such %s address or interface\n",
+                     o.interfaceName.c_str(), destination.IsIpv6() ? "IPv6" : "IPv4");
         return kExitUsage;
     }
-    if ((o.ttl != 0 || !o.interfaceName.empty()) && (address >> 28) != 0xE)
+    if ((o.ttl != 0 || !o.interfaceName.empty()) && !destination.IsMulticast())
     {
-        std::fprintf(stderr, "orvane-cli play: --ttl and --interface are for a multicast destination (224.0.0.0/4)\n");
+        std::fprintf(stderr, "orvane-cli play: --ttl and --interface are for a multicast destination (224.0.0.0/4 or "
+                             "ff00::/8)\n");
         return kExitUsage;
     }
 
@@ -396,11 +395,13 @@ int RunPlay(const PlayOptions& o)
     const CFileAnalysisResult est = play.Analyse(o.file);
 
     CPlayController::PlaySettings settings;
-    settings.address = address;
-    settings.port = port;
+    settings.address = destination.Ipv4();
+    settings.port = destination.Port();
+    settings.destination = destination;
     settings.rtp = o.rtp;
     settings.ttl = o.ttl;
     settings.interfaceAddress = interfaceAddress;
+    settings.interfaceIndex = interfaceIndex;
     settings.loop = o.loop;
     settings.rangeStart = rangeStart;
     settings.rangeEnd = rangeEnd;
@@ -550,7 +551,7 @@ void AddPlayCommand(CLI::App& app, int& exitCode)
     CLI::App* play = app.add_subcommand("play", "Play a transport stream file to UDP/RTP at its PCR bit rate");
     play->add_option("file", opts->file, "Transport stream file (.ts, 188- or 204-byte packets)")->required();
     play->add_option("--to", opts->to,
-                     "Destination IPv4ADDRESS:PORT; given again (up to 4 in all), each gets the same RTP datagrams "
+                     "Destination IPv4ADDRESS:PORT or [IPv6ADDRESS]:PORT; given again (up to 4 in all), each gets the same RTP datagrams "
                      "(SMPTE 2022-7). Or one srt://HOST:PORT?mode=caller|listener|rendezvous&latency=MS&"
                      "passphrase=...&streamid=... (docs/srt.md), or rist://HOST:PORT or rist://@:PORT?"
                      "profile=simple|main&buffer=MS&secret=... (docs/rist.md)")
@@ -576,9 +577,10 @@ void AddPlayCommand(CLI::App& app, int& exitCode)
     play->add_flag("--cc-restamp", opts->ccRestamp, "Continue the continuity counters across loops and jumps");
     play->add_option("--tdt", opts->tdt,
                      "Rewrite the TDT/TOT time along the play: file, now or \"YYYY-MM-DD HH:MM:SS\" (local time)");
-    play->add_option("--ttl", opts->ttl, "Multicast hop limit (default: 1)")->check(CLI::Range(1, 255));
+    play->add_option("--ttl", opts->ttl, "Multicast hop limit, IPv4 TTL or IPv6 hops (default: 1)")
+        ->check(CLI::Range(1, 255));
     play->add_option("--interface", opts->interfaceName,
-                     "Multicast outgoing interface, by IPv4 address or name (default: the route's)");
+                     "Multicast outgoing interface, by name or address (default: the route's)");
     play->add_option("--metrics", opts->metrics, "Serve Prometheus metrics at http://ADDR:PORT/metrics");
     play->add_option("--name", opts->name, "The stream label of the metrics (default: the file name)");
     play->add_option("--fec", opts->fec,

@@ -28,9 +28,9 @@
 #include "CTransportUrl.h"
 #include "CliCommands.h"
 #include "analysis/CDecodeStream.h"
+#include "common/CNetAddress.h"
 #include "common/CSteadyClock.h"
 #include "common/IMessageSink.h"
-#include "common/Ipv4Address.h"
 #include "engine/CDvbIpRecvThread.h"
 #include "engine/CRecordController.h"
 #include "engine/CRecordThread.h"
@@ -100,9 +100,9 @@ void AddReceiveOptions(CLI::App* cmd, RecordOptions& o)
                     "rist://HOST:PORT?profile=simple|main&buffer=MS&secret=... (docs/rist.md)")
         ->excludes(port);
     cmd->add_flag("--rtp", o.rtp, "Datagrams carry an RTP header (put back into sequence order)");
-    auto* group = cmd->add_option("--group", o.group, "Multicast group to join (IPv4)");
+    auto* group = cmd->add_option("--group", o.group, "Multicast group to join (IPv4 or IPv6, ff00::/8)");
     cmd->add_option("--source", o.source, "Source address for a source-specific join")->needs(group);
-    cmd->add_option("--interface", o.interfaceName, "Interface (name or IPv4 address) to join the group on")
+    cmd->add_option("--interface", o.interfaceName, "Interface (name or one of its addresses) to join the group on")
         ->needs(group);
     cmd->add_flag("--fec", o.fec, "Receive SMPTE 2022-1 FEC on port+2 (column) and port+4 (row) and rebuild losses");
     auto* second =
@@ -174,14 +174,28 @@ bool ParseMembership(const char* prefix, const std::string& group, const std::st
 {
     if (group.empty())
         return true;
-    if (!ParseIpv4(group, membership.group) || (membership.group >> 28) != 0xE)
+    if (!CNetAddress::ParseHost(group, membership.group) || !membership.group.IsMulticast())
     {
-        std::fprintf(stderr, "orvane-cli: --%sgroup %s is not an IPv4 multicast address\n", prefix, group.c_str());
+        std::fprintf(stderr,
+                     "orvane-cli: --%sgroup %s is not a multicast address (IPv4 224.0.0.0/4 or IPv6 ff00::/8)\n",
+                     prefix, group.c_str());
         return false;
     }
-    if (!source.empty() && !ParseIpv4(source, membership.source))
+    if (!source.empty() && !CNetAddress::ParseHost(source, membership.source))
     {
-        std::fprintf(stderr, "orvane-cli: --%ssource %s is not an IPv4 address\n", prefix, source.c_str());
+        std::fprintf(stderr, "orvane-cli: --%ssource %s is not an IPv4 or IPv6 address\n", prefix, source.c_str());
+        return false;
+    }
+    if (membership.source.IsSet() && membership.source.Family() != membership.group.Family())
+    {
+        std::fprintf(stderr, "orvane-cli: --%ssource %s and --%sgroup %s are not of one family (IPv4, IPv6)\n", prefix,
+                     source.c_str(), prefix, group.c_str());
+        return false;
+    }
+    if (!interfaceName.empty() && CNetAddress::InterfaceIndex(interfaceName) == 0)
+    {
+        std::fprintf(stderr, "orvane-cli: --%sinterface %s: no such interface or interface address\n", prefix,
+                     interfaceName.c_str());
         return false;
     }
     membership.interfaceName = interfaceName;
