@@ -153,7 +153,11 @@ void CRecFromNetworkDlg::ShowProtectionFigures(const CDvbIpRecvThread::Counters&
     if (counters.fec)
     {
         ui->fecValue->SetText(QStringLiteral("%1/%2").arg(counters.fecRecovered).arg(counters.fecUnrecoverable));
-        ui->fecPacketsValue->SetText(QString::number(counters.fecPackets));
+        // FEC datagrams of no use (malformed, parity that does not add up) mean a damaged FEC stream.
+        ui->fecPacketsValue->SetText(
+            counters.fecInvalid == 0
+                ? QString::number(counters.fecPackets)
+                : QStringLiteral("%1 (%2 of no use)").arg(counters.fecPackets).arg(counters.fecInvalid));
     }
     if (counters.twoPaths)
     {
