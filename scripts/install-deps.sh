@@ -15,6 +15,8 @@ PACKAGES=(
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth python3 nftables
+  # the IPv6 tests' private network namespace with a veth pair (ip, unshare)
+  iproute2 util-linux
   # packaging: the .deb's library dependencies, the desktop entry check, PNG icons,
   # the package check and the AppStream metainfo check
   dpkg-dev desktop-file-utils librsvg2-bin lintian appstream
