@@ -238,9 +238,7 @@ TEST(CSrtTest, CallerReconnectsAfterTheListenerRestarts)
     EXPECT_TRUE(tstest::WaitFor([&] { return !output.IsReady(); }));
     // The break, or (on a slow machine, a retry later) why the next attempt failed: either names the peer.
     const std::string broken = output.GetStats().lastError;
-    EXPECT_TRUE(broken == "SRT link to 127.0.0.1:" + std::to_string(port) + " broken" ||
-                broken.find("127.0.0.1:" + std::to_string(port)) != std::string::npos)
-        << broken;
+    EXPECT_NE(broken.find("127.0.0.1:" + std::to_string(port)), std::string::npos) << broken;
 
     CCollector second;
     listener = std::make_unique<CSrtInput>(Settings(Mode::Listener, port));
