@@ -77,14 +77,9 @@ bool CE2eDriver::ParseArguments(const QStringList& arguments, Options& options, 
     for (qsizetype i = 0; i < arguments.size(); ++i)
     {
         const QString& name = arguments[i];
-        if (name == QLatin1String("--udp"))
+        if (name == QLatin1String("--udp") || name == QLatin1String("--rtp"))
         {
-            options.rtp = false;
-            continue;
-        }
-        if (name == QLatin1String("--rtp"))
-        {
-            options.rtp = true;
+            options.rtp = name == QLatin1String("--rtp");
             continue;
         }
         if (i + 1 >= arguments.size())
@@ -94,32 +89,18 @@ bool CE2eDriver::ParseArguments(const QStringList& arguments, Options& options, 
         }
         const QString value = arguments[++i];
         bool ok = true;
-        if (name == QLatin1String("--role"))
-            options.role = value;
+        const QStringList textNames = {"--role", "--stop-file", "--shot-dir", "--shot-suffix"};
+        QString* const texts[] = {&options.role, &options.stopFile, &options.shotDir, &options.shotSuffix};
+        const QStringList numberNames = {"--port",          "--passes",   "--ring",    "--megabytes",
+                                         "--jump-permille", "--pause-ms", "--seconds", "--timeout-ms"};
+        int* const numbers[] = {&options.port,         &options.passes,  &options.ringFiles, &options.megabytes,
+                                &options.jumpPermille, &options.pauseMs, &options.seconds,   &options.timeoutMs};
+        if (textNames.contains(name))
+            *texts[textNames.indexOf(name)] = value;
+        else if (numberNames.contains(name))
+            *numbers[numberNames.indexOf(name)] = value.toInt(&ok);
         else if (name == QLatin1String("--file"))
             options.file = QFileInfo(value).absoluteFilePath();
-        else if (name == QLatin1String("--port"))
-            options.port = value.toInt(&ok);
-        else if (name == QLatin1String("--passes"))
-            options.passes = value.toInt(&ok);
-        else if (name == QLatin1String("--ring"))
-            options.ringFiles = value.toInt(&ok);
-        else if (name == QLatin1String("--megabytes"))
-            options.megabytes = value.toInt(&ok);
-        else if (name == QLatin1String("--jump-permille"))
-            options.jumpPermille = value.toInt(&ok);
-        else if (name == QLatin1String("--pause-ms"))
-            options.pauseMs = value.toInt(&ok);
-        else if (name == QLatin1String("--seconds"))
-            options.seconds = value.toInt(&ok);
-        else if (name == QLatin1String("--stop-file"))
-            options.stopFile = value;
-        else if (name == QLatin1String("--timeout-ms"))
-            options.timeoutMs = value.toInt(&ok);
-        else if (name == QLatin1String("--shot-dir"))
-            options.shotDir = value;
-        else if (name == QLatin1String("--shot-suffix"))
-            options.shotSuffix = value;
         else if (name == QLatin1String("--window-size"))
         {
             const QStringList size = value.split(QLatin1Char('x'));
@@ -180,6 +161,11 @@ void CE2eDriver::Shot(QWidget* window, const QString& name)
     if (m_options.shotDir.isEmpty())
         return;
     QTest::qWait(500); // the layouts and the trees settle
+    Save(window, name);
+}
+
+void CE2eDriver::Save(QWidget* window, const QString& name)
+{
     const QString path = QStringLiteral("%1/%2%3.png").arg(m_options.shotDir, name, m_options.shotSuffix);
     if (!window->grab().save(path))
         Fail(QStringLiteral("cannot write %1").arg(path));
@@ -202,11 +188,7 @@ void CE2eDriver::ShotIndicators(QWidget* window, QWidget* tab)
     example.active[static_cast<std::size_t>(Indicator::PcrRepetitionError)] = true;
     example[Indicator::CrcError] = 1;
     panel->ShowCounters(example);
-    const QString path = QStringLiteral("%1/tr101290-panel%2.png").arg(m_options.shotDir, m_options.shotSuffix);
-    if (!window->grab().save(path))
-        Fail(QStringLiteral("cannot write %1").arg(path));
-    else
-        Say(QStringLiteral("picture %1").arg(path));
+    Save(window, QStringLiteral("tr101290-panel"));
 }
 
 bool CE2eDriver::Click(QWidget* widget, const char* what)
@@ -380,6 +362,36 @@ void CE2eDriver::Run()
         QApplication::exit(1);
 }
 
+bool CE2eDriver::SetPortAndMode(QWidget* tab)
+{
+    return TypeInto(Find<QLineEdit>(tab, "portEdit"), QString::number(m_options.port), "port") &&
+           SelectComboText(Find<QComboBox>(tab, "modeCombo"),
+                           m_options.rtp ? QStringLiteral("RTP") : QStringLiteral("UDP"));
+}
+
+bool CE2eDriver::ChooseFile(QWidget* tab, const char* button, const QString& what)
+{
+    const QString file = m_options.file;
+    QWidget* open = Find<QWidget>(tab, button);
+    if (!WithModal([file](QWidget* modal) { return FillFileDialog(modal, file); }, [&] { Click(open, button); }, what))
+        return false;
+    const QString shown = LabelText(Find<QWidget>(tab, "fileNameLabel"));
+    return shown == QFileInfo(file).fileName() || Fail(QStringLiteral("the file label shows \"%1\"").arg(shown));
+}
+
+bool CE2eDriver::PressLoop(QWidget* tab)
+{
+    QWidget* loop = Find<QWidget>(tab, "loopButton");
+    return (Click(loop, "Loop") && Pressed(loop)) || Fail(QStringLiteral("Loop is not pressed"));
+}
+
+bool CE2eDriver::WaitFirstPass(QWidget* tab, QWidget* play)
+{
+    QWidget* loopCount = Find<QWidget>(tab, "loopCountLabel");
+    return WaitFor([&] { return LabelText(loopCount).toInt() >= 1 || !Pressed(play); }, m_options.timeoutMs,
+                   QStringLiteral("the first pass"));
+}
+
 bool CE2eDriver::RunPlay(QWidget* main, CXTabCtrl* tabs)
 {
     if (!SelectTab(tabs, QStringLiteral("Play")))
@@ -398,25 +410,14 @@ bool CE2eDriver::RunPlay(QWidget* main, CXTabCtrl* tabs)
             return false;
     if (address->GetAddress() != 0x7F000001u)
         return Fail(QStringLiteral("the address field holds %1").arg(address->GetAddress(), 8, 16));
-    if (!TypeInto(Find<QLineEdit>(tab, "portEdit"), QString::number(m_options.port), "port") ||
-        !SelectComboText(Find<QComboBox>(tab, "modeCombo"),
-                         m_options.rtp ? QStringLiteral("RTP") : QStringLiteral("UDP")))
-        return false;
-
     // Open: the file dialog as the user fills it.
-    QWidget* open = Find<QWidget>(tab, "openButton");
-    const QString file = m_options.file;
-    if (!WithModal([file](QWidget* modal) { return FillFileDialog(modal, file); }, [&] { Click(open, "Open"); },
-                   QStringLiteral("the file dialog")))
+    if (!SetPortAndMode(tab) || !ChooseFile(tab, "openButton", QStringLiteral("the file dialog")))
         return false;
-    if (LabelText(Find<QWidget>(tab, "fileNameLabel")) != QFileInfo(file).fileName())
-        return Fail(QStringLiteral("the file label shows \"%1\"").arg(LabelText(Find<QWidget>(tab, "fileNameLabel"))));
     Shot(main, QStringLiteral("play-tab"));
 
     // Loop, PCR and continuity restamping; TOT/TDT through its dialog, starting with the current time.
-    QWidget* loop = Find<QWidget>(tab, "loopButton");
-    if (!Click(loop, "Loop") || !Pressed(loop))
-        return Fail(QStringLiteral("Loop is not pressed"));
+    if (!PressLoop(tab))
+        return false;
     for (const char* name : {"pcrCheck", "continuityCheck"})
     {
         auto* check = Find<QCheckBox>(tab, name);
@@ -481,12 +482,9 @@ bool CE2eDriver::RunPlay(QWidget* main, CXTabCtrl* tabs)
 bool CE2eDriver::Pause(QWidget* tab, QWidget* play)
 {
     // After the first pass: "||" holds the play (the elapsed time stands still), "||" again resumes it.
-    QWidget* loopCount = Find<QWidget>(tab, "loopCountLabel");
     QWidget* elapsed = Find<QWidget>(tab, "elapsedTimeLabel");
     QWidget* pause = Find<QWidget>(tab, "pauseButton");
-    if (!WaitFor([&] { return LabelText(loopCount).toInt() >= 1 || !Pressed(play); }, m_options.timeoutMs,
-                 QStringLiteral("the first pass")) ||
-        !Click(pause, "Pause") || !Pressed(pause))
+    if (!WaitFirstPass(tab, play) || !Click(pause, "Pause") || !Pressed(pause))
         return Fail(QStringLiteral("Pause is not pressed"));
     QTest::qWait(300); // the last tick of the status timer before the pause has shown
     const QString held = LabelText(elapsed);
@@ -505,9 +503,7 @@ bool CE2eDriver::DragSlider(QWidget* tab, QWidget* play)
     // In the pass after the first: the position slider's handle dragged with the mouse to the
     // wanted per mille and released there, which makes the play jump.
     auto* slider = Find<QSlider>(tab, "positionSlider");
-    QWidget* loopCount = Find<QWidget>(tab, "loopCountLabel");
-    if (slider == nullptr || !WaitFor([&] { return LabelText(loopCount).toInt() >= 1 || !Pressed(play); },
-                                      m_options.timeoutMs, QStringLiteral("the first pass")))
+    if (slider == nullptr || !WaitFirstPass(tab, play))
         return false;
     QStyleOptionSlider option;
     option.initFrom(slider);
@@ -550,30 +546,22 @@ bool CE2eDriver::RunRecord(QWidget* main, CXTabCtrl* tabs)
     Shot(main, QStringLiteral("main-window"));
 
     // Network: the port and the mode, then Open.
-    if (!TypeInto(Find<QLineEdit>(tab, "portEdit"), QString::number(m_options.port), "port") ||
-        !SelectComboText(Find<QComboBox>(tab, "modeCombo"),
-                         m_options.rtp ? QStringLiteral("RTP") : QStringLiteral("UDP")))
+    if (!SetPortAndMode(tab))
         return false;
     auto* networkOpen = Find<QPushButton>(tab, "networkOpenButton");
     if (!Click(networkOpen, "network Open") || networkOpen->text() != QLatin1String("Close"))
         return Fail(QStringLiteral("the network did not open"));
 
     // Output file through the save dialog; 1 MiB per file; a ring of N files.
-    const QString file = m_options.file;
-    QWidget* fileOpen = Find<QWidget>(tab, "fileOpenButton");
-    if (!WithModal([file](QWidget* modal) { return FillFileDialog(modal, file); },
-                   [&] { Click(fileOpen, "file Open"); }, QStringLiteral("the save dialog")))
+    if (!ChooseFile(tab, "fileOpenButton", QStringLiteral("the save dialog")))
         return false;
-    if (LabelText(Find<QWidget>(tab, "fileNameLabel")) != QFileInfo(file).fileName())
-        return Fail(QStringLiteral("the file label shows \"%1\"").arg(LabelText(Find<QWidget>(tab, "fileNameLabel"))));
     const bool bySeconds = m_options.seconds > 0;
     if (!Click(Find<QWidget>(tab, bySeconds ? "secondsRadio" : "megabytesRadio"), bySeconds ? "Seconds" : "MBytes") ||
         !TypeInto(Find<QLineEdit>(tab, "recordingSizeEdit"),
                   QString::number(bySeconds ? m_options.seconds : m_options.megabytes), "size"))
         return false;
-    QWidget* loop = Find<QWidget>(tab, "loopButton");
-    if (!Click(loop, "Loop") || !Pressed(loop))
-        return Fail(QStringLiteral("Loop is not pressed"));
+    if (!PressLoop(tab))
+        return false;
     auto* upDown = Find<CUpDownButton>(tab, "loopCountUpDown");
     QWidget* ringLabel = Find<QWidget>(tab, "loopCountLabel");
     if (upDown == nullptr)
@@ -606,10 +594,9 @@ bool CE2eDriver::RunRecord(QWidget* main, CXTabCtrl* tabs)
             const QString text = LabelText(Find<QWidget>(tab, "statusLabel"));
             if (!statuses.contains(text))
                 statuses << text;
-            if (LabelText(Find<QWidget>(tab, "packetSizeValue")) != QLatin1String("-"))
-                packetSize = LabelText(Find<QWidget>(tab, "packetSizeValue"));
-            if (LabelText(Find<QWidget>(tab, "bitRateValue")) != QLatin1String("-"))
-                bitRate = LabelText(Find<QWidget>(tab, "bitRateValue"));
+            for (auto [name, value] : {std::pair{"packetSizeValue", &packetSize}, std::pair{"bitRateValue", &bitRate}})
+                if (LabelText(Find<QWidget>(tab, name)) != QLatin1String("-"))
+                    *value = LabelText(Find<QWidget>(tab, name));
             if (!shot && !bitRate.isEmpty() && recording.elapsed() > 4'000)
             {
                 shot = true;

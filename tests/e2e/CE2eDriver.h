@@ -56,10 +56,17 @@ private:
     bool RunRecord(QWidget* main, CXTabCtrl* tabs);
     bool Pause(QWidget* tab, QWidget* play);
     bool DragSlider(QWidget* tab, QWidget* play);
+    //! Steps both roles share: the port and the mode, the file through its dialog, Loop, the first pass.
+    bool SetPortAndMode(QWidget* tab);
+    bool ChooseFile(QWidget* tab, const char* button, const QString& what);
+    bool PressLoop(QWidget* tab);
+    bool WaitFirstPass(QWidget* tab, QWidget* play);
 
     bool Fail(const QString& what);
     //! With --shot-dir: @p window as it is drawn now, as NAME+suffix.png.
     void Shot(QWidget* window, const QString& name);
+    //! @p window as it is drawn now, as NAME+suffix.png.
+    void Save(QWidget* window, const QString& name);
     //! The Record tab's picture with example TR 101 290 counts in its panel.
     void ShotIndicators(QWidget* window, QWidget* tab);
     bool Click(QWidget* widget, const char* what);

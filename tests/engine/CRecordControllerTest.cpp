@@ -25,6 +25,20 @@ protected:
         m_receiver.SetDiagnostics(nullptr);
     }
     void TearDown() override { m_controller.Stop(); }
+    //! Records into @p name in the test's folder, with a ring of @p loopCount files (0: no ring).
+    CRecordController::Settings Set(const std::string& name, std::int32_t size, CRecordController::SizeUnit unit,
+                                    std::int32_t loopCount)
+    {
+        CRecordController::Settings s;
+        s.outputFile = m_dir + "/" + name;
+        s.recordingSize = size;
+        s.sizeUnit = unit;
+        s.loopEnabled = loopCount > 0;
+        if (s.loopEnabled)
+            s.loopCount = loopCount;
+        m_controller.SetSettings(s);
+        return s;
+    }
 
     tstest::TempDir m_temp;
     const std::string m_dir = m_temp.Path();
@@ -37,11 +51,7 @@ protected:
 
 TEST_F(ControllerTest, SecondsLimitEndsTheRecordingAfterTheLimitHasPassed)
 {
-    CRecordController::Settings s;
-    s.outputFile = m_dir + "/t.ts";
-    s.recordingSize = 10;
-    s.sizeUnit = CRecordController::kSeconds;
-    m_controller.SetSettings(s);
+    const auto s = Set("t.ts", 10, CRecordController::kSeconds, 0);
     const std::uint32_t t0 = 4'294'960'000u; // the tick count wraps during the recording
     ASSERT_TRUE(m_controller.StartRecord(t0));
     EXPECT_EQ(m_controller.Tick(t0 + 10'000), CRecordController::Event::None) << "10.0 s is not past the limit";
@@ -54,12 +64,7 @@ TEST_F(ControllerTest, SecondsLimitEndsTheRecordingAfterTheLimitHasPassed)
 
 TEST_F(ControllerTest, ZeroSecondsCountsAsOneAndLoopRotatesOverTheRing)
 {
-    CRecordController::Settings s;
-    s.outputFile = m_dir + "/r.ts";
-    s.recordingSize = 0;
-    s.loopEnabled = true;
-    s.loopCount = 2;
-    m_controller.SetSettings(s);
+    Set("r.ts", 0, CRecordController::kSeconds, 2);
     ASSERT_TRUE(m_controller.StartRecord(0));
     EXPECT_EQ(m_recorder.GetFileName(), m_dir + "/r-0.ts");
     std::uint32_t now = 0;
@@ -80,13 +85,7 @@ TEST_F(ControllerTest, ZeroSecondsCountsAsOneAndLoopRotatesOverTheRing)
 
 TEST_F(ControllerTest, MegabyteLimitRotatesOnceTheFileIsPastIt)
 {
-    CRecordController::Settings s;
-    s.outputFile = m_dir + "/m.ts";
-    s.recordingSize = 1;
-    s.sizeUnit = CRecordController::kMegabytes;
-    s.loopEnabled = true;
-    s.loopCount = 3;
-    m_controller.SetSettings(s);
+    Set("m.ts", 1, CRecordController::kMegabytes, 3);
     ASSERT_TRUE(m_controller.StartRecord(0));
     Sender sender(m_port);
     sender.SendUdp(0, 1'000); // 1.3 MB: one whole block (just over 1 MiB) reaches the file

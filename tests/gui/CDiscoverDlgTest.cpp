@@ -6,7 +6,6 @@
 
 #include "GuiTest.h"
 #include "app/COrvaneDlg.h"
-#include "controls/CSettings.h"
 #include "devices/CUDPDiscover.h"
 #include "devices/CUDPReset.h"
 
@@ -56,11 +55,7 @@ class CDiscoverDlgTest : public QObject
     Q_OBJECT
 
 private slots:
-    void cleanup()
-    {
-        CSettings::WriteProfileString("Discovery", "Targets", "127.0.0.1");
-        CSettings::WriteProfileInt("Discovery", "Port", 9);
-    }
+    void cleanup() { SetDiscoverTarget(9); }
 
     void refreshKeepsRowsAddsOnTopAndDropsVanishedDevices()
     {
@@ -233,8 +228,7 @@ private slots:
                 5'000);
         };
         QVERIFY(saw("answering on 127.0.0.7"));
-        CSettings::WriteProfileString("Discovery", "Targets", "127.0.0.7");
-        CSettings::WriteProfileInt("Discovery", "Port", port);
+        SetDiscoverTarget(port, "127.0.0.7");
         {
             COrvaneDlg window;
             window.OnInitDialog();

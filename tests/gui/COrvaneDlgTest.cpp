@@ -20,7 +20,7 @@
 
 #include <QAction>
 #include <QElapsedTimer>
-#include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -66,19 +66,6 @@ protected:
         recordDlg = m_record = new TabProbe("record", tabCtrl);
     }
 };
-
-void ShowActive(QWidget& window)
-{
-    window.show();
-    window.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&window));
-}
-
-void SetDiscoverTarget(std::uint16_t port)
-{
-    CSettings::WriteProfileString("Discovery", "Targets", "127.0.0.1");
-    CSettings::WriteProfileInt("Discovery", "Port", port);
-}
 } // namespace
 
 class COrvaneDlgTest : public QObject
@@ -167,14 +154,13 @@ private slots:
 
         // The Play tab's Open and Loop from the keyboard (a file long enough to loop), then back to Record.
         QTemporaryDir dir;
-        QFile file(dir.filePath("two-seconds.ts"));
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(AsBytes(TestStream(2.0))) > 1'048'576);
-        file.close();
-        ui.m_fileName = file.fileName();
+        const QString file = dir.filePath("two-seconds.ts");
+        QVERIFY(WriteAll(file, AsBytes(TestStream(2.0))) && QFileInfo(file).size() > 1'048'576);
+        ui.m_fileName = file;
         CXTabCtrl* tabs = dlg.TabCtrl();
         QTest::mouseClick(tabs->TabBar(), Qt::LeftButton, {}, tabs->TabBar()->tabRect(1).center());
         QTest::keyClick(play->findChild<CButtonStyle*>("openButton"), Qt::Key_Return);
-        QCOMPARE(play->FilePath(), file.fileName());
+        QCOMPARE(play->FilePath(), file);
         auto* loop = play->findChild<CButtonStyle*>("loopButton");
         loop->setFocus();
         QTest::keyClick(loop, Qt::Key_Space);

@@ -81,11 +81,13 @@ void TypeKeys(const QString& keys)
         QTest::keyClick(QApplication::focusWidget(), key.toLatin1());
 }
 
-void Show(QWidget& widget)
+//! Shows @p widgets side by side in @p host.
+void ShowInRow(QWidget& host, std::initializer_list<QWidget*> widgets)
 {
-    widget.show();
-    widget.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&widget));
+    auto* layout = new QHBoxLayout(&host);
+    for (QWidget* widget : widgets)
+        layout->addWidget(widget);
+    ShowActive(host);
 }
 
 //! Answers the next modal box by @p act on it, from inside its event loop.
@@ -174,25 +176,24 @@ private slots:
     void addressFieldKeepsWhatIsTyped()
     {
         CIpAddressCtrl ip;
-        Show(ip);
+        ShowActive(ip);
         const auto typeFresh = [&ip](const QString& keys) {
             ip.SetAddress(0);
             ip.Field(0)->setFocus();
             ip.Field(0)->selectAll();
             TypeKeys(keys);
         };
-        // A dot right after a third digit does not move a second time.
-        typeFresh("192.168.1.20");
-        QCOMPARE(FieldTexts(ip), QString("192.168.1.20"));
-        QCOMPARE(ip.GetAddress(), 0xC0A80114u);
-        typeFresh("239.100.1.1");
-        QCOMPARE(FieldTexts(ip), QString("239.100.1.1"));
-        typeFresh("10.0.0.1");
-        QCOMPARE(FieldTexts(ip), QString("10.0.0.1"));
-        typeFresh("239255.1.2"); // no dot needed after three digits
-        QCOMPARE(FieldTexts(ip), QString("239.255.1.2"));
-        typeFresh("1..5"); // a dot moves on from a field that holds a number
-        QCOMPARE(FieldTexts(ip), QString("1.0.5.0"));
+        // A dot right after a third digit does not move a second time; none is needed
+        // after three digits; a dot moves on from a field that holds a number.
+        const std::pair<const char*, const char*> typed[] = {{"239.100.1.1", "239.100.1.1"},
+                                                             {"10.0.0.1", "10.0.0.1"},
+                                                             {"239255.1.2", "239.255.1.2"},
+                                                             {"1..5", "1.0.5.0"}};
+        for (const auto& [keys, shown] : typed)
+        {
+            typeFresh(keys);
+            QCOMPARE(FieldTexts(ip), QString(shown));
+        }
         typeFresh("");
         QTest::keyClick(ip.Field(0), Qt::Key_Delete);
         TypeKeys(".3"); // but not from an empty one
@@ -200,6 +201,8 @@ private slots:
 
         // Backspace at the start of a field goes back into the previous one, at its end.
         typeFresh("192.168.1.20");
+        QCOMPARE(FieldTexts(ip), QString("192.168.1.20"));
+        QCOMPARE(ip.GetAddress(), 0xC0A80114u);
         for (int i = 0; i < 3; ++i)
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backspace);
         QCOMPARE(QApplication::focusWidget(), ip.Field(2));
@@ -217,7 +220,7 @@ private slots:
     void addressFieldTakesPastedAddresses()
     {
         CIpAddressCtrl ip;
-        Show(ip);
+        ShowActive(ip);
         QClipboard* clipboard = QGuiApplication::clipboard();
         const auto paste = [&ip, clipboard](int field, const QString& text) {
             clipboard->setText(text);
@@ -255,10 +258,7 @@ private slots:
         loop->setText("Loop:");
         loop->SetLatching(true);
         auto* open = new CButtonStyle(&host);
-        auto* layout = new QHBoxLayout(&host);
-        layout->addWidget(loop);
-        layout->addWidget(open);
-        Show(host);
+        ShowInRow(host, {loop, open});
         std::vector<bool> heard; // the state the owner sees in each click
         QObject::connect(loop, &QPushButton::clicked, [&] { heard.push_back(loop->IsPressed()); });
         const QPoint inside = loop->rect().center();
@@ -300,11 +300,7 @@ private slots:
         auto* pause = new CButtonStyle(&host);
         pause->SetLatching(true);
         auto* open = new CButtonStyle(&host);
-        auto* layout = new QHBoxLayout(&host);
-        layout->addWidget(edit);
-        layout->addWidget(pause);
-        layout->addWidget(open);
-        Show(host);
+        ShowInRow(host, {edit, pause, open});
         int opened = 0;
         QObject::connect(open, &QPushButton::clicked, [&] { ++opened; });
         edit->setFocus();

@@ -38,13 +38,6 @@
 
 namespace
 {
-void ShowActive(QWidget& window)
-{
-    window.show();
-    window.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&window));
-}
-
 void Press(QWidget& window, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::ControlModifier)
 {
     QTest::keyClick(&window, key, modifiers);
@@ -53,9 +46,7 @@ void Press(QWidget& window, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::C
 QString WriteStream(const QTemporaryDir& dir, const QString& name, double seconds)
 {
     const QString path = dir.filePath(name);
-    QFile file(path);
-    file.open(QIODevice::WriteOnly);
-    file.write(AsBytes(TestStream(seconds, 8'000'000)));
+    WriteAll(path, AsBytes(TestStream(seconds, 8'000'000)));
     return path;
 }
 
@@ -251,10 +242,7 @@ private slots:
             m2ts += QByteArray(187, '\x11');
         }
         const QString path = dir.filePath("clip.m2ts");
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(m2ts);
-        file.close();
+        QVERIFY(WriteAll(path, m2ts));
         CNetworkSender sender;
         CPlayToNetworkDlg play(&sender, {}, nullptr);
         play.OnInitDialog();

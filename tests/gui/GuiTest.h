@@ -107,4 +107,10 @@ void SendRtpPaths(const std::vector<std::uint8_t>& data, std::uint16_t port, std
                   std::uint32_t fecColumns, std::uint32_t fecRows, const std::function<bool(std::uint64_t, int)>& drop,
                   const std::function<void()>& tick);
 QByteArray ReadAll(const QString& path);
+//! Writes @p bytes to @p path; true when all of them went there.
+bool WriteAll(const QString& path, const QByteArray& bytes);
+//! Discovery requests of the next main windows go to @p targets on @p port (9: nobody listens).
+void SetDiscoverTarget(std::uint16_t port, const QString& targets = QStringLiteral("127.0.0.1"));
+//! Shows @p window and waits until it is the active window.
+void ShowActive(QWidget& window);
 QByteArray AsBytes(const std::vector<std::uint8_t>& data, std::size_t from = 0);

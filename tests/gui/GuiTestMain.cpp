@@ -141,6 +141,25 @@ QByteArray ReadAll(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+bool WriteAll(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+void SetDiscoverTarget(std::uint16_t port, const QString& targets)
+{
+    CSettings::WriteProfileString(QStringLiteral("Discovery"), QStringLiteral("Targets"), targets);
+    CSettings::WriteProfileInt(QStringLiteral("Discovery"), QStringLiteral("Port"), port);
+}
+
+void ShowActive(QWidget& window)
+{
+    window.show();
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+}
+
 QByteArray AsBytes(const std::vector<std::uint8_t>& data, std::size_t from)
 {
     return QByteArray(reinterpret_cast<const char*>(data.data() + from), static_cast<qsizetype>(data.size() - from));
@@ -157,8 +176,7 @@ int main(int argc, char** argv)
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir.path());
     // Never a broadcast from a test: discovery goes to loopback, to a port nobody uses.
-    CSettings::WriteProfileString(QStringLiteral("Discovery"), QStringLiteral("Targets"), QStringLiteral("127.0.0.1"));
-    CSettings::WriteProfileInt(QStringLiteral("Discovery"), QStringLiteral("Port"), 9);
+    SetDiscoverTarget(9);
 
     // Whatever a test forgets to answer is answered here: no test ever waits on a modal box.
     CFakeUiServices fallback;
