@@ -550,11 +550,13 @@ void AddPlayCommand(CLI::App& app, int& exitCode)
     auto opts = std::make_shared<PlayOptions>();
     CLI::App* play = app.add_subcommand("play", "Play a transport stream file to UDP/RTP at its PCR bit rate");
     play->add_option("file", opts->file, "Transport stream file (.ts, 188- or 204-byte packets)")->required();
-    play->add_option("--to", opts->to,
-                     "Destination IPv4ADDRESS:PORT or [IPv6ADDRESS]:PORT; given again (up to 4 in all), each gets the same RTP datagrams "
-                     "(SMPTE 2022-7). Or one srt://HOST:PORT?mode=caller|listener|rendezvous&latency=MS&"
-                     "passphrase=...&streamid=... (docs/srt.md), or rist://HOST:PORT or rist://@:PORT?"
-                     "profile=simple|main&buffer=MS&secret=... (docs/rist.md)")
+    play->add_option(
+            "--to", opts->to,
+            "Destination IPv4ADDRESS:PORT or [IPv6ADDRESS]:PORT; given again (up to 4 in all, IPv4), each gets "
+            "the same RTP datagrams "
+            "(SMPTE 2022-7). Or one srt://HOST:PORT?mode=caller|listener|rendezvous&latency=MS&"
+            "passphrase=...&streamid=... (docs/srt.md), or rist://HOST:PORT or rist://@:PORT?"
+            "profile=simple|main&buffer=MS&secret=... (docs/rist.md)")
         ->required()
         ->expected(1)
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
