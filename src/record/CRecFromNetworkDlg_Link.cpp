@@ -65,12 +65,11 @@ void CRecFromNetworkDlg::UpdateLinkControls(bool editable)
     for (QWidget* field : {static_cast<QWidget*>(ui->sourceEdit), static_cast<QWidget*>(ui->interfaceCombo),
                            static_cast<QWidget*>(ui->fecCheck), static_cast<QWidget*>(ui->secondPathCheck)})
         field->setEnabled(editable && !link);
-    if (link)
-        for (QWidget* field :
-             {static_cast<QWidget*>(ui->secondPortEdit), static_cast<QWidget*>(ui->secondGroupEdit),
-              static_cast<QWidget*>(ui->secondSourceEdit), static_cast<QWidget*>(ui->secondInterfaceCombo),
-              static_cast<QWidget*>(ui->mergeWindowSpin)})
-            field->setEnabled(false);
+    // The link's fields take the second path's row, so that the box keeps its size.
+    for (QWidget* field : {static_cast<QWidget*>(ui->secondPathCheck), static_cast<QWidget*>(ui->secondPortEdit),
+                           static_cast<QWidget*>(ui->secondGroupEdit), static_cast<QWidget*>(ui->secondSourceEdit),
+                           static_cast<QWidget*>(ui->secondInterfaceCombo), static_cast<QWidget*>(ui->mergeWindowSpin)})
+        field->setVisible(!link);
     if (!link && !IsRunning())
         ui->linkStatusLabel->setVisible(false);
 }
@@ -158,7 +157,8 @@ void CRecFromNetworkDlg::ShowLinkStatus()
     const QString text = QStringLiteral("lost here %1  %2")
                              .arg(m_receiver.GetCounters().transportDrops)
                              .arg(QString::fromStdString(m_input->GetStats().StatusText()));
-    label->setVisible(true);
+    // It shares its row with the no-PCR notice, which goes first.
+    label->setVisible(!m_ui->noPcrNotice->isVisible());
     if (label->text() != text)
     {
         label->setText(text);

@@ -195,7 +195,7 @@ private slots:
             // The Group field is the link's address now, and keeps the group for UDP.
             QVERIFY(r->groupCaption->text() == "Address" && r->groupEdit->text().isEmpty());
             QVERIFY(!r->linkFields->isHidden() && !r->linkFields->StreamIdEdit()->isHidden());
-            QVERIFY(!r->sourceEdit->isEnabled() && !r->fecCheck->isEnabled() && !r->secondPathCheck->isEnabled());
+            QVERIFY(!r->sourceEdit->isEnabled() && !r->fecCheck->isEnabled() && r->secondPathCheck->isHidden());
             // A caller needs its peer.
             QTest::mouseClick(r->networkOpenButton, Qt::LeftButton);
             QVERIFY(dlg.IsNetworkClosed() && r->groupEdit->hasFocus());
