@@ -28,6 +28,7 @@ add_library(orvane_gui STATIC
   controls/CQtTreeSink.cpp
   controls/CIpAddressCtrl.cpp
   controls/CUpDownButton.cpp
+  controls/CLinkFieldsCtrl.cpp
   controls/IUiServices.h
   play/CPlayToNetworkDlg.cpp
   play/CPlayToNetworkDlg_Analysis.cpp
@@ -35,12 +36,14 @@ add_library(orvane_gui STATIC
   play/CPlayToNetworkDlg_Graph.cpp
   play/CPlayToNetworkDlg_Play.cpp
   play/CPlayToNetworkDlg_Protection.cpp
+  play/CPlayToNetworkDlg_Link.cpp
   play/CTotTdtDlg.cpp
   record/CRecFromNetworkDlg.cpp
   record/CRecFromNetworkDlg_Desktop.cpp
   record/CRecFromNetworkDlg_Graph.cpp
   record/CRecFromNetworkDlg_Settings.cpp
   record/CRecFromNetworkDlg_Status.cpp
+  record/CRecFromNetworkDlg_Link.cpp
 )
 set_target_properties(orvane_gui PROPERTIES
   AUTOMOC ON

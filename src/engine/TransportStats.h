@@ -43,6 +43,11 @@ struct TransportStats
     double bufferMs = 0.0;             //!< stream time held in the receive (or send) buffer
     std::uint64_t sendBufferBytes = 0; //!< bytes in the send buffer, not yet acknowledged
 
+    //! The link's part of a status line (orvane-cli's and the tabs'): state,
+    //! peer, RTT, rates, retransmitted, lost, dropped, buffer, reconnects; while
+    //! not connected the last error. Empty when not valid.
+    std::string StatusText() const;
+
     static const char* StateName(State state)
     {
         switch (state)

@@ -27,4 +27,6 @@ list(APPEND ORVANE_CORE_SOURCES
   engine/CRistLink.cpp
   engine/CRistOutput.cpp
   engine/CRistInput.cpp
+  engine/CLinkFields.cpp
+  engine/TransportStats.cpp
 )

@@ -63,6 +63,7 @@ CPlayToNetworkDlg::CPlayToNetworkDlg(CNetworkSender* sender, DevicePicker pickDe
     const QMargins margins = m_ui->tr101290Host->layout()->contentsMargins();
     m_ui->tr101290Host->setMinimumWidth(m_indicators->FullWidth() + margins.left() + margins.right());
     InitProtection();
+    InitLink();
     InitDesktop();
     AttachBitrateGraph();
 }
@@ -232,7 +233,7 @@ bool CPlayToNetworkDlg::UpdateData(bool save, bool quiet)
         }
         return false;
     }
-    if (!ReadProtection(quiet))
+    if (!ReadProtection(quiet) || !ReadLink(quiet))
         return false;
     m_bitRate = rateText.isEmpty() ? 0u : static_cast<std::uint32_t>(rate);
     m_port = static_cast<int>(port);
@@ -277,7 +278,7 @@ void CPlayToNetworkDlg::LoadSettings()
     const qulonglong rate = CSettings::GetProfileString(section, QStringLiteral("BitRate"), {}).toULongLong(&isNumber);
     m_bitRate = isNumber && rate <= 0xFFFFFFFFull ? static_cast<std::uint32_t>(rate) : 0u;
     m_mode = readInt("NetworkType", kDefaultMode);
-    if (m_mode < 0 || m_mode > 1)
+    if (m_mode < 0 || m_mode > kModeRist)
         m_mode = kDefaultMode;
     m_multicastTtl = readInt("MulticastTtl", kDefaultMulticastTtl);
     if (m_multicastTtl < 1 || m_multicastTtl > 255)
@@ -289,6 +290,7 @@ void CPlayToNetworkDlg::LoadSettings()
             m_pacing))
         m_pacing = CNetworkSender::PacingMode::Auto;
     LoadProtection(section);
+    m_ui->linkFields->Load(section);
     UpdateData(false);
     SetPressed(m_ui->loopButton, m_loop);
     // How the user shared the width among the three trees.
@@ -325,6 +327,7 @@ void CPlayToNetworkDlg::SaveSettings(bool quiet)
     CSettings::WriteProfileString(section, QStringLiteral("BitRate"),
                                   m_bitRate == 0 ? QString() : QString::number(m_bitRate));
     SaveProtection(section);
+    m_ui->linkFields->Save(section);
 }
 
 void CPlayToNetworkDlg::OnBrowse()
@@ -435,6 +438,14 @@ QLineEdit* CPlayToNetworkDlg::BitRateEdit() const
 QComboBox* CPlayToNetworkDlg::ModeCombo() const
 {
     return m_ui->modeCombo;
+}
+CLinkFieldsCtrl* CPlayToNetworkDlg::LinkFields() const
+{
+    return m_ui->linkFields;
+}
+QLabel* CPlayToNetworkDlg::LinkStatusLabel() const
+{
+    return m_ui->linkStatusLabel;
 }
 QSpinBox* CPlayToNetworkDlg::TtlSpin() const
 {

@@ -17,13 +17,16 @@
 //! activation, device choice), CPlayToNetworkDlg_Analysis.cpp (Open and file
 //! analysis), CPlayToNetworkDlg_Play.cpp (play control and status),
 //! CPlayToNetworkDlg_Graph.cpp (the bit-rate graph while playing),
-//! CPlayToNetworkDlg_Protection.cpp (FEC and impairment of the output) and
+//! CPlayToNetworkDlg_Protection.cpp (FEC and impairment of the output),
+//! CPlayToNetworkDlg_Link.cpp (SRT and RIST: their fields, the output the tab
+//! owns for a play, the link's status) and
 //! CPlayToNetworkDlg_Desktop.cpp (keys, tooltips, dropped and recent files,
 //! the run state for the status bar and the event log).
 
 #include "analysis/CDecodeStream.h"
 #include "common/IMessageSink.h"
 #include "controls/CQtTreeSink.h"
+#include "engine/CLinkFields.h"
 #include "engine/CNetworkSender.h"
 #include "engine/CPlayController.h"
 
@@ -50,12 +53,14 @@ class CFilePlayEngine;
 class CIndicatorPanel;
 class CIpAddressCtrl;
 class CLabel;
+class CLinkFieldsCtrl;
 class CXTabCtrl;
 class QCheckBox;
 class QComboBox;
 class QDragEnterEvent;
 class QDropEvent;
 class QMimeData;
+class QLabel;
 class QLineEdit;
 class QMenu;
 class QPushButton;
@@ -74,6 +79,9 @@ public:
     static constexpr std::int64_t kSmallFileBytes = 1'048'576; // smaller files may not loop
     static constexpr int kDefaultPort = 1234;
     static constexpr int kDefaultMode = 1; // RTP
+    //! The Mode box: UDP, RTP, SRT, RIST (setting "NetworkType").
+    static constexpr int kModeSrt = 2;
+    static constexpr int kModeRist = 3;
     static constexpr int kDefaultMulticastTtl = 16;
     static constexpr int kDefaultFecColumns = 10;
     static constexpr int kDefaultFecRows = 10;
@@ -185,6 +193,12 @@ public:
     //! Empty: the rate measured from the PCRs.
     QLineEdit* BitRateEdit() const;
     QComboBox* ModeCombo() const;
+    //! SRT's and RIST's fields (on the Output box's link page, shown for them only).
+    CLinkFieldsCtrl* LinkFields() const;
+    //! The line of the link's state and figures while an SRT or RIST play runs.
+    QLabel* LinkStatusLabel() const;
+    //! The SRT or RIST output of the play in progress (or the last one); null over UDP and RTP.
+    IDatagramOutput* Output() const { return m_output.get(); }
     QSpinBox* TtlSpin() const;
     QComboBox* InterfaceCombo() const;
     //! Auto, io_uring, Departure times, Thread, Burst (PacingMode order).
@@ -252,6 +266,19 @@ private:
     void LoadProtection(const QString& section);
     void SaveProtection(const QString& section);
     void UpdateProtectionControls(bool stopped);
+    // SRT and RIST (CPlayToNetworkDlg_Link.cpp).
+    void InitLink();
+    //! The link page and the fields that do not go with a link, for the Mode box's choice.
+    void UpdateLinkControls(bool stopped);
+    //! The link fields with the address and port fields; false (after the message,
+    //! the field focused, unless @p quiet) when they make no link.
+    bool ReadLink(bool quiet);
+    //! The destination host of the address fields: the IPv6 text or the IPv4 address; empty for 0.0.0.0.
+    std::string LinkHost() const;
+    //! Makes the output of the play about to start (the sender has closed the last one).
+    bool MakeOutput();
+    //! The link line while playing; a refusal retrying cannot cure ends the play with its reason.
+    void ShowLinkStatus();
     //! The protection status line: counters of the play in progress (or the last one).
     void ShowProtectionStatus(const CPlayController::PlayProgress* progress);
     //! The pacing in use and why it is not the one chosen, in the Pacing box's
@@ -306,6 +333,10 @@ private:
     CImpairment::Settings m_impairment; // the fields, also while Impair is off
     std::uint64_t m_impairSeed = 1;
     CPlayController::PlaySettings m_playing; // the settings of the play in progress (or the last one)
+    CLinkFields m_link;                      // SRT or RIST: the link fields as read last
+    // The output of the play in progress (or the last one): the sender closes it
+    // when the play stops; replaced only while nothing plays.
+    std::unique_ptr<IDatagramOutput> m_output;
 
     QTimer m_statusTimer;
     QTimer m_treeTimer;

@@ -94,7 +94,11 @@ CPlayController::PlaySettings CPlayToNetworkDlg::PlaySettingsAt(std::uint32_t po
     settings.port = static_cast<std::uint16_t>(m_port);
     if (!m_ipv6Address.isEmpty())
         CNetAddress::ParseHost(m_ipv6Address.toStdString(), settings.destination, settings.port);
-    settings.rtp = m_mode != 0;
+    settings.rtp = m_mode == 1;
+    // A link carries the datagrams itself: no multicast, FEC or impairment on it.
+    const bool link = m_link.kind != CLinkFields::Kind::None;
+    if (link)
+        settings.output = m_output.get();
     settings.ttl = m_multicastTtl;
     settings.interfaceAddress = m_multicastInterface;
     settings.bitRate = m_bitRate;
@@ -114,7 +118,7 @@ CPlayController::PlaySettings CPlayToNetworkDlg::PlaySettingsAt(std::uint32_t po
         fec.mode = m_fecMode == 2 ? CFecEncoder::Mode::RowColumn : CFecEncoder::Mode::Column;
         settings.fec = fec;
     }
-    if (m_impair)
+    if (m_impair && !link)
         settings.impairment = m_impairment;
     settings.impairSeed = m_impairSeed;
     return settings;
@@ -140,6 +144,12 @@ void CPlayToNetworkDlg::OnPlay()
     }
     if (m_filePath.isEmpty())
         OnOpen();
+    // Nothing plays: the sender has closed the last play's output.
+    if (!MakeOutput())
+    {
+        UpdateControls();
+        return;
+    }
 
     m_ui->programInfoTree->setEnabled(true);
     m_ui->pidInfoTree->setEnabled(true);
@@ -224,9 +234,9 @@ void CPlayToNetworkDlg::UpdateControls()
     const bool stopped = m_controller->GetState() != PlayState::Playing;
     SetPressed(m_ui->playButton, !stopped);
     SetPressed(m_ui->stopButton, stopped);
-    for (QWidget* control :
-         std::initializer_list<QWidget*>{m_ui->modeCombo, m_ui->portEdit, m_ui->ipAddress, m_ipv6Edit, m_ui->openButton,
-                                         m_ui->ttlSpin, m_ui->interfaceCombo, m_ui->bitRateEdit, m_ui->pacingCombo})
+    for (QWidget* control : std::initializer_list<QWidget*>{
+             m_ui->modeCombo, m_ui->portEdit, m_ui->ipAddress, m_ipv6Edit, m_ui->openButton, m_ui->ttlSpin,
+             m_ui->interfaceCombo, m_ui->bitRateEdit, m_ui->pacingCombo, m_ui->linkFields})
         control->setEnabled(stopped);
     UpdateProtectionControls(stopped);
     if (stopped)
@@ -291,6 +301,8 @@ void CPlayToNetworkDlg::OnStatusTimer()
         ShowPacing(&progress);
         m_statusResetPending = true;
     }
+    if (playing)
+        ShowLinkStatus();
     else if (m_statusResetPending && !playing)
     {
         m_statusResetPending = false;

@@ -39,11 +39,15 @@ void CPlayToNetworkDlg::UpdateProtectionControls(bool stopped)
     ui->fecModeCombo->setEnabled(fec);
     ui->fecColumnsSpin->setEnabled(fec && ui->fecModeCombo->currentIndex() != kFecOff);
     ui->fecRowsSpin->setEnabled(fec && ui->fecModeCombo->currentIndex() != kFecOff);
-    ui->impairCheck->setEnabled(stopped);
-    ui->impairGroup->setEnabled(stopped && ui->impairCheck->isChecked());
+    // A link (SRT, RIST) carries the datagrams itself: nothing to impair.
+    const bool link = ui->modeCombo->currentIndex() >= kModeSrt;
+    ui->impairCheck->setEnabled(stopped && !link);
+    ui->impairGroup->setEnabled(stopped && !link && ui->impairCheck->isChecked());
+    ui->outputTabs->setTabEnabled(ui->outputTabs->indexOf(ui->impairPage), !link);
     // The page's tab says it, so that an impairment is seen from the Output page too.
     ui->outputTabs->setTabText(ui->outputTabs->indexOf(ui->impairPage),
                                ui->impairCheck->isChecked() ? QStringLiteral("Impair: on") : QStringLiteral("Impair"));
+    UpdateLinkControls(stopped);
 }
 
 void CPlayToNetworkDlg::WriteProtection()

@@ -71,6 +71,7 @@ CRecFromNetworkDlg::CRecFromNetworkDlg(QWidget* parent)
     ui->portEdit->setValidator(new QIntValidator(0, CRecordController::kMaxPort, ui->portEdit));
     ui->secondPortEdit->setValidator(new QIntValidator(0, CRecordController::kMaxPort, ui->secondPortEdit));
     ui->recordingSizeEdit->setValidator(new QIntValidator(0, kMaxRecordingSize, ui->recordingSizeEdit));
+    InitLink();
     OnInitDialog();
     InitDesktop();
     AttachBitrateGraph();
@@ -255,6 +256,7 @@ void CRecFromNetworkDlg::UpdateControls()
                            static_cast<QWidget*>(ui->secondSourceEdit), static_cast<QWidget*>(ui->secondInterfaceCombo),
                            static_cast<QWidget*>(ui->mergeWindowSpin)})
         field->setEnabled(second);
+    UpdateLinkControls(editable);
     ui->networkOpenButton->setText(m_networkClosed ? QStringLiteral("Open") : QStringLiteral("Close"));
 
     ui->loopButton->SetPressed(m_loopEnabled);
@@ -323,10 +325,13 @@ void CRecFromNetworkDlg::ChooseFile()
     UpdateControls();
 }
 
-void CRecFromNetworkDlg::PrepareRun()
+bool CRecFromNetworkDlg::PrepareRun()
 {
+    if (!IsRunning() && !MakeInput())
+        return false;
     ConfigureReceiver();
     m_writeFailed = false;
+    m_linkFailed = false;
     m_lastReceiverStatus = ~0u; // the first status of a run is always shown
     ShowStatus(QString::fromLatin1(CRecordController::kNoErrorsText));
     m_ui->kernelDropsValue->SetText(QStringLiteral("0"));
@@ -343,6 +348,7 @@ void CRecFromNetworkDlg::PrepareRun()
     // Every run, the first too, says "no PCR" after the same two seconds without one.
     m_noPcrCountdown = kNoPcrTicks;
     m_ui->noPcrNotice->setVisible(false);
+    return true;
 }
 
 void CRecFromNetworkDlg::ReportStartFailure(int messagesBefore)
@@ -370,8 +376,7 @@ void CRecFromNetworkDlg::OnMonitor()
     {
     case CRecordThread::kStopped:
         m_limitReached = false;
-        PrepareRun();
-        if (!m_controller->StartMonitor())
+        if (PrepareRun() && !m_controller->StartMonitor())
             ReportStartFailure(messagesBefore);
         break;
     case CRecordThread::kMonitoring:
@@ -400,9 +405,8 @@ void CRecFromNetworkDlg::OnRecord()
     m_ui->progressBar->setValue(0);
     m_lastShownTenths = 0;
     m_limitReached = false;
-    PrepareRun();
     const int messagesBefore = m_messagesShown;
-    const bool started = m_controller->StartRecord(CSteadyClock::GetTickMs());
+    const bool started = PrepareRun() && m_controller->StartRecord(CSteadyClock::GetTickMs());
     QApplication::restoreOverrideCursor();
     if (!started)
         ReportStartFailure(messagesBefore);

@@ -11,7 +11,9 @@
 //! Sources: CRecFromNetworkDlg.cpp (set-up, commands, UpdateControls),
 //! CRecFromNetworkDlg_Settings.cpp (fields and settings),
 //! CRecFromNetworkDlg_Status.cpp (the two timers),
-//! CRecFromNetworkDlg_Graph.cpp (the bit-rate graph) and
+//! CRecFromNetworkDlg_Graph.cpp (the bit-rate graph),
+//! CRecFromNetworkDlg_Link.cpp (SRT and RIST: their fields, the input the tab
+//! owns for a run, the link's status) and
 //! CRecFromNetworkDlg_Desktop.cpp (keys, tooltips, the run state and the event log).
 //!
 //! Two timers run while the tab is visible: the status timer (100 ms: time,
@@ -32,6 +34,7 @@
 #include "common/IMessageSink.h"
 #include "controls/CQtTreeSink.h"
 #include "engine/CDvbIpRecvThread.h"
+#include "engine/CLinkFields.h"
 #include "engine/CRecordController.h"
 #include "engine/CRecordThread.h"
 #include "engine/CSeamlessMerge.h"
@@ -60,6 +63,8 @@ public:
     {
         kUdp = 0,
         kRtp = 1,
+        kSrt = 2,
+        kRist = 3,
     };
 
     static constexpr int kStatusTimerMs = 100;
@@ -114,6 +119,8 @@ public:
 
     CRecordThread* RecordThread() const { return m_recorder.get(); }
     CDvbIpRecvThread& Receiver() { return m_receiver; }
+    //! The SRT or RIST input of the run in progress (or the last one); null over UDP and RTP.
+    IDatagramInput* Input() const { return m_input.get(); }
     CDecodeStream& Analysis() { return m_analysis; }
     const CRecordController& Controller() const { return *m_controller; }
     bool IsNetworkClosed() const { return m_networkClosed; }
@@ -162,7 +169,8 @@ private:
     //! Port, mode and group to the receiver; only while no run uses it.
     void ConfigureReceiver();
     //! What every run starts with: the receiver set up and a clean status.
-    void PrepareRun();
+    //! False (after the message) when the link's input cannot be made.
+    bool PrepareRun();
     //! After a failed start: says why, unless a message since @p messagesBefore
     //! (the count of messages shown then) has said it already.
     void ReportStartFailure(int messagesBefore);
@@ -185,6 +193,21 @@ private:
     //! The status label's text with its colour: red for a warning, else green.
     void ShowStatus(const QString& text);
 
+    // SRT and RIST (CRecFromNetworkDlg_Link.cpp).
+    bool IsLink() const { return m_mode == ReceiveMode::kSrt || m_mode == ReceiveMode::kRist; }
+    void InitLink();
+    //! The link fields and the Group field's use (a multicast group, or the link's address) for the Mode box.
+    void UpdateLinkControls(bool editable);
+    //! The link fields with the port and address fields; false (after the message,
+    //! the field focused, unless @p quiet) when they make no link.
+    bool ReadLink(bool quiet);
+    //! Makes the input of the run about to start (the receiver has closed the last one).
+    bool MakeInput();
+    //! The link line while running; a refusal retrying cannot cure ends the run with its reason.
+    void ShowLinkStatus();
+    //! The status text with the transport's losses of the run counted in.
+    QString WithTransportLoss(const QString& text) const;
+
     void ShowMessage(const QString& text);
     //! Keys and tooltips.
     void InitDesktop();
@@ -197,6 +220,10 @@ private:
     CMessageSink m_sink{this};
     bool m_statusRefresh = true;
     CDecodeStream m_analysis;
+    // The input of the run in progress (or the last one): the receiver closes it
+    // when the run ends; replaced only while nothing runs. Before the receiver,
+    // which may close it as it goes.
+    std::unique_ptr<IDatagramInput> m_input;
     CDvbIpRecvThread m_receiver;
     std::unique_ptr<CRecordThread> m_recorder;
     std::unique_ptr<CRecordController> m_controller;
@@ -232,6 +259,11 @@ private:
     bool m_loopEnabled = false;
     QString m_statusText = QString::fromLatin1(CRecordController::kNoErrorsText);
     bool m_writeFailed = false;
+    bool m_linkFailed = false; // the last run ended on a refusal of the link; its status stays
+    CLinkFields m_link;        // SRT or RIST: the link fields as read last
+    QString m_linkAddress;     // the Group field's text while a link is chosen (setting "LinkAddress")
+    QString m_groupText;       // the Group field's text while UDP or RTP is chosen
+    int m_shownMode = 0;       // the Mode box's choice the Group field's text belongs to
     int m_messagesShown = 0;
     bool m_closing = false;
     //! Whether UpdateControls last locked the other tabs (none yet: unknown).

@@ -8,6 +8,8 @@
 
 #include <QNetworkInterface>
 
+#include <algorithm>
+
 namespace
 {
 //! An address field: empty is 0.0.0.0 (none).
@@ -77,7 +79,11 @@ void CRecFromNetworkDlg::LoadSettings()
     m_port = CSettings::GetProfileInt(s, "NetworkPort", 1234);
     if (m_port < CRecordController::kMinPort || m_port > CRecordController::kMaxPort)
         m_port = 1234;
-    m_mode = CSettings::GetProfileInt(s, "NetworkType", 0) == 1 ? ReceiveMode::kRtp : ReceiveMode::kUdp;
+    const int mode = CSettings::GetProfileInt(s, "NetworkType", 0);
+    m_mode =
+        mode >= 0 && mode <= static_cast<int>(ReceiveMode::kRist) ? static_cast<ReceiveMode>(mode) : ReceiveMode::kUdp;
+    m_linkAddress = CSettings::GetProfileString(s, "LinkAddress", {}).trimmed();
+    m_ui->linkFields->Load(s);
     m_sourceAddress = static_cast<std::uint32_t>(CSettings::GetProfileInt(s, "NetworkSource", 0));
     // An IPv6 group, when there is one, is joined instead (hand-edited ones that are none are dropped).
     if (!ParseIpv6Field(CSettings::GetProfileString(s, "NetworkGroup6", {}), m_group6) || !m_group6.IsMulticast() ||
@@ -128,6 +134,8 @@ void CRecFromNetworkDlg::SaveSettings()
     CSettings::WriteProfileInt(s, "SecondSource", static_cast<std::int32_t>(m_secondSource));
     CSettings::WriteProfileString(s, "SecondInterface", m_secondInterface);
     CSettings::WriteProfileInt(s, "MergeWindowMs", m_mergeWindowMs);
+    CSettings::WriteProfileString(s, "LinkAddress", m_linkAddress);
+    m_ui->linkFields->Save(s);
     CSettings::WriteProfileString(s, "TreeWidths", QString::fromLatin1(m_ui->treesSplitter->saveState().toBase64()));
 }
 
@@ -135,13 +143,14 @@ void CRecFromNetworkDlg::WriteFields()
 {
     auto* ui = m_ui.get();
     ui->portEdit->setText(QString::number(m_port));
+    m_shownMode = static_cast<int>(m_mode); // the Group field's text is set below
     ui->modeCombo->setCurrentIndex(static_cast<int>(m_mode));
     ui->fecCheck->setChecked(m_fec);
     ui->secondsRadio->setChecked(m_sizeUnit == CRecordController::kSeconds);
     ui->megabytesRadio->setChecked(m_sizeUnit == CRecordController::kMegabytes);
     ui->recordingSizeEdit->setText(QString::number(m_recordingSize));
-    ui->groupEdit->setText(m_group6.IsSet() ? QString::fromStdString(m_group6.HostString())
-                                            : AddressText(m_networkAddress));
+    m_groupText = m_group6.IsSet() ? QString::fromStdString(m_group6.HostString()) : AddressText(m_networkAddress);
+    ui->groupEdit->setText(IsLink() ? m_linkAddress : m_groupText);
     if (m_group6.IsSet())
         ui->sourceEdit->setText(QString::fromStdString(m_source6.HostString()));
     else
@@ -172,35 +181,51 @@ bool CRecFromNetworkDlg::ReadFields(bool quiet)
     // Port 0 would bind a random port that no sender knows.
     if (!ok || port < CRecordController::kMinPort || port > CRecordController::kMaxPort)
         return refuse(ui->portEdit, "Please enter a port number between 1 and 65535.");
-    // An IPv6 group takes an IPv6 source, an IPv4 group an IPv4 one.
-    std::uint32_t group = 0;
-    CNetAddress group6;
-    if (!ParseAddressField(ui->groupEdit->text(), group) &&
+    const bool link = ui->modeCombo->currentIndex() >= static_cast<int>(ReceiveMode::kSrt);
+    if (link && !ReadLink(quiet))
+        return false;
+    // An IPv6 group takes an IPv6 source, an IPv4 group an IPv4 one; a link keeps them as they were.
+    std::uint32_t group = link ? m_networkAddress : 0;
+    CNetAddress group6 = link ? m_group6 : CNetAddress();
+    if (!link && !ParseAddressField(ui->groupEdit->text(), group) &&
         (!ParseIpv6Field(ui->groupEdit->text(), group6) || !group6.IsMulticast()))
         return refuse(ui->groupEdit, "The group must be a multicast address, IPv4 (224.0.0.0 to 239.255.255.255) "
                                      "or IPv6 (ff00::/8), or 0.0.0.0 for none.");
-    if (group != 0 && !IsIpv4Multicast(group))
+    if (!link && group != 0 && !IsIpv4Multicast(group))
         return refuse(ui->groupEdit, "The group must be a multicast address, IPv4 (224.0.0.0 to 239.255.255.255) "
                                      "or IPv6 (ff00::/8), or 0.0.0.0 for none.");
-    std::uint32_t source = 0;
-    CNetAddress source6;
-    if (group6.IsSet() ? !ParseIpv6Field(ui->sourceEdit->text(), source6)
-                       : !ParseAddressField(ui->sourceEdit->text(), source))
+    // With a link the Group field holds its address; the group typed before it is kept when it is one.
+    std::uint32_t kept = 0;
+    CNetAddress kept6;
+    if (link && ParseAddressField(m_groupText, kept) && (kept == 0 || IsIpv4Multicast(kept)))
+    {
+        group = kept;
+        group6 = CNetAddress();
+    }
+    else if (link && ParseIpv6Field(m_groupText, kept6) && kept6.IsMulticast())
+    {
+        group = 0;
+        group6 = kept6;
+    }
+    std::uint32_t source = link ? m_sourceAddress : 0;
+    CNetAddress source6 = link ? m_source6 : CNetAddress();
+    if (!link && (group6.IsSet() ? !ParseIpv6Field(ui->sourceEdit->text(), source6)
+                                 : !ParseAddressField(ui->sourceEdit->text(), source)))
         return refuse(ui->sourceEdit, group6.IsSet()
                                           ? "The source of an IPv6 group must be an IPv6 address, or empty for any "
                                             "source."
                                           : "The source must be an IPv4 address, or empty for any source.");
     const bool rtp = ui->modeCombo->currentIndex() == 1;
-    if (ui->fecCheck->isChecked() && !rtp)
+    if (ui->fecCheck->isChecked() && !rtp && !link)
         return refuse(ui->fecCheck, "FEC needs the RTP mode.");
     const bool second = ui->secondPathCheck->isChecked();
-    if (second && !rtp)
+    if (second && !rtp && !link)
         return refuse(ui->secondPathCheck, "The second path (SMPTE 2022-7) needs the RTP mode.");
     // The second path's fields are checked only when it is used; unused, they keep what was saved.
     int secondPort = m_secondPort;
     std::uint32_t secondGroup = m_secondGroup;
     std::uint32_t secondSource = m_secondSource;
-    if (second)
+    if (second && !link)
     {
         secondPort = ui->secondPortEdit->text().trimmed().toInt(&ok);
         if (!ok || secondPort < CRecordController::kMinPort || secondPort > CRecordController::kMaxPort)
@@ -222,7 +247,9 @@ bool CRecFromNetworkDlg::ReadFields(bool quiet)
     if (!ok || size < 0)
         return refuse(ui->recordingSizeEdit, "Please enter an integer.");
     m_port = port;
-    m_mode = rtp ? ReceiveMode::kRtp : ReceiveMode::kUdp;
+    m_mode = static_cast<ReceiveMode>(std::max(0, ui->modeCombo->currentIndex()));
+    if (link)
+        m_linkAddress = ui->groupEdit->text().trimmed();
     m_fec = ui->fecCheck->isChecked();
     m_networkAddress = group;
     m_sourceAddress = source;
@@ -279,4 +306,8 @@ void CRecFromNetworkDlg::ConfigureReceiver()
     m_receiver.SetSecondInput(second ? static_cast<std::uint16_t>(m_secondPort) : 0,
                               membershipOf(ipv4(m_secondGroup), ipv4(m_secondSource), m_secondInterface));
     m_receiver.SetMergeWindowMs(static_cast<std::uint32_t>(m_mergeWindowMs));
+    // A link carries the datagrams itself: no group to join.
+    if (IsLink())
+        m_receiver.SetMembership(CDvbIpRecvThread::Membership());
+    m_receiver.SetInput(m_input.get());
 }

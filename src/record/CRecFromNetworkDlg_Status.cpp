@@ -42,6 +42,7 @@ void CRecFromNetworkDlg::OnStatusTimer()
     ShowReceiveStatus();
     ShowSignalFigures();
     ShowIndicators();
+    ShowLinkStatus();
 }
 
 void CRecFromNetworkDlg::ShowRecordingProgress()
@@ -93,16 +94,19 @@ void CRecFromNetworkDlg::ShowReceiveStatus()
     if (!IsRunning())
     {
         // Stop resets the text and its colour together; a write error stays.
-        if (m_statusRefresh && !m_writeFailed)
+        if (m_statusRefresh && !m_writeFailed && !m_linkFailed)
             ShowStatus(QString::fromLatin1(CRecordController::kNoErrorsText));
         m_statusRefresh = false;
-        transparent = !m_writeFailed;
+        transparent = !m_writeFailed && !m_linkFailed;
     }
     else if (const std::uint32_t status = m_receiver.GetStatus(); status != m_lastReceiverStatus)
     {
         m_lastReceiverStatus = status;
-        ShowStatus(QString::fromStdString(CRecordController::StatusText(status, m_statusText.toStdString())));
+        ShowStatus(WithTransportLoss(
+            QString::fromStdString(CRecordController::StatusText(status, m_statusText.toStdString()))));
     }
+    else if (const QString text = WithTransportLoss(m_statusText); text != m_statusText)
+        ShowStatus(text);
     if (label->IsTransparent() != transparent)
         label->SetTransparent(transparent);
 }

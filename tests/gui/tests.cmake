@@ -15,6 +15,7 @@ if(TARGET orvane_gui)
     gui/CRecFromNetworkDlgTest.cpp
     gui/DesktopTest.cpp
     gui/ProtectionShots.cpp
+    gui/LinkTabsTest.cpp
     ${PROJECT_SOURCE_DIR}/resources/orvane.qrc)
   set_target_properties(orvane_gui_tests PROPERTIES AUTOMOC ON AUTORCC ON)
   target_link_libraries(orvane_gui_tests PRIVATE orvane_gui orvane_test_support Qt6::Test)
@@ -28,7 +29,7 @@ if(TARGET orvane_gui)
   target_link_libraries(orvane_crash_child PRIVATE orvane_gui)
   orvane_set_warnings(orvane_crash_child)
 
-  foreach(test CXTabCtrlTest ControlsTest CIndicatorPanelTest CBitrateGraphTest COrvaneDlgTest CDiscoverDlgTest CCrashReportTest CPlayToNetworkDlgTest CRecFromNetworkDlgTest DesktopTest)
+  foreach(test CXTabCtrlTest ControlsTest CIndicatorPanelTest CBitrateGraphTest COrvaneDlgTest CDiscoverDlgTest CCrashReportTest CPlayToNetworkDlgTest CRecFromNetworkDlgTest DesktopTest LinkTabsTest)
     add_test(NAME gui.${test} COMMAND orvane_gui_tests ${test})
     set_tests_properties(gui.${test} PROPERTIES
       LABELS gui

@@ -99,24 +99,7 @@ void TransportMetrics(std::string& out, const std::string& s, const TransportSta
 
 std::string CStreamReport::TransportText(const TransportStats& t)
 {
-    if (!t.valid)
-        return "";
-    char text[320];
-    if (t.state == TransportStats::State::Connected)
-        std::snprintf(
-            text, sizeof text,
-            "%s %s  rtt %.1f ms  send %.2f recv %.2f Mb/s  retrans %llu  lost %llu  dropped %llu  buffer %.0f "
-            "ms%s  reconnects %llu",
-            t.transport.c_str(), t.peer.c_str(), t.rttMs, t.sendRateMbps, t.receiveRateMbps,
-            static_cast<unsigned long long>(t.retransmitted), static_cast<unsigned long long>(t.lost),
-            static_cast<unsigned long long>(t.dropped), t.bufferMs,
-            t.sendBufferBytes != 0 ? (" / " + std::to_string(t.sendBufferBytes) + " B").c_str() : "",
-            static_cast<unsigned long long>(t.reconnects));
-    else
-        std::snprintf(text, sizeof text, "%s %s%s%s  dropped %llu  reconnects %llu", t.transport.c_str(),
-                      TransportStats::StateName(t.state), t.lastError.empty() ? "" : ": ", t.lastError.c_str(),
-                      static_cast<unsigned long long>(t.dropped), static_cast<unsigned long long>(t.reconnects));
-    return text;
+    return t.StatusText();
 }
 
 std::string CStreamReport::TransportJson(const TransportStats& t)

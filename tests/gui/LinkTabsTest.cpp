@@ -1,0 +1,305 @@
+// SRT and RIST in the Play and Record tabs: the fields each mode shows and
+// leaves out, a refusal with its field focused, the settings kept, and a file
+// played by the Play tab and recorded by the Record tab over each transport on
+// loopback, byte for byte; a wrong SRT passphrase ends the play with its reason.
+
+#include "GuiTest.h"
+#include "app/COrvaneDlg.h"
+#include "controls/CIpAddressCtrl.h"
+#include "controls/CLabel.h"
+#include "controls/CLinkFieldsCtrl.h"
+#include "controls/CSettings.h"
+#include "controls/CTabActivateEvent.h"
+#include "controls/CXTabCtrl.h"
+#include "play/CPlayToNetworkDlg.h"
+#include "record/CRecFromNetworkDlg.h"
+#include "ui_CRecFromNetworkDlg.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QSettings>
+#include <QSpinBox>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTemporaryDir>
+
+#include <cstdio>
+
+namespace
+{
+void ShowActive(QWidget& window)
+{
+    window.show();
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+}
+
+void Activate(QWidget& tab)
+{
+    CTabActivateEvent event(true);
+    QApplication::sendEvent(&tab, &event);
+}
+
+QByteArray WithoutNullPackets(const QByteArray& bytes)
+{
+    QByteArray out;
+    for (qsizetype at = 0; at + 188 <= bytes.size(); at += 188)
+        if (((bytes[at + 1] & 0x1F) << 8 | static_cast<std::uint8_t>(bytes[at + 2])) != 0x1FFF)
+            out += bytes.mid(at, 188);
+    return out;
+}
+
+//! The Record tab listening for @p mode (2 SRT, 3 RIST) and the Play tab calling it, on one free port.
+struct LinkRig
+{
+    CFakeUiServices ui;
+    QTemporaryDir dir;
+    CNetworkSender sender;
+    CPlayToNetworkDlg play{&sender, {}, nullptr};
+    CRecFromNetworkDlg record;
+    std::uint16_t port = FreePort();
+    QByteArray stream = AsBytes(TestStream(1.5, 4'000'000));
+
+    explicit LinkRig(int mode)
+    {
+        play.OnInitDialog();
+        play.ModeCombo()->setCurrentIndex(mode);
+        play.IpAddress()->SetAddress(0x7F000001u);
+        play.PortEdit()->setText(QString::number(port));
+        ui.m_fileName = dir.filePath("source.ts");
+        QFile file(ui.m_fileName);
+        file.open(QIODevice::WriteOnly);
+        file.write(stream);
+        file.close();
+        play.OnOpen();
+        Activate(play);
+        auto* r = record.Form();
+        r->modeCombo->setCurrentIndex(mode);
+        r->portEdit->setText(QString::number(port));
+        r->linkFields->SrtModeCombo()->setCurrentIndex(1);
+        r->linkFields->RistModeCombo()->setCurrentIndex(1);
+    }
+    //! Records while the Play tab plays the file once; the recording's bytes.
+    QByteArray PlayAndRecord()
+    {
+        auto* r = record.Form();
+        ui.m_fileName = dir.filePath("recording.ts");
+        QTest::mouseClick(r->networkOpenButton, Qt::LeftButton);
+        QTest::mouseClick(r->fileOpenButton, Qt::LeftButton);
+        QTest::mouseClick(r->recordButton, Qt::LeftButton);
+        if (record.RecordThread()->GetState() != CRecordThread::kRecording)
+            return {};
+        play.PlayButton()->click();
+        bool linkShown = false;
+        WaitFor(
+            [&] {
+                record.OnStatusTimer();
+                linkShown |= play.LinkStatusLabel()->text().contains("  rtt "); // the connected form
+                return play.PlayState() == CPlayController::PlayState::Stopped &&
+                       record.Receiver().GetCounters().payloadBytes >= static_cast<std::uint64_t>(stream.size());
+            },
+            20'000);
+        QTest::qWait(300);
+        record.OnStatusTimer();
+        const QString status = r->statusLabel->GetText();
+        const QString line = r->linkStatusLabel->text();
+        QTest::mouseClick(r->stopButton, Qt::LeftButton);
+        if (!linkShown || status != "No errors detected" || !line.startsWith("lost here 0  "))
+            qWarning("link shown %d, status \"%s\", link line \"%s\"", linkShown, qPrintable(status), qPrintable(line));
+        return linkShown && status == "No errors detected" ? ReadAll(ui.m_fileName) : QByteArray();
+    }
+};
+} // namespace
+
+class LinkTabsTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        QSettings().remove("Play");
+        QSettings().remove("Record");
+    }
+
+    void playFieldsFollowTheModeRefuseAndAreKept()
+    {
+        CFakeUiServices ui;
+        CNetworkSender sender;
+        {
+            CPlayToNetworkDlg dlg(&sender, {}, nullptr);
+            dlg.OnInitDialog();
+            ShowActive(dlg);
+            auto* tabs = dlg.findChild<QTabWidget*>("outputTabs");
+            const int page = tabs->indexOf(dlg.findChild<QWidget*>("linkPage"));
+            const int impair = tabs->indexOf(dlg.findChild<QWidget*>("impairPage"));
+            CLinkFieldsCtrl* f = dlg.LinkFields();
+            dlg.ModeCombo()->setCurrentIndex(1);
+            QVERIFY(!tabs->isTabVisible(page) && dlg.TtlSpin()->isEnabled() && tabs->isTabEnabled(impair));
+            dlg.ModeCombo()->setCurrentIndex(CPlayToNetworkDlg::kModeSrt);
+            QVERIFY(tabs->isTabVisible(page) && tabs->tabText(page) == "SRT" && !tabs->isTabEnabled(impair));
+            QVERIFY(!f->PassphraseEdit()->isHidden() && f->SecretEdit()->isHidden());
+            QVERIFY(!dlg.TtlSpin()->isEnabled() && !dlg.InterfaceCombo()->isEnabled() &&
+                    !dlg.findChild<QComboBox*>("fecModeCombo")->isEnabled());
+            QVERIFY(f->PassphraseEdit()->echoMode() == QLineEdit::Password && f->LatencySpin()->value() == 120);
+            dlg.IpAddress()->SetAddress(0x7F000001u);
+            dlg.PortEdit()->setText("9000");
+            f->PassphraseEdit()->setText("short");
+            QVERIFY(!dlg.UpdateData(true));
+            QCOMPARE(ui.m_messages.back().text, QString("The SRT passphrase needs 10 to 79 characters (this one has "
+                                                        "5), or none for no encryption."));
+            QVERIFY(f->PassphraseEdit()->hasFocus() && tabs->currentIndex() == page);
+            f->PassphraseEdit()->setText("0123456789ab");
+            f->SrtModeCombo()->setCurrentIndex(1);
+            f->LatencySpin()->setValue(300);
+            f->StreamIdEdit()->setText("cam1");
+            QVERIFY(dlg.UpdateData(true));
+            QVERIFY(!dlg.PlaySettingsAt(0).rtp);
+            // RIST: its own fields; a secret needs the main profile.
+            dlg.ModeCombo()->setCurrentIndex(CPlayToNetworkDlg::kModeRist);
+            QVERIFY(tabs->tabText(page) == "RIST" && f->PassphraseEdit()->isHidden() && !f->SecretEdit()->isHidden());
+            QVERIFY(f->ProfileCombo()->currentIndex() == 1 && f->BufferSpin()->value() == 1'000);
+            f->ProfileCombo()->setCurrentIndex(0);
+            f->SecretEdit()->setText("a-secret");
+            QVERIFY(!dlg.UpdateData(true) && f->SecretEdit()->hasFocus());
+            f->SecretEdit()->clear();
+            f->BufferSpin()->setValue(500);
+            QVERIFY(dlg.UpdateData(true));
+            dlg.SaveSettings();
+        }
+        QCOMPARE(CSettings::GetProfileInt("Play", "NetworkType", 0), 3);
+        QCOMPARE(CSettings::GetProfileString("Play", "SrtPassphrase", {}), QString("0123456789ab"));
+        CPlayToNetworkDlg dlg(&sender, {}, nullptr);
+        dlg.OnInitDialog();
+        CLinkFieldsCtrl* f = dlg.LinkFields();
+        QVERIFY(dlg.ModeCombo()->currentIndex() == 3 && f->ProfileCombo()->currentIndex() == 0 &&
+                f->BufferSpin()->value() == 500);
+        QVERIFY(f->SrtModeCombo()->currentIndex() == 1 && f->LatencySpin()->value() == 300 &&
+                f->StreamIdEdit()->text() == "cam1");
+        QCOMPARE(ui.m_messages.size(), std::size_t{2});
+    }
+
+    void recordFieldsFollowTheModeRefuseAndAreKept()
+    {
+        CFakeUiServices ui;
+        {
+            CRecFromNetworkDlg dlg;
+            ShowActive(dlg);
+            auto* r = dlg.Form();
+            r->groupEdit->setText("239.1.1.1");
+            r->modeCombo->setCurrentIndex(2);
+            // The Group field is the link's address now, and keeps the group for UDP.
+            QVERIFY(r->groupCaption->text() == "Address" && r->groupEdit->text().isEmpty());
+            QVERIFY(!r->linkFields->isHidden() && !r->linkFields->StreamIdEdit()->isHidden());
+            QVERIFY(!r->sourceEdit->isEnabled() && !r->fecCheck->isEnabled() && r->secondPathCheck->isHidden());
+            // A caller needs its peer.
+            QTest::mouseClick(r->networkOpenButton, Qt::LeftButton);
+            QVERIFY(dlg.IsNetworkClosed() && r->groupEdit->hasFocus());
+            QCOMPARE(ui.m_messages.back().text, QString("An SRT caller needs the peer's address."));
+            r->groupEdit->setText("127.0.0.1");
+            r->modeCombo->setCurrentIndex(0);
+            QVERIFY(r->groupEdit->text() == "239.1.1.1" && r->linkFields->isHidden() && r->sourceEdit->isEnabled());
+            r->modeCombo->setCurrentIndex(3);
+            QVERIFY(r->groupEdit->text() == "127.0.0.1" && !r->linkFields->SecretEdit()->isHidden());
+            r->linkFields->RistModeCombo()->setCurrentIndex(1);
+            r->linkFields->SecretEdit()->setText("a-secret-1");
+            QTest::mouseClick(r->networkOpenButton, Qt::LeftButton);
+            QVERIFY(!dlg.IsNetworkClosed());
+        }
+        QCOMPARE(CSettings::GetProfileString("Record", "LinkAddress", {}), QString("127.0.0.1"));
+        QCOMPARE(CSettings::GetProfileString("Record", "RistSecret", {}), QString("a-secret-1"));
+        CRecFromNetworkDlg dlg;
+        auto* r = dlg.Form();
+        QVERIFY(r->modeCombo->currentIndex() == 3 && r->groupEdit->text() == "127.0.0.1" &&
+                r->linkFields->RistModeCombo()->currentIndex() == 1);
+        r->modeCombo->setCurrentIndex(1);
+        QCOMPARE(r->groupEdit->text(), QString("239.1.1.1"));
+    }
+
+    void playsToTheRecordTabOverSrt()
+    {
+        LinkRig rig(2);
+        for (CLinkFieldsCtrl* f : {rig.play.LinkFields(), rig.record.Form()->linkFields})
+            f->PassphraseEdit()->setText("the-right-passphrase");
+        const QByteArray recorded = rig.PlayAndRecord();
+        QVERIFY(!recorded.isEmpty());
+        QVERIFY(WithoutNullPackets(recorded) == WithoutNullPackets(rig.stream));
+        // A refusal retrying cannot cure ends the play with its reason.
+        QTest::mouseClick(rig.record.Form()->monitorButton, Qt::LeftButton);
+        rig.play.LinkFields()->PassphraseEdit()->setText("a-wrong-passphrase");
+        rig.play.PlayButton()->click();
+        QVERIFY(WaitFor([&] { return rig.play.PlayState() == CPlayController::PlayState::Stopped; }, 15'000));
+        QVERIFY(!rig.ui.m_messages.empty());
+        QVERIFY2(rig.ui.m_messages.back().text.startsWith("SRT refused: ") &&
+                     rig.ui.m_messages.back().text.contains("passphrase"),
+                 qPrintable(rig.ui.m_messages.back().text));
+        QVERIFY(rig.play.LinkStatusLabel()->text() == rig.ui.m_messages.back().text);
+    }
+
+    void playsToTheRecordTabOverRist()
+    {
+        LinkRig rig(3);
+        const QByteArray recorded = rig.PlayAndRecord();
+        QVERIFY(!recorded.isEmpty());
+        QVERIFY(WithoutNullPackets(recorded) == WithoutNullPackets(rig.stream));
+        QVERIFY(rig.ui.m_messages.empty());
+    }
+};
+
+ORVANE_GUI_TEST(LinkTabsTest)
+
+namespace
+{
+// Pictures of both tabs with SRT chosen at the smallest window, for docs/srt.md
+// (not a ctest entry; look at them after taking them):
+//
+//   xvfb-run -a -s "-screen 0 1400x900x24" build/default/tests/orvane_gui_tests LinkShots docs/screenshots
+int TakeLinkShots(int argc, char** argv)
+{
+    if (argc < 2 || argv[1][0] == '-')
+    {
+        std::fprintf(stderr, "LinkShots: give the output directory to take the pictures\n");
+        return 0;
+    }
+    const QString out = QString::fromLocal8Bit(argv[1]);
+    CFakeUiServices ui;
+    COrvaneDlg main;
+    main.OnInitDialog();
+    main.show();
+    QTest::qWait(300);
+    const QSize before = main.minimumSizeHint();
+    auto* record = main.findChild<CRecFromNetworkDlg*>();
+    auto* r = record->Form();
+    r->modeCombo->setCurrentIndex(2);
+    r->groupEdit->setText("contribution.example");
+    r->portEdit->setText("9000");
+    r->linkFields->PassphraseEdit()->setText("contribution-2026");
+    r->linkFields->StreamIdEdit()->setText("cam1");
+    auto* play = main.findChild<CPlayToNetworkDlg*>();
+    play->ModeCombo()->setCurrentIndex(CPlayToNetworkDlg::kModeSrt);
+    play->LinkFields()->SrtModeCombo()->setCurrentIndex(1);
+    play->LinkFields()->PassphraseEdit()->setText("contribution-2026");
+    QTest::qWait(300);
+    const QSize after = main.minimumSizeHint();
+    std::fprintf(stderr, "smallest window: %dx%d with UDP/RTP, %dx%d with SRT\n", before.width(), before.height(),
+                 after.width(), after.height());
+    main.resize(after);
+    QTest::qWait(600);
+    bool saved = main.grab().save(out + QStringLiteral("/record-tab-srt.png"));
+    main.TabCtrl()->TabBar()->setCurrentIndex(1);
+    auto* tabs = play->findChild<QTabWidget*>(QStringLiteral("outputTabs"));
+    tabs->setCurrentWidget(play->findChild<QWidget*>(QStringLiteral("linkPage")));
+    QTest::qWait(600);
+    saved &= main.grab().save(out + QStringLiteral("/play-tab-srt.png"));
+    std::fprintf(stderr, "%s\n", saved ? "saved" : "cannot save the pictures");
+    return saved && after.height() <= before.height() && after.width() <= before.width() ? 0 : 1;
+}
+
+const bool kLinkShots = RegisterGuiTest("LinkShots", TakeLinkShots);
+} // namespace
+
+#include "LinkTabsTest.moc"
