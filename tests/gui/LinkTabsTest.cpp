@@ -31,13 +31,6 @@
 
 namespace
 {
-void ShowActive(QWidget& window)
-{
-    window.show();
-    window.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&window));
-}
-
 void Activate(QWidget& tab)
 {
     CTabActivateEvent event(true);
