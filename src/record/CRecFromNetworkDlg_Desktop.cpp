@@ -38,8 +38,7 @@ void CRecFromNetworkDlg::InitDesktop()
     ui->secondSourceEdit->setToolTip(QStringLiteral("Only this sender on the second path; empty for any"));
     ui->mergeWindowSpin->setToolTip(QStringLiteral("Merge window: how long the later path may trail the earlier one "
                                                    "(SMPTE 2022-7 path skew), 1 to 500 ms"));
-    ui->groupEdit->setToolTip(
-        QStringLiteral("Multicast group to join, IPv4 or IPv6 (ff15::1); empty for unicast on IPv4 and IPv6"));
+    // groupEdit: its tooltip follows the mode (a group, or a link's address).
     ui->sourceEdit->setToolTip(QStringLiteral("Only this sender (source-specific multicast); empty for any"));
     ui->recordingSizeEdit->setToolTip(QStringLiteral("Limit of each file, in seconds or MB"));
     ui->secondsRadio->setToolTip(QStringLiteral("The limit is in seconds"));

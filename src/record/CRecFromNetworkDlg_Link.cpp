@@ -60,7 +60,8 @@ void CRecFromNetworkDlg::UpdateLinkControls(bool editable)
     ui->groupCaption->setText(link ? QStringLiteral("Address") : QStringLiteral("Group"));
     ui->groupEdit->setToolTip(link ? QStringLiteral("Caller: the peer's address or name; listener: the local "
                                                     "address to listen on, 0.0.0.0 or empty for every one")
-                                   : QString());
+                                   : QStringLiteral("Multicast group to join, IPv4 or IPv6 (ff15::1); empty for "
+                                                    "unicast on IPv4 and IPv6"));
     // A link carries the datagrams itself: no source, interface, FEC or second path.
     for (QWidget* field : {static_cast<QWidget*>(ui->sourceEdit), static_cast<QWidget*>(ui->interfaceCombo),
                            static_cast<QWidget*>(ui->fecCheck), static_cast<QWidget*>(ui->secondPathCheck)})
