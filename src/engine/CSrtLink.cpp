@@ -432,7 +432,11 @@ int CSrtLink::Connect()
             SetError("SRT " + std::string(CSrtSettings::ModeName(m_settings.mode)) + " to " + Endpoint(m_settings) +
                      ": " + RejectText(reason, m_settings.streamId));
             if (IsFatal(reason))
+            {
+                // The state first: whoever sees the failure flag finds the state that goes with it.
+                SetState(TransportStats::State::Failed);
                 m_failed.store(true);
+            }
             break;
         }
     }
