@@ -142,6 +142,7 @@ bool CDvbIpRecvThread::OpenInput()
         [this] { return GetFreeBuffer(); },
         [this](DvbIpRecvBuffer* record) { OnReceive(record); },
         [this](std::uint32_t datagrams) { OnTransportLoss(datagrams); },
+        [this](DvbIpRecvBuffer* record) { m_pool.PutFree(record); },
     };
     if (m_runInput->Open(std::move(sink)))
         return true;

@@ -65,8 +65,7 @@ void CRistInput::Run()
     rist_ctx* ctx = m_link.Context();
     bool haveExpected = false;
     std::uint64_t expected = 0;
-    // A record taken and not yet filled; it belongs to the receiver's pool,
-    // which is released as one block, so one left here at the end is no leak.
+    // A record taken and not yet filled: it goes back to the receiver's pool at the end.
     DvbIpRecvBuffer* record = nullptr;
     while (!m_stop.load(std::memory_order_acquire))
     {
@@ -109,4 +108,6 @@ void CRistInput::Run()
         m_sink.receive(record);
         record = nullptr;
     }
+    if (record != nullptr && m_sink.putBack)
+        m_sink.putBack(record);
 }

@@ -42,7 +42,9 @@ bool CSrtInput::Close(std::chrono::milliseconds timeout)
 {
     if (!m_link.Stop(timeout))
         return false;
-    // The record held belongs to the receiver's pool, which is released as one block.
+    // The link thread has ended: the record it held goes back to the receiver's pool.
+    if (m_held != nullptr && m_sink.putBack)
+        m_sink.putBack(m_held);
     m_held = nullptr;
     return true;
 }

@@ -574,7 +574,6 @@ void CSrtLink::EndConnection(int socket)
         std::lock_guard lock(m_socketLock);
         m_socket = kInvalidSocket;
     }
-    m_connected.store(false, std::memory_order_release);
     RefreshStats(socket);
     const bool stopped = m_stop.load();
     if (m_direction == Direction::Send)
@@ -617,5 +616,7 @@ void CSrtLink::EndConnection(int socket)
         s.state = m_settings.mode == CSrtSettings::Mode::Listener ? TransportStats::State::Listening
                                                                   : TransportStats::State::Connecting;
     }
+    // Last: whoever sees the link down finds its reason and its losses counted.
+    m_connected.store(false, std::memory_order_release);
     srt_close(socket);
 }

@@ -30,6 +30,8 @@ public:
         std::function<void(DvbIpRecvBuffer* record)> receive;
         //! @p datagrams messages the transport gave up for good.
         std::function<void(std::uint32_t datagrams)> lost;
+        //! A record taken with getFree and not filled goes back (at the end of a run).
+        std::function<void(DvbIpRecvBuffer* record)> putBack;
     };
 
     virtual ~IDatagramInput() = default;

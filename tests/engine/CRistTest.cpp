@@ -141,7 +141,8 @@ TEST(CRistLink, RefusalsNameTheirReason)
     const Pair urls = Urls(CRistSettings::Profile::Main);
     CRistInput first(Parsed(urls.listen));
     CRistInput second(Parsed(urls.listen));
-    IDatagramInput::Sink sink{[] { return nullptr; }, [](DvbIpRecvBuffer*) {}, [](std::uint32_t) {}};
+    IDatagramInput::Sink sink{[] { return nullptr; }, [](DvbIpRecvBuffer*) {}, [](std::uint32_t) {},
+                              [](DvbIpRecvBuffer*) {}};
     ASSERT_TRUE(first.Open(sink)) << first.LastError();
     EXPECT_FALSE(second.Open(sink));
     EXPECT_NE(second.LastError().find("cannot listen on"), std::string::npos) << second.LastError();

@@ -42,7 +42,8 @@ class CCollector
 public:
     IDatagramInput::Sink Sink()
     {
-        return {[this] { return Free(); }, [this](DvbIpRecvBuffer* r) { Take(r); }, [](std::uint32_t) {}};
+        return {[this] { return Free(); }, [this](DvbIpRecvBuffer* r) { Take(r); }, [](std::uint32_t) {},
+                [](DvbIpRecvBuffer*) {}};
     }
     std::size_t Count()
     {
