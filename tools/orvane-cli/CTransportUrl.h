@@ -33,6 +33,8 @@ public:
     IDatagramInput* Input() const { return m_input.get(); }
 
 private:
+    template<typename MakeFn> bool Parse(std::string_view url, std::string& error, MakeFn make);
+
     const char* m_name = "";
     std::string m_displayUrl;
     std::unique_ptr<IDatagramOutput> m_output;
