@@ -139,7 +139,6 @@ int CRistLink::Callbacks::OnStats(void* arg, const rist_stats* stats)
             s.lost += f.missing;
             s.dropped += f.lost;
             s.peer = f.cname;
-            self->m_lost.fetch_add(f.lost, std::memory_order_relaxed);
         }
     }
     rist_stats_free(stats);
@@ -151,7 +150,6 @@ bool CRistLink::Start(const CRistSettings& settings, Direction direction)
     Stop();
     m_direction = direction;
     m_connected.store(false);
-    m_lost.store(0);
     {
         std::lock_guard lock(m_lock);
         m_stats = TransportStats();
@@ -196,8 +194,9 @@ bool CRistLink::Start(const CRistSettings& settings, Direction direction)
     if (made != 0)
         return fail("RIST: cannot " + std::string(settings.listener ? "listen on" : "reach") + " '" +
                     settings.ToDisplayUrl() + "'");
-    rist_connection_status_callback_set(m_ctx, &Callbacks::OnConnection, this);
-    if (rist_stats_callback_set(m_ctx, kStatsIntervalMs, &Callbacks::OnStats, this) != 0 || rist_start(m_ctx) != 0)
+    // Without connection events a play would wait for its peer for ever.
+    if (rist_connection_status_callback_set(m_ctx, &Callbacks::OnConnection, this) != 0 ||
+        rist_stats_callback_set(m_ctx, kStatsIntervalMs, &Callbacks::OnStats, this) != 0 || rist_start(m_ctx) != 0)
         return fail("RIST: librist does not start");
     return true;
 }

@@ -56,8 +56,6 @@ public:
     //! The last error librist logged (or Start's reason); empty: none.
     std::string GetError() const;
     TransportStats GetStats() const;
-    //! Packets librist's receiver gave up (not recovered in time): loss.
-    std::uint64_t GetLost() const { return m_lost.load(std::memory_order_relaxed); }
 
 private:
     struct Callbacks; // librist's callbacks, with librist's own types
@@ -68,7 +66,6 @@ private:
     rist_ctx* m_ctx = nullptr;
     rist_logging_settings* m_logging = nullptr;
     std::atomic<bool> m_connected{false};
-    std::atomic<std::uint64_t> m_lost{0};
     mutable std::mutex m_lock;
     TransportStats m_stats; // under m_lock
     std::string m_error;    // under m_lock
