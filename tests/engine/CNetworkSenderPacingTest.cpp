@@ -165,6 +165,8 @@ TEST(CNetworkSenderPacing, PauseSendsNothingAndResumesWithoutCatchUp)
 
     // After the resume the datagrams leave one by one at the bit rate: a
     // catch-up of the half second would put 3,800 of them into the first cycle.
+    // The first cycle may still find up to a millisecond overdue (as after the
+    // start), so two milliseconds' worth is the bound.
     const auto r = clock.Releases();
     const double unitNs = kUnit * 8e9 / 80'000'000;
     ASSERT_GT(r.size(), releasesAtPause + 20);
@@ -176,5 +178,5 @@ TEST(CNetworkSenderPacing, PauseSendsNothingAndResumesWithoutCatchUp)
         ASSERT_GE(static_cast<double>(r[i + 1].deadlineNs - r[i].deadlineNs), unitNs / 2 - 1'000) << "release " << i;
         firstMs += r[i].deadlineNs < r[releasesAtPause].deadlineNs + 1'000'000 ? 1 : 0;
     }
-    EXPECT_LE(firstMs, 9u) << "80 Mbit/s is 7.6 datagrams per millisecond";
+    EXPECT_LE(firstMs, 16u) << "80 Mbit/s is 7.6 datagrams per millisecond";
 }
