@@ -44,8 +44,16 @@ public:
 
     //! The timer's work, callable directly.
     void Sample();
-    //! Milliseconds of the steady clock by default; tests drive their own.
-    void SetClock(NowMsFn now) { m_now = std::move(now); }
+    //! Milliseconds of the steady clock by default. A caller with a clock of
+    //! its own drives the samples too: the timer stops (no tick between two
+    //! driven samples) and the history starts anew (times of two clocks do not
+    //! compare).
+    void SetClock(NowMsFn now)
+    {
+        m_now = std::move(now);
+        m_timer.stop();
+        m_history.Clear();
+    }
 
     const CBitrateHistory& History() const { return m_history; }
     CBitrateGraph* Graph() const { return m_graph; }
