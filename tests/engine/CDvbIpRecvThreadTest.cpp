@@ -119,15 +119,6 @@ TEST(CDvbIpRecvThreadParse, OnlyWholeTransportStreamPacketsPass)
     EXPECT_FALSE(CDvbIpRecvThread::IsTransportStream(junk.data(), 1316));
 }
 
-TEST_F(CDvbIpRecvThreadTest, UdpShortStreamIsWrittenWholeAfterQuietTime)
-{
-    ASSERT_TRUE(m_receiver.Start()) << m_receiver.LastError();
-    Sender s(m_port);
-    s.SendUdp(0, 10); // fewer than the 50-datagram reserve
-    EXPECT_TRUE(WaitDatagrams(m_receiver, 10)) << "the reserve is passed on after a quiet time";
-    EXPECT_EQ(Serials(Finish(m_receiver)), Expected(0, 10));
-}
-
 TEST_F(CDvbIpRecvThreadTest, RtpReorderedDuplicatedWrappingAndLostDatagramsComeOutInOrder)
 {
     CEventLog log;

@@ -29,11 +29,6 @@ protected:
         m_recorder.SetAnalyzerEnabled(true);
     }
     void TearDown() override { m_recorder.Close(); }
-    // Waits (bounded) until the worker has taken @p bytes from the receiver.
-    bool WaitTaken(std::uint64_t bytes)
-    {
-        return tstest::WaitFor([&] { return m_recorder.GetBytesTaken() >= bytes; });
-    }
     std::vector<std::int64_t> FileSerials(const std::vector<std::string>& names)
     {
         std::vector<std::uint8_t> all;
@@ -50,23 +45,6 @@ protected:
     CRecordThread m_recorder{&m_receiver, &m_sink};
 };
 } // namespace
-
-TEST_F(RecordTest, RecordingKeepsEveryPacketAndEndsWithTheLastPartialBlock)
-{
-    const std::string file = m_dir + "/capture.ts";
-    ASSERT_TRUE(m_recorder.Open(-1, file));
-    EXPECT_EQ(m_recorder.GetState(), CRecordThread::kRecording);
-    Sender s(m_port);
-    s.SendUdp(0, 2'000); // 2.6 MB: two whole blocks and a part
-    ASSERT_TRUE(WaitDatagrams(m_receiver, 2'000 - 50));
-    ASSERT_TRUE(WaitTaken(2 * m_recorder.GetBlockBytes()));
-    m_recorder.Close();
-    EXPECT_EQ(m_recorder.GetState(), CRecordThread::kStopped);
-    EXPECT_EQ(FileSerials({file}), Expected(0, 2'000));
-    EXPECT_EQ(fs::file_size(file), 2'000u * kDatagramBytes);
-    EXPECT_FALSE(m_recorder.HasFailed());
-    EXPECT_TRUE(m_sink.Messages().empty());
-}
 
 TEST_F(RecordTest, RingRotationPutsEveryByteInExactlyOneFileAndOverwritesTheOldest)
 {
