@@ -138,6 +138,7 @@ TEST_F(CFileAnalysisTest, DefaultBitRatesBySizeWithoutPcr)
         const CFileAnalysisResult r = CFileAnalysis::Analyse(path, decoder, ".");
         ASSERT_TRUE(r.ok);
         EXPECT_FALSE(r.pcrFound);
+        EXPECT_EQ(decoder.State().m_pcrSeen.load(), 0);
         EXPECT_EQ(r.bitRate, c.rate) << c.size;
         ASSERT_FALSE(r.fileInformation.children.empty());
         EXPECT_EQ(r.fileInformation.children.back().text, c.line);

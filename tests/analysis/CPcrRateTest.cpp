@@ -1,5 +1,5 @@
 // The PCR bit rate: precision on constant rates, several programs, wrap,
-// discontinuities, no PCR.
+// discontinuities (no PCR: CFileAnalysisTest).
 #include "analysis/CPcrRate.h"
 
 #include "AnalysisTestSupport.h"
@@ -58,16 +58,4 @@ TEST(CPcrRateTest, BaselineRestartsAtDiscontinuitiesAndClockJumps)
         rate.AddPcr(pcr += 270'000, position += 270'000, false);
     EXPECT_NEAR(rate.Rate(), 216e6, 216e6 * 1e-9);
     EXPECT_LE(rate.BaselinePcr(), 10u * 270'000u);
-}
-
-TEST(CPcrRateTest, NoPcrGivesZeroAndTheFlagClear)
-{
-    std::vector<std::uint8_t> stream;
-    for (int i = 0; i < 5000; ++i)
-        AddPacket(stream, 0x1FFF, static_cast<std::uint8_t>(i));
-    CDecodeStream decoder;
-    FeedFixed(decoder, stream, 4096);
-    EXPECT_EQ(decoder.m_packetSize.load(), 188);
-    EXPECT_EQ(decoder.State().m_bitRate.load(), 0.0);
-    EXPECT_EQ(decoder.State().m_pcrSeen.load(), 0);
 }

@@ -2,6 +2,7 @@
 // over several packets, several per packet, bad CRCs.
 #include "AnalysisTestSupport.h"
 #include "analysis/CSectionAssembler.h"
+#include "support/TimedStream.h"
 
 #include <bitstream/mpeg/psi.h>
 #include <gtest/gtest.h>
@@ -93,39 +94,20 @@ TEST(CPsiTablesTest, SectionAssemblyAcrossPacketsSeveralInOnePacketAndOverlongSk
 
 TEST(CPsiTablesTest, SectionWithBadCrcIsCountedAndIgnored)
 {
-    std::uint8_t pat[8 + 4 + 4];
-    psi_init(pat, true);
-    psi_set_tableid(pat, 0);
-    psi_set_length(pat, sizeof pat - 3);
-    psi_set_tableidext(pat, 9);
-    psi_set_version(pat, 0);
-    psi_set_current(pat);
-    psi_set_section(pat, 0);
-    psi_set_lastsection(pat, 0);
-    pat[8] = 0x00;
-    pat[9] = 0x05; // program 5
-    pat[10] = 0xE1;
-    pat[11] = 0x23; // PMT PID 0x123
-    psi_set_crc(pat);
-
-    std::vector<std::uint8_t> stream;
-    for (int i = 0; i < 12; ++i)
-    {
-        std::vector<std::uint8_t> payload = {0x00};
-        payload.insert(payload.end(), pat, pat + sizeof pat);
-        if (i < 10)
-            payload[1 + 13] ^= 0x01; // damage the CRC of the first ten
-        AddPacket(stream, 0, static_cast<std::uint8_t>(i), payload, true);
-    }
+    // The first ten PATs (one each 100 ms) with a wrong CRC_32, then good ones.
+    using S = tstest::TimedStream;
+    const auto stream = S::Make(1'200, {{.pid = S::kPatPid, .from = 0, .to = 999, .flipCrc = true}});
+    const auto half = stream.begin() + 1'000 * 188;
     CDecodeStream decoder;
-    FeedFixed(decoder, std::vector<std::uint8_t>(stream.begin(), stream.begin() + 10 * 188), 188);
+    FeedFixed(decoder, std::vector<std::uint8_t>(stream.begin(), half), 188);
     CAnalysisSnapshot s = decoder.TakeSnapshot();
     EXPECT_TRUE(s.programs.empty());
-    ASSERT_EQ(s.pids.size(), 1u);
+    ASSERT_FALSE(s.pids.empty());
+    EXPECT_EQ(s.pids[0].pid, S::kPatPid);
     EXPECT_EQ(s.pids[0].stats.crcErrors, 10u);
-    FeedFixed(decoder, std::vector<std::uint8_t>(stream.begin() + 10 * 188, stream.end()), 188);
+    FeedFixed(decoder, std::vector<std::uint8_t>(half, stream.end()), 188);
     s = decoder.TakeSnapshot();
     ASSERT_EQ(s.programs.size(), 1u);
-    EXPECT_EQ(s.programs.at(5).pmtPid, 0x123);
-    EXPECT_EQ(s.transportStreamId, 9);
+    EXPECT_EQ(s.programs.at(1).pmtPid, S::kPmtPid);
+    EXPECT_EQ(s.transportStreamId, 1);
 }

@@ -122,10 +122,9 @@ TEST(CNetAddressTest, KeepsOrvanesIpv4HostOrderAndTellsGroupsAndAnyApart)
         bool multicast;
         bool any;
     } kinds[] = {
-        {"224.0.0.0", true, false},  {"223.255.255.255", false, false},
-        {"240.0.0.0", false, false}, {"0.0.0.0", false, true},
-        {"::", false, true},         {"fe80::1", false, false},
-        {"ff00::", true, false},     {"feff::1", false, false},
+        {"224.0.0.0", true, false},  {"239.255.255.255", true, false}, {"223.255.255.255", false, false},
+        {"240.0.0.0", false, false}, {"0.0.0.0", false, true},         {"::", false, true},
+        {"fe80::1", false, false},   {"ff00::", true, false},          {"feff::1", false, false},
     };
     for (const auto& k : kinds)
     {

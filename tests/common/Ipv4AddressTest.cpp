@@ -44,12 +44,3 @@ TEST(Ipv4AddressTest, RefusesEverythingElseAndKeepsTheValue)
     EXPECT_TRUE(ParseIpv4(std::string_view(destination).substr(0, 8), address));
     EXPECT_EQ(address, 0x0A000005u);
 }
-
-TEST(Ipv4AddressTest, MulticastIsTheClassDRange)
-{
-    EXPECT_TRUE(IsIpv4Multicast(0xE0000000u));  // 224.0.0.0
-    EXPECT_TRUE(IsIpv4Multicast(0xEFFFFFFFu));  // 239.255.255.255
-    EXPECT_FALSE(IsIpv4Multicast(0xDFFFFFFFu)); // 223.255.255.255
-    EXPECT_FALSE(IsIpv4Multicast(0xF0000000u)); // 240.0.0.0
-    EXPECT_FALSE(IsIpv4Multicast(0u));
-}

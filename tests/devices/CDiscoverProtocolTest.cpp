@@ -76,10 +76,3 @@ TEST(CDiscoverProtocol, MalformedMessagesAreClassified)
     }
     EXPECT_EQ(CDiscoverProtocol::Parse(nullptr, 46, nullptr), V::kShort);
 }
-
-TEST(CDiscoverProtocol, UnusableDeviceAddressesAreRecognised)
-{
-    EXPECT_TRUE(CDiscoverProtocol::IsUsableDeviceAddress(0x7F000002u));
-    for (std::uint32_t bad : {0u, 0xE0000001u, 0xFFFFFFFFu}) // none, multicast, broadcast
-        EXPECT_FALSE(CDiscoverProtocol::IsUsableDeviceAddress(bad)) << bad;
-}

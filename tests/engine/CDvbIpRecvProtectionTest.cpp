@@ -1,20 +1,13 @@
 // The receiver with SMPTE 2022-1 FEC and a 2022-7 second input, end to end on
-// loopback: media and FEC made by CFecEncoder, chosen datagrams withheld; and
-// orvane-cli record with --fec and with --second-port.
+// loopback: media and FEC made by CFecEncoder, chosen datagrams withheld
+// (orvane-cli record --fec and --second-port: interop ffmpeg-fec-record, orvane-2022-7).
 #include "DvbIpRecvTestSupport.h"
 #include "FecTestStream.h"
 #include "LoopbackStream.h"
 #include "engine/CDvbIpRecvThread.h"
-#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <functional>
 #include <set>
 
 namespace
@@ -180,86 +173,3 @@ TEST(CDvbIpRecvProtection, TwoPathsWithDisjointLossesMergeIntoTheWholeStreamAndF
     EXPECT_EQ(c.missing + c.fecUnrecoverable, 0u);
     EXPECT_GE(c.skewMs, 0.0);
 }
-
-#ifdef ORVANE_CLI_PATH
-namespace
-{
-// Runs orvane-cli record with @p args (standard error to @p err) until @p port is
-// taken, calls @p send, then interrupts it. @return its exit status (-1: killed).
-int RecordWhile(std::vector<std::string> args, const std::string& err, std::uint16_t port,
-                const std::function<void()>& send)
-{
-    args.insert(args.begin(), {ORVANE_CLI_PATH, "record", "--rtp", "--quiet"});
-    const pid_t pid = fork();
-    if (pid == 0)
-    {
-        dup2(::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
-        std::vector<char*> argv;
-        for (auto& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    // Bound to the port, it keeps this test from binding it.
-    for (int i = 0; i < 100 && tstest::LoopbackPeer(tstest::kLoopback, port).Valid(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    send();
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    kill(pid, SIGINT);
-    int status = 0;
-    for (int i = 0; i < 100 && waitpid(pid, &status, WNOHANG) != pid; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    if (kill(pid, SIGKILL) == 0)
-        waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-std::string Text(const std::string& path)
-{
-    const auto bytes = tstest::ReadFile(path);
-    return {bytes.begin(), bytes.end()};
-}
-} // namespace
-
-TEST(CDvbIpRecvProtectionCli, RecordWithFecAndWithASecondPortWritesTheSource)
-{
-    tstest::TempDir dir;
-    const std::uint16_t port = tstest::FreePort();
-    const std::uint16_t second = tstest::FreePort();
-    const std::string fecErr = dir.File("fec.err");
-    EXPECT_EQ(RecordWhile({"--port", std::to_string(port), "--fec", "--out", dir.File("fec.ts")}, fecErr, port + 4,
-                          [&] {
-                              SendWire(Wire(), port, {3, 80, 81, 130, 131, 132, 133, 134});
-                          }),
-              0)
-        << Text(fecErr);
-    EXPECT_TRUE(tstest::ReadFile(dir.File("fec.ts")) == Source());
-    EXPECT_NE(Text(fecErr).find("0 missing"), std::string::npos) << Text(fecErr);
-    EXPECT_NE(Text(fecErr).find("FEC: 8 recovered, 0 unrecoverable"), std::string::npos);
-
-    // Each path loses a tenth, never the same datagram.
-    const std::string twoErr = dir.File("two.err");
-    const auto sendBoth = [&] {
-        loopback::Sender a(port), b(second);
-        for (std::uint64_t n = 0; n < kCount; ++n)
-        {
-            if (n % 10 != 3)
-                a.Send(tstest::MakeRtpDatagram(n, kFirst));
-            if (n % 10 != 7)
-                b.Send(tstest::MakeRtpDatagram(n, kFirst));
-            loopback::Sender::Pace(static_cast<std::uint32_t>(n));
-        }
-    };
-    EXPECT_EQ(RecordWhile({"--port", std::to_string(port), "--second-port", std::to_string(second), "--out",
-                           dir.File("two.ts")},
-                          twoErr, second, sendBoth),
-              0)
-        << Text(twoErr);
-    EXPECT_TRUE(tstest::ReadFile(dir.File("two.ts")) == Source());
-    EXPECT_NE(Text(twoErr).find("path 1: 270 received, 30 missing, 30 only here; path 2: 270 received, 30 missing, "
-                                "30 only here"),
-              std::string::npos)
-        << Text(twoErr);
-}
-#endif

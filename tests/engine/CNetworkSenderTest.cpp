@@ -1,7 +1,6 @@
 #include "engine/CNetworkSender.h"
 
-#include "LoopbackReceiver.h"
-#include "engine/TsTestStream.h"
+#include "engine/SenderFeed.h"
 
 #include <gtest/gtest.h>
 
@@ -22,8 +21,9 @@ using namespace std::chrono_literals;
 namespace
 {
 constexpr std::uint32_t kPs = 188;
-constexpr std::uint32_t kUnit = 7 * kPs;
-constexpr std::uint32_t kLoopback = 0x7F000001; // 127.0.0.1
+using senderfeed::kLoopback;
+using senderfeed::kUnit;
+using senderfeed::Write;
 
 //! A clock that the test moves.
 struct FakeClock
@@ -35,15 +35,6 @@ struct FakeClock
     }
     void Advance(std::chrono::milliseconds ms) { ns->fetch_add(ms.count() * 1'000'000); }
 };
-
-//! Writes @p data through WriteData with the headroom it asks for.
-bool Write(CNetworkSender& s, const std::vector<std::uint8_t>& data, std::size_t from = 0, std::size_t n = SIZE_MAX)
-{
-    n = std::min(n, data.size() - from);
-    std::vector<std::uint8_t> buf(CNetworkSender::kMaxPacketSize + n);
-    std::copy_n(data.begin() + static_cast<std::ptrdiff_t>(from), n, buf.begin() + CNetworkSender::kMaxPacketSize);
-    return s.WriteData(buf.data() + CNetworkSender::kMaxPacketSize, static_cast<std::uint32_t>(n));
-}
 
 std::vector<std::uint8_t> Drain(CFifo& fifo)
 {

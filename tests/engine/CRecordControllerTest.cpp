@@ -14,16 +14,9 @@ namespace fs = std::filesystem;
 
 namespace
 {
-class ControllerTest : public ::testing::Test
+class ControllerTest : public ReceiverTest
 {
 protected:
-    void SetUp() override
-    {
-        ASSERT_FALSE(m_dir.empty());
-        m_port = FreePort();
-        m_receiver.SetPort(m_port);
-        m_receiver.SetDiagnostics(nullptr);
-    }
     void TearDown() override { m_controller.Stop(); }
     //! Records into @p name in the test's folder, with a ring of @p loopCount files (0: no ring).
     CRecordController::Settings Set(const std::string& name, std::int32_t size, CRecordController::SizeUnit unit,
@@ -40,10 +33,6 @@ protected:
         return s;
     }
 
-    tstest::TempDir m_temp;
-    const std::string m_dir = m_temp.Path();
-    std::uint16_t m_port = 0;
-    CDvbIpRecvThread m_receiver;
     CRecordThread m_recorder{&m_receiver};
     CRecordController m_controller{m_recorder, m_receiver};
 };

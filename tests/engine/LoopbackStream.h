@@ -4,18 +4,17 @@
 // packet by packet.
 
 #include "TsTestStream.h"
+#include "engine/CDvbIpRecvThread.h"
 #include "support/LoopbackPeer.h"
+#include "support/TempDir.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
+#include <gtest/gtest.h>
+
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdint>
-#include <cstring>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -30,10 +29,7 @@ constexpr std::uint32_t kDatagramBytes = kPacketBytes * kPacketsPerDatagram; // 
 //! The payload of datagram @p index: packets 7 * index .. 7 * index + 6.
 inline std::vector<std::uint8_t> Payload(std::uint32_t index)
 {
-    std::vector<std::uint8_t> d(kDatagramBytes);
-    for (std::uint32_t i = 0; i < kPacketsPerDatagram; ++i)
-        tstest::FillPacket(d.data() + i * kPacketBytes, index * kPacketsPerDatagram + i);
-    return d;
+    return tstest::MakePackets(kPacketsPerDatagram, std::uint64_t{index} * kPacketsPerDatagram);
 }
 
 //! An RTP packet (RFC 3550) around @p payload, with optional CSRCs, a header
@@ -63,48 +59,19 @@ inline std::vector<std::uint8_t> Rtp(std::uint16_t sequence, const std::vector<s
     return d;
 }
 
+//! Sends to one loopback port, with a socket buffer that holds an unpaced burst.
 class Sender
 {
 public:
-    explicit Sender(std::uint16_t port, std::uint32_t address = INADDR_LOOPBACK)
-        : m_fd(::socket(AF_INET, SOCK_DGRAM, 0))
+    explicit Sender(std::uint16_t port) : m_port(port)
     {
-        m_to.sin_family = AF_INET;
-        m_to.sin_port = htons(port);
-        m_to.sin_addr.s_addr = htonl(address);
         int size = 8 << 20;
-        ::setsockopt(m_fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+        ::setsockopt(m_peer.Fd(), SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
     }
-    ~Sender() { ::close(m_fd); }
-    Sender(const Sender&) = delete;
-    Sender& operator=(const Sender&) = delete;
-
-    //! Sends from @p address (host order, in 127.0.0.0/8).
-    void BindSource(std::uint32_t address)
-    {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(address);
-        ::bind(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    }
-    //! Multicast kept on this host: loopback interface, TTL 0, looped back.
-    void KeepMulticastLocal()
-    {
-        in_addr lo{htonl(INADDR_LOOPBACK)};
-        unsigned char ttl = 0;
-        unsigned char loop = 1;
-        ::setsockopt(m_fd, IPPROTO_IP, IP_MULTICAST_IF, &lo, sizeof lo);
-        ::setsockopt(m_fd, IPPROTO_IP, IP_MULTICAST_TTL, &ttl, sizeof ttl);
-        ::setsockopt(m_fd, IPPROTO_IP, IP_MULTICAST_LOOP, &loop, sizeof loop);
-    }
-    int Fd() const { return m_fd; }
-    void Send(const std::vector<std::uint8_t>& d)
-    {
-        ::sendto(m_fd, d.data(), d.size(), 0, reinterpret_cast<const sockaddr*>(&m_to), sizeof m_to);
-    }
+    void Send(const std::vector<std::uint8_t>& d) const { m_peer.Send(m_port, d); }
     //! Sends plain UDP datagrams @p first .. @p first + count - 1, pausing now
     //! and then so that the loopback queue never overflows.
-    void SendUdp(std::uint32_t first, std::uint32_t count)
+    void SendUdp(std::uint32_t first, std::uint32_t count) const
     {
         for (std::uint32_t i = 0; i < count; ++i)
         {
@@ -119,8 +86,8 @@ public:
     }
 
 private:
-    int m_fd;
-    sockaddr_in m_to{};
+    tstest::LoopbackPeer m_peer;
+    std::uint16_t m_port;
 };
 
 //! The numbers of the packets in @p bytes (tstest::Classify).
@@ -132,10 +99,7 @@ inline std::vector<std::int64_t> Serials(const std::vector<std::uint8_t>& bytes)
 //! The serials of datagrams @p first .. @p first + count - 1 in order.
 inline std::vector<std::int64_t> Expected(std::uint32_t first, std::uint32_t count)
 {
-    std::vector<std::int64_t> out;
-    for (std::uint32_t i = first * kPacketsPerDatagram; i < (first + count) * kPacketsPerDatagram; ++i)
-        out.push_back(i);
-    return out;
+    return tstest::Numbers(std::int64_t{first} * kPacketsPerDatagram, std::int64_t{count} * kPacketsPerDatagram);
 }
 
 //! Waits until @p receiver has passed @p n datagrams on to its FIFO.
@@ -175,4 +139,21 @@ inline std::int64_t KernelDrops(std::uint16_t port)
     }
     return -1;
 }
+
+//! A receiver on a loopback port free a moment ago, and a fresh folder: the record suites' set-up.
+class ReceiverTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_FALSE(m_dir.empty());
+        m_receiver.SetPort(m_port);
+        m_receiver.SetDiagnostics(nullptr);
+    }
+
+    tstest::TempDir m_temp;
+    const std::string m_dir = m_temp.Path();
+    std::uint16_t m_port = FreePort();
+    CDvbIpRecvThread m_receiver;
+};
 } // namespace loopback

@@ -25,20 +25,23 @@ inline void Open(CNetworkSender& sender, LoopbackReceiver& rx, std::uint32_t bit
     ASSERT_TRUE(sender.Open());
 }
 
+//! Writes bytes @p from .. @p from + @p n of @p data through WriteData, with the headroom it asks for.
+inline bool Write(CNetworkSender& s, const std::vector<std::uint8_t>& data, std::size_t from = 0,
+                  std::size_t n = SIZE_MAX)
+{
+    n = std::min(n, data.size() - from);
+    std::vector<std::uint8_t> buffer(CNetworkSender::kMaxPacketSize + n);
+    std::copy_n(data.begin() + static_cast<std::ptrdiff_t>(from), n, buffer.begin() + CNetworkSender::kMaxPacketSize);
+    return s.WriteData(buffer.data() + CNetworkSender::kMaxPacketSize, static_cast<std::uint32_t>(n));
+}
+
 //! Writes packets @p first .. @p first + @p packets - 1 and, with @p all, says
 //! that is all, so sending starts at once.
 inline void Feed(CNetworkSender& sender, std::uint64_t packets, std::uint64_t first = 0, bool all = true)
 {
     constexpr std::uint64_t kChunk = 5'000;
     for (std::uint64_t at = 0; at < packets; at += kChunk)
-    {
-        const std::uint64_t n = std::min(kChunk, packets - at);
-        std::vector<std::uint8_t> buffer(CNetworkSender::kMaxPacketSize);
-        const auto data = tstest::MakePackets(n, first + at);
-        buffer.insert(buffer.end(), data.begin(), data.end());
-        ASSERT_TRUE(
-            sender.WriteData(buffer.data() + CNetworkSender::kMaxPacketSize, static_cast<std::uint32_t>(n * 188)));
-    }
+        ASSERT_TRUE(Write(sender, tstest::MakePackets(std::min(kChunk, packets - at), first + at)));
     if (all)
         sender.SetEndOfStream(true);
 }

@@ -4,24 +4,8 @@
 # interfaces end with status 2 and a message that names them; a destination
 # without a route ends the play with status 1 and "no route to ADDR" (checked
 # in a network namespace of its own, which has no route but loopback: root).
-set -euo pipefail
-cli=$(realpath "$1")
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+source "$(dirname "$0")/../support/cli-test.sh"
 "$cli" generate "$work/good.ts" --rate 2000000 --duration 1 >/dev/null
-
-# expect STATUS TEXT COMMAND ARGS...: orvane-cli ends with STATUS and says TEXT on stderr.
-expect()
-{
-    local want=$1 text=$2 status=0
-    shift 2
-    timeout 20 "$@" >"$work/out" 2>"$work/err" || status=$?
-    if [ "$status" -ne "$want" ] || ! grep -qF -- "$text" "$work/err"; then
-        echo "$*: status $status (want $want), stderr:" >&2
-        cat "$work/err" >&2
-        exit 1
-    fi
-}
 play=("$cli" play "$work/good.ts")
 expect 2 'bad destination "::1:5000": expected IPv4ADDRESS:PORT or [IPv6ADDRESS]:PORT' "${play[@]}" --to ::1:5000
 expect 2 'bad destination "[10.0.0.1]:5000"' "${play[@]}" --to '[10.0.0.1]:5000'

@@ -3,31 +3,8 @@
 # a port it cannot bind leaves the named file alone; a closed standard output,
 # a file size limit and a deleted output directory each end the run with a
 # message and status 1. Loopback only.
-set -euo pipefail
-cli=$(realpath "$1")
-work=$(mktemp -d)
-pids=()
-cleanup()
-{
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    rm -rf "$work"
-}
-trap cleanup EXIT
+source "$(dirname "$0")/../support/cli-test.sh"
 base=$((20000 + $$ % 20000))
-fail()
-{
-    echo "record-cli: FAILED: $*" >&2
-    exit 1
-}
-# Waits (bounded) until something listens on UDP port $1.
-wait_listener()
-{
-    for _ in $(seq 100); do
-        grep -q ":$(printf '%04X' "$1") " /proc/net/udp /proc/net/udp6 && return 0
-        sleep 0.05
-    done
-    fail "nothing listens on port $1"
-}
 # Waits (bounded, 10 s) for process $1; its exit status goes to $status.
 status=0
 wait_status()

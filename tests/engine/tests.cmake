@@ -48,12 +48,8 @@ target_sources(orvane_engine_tests PRIVATE
   engine/CRistTest.cpp
 )
 
-# The receiver with FEC and a second input, end to end on loopback, engine and orvane-cli.
+# The receiver with FEC and a second input, end to end on loopback.
 target_sources(orvane_engine_tests PRIVATE engine/CDvbIpRecvProtectionTest.cpp)
-if(TARGET orvane-cli)
-  add_dependencies(orvane_engine_tests orvane-cli)
-  target_compile_definitions(orvane_engine_tests PRIVATE ORVANE_CLI_PATH="$<TARGET_FILE:orvane-cli>")
-endif()
 
 # orvane-cli's IPv6 options: refusals that name their cause, and "no route to ADDR" (root: unshare).
 add_test(NAME engine.cli_ipv6

@@ -23,6 +23,7 @@ public:
     explicit LoopbackPeer(std::uint32_t address = kLoopback, std::uint16_t port = 0);
     bool Valid() const { return m_fd.Valid(); }
     std::uint16_t Port() const { return m_port; }
+    int Fd() const { return m_fd.Get(); }
     //! Sends to 127.0.0.1:@p toPort.
     void Send(std::uint16_t toPort, const std::uint8_t* data, std::size_t size) const;
     void Send(std::uint16_t toPort, const std::vector<std::uint8_t>& bytes) const;

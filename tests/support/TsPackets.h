@@ -43,6 +43,15 @@ inline std::vector<std::uint8_t> MakePackets(std::uint64_t count, std::uint64_t 
     return v;
 }
 
+//! The numbers @p first .. @p first + @p count - 1, as Classify() gives them back.
+inline std::vector<std::int64_t> Numbers(std::int64_t first, std::int64_t count)
+{
+    std::vector<std::int64_t> v(static_cast<std::size_t>(count));
+    for (std::int64_t i = 0; i < count; ++i)
+        v[static_cast<std::size_t>(i)] = first + i;
+    return v;
+}
+
 //! The packet's number, kNullIndex for a null packet, kOtherIndex for anything else.
 inline std::int64_t Classify(const std::uint8_t* p)
 {
