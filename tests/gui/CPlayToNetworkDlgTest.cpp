@@ -10,6 +10,8 @@
 #include "GuiTest.h"
 #include "app/COrvaneDlg.h"
 #include "common/CEventLog.h"
+#include "controls/CBitrateGraph.h"
+#include "controls/CBitrateSampler.h"
 #include "controls/CButtonStyle.h"
 #include "controls/CDVBSlider.h"
 #include "controls/CIndicatorPanel.h"
@@ -132,16 +134,30 @@ private slots:
         QVERIFY(rig.ui.m_messages.empty());
     }
 
-    void pauseAndARefusedSendShowInTheTab()
+    void pauseGraphAndARefusedSendShowInTheTab()
     {
         PlayRig rig;
         PlayWindow window;
         // About 8 MB, looped: the play outlasts the test.
         CPlayToNetworkDlg& dlg = rig.Open(window, "pause.ts", 40'000'000, 1.6);
+        // The bit-rate graph in the form's host samples what is played, on a clock the
+        // test moves (set before the play: its own timer samples too).
+        auto* sampler = dlg.findChild<CBitrateSampler*>();
+        QVERIFY(sampler != nullptr);
+        QCOMPARE(sampler->Graph()->parentWidget()->objectName(), QString(CBitrateSampler::kHostName));
+        std::int64_t now = 0;
+        sampler->SetClock([&] { return now; });
         QTest::mouseClick(dlg.LoopButton(), Qt::LeftButton);
         QVERIFY(dlg.LoopFlag());
         dlg.PlayButton()->click();
         QVERIFY(WaitFor([&] { return rig.receiver.Bytes() > 0; }));
+        sampler->Sample();
+        const std::size_t sampledFrom = rig.receiver.Bytes();
+        QVERIFY(WaitFor([&] { return rig.receiver.Bytes() > sampledFrom + 1'000'000; }));
+        now += 1'000;
+        sampler->Sample();
+        QCOMPARE(sampler->History().Samples().size(), std::size_t{1});
+        QVERIFY(sampler->History().PeakTotal() > 1'000'000 * 8.0);
 
         // Paused: position and elapsed time hold; a second click resumes.
         QTest::mouseClick(dlg.PauseButton(), Qt::LeftButton);
@@ -174,6 +190,9 @@ private slots:
         QVERIFY(window.TabCtrl()->IsTabEnabled(0));
         QVERIFY(rig.ui.m_messages.empty());
         dlg.Controller().SetSendHealth(nullptr);
+        now += 1'000;
+        sampler->Sample(); // stopped: the graph keeps the play's minutes
+        QVERIFY(!sampler->History().IsEmpty());
     }
 
     void bitRateAndPacingReachThePlayLockWhileItRunsAndAreKept()
