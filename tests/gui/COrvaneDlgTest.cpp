@@ -254,20 +254,6 @@ private slots:
                 help.push_back(action->text());
         QCOMPARE(help, QStringList({"&User Guide", "&About Orvane..."}));
     }
-
-    void startAndCloseManyTimes()
-    {
-        // Start-up and shutdown of the whole window, under the sanitizers without leaks.
-        for (int i = 0; i < 3; ++i)
-        {
-            auto* dlg = new WindowWithTabs;
-            dlg->OnInitDialog();
-            dlg->show();
-            QVERIFY(QTest::qWaitForWindowExposed(dlg));
-            dlg->close();
-            delete dlg;
-        }
-    }
 };
 
 ORVANE_GUI_TEST(COrvaneDlgTest)
