@@ -91,10 +91,10 @@ bool CE2eDriver::ParseArguments(const QStringList& arguments, Options& options, 
         bool ok = true;
         const QStringList textNames = {"--role", "--stop-file", "--shot-dir", "--shot-suffix"};
         QString* const texts[] = {&options.role, &options.stopFile, &options.shotDir, &options.shotSuffix};
-        const QStringList numberNames = {"--port",          "--passes",   "--ring",    "--megabytes",
-                                         "--jump-permille", "--pause-ms", "--seconds", "--timeout-ms"};
+        const QStringList numberNames = {"--port",          "--passes",  "--ring",      "--megabytes",
+                                         "--jump-permille", "--seconds", "--timeout-ms"};
         int* const numbers[] = {&options.port,         &options.passes,  &options.ringFiles, &options.megabytes,
-                                &options.jumpPermille, &options.pauseMs, &options.seconds,   &options.timeoutMs};
+                                &options.jumpPermille, &options.seconds, &options.timeoutMs};
         if (textNames.contains(name))
             *texts[textNames.indexOf(name)] = value;
         else if (numberNames.contains(name))
@@ -385,13 +385,6 @@ bool CE2eDriver::PressLoop(QWidget* tab)
     return (Click(loop, "Loop") && Pressed(loop)) || Fail(QStringLiteral("Loop is not pressed"));
 }
 
-bool CE2eDriver::WaitFirstPass(QWidget* tab, QWidget* play)
-{
-    QWidget* loopCount = Find<QWidget>(tab, "loopCountLabel");
-    return WaitFor([&] { return LabelText(loopCount).toInt() >= 1 || !Pressed(play); }, m_options.timeoutMs,
-                   QStringLiteral("the first pass"));
-}
-
 bool CE2eDriver::RunPlay(QWidget* main, CXTabCtrl* tabs)
 {
     if (!SelectTab(tabs, QStringLiteral("Play")))
@@ -455,8 +448,6 @@ bool CE2eDriver::RunPlay(QWidget* main, CXTabCtrl* tabs)
         Shot(main, QStringLiteral("play-tab-playing"));
     }
     QStringList statuses;
-    if (m_options.pauseMs > 0 && !Pause(tab, play))
-        return false;
     if (m_options.jumpPermille >= 0 && !DragSlider(tab, play))
         return false;
     const int passes = m_options.passes;
@@ -479,31 +470,14 @@ bool CE2eDriver::RunPlay(QWidget* main, CXTabCtrl* tabs)
     return played;
 }
 
-bool CE2eDriver::Pause(QWidget* tab, QWidget* play)
-{
-    // After the first pass: "||" holds the play (the elapsed time stands still), "||" again resumes it.
-    QWidget* elapsed = Find<QWidget>(tab, "elapsedTimeLabel");
-    QWidget* pause = Find<QWidget>(tab, "pauseButton");
-    if (!WaitFirstPass(tab, play) || !Click(pause, "Pause") || !Pressed(pause))
-        return Fail(QStringLiteral("Pause is not pressed"));
-    QTest::qWait(300); // the last tick of the status timer before the pause has shown
-    const QString held = LabelText(elapsed);
-    QTest::qWait(m_options.pauseMs);
-    if (LabelText(elapsed) != held)
-        return Fail(
-            QStringLiteral("the elapsed time went on from %1 to %2 during the pause").arg(held, LabelText(elapsed)));
-    if (!Click(pause, "Pause") || Pressed(pause) || !Pressed(play))
-        return Fail(QStringLiteral("the play did not resume"));
-    Say(QStringLiteral("play: paused at %1 for %2 ms").arg(held).arg(m_options.pauseMs));
-    return true;
-}
-
 bool CE2eDriver::DragSlider(QWidget* tab, QWidget* play)
 {
     // In the pass after the first: the position slider's handle dragged with the mouse to the
     // wanted per mille and released there, which makes the play jump.
     auto* slider = Find<QSlider>(tab, "positionSlider");
-    if (slider == nullptr || !WaitFirstPass(tab, play))
+    QWidget* loopCount = Find<QWidget>(tab, "loopCountLabel");
+    if (slider == nullptr || !WaitFor([&] { return LabelText(loopCount).toInt() >= 1 || !Pressed(play); },
+                                      m_options.timeoutMs, QStringLiteral("the first pass")))
         return false;
     QStyleOptionSlider option;
     option.initFrom(slider);

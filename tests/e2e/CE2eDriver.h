@@ -28,7 +28,6 @@ public:
         int port = 0;          //!< loopback port of the stream
         bool rtp = true;       //!< mode "RTP" (else "UDP")
         int passes = 3;        //!< play: completed passes (loop count) before Stop
-        int pauseMs = 0;       //!< play: "||" held this long after the first pass (0: no pause)
         int jumpPermille = -1; //!< play: the position slider dragged there after the first pass (-1: no jump)
         int ringFiles = 4;     //!< record: files in the ring
         int megabytes = 1;     //!< record: limit per file, MiB
@@ -54,13 +53,11 @@ public:
 private:
     bool RunPlay(QWidget* main, CXTabCtrl* tabs);
     bool RunRecord(QWidget* main, CXTabCtrl* tabs);
-    bool Pause(QWidget* tab, QWidget* play);
     bool DragSlider(QWidget* tab, QWidget* play);
-    //! Steps both roles share: the port and the mode, the file through its dialog, Loop, the first pass.
+    //! Steps both roles share: the port and the mode, the file through its dialog, Loop.
     bool SetPortAndMode(QWidget* tab);
     bool ChooseFile(QWidget* tab, const char* button, const QString& what);
     bool PressLoop(QWidget* tab);
-    bool WaitFirstPass(QWidget* tab, QWidget* play);
 
     bool Fail(const QString& what);
     //! With --shot-dir: @p window as it is drawn now, as NAME+suffix.png.

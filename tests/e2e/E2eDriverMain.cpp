@@ -3,7 +3,7 @@
 // window through its widgets in one role of the end-to-end test:
 //
 //   orvane-e2e-driver --role play   --file SOURCE.ts --port P [--udp] [--passes N]
-//                     [--pause-ms MS] [--jump-permille P] [--timeout-ms MS]
+//                     [--jump-permille P] [--timeout-ms MS]
 //   orvane-e2e-driver --role record --file OUT.ts    --port P [--udp] [--ring N]
 //                     [--megabytes M | --seconds S] --stop-file PATH [--timeout-ms MS]
 //

@@ -434,7 +434,7 @@ def run(args, work):
 
         play_started = time.time()
         player = Driver("play", [args.driver, "--role", "play", "--file", source, "--port", str(port),
-                                 "--passes", str(args.passes), "--pause-ms", str(args.pause_ms),
+                                 "--passes", str(args.passes),
                                  "--jump-permille", str(args.jump_permille), "--timeout-ms", str(args.timeout * 1000)] + mode
                                 + args.driver_arg,
                         driver_env(work, "play"))
@@ -474,7 +474,6 @@ def main():
     parser.add_argument("--passes", type=int, default=PASSES, help="passes before Stop")
     parser.add_argument("--ring", type=int, default=RING, help="files in the ring")
     parser.add_argument("--seconds", type=int, default=0, help="limit per file in seconds instead of 1 MiB")
-    parser.add_argument("--pause-ms", type=int, default=0, help="hold the play with its pause button after a pass")
     parser.add_argument("--jump-permille", type=int, default=-1,
                         help="drag the position slider there after the first pass (one jump)")
     parser.add_argument("--no-wrap", action="store_true",

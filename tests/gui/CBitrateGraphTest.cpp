@@ -1,16 +1,14 @@
 // The bit-rate graph drawn from a known history: the stack's layers and top at
 // their pixel rows, the legend and its colours, colours that stay with their
-// PID, round axis steps, and the sampler that puts the graph into a tab's host.
+// PID and round axis steps. The sampler in the tabs: CRecFromNetworkDlgTest and
+// CPlayToNetworkDlgTest.
 
 #include "controls/CBitrateGraph.h"
 
 #include "GuiTest.h"
-#include "analysis/CDecodeStream.h"
-#include "controls/CBitrateSampler.h"
 #include "support/PidCounters.h"
 
 #include <QImage>
-#include <QVBoxLayout>
 
 #include <cmath>
 #include <set>
@@ -153,62 +151,6 @@ private slots:
         QFETCH(double, peak);
         QFETCH(double, step);
         QCOMPARE(CBitrateGraph::TickStep(peak, 5), step);
-    }
-
-    void samplerFillsTheHostWhileRunning()
-    {
-        QWidget tab;
-        CDecodeStream analysis;
-        QVERIFY(CBitrateSampler::Attach(&tab, analysis, [] { return true; }) == nullptr); // no host
-
-        auto* host = new QWidget(&tab);
-        host->setObjectName(CBitrateSampler::kHostName);
-        auto* layout = new QVBoxLayout(&tab);
-        layout->addWidget(host);
-        bool running = false;
-        CBitrateSampler* sampler = CBitrateSampler::Attach(&tab, analysis, [&] { return running; });
-        QVERIFY(sampler != nullptr);
-        QCOMPARE(CBitrateSampler::Attach(&tab, analysis, [] { return false; }), sampler);
-        QCOMPARE(sampler->Timer().interval(), CBitrateSampler::kSampleMs);
-        CBitrateGraph* graph = sampler->Graph();
-        QCOMPARE(graph->parentWidget(), host);
-        tab.resize(800, 400);
-        tab.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&tab));
-        QCOMPARE(graph->size(), host->size());
-
-        std::int64_t now = 0;
-        sampler->SetClock([&] { return now; });
-        const std::vector<std::uint8_t> stream = TestStream(2.0, 6'000'000);
-        const std::size_t second = stream.size() / 2 / 188 * 188;
-        auto feed = [&](std::size_t from, std::size_t length) {
-            std::vector<unsigned char> buffer(512 + length);
-            std::copy_n(stream.begin() + static_cast<std::ptrdiff_t>(from), length, buffer.begin() + 512);
-            unsigned char* data = buffer.data() + 512;
-            long size = static_cast<long>(length);
-            analysis.InsertStreamData(data, size, 512);
-            analysis.CopyStreamData(buffer.data(), 512, buffer.data());
-        };
-        feed(0, second);
-        sampler->Sample(); // stopped: nothing taken
-        QVERIFY(sampler->History().IsEmpty());
-        running = true;
-        sampler->Sample(); // the run's start
-        feed(second, second);
-        now += 1'000;
-        sampler->Sample();
-        QCOMPARE(sampler->History().Samples().size(), std::size_t{1});
-        QVERIFY(std::abs(sampler->History().PeakTotal() - second * 8.0) <= 2 * kBitsPerPacket);
-        QVERIFY(graph->Legend().size() > 1);
-
-        // Stopped, then a new run: its own minutes.
-        running = false;
-        now += 1'000;
-        sampler->Sample();
-        QCOMPARE(sampler->History().Samples().size(), std::size_t{1});
-        running = true;
-        sampler->Sample();
-        QVERIFY(sampler->History().IsEmpty());
     }
 };
 

@@ -1,17 +1,14 @@
 // The main window: the tab order with one activation of the Record tab, the
 // discovery schedule (driven tick by tick, counted by a loopback listener),
-// discovery targets from the settings, the shutdown order, and quitting with the
-// real tabs by keyboard: no run ends on Escape alone; the window's layout at
-// its smallest and a large size, its size and tree widths kept, and settings
-// that make no sense loaded quietly.
+// discovery targets from the settings, the shutdown order, and quitting by
+// keyboard: no run ends on Escape alone; the window's layout at its smallest and
+// a large size, its size and tree widths kept; the menus' mnemonics.
 
 #include "app/COrvaneDlg.h"
 
 #include "GuiTest.h"
-#include "app/CAboutDlg.h"
 #include "app/CDiscoverDlg.h"
 #include "controls/CButtonStyle.h"
-#include "controls/CIpAddressCtrl.h"
 #include "controls/CSettings.h"
 #include "controls/CTabActivateEvent.h"
 #include "controls/CXTabCtrl.h"
@@ -19,17 +16,11 @@
 #include "record/CRecFromNetworkDlg.h"
 
 #include <QAction>
-#include <QElapsedTimer>
-#include <QFileInfo>
-#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QMenuBar>
 #include <QSettings>
 #include <QSplitter>
 #include <QTabBar>
-#include <QTemporaryDir>
-#include <QTimer>
 #include <QTreeWidget>
 
 namespace
@@ -103,6 +94,7 @@ private slots:
         dlg.OnInitDialog();
         QVERIFY(dlg.DiscoverTimer().isActive());
         QCOMPARE(dlg.DiscoverTimer().interval(), 2000);
+        QCOMPARE(dlg.Reset().GetPort(), listener.Port()); // a factory reset goes to the same port
 
         std::vector<int> intervals;
         for (int tick = 0; tick < 8; ++tick)
@@ -142,57 +134,14 @@ private slots:
         dlg.OnInitDialog();
         ShowActive(dlg);
         auto* record = dlg.findChild<CRecFromNetworkDlg*>();
-        auto* play = dlg.findChild<CPlayToNetworkDlg*>();
-        QVERIFY(record != nullptr && play != nullptr);
+        QVERIFY(record != nullptr);
 
-        // Nothing runs: Escape quits at once.
+        // Nothing runs: Escape quits at once. (The Play tab's keys: DesktopTest and ControlsTest.)
         QVERIFY(!dlg.IsRunActive());
         QTest::keyClick(&dlg, Qt::Key_Escape);
         QVERIFY(!dlg.isVisible());
         QVERIFY(ui.m_questions.empty());
         ShowActive(dlg);
-
-        // The Play tab's Open and Loop from the keyboard (a file long enough to loop), then back to Record.
-        QTemporaryDir dir;
-        const QString file = dir.filePath("two-seconds.ts");
-        QVERIFY(WriteAll(file, AsBytes(TestStream(2.0))) && QFileInfo(file).size() > 1'048'576);
-        ui.m_fileName = file;
-        CXTabCtrl* tabs = dlg.TabCtrl();
-        QTest::mouseClick(tabs->TabBar(), Qt::LeftButton, {}, tabs->TabBar()->tabRect(1).center());
-        QTest::keyClick(play->findChild<CButtonStyle*>("openButton"), Qt::Key_Return);
-        QCOMPARE(play->FilePath(), file);
-        auto* loop = play->findChild<CButtonStyle*>("loopButton");
-        loop->setFocus();
-        QTest::keyClick(loop, Qt::Key_Space);
-        QVERIFY(play->LoopFlag() && loop->IsPressed());
-        QTest::keyClick(loop, Qt::Key_Return);
-        QVERIFY(!play->LoopFlag() && !loop->IsPressed());
-        QTest::keyClick(loop, Qt::Key_Enter, Qt::KeypadModifier); // on again: the play below never ends by itself
-        QVERIFY(play->LoopFlag());
-
-        // A play to an address typed into the field, paused and resumed from the keyboard;
-        // Escape during it asks, and No leaves it playing.
-        LoopbackPeer sink(0x7F000001u);
-        auto* address = play->findChild<CIpAddressCtrl*>();
-        address->Field(0)->setFocus();
-        address->Field(0)->selectAll();
-        for (const char key : std::string("127.0.0.1"))
-            QTest::keyClick(QApplication::focusWidget(), key);
-        QCOMPARE(address->GetAddress(), 0x7F000001u);
-        play->findChild<QLineEdit*>("portEdit")->setText(QString::number(sink.Port()));
-        QTest::keyClick(play->findChild<CButtonStyle*>("playButton"), Qt::Key_Space);
-        QVERIFY(play->IsRunActive() && dlg.IsRunActive());
-        auto* pause = play->findChild<CButtonStyle*>("pauseButton");
-        QTest::keyClick(pause, Qt::Key_Space);
-        QVERIFY(pause->IsPressed());
-        QTest::keyClick(&dlg, Qt::Key_Escape);
-        QCOMPARE(ui.m_questions.size(), std::size_t{1});
-        QVERIFY(dlg.isVisible() && play->IsRunActive());
-        QTest::keyClick(pause, Qt::Key_Return);
-        QVERIFY(!pause->IsPressed());
-        QTest::keyClick(play->findChild<CButtonStyle*>("stopButton"), Qt::Key_Space);
-        QVERIFY(!play->IsRunActive() && !dlg.IsRunActive());
-        QTest::mouseClick(tabs->TabBar(), Qt::LeftButton, {}, tabs->TabBar()->tabRect(0).center());
 
         // Monitoring, started from the keyboard.
         record->findChild<QLineEdit*>("portEdit")->setText(QString::number(FreePort()));
@@ -206,12 +155,12 @@ private slots:
         // Escape and the close box ask; No keeps window and run.
         ui.m_answer = false;
         QTest::keyClick(&dlg, Qt::Key_Escape);
-        QCOMPARE(ui.m_questions.size(), std::size_t{2});
-        QCOMPARE(ui.m_questions[1].caption, QString("Orvane"));
-        QCOMPARE(ui.m_questions[1].text, QString("Stop playing/recording and quit?"));
+        QCOMPARE(ui.m_questions.size(), std::size_t{1});
+        QCOMPARE(ui.m_questions[0].caption, QString("Orvane"));
+        QCOMPARE(ui.m_questions[0].text, QString("Stop playing/recording and quit?"));
         QVERIFY(dlg.isVisible());
         QVERIFY(!dlg.close());
-        QCOMPARE(ui.m_questions.size(), std::size_t{3});
+        QCOMPARE(ui.m_questions.size(), std::size_t{2});
         QCOMPARE(record->RecordThread()->GetState(), CRecordThread::kMonitoring);
         // Yes quits.
         ui.m_answer = true;
@@ -282,37 +231,6 @@ private slots:
         QSettings().remove("Record");
     }
 
-    void garbageSettingsLoadAsDefaultsWithoutAWord()
-    {
-        CFakeUiServices ui;
-        QSettings settings;
-        settings.remove("Play"); // no file left over from the tests before
-        settings.setValue("Play/NetworkPort", 70000);
-        settings.setValue("Play/TotTdtTimeType", 9);
-        settings.setValue("Play/BitRate", "fast");
-        settings.setValue("Play/MulticastTtl", 999);
-        settings.setValue("Record/NetworkPort", -1);
-        settings.setValue("Window/Width", "wide");
-        settings.sync();
-        {
-            COrvaneDlg dlg;
-            dlg.OnInitDialog();
-            ShowActive(dlg);
-            auto* play = dlg.findChild<CPlayToNetworkDlg*>();
-            QTest::mouseClick(dlg.TabCtrl()->TabBar(), Qt::LeftButton, {},
-                              dlg.TabCtrl()->TabBar()->tabRect(1).center());
-            QVERIFY(play->isVisible());
-            QCOMPARE(play->PortEdit()->text(), QString("1234"));
-            QCOMPARE(play->TimeType(), 0);
-            QCOMPARE(play->BitRateEdit()->text(), QString());
-            QVERIFY(dlg.width() >= dlg.minimumSizeHint().width());
-            QVERIFY(dlg.close());
-        }
-        QVERIFY2(ui.m_messages.empty(), qPrintable(ui.m_messages.empty() ? QString() : ui.m_messages[0].text));
-        QSettings().remove("Play");
-        QSettings().remove("Record");
-    }
-
     void menusOpenWithTheirMnemonics()
     {
         WindowWithTabs dlg;
@@ -335,20 +253,6 @@ private slots:
             if (!action->isSeparator())
                 help.push_back(action->text());
         QCOMPARE(help, QStringList({"&User Guide", "&About Orvane..."}));
-    }
-
-    void startAndCloseManyTimes()
-    {
-        // Start-up and shutdown of the whole window, under the sanitizers without leaks.
-        for (int i = 0; i < 3; ++i)
-        {
-            auto* dlg = new WindowWithTabs;
-            dlg->OnInitDialog();
-            dlg->show();
-            QVERIFY(QTest::qWaitForWindowExposed(dlg));
-            dlg->close();
-            delete dlg;
-        }
     }
 };
 

@@ -1,14 +1,12 @@
 // The shared controls through real key and mouse events: the analysis trees keep
 // what the user opened and scrolled, the address field takes what is typed and
 // pasted, the icon buttons latch on completed clicks only and work from the
-// keyboard, the desktop's questions default to No, a label shows "&" as it is and
-// a picture that cannot load says so.
+// keyboard, the desktop's questions default to No, and a label shows "&" as it is.
 
 #include "GuiTest.h"
 #include "controls/CButtonStyle.h"
 #include "controls/CIpAddressCtrl.h"
 #include "controls/CLabel.h"
-#include "controls/CPicture.h"
 #include "controls/CQtTreeSink.h"
 #include "controls/CUiServices.h"
 
@@ -17,7 +15,6 @@
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QPainter>
 #include <QScrollBar>
 #include <QTimer>
 #include <QTreeWidget>
@@ -155,21 +152,6 @@ private slots:
         QVERIFY(without > 0);
         QVERIFY2(with - without >= label.fontMetrics().horizontalAdvance('&') - 2,
                  qPrintable(QString("ink %1 px with the & and %2 px without").arg(with).arg(without)));
-    }
-
-    void missingPictureSaysSoAndDrawsNothing()
-    {
-        CFakeUiServices ui;
-        CPicture picture;
-        QVERIFY(!picture.LoadFromResource(999, "GIF"));
-        QCOMPARE(ui.m_messages.size(), std::size_t{1});
-        QCOMPARE(ui.m_messages[0].caption, QString("CPicture Error"));
-        QCOMPARE(ui.m_messages[0].text, QString("FindResource() Failed\t"));
-        QCOMPARE(picture.GetWidth(), 0);
-        QImage device(10, 10, QImage::Format_RGB32);
-        QVERIFY(!picture.UpdateSizeOnDC(&device));
-        QPainter painter(&device);
-        QVERIFY(!picture.Draw(&painter, 0, 0, 10, 10, 0, 0));
     }
 
     // A mistyped destination sends a stream to the wrong place: what is typed is what is kept.

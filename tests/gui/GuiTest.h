@@ -114,3 +114,16 @@ void SetDiscoverTarget(std::uint16_t port, const QString& targets = QStringLiter
 //! Shows @p window and waits until it is the active window.
 void ShowActive(QWidget& window);
 QByteArray AsBytes(const std::vector<std::uint8_t>& data, std::size_t from = 0);
+//! Writes a generated stream of @p seconds at @p bitRate to @p path (its bytes to @p bytes); the path.
+QString WriteStream(const QString& path, double seconds, std::uint64_t bitRate = 8'000'000,
+                    std::vector<std::uint8_t>* bytes = nullptr);
+//! The 188-byte packets of @p bytes that are not null packets (a play adds stuffing).
+QByteArray WithoutNullPackets(const QByteArray& bytes);
+
+class COrvaneDlg;
+//! Pictures of the real main window for the docs, taken by @p take (not a ctest entry):
+//!   xvfb-run -a -s "-screen 0 1400x900x24" build/default/tests/orvane_gui_tests NAME docs/screenshots
+//! @p take gets the shown window, the fake desktop and save(NAME), which grabs NAME.png
+//! into the directory once the layouts have settled.
+using ShotFn = std::function<bool(COrvaneDlg&, CFakeUiServices&, const std::function<bool(const QString&)>&)>;
+bool RegisterShots(const char* name, ShotFn take);

@@ -7,6 +7,7 @@
 // clang-format on
 
 #include "GuiTest.h"
+#include "app/COrvaneDlg.h"
 #include "common/CUniqueFd.h"
 #include "controls/CSettings.h"
 #include "engine/CFecEncoder.h"
@@ -163,6 +164,48 @@ void ShowActive(QWidget& window)
 QByteArray AsBytes(const std::vector<std::uint8_t>& data, std::size_t from)
 {
     return QByteArray(reinterpret_cast<const char*>(data.data() + from), static_cast<qsizetype>(data.size() - from));
+}
+
+QString WriteStream(const QString& path, double seconds, std::uint64_t bitRate, std::vector<std::uint8_t>* bytes)
+{
+    const std::vector<std::uint8_t> stream = TestStream(seconds, bitRate);
+    if (bytes != nullptr)
+        *bytes = stream;
+    WriteAll(path, AsBytes(stream));
+    return path;
+}
+
+QByteArray WithoutNullPackets(const QByteArray& bytes)
+{
+    QByteArray out;
+    for (qsizetype at = 0; at + 188 <= bytes.size(); at += 188)
+        if (((bytes[at + 1] & 0x1F) << 8 | static_cast<std::uint8_t>(bytes[at + 2])) != 0x1FFF)
+            out += bytes.mid(at, 188);
+    return out;
+}
+
+bool RegisterShots(const char* name, ShotFn take)
+{
+    return RegisterGuiTest(name, [name, take = std::move(take)](int argc, char** argv) {
+        // Run with all the tests (no directory): nothing to take.
+        if (argc < 2 || argv[1][0] == '-')
+        {
+            std::fprintf(stderr, "%s: give the output directory to take the pictures\n", name);
+            return 0;
+        }
+        const QString out = QString::fromLocal8Bit(argv[1]);
+        CFakeUiServices ui;
+        COrvaneDlg main;
+        main.OnInitDialog();
+        main.show();
+        QTest::qWait(300);
+        const bool ok = take(main, ui, [&main, &out](const QString& shot) {
+            QTest::qWait(600); // the layouts and the trees settle
+            return main.grab().save(out + QLatin1Char('/') + shot + QStringLiteral(".png"));
+        });
+        std::fprintf(stderr, "%s\n", ok ? "saved" : "cannot save the pictures (or a check failed)");
+        return ok ? 0 : 1;
+    });
 }
 
 int main(int argc, char** argv)

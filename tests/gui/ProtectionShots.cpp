@@ -1,9 +1,5 @@
-// Pictures of the protection controls for docs/protection.md, from the real
-// main window (not a ctest entry; look at them after taking them):
-//
-//   xvfb-run -a -s "-screen 0 1400x900x24" build/default/tests/orvane_gui_tests ProtectionShots docs/screenshots
-//
-// The Record tab monitors a stream sent over two loopback paths, each losing
+// Pictures of the protection controls for docs/protection.md (RegisterShots):
+// the Record tab monitors a stream sent over two loopback paths, each losing
 // datagrams of its own and both every 40th, with column FEC; the Play tab
 // shows FEC, then the impairment page at the smallest window.
 
@@ -20,35 +16,17 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
-#include <QFile>
 #include <QSpinBox>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
 
-#include <cstdio>
-
 namespace
 {
-int TakeShots(int argc, char** argv)
+bool TakeShots(COrvaneDlg& main, CFakeUiServices& ui, const std::function<bool(const QString&)>& save)
 {
-    // Run with all the tests (no directory): nothing to take.
-    if (argc < 2 || argv[1][0] == '-')
-    {
-        std::fprintf(stderr, "ProtectionShots: give the output directory to take the pictures\n");
-        return 0;
-    }
-    const QString out = QString::fromLocal8Bit(argv[1]);
-    CFakeUiServices ui;
-    COrvaneDlg main;
-    main.OnInitDialog();
     main.resize(1280, 800);
-    main.show();
-    QTest::qWait(300);
-    bool saved = true;
-
-    auto* record = main.findChild<CRecFromNetworkDlg*>();
-    auto* r = record->Form();
+    auto* r = main.findChild<CRecFromNetworkDlg*>()->Form();
     const std::uint16_t port = FreePort();
     const std::uint16_t second = FreePort();
     r->portEdit->setText(QString::number(port));
@@ -62,16 +40,12 @@ int TakeShots(int argc, char** argv)
         TestStream(8.0, 4'000'000), port, second, 5, 5,
         [](std::uint64_t n, int path) { return n % 40 == 17 || n % (path == 0 ? 23u : 31u) == 4; },
         [] { QApplication::processEvents(); });
-    QTest::qWait(1'200);
-    saved &= main.grab().save(out + QStringLiteral("/record-tab-protection.png"));
+    QTest::qWait(600);
+    bool saved = save(QStringLiteral("record-tab-protection"));
     r->monitorButton->click();
 
     QTemporaryDir dir;
-    ui.m_fileName = dir.filePath(QStringLiteral("source.ts"));
-    QFile file(ui.m_fileName);
-    file.open(QIODevice::WriteOnly);
-    file.write(AsBytes(TestStream(4.0, 4'000'000)));
-    file.close();
+    ui.m_fileName = WriteStream(dir.filePath(QStringLiteral("source.ts")), 4.0, 4'000'000);
     main.TabCtrl()->TabBar()->setCurrentIndex(1);
     auto* play = main.findChild<CPlayToNetworkDlg*>();
     play->OnOpen();
@@ -83,16 +57,12 @@ int TakeShots(int argc, char** argv)
     play->findChild<QDoubleSpinBox*>(QStringLiteral("impairLossSpin"))->setValue(1.5);
     play->findChild<QSpinBox*>(QStringLiteral("impairBurstSpin"))->setValue(3);
     play->findChild<QSpinBox*>(QStringLiteral("impairSeedSpin"))->setValue(7);
-    QTest::qWait(600);
-    saved &= main.grab().save(out + QStringLiteral("/play-tab-protection.png"));
+    saved &= save(QStringLiteral("play-tab-protection"));
     // The impairment page at the smallest window: it takes no more room than the output fields.
     main.resize(main.minimumSizeHint());
     play->findChild<QTabWidget*>(QStringLiteral("outputTabs"))->setCurrentIndex(1);
-    QTest::qWait(600);
-    saved &= main.grab().save(out + QStringLiteral("/play-tab-impair-small.png"));
-    std::fprintf(stderr, "%s\n", saved ? "saved" : "cannot save the pictures");
-    return saved ? 0 : 1;
+    return save(QStringLiteral("play-tab-impair-small")) && saved;
 }
 
-const bool kRegistered = RegisterGuiTest("ProtectionShots", TakeShots);
+const bool kRegistered = RegisterShots("ProtectionShots", TakeShots);
 } // namespace

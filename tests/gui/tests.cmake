@@ -34,6 +34,6 @@ if(TARGET orvane_gui)
     set_tests_properties(gui.${test} PROPERTIES
       LABELS gui
       TIMEOUT 120
-      ENVIRONMENT "QT_QPA_PLATFORM=offscreen;ORVANE_DEVSIM=$<TARGET_FILE:orvane-devsim>;ORVANE_CRASH_CHILD=$<TARGET_FILE:orvane_crash_child>")
+      ENVIRONMENT "QT_QPA_PLATFORM=offscreen;ORVANE_CRASH_CHILD=$<TARGET_FILE:orvane_crash_child>")
   endforeach()
 endif()
