@@ -97,6 +97,15 @@ bool CLinkFields::MakeRist(const std::string& host, std::uint16_t port, CRistSet
     return true;
 }
 
+bool CLinkFields::Check(const std::string& host, std::uint16_t port, std::string& error, Field& field) const
+{
+    CSrtSettings srt;
+    CRistSettings rist;
+    return kind == Kind::Srt    ? MakeSrt(host, port, srt, error, field)
+           : kind == Kind::Rist ? MakeRist(host, port, rist, error, field)
+                                : true;
+}
+
 std::unique_ptr<IDatagramOutput> CLinkFields::MakeOutput(const std::string& host, std::uint16_t port,
                                                          std::string& error, Field& field) const
 {
