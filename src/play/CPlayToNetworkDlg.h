@@ -26,6 +26,7 @@
 #include "analysis/CDecodeStream.h"
 #include "common/IMessageSink.h"
 #include "controls/CQtTreeSink.h"
+#include "controls/CRunState.h"
 #include "engine/CLinkFields.h"
 #include "engine/CNetworkSender.h"
 #include "engine/CPlayController.h"
@@ -344,7 +345,7 @@ private:
     // Desktop.
     QStringList m_recentFiles;
     QMenu* m_recentMenu = nullptr; // owned by the tab
-    QString m_runState;
+    CRunState m_runState;
     bool m_playedOut = false; // the last play ended by itself
     CEventLog* m_eventLog = nullptr;
 

@@ -69,7 +69,8 @@ void CPlayToNetworkDlg::InitDesktop()
     const QString stored = CSettings::GetProfileString(QString::fromLatin1(kSection), kRecentKey, QString());
     m_recentFiles = stored.split(QLatin1Char('\n'), Qt::SkipEmptyParts).mid(0, kMaxRecentFiles);
     FillRecentMenu();
-    m_runState = RunStateText();
+    m_runState.Reset(RunStateText());
+    connect(&m_runState, &CRunState::Changed, this, &CPlayToNetworkDlg::RunStateChanged);
 }
 
 QString CPlayToNetworkDlg::DroppedFile(const QMimeData* data)
@@ -153,11 +154,7 @@ QString CPlayToNetworkDlg::RunStateText() const
 
 void CPlayToNetworkDlg::ReportRunState()
 {
-    const QString text = RunStateText();
-    if (text == m_runState)
-        return;
-    m_runState = text;
-    emit RunStateChanged(text);
+    m_runState.Report(RunStateText());
 }
 
 void CPlayToNetworkDlg::LogError(const QString& text)
