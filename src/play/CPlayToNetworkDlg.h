@@ -248,6 +248,11 @@ private:
     void FillRecentMenu();
     void ReportRunState();
     void LogError(const QString& text);
+    //! A warning box over the tab with @p text; ShowError puts it in the event log first.
+    void ShowWarning(const QString& text);
+    void ShowError(const QString& text);
+    //! Unless @p quiet: @p message, then @p field focused and its text selected. @return false.
+    bool RefuseField(QLineEdit* field, const char* message, bool quiet);
     //! The first local file of a drag, or empty.
     static QString DroppedFile(const QMimeData* data);
     void FillInterfaces();

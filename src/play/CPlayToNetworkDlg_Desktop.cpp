@@ -9,12 +9,14 @@
 #include "controls/CLabel.h"
 #include "controls/CSettings.h"
 #include "controls/CShortcuts.h"
+#include "controls/IUiServices.h"
 #include "play/CPlayToNetworkDlg.h"
 #include "ui_CPlayToNetworkDlg.h"
 
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
 #include <QUrl>
@@ -161,4 +163,26 @@ void CPlayToNetworkDlg::LogError(const QString& text)
 {
     if (m_eventLog != nullptr)
         m_eventLog->Add(CEventLog::Kind::Error, "Play: " + text.simplified().toStdString());
+}
+
+void CPlayToNetworkDlg::ShowWarning(const QString& text)
+{
+    UiServices().ShowMessage(this, QStringLiteral("Orvane"), text, IUiServices::Icon::kWarning);
+}
+
+void CPlayToNetworkDlg::ShowError(const QString& text)
+{
+    LogError(text);
+    ShowWarning(text);
+}
+
+bool CPlayToNetworkDlg::RefuseField(QLineEdit* field, const char* message, bool quiet)
+{
+    if (!quiet)
+    {
+        ShowWarning(QString::fromLatin1(message));
+        field->setFocus();
+        field->selectAll();
+    }
+    return false;
 }

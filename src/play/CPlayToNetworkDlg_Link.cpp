@@ -7,7 +7,6 @@
 #include "common/Ipv4Address.h"
 #include "controls/CIpAddressCtrl.h"
 #include "controls/CLinkFieldsCtrl.h"
-#include "controls/IUiServices.h"
 #include "play/CPlayToNetworkDlg.h"
 #include "ui_CPlayToNetworkDlg.h"
 
@@ -82,8 +81,7 @@ bool CPlayToNetworkDlg::ReadLink(bool quiet)
         if (!quiet)
         {
             const QString text = QString::fromStdString(error);
-            LogError(text);
-            UiServices().ShowMessage(this, QStringLiteral("Orvane"), text, IUiServices::Icon::kWarning);
+            ShowError(text);
             QWidget* address = m_ipv6Edit->isHidden() ? m_ui->ipAddress->Field(0) : m_ipv6Edit;
             QWidget* focus = field == CLinkFields::Field::Address ? address
                              : field == CLinkFields::Field::Port  ? m_ui->portEdit
@@ -112,8 +110,7 @@ bool CPlayToNetworkDlg::MakeOutput()
     if (m_output)
         return true;
     // ReadLink has checked the same fields: only a field changed in between gets here.
-    UiServices().ShowMessage(this, QStringLiteral("Orvane"), QString::fromStdString(error),
-                             IUiServices::Icon::kWarning);
+    ShowWarning(QString::fromStdString(error));
     return false;
 }
 
@@ -133,8 +130,7 @@ void CPlayToNetworkDlg::ShowLinkStatus()
         EndPlay();
         label->setText(text);
         label->setToolTip(text);
-        LogError(text);
-        UiServices().ShowMessage(this, QStringLiteral("Orvane"), text, IUiServices::Icon::kWarning);
+        ShowError(text);
         return;
     }
     const QString text = QString::fromStdString(stats.StatusText());
