@@ -29,6 +29,7 @@ add_library(orvane_gui STATIC
   controls/CIpAddressCtrl.cpp
   controls/CUpDownButton.cpp
   controls/CLinkFieldsCtrl.cpp
+  controls/CRunState.cpp
   controls/IUiServices.h
   play/CPlayToNetworkDlg.cpp
   play/CPlayToNetworkDlg_Analysis.cpp

@@ -23,13 +23,24 @@ double PcrDelta(std::uint64_t later, std::uint64_t earlier)
     return forward > kPcrWrap / 2 ? -static_cast<double>(kPcrWrap - forward) : static_cast<double>(forward);
 }
 
-std::vector<std::uint16_t> ListOf(const std::bitset<CTr101290::kPidCount>& pids)
+using PidSet = std::bitset<CTr101290::kPidCount>;
+
+// Takes @p pids as the watched PIDs: each new one is given its time-out from @p now in @p last, the open
+// gaps of the PIDs gone are forgotten, and @p list lists them for the periodic check.
+void Watch(const PidSet& pids, std::uint64_t now, PidSet& watched, std::vector<std::uint16_t>& list,
+           std::vector<std::uint64_t>& last, PidSet& gapOpen)
 {
-    std::vector<std::uint16_t> list;
+    const PidSet added = pids & ~watched;
+    list.clear();
     for (std::size_t pid = 0; pid < pids.size(); ++pid)
+    {
+        if (added.test(pid))
+            last[pid] = now;
         if (pids.test(pid))
             list.push_back(static_cast<std::uint16_t>(pid));
-    return list;
+    }
+    gapOpen &= pids;
+    watched = pids;
 }
 } // namespace
 
@@ -294,25 +305,13 @@ void CTr101290::OnSection(std::uint16_t pid, std::uint8_t tableId, bool crcOk)
 void CTr101290::SetPmtPids(const std::bitset<kPidCount>& pids)
 {
     // A PMT PID new in the PAT is given half a second from now.
-    const std::bitset<kPidCount> added = pids & ~m_pmtPids;
-    for (std::size_t pid = 0; pid < kPidCount; ++pid)
-        if (added.test(pid))
-            m_lastPmt[pid] = m_position;
-    m_pmtGapOpen &= pids;
-    m_pmtPids = pids;
-    m_pmtList = ListOf(pids);
+    Watch(pids, m_position, m_pmtPids, m_pmtList, m_lastPmt, m_pmtGapOpen);
 }
 
 void CTr101290::SetReferencedPids(const std::bitset<kPidCount>& pids)
 {
     // A PID new in a PMT is given the time-out from now.
-    const std::bitset<kPidCount> added = pids & ~m_referenced;
-    for (std::size_t pid = 0; pid < kPidCount; ++pid)
-        if (added.test(pid))
-            m_lastSeen[pid] = m_position;
-    m_pidGapOpen &= pids;
-    m_referenced = pids;
-    m_referencedList = ListOf(pids);
+    Watch(pids, m_position, m_referenced, m_referencedList, m_lastSeen, m_pidGapOpen);
 }
 
 void CTr101290::OnLongAbsence(std::uint16_t pid)

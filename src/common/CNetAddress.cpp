@@ -98,24 +98,34 @@ bool CNetAddress::ParseHost(std::string_view text, CNetAddress& address, std::ui
     return true;
 }
 
-bool CNetAddress::Parse(std::string_view text, CNetAddress& address)
+bool CNetAddress::SplitHostPort(std::string_view text, std::string_view& host, std::uint16_t& port)
 {
     const auto colon = text.rfind(':');
     if (colon == std::string_view::npos)
         return false;
-    const std::string_view host = text.substr(0, colon);
     const std::string_view portText = text.substr(colon + 1);
     if (portText.empty() || portText.size() > 5 || portText.find_first_not_of("0123456789") != std::string_view::npos)
         return false;
     const unsigned long p = std::stoul(std::string(portText));
     if (p == 0 || p > 65'535)
         return false;
+    host = text.substr(0, colon);
+    port = static_cast<std::uint16_t>(p);
+    return true;
+}
+
+bool CNetAddress::Parse(std::string_view text, CNetAddress& address)
+{
+    std::string_view host;
+    std::uint16_t port = 0;
+    if (!SplitHostPort(text, host, port))
+        return false;
     // An IPv6 address with a port needs its brackets ("::1:5000" is ambiguous).
     const bool bracketed = host.size() >= 2 && host.front() == '[' && host.back() == ']';
     if (!bracketed && host.find(':') != std::string_view::npos)
         return false;
     CNetAddress parsed;
-    if (!ParseHost(host, parsed, static_cast<std::uint16_t>(p)))
+    if (!ParseHost(host, parsed, port))
         return false;
     if (bracketed && !parsed.IsIpv6())
         return false; // "[10.0.0.1]:5000"

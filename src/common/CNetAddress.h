@@ -29,6 +29,10 @@ public:
     //! "A.B.C.D:PORT" or "[V6]:PORT", port 1..65535, nothing around it.
     //! @return false for anything else, leaving @p address unchanged.
     static bool Parse(std::string_view text, CNetAddress& address);
+    //! Splits "HOST:PORT" at its last colon: @p host is what stands before it
+    //! (as written: empty, a name, [V6]...), @p port 1..65535 in decimal digits.
+    //! @return false without a colon or such a port, leaving both unchanged.
+    static bool SplitHostPort(std::string_view text, std::string_view& host, std::uint16_t& port);
     //! An address without port: "A.B.C.D" (as ParseIpv4), "V6" or "[V6]";
     //! @p port is set as given. @return false for anything else (unchanged).
     static bool ParseHost(std::string_view text, CNetAddress& address, std::uint16_t port = 0);

@@ -8,6 +8,8 @@
 #include <QSpinBox>
 #include <QStringList>
 
+#include <utility>
+
 namespace
 {
 QSpinBox* MakeSpin(QWidget* parent, const char* name, const QString& prefix, int maximum, int value, const QString& tip)
@@ -115,6 +117,17 @@ void CLinkFieldsCtrl::SetKind(Kind kind)
                            static_cast<QWidget*>(m_buffer), static_cast<QWidget*>(m_secret)})
         field->setVisible(kind == Kind::Rist);
     setVisible(kind != Kind::None);
+}
+
+QWidget* CLinkFieldsCtrl::FieldWidget(LinkField field) const
+{
+    const std::pair<LinkField, QWidget*> widgets[] = {
+        {LinkField::Latency, m_latency}, {LinkField::Passphrase, m_passphrase}, {LinkField::StreamId, m_streamId},
+        {LinkField::Profile, m_profile}, {LinkField::Buffer, m_buffer},         {LinkField::Secret, m_secret}};
+    for (const auto& [which, widget] : widgets)
+        if (which == field)
+            return widget;
+    return nullptr;
 }
 
 void CLinkFieldsCtrl::Load(const QString& section)

@@ -11,6 +11,8 @@
 //! The values are saved in the tab's settings section (Srt... and Rist... keys,
 //! docs/guide/settings.md); each transport keeps its own.
 
+#include "common/LinkField.h"
+
 #include <QWidget>
 
 class QComboBox;
@@ -23,12 +25,7 @@ class CLinkFieldsCtrl : public QWidget
 
 public:
     //! Which transport's fields show.
-    enum class Kind
-    {
-        None,
-        Srt,
-        Rist,
-    };
+    using Kind = LinkKind;
     static constexpr int kDefaultLatencyMs = 120;
     static constexpr int kMaxLatencyMs = 60'000;
     static constexpr int kDefaultBufferMs = 1'000;
@@ -57,6 +54,8 @@ public:
     QComboBox* ProfileCombo() const { return m_profile; }
     QSpinBox* BufferSpin() const { return m_buffer; }
     QLineEdit* SecretEdit() const { return m_secret; }
+    //! The widget of @p field; null for the tab's own fields (the address, the port) and None.
+    QWidget* FieldWidget(LinkField field) const;
 
 private:
     Kind m_kind = Kind::None;

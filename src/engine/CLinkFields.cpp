@@ -33,6 +33,20 @@ std::string Escape(const std::string& text)
     }
     return out;
 }
+
+//! The output or the input of @p link's kind; null with @p error and @p field when refused (or None).
+template<typename Made, typename SrtMade, typename RistMade>
+std::unique_ptr<Made> MakeLink(const CLinkFields& link, const std::string& host, std::uint16_t port, std::string& error,
+                               CLinkFields::Field& field)
+{
+    CSrtSettings srt;
+    CRistSettings rist;
+    if (link.kind == CLinkFields::Kind::Srt && link.MakeSrt(host, port, srt, error, field))
+        return std::make_unique<SrtMade>(srt);
+    if (link.kind == CLinkFields::Kind::Rist && link.MakeRist(host, port, rist, error, field))
+        return std::make_unique<RistMade>(rist);
+    return nullptr;
+}
 } // namespace
 
 const char* CLinkFields::Name() const
@@ -59,14 +73,12 @@ bool CLinkFields::MakeSrt(const std::string& host, std::uint16_t port, CSrtSetti
                       Field::Passphrase);
     if (streamId.size() > CSrtSettings::kMaxStreamId)
         return Refuse(error, field, "The SRT stream id takes at most 512 characters.", Field::StreamId);
-    CSrtSettings s;
-    s.mode = srtMode;
-    s.host = host;
-    s.port = port;
-    s.latencyMs = latencyMs;
-    s.passphrase = passphrase;
-    s.streamId = streamId;
-    settings = std::move(s);
+    settings = CSrtSettings{.mode = srtMode,
+                            .host = host,
+                            .port = port,
+                            .latencyMs = latencyMs,
+                            .passphrase = passphrase,
+                            .streamId = streamId};
     return true;
 }
 
@@ -97,38 +109,23 @@ bool CLinkFields::MakeRist(const std::string& host, std::uint16_t port, CRistSet
     return true;
 }
 
+bool CLinkFields::Check(const std::string& host, std::uint16_t port, std::string& error, Field& field) const
+{
+    CSrtSettings srt;
+    CRistSettings rist;
+    return kind == Kind::Srt    ? MakeSrt(host, port, srt, error, field)
+           : kind == Kind::Rist ? MakeRist(host, port, rist, error, field)
+                                : true;
+}
+
 std::unique_ptr<IDatagramOutput> CLinkFields::MakeOutput(const std::string& host, std::uint16_t port,
                                                          std::string& error, Field& field) const
 {
-    if (kind == Kind::Srt)
-    {
-        CSrtSettings s;
-        if (MakeSrt(host, port, s, error, field))
-            return std::make_unique<CSrtOutput>(s);
-    }
-    else if (kind == Kind::Rist)
-    {
-        CRistSettings s;
-        if (MakeRist(host, port, s, error, field))
-            return std::make_unique<CRistOutput>(s);
-    }
-    return nullptr;
+    return MakeLink<IDatagramOutput, CSrtOutput, CRistOutput>(*this, host, port, error, field);
 }
 
 std::unique_ptr<IDatagramInput> CLinkFields::MakeInput(const std::string& host, std::uint16_t port, std::string& error,
                                                        Field& field) const
 {
-    if (kind == Kind::Srt)
-    {
-        CSrtSettings s;
-        if (MakeSrt(host, port, s, error, field))
-            return std::make_unique<CSrtInput>(s);
-    }
-    else if (kind == Kind::Rist)
-    {
-        CRistSettings s;
-        if (MakeRist(host, port, s, error, field))
-            return std::make_unique<CRistInput>(s);
-    }
-    return nullptr;
+    return MakeLink<IDatagramInput, CSrtInput, CRistInput>(*this, host, port, error, field);
 }

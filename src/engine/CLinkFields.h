@@ -6,6 +6,7 @@
 //! way as orvane-cli's URLs): SRT through CSrtSettings directly, RIST through
 //! the rist:// URL librist's own parser checks (CRistSettings::Parse).
 
+#include "common/LinkField.h"
 #include "engine/CRistSettings.h"
 #include "engine/CSrtSettings.h"
 #include "engine/IDatagramInput.h"
@@ -17,25 +18,8 @@
 
 struct CLinkFields
 {
-    enum class Kind : std::uint8_t
-    {
-        None, //!< UDP or RTP: no link
-        Srt,
-        Rist,
-    };
-    //! The field a refusal names, so that the tab can focus it.
-    enum class Field : std::uint8_t
-    {
-        None,
-        Address,
-        Port,
-        Latency,
-        Passphrase,
-        StreamId,
-        Profile,
-        Buffer,
-        Secret,
-    };
+    using Kind = LinkKind;
+    using Field = LinkField;
 
     static constexpr std::int32_t kDefaultBufferMs = 1'000; // librist's tools' default
 
@@ -57,6 +41,10 @@ struct CLinkFields
     std::string RistUrl(const std::string& host, std::uint16_t port) const;
     bool MakeRist(const std::string& host, std::uint16_t port, CRistSettings& settings, std::string& error,
                   Field& field) const;
+
+    //! Checks the fields of the kind with @p host and @p port (None: nothing to check).
+    //! @return false with @p error and @p field naming what is wrong.
+    bool Check(const std::string& host, std::uint16_t port, std::string& error, Field& field) const;
 
     //! The sender's output (Play) or the receiver's input (Record) of the kind;
     //! null with @p error and @p field when the fields are refused (or kind is None).

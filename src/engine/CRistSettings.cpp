@@ -1,5 +1,7 @@
 #include "engine/CRistSettings.h"
 
+#include "common/CNetAddress.h"
+
 #include <librist/librist.h>
 
 #include <vector>
@@ -82,22 +84,16 @@ bool CRistSettings::Parse(std::string_view text, CRistSettings& settings, std::s
     if (parsed.listener)
         host.remove_prefix(1);
     host = host.substr(0, host.find('/'));
-    const std::size_t colon = host.rfind(':');
-    const std::string_view portText = colon == std::string_view::npos ? std::string_view() : host.substr(colon + 1);
-    unsigned port = 0;
-    const bool portOk = !portText.empty() && portText.size() <= 5 &&
-                        portText.find_first_not_of("0123456789") == std::string_view::npos &&
-                        (port = static_cast<unsigned>(std::stoul(std::string(portText)))) >= 1 && port <= 65535;
-    if (!portOk)
+    std::uint16_t port = 0;
+    if (!CNetAddress::SplitHostPort(host, host, port))
     {
         error = "RIST: '" + shown + "' has no port 1-65535 (rist://HOST:PORT, or rist://@:PORT to listen)";
         return false;
     }
-    host = host.substr(0, colon);
     if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
         host = host.substr(1, host.size() - 2);
     parsed.host = std::string(host);
-    parsed.port = static_cast<std::uint16_t>(port);
+    parsed.port = port;
     // librist's own parser is the judge of the rest.
     rist_peer_config* config = nullptr;
     if (rist_parse_address2(url.c_str(), &config) != 0 || config == nullptr)

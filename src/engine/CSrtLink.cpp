@@ -131,13 +131,9 @@ bool CSrtLink::Start(const CSrtSettings& settings, Direction direction, ServeFn 
     }
     if (settings.mode == CSrtSettings::Mode::Listener)
     {
-        std::string error;
-        const int listener = MakeSocket(error);
+        const int listener = MakeSocket();
         if (listener == kInvalidSocket)
-        {
-            SetError(error);
             return false;
-        }
         sockaddr_storage local{};
         socklen_t length = 0;
         if (settings.host.empty())
@@ -227,12 +223,12 @@ bool CSrtLink::Stop(std::chrono::milliseconds timeout)
     return true;
 }
 
-int CSrtLink::MakeSocket(std::string& error)
+int CSrtLink::MakeSocket()
 {
     const int s = srt_create_socket();
     if (s == SRT_INVALID_SOCK)
     {
-        error = "SRT: no socket: " + LastSrtError();
+        SetError("SRT: no socket: " + LastSrtError());
         return kInvalidSocket;
     }
     const CSrtSettings& c = m_settings;
@@ -255,7 +251,7 @@ int CSrtLink::MakeSocket(std::string& error)
         ok = srt_setsockflag(s, SRTO_STREAMID, c.streamId.data(), static_cast<int>(c.streamId.size())) != SRT_ERROR;
     if (!ok)
     {
-        error = "SRT: an option was refused: " + LastSrtError();
+        SetError("SRT: an option was refused: " + LastSrtError());
         srt_close(s);
         return kInvalidSocket;
     }
@@ -365,13 +361,9 @@ bool CSrtLink::Pause(std::int64_t ms)
 
 int CSrtLink::Connect()
 {
-    std::string error;
-    const int s = MakeSocket(error);
+    const int s = MakeSocket();
     if (s == kInvalidSocket)
-    {
-        SetError(error);
         return kInvalidSocket;
-    }
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_DGRAM;

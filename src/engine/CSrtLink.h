@@ -100,7 +100,8 @@ private:
     //! @return the connected socket, or kInvalidSocket (error set, m_failed on a fatal refusal).
     int Connect();
     int Accept();
-    int MakeSocket(std::string& error);
+    //! A socket with the settings' options; kInvalidSocket with the error set.
+    int MakeSocket();
     void Run();
     void WatchSend(int socket, const std::atomic<bool>& stop);
     //! The connection has ended: accounts its statistics and its losses, closes it.

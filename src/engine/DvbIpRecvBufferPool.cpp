@@ -40,7 +40,7 @@ DvbIpRecvBuffer* DvbIpRecvBufferPool::GetFree()
     return static_cast<DvbIpRecvBuffer*>(m_free.RemoveHead());
 }
 
-void DvbIpRecvBufferPool::PutFree(DvbIpRecvBuffer* record)
+void DvbIpRecvBufferPool::Put(DvbIpRecvBuffer* record, CLinkedList& list, bool front)
 {
     std::lock_guard lock(m_lock);
     if (!m_hasMemory.load(std::memory_order_relaxed))
@@ -48,29 +48,25 @@ void DvbIpRecvBufferPool::PutFree(DvbIpRecvBuffer* record)
         delete record; // its slice is gone; the record cannot be used again
         return;
     }
-    m_free.AddTail(record);
+    if (front)
+        list.AddHead(record);
+    else
+        list.AddTail(record);
+}
+
+void DvbIpRecvBufferPool::PutFree(DvbIpRecvBuffer* record)
+{
+    Put(record, m_free, false);
 }
 
 void DvbIpRecvBufferPool::PutReady(DvbIpRecvBuffer* record)
 {
-    std::lock_guard lock(m_lock);
-    if (!m_hasMemory.load(std::memory_order_relaxed))
-    {
-        delete record;
-        return;
-    }
-    m_ready.AddTail(record);
+    Put(record, m_ready, false);
 }
 
 void DvbIpRecvBufferPool::PutReadyFront(DvbIpRecvBuffer* record)
 {
-    std::lock_guard lock(m_lock);
-    if (!m_hasMemory.load(std::memory_order_relaxed))
-    {
-        delete record;
-        return;
-    }
-    m_ready.AddHead(record);
+    Put(record, m_ready, true);
 }
 
 namespace

@@ -97,6 +97,8 @@ public:
 
 private:
     void ReleaseLocked();
+    //! Puts @p record on @p list (at its front or its end); without the memory, deletes it.
+    void Put(DvbIpRecvBuffer* record, CLinkedList& list, bool front);
     //! The earliest record in sequence order of @p first's space among the first
     //! kSearchWindow ready records (lock held).
     DvbIpRecvBuffer* EarliestOfSpace(DvbIpRecvBuffer* first);

@@ -10,7 +10,6 @@
 #include "controls/CSettings.h"
 #include "controls/CTabActivateEvent.h"
 #include "controls/CXTabCtrl.h"
-#include "controls/IUiServices.h"
 #include "ui_CPlayToNetworkDlg.h"
 
 #include <QHostAddress>
@@ -194,45 +193,18 @@ bool CPlayToNetworkDlg::UpdateData(bool save, bool quiet)
     }
     bool isNumber = false;
     const qlonglong port = m_ui->portEdit->text().toLongLong(&isNumber);
+    // Like the dialog framework's range check: the message, the field
+    // selected, and the members after the port are not read.
     if (!isNumber || port < 0 || port > 65535)
-    {
-        // Like the dialog framework's range check: the message, the field
-        // selected, and the members after the port are not read.
-        if (!quiet)
-        {
-            UiServices().ShowMessage(this, QStringLiteral("Orvane"), QString::fromLatin1(kMsgPortRange),
-                                     IUiServices::Icon::kWarning);
-            m_ui->portEdit->setFocus();
-            m_ui->portEdit->selectAll();
-        }
-        return false;
-    }
+        return RefuseField(m_ui->portEdit, kMsgPortRange, quiet);
     const QString rateText = m_ui->bitRateEdit->text().trimmed();
     const qulonglong rate = rateText.toULongLong(&isNumber);
     if (!rateText.isEmpty() && (!isNumber || rate < 1 || rate > 0xFFFFFFFFull))
-    {
-        if (!quiet)
-        {
-            UiServices().ShowMessage(this, QStringLiteral("Orvane"), QString::fromLatin1(kMsgBitRate),
-                                     IUiServices::Icon::kWarning);
-            m_ui->bitRateEdit->setFocus();
-            m_ui->bitRateEdit->selectAll();
-        }
-        return false;
-    }
+        return RefuseField(m_ui->bitRateEdit, kMsgBitRate, quiet);
     CNetAddress ipv6;
     const bool ipv6Shown = !m_ipv6Edit->isHidden();
     if (ipv6Shown && (!CNetAddress::ParseHost(m_ipv6Edit->text().trimmed().toStdString(), ipv6) || !ipv6.IsIpv6()))
-    {
-        if (!quiet)
-        {
-            UiServices().ShowMessage(this, QStringLiteral("Orvane"), QString::fromLatin1(kMsgIpv6),
-                                     IUiServices::Icon::kWarning);
-            m_ipv6Edit->setFocus();
-            m_ipv6Edit->selectAll();
-        }
-        return false;
-    }
+        return RefuseField(m_ipv6Edit, kMsgIpv6, quiet);
     if (!ReadProtection(quiet) || !ReadLink(quiet))
         return false;
     m_bitRate = rateText.isEmpty() ? 0u : static_cast<std::uint32_t>(rate);
@@ -397,10 +369,7 @@ void CPlayToNetworkDlg::CMessageSink::ShowMessage(const std::string& text)
 {
     const QString message = QString::fromStdString(text);
     CPlayToNetworkDlg* owner = m_owner;
-    auto show = [owner, message]() {
-        owner->LogError(message);
-        UiServices().ShowMessage(owner, QStringLiteral("Orvane"), message, IUiServices::Icon::kWarning);
-    };
+    auto show = [owner, message]() { owner->ShowError(message); };
     if (QThread::currentThread() == owner->thread())
         show();
     else

@@ -26,6 +26,7 @@
 #include "analysis/CDecodeStream.h"
 #include "common/IMessageSink.h"
 #include "controls/CQtTreeSink.h"
+#include "controls/CRunState.h"
 #include "engine/CLinkFields.h"
 #include "engine/CNetworkSender.h"
 #include "engine/CPlayController.h"
@@ -247,6 +248,11 @@ private:
     void FillRecentMenu();
     void ReportRunState();
     void LogError(const QString& text);
+    //! A warning box over the tab with @p text; ShowError puts it in the event log first.
+    void ShowWarning(const QString& text);
+    void ShowError(const QString& text);
+    //! Unless @p quiet: @p message, then @p field focused and its text selected. @return false.
+    bool RefuseField(QLineEdit* field, const char* message, bool quiet);
     //! The first local file of a drag, or empty.
     static QString DroppedFile(const QMimeData* data);
     void FillInterfaces();
@@ -344,7 +350,7 @@ private:
     // Desktop.
     QStringList m_recentFiles;
     QMenu* m_recentMenu = nullptr; // owned by the tab
-    QString m_runState;
+    CRunState m_runState;
     bool m_playedOut = false; // the last play ended by itself
     CEventLog* m_eventLog = nullptr;
 

@@ -63,7 +63,7 @@ void CPlayToNetworkDlg::AnalyseFile()
                 text = QStringLiteral("File looping is off: the file %1 %2.")
                            .arg(m_filePath, QFileInfo::exists(m_filePath) ? QStringLiteral("cannot be read")
                                                                           : QStringLiteral("is missing"));
-            UiServices().ShowMessage(this, QStringLiteral("Orvane"), text, IUiServices::Icon::kWarning);
+            ShowWarning(text);
         }
         m_loop = false;
         SetPressed(loop, false);

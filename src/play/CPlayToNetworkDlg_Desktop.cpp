@@ -9,12 +9,14 @@
 #include "controls/CLabel.h"
 #include "controls/CSettings.h"
 #include "controls/CShortcuts.h"
+#include "controls/IUiServices.h"
 #include "play/CPlayToNetworkDlg.h"
 #include "ui_CPlayToNetworkDlg.h"
 
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
 #include <QUrl>
@@ -69,7 +71,8 @@ void CPlayToNetworkDlg::InitDesktop()
     const QString stored = CSettings::GetProfileString(QString::fromLatin1(kSection), kRecentKey, QString());
     m_recentFiles = stored.split(QLatin1Char('\n'), Qt::SkipEmptyParts).mid(0, kMaxRecentFiles);
     FillRecentMenu();
-    m_runState = RunStateText();
+    m_runState.Reset(RunStateText());
+    connect(&m_runState, &CRunState::Changed, this, &CPlayToNetworkDlg::RunStateChanged);
 }
 
 QString CPlayToNetworkDlg::DroppedFile(const QMimeData* data)
@@ -153,15 +156,33 @@ QString CPlayToNetworkDlg::RunStateText() const
 
 void CPlayToNetworkDlg::ReportRunState()
 {
-    const QString text = RunStateText();
-    if (text == m_runState)
-        return;
-    m_runState = text;
-    emit RunStateChanged(text);
+    m_runState.Report(RunStateText());
 }
 
 void CPlayToNetworkDlg::LogError(const QString& text)
 {
     if (m_eventLog != nullptr)
         m_eventLog->Add(CEventLog::Kind::Error, "Play: " + text.simplified().toStdString());
+}
+
+void CPlayToNetworkDlg::ShowWarning(const QString& text)
+{
+    UiServices().ShowMessage(this, QStringLiteral("Orvane"), text, IUiServices::Icon::kWarning);
+}
+
+void CPlayToNetworkDlg::ShowError(const QString& text)
+{
+    LogError(text);
+    ShowWarning(text);
+}
+
+bool CPlayToNetworkDlg::RefuseField(QLineEdit* field, const char* message, bool quiet)
+{
+    if (!quiet)
+    {
+        ShowWarning(QString::fromLatin1(message));
+        field->setFocus();
+        field->selectAll();
+    }
+    return false;
 }

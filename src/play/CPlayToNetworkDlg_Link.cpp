@@ -7,7 +7,6 @@
 #include "common/Ipv4Address.h"
 #include "controls/CIpAddressCtrl.h"
 #include "controls/CLinkFieldsCtrl.h"
-#include "controls/IUiServices.h"
 #include "play/CPlayToNetworkDlg.h"
 #include "ui_CPlayToNetworkDlg.h"
 
@@ -35,9 +34,7 @@ void CPlayToNetworkDlg::UpdateLinkControls(bool stopped)
     auto* ui = m_ui.get();
     const CLinkFields::Kind kind = KindOfMode(ui->modeCombo->currentIndex());
     const bool link = kind != CLinkFields::Kind::None;
-    ui->linkFields->SetKind(kind == CLinkFields::Kind::Srt    ? CLinkFieldsCtrl::Kind::Srt
-                            : kind == CLinkFields::Kind::Rist ? CLinkFieldsCtrl::Kind::Rist
-                                                              : CLinkFieldsCtrl::Kind::None);
+    ui->linkFields->SetKind(kind);
     const int page = ui->outputTabs->indexOf(ui->linkPage);
     ui->outputTabs->setTabVisible(page, link);
     ui->outputTabs->setTabText(page, kind == CLinkFields::Kind::Rist ? QStringLiteral("RIST") : QStringLiteral("SRT"));
@@ -76,41 +73,27 @@ bool CPlayToNetworkDlg::ReadLink(bool quiet)
         f->ProfileCombo()->currentIndex() == 0 ? CRistSettings::Profile::Simple : CRistSettings::Profile::Main;
     link.bufferMs = f->BufferSpin()->value();
     link.secret = f->SecretEdit()->text().toStdString();
-    if (link.kind != CLinkFields::Kind::None)
+    const auto port = static_cast<std::uint16_t>(m_ui->portEdit->text().toUInt());
+    std::string error;
+    CLinkFields::Field field = CLinkFields::Field::None;
+    if (!link.Check(LinkHost(), port, error, field))
     {
-        const auto port = static_cast<std::uint16_t>(m_ui->portEdit->text().toUInt());
-        std::string error;
-        CLinkFields::Field field = CLinkFields::Field::None;
-        CSrtSettings srt;
-        CRistSettings rist;
-        const bool usable = link.kind == CLinkFields::Kind::Srt ? link.MakeSrt(LinkHost(), port, srt, error, field)
-                                                                : link.MakeRist(LinkHost(), port, rist, error, field);
-        if (!usable)
+        if (!quiet)
         {
-            if (!quiet)
+            const QString text = QString::fromStdString(error);
+            ShowError(text);
+            QWidget* address = m_ipv6Edit->isHidden() ? m_ui->ipAddress->Field(0) : m_ipv6Edit;
+            QWidget* focus = field == CLinkFields::Field::Address ? address
+                             : field == CLinkFields::Field::Port  ? m_ui->portEdit
+                                                                  : f->FieldWidget(field);
+            if (focus)
             {
-                QWidget* fields[] = {nullptr,
-                                     m_ipv6Edit->isHidden() ? static_cast<QWidget*>(m_ui->ipAddress->Field(0))
-                                                            : static_cast<QWidget*>(m_ipv6Edit),
-                                     m_ui->portEdit,
-                                     f->LatencySpin(),
-                                     f->PassphraseEdit(),
-                                     f->StreamIdEdit(),
-                                     f->ProfileCombo(),
-                                     f->BufferSpin(),
-                                     f->SecretEdit()};
-                const QString text = QString::fromStdString(error);
-                LogError(text);
-                UiServices().ShowMessage(this, QStringLiteral("Orvane"), text, IUiServices::Icon::kWarning);
-                if (QWidget* focus = fields[static_cast<int>(field)])
-                {
-                    m_ui->outputTabs->setCurrentWidget(m_ui->linkFields->isAncestorOf(focus) ? m_ui->linkPage
-                                                                                             : m_ui->outputGroup);
-                    focus->setFocus();
-                }
+                m_ui->outputTabs->setCurrentWidget(m_ui->linkFields->isAncestorOf(focus) ? m_ui->linkPage
+                                                                                         : m_ui->outputGroup);
+                focus->setFocus();
             }
-            return false;
         }
+        return false;
     }
     m_link = link;
     return true;
@@ -127,8 +110,7 @@ bool CPlayToNetworkDlg::MakeOutput()
     if (m_output)
         return true;
     // ReadLink has checked the same fields: only a field changed in between gets here.
-    UiServices().ShowMessage(this, QStringLiteral("Orvane"), QString::fromStdString(error),
-                             IUiServices::Icon::kWarning);
+    ShowWarning(QString::fromStdString(error));
     return false;
 }
 
@@ -148,8 +130,7 @@ void CPlayToNetworkDlg::ShowLinkStatus()
         EndPlay();
         label->setText(text);
         label->setToolTip(text);
-        LogError(text);
-        UiServices().ShowMessage(this, QStringLiteral("Orvane"), text, IUiServices::Icon::kWarning);
+        ShowError(text);
         return;
     }
     const QString text = QString::fromStdString(stats.StatusText());

@@ -8,7 +8,6 @@
 #include "controls/CDVBSlider.h"
 #include "controls/CLabel.h"
 #include "controls/CXTabCtrl.h"
-#include "controls/IUiServices.h"
 #include "play/CPlayToNetworkDlg.h"
 #include "play/CTotTdtDlg.h"
 #include "ui_CPlayToNetworkDlg.h"
@@ -180,8 +179,7 @@ void CPlayToNetworkDlg::OnPlay()
             const QString text = result == CPlayController::StartResult::NotTransportStream && !why.empty()
                                      ? QString::fromStdString(why)
                                      : QString::fromLatin1(CPlayController::RefusalText(result));
-            LogError(text);
-            UiServices().ShowMessage(this, QStringLiteral("Orvane"), text, IUiServices::Icon::kWarning);
+            ShowError(text);
         }
         m_statusResetPending = true;
     }

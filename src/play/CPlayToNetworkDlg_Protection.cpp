@@ -4,7 +4,6 @@
 // while the play runs, so that deliberate loss is never silent.
 
 #include "controls/CSettings.h"
-#include "controls/IUiServices.h"
 #include "play/CPlayToNetworkDlg.h"
 #include "ui_CPlayToNetworkDlg.h"
 
@@ -76,8 +75,7 @@ bool CPlayToNetworkDlg::ReadProtection(bool quiet)
     auto refuse = [&](QWidget* field, const QString& text) {
         if (!quiet)
         {
-            LogError(text);
-            UiServices().ShowMessage(this, QStringLiteral("Orvane"), text, IUiServices::Icon::kWarning);
+            ShowError(text);
             field->setFocus();
         }
         return false;

@@ -33,6 +33,7 @@
 #include "common/CNetAddress.h"
 #include "common/IMessageSink.h"
 #include "controls/CQtTreeSink.h"
+#include "controls/CRunState.h"
 #include "engine/CDvbIpRecvThread.h"
 #include "engine/CLinkFields.h"
 #include "engine/CRecordController.h"
@@ -270,7 +271,7 @@ private:
     std::optional<bool> m_tabsLocked;
     QTimer m_statusTimer;
     QTimer m_analysisTimer;
-    QString m_runState;
+    CRunState m_runState;
     bool m_limitReached = false; // the last recording ended at its limit
     CEventLog* m_eventLog = nullptr;
 

@@ -61,7 +61,8 @@ void CRecFromNetworkDlg::InitDesktop()
     ui->skewValue->setToolTip(QStringLiteral("How long the later copy of a datagram trailed the first, ms"));
     ui->pidTree->setToolTip(QStringLiteral("PIDs of the received stream"));
     ui->progTree->setToolTip(QStringLiteral("Programs of the received stream"));
-    m_runState = RunStateText();
+    m_runState.Reset(RunStateText());
+    connect(&m_runState, &CRunState::Changed, this, &CRecFromNetworkDlg::RunStateChanged);
 }
 
 void CRecFromNetworkDlg::SetEventLog(CEventLog* log)
@@ -88,11 +89,7 @@ QString CRecFromNetworkDlg::RunStateText() const
 
 void CRecFromNetworkDlg::ReportRunState()
 {
-    const QString text = RunStateText();
-    if (text == m_runState)
-        return;
-    m_runState = text;
-    emit RunStateChanged(text);
+    m_runState.Report(RunStateText());
 }
 
 void CRecFromNetworkDlg::LogEvent(CEventLog::Kind kind, const QString& text)

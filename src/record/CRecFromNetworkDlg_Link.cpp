@@ -53,9 +53,7 @@ void CRecFromNetworkDlg::UpdateLinkControls(bool editable)
     auto* ui = m_ui.get();
     const CLinkFields::Kind kind = KindOfMode(ui->modeCombo->currentIndex());
     const bool link = kind != CLinkFields::Kind::None;
-    ui->linkFields->SetKind(kind == CLinkFields::Kind::Srt    ? CLinkFieldsCtrl::Kind::Srt
-                            : kind == CLinkFields::Kind::Rist ? CLinkFieldsCtrl::Kind::Rist
-                                                              : CLinkFieldsCtrl::Kind::None);
+    ui->linkFields->SetKind(kind);
     ui->linkFields->setEnabled(editable);
     ui->groupCaption->setText(link ? QStringLiteral("Address") : QStringLiteral("Group"));
     ui->groupEdit->setToolTip(link ? QStringLiteral("Caller: the peer's address or name; listener: the local "
@@ -91,22 +89,17 @@ bool CRecFromNetworkDlg::ReadLink(bool quiet)
     link.bufferMs = f->BufferSpin()->value();
     link.secret = f->SecretEdit()->text().toStdString();
     const auto port = static_cast<std::uint16_t>(ui->portEdit->text().trimmed().toUInt());
-    const std::string host = HostOf(ui->groupEdit->text());
     std::string error;
     CLinkFields::Field field = CLinkFields::Field::None;
-    CSrtSettings srt;
-    CRistSettings rist;
-    const bool usable = link.kind == CLinkFields::Kind::Srt ? link.MakeSrt(host, port, srt, error, field)
-                                                            : link.MakeRist(host, port, rist, error, field);
-    if (!usable)
+    if (!link.Check(HostOf(ui->groupEdit->text()), port, error, field))
     {
         if (!quiet)
         {
-            QWidget* fields[] = {nullptr,           ui->groupEdit,       ui->portEdit,
-                                 f->LatencySpin(),  f->PassphraseEdit(), f->StreamIdEdit(),
-                                 f->ProfileCombo(), f->BufferSpin(),     f->SecretEdit()};
             ShowMessage(QString::fromStdString(error));
-            if (QWidget* focus = fields[static_cast<int>(field)])
+            QWidget* focus = field == CLinkFields::Field::Address ? ui->groupEdit
+                             : field == CLinkFields::Field::Port  ? ui->portEdit
+                                                                  : f->FieldWidget(field);
+            if (focus)
                 focus->setFocus();
         }
         return false;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 TEST(CNetAddressTest, ParsesAddressAndPortOfBothFamiliesAndWritesThemBack)
 {
@@ -71,6 +72,31 @@ TEST(CNetAddressTest, RefusesWhatIsNoAddressWithPortAndKeepsTheValue)
         CNetAddress a = kept;
         EXPECT_FALSE(CNetAddress::Parse(text, a)) << text;
         EXPECT_TRUE(a == kept) << text;
+    }
+}
+
+TEST(CNetAddressTest, SplitsAnyHostFromItsPortAtTheLastColon)
+{
+    const struct
+    {
+        const char* text;
+        const char* host;
+        std::uint16_t port;
+    } good[] = {{":5000", "", 5000}, {"host.example:1", "host.example", 1}, {"[::1]:65535", "[::1]", 65535}};
+    for (const auto& c : good)
+    {
+        std::string_view host;
+        std::uint16_t port = 0;
+        ASSERT_TRUE(CNetAddress::SplitHostPort(c.text, host, port)) << c.text;
+        EXPECT_EQ(host, c.host);
+        EXPECT_EQ(port, c.port) << c.text;
+    }
+    for (const char* text : {"5000", "host:", "host:0", "host:65536", "host:+500", "host:123456"})
+    {
+        std::string_view host = "kept";
+        std::uint16_t port = 7;
+        EXPECT_FALSE(CNetAddress::SplitHostPort(text, host, port)) << text;
+        EXPECT_TRUE(host == "kept" && port == 7) << text;
     }
 }
 

@@ -1,5 +1,6 @@
 #include "CMetricsServer.h"
 
+#include "common/CNetAddress.h"
 #include "common/Ipv4Address.h"
 
 #include <httplib.h>
@@ -24,19 +25,14 @@ CMetricsServer::~CMetricsServer()
 
 bool CMetricsServer::ParseListen(const std::string& text, std::string& host, std::uint16_t& port)
 {
-    const auto colon = text.rfind(':');
-    if (colon == std::string::npos)
-        return false;
-    const std::string address = text.substr(0, colon);
-    const std::string portText = text.substr(colon + 1);
-    if (portText.empty() || portText.size() > 5 || portText.find_first_not_of("0123456789") != std::string::npos)
-        return false;
-    const unsigned long p = std::stoul(portText);
+    std::string_view address;
+    std::uint16_t p = 0;
     std::uint32_t parsed = 0;
-    if (p == 0 || p > 65'535 || !(address.empty() || address == "*" || ParseIpv4(address, parsed)))
+    if (!CNetAddress::SplitHostPort(text, address, p) ||
+        !(address.empty() || address == "*" || ParseIpv4(address, parsed)))
         return false;
-    host = address.empty() || address == "*" ? "0.0.0.0" : address;
-    port = static_cast<std::uint16_t>(p);
+    host = address.empty() || address == "*" ? "0.0.0.0" : std::string(address);
+    port = p;
     return true;
 }
 

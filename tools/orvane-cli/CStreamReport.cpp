@@ -45,6 +45,19 @@ double Count(std::uint64_t value)
     return static_cast<double>(value);
 }
 
+//! A family of one sample, labelled @p labels (the stream's).
+void Single(std::string& out, const char* name, const char* type, const char* help, const std::string& labels,
+            double value)
+{
+    CFamily(out, name, type, help).Sample(labels, value);
+}
+
+//! orvane_up: 1 for the stream in @p mode (monitor, record, play).
+void Up(std::string& out, const std::string& stream, const std::string& mode)
+{
+    Single(out, "orvane_up", "gauge", "1 while orvane-cli runs for the stream.", stream + ',' + Label("mode", mode), 1);
+}
+
 nlohmann::ordered_json TransportObject(const TransportStats& t)
 {
     return {
@@ -189,8 +202,7 @@ std::string CStreamReport::ReceiveMetrics(const std::string& stream, const std::
 {
     std::string out;
     const std::string s = Label("stream", stream);
-    CFamily(out, "orvane_up", "gauge", "1 while orvane-cli runs for the stream.")
-        .Sample(s + ',' + Label("mode", mode), 1);
+    Up(out, s, mode);
     CFamily errors(out, "orvane_tr101290_errors_total", "counter", "TR 101 290 indicator events since the start.");
     for (std::size_t i = 0; i < CTr101290Counters::kCount; ++i)
         errors.Sample(s + ',' + Label("priority", std::to_string(CTr101290Counters::kInfo[i].priority)) + ',' +
@@ -209,9 +221,8 @@ std::string CStreamReport::ReceiveMetrics(const std::string& stream, const std::
         df.Sample(s, r.mdi.dfMs);
         mlr.Sample(s, r.mdi.mlr);
     }
-    CFamily(out, "orvane_bitrate_bps", "gauge", "Transport stream received in the last second, bit/s.")
-        .Sample(s, r.bitRate);
-    CFamily(out, "orvane_packets_total", "counter", "Transport stream packets received.").Sample(s, Count(r.packets));
+    Single(out, "orvane_bitrate_bps", "gauge", "Transport stream received in the last second, bit/s.", s, r.bitRate);
+    Single(out, "orvane_packets_total", "counter", "Transport stream packets received.", s, r.packets);
     CFamily pidRate(out, "orvane_pid_bitrate_bps", "gauge", "Bit rate of one PID, bit/s.");
     for (const CPidEntry& e : r.pids)
         pidRate.Sample(s + ',' + Label("pid", std::to_string(e.pid)), e.bitRate);
@@ -219,27 +230,22 @@ std::string CStreamReport::ReceiveMetrics(const std::string& stream, const std::
     for (const CPidEntry& e : r.pids)
         pidCc.Sample(s + ',' + Label("pid", std::to_string(e.pid)), e.stats.continuityErrors);
     const auto& c = r.counters;
-    CFamily(out, "orvane_kernel_drops_total", "counter", "Datagrams the kernel dropped from the full receive queue.")
-        .Sample(s, Count(c.kernelDrops));
-    CFamily(out, "orvane_rtp_lost_total", "counter", "RTP datagrams missing (given up after waiting).")
-        .Sample(s, Count(c.missing));
-    CFamily(out, "orvane_rtp_reordered_total", "counter", "RTP datagrams that arrived behind a newer one.")
-        .Sample(s, Count(c.reordered));
-    CFamily(out, "orvane_rtp_duplicates_total", "counter", "RTP datagrams that arrived twice.")
-        .Sample(s, Count(c.duplicates));
-    CFamily(out, "orvane_received_bytes_total", "counter", "Transport stream bytes received.")
-        .Sample(s, Count(c.payloadBytes));
+    Single(out, "orvane_kernel_drops_total", "counter", "Datagrams the kernel dropped from the full receive queue.", s,
+           c.kernelDrops);
+    Single(out, "orvane_rtp_lost_total", "counter", "RTP datagrams missing (given up after waiting).", s, c.missing);
+    Single(out, "orvane_rtp_reordered_total", "counter", "RTP datagrams that arrived behind a newer one.", s,
+           c.reordered);
+    Single(out, "orvane_rtp_duplicates_total", "counter", "RTP datagrams that arrived twice.", s, c.duplicates);
+    Single(out, "orvane_received_bytes_total", "counter", "Transport stream bytes received.", s, c.payloadBytes);
     if (c.fec)
     {
-        CFamily(out, "orvane_fec_recovered_total", "counter", "Media datagrams rebuilt from SMPTE 2022-1 FEC.")
-            .Sample(s, Count(c.fecRecovered));
-        CFamily(out, "orvane_fec_unrecoverable_total", "counter", "Lost media datagrams FEC could not rebuild.")
-            .Sample(s, Count(c.fecUnrecoverable));
-        CFamily(out, "orvane_fec_packets_total", "counter", "FEC datagrams received (column and row).")
-            .Sample(s, Count(c.fecPackets));
-        CFamily(out, "orvane_fec_invalid_total", "counter",
-                "FEC datagrams of no use: not SMPTE 2022-1 XOR FEC, or parity that does not add up.")
-            .Sample(s, Count(c.fecInvalid));
+        Single(out, "orvane_fec_recovered_total", "counter", "Media datagrams rebuilt from SMPTE 2022-1 FEC.", s,
+               c.fecRecovered);
+        Single(out, "orvane_fec_unrecoverable_total", "counter", "Lost media datagrams FEC could not rebuild.", s,
+               c.fecUnrecoverable);
+        Single(out, "orvane_fec_packets_total", "counter", "FEC datagrams received (column and row).", s, c.fecPackets);
+        Single(out, "orvane_fec_invalid_total", "counter",
+               "FEC datagrams of no use: not SMPTE 2022-1 XOR FEC, or parity that does not add up.", s, c.fecInvalid);
     }
     if (c.twoPaths)
     {
@@ -254,8 +260,8 @@ std::string CStreamReport::ReceiveMetrics(const std::string& stream, const std::
                 &CDvbIpRecvThread::PathCounters::missing);
         perPath("orvane_path_only_total", "Sequence numbers only one path brought.",
                 &CDvbIpRecvThread::PathCounters::onlyHere);
-        CFamily(out, "orvane_path_skew_ms", "gauge", "How long the second copy of a datagram trailed the first, ms.")
-            .Sample(s, c.skewMs);
+        Single(out, "orvane_path_skew_ms", "gauge", "How long the second copy of a datagram trailed the first, ms.", s,
+               c.skewMs);
     }
     TransportMetrics(out, s, r.transport);
     return out;
@@ -265,28 +271,21 @@ std::string CStreamReport::PlayMetrics(const std::string& stream, const Play& p)
 {
     std::string out;
     const std::string s = Label("stream", stream);
-    CFamily(out, "orvane_up", "gauge", "1 while orvane-cli runs for the stream.")
-        .Sample(s + ',' + Label("mode", "play"), 1);
-    CFamily(out, "orvane_play_bitrate_bps", "gauge", "Bit rate of the play, bit/s.").Sample(s, p.bitRate);
-    CFamily(out, "orvane_play_fifo_level_ratio", "gauge", "Fill level of the sender's FIFO, 0..1.")
-        .Sample(s, p.fifoLevelRatio);
-    CFamily(out, "orvane_play_send_errors_total", "counter", "Datagrams the kernel refused to send.")
-        .Sample(s, Count(p.sendErrors));
-    CFamily(out, "orvane_play_loops_total", "counter", "Completed passes over the play range.")
-        .Sample(s, static_cast<double>(p.loops));
-    CFamily(out, "orvane_play_sent_bytes_total", "counter", "Bytes sent to the network.").Sample(s, Count(p.sentBytes));
+    Up(out, s, "play");
+    Single(out, "orvane_play_bitrate_bps", "gauge", "Bit rate of the play, bit/s.", s, p.bitRate);
+    Single(out, "orvane_play_fifo_level_ratio", "gauge", "Fill level of the sender's FIFO, 0..1.", s, p.fifoLevelRatio);
+    Single(out, "orvane_play_send_errors_total", "counter", "Datagrams the kernel refused to send.", s, p.sendErrors);
+    Single(out, "orvane_play_loops_total", "counter", "Completed passes over the play range.", s, p.loops);
+    Single(out, "orvane_play_sent_bytes_total", "counter", "Bytes sent to the network.", s, p.sentBytes);
     const CImpairment::Counters& i = p.impairment;
     CFamily lost(out, "orvane_play_impair_lost_total", "counter", "Datagrams lost on purpose (--impair), by kind.");
     lost.Sample(s + ',' + Label("kind", "random"), Count(i.lost));
     lost.Sample(s + ',' + Label("kind", "burst"), Count(i.burstLost));
-    CFamily(out, "orvane_play_impair_reordered_total", "counter", "Datagrams re-ordered on purpose.")
-        .Sample(s, Count(i.reordered));
-    CFamily(out, "orvane_play_impair_duplicated_total", "counter", "Datagrams sent twice on purpose.")
-        .Sample(s, Count(i.duplicated));
-    CFamily(out, "orvane_play_impair_delayed_total", "counter", "Datagrams delayed on purpose (jitter).")
-        .Sample(s, Count(i.delayed));
-    CFamily(out, "orvane_play_fec_media_total", "counter", "Media datagrams protected by SMPTE 2022-1 FEC.")
-        .Sample(s, Count(p.fec.media));
+    Single(out, "orvane_play_impair_reordered_total", "counter", "Datagrams re-ordered on purpose.", s, i.reordered);
+    Single(out, "orvane_play_impair_duplicated_total", "counter", "Datagrams sent twice on purpose.", s, i.duplicated);
+    Single(out, "orvane_play_impair_delayed_total", "counter", "Datagrams delayed on purpose (jitter).", s, i.delayed);
+    Single(out, "orvane_play_fec_media_total", "counter", "Media datagrams protected by SMPTE 2022-1 FEC.", s,
+           p.fec.media);
     CFamily fec(out, "orvane_play_fec_packets_total", "counter", "FEC datagrams made, by kind (column, row).");
     fec.Sample(s + ',' + Label("kind", "column"), Count(p.fec.column));
     fec.Sample(s + ',' + Label("kind", "row"), Count(p.fec.row));

@@ -12,44 +12,33 @@ bool CTransportUrl::IsTransport(std::string_view text)
     return CSrtSettings::IsSrtUrl(text) || CRistSettings::IsRistUrl(text);
 }
 
-// Parses @p url as RIST or SRT and makes the output or the input for it.
-template<typename MakeFn> bool CTransportUrl::Parse(std::string_view url, std::string& error, MakeFn make)
+// Parses @p url as RIST or SRT and makes the transport for it into @p made.
+template<typename RistMade, typename SrtMade, typename Made>
+bool CTransportUrl::Make(std::string_view url, std::string& error, std::unique_ptr<Made>& made)
 {
-    if (CRistSettings::IsRistUrl(url))
-    {
-        CRistSettings rist;
-        if (!CRistSettings::Parse(url, rist, error))
+    const auto use = [&](auto& settings, const char* name) {
+        using Settings = std::decay_t<decltype(settings)>;
+        if (!Settings::Parse(url, settings, error))
             return false;
-        m_name = "RIST";
-        m_displayUrl = rist.ToDisplayUrl();
-        make(rist);
+        m_name = name;
+        m_displayUrl = settings.ToDisplayUrl();
+        if constexpr (std::is_same_v<Settings, CRistSettings>)
+            made = std::make_unique<RistMade>(settings);
+        else
+            made = std::make_unique<SrtMade>(settings);
         return true;
-    }
+    };
+    CRistSettings rist;
     CSrtSettings srt;
-    if (!CSrtSettings::Parse(url, srt, error))
-        return false;
-    m_name = "SRT";
-    m_displayUrl = srt.ToDisplayUrl();
-    make(srt);
-    return true;
+    return CRistSettings::IsRistUrl(url) ? use(rist, "RIST") : use(srt, "SRT");
 }
 
 bool CTransportUrl::MakeOutput(std::string_view url, std::string& error)
 {
-    return Parse(url, error, [this](const auto& settings) {
-        if constexpr (std::is_same_v<std::decay_t<decltype(settings)>, CRistSettings>)
-            m_output = std::make_unique<CRistOutput>(settings);
-        else
-            m_output = std::make_unique<CSrtOutput>(settings);
-    });
+    return Make<CRistOutput, CSrtOutput>(url, error, m_output);
 }
 
 bool CTransportUrl::MakeInput(std::string_view url, std::string& error)
 {
-    return Parse(url, error, [this](const auto& settings) {
-        if constexpr (std::is_same_v<std::decay_t<decltype(settings)>, CRistSettings>)
-            m_input = std::make_unique<CRistInput>(settings);
-        else
-            m_input = std::make_unique<CSrtInput>(settings);
-    });
+    return Make<CRistInput, CSrtInput>(url, error, m_input);
 }

@@ -33,7 +33,8 @@ public:
     IDatagramInput* Input() const { return m_input.get(); }
 
 private:
-    template<typename MakeFn> bool Parse(std::string_view url, std::string& error, MakeFn make);
+    template<typename RistMade, typename SrtMade, typename Made>
+    bool Make(std::string_view url, std::string& error, std::unique_ptr<Made>& made);
 
     const char* m_name = "";
     std::string m_displayUrl;
