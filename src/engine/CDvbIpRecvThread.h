@@ -94,6 +94,8 @@ public:
     static constexpr std::int64_t kQuietGiveUpFecMs = 1'000;
     //! Cycles a missing datagram is waited for while newer ones are near.
     static constexpr std::uint32_t kMissRetries = 5;
+    //! At most one gap line a second; the rest are counted in the next one.
+    static constexpr std::int64_t kGapLineIntervalMs = 1'000;
     static constexpr std::int64_t kNoDataMs = 5'000;
     //! One bound for stopping every thread of the receiver, including the wait
     //! for room in a full FIFO for the reserve.
@@ -120,10 +122,12 @@ public:
         std::uint64_t received = 0;         //!< datagrams accepted
         std::uint64_t datagrams = 0;        //!< datagrams written to the FIFO
         std::uint64_t payloadBytes = 0;     //!< bytes written to the FIFO
-        std::uint64_t late = 0;             //!< late, duplicate or stray datagrams dropped
+        std::uint64_t late = 0;             //!< duplicate or stray datagrams dropped (harmless)
         std::uint64_t invalid = 0;          //!< dropped: not valid RTP, no whole packets (RTP), or oversized
         std::uint64_t oversized = 0;        //!< of the invalid: larger than a record (1,532 bytes)
-        std::uint64_t missing = 0;          //!< sequence numbers given up (lost upstream)
+        std::uint64_t missing = 0;          //!< sequence numbers given up (lost upstream): a loss
+        //! Of the missing: datagrams that came (or were rebuilt) after their number was given up.
+        std::uint64_t tooLate = 0;
         std::uint64_t restarts = 0;         //!< new sequence spaces: a new SSRC or a numbering jump
         std::uint64_t overflowDrops = 0;    //!< datagrams lost here: FIFO full
         std::uint64_t rtpInUdpMode = 0;     //!< in UDP mode: datagrams that are RTP carrying TS packets
@@ -184,7 +188,8 @@ public:
     std::uint16_t GetSecondPort() const { return m_secondPort; }
     std::uint16_t GetPort() const { return m_port; }
     bool IsRtp() const { return m_rtp; }
-    //! Where the gap diagnostic line goes (standard output; null = nowhere).
+    //! Where the gap diagnostic line goes (standard output; null = nowhere); at
+    //! most one line every kGapLineIntervalMs, with the count of those not shown.
     void SetDiagnostics(std::FILE* out) { m_diagnostics = out; }
     //! Where sequence jumps are logged with their time (null = nowhere); not owned.
     void SetEventLog(CEventLog* log) { m_eventLog.store(log); }
@@ -268,6 +273,10 @@ private:
     //! A missing datagram is given up at once when @p giveUp.
     void Drain(bool flush, bool giveUp, bool& haveExpected, std::uint16_t& expected, std::uint32_t& misses);
     void Deliver(DvbIpRecvBuffer* record, bool& haveExpected, std::uint16_t& expected);
+    //! The gap line for a jump from m_previous to @p sequence, rate limited.
+    void ReportJump(std::uint16_t sequence);
+    //! Datagrams of numbers given up already came after all: lost, said so.
+    void CountTooLate(std::uint32_t datagrams);
     //! While receiving: false (try again next cycle). After StopReceiving: waits
     //! for room until the stop bound, then true.
     bool WaitForRoom();
@@ -334,6 +343,9 @@ private:
     std::atomic<CEventLog*> m_eventLog{nullptr};
     std::uint16_t m_previous = 0; // sequencing thread only
     std::uint32_t m_ssrc = 0;     // sequencing thread only: the current space's SSRC
+    // Sequencing thread only: when the last gap line was written, and the jumps since not shown.
+    std::int64_t m_gapLineNs = 0;
+    std::uint64_t m_gapLinesHeld = 0;
 
     std::atomic<std::uint64_t> m_datagrams{0};
     std::atomic<std::uint64_t> m_payloadBytes{0};
@@ -341,6 +353,7 @@ private:
     std::atomic<std::uint64_t> m_invalid{0};
     std::atomic<std::uint64_t> m_fecInvalid{0}; // malformed before the merge; the decoder counts its own
     std::atomic<std::uint64_t> m_missing{0};
+    std::atomic<std::uint64_t> m_tooLate{0};
     std::atomic<std::uint64_t> m_oversized{0};
     std::atomic<std::uint64_t> m_restarts{0};
     std::atomic<std::uint64_t> m_overflowDrops{0};

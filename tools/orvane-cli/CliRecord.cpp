@@ -395,6 +395,8 @@ int Run(const RecordOptions& o, bool record)
             std::string restarts;
             if (o.rtp)
                 restarts = "  restarts " + std::to_string(counters.restarts);
+            if (counters.tooLate > 0)
+                restarts += "  too late " + std::to_string(counters.tooLate);
             if (counters.fec)
                 restarts += "  FEC rec/unrec " + std::to_string(counters.fecRecovered) + '/' +
                             std::to_string(counters.fecUnrecoverable);
@@ -465,6 +467,10 @@ int Run(const RecordOptions& o, bool record)
                  static_cast<unsigned long long>(c.overflowDrops), static_cast<unsigned long long>(c.missing),
                  static_cast<unsigned long long>(c.restarts), static_cast<unsigned long long>(c.kernelDrops),
                  ProtectionSummary(c).c_str());
+    if (c.tooLate != 0)
+        std::fprintf(stderr,
+                     "orvane-cli: %llu of the missing datagrams came after their sequence number was given up\n",
+                     static_cast<unsigned long long>(c.tooLate));
     if (c.oversized != 0)
         std::fprintf(stderr, "orvane-cli: %llu of the invalid datagrams were larger than %u bytes\n",
                      static_cast<unsigned long long>(c.oversized), DvbIpRecvBufferPool::kBufferBytes);
@@ -484,7 +490,8 @@ int Run(const RecordOptions& o, bool record)
                      static_cast<unsigned long long>(t.connections), static_cast<unsigned long long>(t.reconnects),
                      static_cast<unsigned long long>(t.retransmitted), static_cast<unsigned long long>(t.lost));
     }
-    if (exitCode == 0 && c.kernelDrops + c.overflowDrops + c.transportDrops != 0)
+    // A sequence number given up is a hole in the file, whatever came for it later.
+    if (exitCode == 0 && c.kernelDrops + c.overflowDrops + c.transportDrops + c.missing + c.tooLate != 0)
         exitCode = kExitLost;
     if (recorder.GetBufferedFallbacks() != 0)
         std::fprintf(stderr, "orvane-cli: unbuffered writes fell behind; %u file(s) went on through the page cache\n",
