@@ -80,7 +80,7 @@ bool CDvbIpRecvThread::Start()
                 m_merge[stream]->SetWindowMs(m_mergeWindowMs);
         }
         m_fecHigh.store(-1);
-        m_fecLatency.store(m_fecDecoder ? m_fecDecoder->GetLatencyPackets() : 0);
+        m_fecSettled.store(-1);
     }
     m_stopRequest.store(false);
     m_discardReserve.store(false);
@@ -336,7 +336,7 @@ void CDvbIpRecvThread::ReceiveProtected(std::uint32_t input, DvbIpRecvBuffer* re
     if (m_fecDecoder)
     {
         PassRebuilt(arrivalNs);
-        m_fecLatency.store(m_fecDecoder->GetLatencyPackets(), std::memory_order_relaxed);
+        m_fecSettled.store(m_fecDecoder->GetSettledBelow(), std::memory_order_release);
         m_fecHigh.store(m_seqHighest, std::memory_order_release);
     }
 }
@@ -395,11 +395,15 @@ bool CDvbIpRecvThread::MayStillCome(std::uint16_t expected, std::uint32_t misses
         return true;
     if (!m_runFec)
         return false;
-    // The decoder gives a gap up once the highest number is its latency bound past it.
-    // A highest number behind the expected one is a new numbering: nothing to wait for.
+    // Until the decoder has settled the number (its latency bound, or a FEC stream
+    // that trails the media) a rebuild may come. A highest number behind the
+    // expected one is a new numbering: nothing to wait for.
     const std::int32_t high = m_fecHigh.load(std::memory_order_acquire);
+    const std::int32_t settled = m_fecSettled.load(std::memory_order_acquire);
     const std::int32_t ahead = DvbIpRecvBufferPool::Distance(expected, static_cast<std::uint16_t>(high));
-    return high >= 0 && ahead >= 0 && ahead <= static_cast<std::int32_t>(m_fecLatency.load(std::memory_order_relaxed));
+    return high >= 0 && settled >= 0 && ahead >= 0 &&
+           ahead <= static_cast<std::int32_t>(CFecDecoder::kWindowPackets) &&
+           DvbIpRecvBufferPool::Distance(static_cast<std::uint16_t>(settled), expected) >= 0;
 }
 
 void CDvbIpRecvThread::MeasureArrival(const DvbIpRecvBuffer& record)
@@ -609,6 +613,7 @@ void CDvbIpRecvThread::Drain(bool flush, bool giveUp, bool& haveExpected, std::u
             Deliver(first, haveExpected, expected);
             continue;
         }
+        const bool mayStillCome = MayStillCome(expected, misses);
         DvbIpRecvBufferPool::Search search;
         DvbIpRecvBuffer* record = m_pool.TakeNext(expected, m_ssrc, search);
         m_late.fetch_add(search.lateDropped + search.strayDropped, std::memory_order_relaxed);
@@ -623,7 +628,7 @@ void CDvbIpRecvThread::Drain(bool flush, bool giveUp, bool& haveExpected, std::u
         {
             // The missing one may still come: wait for it a few cycles while the
             // stream flows, and while a slow stream is quiet, until the quiet lasts.
-            if (!giveUp && (flush || MayStillCome(expected, misses)))
+            if (!giveUp && (flush || mayStillCome))
             {
                 ++misses;
                 return;

@@ -297,7 +297,8 @@ private:
     void ReceiveProtected(std::uint32_t input, DvbIpRecvBuffer* record);
     //! Passes the decoder's rebuilt datagrams on (m_protectLock held).
     void PassRebuilt(std::int64_t arrivalNs);
-    //! A missing datagram may still come: the other path or FEC may bring it.
+    //! A missing datagram may still come: the other path or FEC may bring it. Read
+    //! before the search: what FEC rebuilt before the decoder settled the number is found by it.
     bool MayStillCome(std::uint16_t expected, std::uint32_t misses) const;
 
     std::atomic<bool> m_receiving{false};
@@ -322,10 +323,10 @@ private:
     std::unique_ptr<CFecDecoder> m_fecDecoder;
     std::array<std::unique_ptr<CSeamlessMerge>, 3> m_merge;
     std::vector<std::span<const std::uint8_t>> m_rebuiltOrder;
-    // For the sequencer's wait: the highest media sequence number seen (-1 none)
-    // and the decoder's latency bound.
+    // For the sequencer's wait: the highest media sequence number seen and the
+    // first one the decoder has not settled yet (-1 none).
     std::atomic<std::int32_t> m_fecHigh{-1};
-    std::atomic<std::uint32_t> m_fecLatency{0};
+    std::atomic<std::int32_t> m_fecSettled{-1};
     std::int64_t m_lastSettleNs = 0; // sequencing thread only
     DvbIpRecvBufferPool m_pool;
     CFifo m_fifo;
