@@ -663,7 +663,19 @@ void CDvbIpRecvThread::Drain(bool flush, bool giveUp, bool& haveExpected, std::u
                 continue;
             return;
         }
-        m_restarts.fetch_add(1, std::memory_order_relaxed);
+        // The same numbering further on while the kernel dropped datagrams: a run of
+        // them lost here, not a sender that started afresh.
+        const std::int32_t jump =
+            DvbIpRecvBufferPool::Distance(expected, static_cast<std::uint16_t>(record->m_sequence));
+        const std::uint64_t drops = m_kernelDrops.load(std::memory_order_relaxed);
+        if (record->m_ssrc == m_ssrc && jump > 0 && drops != m_dropsSeen)
+        {
+            m_missing.fetch_add(static_cast<std::uint64_t>(jump), std::memory_order_relaxed);
+            LatchLoss();
+        }
+        else
+            m_restarts.fetch_add(1, std::memory_order_relaxed);
+        m_dropsSeen = drops;
         misses = 0;
         Deliver(record, haveExpected, expected);
     }
@@ -698,6 +710,7 @@ void CDvbIpRecvThread::SequencingLoop()
     m_ssrc = 0;
     m_gapLineNs = 0;
     m_gapLinesHeld = 0;
+    m_dropsSeen = 0;
 
     while (!m_stopRequest.load())
     {

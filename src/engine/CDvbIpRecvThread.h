@@ -129,6 +129,7 @@ public:
         //! Of the missing: datagrams that came (or were rebuilt) after their number was given up.
         std::uint64_t tooLate = 0;
         std::uint64_t restarts = 0;         //!< new sequence spaces: a new SSRC or a numbering jump
+                                            //!< (a jump ahead over datagrams the kernel dropped is missing)
         std::uint64_t overflowDrops = 0;    //!< datagrams lost here: FIFO full
         std::uint64_t rtpInUdpMode = 0;     //!< in UDP mode: datagrams that are RTP carrying TS packets
         std::uint64_t kernelDrops = 0;      //!< datagrams the kernel dropped from the full receive queue
@@ -347,6 +348,7 @@ private:
     // Sequencing thread only: when the last gap line was written, and the jumps since not shown.
     std::int64_t m_gapLineNs = 0;
     std::uint64_t m_gapLinesHeld = 0;
+    std::uint64_t m_dropsSeen = 0; // sequencing thread only: kernel drops at the last new numbering
 
     std::atomic<std::uint64_t> m_datagrams{0};
     std::atomic<std::uint64_t> m_payloadBytes{0};

@@ -230,13 +230,14 @@ bool CFecDecoder::AddFec(std::span<const std::uint8_t> datagram)
         m_columns = h.count; // D stays unknown without column FEC
     const std::int64_t base = Unwrap(h.snBase);
     const std::int64_t last = base + std::int64_t{h.count - 1} * h.offset;
+    // How far this FEC stream has come, even when it is too late to be of use.
+    const int k = h.stream == fec::Stream::Row ? 1 : 0;
+    m_fecLast[k] = std::max(m_fecLast[k], last);
     if (m_high >= 0 && (last < m_final || base > m_high + kFecAheadPackets))
     {
         ++m_counters.fecUnused;
         return true;
     }
-    const int k = h.stream == fec::Stream::Row ? 1 : 0;
-    m_fecLast[k] = std::max(m_fecLast[k], last);
     FecSlot& f = m_fec[k][Index(base)];
     f.snBase = base;
     f.offset = h.offset;
