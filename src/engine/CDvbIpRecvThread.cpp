@@ -47,8 +47,8 @@ bool CDvbIpRecvThread::Start()
     m_status.store(0);
     m_lossLatch.store(false);
     for (auto* c : {&m_arrivals, &m_datagrams, &m_payloadBytes, &m_late, &m_invalid, &m_fecInvalid, &m_oversized,
-                    &m_missing, &m_tooLate, &m_restarts, &m_overflowDrops, &m_rtpInUdpMode, &m_kernelDrops, &m_reordered,
-                    &m_duplicates, &m_transportDrops})
+                    &m_missing, &m_tooLate, &m_restarts, &m_overflowDrops, &m_rtpInUdpMode, &m_kernelDrops,
+                    &m_reordered, &m_duplicates, &m_transportDrops})
         c->store(0);
     // The receive thread starts in Open, after this.
     m_mdiMeter.Reset();
@@ -324,8 +324,8 @@ void CDvbIpRecvThread::ReceiveProtected(std::uint32_t input, DvbIpRecvBuffer* re
     // Behind the highest number, it fills a gap late: the sequencer must find it at once.
     // Far behind, it is a sender that started its numbering again.
     const std::int32_t behind = DvbIpRecvBufferPool::Distance(m_seqHighest, record->m_sequence);
-    const bool fillsGap = m_seqKnown && record->m_ssrc == m_seqSsrc && behind < 0 &&
-                          behind >= -DvbIpRecvBufferPool::kNearSpan;
+    const bool fillsGap =
+        m_seqKnown && record->m_ssrc == m_seqSsrc && behind < 0 && behind >= -DvbIpRecvBufferPool::kNearSpan;
     m_arrivals.fetch_add(1, std::memory_order_relaxed);
     MeasureArrival(*record);
     const std::int64_t arrivalNs = record->m_arrivalNs;
@@ -401,8 +401,7 @@ bool CDvbIpRecvThread::MayStillCome(std::uint16_t expected, std::uint32_t misses
     const std::int32_t high = m_fecHigh.load(std::memory_order_acquire);
     const std::int32_t settled = m_fecSettled.load(std::memory_order_acquire);
     const std::int32_t ahead = DvbIpRecvBufferPool::Distance(expected, static_cast<std::uint16_t>(high));
-    return high >= 0 && settled >= 0 && ahead >= 0 &&
-           ahead <= static_cast<std::int32_t>(CFecDecoder::kWindowPackets) &&
+    return high >= 0 && settled >= 0 && ahead >= 0 && ahead <= static_cast<std::int32_t>(CFecDecoder::kWindowPackets) &&
            DvbIpRecvBufferPool::Distance(static_cast<std::uint16_t>(settled), expected) >= 0;
 }
 

@@ -126,8 +126,7 @@ public:
         std::uint64_t invalid = 0;          //!< dropped: not valid RTP, no whole packets (RTP), or oversized
         std::uint64_t oversized = 0;        //!< of the invalid: larger than a record (1,532 bytes)
         std::uint64_t missing = 0;          //!< sequence numbers given up (lost upstream): a loss
-        //! Of the missing: datagrams that came (or were rebuilt) after their number was given up.
-        std::uint64_t tooLate = 0;
+        std::uint64_t tooLate = 0;          //!< of the missing: came or was rebuilt after being given up
         std::uint64_t restarts = 0;         //!< new sequence spaces: a new SSRC or a numbering jump
                                             //!< (a jump ahead over datagrams the kernel dropped is missing)
         std::uint64_t overflowDrops = 0;    //!< datagrams lost here: FIFO full

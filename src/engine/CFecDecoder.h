@@ -149,7 +149,7 @@ private:
     std::uint32_t m_ssrc = 0;      // of the media stream, for rebuilt headers
     std::uint32_t m_columns = 0;
     std::uint32_t m_rows = 0;
-    std::uint32_t m_latency = 0; // 0: from L and D
+    std::uint32_t m_latency = 0;          // 0: from L and D
     std::int64_t m_fecLast[2] = {-1, -1}; // per FEC stream: the highest media number it covered
     Counters m_counters;
 };

@@ -40,9 +40,9 @@ public:
     //! What a search found besides the record it was asked for.
     struct Search
     {
-        bool nearAhead = false;         //!< a record 1..kNearSpan numbers ahead is waiting
-        std::uint32_t otherSpace = 0;   //!< records of another sequence space seen
-        std::uint32_t lateDropped = 0;  //!< duplicates (their number was taken) sent back to the free list
+        bool nearAhead = false;        //!< a record 1..kNearSpan numbers ahead is waiting
+        std::uint32_t otherSpace = 0;  //!< records of another sequence space seen
+        std::uint32_t lateDropped = 0; //!< duplicates (their number was taken) sent back to the free list
         //! Records whose number was given up (skipped by TakeResync) and that came after all:
         //! sent back to the free list, and a loss (the stream went on without them). Once per number.
         std::uint32_t lateGivenUp = 0;

@@ -3,7 +3,8 @@
 // every second. SIGINT or SIGTERM ends the run cleanly: everything received
 // is written before the file is closed. Exit status: 0 done with nothing lost,
 // 1 a port, file, disk or output failure, 3 done but datagrams were lost here
-// (kernel receive queue or FIFO full).
+// (kernel receive queue or FIFO full) or, with --rtp, sequence numbers are
+// missing from the file (given up, even when their datagram came later).
 //
 // With --json, standard output carries one JSON object per second and nothing
 // else (CStreamReport); with --metrics ADDR:PORT the same figures are served
