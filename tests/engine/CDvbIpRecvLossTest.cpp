@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <string>
+#include <thread>
 
 using namespace loopback;
 
@@ -113,4 +114,43 @@ TEST(DvbIpRecvLoss, ANumberGivenUpIsALossEvenWhenItsDatagramComesLaterAndGapLine
     EXPECT_GE(lines, 1);
     EXPECT_LE(lines, 2);
     EXPECT_EQ(lines + static_cast<int>(held), 4);
+}
+
+TEST(DvbIpRecvLoss, ARunOfDatagramsTheKernelDroppedIsMissingNotASenderRestart)
+{
+    // Nobody reads: FIFO, pool and a tiny kernel queue fill, the rest of the burst
+    // (far more than a numbering jump) is dropped by the kernel.
+    CDvbIpRecvThread r(20 * kDatagramBytes, 30);
+    r.SetDiagnostics(nullptr);
+    r.SetRtp(true);
+    r.SetPort(FreePort());
+    r.SetSocketBufferBytes(16 * 1024);
+    ASSERT_TRUE(r.Start()) << r.LastError();
+    constexpr std::uint32_t kBurst = 3'000, kTail = 200;
+    Sender s(r.GetPort());
+    for (std::uint32_t i = 0; i < kBurst; ++i)
+        s.Send(Rtp(static_cast<std::uint16_t>(i), Payload(i)));
+    ASSERT_TRUE(tstest::WaitFor([&r] { return KernelDrops(r.GetPort()) > 0; }, std::chrono::seconds(3)));
+    std::thread tail([&s] {
+        for (std::uint32_t i = kBurst; i < kBurst + kTail; ++i)
+        {
+            s.Send(Rtp(static_cast<std::uint16_t>(i), Payload(i)));
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    std::vector<std::uint8_t> all, chunk(20 * kDatagramBytes);
+    for (int idle = 0; idle < 300; ++idle, std::this_thread::sleep_for(std::chrono::milliseconds(1)))
+    {
+        std::uint32_t got = 0;
+        ASSERT_TRUE(r.ReadAvailable(chunk.data(), static_cast<std::uint32_t>(chunk.size()), got));
+        all.insert(all.end(), chunk.begin(), chunk.begin() + got);
+        idle = got > 0 ? 0 : idle;
+    }
+    tail.join();
+    const auto written = all.size() / kDatagramBytes;
+    r.Stop();
+    const auto c = r.GetCounters();
+    EXPECT_GT(c.kernelDrops, static_cast<std::uint64_t>(DvbIpRecvBufferPool::kNearSpan));
+    EXPECT_EQ(c.restarts, 0u) << "the same numbering went on";
+    EXPECT_EQ(c.missing + written, kBurst + kTail) << "every number written or missing; " << c.restarts << " restarts";
 }
