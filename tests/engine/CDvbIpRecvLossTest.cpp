@@ -41,23 +41,6 @@ TEST(DvbIpRecvLoss, GapFillersAreFoundBehindABacklogHoweverManyAndFarAhead)
     }
     EXPECT_EQ(expected, 3'000) << "no filler taken for another numbering, none out of reach";
     EXPECT_EQ(search.strayDropped + search.lateDropped, 0u);
-
-    // Given up (the stream went on at 3,002), then it comes: a loss; a copy of a number taken is not.
-    put(3'002, false);
-    put(3'003, false);
-    DvbIpRecvBuffer* r = pool.TakeResync(expected, 0);
-    ASSERT_NE(r, nullptr);
-    EXPECT_EQ(r->m_sequence, 3'002u);
-    pool.PutFree(r);
-    put(3'001, true);
-    put(2'990, true);
-    put(3'000, true);
-    DvbIpRecvBufferPool::Search late;
-    r = pool.TakeNext(3'003, 0, late);
-    ASSERT_NE(r, nullptr);
-    pool.PutFree(r);
-    EXPECT_EQ(late.lateGivenUp, 2u) << "3,000 and 3,001";
-    EXPECT_EQ(late.lateDropped, 1u) << "2,990 was written";
 }
 
 TEST(DvbIpRecvLoss, ANumberGivenUpIsALossEvenWhenItsDatagramComesLaterAndGapLinesAreFew)
@@ -106,13 +89,11 @@ TEST(DvbIpRecvLoss, ANumberGivenUpIsALossEvenWhenItsDatagramComesLaterAndGapLine
     {
         const std::string text(line);
         lines += text.rfind("recv rtp Seq ", 0) == 0 ? 1 : 0;
-        const auto more = text.find_last_of("(:");
         if (text.find("more jumps not shown") != std::string::npos)
-            held += std::stoull(text.substr(more + 1));
+            held += std::stoull(text.substr(text.find_last_of("(:") + 1));
     }
     std::fclose(diagnostics);
-    EXPECT_GE(lines, 1);
-    EXPECT_LE(lines, 2);
+    EXPECT_TRUE(lines == 1 || lines == 2) << lines;
     EXPECT_EQ(lines + static_cast<int>(held), 4);
 }
 
@@ -148,9 +129,13 @@ TEST(DvbIpRecvLoss, ARunOfDatagramsTheKernelDroppedIsMissingNotASenderRestart)
     }
     tail.join();
     const auto written = all.size() / kDatagramBytes;
+    ASSERT_GT(written, 0u);
+    // The kernel may drop the last few too: nothing comes after them to tell.
+    const auto last = static_cast<std::uint64_t>(Serials(all).back()) / kPacketsPerDatagram;
     r.Stop();
     const auto c = r.GetCounters();
     EXPECT_GT(c.kernelDrops, static_cast<std::uint64_t>(DvbIpRecvBufferPool::kNearSpan));
     EXPECT_EQ(c.restarts, 0u) << "the same numbering went on";
-    EXPECT_EQ(c.missing + written, kBurst + kTail) << "every number written or missing; " << c.restarts << " restarts";
+    EXPECT_GE(last, kBurst);
+    EXPECT_EQ(c.missing + written, last + 1) << "every number up to the last written or missing";
 }
