@@ -37,10 +37,16 @@
 //! through one lock: the merge per stream (media, column, row; first copy
 //! wins), then the FEC decoder, before the re-ordering; rebuilt datagrams are
 //! passed on as if received. A datagram that fills a gap late (rebuilt, or from
-//! the slower path) is put at the front of the ready list, and a missing
-//! datagram is waited for while FEC may still rebuild it (the decoder's latency
-//! bound) or the other path may still bring it (the merge window). Without
-//! protection none of this runs: no lock, no copy.
+//! the slower path) goes to the pool's list of gap fillers, which every search
+//! looks through, and a missing datagram is waited for while FEC may still
+//! rebuild it (until the decoder has settled its number) or the other path may
+//! still bring it (the merge window). Without protection none of this runs: no
+//! lock, no copy.
+//!
+//! A number given up is a loss (latched for the status): a datagram of it that
+//! comes later is dropped and counted too late, a copy of a number written is
+//! a duplicate. A jump ahead in the same numbering over datagrams the kernel
+//! dropped is missing, not a restart.
 //!
 //! Stopping is bounded by kStopBoundMs for all threads together; pool and FIFO
 //! are released only once every thread has ended.

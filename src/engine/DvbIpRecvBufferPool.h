@@ -3,7 +3,10 @@
 //! The receive buffers of the network receiver: one committed block of 21,000
 //! slices of 1,532 bytes, a free list and a ready list. The receive thread takes
 //! free records and hands back filled ones; the sequencing thread takes them out
-//! of the ready list in sequence order (TakeNext) and returns them to the free list.
+//! of the ready list (and of the gap fillers, PutReadyFront) in sequence order
+//! (TakeNext) and returns them to the free list. The pool remembers which of the
+//! last kNearSpan numbers were given up (TakeResync), so that a datagram of one
+//! of them that comes later is told from a duplicate.
 //!
 //! Sequence values are 16-bit serial numbers (RFC 1982): "a before b" means
 //! (b - a) mod 65,536 lies in 1..32,767, so the wrap from 65,535 to 0 is
