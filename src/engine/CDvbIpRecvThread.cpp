@@ -47,8 +47,8 @@ bool CDvbIpRecvThread::Start()
     m_status.store(0);
     m_lossLatch.store(false);
     for (auto* c : {&m_arrivals, &m_datagrams, &m_payloadBytes, &m_late, &m_invalid, &m_fecInvalid, &m_oversized,
-                    &m_missing, &m_restarts, &m_overflowDrops, &m_rtpInUdpMode, &m_kernelDrops, &m_reordered,
-                    &m_duplicates, &m_transportDrops})
+                    &m_missing, &m_tooLate, &m_restarts, &m_overflowDrops, &m_rtpInUdpMode, &m_kernelDrops,
+                    &m_reordered, &m_duplicates, &m_transportDrops})
         c->store(0);
     // The receive thread starts in Open, after this.
     m_mdiMeter.Reset();
@@ -80,7 +80,7 @@ bool CDvbIpRecvThread::Start()
                 m_merge[stream]->SetWindowMs(m_mergeWindowMs);
         }
         m_fecHigh.store(-1);
-        m_fecLatency.store(m_fecDecoder ? m_fecDecoder->GetLatencyPackets() : 0);
+        m_fecSettled.store(-1);
     }
     m_stopRequest.store(false);
     m_discardReserve.store(false);
@@ -322,8 +322,10 @@ void CDvbIpRecvThread::ReceiveProtected(std::uint32_t input, DvbIpRecvBuffer* re
         return;
     }
     // Behind the highest number, it fills a gap late: the sequencer must find it at once.
-    const bool fillsGap = m_seqKnown && record->m_ssrc == m_seqSsrc &&
-                          DvbIpRecvBufferPool::Distance(m_seqHighest, record->m_sequence) < 0;
+    // Far behind, it is a sender that started its numbering again.
+    const std::int32_t behind = DvbIpRecvBufferPool::Distance(m_seqHighest, record->m_sequence);
+    const bool fillsGap =
+        m_seqKnown && record->m_ssrc == m_seqSsrc && behind < 0 && behind >= -DvbIpRecvBufferPool::kNearSpan;
     m_arrivals.fetch_add(1, std::memory_order_relaxed);
     MeasureArrival(*record);
     const std::int64_t arrivalNs = record->m_arrivalNs;
@@ -334,7 +336,7 @@ void CDvbIpRecvThread::ReceiveProtected(std::uint32_t input, DvbIpRecvBuffer* re
     if (m_fecDecoder)
     {
         PassRebuilt(arrivalNs);
-        m_fecLatency.store(m_fecDecoder->GetLatencyPackets(), std::memory_order_relaxed);
+        m_fecSettled.store(m_fecDecoder->GetSettledBelow(), std::memory_order_release);
         m_fecHigh.store(m_seqHighest, std::memory_order_release);
     }
 }
@@ -393,11 +395,14 @@ bool CDvbIpRecvThread::MayStillCome(std::uint16_t expected, std::uint32_t misses
         return true;
     if (!m_runFec)
         return false;
-    // The decoder gives a gap up once the highest number is its latency bound past it.
-    // A highest number behind the expected one is a new numbering: nothing to wait for.
+    // Until the decoder has settled the number (its latency bound, or a FEC stream
+    // that trails the media) a rebuild may come. A highest number behind the
+    // expected one is a new numbering: nothing to wait for.
     const std::int32_t high = m_fecHigh.load(std::memory_order_acquire);
+    const std::int32_t settled = m_fecSettled.load(std::memory_order_acquire);
     const std::int32_t ahead = DvbIpRecvBufferPool::Distance(expected, static_cast<std::uint16_t>(high));
-    return high >= 0 && ahead >= 0 && ahead <= static_cast<std::int32_t>(m_fecLatency.load(std::memory_order_relaxed));
+    return high >= 0 && settled >= 0 && ahead >= 0 && ahead <= static_cast<std::int32_t>(CFecDecoder::kWindowPackets) &&
+           DvbIpRecvBufferPool::Distance(static_cast<std::uint16_t>(settled), expected) >= 0;
 }
 
 void CDvbIpRecvThread::MeasureArrival(const DvbIpRecvBuffer& record)
@@ -516,9 +521,7 @@ void CDvbIpRecvThread::Deliver(DvbIpRecvBuffer* record, bool& haveExpected, std:
     // Arrival numbers have no gaps: the line is for RTP numbering only.
     if (m_runRtp && haveExpected && sequence != static_cast<std::uint16_t>(m_previous + 1))
     {
-        if (m_diagnostics != nullptr)
-            std::fprintf(m_diagnostics, "recv rtp Seq %ld prev %ld\n", static_cast<long>(sequence),
-                         static_cast<long>(m_previous));
+        ReportJump(sequence);
         if (CEventLog* log = m_eventLog.load())
             log->Add(CEventLog::Kind::SequenceJump,
                      "RTP sequence jump: " + std::to_string(m_previous) + " -> " + std::to_string(sequence));
@@ -544,6 +547,37 @@ void CDvbIpRecvThread::Deliver(DvbIpRecvBuffer* record, bool& haveExpected, std:
         }
     }
     m_pool.PutFree(record);
+}
+
+void CDvbIpRecvThread::ReportJump(std::uint16_t sequence)
+{
+    if (m_diagnostics == nullptr)
+        return;
+    // Under loss a line per gap floods the terminal: one a second, with the count of the others.
+    const std::int64_t now = CSteadyClock::NowNs();
+    if (m_gapLineNs != 0 && now - m_gapLineNs < kGapLineIntervalMs * kNsPerMs)
+    {
+        ++m_gapLinesHeld;
+        return;
+    }
+    m_gapLineNs = now;
+    if (m_gapLinesHeld == 0)
+        std::fprintf(m_diagnostics, "recv rtp Seq %ld prev %ld\n", static_cast<long>(sequence),
+                     static_cast<long>(m_previous));
+    else
+        std::fprintf(m_diagnostics, "recv rtp Seq %ld prev %ld (%llu more jumps not shown)\n",
+                     static_cast<long>(sequence), static_cast<long>(m_previous),
+                     static_cast<unsigned long long>(m_gapLinesHeld));
+    m_gapLinesHeld = 0;
+}
+
+void CDvbIpRecvThread::CountTooLate(std::uint32_t datagrams)
+{
+    if (datagrams == 0)
+        return;
+    // Counted missing when given up already; the count shows that waiting longer would have saved them.
+    m_tooLate.fetch_add(datagrams, std::memory_order_relaxed);
+    LatchLoss();
 }
 
 void CDvbIpRecvThread::Drain(bool flush, bool giveUp, bool& haveExpected, std::uint16_t& expected,
@@ -578,9 +612,11 @@ void CDvbIpRecvThread::Drain(bool flush, bool giveUp, bool& haveExpected, std::u
             Deliver(first, haveExpected, expected);
             continue;
         }
+        const bool mayStillCome = MayStillCome(expected, misses);
         DvbIpRecvBufferPool::Search search;
         DvbIpRecvBuffer* record = m_pool.TakeNext(expected, m_ssrc, search);
         m_late.fetch_add(search.lateDropped + search.strayDropped, std::memory_order_relaxed);
+        CountTooLate(search.lateGivenUp);
         if (record != nullptr)
         {
             misses = 0;
@@ -591,7 +627,7 @@ void CDvbIpRecvThread::Drain(bool flush, bool giveUp, bool& haveExpected, std::u
         {
             // The missing one may still come: wait for it a few cycles while the
             // stream flows, and while a slow stream is quiet, until the quiet lasts.
-            if (!giveUp && (flush || MayStillCome(expected, misses)))
+            if (!giveUp && (flush || mayStillCome))
             {
                 ++misses;
                 return;
@@ -599,16 +635,19 @@ void CDvbIpRecvThread::Drain(bool flush, bool giveUp, bool& haveExpected, std::u
             record = m_pool.TakeResync(expected, m_ssrc);
             if (record == nullptr)
                 return;
+
             m_missing.fetch_add(static_cast<std::uint64_t>(DvbIpRecvBufferPool::Distance(
                                     expected, static_cast<std::uint16_t>(record->m_sequence))),
                                 std::memory_order_relaxed);
+            // The stream goes on without them: a loss, whatever comes later.
+            LatchLoss();
             misses = 0;
             Deliver(record, haveExpected, expected);
             continue;
         }
         if (search.otherSpace == 0)
         {
-            if (search.lateDropped + search.strayDropped != 0)
+            if (search.lateDropped + search.lateGivenUp + search.strayDropped != 0)
                 continue; // more may wait beyond the window
             return;
         }
@@ -623,7 +662,19 @@ void CDvbIpRecvThread::Drain(bool flush, bool giveUp, bool& haveExpected, std::u
                 continue;
             return;
         }
-        m_restarts.fetch_add(1, std::memory_order_relaxed);
+        // The same numbering further on while the kernel dropped datagrams: a run of
+        // them lost here, not a sender that started afresh.
+        const std::int32_t jump =
+            DvbIpRecvBufferPool::Distance(expected, static_cast<std::uint16_t>(record->m_sequence));
+        const std::uint64_t drops = m_kernelDrops.load(std::memory_order_relaxed);
+        if (record->m_ssrc == m_ssrc && jump > 0 && drops != m_dropsSeen)
+        {
+            m_missing.fetch_add(static_cast<std::uint64_t>(jump), std::memory_order_relaxed);
+            LatchLoss();
+        }
+        else
+            m_restarts.fetch_add(1, std::memory_order_relaxed);
+        m_dropsSeen = drops;
         misses = 0;
         Deliver(record, haveExpected, expected);
     }
@@ -656,6 +707,9 @@ void CDvbIpRecvThread::SequencingLoop()
     std::int64_t lastTakenNs = lastArrivalNs;
     m_previous = 0;
     m_ssrc = 0;
+    m_gapLineNs = 0;
+    m_gapLinesHeld = 0;
+    m_dropsSeen = 0;
 
     while (!m_stopRequest.load())
     {
@@ -697,6 +751,9 @@ void CDvbIpRecvThread::SequencingLoop()
     // unless the stream is being discarded.
     if (!m_discardReserve.load())
         Drain(true, true, haveExpected, expected, misses);
+    if (m_diagnostics != nullptr && m_gapLinesHeld != 0)
+        std::fprintf(m_diagnostics, "recv rtp: %llu more jumps not shown\n",
+                     static_cast<unsigned long long>(m_gapLinesHeld));
 }
 
 bool CDvbIpRecvThread::ReadData(void* destination, std::uint32_t wanted, std::uint32_t& got)
@@ -728,6 +785,7 @@ CDvbIpRecvThread::Counters CDvbIpRecvThread::GetCounters() const
     c.invalid = m_invalid.load();
     c.oversized = m_oversized.load();
     c.missing = m_missing.load();
+    c.tooLate = m_tooLate.load();
     c.restarts = m_restarts.load();
     c.overflowDrops = m_overflowDrops.load();
     c.rtpInUdpMode = m_rtpInUdpMode.load();

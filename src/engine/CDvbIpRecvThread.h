@@ -37,10 +37,16 @@
 //! through one lock: the merge per stream (media, column, row; first copy
 //! wins), then the FEC decoder, before the re-ordering; rebuilt datagrams are
 //! passed on as if received. A datagram that fills a gap late (rebuilt, or from
-//! the slower path) is put at the front of the ready list, and a missing
-//! datagram is waited for while FEC may still rebuild it (the decoder's latency
-//! bound) or the other path may still bring it (the merge window). Without
-//! protection none of this runs: no lock, no copy.
+//! the slower path) goes to the pool's list of gap fillers, which every search
+//! looks through, and a missing datagram is waited for while FEC may still
+//! rebuild it (until the decoder has settled its number) or the other path may
+//! still bring it (the merge window). Without protection none of this runs: no
+//! lock, no copy.
+//!
+//! A number given up is a loss (latched for the status): a datagram of it that
+//! comes later is dropped and counted too late, a copy of a number written is
+//! a duplicate. A jump ahead in the same numbering over datagrams the kernel
+//! dropped is missing, not a restart.
 //!
 //! Stopping is bounded by kStopBoundMs for all threads together; pool and FIFO
 //! are released only once every thread has ended.
@@ -94,6 +100,8 @@ public:
     static constexpr std::int64_t kQuietGiveUpFecMs = 1'000;
     //! Cycles a missing datagram is waited for while newer ones are near.
     static constexpr std::uint32_t kMissRetries = 5;
+    //! At most one gap line a second; the rest are counted in the next one.
+    static constexpr std::int64_t kGapLineIntervalMs = 1'000;
     static constexpr std::int64_t kNoDataMs = 5'000;
     //! One bound for stopping every thread of the receiver, including the wait
     //! for room in a full FIFO for the reserve.
@@ -120,11 +128,13 @@ public:
         std::uint64_t received = 0;         //!< datagrams accepted
         std::uint64_t datagrams = 0;        //!< datagrams written to the FIFO
         std::uint64_t payloadBytes = 0;     //!< bytes written to the FIFO
-        std::uint64_t late = 0;             //!< late, duplicate or stray datagrams dropped
+        std::uint64_t late = 0;             //!< duplicate or stray datagrams dropped (harmless)
         std::uint64_t invalid = 0;          //!< dropped: not valid RTP, no whole packets (RTP), or oversized
         std::uint64_t oversized = 0;        //!< of the invalid: larger than a record (1,532 bytes)
-        std::uint64_t missing = 0;          //!< sequence numbers given up (lost upstream)
+        std::uint64_t missing = 0;          //!< sequence numbers given up (lost upstream): a loss
+        std::uint64_t tooLate = 0;          //!< of the missing: came or was rebuilt after being given up
         std::uint64_t restarts = 0;         //!< new sequence spaces: a new SSRC or a numbering jump
+                                            //!< (a jump ahead over datagrams the kernel dropped is missing)
         std::uint64_t overflowDrops = 0;    //!< datagrams lost here: FIFO full
         std::uint64_t rtpInUdpMode = 0;     //!< in UDP mode: datagrams that are RTP carrying TS packets
         std::uint64_t kernelDrops = 0;      //!< datagrams the kernel dropped from the full receive queue
@@ -184,7 +194,8 @@ public:
     std::uint16_t GetSecondPort() const { return m_secondPort; }
     std::uint16_t GetPort() const { return m_port; }
     bool IsRtp() const { return m_rtp; }
-    //! Where the gap diagnostic line goes (standard output; null = nowhere).
+    //! Where the gap diagnostic line goes (standard output; null = nowhere); at
+    //! most one line every kGapLineIntervalMs, with the count of those not shown.
     void SetDiagnostics(std::FILE* out) { m_diagnostics = out; }
     //! Where sequence jumps are logged with their time (null = nowhere); not owned.
     void SetEventLog(CEventLog* log) { m_eventLog.store(log); }
@@ -268,6 +279,10 @@ private:
     //! A missing datagram is given up at once when @p giveUp.
     void Drain(bool flush, bool giveUp, bool& haveExpected, std::uint16_t& expected, std::uint32_t& misses);
     void Deliver(DvbIpRecvBuffer* record, bool& haveExpected, std::uint16_t& expected);
+    //! The gap line for a jump from m_previous to @p sequence, rate limited.
+    void ReportJump(std::uint16_t sequence);
+    //! Datagrams of numbers given up already came after all: lost, said so.
+    void CountTooLate(std::uint32_t datagrams);
     //! While receiving: false (try again next cycle). After StopReceiving: waits
     //! for room until the stop bound, then true.
     bool WaitForRoom();
@@ -288,7 +303,8 @@ private:
     void ReceiveProtected(std::uint32_t input, DvbIpRecvBuffer* record);
     //! Passes the decoder's rebuilt datagrams on (m_protectLock held).
     void PassRebuilt(std::int64_t arrivalNs);
-    //! A missing datagram may still come: the other path or FEC may bring it.
+    //! A missing datagram may still come: the other path or FEC may bring it. Read
+    //! before the search: what FEC rebuilt before the decoder settled the number is found by it.
     bool MayStillCome(std::uint16_t expected, std::uint32_t misses) const;
 
     std::atomic<bool> m_receiving{false};
@@ -313,10 +329,10 @@ private:
     std::unique_ptr<CFecDecoder> m_fecDecoder;
     std::array<std::unique_ptr<CSeamlessMerge>, 3> m_merge;
     std::vector<std::span<const std::uint8_t>> m_rebuiltOrder;
-    // For the sequencer's wait: the highest media sequence number seen (-1 none)
-    // and the decoder's latency bound.
+    // For the sequencer's wait: the highest media sequence number seen and the
+    // first one the decoder has not settled yet (-1 none).
     std::atomic<std::int32_t> m_fecHigh{-1};
-    std::atomic<std::uint32_t> m_fecLatency{0};
+    std::atomic<std::int32_t> m_fecSettled{-1};
     std::int64_t m_lastSettleNs = 0; // sequencing thread only
     DvbIpRecvBufferPool m_pool;
     CFifo m_fifo;
@@ -334,6 +350,10 @@ private:
     std::atomic<CEventLog*> m_eventLog{nullptr};
     std::uint16_t m_previous = 0; // sequencing thread only
     std::uint32_t m_ssrc = 0;     // sequencing thread only: the current space's SSRC
+    // Sequencing thread only: when the last gap line was written, and the jumps since not shown.
+    std::int64_t m_gapLineNs = 0;
+    std::uint64_t m_gapLinesHeld = 0;
+    std::uint64_t m_dropsSeen = 0; // sequencing thread only: kernel drops at the last new numbering
 
     std::atomic<std::uint64_t> m_datagrams{0};
     std::atomic<std::uint64_t> m_payloadBytes{0};
@@ -341,6 +361,7 @@ private:
     std::atomic<std::uint64_t> m_invalid{0};
     std::atomic<std::uint64_t> m_fecInvalid{0}; // malformed before the merge; the decoder counts its own
     std::atomic<std::uint64_t> m_missing{0};
+    std::atomic<std::uint64_t> m_tooLate{0};
     std::atomic<std::uint64_t> m_oversized{0};
     std::atomic<std::uint64_t> m_restarts{0};
     std::atomic<std::uint64_t> m_overflowDrops{0};

@@ -14,7 +14,9 @@ constexpr std::uint32_t kLateRunForResync = 16;
 // Groups queued at once before they are checked (a gap queues at most L + D = 25).
 constexpr std::size_t kWorkBatch = 4 * CFecDecoder::kWindowPackets;
 // Everything a group can reach below the oldest open gap stays in the ring.
-static_assert(fec::kMaxMatrix + CFecDecoder::kMaxLatencyPackets + kFecAheadPackets < CFecDecoder::kWindowPackets);
+static_assert(fec::kMaxMatrix + std::max(CFecDecoder::kMaxLatencyPackets, CFecDecoder::kMaxHoldPackets) +
+                  kFecAheadPackets <
+              CFecDecoder::kWindowPackets);
 } // namespace
 
 CFecDecoder::CFecDecoder()
@@ -55,6 +57,7 @@ void CFecDecoder::Reset()
         for (auto& f : ring)
             f.snBase = -1;
     m_reference = m_high = -1;
+    m_fecLast[0] = m_fecLast[1] = -1;
     m_final = 0;
     m_settledAny = false;
     m_missing = 0;
@@ -124,6 +127,16 @@ void CFecDecoder::FinalizeUpTo(std::int64_t s)
     }
 }
 
+std::int64_t CFecDecoder::SettleLimit() const
+{
+    std::int64_t limit = m_high - GetLatencyPackets();
+    const std::int64_t matrix = m_columns != 0 && m_rows != 0 ? std::int64_t{m_columns} * m_rows : fec::kMaxMatrix;
+    for (const std::int64_t last : m_fecLast)
+        if (last >= 0)
+            limit = std::min(limit, last - matrix);
+    return std::max(limit, m_high - std::int64_t{kMaxHoldPackets});
+}
+
 void CFecDecoder::Flush()
 {
     m_rebuilt.clear();
@@ -189,7 +202,7 @@ CFecDecoder::MediaResult CFecDecoder::AddMedia(std::span<const std::uint8_t> dat
     if (m_missing > 0)
         QueueGroupsOf(s);
     Solve();
-    FinalizeUpTo(m_high - GetLatencyPackets());
+    FinalizeUpTo(SettleLimit());
     if (late)
     {
         ++m_counters.late;
@@ -217,12 +230,14 @@ bool CFecDecoder::AddFec(std::span<const std::uint8_t> datagram)
         m_columns = h.count; // D stays unknown without column FEC
     const std::int64_t base = Unwrap(h.snBase);
     const std::int64_t last = base + std::int64_t{h.count - 1} * h.offset;
+    // How far this FEC stream has come, even when it is too late to be of use.
+    const int k = h.stream == fec::Stream::Row ? 1 : 0;
+    m_fecLast[k] = std::max(m_fecLast[k], last);
     if (m_high >= 0 && (last < m_final || base > m_high + kFecAheadPackets))
     {
         ++m_counters.fecUnused;
         return true;
     }
-    const int k = h.stream == fec::Stream::Row ? 1 : 0;
     FecSlot& f = m_fec[k][Index(base)];
     f.snBase = base;
     f.offset = h.offset;

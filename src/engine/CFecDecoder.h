@@ -11,9 +11,12 @@
 //! alone. A gap still open when the highest sequence number is the latency bound
 //! past it is final: counted unrecoverable and left as a gap (the receiver's own
 //! loss count sees it too). The bound defaults to 2 x L x D + L media datagrams
-//! (the column FEC of a matrix may be spread over the next one).
+//! (the column FEC of a matrix may be spread over the next one). A FEC stream
+//! that trails the media (another socket, read by another thread: under load it
+//! falls behind by hundreds of datagrams) holds a gap open until it has passed
+//! the gap's matrix, but never beyond kMaxHoldPackets.
 //!
-//! No I/O, no threads, memory taken once (about 4.5 MB): one thread calls
+//! No I/O, no threads, memory taken once (about 9 MB): one thread calls
 //! everything; views returned stay valid until the next call.
 
 #include "engine/FecPacket.h"
@@ -27,8 +30,10 @@ class CFecDecoder
 {
 public:
     //! Sequence numbers the window can hold.
-    static constexpr std::uint32_t kWindowPackets = 1'024;
+    static constexpr std::uint32_t kWindowPackets = 2'048;
     static constexpr std::uint32_t kMaxLatencyPackets = 700;
+    //! How far behind the highest media number a trailing FEC stream may hold a gap open.
+    static constexpr std::uint32_t kMaxHoldPackets = 1'700;
     //! Latency before the first FEC datagram tells L and D.
     static constexpr std::uint32_t kUnknownMatrixLatency = 2 * fec::kMaxMatrix + fec::kMaxColumns;
 
@@ -62,6 +67,9 @@ public:
     bool SetLatencyPackets(std::uint32_t packets);
     //! The bound in force now.
     std::uint32_t GetLatencyPackets() const;
+    //! Sequence numbers before this one (16 bits) are settled: received, rebuilt
+    //! or given up; those from it on may still be rebuilt. -1 before the first media datagram.
+    std::int32_t GetSettledBelow() const { return m_high < 0 ? -1 : static_cast<std::uint16_t>(m_final); }
     //! L and D as the FEC datagrams tell them (0 until known).
     std::uint32_t GetColumns() const { return m_columns; }
     std::uint32_t GetRows() const { return m_rows; }
@@ -115,6 +123,9 @@ private:
     void Store(std::int64_t s, std::span<const std::uint8_t> datagram);
     void Advance(std::int64_t s);
     void FinalizeUpTo(std::int64_t s);
+    //! The highest sequence number that is final now: the latency bound, or where a
+    //! trailing FEC stream still may rebuild (within kMaxHoldPackets).
+    std::int64_t SettleLimit() const;
     void QueueGroupsOf(std::int64_t s);
     void Solve();
     void Check(const Work& w);
@@ -138,6 +149,7 @@ private:
     std::uint32_t m_ssrc = 0;      // of the media stream, for rebuilt headers
     std::uint32_t m_columns = 0;
     std::uint32_t m_rows = 0;
-    std::uint32_t m_latency = 0; // 0: from L and D
+    std::uint32_t m_latency = 0;          // 0: from L and D
+    std::int64_t m_fecLast[2] = {-1, -1}; // per FEC stream: the highest media number it covered
     Counters m_counters;
 };

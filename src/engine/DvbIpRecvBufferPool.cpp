@@ -12,6 +12,8 @@ void DvbIpRecvBufferPool::ReleaseLocked()
     m_hasMemory.store(false, std::memory_order_release);
     m_free.Clear();
     m_ready.Clear();
+    m_fill.Clear();
+    m_givenUp.reset();
     m_memory.Release();
 }
 
@@ -66,7 +68,16 @@ void DvbIpRecvBufferPool::PutReady(DvbIpRecvBuffer* record)
 
 void DvbIpRecvBufferPool::PutReadyFront(DvbIpRecvBuffer* record)
 {
-    Put(record, m_ready, true);
+    Put(record, m_fill, false);
+}
+
+void DvbIpRecvBufferPool::SpillFillLocked()
+{
+    while (CLinkedListItem* item = m_fill.GetTail())
+    {
+        m_fill.Remove(item);
+        m_ready.AddHead(item);
+    }
 }
 
 namespace
@@ -78,11 +89,58 @@ bool InSpace(const DvbIpRecvBuffer* record, std::uint16_t expected, std::uint32_
     d = DvbIpRecvBufferPool::Distance(expected, static_cast<std::uint16_t>(record->m_sequence));
     return record->m_ssrc == ssrc && d >= -DvbIpRecvBufferPool::kLateSpan && d <= DvbIpRecvBufferPool::kNearSpan;
 }
+
+std::size_t Slot(std::uint32_t sequence)
+{
+    return sequence & static_cast<std::uint32_t>(DvbIpRecvBufferPool::kNearSpan - 1);
+}
 } // namespace
+
+void DvbIpRecvBufferPool::DropLateLocked(DvbIpRecvBuffer* record, std::int32_t d, Search& search)
+{
+    const std::size_t slot = Slot(record->m_sequence);
+    if (d >= -kNearSpan && m_givenUp.test(slot))
+    {
+        m_givenUp.reset(slot);
+        ++search.lateGivenUp;
+    }
+    else
+        ++search.lateDropped;
+    m_free.AddTail(record);
+}
 
 DvbIpRecvBuffer* DvbIpRecvBufferPool::TakeNext(std::uint16_t expected, std::uint32_t ssrc, Search& search)
 {
     std::lock_guard lock(m_lock);
+    // Every gap filler: bounded by the pool, few unless a backlog holds them back.
+    for (CLinkedListItem* item = m_fill.GetHead(); item != nullptr;)
+    {
+        auto* cur = static_cast<DvbIpRecvBuffer*>(item);
+        item = item->m_next;
+        const std::int32_t d = Distance(expected, static_cast<std::uint16_t>(cur->m_sequence));
+        if (cur->m_ssrc != ssrc)
+        {
+            // Of another space: the ready list's rules decide (a restart or a stray).
+            m_fill.Remove(cur);
+            m_ready.AddHead(cur);
+            ++search.otherSpace;
+            continue;
+        }
+        if (d == 0)
+        {
+            m_fill.Remove(cur);
+            m_givenUp.reset(Slot(expected));
+            return cur;
+        }
+        if (d < 0)
+        {
+            m_fill.Remove(cur);
+            DropLateLocked(cur, d, search);
+            continue;
+        }
+        // However far ahead (a backlog of thousands): it fills a gap of this space, and waits here.
+        search.nearAhead = search.nearAhead || d <= kNearSpan;
+    }
     CLinkedListItem* item = m_ready.GetHead();
     CLinkedListItem* firstSkipped = nullptr;
     for (std::uint32_t step = 0; item != nullptr && step < kSearchWindow; ++step)
@@ -114,13 +172,13 @@ DvbIpRecvBuffer* DvbIpRecvBufferPool::TakeNext(std::uint16_t expected, std::uint
                 }
             }
             m_ready.Remove(cur);
+            m_givenUp.reset(Slot(expected));
             return cur;
         }
         if (d < 0)
         {
             m_ready.Remove(cur);
-            m_free.AddTail(cur);
-            ++search.lateDropped;
+            DropLateLocked(cur, d, search);
             continue;
         }
         search.nearAhead = true;
@@ -134,26 +192,37 @@ DvbIpRecvBuffer* DvbIpRecvBufferPool::TakeResync(std::uint16_t expected, std::ui
 {
     std::lock_guard lock(m_lock);
     DvbIpRecvBuffer* best = nullptr;
+    CLinkedList* bestList = nullptr;
     std::int32_t bestDistance = 0;
-    CLinkedListItem* item = m_ready.GetHead();
-    for (std::uint32_t step = 0; item != nullptr && step < kSearchWindow; ++step, item = item->m_next)
-    {
-        auto* cur = static_cast<DvbIpRecvBuffer*>(item);
-        std::int32_t d = 0;
-        if (InSpace(cur, expected, ssrc, d) && d > 0 && (best == nullptr || d < bestDistance))
+    const auto consider = [&](CLinkedList& list, std::uint32_t limit) {
+        CLinkedListItem* item = list.GetHead();
+        for (std::uint32_t step = 0; item != nullptr && step < limit; ++step, item = item->m_next)
         {
-            best = cur;
-            bestDistance = d;
+            auto* cur = static_cast<DvbIpRecvBuffer*>(item);
+            std::int32_t d = 0;
+            if (InSpace(cur, expected, ssrc, d) && d > 0 && (best == nullptr || d < bestDistance))
+            {
+                best = cur;
+                bestList = &list;
+                bestDistance = d;
+            }
         }
-    }
-    if (best != nullptr)
-        m_ready.Remove(best);
+    };
+    consider(m_fill, m_count);
+    consider(m_ready, kSearchWindow);
+    if (best == nullptr)
+        return nullptr;
+    bestList->Remove(best);
+    for (std::int32_t d = 0; d < bestDistance; ++d)
+        m_givenUp.set(Slot(static_cast<std::uint16_t>(expected + d)));
+    m_givenUp.reset(Slot(best->m_sequence));
     return best;
 }
 
 DvbIpRecvBuffer* DvbIpRecvBufferPool::TakeHead()
 {
     std::lock_guard lock(m_lock);
+    SpillFillLocked();
     return static_cast<DvbIpRecvBuffer*>(m_ready.RemoveHead());
 }
 
@@ -179,6 +248,8 @@ DvbIpRecvBuffer* DvbIpRecvBufferPool::EarliestOfSpace(DvbIpRecvBuffer* first)
 DvbIpRecvBuffer* DvbIpRecvBufferPool::TakeFirst()
 {
     std::lock_guard lock(m_lock);
+    SpillFillLocked();
+    m_givenUp.reset();
     auto* head = static_cast<DvbIpRecvBuffer*>(m_ready.GetHead());
     if (head == nullptr)
         return nullptr;
@@ -191,6 +262,7 @@ DvbIpRecvBuffer* DvbIpRecvBufferPool::TakeRestart(std::uint16_t expected, std::u
                                                   Search& search)
 {
     std::lock_guard lock(m_lock);
+    SpillFillLocked();
     DvbIpRecvBuffer* first = nullptr;
     bool confirmed = false;
     CLinkedListItem* item = m_ready.GetHead();
@@ -225,5 +297,6 @@ DvbIpRecvBuffer* DvbIpRecvBufferPool::TakeRestart(std::uint16_t expected, std::u
     }
     DvbIpRecvBuffer* best = EarliestOfSpace(first);
     m_ready.Remove(best);
+    m_givenUp.reset(); // a new numbering
     return best;
 }

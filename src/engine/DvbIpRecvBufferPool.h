@@ -3,7 +3,10 @@
 //! The receive buffers of the network receiver: one committed block of 21,000
 //! slices of 1,532 bytes, a free list and a ready list. The receive thread takes
 //! free records and hands back filled ones; the sequencing thread takes them out
-//! of the ready list in sequence order (TakeNext) and returns them to the free list.
+//! of the ready list (and of the gap fillers, PutReadyFront) in sequence order
+//! (TakeNext) and returns them to the free list. The pool remembers which of the
+//! last kNearSpan numbers were given up (TakeResync), so that a datagram of one
+//! of them that comes later is told from a duplicate.
 //!
 //! Sequence values are 16-bit serial numbers (RFC 1982): "a before b" means
 //! (b - a) mod 65,536 lies in 1..32,767, so the wrap from 65,535 to 0 is
@@ -17,6 +20,7 @@
 #include "engine/DvbIpRecvBuffer.h"
 
 #include <atomic>
+#include <bitset>
 #include <cstdint>
 #include <mutex>
 
@@ -39,9 +43,12 @@ public:
     //! What a search found besides the record it was asked for.
     struct Search
     {
-        bool nearAhead = false;         //!< a record 1..kNearSpan numbers ahead is waiting
-        std::uint32_t otherSpace = 0;   //!< records of another sequence space seen
-        std::uint32_t lateDropped = 0;  //!< late or duplicate records sent back to the free list
+        bool nearAhead = false;        //!< a record 1..kNearSpan numbers ahead is waiting
+        std::uint32_t otherSpace = 0;  //!< records of another sequence space seen
+        std::uint32_t lateDropped = 0; //!< duplicates (their number was taken) sent back to the free list
+        //! Records whose number was given up (skipped by TakeResync) and that came after all:
+        //! sent back to the free list, and a loss (the stream went on without them). Once per number.
+        std::uint32_t lateGivenUp = 0;
         std::uint32_t strayDropped = 0; //!< records of another space passed over too often, dropped
     };
 
@@ -61,20 +68,22 @@ public:
     void PutFree(DvbIpRecvBuffer* record);
     //! Appends a filled record to the ready list (dropped back to free without memory).
     void PutReady(DvbIpRecvBuffer* record);
-    //! Puts a record at the front of the ready list: a datagram that fills a gap
-    //! late (rebuilt by FEC, or from the second path) must be within the search
-    //! window when the sequencer looks for it.
+    //! Puts a datagram that fills a gap late (rebuilt by FEC, from the second
+    //! path, re-ordered) on a list of its own that TakeNext and TakeResync look
+    //! through whole: behind a backlog of thousands (a record worker that fell
+    //! behind) the fillers would otherwise crowd each other out of the search window.
     void PutReadyFront(DvbIpRecvBuffer* record);
-    std::int32_t ReadyCount() const { return m_ready.GetCount(); }
+    std::int32_t ReadyCount() const { return m_ready.GetCount() + m_fill.GetCount(); }
     std::int32_t FreeCount() const { return m_free.GetCount(); }
 
     //! Takes the record with sequence @p expected of space @p ssrc out of the
-    //! first kSearchWindow ready records; late records and duplicates of that
-    //! space go back to the free list. @return the record, or null when it is
-    //! not there.
+    //! gap fillers and the first kSearchWindow ready records; late records and
+    //! duplicates of that space go back to the free list. @return the record,
+    //! or null when it is not there.
     DvbIpRecvBuffer* TakeNext(std::uint16_t expected, std::uint32_t ssrc, Search& search);
     //! Resynchronises: takes the nearest record of space @p ssrc ahead of
-    //! @p expected among the first kSearchWindow, or null when none is.
+    //! @p expected among the gap fillers and the first kSearchWindow, or null
+    //! when none is. The numbers skipped are remembered as given up.
     DvbIpRecvBuffer* TakeResync(std::uint16_t expected, std::uint32_t ssrc);
     //! Takes the oldest record whatever its sequence.
     DvbIpRecvBuffer* TakeHead();
@@ -99,6 +108,11 @@ private:
     void ReleaseLocked();
     //! Puts @p record on @p list (at its front or its end); without the memory, deletes it.
     void Put(DvbIpRecvBuffer* record, CLinkedList& list, bool front);
+    //! The gap fillers go back to the front of the ready list (lock held): the
+    //! start of a stream or of a new space is chosen from there.
+    void SpillFillLocked();
+    //! A record of the expected space behind @p expected by -@p d: back to the free list, counted.
+    void DropLateLocked(DvbIpRecvBuffer* record, std::int32_t d, Search& search);
     //! The earliest record in sequence order of @p first's space among the first
     //! kSearchWindow ready records (lock held).
     DvbIpRecvBuffer* EarliestOfSpace(DvbIpRecvBuffer* first);
@@ -109,4 +123,8 @@ private:
     std::mutex m_lock;
     CLinkedList m_free;
     CLinkedList m_ready;
+    CLinkedList m_fill; // gap fillers (PutReadyFront)
+    // Bit (number mod kNearSpan): that number was given up. Cleared when it is taken,
+    // so each bit tells the fate of the last number of its class the stream passed.
+    std::bitset<static_cast<std::size_t>(kNearSpan)> m_givenUp;
 };

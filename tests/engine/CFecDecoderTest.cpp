@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 using namespace fectest;
@@ -217,4 +218,26 @@ TEST(CFecDecoder, MalformedFecIsCountedAndNeverUsed)
         decoder.AddMedia(junk);
     }
     EXPECT_EQ(decoder.GetCounters().fecReceived, 2'001U);
+}
+
+// The FEC sockets are read by other threads than the media: a FEC stream that trails by
+// more than the latency bound still rebuilds, up to kMaxHoldPackets; beyond, the gap is counted.
+TEST(CFecDecoder, AFecStreamThatTrailsTheMediaStillRebuildsWithinTheHoldBound)
+{
+    const Matrix m{5, 4, Mode::RowColumn, 65'000, false};
+    for (const std::uint64_t trail : {1'200u, CFecDecoder::kMaxHoldPackets + 800})
+    {
+        auto wire = Encode(SettingsOf(m), 3 * trail, m.firstSequence);
+        std::stable_sort(wire.begin(), wire.end(), [trail](const WireDatagram& a, const WireDatagram& b) {
+            // The FEC datagrams keep pace with their media (9 per matrix of 20), trail datagrams behind.
+            const auto at = [trail](const WireDatagram& w) { return w.isFec ? w.n * 20 / 9 + trail : w.n; };
+            return at(a) < at(b);
+        });
+        const std::set<std::uint64_t> lost{2 * trail, 2 * trail + 1};
+        const auto d = Decode(wire, m.firstSequence, lost);
+        const bool held = trail < CFecDecoder::kMaxHoldPackets;
+        EXPECT_EQ(d.counters.recovered, held ? lost.size() : 0u) << trail;
+        EXPECT_EQ(d.counters.unrecoverable, held ? 0u : lost.size()) << trail;
+        ExpectExact(d, m);
+    }
 }

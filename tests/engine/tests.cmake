@@ -9,6 +9,7 @@ orvane_add_test_suite(orvane_engine_tests engine
 target_sources(orvane_engine_tests PRIVATE
   engine/DvbIpRecvBufferPoolTest.cpp
   engine/CDvbIpRecvThreadTest.cpp
+  engine/CDvbIpRecvLossTest.cpp
   engine/CUdpIOCPClientTest.cpp
   engine/CRecordThreadTest.cpp
   engine/CRecordControllerTest.cpp

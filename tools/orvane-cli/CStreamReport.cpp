@@ -172,7 +172,10 @@ std::string CStreamReport::JsonLine(const Receive& r)
         {"mdi", {{"df_ms", df}, {"mlr", mlr}, {"max_df_ms", r.mdi.maxDfMs}}},
         {"tr101290", {{"p1", p1}, {"p2", p2}}},
         {"rtp",
-         {{"lost", r.counters.missing}, {"reordered", r.counters.reordered}, {"duplicates", r.counters.duplicates}}},
+         {{"lost", r.counters.missing},
+          {"too_late", r.counters.tooLate},
+          {"reordered", r.counters.reordered},
+          {"duplicates", r.counters.duplicates}}},
         {"kernel_drops", r.counters.kernelDrops},
         {"pids", pids},
     };

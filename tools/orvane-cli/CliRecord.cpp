@@ -3,7 +3,8 @@
 // every second. SIGINT or SIGTERM ends the run cleanly: everything received
 // is written before the file is closed. Exit status: 0 done with nothing lost,
 // 1 a port, file, disk or output failure, 3 done but datagrams were lost here
-// (kernel receive queue or FIFO full).
+// (kernel receive queue or FIFO full) or, with --rtp, sequence numbers are
+// missing from the file (given up, even when their datagram came later).
 //
 // With --json, standard output carries one JSON object per second and nothing
 // else (CStreamReport); with --metrics ADDR:PORT the same figures are served
@@ -395,6 +396,8 @@ int Run(const RecordOptions& o, bool record)
             std::string restarts;
             if (o.rtp)
                 restarts = "  restarts " + std::to_string(counters.restarts);
+            if (counters.tooLate > 0)
+                restarts += "  too late " + std::to_string(counters.tooLate);
             if (counters.fec)
                 restarts += "  FEC rec/unrec " + std::to_string(counters.fecRecovered) + '/' +
                             std::to_string(counters.fecUnrecoverable);
@@ -465,6 +468,10 @@ int Run(const RecordOptions& o, bool record)
                  static_cast<unsigned long long>(c.overflowDrops), static_cast<unsigned long long>(c.missing),
                  static_cast<unsigned long long>(c.restarts), static_cast<unsigned long long>(c.kernelDrops),
                  ProtectionSummary(c).c_str());
+    if (c.tooLate != 0)
+        std::fprintf(stderr,
+                     "orvane-cli: %llu of the missing datagrams came after their sequence number was given up\n",
+                     static_cast<unsigned long long>(c.tooLate));
     if (c.oversized != 0)
         std::fprintf(stderr, "orvane-cli: %llu of the invalid datagrams were larger than %u bytes\n",
                      static_cast<unsigned long long>(c.oversized), DvbIpRecvBufferPool::kBufferBytes);
@@ -484,7 +491,8 @@ int Run(const RecordOptions& o, bool record)
                      static_cast<unsigned long long>(t.connections), static_cast<unsigned long long>(t.reconnects),
                      static_cast<unsigned long long>(t.retransmitted), static_cast<unsigned long long>(t.lost));
     }
-    if (exitCode == 0 && c.kernelDrops + c.overflowDrops + c.transportDrops != 0)
+    // A sequence number given up is a hole in the file, whatever came for it later.
+    if (exitCode == 0 && c.kernelDrops + c.overflowDrops + c.transportDrops + c.missing + c.tooLate != 0)
         exitCode = kExitLost;
     if (recorder.GetBufferedFallbacks() != 0)
         std::fprintf(stderr, "orvane-cli: unbuffered writes fell behind; %u file(s) went on through the page cache\n",
