@@ -225,11 +225,8 @@ private slots:
             CPlayToNetworkDlg dlg(&sender, {}, nullptr);
             dlg.OnInitDialog();
             QCOMPARE(dlg.TimeOffset(), -3'600);
-            dlg.PortEdit()->setText("5004");
+            SetFields(&dlg, "portEdit=5004 modeCombo=0 pcrCheck=1 ttlSpin=5");
             dlg.IpAddress()->SetAddress(0xEF010203u); // 239.1.2.3: above INT_MAX as a signed number
-            dlg.ModeCombo()->setCurrentIndex(0);
-            dlg.PcrCheck()->setChecked(true);
-            dlg.TtlSpin()->setValue(5);
             dlg.SetFilePath("/nowhere/file.ts");
             dlg.SaveSettings();
         }
@@ -286,11 +283,8 @@ private slots:
         CFakeUiServices ui;
         CNetworkSender sender;
         CImpairment::Settings impairment;
-        impairment.lossPercent = 1.5;
-        impairment.burstLength = 3;
-        impairment.burstPeriod = 1'000;
-        impairment.reorderPercent = 2;
-        impairment.reorderDepth = 6;
+        std::string error;
+        QVERIFY(CImpairment::Parse("loss=1.5,burst=3/1000,reorder=2/6", impairment, error));
         {
             CPlayToNetworkDlg dlg(&sender, {}, nullptr);
             dlg.OnInitDialog();
@@ -327,12 +321,8 @@ private slots:
 
             // The status line names only what is on, and FEC's unprotected datagrams too.
             CPlayController::PlayProgress progress;
-            progress.impairment.lost = 10;
-            progress.impairment.burstLost = 6;
-            progress.impairment.reordered = 4;
-            progress.fec.column = 20;
-            progress.fec.row = 40;
-            progress.fec.abandoned = 3;
+            progress.impairment = {.lost = 10, .burstLost = 6, .reordered = 4};
+            progress.fec = {.column = 20, .row = 40, .abandoned = 3};
             QCOMPARE(CPlayToNetworkDlg::ProtectionStatusText(settings, progress),
                      QString("Impaired: 16 lost, 4 re-ordered; FEC sent: 20 column, 40 row, 3 unprotected"));
             dlg.SaveSettings();
@@ -371,11 +361,8 @@ private slots:
             QVERIFY(!dlg.UpdateData(true));
             QCOMPARE(ui.Texts(), QStringList{CPlayToNetworkDlg::kMsgIpv6});
 
-            // A hex letter starts one too; emptied, the field gives way to the IPv4 boxes again.
-            dlg.ShowIpv6(false);
-            dlg.IpAddress()->SetAddress(0);
-            QTest::keyClicks(dlg.IpAddress()->Field(0), "f");
-            QCOMPARE(dlg.Ipv6Edit()->text(), QString("f"));
+            // Emptied, the field gives way to the IPv4 boxes again.
+            dlg.Ipv6Edit()->selectAll();
             QTest::keyClick(dlg.Ipv6Edit(), Qt::Key_Backspace);
             QVERIFY(dlg.Ipv6Edit()->isHidden() && !dlg.IpAddress()->isHidden());
             dlg.PortEdit()->setText("5004");

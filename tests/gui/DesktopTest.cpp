@@ -25,15 +25,6 @@ bool Drop(QWidget* target, QMimeData& mime)
     return drop.isAccepted();
 }
 
-QStringList StatusTexts(const CEventLog& log)
-{
-    QStringList texts;
-    for (const CEventLog::Entry& entry : log.Entries())
-        if (entry.kind == CEventLog::Kind::Status)
-            texts.push_back(QString::fromStdString(entry.text));
-    return texts;
-}
-
 //! Every control of @p tab that a user can work or read has a tooltip.
 void ExpectToolTips(QWidget* tab)
 {
@@ -95,7 +86,8 @@ private slots:
         Press(window, Qt::Key_Period);
         QCOMPARE(record->RecordThread()->GetState(), CRecordThread::kStopped);
         QCOMPARE(window.RunStateLabel()->text(), QString("Stopped"));
-        QCOMPARE(StatusTexts(window.EventLog()), QStringList({"Monitoring", "Stopped"})); // the status bar's texts
+        QCOMPARE(LogTexts(window.EventLog(), CEventLog::Kind::Status),
+                 QStringList({"Monitoring", "Stopped"})); // the status bar's texts
 
         // Ctrl+L shows the log with time stamps; the file under XDG_STATE_HOME has the same lines.
         Press(window, Qt::Key_L);
@@ -179,7 +171,8 @@ private slots:
         Press(window, Qt::Key_Period);
         QVERIFY(play->PlayState() == CPlayController::PlayState::Stopped &&
                 window.RunStateLabel()->text() == "Stopped");
-        QCOMPARE(StatusTexts(window.EventLog()), QStringList({"Playing", "Paused", "Playing", "Stopped"}));
+        QCOMPARE(LogTexts(window.EventLog(), CEventLog::Kind::Status),
+                 QStringList({"Playing", "Paused", "Playing", "Stopped"}));
     }
 
     void m2tsFileIsRefusedWithItsReason()

@@ -171,6 +171,8 @@ QByteArray WithoutNullPackets(const QByteArray& bytes);
 //! Sets the controls named in @p fields ("name=value name=value") under @p root: a line edit's
 //! text, a combo box's index, a box ticked by 1, a spin box's number.
 void SetFields(QWidget* root, const QString& fields);
+//! The texts of @p log's entries of @p kind.
+QStringList LogTexts(const CEventLog& log, CEventLog::Kind kind);
 //! True when @p label shows @p text on @p colour with @p tip (unless null); otherwise says what it shows.
 bool ShowsStatus(const CLabel& label, const QString& text, const QColor& colour, const QString& tip = {});
 

@@ -184,6 +184,15 @@ void SetFields(QWidget* root, const QString& fields)
     }
 }
 
+QStringList LogTexts(const CEventLog& log, CEventLog::Kind kind)
+{
+    QStringList texts;
+    for (const CEventLog::Entry& entry : log.Entries())
+        if (entry.kind == kind)
+            texts.push_back(QString::fromStdString(entry.text));
+    return texts;
+}
+
 bool ShowsStatus(const CLabel& label, const QString& text, const QColor& colour, const QString& tip)
 {
     const bool shows =
