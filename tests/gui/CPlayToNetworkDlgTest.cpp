@@ -6,6 +6,7 @@
 // Pacing, pause and loss themselves: tests/engine (CNetworkSender*, CPlayController).
 
 #include "GuiTest.h"
+#include "controls/CDVBSlider.h"
 #include "engine/CTxTimeProbe.h"
 #include "engine/FakeSendHealth.h"
 #include "play/CTotTdtDlg.h"
