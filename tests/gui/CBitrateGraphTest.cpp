@@ -8,8 +8,6 @@
 #include "GuiTest.h"
 #include "support/PidCounters.h"
 
-#include <QImage>
-
 #include <cmath>
 #include <set>
 
@@ -75,10 +73,8 @@ private slots:
         const int x = plot.left() + plot.width() * 45 / 100;
         const int top = RowOf(graph, 4'000 * kBitsPerPacket);
         const int boundary = RowOf(graph, 3'000 * kBitsPerPacket);
-        QCOMPARE(image.pixelColor(x, plot.bottom() - 2), lower);
-        QCOMPARE(image.pixelColor(x, boundary + 3), lower);
-        QCOMPARE(image.pixelColor(x, boundary - 3), upper);
-        QCOMPARE(image.pixelColor(x, top + 4), upper);
+        QVERIFY(image.pixelColor(x, plot.bottom() - 2) == lower && image.pixelColor(x, boundary + 3) == lower);
+        QVERIFY(image.pixelColor(x, boundary - 3) == upper && image.pixelColor(x, top + 4) == upper);
         bool line = false;
         for (int y = top - 1; y <= top + 1; ++y)
             line = line || image.pixelColor(x, y) == CBitrateGraph::TotalColour();
@@ -92,11 +88,6 @@ private slots:
             for (int lx = plot.right() + 2; lx < image.width(); ++lx)
                 swatches += image.pixelColor(lx, y) == lower || image.pixelColor(lx, y) == upper ? 1 : 0;
         QVERIFY(swatches > 0);
-
-        // Wider and taller: the plot follows.
-        graph.resize(1000, 500);
-        QVERIFY(graph.PlotRect().width() > plot.width() + 300);
-        QVERIFY(graph.PlotRect().height() > plot.height() + 150);
     }
 
     void manyPidsGoToOtherAndKeepTheirColours()
@@ -111,8 +102,8 @@ private slots:
         graph.SetHistory(&history);
         const QStringList legend = LegendTexts(graph);
         QCOMPARE(legend.size(), static_cast<qsizetype>(CBitrateGraph::kMaxLayers) + 2);
-        QCOMPARE(legend.front(), QString("0x003B"));
-        QCOMPARE(legend.mid(legend.size() - 2), QStringList({"Other", "Total"}));
+        QCOMPARE(QStringList({legend.front()}) + legend.mid(legend.size() - 2),
+                 QStringList({"0x003B", "Other", "Total"}));
         std::set<QRgb> colours;
         for (const auto& entry : graph.Legend())
             colours.insert(entry.colour.rgb());
@@ -128,9 +119,8 @@ private slots:
             history.Add(counters, static_cast<std::int64_t>(s) * 1'000);
         }
         graph.Refresh();
-        QCOMPARE(LegendTexts(graph).front(), QString("0x0030"));
+        QVERIFY(LegendTexts(graph).front() == "0x0030" && !LegendTexts(graph).contains("0x0034"));
         QCOMPARE(ColourOf(graph, "0x0035"), before);
-        QVERIFY(!LegendTexts(graph).contains("0x0034"));
         QVERIFY(ColourOf(graph, "0x0030") != ColourOf(graph, "0x003B"));
     }
 

@@ -6,8 +6,6 @@
 
 #include "GuiTest.h"
 
-#include <QLabel>
-
 namespace
 {
 using Light = CIndicatorPanel::Light;
@@ -23,40 +21,39 @@ class CIndicatorPanelTest : public QObject
     Q_OBJECT
 
 private slots:
-    void lightFollowsCountAndActivity_data()
-    {
-        QTest::addColumn<bool>("hasData");
-        QTest::addColumn<int>("count");
-        QTest::addColumn<bool>("active");
-        QTest::addColumn<bool>("live");
-        QTest::addColumn<int>("lightValue");
-        QTest::newRow("no data, even with a count") << false << 5 << true << true << int(Light::NoData);
-        QTest::newRow("never seen") << true << 0 << false << true << int(Light::Clear);
-        QTest::newRow("seen earlier") << true << 2 << false << true << int(Light::Seen);
-        QTest::newRow("active now") << true << 2 << true << true << int(Light::Active);
-        QTest::newRow("a file has no now") << true << 2 << true << false << int(Light::Seen);
-        QTest::newRow("a clean file") << true << 0 << false << false << int(Light::Clear);
-    }
     void lightFollowsCountAndActivity()
     {
-        QFETCH(bool, hasData);
-        QFETCH(int, count);
-        QFETCH(bool, active);
-        QFETCH(bool, live);
-        QFETCH(int, lightValue);
-        const auto light = static_cast<Light>(lightValue);
-        QCOMPARE(CIndicatorPanel::LightOf(hasData, static_cast<std::uint64_t>(count), active, live), light);
-        // The panel paints the same light in each row.
-        CIndicatorPanel panel;
-        CTr101290Counters counters;
-        counters.count.fill(static_cast<std::uint64_t>(count));
-        counters.active.fill(active);
-        if (hasData)
-            panel.ShowCounters(counters, live);
-        for (const auto& info : CTr101290Counters::kInfo)
-            QVERIFY(panel.LightAt(info.indicator) == light &&
-                    RowLabel(panel, info, "Light")->styleSheet().contains(CIndicatorPanel::ColourOf(light).name()) &&
-                    panel.ToolTipOf(info.indicator).contains(CIndicatorPanel::TextOf(light)));
+        const struct
+        {
+            const char* name;
+            bool hasData;
+            std::uint64_t count;
+            bool active, live;
+            Light light;
+        } cases[] = {{"no data, even with a count", false, 5, true, true, Light::NoData},
+                     {"never seen", true, 0, false, true, Light::Clear},
+                     {"seen earlier", true, 2, false, true, Light::Seen},
+                     {"active now", true, 2, true, true, Light::Active},
+                     {"a file has no now", true, 2, true, false, Light::Seen},
+                     {"a clean file", true, 0, false, false, Light::Clear}};
+        for (const auto& c : cases)
+        {
+            QVERIFY2(CIndicatorPanel::LightOf(c.hasData, c.count, c.active, c.live) == c.light, c.name);
+            // The panel paints the same light in each row.
+            CIndicatorPanel panel;
+            CTr101290Counters counters;
+            counters.count.fill(c.count);
+            counters.active.fill(c.active);
+            if (c.hasData)
+                panel.ShowCounters(counters, c.live);
+            for (const auto& info : CTr101290Counters::kInfo)
+                QVERIFY2(panel.LightAt(info.indicator) == c.light &&
+                             RowLabel(panel, info, "Light")
+                                 ->styleSheet()
+                                 .contains(CIndicatorPanel::ColourOf(c.light).name()) &&
+                             panel.ToolTipOf(info.indicator).contains(CIndicatorPanel::TextOf(c.light)),
+                         c.name);
+        }
     }
 
     void everyRowShowsItsOwnCountNameAndRule()
@@ -73,9 +70,9 @@ private slots:
         for (std::size_t i = 0; i < CTr101290Counters::kCount; ++i)
         {
             const auto& info = CTr101290Counters::kInfo[i];
-            QCOMPARE(RowLabel(panel, info, "Count")->text(), QString::number(1000 + i));
+            QCOMPARE(RowLabel(panel, info, "Count")->text() + " " + RowLabel(panel, info, "Name")->text(),
+                     QString::number(1000 + i) + " " + info.name);
             QCOMPARE(panel.LightAt(info.indicator), i % 3 == 0 ? Light::Active : Light::Seen);
-            QCOMPARE(RowLabel(panel, info, "Name")->text(), QString::fromLatin1(info.name));
             const QString tip = panel.ToolTipOf(info.indicator);
             QVERIFY2(tip.contains(QString::fromLatin1(info.rule)) && tip.contains(QString::fromLatin1(info.name)) &&
                          tip.contains(QStringLiteral("priority %1").arg(info.priority)),

@@ -5,36 +5,6 @@
 
 #include "GuiTest.h"
 #include "app/CEventLogDlg.h"
-#include "app/COrvaneDlg.h"
-#include "common/CEventLog.h"
-#include "controls/CButtonStyle.h"
-#include "controls/CIpAddressCtrl.h"
-#include "controls/CXTabCtrl.h"
-#include "play/CPlayToNetworkDlg.h"
-#include "record/CRecFromNetworkDlg.h"
-#include "ui_CRecFromNetworkDlg.h"
-
-#include <QAbstractButton>
-#include <QAbstractSlider>
-#include <QAbstractSpinBox>
-#include <QAction>
-#include <QComboBox>
-#include <QDir>
-#include <QDragEnterEvent>
-#include <QDropEvent>
-#include <QFile>
-#include <QFileInfo>
-#include <QLabel>
-#include <QLineEdit>
-#include <QMenu>
-#include <QMimeData>
-#include <QPlainTextEdit>
-#include <QProgressBar>
-#include <QRegularExpression>
-#include <QSettings>
-#include <QTabBar>
-#include <QTemporaryDir>
-#include <QTreeWidget>
 
 namespace
 {
@@ -53,15 +23,6 @@ bool Drop(QWidget* target, QMimeData& mime)
     QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(target, &drop);
     return drop.isAccepted();
-}
-
-QStringList StatusTexts(const CEventLog& log)
-{
-    QStringList texts;
-    for (const CEventLog::Entry& entry : log.Entries())
-        if (entry.kind == CEventLog::Kind::Status)
-            texts.push_back(QString::fromStdString(entry.text));
-    return texts;
 }
 
 //! Every control of @p tab that a user can work or read has a tooltip.
@@ -102,12 +63,13 @@ private slots:
         ShowActive(window);
         auto* record = qobject_cast<CRecFromNetworkDlg*>(window.TabCtrl()->GetTabWindow(0));
         auto* play = qobject_cast<CPlayToNetworkDlg*>(window.TabCtrl()->GetTabWindow(1));
-        QVERIFY(record != nullptr && play != nullptr);
         auto* form = record->Form();
         QCOMPARE(window.RunStateLabel()->text(), QString("Stopped"));
-        QCOMPARE(form->recordButton->toolTip(), QString("Record the incoming stream into the file (Ctrl+R)"));
-        QCOMPARE(form->monitorButton->toolTip(), QString("Receive and analyse the stream without writing it (Ctrl+M)"));
-        QCOMPARE(form->stopButton->toolTip(), QString("Stop recording or monitoring (Ctrl+.)"));
+        QCOMPARE(
+            QStringList({form->recordButton->toolTip(), form->monitorButton->toolTip(), form->stopButton->toolTip()}),
+            QStringList({"Record the incoming stream into the file (Ctrl+R)",
+                         "Receive and analyse the stream without writing it (Ctrl+M)",
+                         "Stop recording or monitoring (Ctrl+.)"}));
         ExpectToolTips(record);
 
         // With the network closed Monitor is disabled, and so is its key.
@@ -118,18 +80,18 @@ private slots:
         QTest::mouseClick(form->networkOpenButton, Qt::LeftButton);
         Press(window, Qt::Key_M);
         QCOMPARE(record->RecordThread()->GetState(), CRecordThread::kMonitoring);
-        QCOMPARE(window.RunStateLabel()->text(), QString("Monitoring"));
         // The hidden Play tab's keys are off.
         Press(window, Qt::Key_P);
         QCOMPARE(play->PlayState(), CPlayController::PlayState::Stopped);
         Press(window, Qt::Key_Period);
         QCOMPARE(record->RecordThread()->GetState(), CRecordThread::kStopped);
         QCOMPARE(window.RunStateLabel()->text(), QString("Stopped"));
-        QCOMPARE(StatusTexts(window.EventLog()), QStringList({"Monitoring", "Stopped"}));
+        QCOMPARE(LogTexts(window.EventLog(), CEventLog::Kind::Status),
+                 QStringList({"Monitoring", "Stopped"})); // the status bar's texts
 
         // Ctrl+L shows the log with time stamps; the file under XDG_STATE_HOME has the same lines.
         Press(window, Qt::Key_L);
-        QVERIFY(window.EventLogDialog() != nullptr && window.EventLogDialog()->isVisible());
+        QVERIFY(window.EventLogDialog()->isVisible());
         const QString shown = window.EventLogDialog()->Text()->toPlainText();
         QVERIFY2(shown.contains(QRegularExpression(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}  Status    Monitoring)")),
                  qPrintable(shown));
@@ -144,9 +106,9 @@ private slots:
         form->portEdit->setText("0");
         QTest::mouseClick(form->networkOpenButton, Qt::LeftButton);
         QCOMPARE(ui.m_messages.size(), std::size_t{1});
-        const auto entries = window.EventLog().Entries();
-        QCOMPARE(entries.back().kind, CEventLog::Kind::Error);
-        QCOMPARE(QString::fromStdString(entries.back().text), "Record: " + ui.m_messages[0].text.simplified());
+        const CEventLog::Entry last = window.EventLog().Entries().back();
+        QVERIFY(last.kind == CEventLog::Kind::Error &&
+                QString::fromStdString(last.text) == "Record: " + ui.m_messages[0].text.simplified());
     }
 
     void playKeysDropsRecentFilesAndRunStates()
@@ -164,8 +126,8 @@ private slots:
         play->ModeCombo()->setCurrentIndex(0);
         play->IpAddress()->SetAddress(0x7F000001u);
         play->PortEdit()->setText(QString::number(receiver.Port()));
-        QCOMPARE(play->PlayButton()->toolTip(), QString("Play the file to the network (Ctrl+P)"));
-        QCOMPARE(play->PauseButton()->toolTip(), QString("Pause or resume the play (Ctrl+Shift+P)"));
+        QCOMPARE(play->PlayButton()->toolTip() + " " + play->PauseButton()->toolTip(),
+                 QString("Play the file to the network (Ctrl+P) Pause or resume the play (Ctrl+Shift+P)"));
         ExpectToolTips(play);
 
         // Ctrl+O: the open dialog offers every transport stream extension.
@@ -180,8 +142,7 @@ private slots:
         QVERIFY(!Drop(play, text));
         QMimeData files;
         files.setUrls({QUrl::fromLocalFile(second)});
-        QVERIFY(Drop(play, files));
-        QCOMPARE(play->FilePath(), second);
+        QVERIFY(Drop(play, files) && play->FilePath() == second);
         QCOMPARE(play->FileNameLabel()->GetText(), QString("second & more.m2ts"));
         QCOMPARE(play->RecentFiles(), QStringList({second, first}));
 
@@ -189,20 +150,16 @@ private slots:
         QMenu* recent = play->RecentFilesMenu();
         QVERIFY(window.FileMenu()->actions().contains(recent->menuAction()));
         emit recent->aboutToShow();
-        QCOMPARE(recent->actions().size(), 2);
-        QCOMPARE(recent->actions()[0]->text(), QString("&1 second && more.m2ts"));
+        QVERIFY(recent->actions().size() == 2 && recent->actions()[0]->text() == "&1 second && more.m2ts");
         recent->actions()[1]->trigger();
         QCOMPARE(play->FilePath(), first);
-        {
-            // Kept in the settings for the next start.
-            CPlayToNetworkDlg again(&window.Sender(), {}, nullptr);
-            QCOMPARE(again.RecentFiles(), QStringList({first, second}));
-        }
+        // Kept in the settings for the next start.
+        QCOMPARE(CPlayToNetworkDlg(&window.Sender(), {}, nullptr).RecentFiles(), QStringList({first, second}));
 
         // Play, pause, resume, stop by key; the status bar and the log follow.
         Press(window, Qt::Key_P);
-        QCOMPARE(play->PlayState(), CPlayController::PlayState::Playing);
-        QCOMPARE(window.RunStateLabel()->text(), QString("Playing"));
+        QVERIFY(play->PlayState() == CPlayController::PlayState::Playing &&
+                window.RunStateLabel()->text() == "Playing");
         QVERIFY(window.IsRunActive()); // quitting asks (COrvaneDlgTest)
         // A play keeps its file: no drop, no recent file.
         QVERIFY(!Drop(play, files));
@@ -211,11 +168,11 @@ private slots:
         Press(window, Qt::Key_P, Qt::ControlModifier | Qt::ShiftModifier);
         QCOMPARE(window.RunStateLabel()->text(), QString("Paused"));
         Press(window, Qt::Key_P, Qt::ControlModifier | Qt::ShiftModifier);
-        QCOMPARE(window.RunStateLabel()->text(), QString("Playing"));
         Press(window, Qt::Key_Period);
-        QCOMPARE(play->PlayState(), CPlayController::PlayState::Stopped);
-        QCOMPARE(window.RunStateLabel()->text(), QString("Stopped"));
-        QCOMPARE(StatusTexts(window.EventLog()), QStringList({"Playing", "Paused", "Playing", "Stopped"}));
+        QVERIFY(play->PlayState() == CPlayController::PlayState::Stopped &&
+                window.RunStateLabel()->text() == "Stopped");
+        QCOMPARE(LogTexts(window.EventLog(), CEventLog::Kind::Status),
+                 QStringList({"Playing", "Paused", "Playing", "Stopped"}));
     }
 
     void m2tsFileIsRefusedWithItsReason()
@@ -236,12 +193,11 @@ private slots:
         play.OnInitDialog();
         play.PortEdit()->setText("1234");
         QVERIFY(play.OpenFile(path));
-        QCOMPARE(play.FileInfoTree()->topLevelItem(0)->child(0)->text(0),
-                 QString("192-byte M2TS packets (with a 4-byte time code) are not supported"));
+        const QString reason("192-byte M2TS packets (with a 4-byte time code) are not supported");
+        QCOMPARE(play.FileInfoTree()->topLevelItem(0)->child(0)->text(0), reason);
         play.OnPlay();
         QCOMPARE(play.PlayState(), CPlayController::PlayState::Stopped);
-        QCOMPARE(ui.m_messages.size(), std::size_t{1});
-        QCOMPARE(ui.m_messages[0].text, QString("192-byte M2TS packets (with a 4-byte time code) are not supported"));
+        QCOMPARE(ui.Texts(), QStringList{reason});
     }
 
     void f1OpensTheInstalledGuideOrSaysWhy()
@@ -256,9 +212,7 @@ private slots:
         ShowActive(window);
         // Help has its mnemonics and names the key.
         QAction* guide = window.findChild<QAction*>("actionUserGuide");
-        QVERIFY(guide != nullptr);
-        QCOMPARE(guide->text(), QString("&User Guide"));
-        QCOMPARE(guide->shortcut(), QKeySequence(Qt::Key_F1));
+        QVERIFY(guide->text() == "&User Guide" && guide->shortcut() == QKeySequence(Qt::Key_F1));
 
         Press(window, Qt::Key_F1, Qt::NoModifier);
         QCOMPARE(ui.m_messages.size(), std::size_t{1});
@@ -270,15 +224,13 @@ private slots:
         QVERIFY(QDir().mkpath(QFileInfo(index).path()));
         QFile(index).open(QIODevice::WriteOnly);
         Press(window, Qt::Key_F1, Qt::NoModifier);
-        QCOMPARE(ui.m_urls, QStringList({QUrl::fromLocalFile(index).toString()}));
-        QCOMPARE(ui.m_messages.size(), std::size_t{1});
+        QVERIFY(ui.m_urls == QStringList({QUrl::fromLocalFile(index).toString()}) && ui.m_messages.size() == 1);
 
         ui.m_openUrlResult = false;
         Press(window, Qt::Key_F1, Qt::NoModifier);
-        QCOMPARE(ui.m_messages.size(), std::size_t{2});
-        QCOMPARE(ui.m_messages[1].text, QString("No program could open the user guide %1. Open it with a text "
-                                                "editor or a Markdown viewer.")
-                                            .arg(index));
+        QCOMPARE(ui.Texts().mid(1), QStringList{QString("No program could open the user guide %1. Open it with a text "
+                                                        "editor or a Markdown viewer.")
+                                                    .arg(index)});
         qputenv("XDG_DATA_DIRS", savedDirs);
         qputenv("XDG_DATA_HOME", savedHome);
     }

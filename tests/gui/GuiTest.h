@@ -3,12 +3,27 @@
 // stand-in for the desktop services and a loopback sender; the loopback peer
 // and receiver come from tests/support.
 
+#include "app/COrvaneDlg.h"
+#include "common/CEventLog.h"
+#include "controls/CBitrateGraph.h"
+#include "controls/CBitrateSampler.h"
+#include "controls/CButtonStyle.h"
+#include "controls/CIndicatorPanel.h"
+#include "controls/CIpAddressCtrl.h"
+#include "controls/CLabel.h"
+#include "controls/CSettings.h"
+#include "controls/CTabActivateEvent.h"
+#include "controls/CXTabCtrl.h"
 #include "controls/IUiServices.h"
+#include "play/CPlayToNetworkDlg.h"
+#include "record/CRecFromNetworkDlg.h"
 #include "support/LoopbackPeer.h"
 #include "support/LoopbackReceiver.h"
+#include "ui_CRecFromNetworkDlg.h"
 
+// Every widget class the tests reach (one include rather than one per class and file).
 #include <QTest>
-#include <QUrl>
+#include <QtWidgets>
 
 #include <functional>
 #include <map>
@@ -37,11 +52,6 @@ public:
         QString caption;
         QString text;
     };
-    struct Process
-    {
-        QString program;
-        QStringList arguments;
-    };
 
     CFakeUiServices() : m_previous(SetUiServices(this)) {}
     ~CFakeUiServices() override { SetUiServices(m_previous); }
@@ -68,14 +78,23 @@ public:
     }
     bool StartDetached(const QString& program, const QStringList& arguments) override
     {
-        m_processes.push_back({program, arguments});
+        m_processes.push_back(QStringList{program} + arguments);
         return m_startResult;
+    }
+
+    //! The texts of the messages shown so far.
+    QStringList Texts() const
+    {
+        QStringList texts;
+        for (const Message& message : m_messages)
+            texts.push_back(message.text);
+        return texts;
     }
 
     std::vector<Message> m_messages;
     std::vector<Message> m_questions;
     QStringList m_urls;
-    std::vector<Process> m_processes;
+    std::vector<QStringList> m_processes; //!< each the program, then its arguments
     bool m_answer = false;
     QString m_fileName;
     QString m_filter; //!< of the last open dialog
@@ -90,6 +109,36 @@ using tstest::FreePort;
 using tstest::LoopbackPeer;
 using tstest::LoopbackReceiver;
 using tstest::TestRecord;
+
+//! A tab dialog that counts its activation events and adds its name to @p destroyed when it goes.
+class TabProbe : public QWidget
+{
+public:
+    TabProbe(const QString& name, QWidget* parent, std::vector<QString>* destroyed = nullptr)
+        : QWidget(parent), m_destroyed(destroyed)
+    {
+        setObjectName(name);
+    }
+    ~TabProbe() override
+    {
+        if (m_destroyed != nullptr)
+            m_destroyed->push_back(objectName());
+    }
+    int m_activated = 0;
+    int m_deactivated = 0;
+
+protected:
+    bool event(QEvent* e) override
+    {
+        if (e->type() != CTabActivateEvent::Type())
+            return QWidget::event(e);
+        (static_cast<CTabActivateEvent*>(e)->IsActive() ? m_activated : m_deactivated)++;
+        return true;
+    }
+
+private:
+    std::vector<QString>* m_destroyed;
+};
 
 //! Polls @p done while processing events, for up to @p timeoutMs.
 bool WaitFor(const std::function<bool()>& done, int timeoutMs = 3'000);
@@ -119,8 +168,14 @@ QString WriteStream(const QString& path, double seconds, std::uint64_t bitRate =
                     std::vector<std::uint8_t>* bytes = nullptr);
 //! The 188-byte packets of @p bytes that are not null packets (a play adds stuffing).
 QByteArray WithoutNullPackets(const QByteArray& bytes);
+//! Sets the controls named in @p fields ("name=value name=value") under @p root: a line edit's
+//! text, a combo box's index, a box ticked by 1, a spin box's number.
+void SetFields(QWidget* root, const QString& fields);
+//! The texts of @p log's entries of @p kind.
+QStringList LogTexts(const CEventLog& log, CEventLog::Kind kind);
+//! True when @p label shows @p text on @p colour with @p tip (unless null); otherwise says what it shows.
+bool ShowsStatus(const CLabel& label, const QString& text, const QColor& colour, const QString& tip = {});
 
-class COrvaneDlg;
 //! Pictures of the real main window for the docs, taken by @p take (not a ctest entry):
 //!   xvfb-run -a -s "-screen 0 1400x900x24" build/default/tests/orvane_gui_tests NAME docs/screenshots
 //! @p take gets the shown window, the fake desktop and save(NAME), which grabs NAME.png

@@ -7,17 +7,9 @@
 // clang-format on
 
 #include "GuiTest.h"
-#include "app/COrvaneDlg.h"
 #include "common/CUniqueFd.h"
-#include "controls/CSettings.h"
 #include "engine/CFecEncoder.h"
 #include "support/RtpPackets.h"
-
-#include <QApplication>
-#include <QElapsedTimer>
-#include <QFile>
-#include <QSettings>
-#include <QTemporaryDir>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -63,54 +55,56 @@ std::vector<std::uint8_t> TestStream(double seconds, std::uint64_t bitRate)
     return generator.GenerateToMemory();
 }
 
-void SendLoopback(const std::vector<std::uint8_t>& data, std::uint16_t port, const std::function<void()>& tick)
+namespace
 {
-    CUniqueFd fd(::socket(AF_INET, SOCK_DGRAM, 0));
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(port);
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    constexpr std::size_t kDatagram = 1316;
-    std::size_t sent = 0;
-    int burst = 0;
-    auto lastTick = std::chrono::steady_clock::now();
-    while (sent < data.size())
+//! Datagrams to 127.0.0.1, a few per millisecond, with a tick about every 50 ms.
+struct PacedSender
+{
+    const std::function<void()>& tick;
+    CUniqueFd fd{::socket(AF_INET, SOCK_DGRAM, 0)};
+    std::uint64_t sent = 0;
+    std::chrono::steady_clock::time_point lastTick = std::chrono::steady_clock::now();
+
+    void Send(std::uint16_t port, std::span<const std::uint8_t> bytes) const
     {
-        const std::size_t n = std::min(kDatagram, data.size() - sent);
-        ::sendto(fd.Get(), data.data() + sent, n, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
-        sent += n;
-        if (++burst == 6)
-        {
-            burst = 0;
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(port);
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::sendto(fd.Get(), bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    }
+    //! After each datagram of the stream.
+    void Pace()
+    {
+        if (++sent % 6 == 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
         if (std::chrono::steady_clock::now() - lastTick > std::chrono::milliseconds(50))
         {
             lastTick = std::chrono::steady_clock::now();
             tick();
         }
     }
+};
+} // namespace
+
+void SendLoopback(const std::vector<std::uint8_t>& data, std::uint16_t port, const std::function<void()>& tick)
+{
+    PacedSender out{tick};
+    for (std::size_t at = 0; at < data.size(); at += 1316, out.Pace())
+        out.Send(port, std::span(data).subspan(at, std::min<std::size_t>(1316, data.size() - at)));
 }
 
 void SendRtpPaths(const std::vector<std::uint8_t>& data, std::uint16_t port, std::uint16_t secondPort,
                   std::uint32_t fecColumns, std::uint32_t fecRows, const std::function<bool(std::uint64_t, int)>& drop,
                   const std::function<void()>& tick)
 {
-    CUniqueFd fd(::socket(AF_INET, SOCK_DGRAM, 0));
-    auto send = [&fd](std::uint16_t to, std::span<const std::uint8_t> bytes) {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(to);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::sendto(fd.Get(), bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    };
+    PacedSender out{tick};
     CFecEncoder fec;
     fec.Configure({std::max(fecColumns, 1u), std::max(fecRows, 4u), CFecEncoder::Mode::Column, 0});
     const std::uint16_t ports[] = {port, secondPort};
     constexpr std::size_t kPayload = 7 * 188;
     std::vector<std::uint8_t> datagram(tstest::kRtpHeader + kPayload);
-    auto lastTick = std::chrono::steady_clock::now();
-    for (std::uint64_t n = 0; n * kPayload + kPayload <= data.size(); ++n)
+    for (std::uint64_t n = 0; n * kPayload + kPayload <= data.size(); ++n, out.Pace())
     {
         const std::vector<std::uint8_t> header = tstest::MakeRtpDatagram(n, 0, 0); // sequence n, no packets
         std::copy(header.begin(), header.end(), datagram.begin());
@@ -121,17 +115,10 @@ void SendRtpPaths(const std::vector<std::uint8_t>& data, std::uint16_t port, std
         for (int path = 0; path < (secondPort != 0 ? 2 : 1); ++path)
         {
             if (!drop(n, path))
-                send(ports[path], datagram);
+                out.Send(ports[path], datagram);
             for (const CFecEncoder::Packet& packet :
                  fecColumns != 0 ? fec.Ready() : std::span<const CFecEncoder::Packet>{})
-                send(static_cast<std::uint16_t>(ports[path] + 2), packet.datagram);
-        }
-        if (n % 6 == 5)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        if (std::chrono::steady_clock::now() - lastTick > std::chrono::milliseconds(50))
-        {
-            lastTick = std::chrono::steady_clock::now();
-            tick();
+                out.Send(static_cast<std::uint16_t>(ports[path] + 2), packet.datagram);
         }
     }
 }
@@ -182,6 +169,37 @@ QByteArray WithoutNullPackets(const QByteArray& bytes)
         if (((bytes[at + 1] & 0x1F) << 8 | static_cast<std::uint8_t>(bytes[at + 2])) != 0x1FFF)
             out += bytes.mid(at, 188);
     return out;
+}
+
+void SetFields(QWidget* root, const QString& fields)
+{
+    for (const QString& field : fields.split(' ', Qt::SkipEmptyParts))
+    {
+        QWidget* w = root->findChild<QWidget*>(field.section('=', 0, 0));
+        QVERIFY2(w != nullptr, qPrintable(field));
+        if (auto* combo = qobject_cast<QComboBox*>(w))
+            combo->setCurrentIndex(field.section('=', 1).toInt());
+        else // the text, the tick or the number
+            w->metaObject()->userProperty().write(w, field.section('=', 1));
+    }
+}
+
+QStringList LogTexts(const CEventLog& log, CEventLog::Kind kind)
+{
+    QStringList texts;
+    for (const CEventLog::Entry& entry : log.Entries())
+        if (entry.kind == kind)
+            texts.push_back(QString::fromStdString(entry.text));
+    return texts;
+}
+
+bool ShowsStatus(const CLabel& label, const QString& text, const QColor& colour, const QString& tip)
+{
+    const bool shows =
+        label.GetText() == text && label.BackgroundColor() == colour && (tip.isNull() || label.toolTip() == tip);
+    if (!shows)
+        qWarning() << "status" << label.GetText() << label.BackgroundColor().name() << label.toolTip();
+    return shows;
 }
 
 bool RegisterShots(const char* name, ShotFn take)

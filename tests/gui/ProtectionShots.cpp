@@ -4,22 +4,6 @@
 // shows FEC, then the impairment page at the smallest window.
 
 #include "GuiTest.h"
-#include "app/COrvaneDlg.h"
-#include "controls/CButtonStyle.h"
-#include "controls/CIpAddressCtrl.h"
-#include "controls/CXTabCtrl.h"
-#include "play/CPlayToNetworkDlg.h"
-#include "record/CRecFromNetworkDlg.h"
-#include "ui_CRecFromNetworkDlg.h"
-
-#include <QApplication>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QDoubleSpinBox>
-#include <QSpinBox>
-#include <QTabBar>
-#include <QTabWidget>
-#include <QTemporaryDir>
 
 namespace
 {
@@ -29,11 +13,10 @@ bool TakeShots(COrvaneDlg& main, CFakeUiServices& ui, const std::function<bool(c
     auto* r = main.findChild<CRecFromNetworkDlg*>()->Form();
     const std::uint16_t port = FreePort();
     const std::uint16_t second = FreePort();
-    r->portEdit->setText(QString::number(port));
-    r->modeCombo->setCurrentIndex(1);
-    r->fecCheck->setChecked(true);
-    r->secondPathCheck->setChecked(true);
-    r->secondPortEdit->setText(QString::number(second));
+    SetFields(main.findChild<CRecFromNetworkDlg*>(), QString("portEdit=%1 modeCombo=1 fecCheck=1 secondPathCheck=1 "
+                                                             "secondPortEdit=%2")
+                                                         .arg(port)
+                                                         .arg(second));
     r->networkOpenButton->click();
     r->monitorButton->click();
     SendRtpPaths(
@@ -50,13 +33,9 @@ bool TakeShots(COrvaneDlg& main, CFakeUiServices& ui, const std::function<bool(c
     auto* play = main.findChild<CPlayToNetworkDlg*>();
     play->OnOpen();
     play->IpAddress()->SetAddress(0xEF010101u);
-    play->PortEdit()->setText(QStringLiteral("5000"));
-    play->ModeCombo()->setCurrentIndex(1);
-    play->findChild<QComboBox*>(QStringLiteral("fecModeCombo"))->setCurrentIndex(2);
-    play->findChild<QCheckBox*>(QStringLiteral("impairCheck"))->setChecked(true);
-    play->findChild<QDoubleSpinBox*>(QStringLiteral("impairLossSpin"))->setValue(1.5);
-    play->findChild<QSpinBox*>(QStringLiteral("impairBurstSpin"))->setValue(3);
-    play->findChild<QSpinBox*>(QStringLiteral("impairSeedSpin"))->setValue(7);
+    SetFields(
+        play,
+        "portEdit=5000 modeCombo=1 fecModeCombo=2 impairCheck=1 impairLossSpin=1.5 impairBurstSpin=3 impairSeedSpin=7");
     saved &= save(QStringLiteral("play-tab-protection"));
     // The impairment page at the smallest window: it takes no more room than the output fields.
     main.resize(main.minimumSizeHint());
