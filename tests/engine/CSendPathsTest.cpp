@@ -20,6 +20,7 @@
 #include <memory>
 #include <set>
 #include <stdexcept>
+#include <tuple>
 
 namespace
 {
@@ -139,10 +140,9 @@ TEST(CSendPaths, FecOnTheFecPortsRecoversWhatImpairmentLost)
             wire.emplace(last * 2 + 1, std::move(d));
         }
     const CSendPaths::Counters c = stage.paths.GetCounters();
-    EXPECT_EQ(c.fec.media, 200u);
-    EXPECT_EQ(c.fec.column, 40u);
-    EXPECT_EQ(c.fec.row, 40u);
-    EXPECT_EQ(c.impairment.burstLost, (280u + 8u) / 9u); // 200 media, 40 column and 40 row FEC
+    // Every ninth of 200 media, 40 column and 40 row FEC datagrams is lost.
+    EXPECT_EQ(std::tie(c.fec.media, c.fec.column, c.fec.row, c.impairment.burstLost),
+              std::make_tuple(200u, 40u, 40u, 32u));
     ASSERT_GT(200u - received.size(), 15u);
 
     CFecDecoder decoder;
@@ -284,10 +284,9 @@ TEST(CSendPaths, SenderPacesTheStageByThreadAndDrainsIt)
     ASSERT_TRUE(tstest::WaitFor([&] { return sender.IsDrained(); }));
     // Drained means the delay queues too: everything is on its way.
     ASSERT_TRUE(tstest::WaitFor([&] { return a.Count() == 120u && b.Count() == 120u; }));
-    EXPECT_EQ(a.column->Count(), 20u);
-    EXPECT_EQ(b.column->Count(), 20u);
-    EXPECT_EQ(sender.GetOutputCounters().fec.media, 100u);
-    EXPECT_EQ(sender.GetDatagramsNotSent(), 0u);
+    EXPECT_EQ(std::make_tuple(a.column->Count(), b.column->Count(), sender.GetOutputCounters().fec.media,
+                              sender.GetDatagramsNotSent()),
+              std::make_tuple(20u, 20u, 100u, 0u));
     sender.Stop();
 
     // Bad FEC settings: the play does not start, and says why.
