@@ -136,8 +136,7 @@ TEST_F(CPlayControllerTest, APlayWithoutLoopEndsAtTheEndOfItsRangeAndCountsNoLoo
             previous = progress.positionPermille;
         }
         // The end shows as the end, not as a wrap to the start, and ending is no loop.
-        EXPECT_EQ(seen.back().positionPermille, end);
-        EXPECT_EQ(seen.back().loopCount, 0);
+        EXPECT_EQ(std::make_tuple(seen.back().positionPermille, seen.back().loopCount), std::make_tuple(end, 0));
         EXPECT_TRUE(m_play.Stop());
         EXPECT_EQ(m_play.GetState(), PlayState::Stopped);
         m_rx.WaitQuiet();
