@@ -48,15 +48,6 @@ std::vector<std::uint8_t> Drain(CFifo& fifo)
 
 using tstest::WaitFor;
 
-//! Fills the FIFO just past the prefill threshold with packets 0...
-std::uint32_t Prefill(CNetworkSender& s)
-{
-    const std::uint32_t count = CNetworkSender::kPrefillBytes / kPs + 1;
-    const auto data = tstest::MakePackets(count);
-    EXPECT_TRUE(Write(s, data));
-    return count;
-}
-
 //! A sender on the test's clock towards a loopback receiver.
 class ClockedSenderTest : public ::testing::Test
 {
@@ -68,11 +59,12 @@ protected:
         m_s.SetDestination(kLoopback, m_rx.Port(), rtp);
         ASSERT_TRUE(m_s.Open());
     }
-    //! Opens, fills the FIFO past the prefill and waits for the schedule to start.
+    //! Opens, fills the FIFO just past the prefill with packets 0... and waits for the schedule to start.
     std::uint32_t OpenPrefilled(std::uint32_t rate, bool rtp)
     {
         Open(rate, rtp);
-        const std::uint32_t count = Prefill(m_s);
+        const std::uint32_t count = CNetworkSender::kPrefillBytes / kPs + 1;
+        EXPECT_TRUE(Write(m_s, tstest::MakePackets(count)));
         EXPECT_TRUE(WaitFor([&] { return m_s.IsPrefilled(); }));
         return count;
     }
