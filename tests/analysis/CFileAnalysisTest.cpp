@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <tuple>
 
 namespace
 {
@@ -25,6 +26,7 @@ protected:
         tstest::WriteFile(path, bytes);
         return path;
     }
+    CFileAnalysisResult Analyse(const std::string& path) { return CFileAnalysis::Analyse(path, m_decoder, "."); }
     static std::vector<std::string> Lines(const CTreeNode& root)
     {
         std::vector<std::string> lines;
@@ -46,6 +48,7 @@ protected:
 
     tstest::TempDir m_temp;
     const std::string m_dir = m_temp.Path();
+    CDecodeStream m_decoder;
 };
 } // namespace
 
@@ -58,15 +61,11 @@ TEST_F(CFileAnalysisTest, TenThousandPacketsGiveTheExpectedLines)
     ASSERT_EQ(stream.size(), 1'880'000u);
     const std::string path = Write("capture.ts", stream);
 
-    CDecodeStream decoder;
-    const CFileAnalysisResult r = CFileAnalysis::Analyse(path, decoder, ".");
+    const CFileAnalysisResult r = Analyse(path);
     ASSERT_TRUE(r.ok);
-    EXPECT_EQ(r.packetCount, 10000);
-    EXPECT_EQ(r.playTimeMs, 1000);
-    EXPECT_TRUE(r.pcrFound);
-    EXPECT_EQ(r.fileTotTdtTime, config.startTime);
+    EXPECT_EQ(std::tie(r.packetCount, r.playTimeMs, r.pcrFound, r.fileTotTdtTime, r.fileInformation.expanded),
+              std::make_tuple(10'000, 1'000, true, config.startTime, true));
     EXPECT_EQ(r.fileInformation.text, "capture.ts");
-    EXPECT_TRUE(r.fileInformation.expanded);
     EXPECT_EQ(Lines(r.fileInformation),
               (std::vector<std::string>{"1.880.000 bytes", "Playtime: +/- 1.00sec", "Before first packet: 0",
                                         "After last packet: 0", "Packets: 10.000", "Packet size: 188",
@@ -85,12 +84,9 @@ TEST_F(CFileAnalysisTest, GarbageAroundThePacketsIsMeasured)
     stream.erase(stream.end() - 127, stream.end()); // the last packet cut short: 77 bytes of it remain
     const std::string path = Write("cut.ts", stream);
 
-    CDecodeStream decoder;
-    const CFileAnalysisResult r = CFileAnalysis::Analyse(path, decoder, ".");
-    EXPECT_EQ(r.packetSize, 204);
-    EXPECT_EQ(r.bytesBeforeFirstPacket, 100);
-    EXPECT_EQ(r.bytesAfterLastPacket, 77);
-    EXPECT_EQ(r.packetCount, static_cast<std::int64_t>(packets) - 1);
+    const CFileAnalysisResult r = Analyse(path);
+    EXPECT_EQ(std::tie(r.packetSize, r.bytesBeforeFirstPacket, r.bytesAfterLastPacket, r.packetCount),
+              std::make_tuple(204, 100, 77, static_cast<std::int64_t>(packets) - 1));
     EXPECT_NEAR(r.bitRate, 3'000'000.0, 300.0);
 }
 
@@ -113,12 +109,12 @@ TEST_F(CFileAnalysisTest, JunkAfterTheLastWholePacketIsCountedFromIt)
         CDecodeStream decoder;
         const CFileAnalysisResult r = CFileAnalysis::Analyse(Write("junk.ts", stream), decoder, ".");
         ASSERT_TRUE(r.ok);
-        EXPECT_EQ(r.packetCount, 100) << c.after;
-        EXPECT_EQ(r.bytesAfterLastPacket, c.after);
-        EXPECT_EQ(r.playTimeMs, 100 * 188 * 8'000 / 400'000) << "the play time of the 100 packets";
+        // The play time is the 100 packets' at the default rate.
+        EXPECT_EQ(std::tie(r.packetCount, r.bytesAfterLastPacket, r.playTimeMs),
+                  std::make_tuple(100, c.after, 100 * 188 * 8'000 / 400'000));
         const auto lines = Lines(r.fileInformation);
-        EXPECT_EQ(lines[3], "After last packet: " + std::to_string(c.after));
-        EXPECT_EQ(lines[4], "Packets: 100");
+        EXPECT_EQ(std::vector(lines.begin() + 3, lines.begin() + 5),
+                  (std::vector<std::string>{"After last packet: " + std::to_string(c.after), "Packets: 100"}));
     }
 }
 
@@ -137,30 +133,30 @@ TEST_F(CFileAnalysisTest, DefaultBitRatesBySizeWithoutPcr)
         CDecodeStream decoder;
         const CFileAnalysisResult r = CFileAnalysis::Analyse(path, decoder, ".");
         ASSERT_TRUE(r.ok);
-        EXPECT_FALSE(r.pcrFound);
         EXPECT_EQ(decoder.State().m_pcrSeen.load(), 0);
-        EXPECT_EQ(r.bitRate, c.rate) << c.size;
         ASSERT_FALSE(r.fileInformation.children.empty());
         EXPECT_EQ(r.fileInformation.children.back().text, c.line);
-        EXPECT_EQ(r.packetCount, static_cast<std::int64_t>(c.size / 188)) << c.size;
-        EXPECT_EQ(r.playTimeMs, static_cast<std::int64_t>(static_cast<double>(r.packetCount) * 188 * 8000.0 / c.rate));
+        const auto packets = static_cast<std::int64_t>(c.size / 188);
+        EXPECT_EQ(std::tie(r.pcrFound, r.bitRate, r.packetCount, r.playTimeMs),
+                  std::make_tuple(false, c.rate, packets,
+                                  static_cast<std::int64_t>(static_cast<double>(packets) * 188 * 8000.0 / c.rate)))
+            << c.size;
     }
 }
 
 TEST_F(CFileAnalysisTest, EmptyMissingAndForeignFiles)
 {
-    CDecodeStream decoder;
-    const CFileAnalysisResult empty = CFileAnalysis::Analyse(Write("empty.ts", {}), decoder, ".");
-    EXPECT_TRUE(empty.ok);
-    EXPECT_EQ(empty.fileSize, 0);
-    EXPECT_EQ(empty.fileInformation.text, "empty.ts");
+    const CFileAnalysisResult empty = Analyse(Write("empty.ts", {}));
+    EXPECT_EQ(std::tie(empty.ok, empty.fileSize, empty.fileInformation.text),
+              std::make_tuple(true, 0, std::string("empty.ts")));
     EXPECT_EQ(Lines(empty.fileInformation), std::vector<std::string>{"No data in file"});
 
     for (const std::string& path : {m_dir + "/missing.ts", m_dir})
     {
-        const CFileAnalysisResult missing = CFileAnalysis::Analyse(path, decoder, ".");
-        EXPECT_FALSE(missing.ok) << path;
-        EXPECT_EQ(missing.fileInformation.text, "Error reading file");
+        const CFileAnalysisResult missing = Analyse(path);
+        EXPECT_EQ(std::tie(missing.ok, missing.fileInformation.text),
+                  std::make_tuple(false, std::string("Error reading file")))
+            << path;
         EXPECT_EQ(Lines(missing.fileInformation), std::vector<std::string>{"Invalid file"});
     }
 
@@ -169,17 +165,15 @@ TEST_F(CFileAnalysisTest, EmptyMissingAndForeignFiles)
     ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
     for (const std::string& path : {pipe, std::string("/dev/null")})
     {
-        const CFileAnalysisResult refused = CFileAnalysis::Analyse(path, decoder, ".");
-        EXPECT_FALSE(refused.ok) << path;
-        EXPECT_EQ(refused.error, CFileAnalysis::kMsgNotAFile) << path;
-        EXPECT_EQ(refused.fileInformation.text, "Error reading file");
+        const CFileAnalysisResult refused = Analyse(path);
+        EXPECT_EQ(std::tie(refused.ok, refused.error, refused.fileInformation.text),
+                  std::make_tuple(false, std::string(CFileAnalysis::kMsgNotAFile), std::string("Error reading file")))
+            << path;
     }
 
     std::vector<std::uint8_t> text(300'000, 'x');
-    const CFileAnalysisResult foreign = CFileAnalysis::Analyse(Write("notes.txt", text), decoder, ".");
-    EXPECT_TRUE(foreign.ok);
-    EXPECT_EQ(foreign.packetSize, 0);
-    EXPECT_EQ(foreign.packetCount, 0);
+    const CFileAnalysisResult foreign = Analyse(Write("notes.txt", text));
+    EXPECT_EQ(std::tie(foreign.ok, foreign.packetSize, foreign.packetCount), std::make_tuple(true, 0, 0));
     EXPECT_EQ(Lines(foreign.fileInformation), std::vector<std::string>{"No data in file"});
 }
 
@@ -194,13 +188,13 @@ TEST_F(CFileAnalysisTest, M2tsPacketsAreNamedAsNotSupported)
         m2ts.insert(m2ts.end(), code, code + 4);
         AddPacket(m2ts, 0x100, static_cast<std::uint8_t>(i));
     }
-    CDecodeStream decoder;
     for (std::size_t skip : {0u, 77u})
     {
         const std::vector<std::uint8_t> bytes(m2ts.begin() + static_cast<std::ptrdiff_t>(skip), m2ts.end());
-        const CFileAnalysisResult result = CFileAnalysis::Analyse(Write("clip.m2ts", bytes), decoder, ".");
-        EXPECT_EQ(result.packetSize, 0) << skip;
-        EXPECT_EQ(result.error, CFileAnalysis::kMsgM2tsPackets) << skip;
+        const CFileAnalysisResult result = Analyse(Write("clip.m2ts", bytes));
+        EXPECT_EQ(std::tie(result.packetSize, result.error),
+                  std::make_tuple(0, std::string(CFileAnalysis::kMsgM2tsPackets)))
+            << skip;
         EXPECT_EQ(Lines(result.fileInformation), std::vector<std::string>{CFileAnalysis::kMsgM2tsPackets}) << skip;
     }
     // Plain 188-byte packets are no M2TS.

@@ -32,34 +32,29 @@ std::string ReadText(const std::string& path)
     return {bytes.begin(), bytes.end()};
 }
 
-//! Time stamps in UTC for the length of one test.
-class UtcZone
+//! An environment variable set (or, with nullptr, unset) for the length of one test.
+struct ScopedEnv
 {
-public:
-    UtcZone()
+    ScopedEnv(const char* variable, const char* value) : name(variable), had(std::getenv(variable) != nullptr)
     {
-        if (const char* tz = std::getenv("TZ"))
-            m_saved = tz;
-        ::setenv("TZ", "UTC", 1);
-        ::tzset();
+        saved = had ? std::getenv(variable) : "";
+        Set(value);
     }
-    ~UtcZone()
+    ~ScopedEnv() { Set(had ? saved.c_str() : nullptr); }
+    void Set(const char* value) const
     {
-        if (m_saved.empty())
-            ::unsetenv("TZ");
-        else
-            ::setenv("TZ", m_saved.c_str(), 1);
-        ::tzset();
+        value ? ::setenv(name, value, 1) : ::unsetenv(name);
+        ::tzset(); // for TZ
     }
-
-private:
-    std::string m_saved;
+    const char* name;
+    bool had;
+    std::string saved;
 };
 } // namespace
 
 TEST(CEventLogTest, EntriesGoToMemoryAndFileWithTimeStamps)
 {
-    const UtcZone utc;
+    const ScopedEnv utc("TZ", "UTC"); // time stamps in UTC
     tstest::TempDir dir;
     ManualClock clock;
     CEventLog log(3);
@@ -156,18 +151,13 @@ TEST(CEventLogTest, FullFileRotatesAndAFailedRotationIsReported)
 
 TEST(CEventLogTest, DefaultPathFollowsXdgStateHome)
 {
-    const std::string savedState = std::getenv("XDG_STATE_HOME") ? std::getenv("XDG_STATE_HOME") : "";
-    const std::string savedHome = std::getenv("HOME") ? std::getenv("HOME") : "";
-    ::setenv("XDG_STATE_HOME", "/var/tmp/state", 1);
-    ::setenv("HOME", "/home/engineer", 1);
+    const ScopedEnv state("XDG_STATE_HOME", "/var/tmp/state");
+    const ScopedEnv home("HOME", "/home/engineer");
     EXPECT_EQ(CEventLog::DefaultPath(), "/var/tmp/state/orvane/events.log");
-    ::setenv("XDG_STATE_HOME", "relative/state", 1); // not absolute: ignored
+    state.Set("relative/state"); // not absolute: ignored
     EXPECT_EQ(CEventLog::DefaultPath(), "/home/engineer/.local/state/orvane/events.log");
-    ::unsetenv("XDG_STATE_HOME");
+    state.Set(nullptr);
     EXPECT_EQ(CEventLog::DefaultPath(), "/home/engineer/.local/state/orvane/events.log");
-    if (!savedState.empty())
-        ::setenv("XDG_STATE_HOME", savedState.c_str(), 1);
-    ::setenv("HOME", savedHome.c_str(), 1);
 }
 
 TEST(CEventLogTest, ThreadsAddWithoutLosingEntries)
@@ -184,6 +174,5 @@ TEST(CEventLogTest, ThreadsAddWithoutLosingEntries)
         });
     for (auto& thread : threads)
         thread.join();
-    EXPECT_EQ(log.AddedCount(), 2'000u);
-    EXPECT_EQ(log.Entries().size(), 2'000u);
+    EXPECT_EQ(std::make_pair(log.AddedCount(), log.Entries().size()), std::make_pair(2'000ul, 2'000ul));
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <tuple>
 
 TEST(CNetAddressTest, ParsesAddressAndPortOfBothFamiliesAndWritesThemBack)
 {
@@ -30,12 +31,9 @@ TEST(CNetAddressTest, ParsesAddressAndPortOfBothFamiliesAndWritesThemBack)
     {
         CNetAddress a;
         ASSERT_TRUE(CNetAddress::Parse(c.text, a)) << c.text;
-        EXPECT_EQ(a.Family(), c.family) << c.text;
-        EXPECT_EQ(a.Port(), c.port) << c.text;
-        EXPECT_EQ(a.IsMulticast(), c.multicast) << c.text;
-        EXPECT_EQ(a.HostString(), c.host) << c.text;
-        EXPECT_EQ(a.ToString(), c.text);
-        EXPECT_EQ(a.Length(), c.family == AF_INET ? sizeof(sockaddr_in) : sizeof(sockaddr_in6)) << c.text;
+        const std::size_t length = c.family == AF_INET ? sizeof(sockaddr_in) : sizeof(sockaddr_in6);
+        EXPECT_EQ(std::make_tuple(a.Family(), a.Port(), a.IsMulticast(), a.HostString(), a.ToString(), a.Length()),
+                  std::make_tuple(c.family, c.port, c.multicast, std::string(c.host), std::string(c.text), length));
         CNetAddress again;
         ASSERT_TRUE(CNetAddress::Parse(a.ToString(), again));
         EXPECT_TRUE(again == a) << c.text;
@@ -122,8 +120,7 @@ TEST(CNetAddressTest, HostsWithoutPortTakeBracketsOnlyForIpv6)
         EXPECT_EQ(CNetAddress::ParseHost(c.text, a, 42), c.ok) << c.text;
         if (c.ok)
         {
-            EXPECT_EQ(a.Family(), c.family) << c.text;
-            EXPECT_EQ(a.Port(), 42) << c.text;
+            EXPECT_EQ(std::make_pair(a.Family(), a.Port()), std::make_pair(c.family, std::uint16_t{42})) << c.text;
         }
     }
 }
@@ -131,9 +128,8 @@ TEST(CNetAddressTest, HostsWithoutPortTakeBracketsOnlyForIpv6)
 TEST(CNetAddressTest, KeepsOrvanesIpv4HostOrderAndTellsGroupsAndAnyApart)
 {
     const CNetAddress v4 = CNetAddress::FromIpv4(0xEF010203u, 5000); // 239.1.2.3
-    EXPECT_EQ(v4.ToString(), "239.1.2.3:5000");
-    EXPECT_EQ(v4.Ipv4(), 0xEF010203u);
-    EXPECT_TRUE(v4.IsMulticast());
+    EXPECT_EQ(std::make_tuple(v4.ToString(), v4.Ipv4(), v4.IsMulticast()),
+              std::make_tuple(std::string("239.1.2.3:5000"), 0xEF010203u, true));
 
     CNetAddress v6;
     ASSERT_TRUE(CNetAddress::ParseHost("ff0e::1", v6));
@@ -156,15 +152,12 @@ TEST(CNetAddressTest, KeepsOrvanesIpv4HostOrderAndTellsGroupsAndAnyApart)
     {
         CNetAddress a;
         ASSERT_TRUE(CNetAddress::ParseHost(k.host, a)) << k.host;
-        EXPECT_EQ(a.IsMulticast(), k.multicast) << k.host;
-        EXPECT_EQ(a.IsAny(), k.any) << k.host;
+        EXPECT_EQ(std::make_pair(a.IsMulticast(), a.IsAny()), std::make_pair(k.multicast, k.any)) << k.host;
     }
 
     const CNetAddress none;
-    EXPECT_FALSE(none.IsSet());
-    EXPECT_EQ(none.ToString(), "");
-    EXPECT_EQ(none.Length(), 0u);
-    EXPECT_FALSE(none.IsMulticast());
+    EXPECT_EQ(std::make_tuple(none.IsSet(), none.ToString(), none.Length(), none.IsMulticast()),
+              std::make_tuple(false, std::string(), std::size_t{0}, false));
 }
 
 TEST(CNetAddressTest, FindsTheLoopbackInterfaceByNameAndByEachOfItsAddresses)

@@ -91,13 +91,12 @@ TEST(CImpairment, CountsWhatItDoesAndRepeatsWithTheSameSeed)
         EXPECT_EQ(sent, Play(b, kCount));
         EXPECT_NE(sent, Play(other, kCount));
         const auto& c = a.GetCounters();
-        EXPECT_EQ(c.in, kCount);
-        EXPECT_EQ(c.burstLost, 300U);
+        EXPECT_EQ(std::make_pair(c.in, c.burstLost), std::make_pair(kCount, std::uint64_t{300}));
         EXPECT_NEAR(static_cast<double>(c.lost), 0.015 * kCount, 300);
         EXPECT_NEAR(static_cast<double>(c.reordered), 0.02 * kCount, 300);
         EXPECT_NEAR(static_cast<double>(c.duplicated), 0.005 * kCount, 150);
-        EXPECT_EQ(c.out, kCount - c.lost - c.burstLost + c.duplicated);
-        EXPECT_EQ(sent.size(), c.out);
+        EXPECT_EQ(std::make_pair(c.out, sent.size()),
+                  std::make_pair(kCount - c.lost - c.burstLost + c.duplicated, c.out));
 
         // Each datagram not lost goes out (twice when duplicated).
         std::map<std::uint64_t, int> times;

@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <cstring>
 #include <thread>
+#include <tuple>
 
 using namespace std::chrono_literals;
 using PlayState = CPlayController::PlayState;
@@ -135,8 +136,7 @@ TEST_F(CPlayControllerTest, APlayWithoutLoopEndsAtTheEndOfItsRangeAndCountsNoLoo
             previous = progress.positionPermille;
         }
         // The end shows as the end, not as a wrap to the start, and ending is no loop.
-        EXPECT_EQ(seen.back().positionPermille, end);
-        EXPECT_EQ(seen.back().loopCount, 0);
+        EXPECT_EQ(std::make_tuple(seen.back().positionPermille, seen.back().loopCount), std::make_tuple(end, 0));
         EXPECT_TRUE(m_play.Stop());
         EXPECT_EQ(m_play.GetState(), PlayState::Stopped);
         m_rx.WaitQuiet();
@@ -214,13 +214,10 @@ TEST_F(CPlayControllerTest, PauseHoldsTheDrainingTailAndPlayDuringThePlayRestart
     EXPECT_EQ(m_play.Progress().elapsedMs, 2'000) << "a stopped play keeps its elapsed time";
 
     m_rx.WaitQuiet();
+    const auto got = m_rx.Packets();
     std::vector<std::int64_t> data;
-    for (std::int64_t packet : m_rx.Packets())
-        if (packet >= 0)
-            data.push_back(packet);
-    ASSERT_EQ(data.size(), 2'000u) << "each packet once: the tail was neither cut nor played again";
-    for (std::size_t i = 0; i < data.size(); ++i)
-        ASSERT_EQ(data[i], static_cast<std::int64_t>(i));
+    std::copy_if(got.begin(), got.end(), std::back_inserter(data), [](auto p) { return p >= 0; });
+    EXPECT_EQ(data, tstest::Numbers(0, 2'000)) << "each packet once: the tail was neither cut nor played again";
 }
 
 TEST_F(CPlayControllerTest, NetworkStatusShowsASendErrorAboveEveryOtherText)
@@ -262,14 +259,11 @@ TEST_F(CPlayControllerTest, NetworkStatusShowsASendErrorAboveEveryOtherText)
         health.flags = c.flags;
         health.notSent = c.notSent;
         health.error = c.error;
-        const CPlayController::PlayProgress progress = m_play.Progress();
-        EXPECT_EQ(progress.network, c.status) << c.text;
-        EXPECT_EQ(progress.statusText, c.text);
-        EXPECT_EQ(progress.statusDetail, c.detail);
-        EXPECT_EQ(progress.datagramsNotSent, c.notSent);
+        const CPlayController::PlayProgress p = m_play.Progress();
         const auto colour =
             c.status == Status::NoErrors ? CPlayController::StatusColour::Green : CPlayController::StatusColour::Red;
-        EXPECT_EQ(progress.statusColour, colour) << c.text;
+        EXPECT_EQ(std::tie(p.network, p.statusText, p.statusDetail, p.datagramsNotSent, p.statusColour),
+                  std::tie(c.status, c.text, c.detail, c.notSent, colour));
     }
     m_play.Stop();
     m_play.SetSendHealth(nullptr);
@@ -286,9 +280,9 @@ TEST_F(CPlayControllerTest, DeliberateLossIsShownButIsNoSendError)
     settings.impairment.burstPeriod = 10;
     ASSERT_EQ(m_play.Start(path, settings), StartResult::Started);
     const auto last = PlayOut().back();
-    EXPECT_EQ(last.network, CPlayController::NetworkStatus::NoErrors);
-    EXPECT_EQ(last.statusText, CPlayController::kStatusNoErrors);
-    EXPECT_EQ(last.datagramsNotSent, 0u);
+    EXPECT_EQ(std::tie(last.network, last.statusText, last.datagramsNotSent),
+              std::make_tuple(CPlayController::NetworkStatus::NoErrors, std::string(CPlayController::kStatusNoErrors),
+                              std::uint64_t{0}));
     // Media and column FEC (the 4 x 4 matrices) through one impairment: every tenth lost.
     EXPECT_GE(last.fec.media, 400u);
     EXPECT_EQ(last.fec.column, last.fec.media / 16 * 4);

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <csignal>
 #include <filesystem>
+#include <iterator>
 #include <thread>
 
 using namespace loopback;
@@ -33,10 +34,7 @@ protected:
     {
         std::vector<std::uint8_t> all;
         for (const auto& n : names)
-        {
-            auto b = ReadFile(n);
-            all.insert(all.end(), b.begin(), b.end());
-        }
+            std::ranges::copy(ReadFile(n), std::back_inserter(all));
         return Serials(all);
     }
 
@@ -115,11 +113,10 @@ TEST_F(RecordTest, FullDiskEndsTheRecordingWithAClearReportKeepsWhatWasWrittenAn
     ::setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldHandler);
 
-    const auto texts = m_sink.Messages();
-    ASSERT_EQ(texts.size(), 1u);
-    EXPECT_NE(texts[0].find("Recording stopped: writing to " + file + " failed (File too large)"), std::string::npos)
-        << texts[0];
-    EXPECT_EQ(texts[0], m_recorder.GetFailureText());
+    const std::string failure = m_recorder.GetFailureText();
+    EXPECT_EQ(m_sink.Messages(), std::vector{failure});
+    EXPECT_NE(failure.find("Recording stopped: writing to " + file + " failed (File too large)"), std::string::npos)
+        << failure;
     const auto serials = FileSerials({file});
     ASSERT_GT(serials.size(), 0u);
     EXPECT_LE(fs::file_size(file), small.rlim_cur);
@@ -132,11 +129,11 @@ TEST_F(RecordTest, FullDiskEndsTheRecordingWithAClearReportKeepsWhatWasWrittenAn
     // The failure belonged to that run: monitoring afterwards starts clean,
     // and turns into a recording that keeps every packet.
     ASSERT_TRUE(m_recorder.Start(""));
-    EXPECT_FALSE(m_recorder.HasFailed());
-    EXPECT_TRUE(m_recorder.GetFailureText().empty());
+    EXPECT_EQ(std::make_pair(m_recorder.HasFailed(), m_recorder.GetFailureText()),
+              std::make_pair(false, std::string()));
     std::this_thread::sleep_for(std::chrono::milliseconds(150));
-    EXPECT_EQ(m_recorder.GetState(), CRecordThread::kMonitoring);
-    EXPECT_TRUE(m_recorder.IsRunning());
+    EXPECT_EQ(std::make_pair(m_recorder.GetState(), m_recorder.IsRunning()),
+              std::make_pair(CRecordThread::kMonitoring, true));
     const std::string after = m_dir + "/after.ts";
     ASSERT_TRUE(m_recorder.Open(-1, after));
     EXPECT_EQ(m_recorder.GetState(), CRecordThread::kRecording);
@@ -152,10 +149,9 @@ TEST_F(RecordTest, FileThatCannotBeCreatedNamesThePathAndTheReasonAndChangesNoth
     EXPECT_FALSE(m_recorder.Open(-1, missing));
     fs::create_directory(m_dir + "/adir");
     EXPECT_FALSE(m_recorder.Open(-1, m_dir + "/adir"));
-    const auto texts = m_sink.Messages();
-    ASSERT_EQ(texts.size(), 2u);
-    EXPECT_EQ(texts[0], "File could not be opened.\n" + missing + ": No such file or directory.");
-    EXPECT_EQ(texts[1], "File could not be opened.\n" + m_dir + "/adir is not a regular file.");
+    EXPECT_EQ(m_sink.Messages(),
+              (std::vector<std::string>{"File could not be opened.\n" + missing + ": No such file or directory.",
+                                        "File could not be opened.\n" + m_dir + "/adir is not a regular file."}));
     EXPECT_EQ(m_recorder.GetState(), CRecordThread::kStopped);
     EXPECT_FALSE(m_receiver.IsReceiving()) << "the receiver started for it is stopped again";
 }
@@ -214,9 +210,8 @@ TEST_F(RecordTest, SecondRecorderIsRefusedTheFileTheFirstWritesAndTheFirstKeepsE
     tstest::RecordingMessageSink secondSink;
     CRecordThread second(&secondReceiver, &secondSink);
     EXPECT_FALSE(second.Open(-1, file));
-    ASSERT_EQ(secondSink.Messages().size(), 1u);
-    EXPECT_EQ(secondSink.Messages()[0],
-              std::string(CRecordThread::kOpenFailedText) + "\n" + file + " is being written by another recorder.");
+    EXPECT_EQ(secondSink.Messages(), std::vector{std::string(CRecordThread::kOpenFailedText) + "\n" + file +
+                                                 " is being written by another recorder."});
     EXPECT_FALSE(secondReceiver.IsReceiving());
     ASSERT_TRUE(WaitDatagrams(m_receiver, 450));
     m_recorder.Close();

@@ -20,6 +20,7 @@
 #include <memory>
 #include <set>
 #include <stdexcept>
+#include <tuple>
 
 namespace
 {
@@ -139,10 +140,9 @@ TEST(CSendPaths, FecOnTheFecPortsRecoversWhatImpairmentLost)
             wire.emplace(last * 2 + 1, std::move(d));
         }
     const CSendPaths::Counters c = stage.paths.GetCounters();
-    EXPECT_EQ(c.fec.media, 200u);
-    EXPECT_EQ(c.fec.column, 40u);
-    EXPECT_EQ(c.fec.row, 40u);
-    EXPECT_EQ(c.impairment.burstLost, (280u + 8u) / 9u); // 200 media, 40 column and 40 row FEC
+    // Every ninth of 200 media, 40 column and 40 row FEC datagrams is lost.
+    EXPECT_EQ(std::tie(c.fec.media, c.fec.column, c.fec.row, c.impairment.burstLost),
+              std::make_tuple(200u, 40u, 40u, 32u));
     ASSERT_GT(200u - received.size(), 15u);
 
     CFecDecoder decoder;
@@ -168,10 +168,9 @@ TEST(CSendPaths, FecOnTheFecPortsRecoversWhatImpairmentLost)
     take();
     // Burst loss begins with the first datagram, which no receiver can know
     // of (a stream begins where it is first seen); every other one is back.
-    EXPECT_EQ(decoder.GetCounters().unrecoverable, 0u);
-    EXPECT_EQ(received.size(), 199u);
-    EXPECT_EQ(*received.begin(), 1u);
-    EXPECT_EQ(decoder.GetCounters().recovered, 200u - 1u - rx.media->Count());
+    EXPECT_EQ(std::make_tuple(decoder.GetCounters().unrecoverable, received.size(), *received.begin(),
+                              decoder.GetCounters().recovered),
+              std::make_tuple(0u, 199u, 1u, 200u - 1u - rx.media->Count()));
 }
 
 TEST(CSendPaths, TwoOutputsCarryTheSameRtpEachImpairedOnItsOwnAndCounted)
@@ -195,8 +194,7 @@ TEST(CSendPaths, TwoOutputsCarryTheSameRtpEachImpairedOnItsOwnAndCounted)
         ASSERT_TRUE(tstest::WaitFor([&] { return a.Count() + b.Count() == out; }));
         a.WaitQuiet();
         b.WaitQuiet();
-        EXPECT_EQ(a.Count() + b.Count(), out);
-        EXPECT_EQ(a.row->Count() + b.row->Count(), 0u);
+        EXPECT_EQ(std::make_pair(a.Count() + b.Count(), a.row->Count() + b.row->Count()), std::make_pair(out, 0ul));
         const auto mediaA = a.media->Datagrams();
         const auto mediaB = b.media->Datagrams();
         if (!impaired)
@@ -207,9 +205,8 @@ TEST(CSendPaths, TwoOutputsCarryTheSameRtpEachImpairedOnItsOwnAndCounted)
         }
         // What went in is what went out, lost or duplicated, on both paths together.
         const CImpairment::Counters& i = c.impairment;
-        EXPECT_EQ(i.in, 2u * (400u + 100u));
-        EXPECT_EQ(i.in, i.out + i.lost + i.burstLost - i.duplicated);
-        EXPECT_EQ(i.burstLost, 2u * (500u / 50u * 2u));
+        EXPECT_EQ(std::make_tuple(i.in, i.out + i.lost + i.burstLost - i.duplicated, i.burstLost),
+                  std::make_tuple(2u * (400u + 100u), 2u * (400u + 100u), 2u * (500u / 50u * 2u)));
         EXPECT_GT(i.lost * i.reordered * i.duplicated, 0u);
         // Own seeds: different losses, the same bytes for the same sequence number.
         std::map<std::uint16_t, std::vector<std::uint8_t>> bySequence;
@@ -284,10 +281,9 @@ TEST(CSendPaths, SenderPacesTheStageByThreadAndDrainsIt)
     ASSERT_TRUE(tstest::WaitFor([&] { return sender.IsDrained(); }));
     // Drained means the delay queues too: everything is on its way.
     ASSERT_TRUE(tstest::WaitFor([&] { return a.Count() == 120u && b.Count() == 120u; }));
-    EXPECT_EQ(a.column->Count(), 20u);
-    EXPECT_EQ(b.column->Count(), 20u);
-    EXPECT_EQ(sender.GetOutputCounters().fec.media, 100u);
-    EXPECT_EQ(sender.GetDatagramsNotSent(), 0u);
+    EXPECT_EQ(std::make_tuple(a.column->Count(), b.column->Count(), sender.GetOutputCounters().fec.media,
+                              sender.GetDatagramsNotSent()),
+              std::make_tuple(20u, 20u, 100u, 0u));
     sender.Stop();
 
     // Bad FEC settings: the play does not start, and says why.

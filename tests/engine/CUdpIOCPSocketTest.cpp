@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <numeric>
+#include <tuple>
 
 using namespace std::chrono_literals;
 
@@ -42,11 +43,9 @@ TEST(CUdpIOCPSocketTest, RtpHeaderOnTheWireSequenceWrapAndIdentityAcrossPlays)
     for (int i = 0; i < 3; ++i)
     {
         ASSERT_EQ(d[i].size(), 1'328u);
-        EXPECT_EQ(d[i][0], 0x80);
-        EXPECT_EQ(d[i][1], 0xA1);
-        EXPECT_EQ(d[i][2] << 8 | d[i][3], expectSeq[i]);
-        EXPECT_EQ(Be32(d[i], 4), expectTs[i]);
-        EXPECT_EQ(Be32(d[i], 8), 0xDEADBEEFu);
+        // Version 2, payload type 33, then sequence, time stamp and SSRC.
+        EXPECT_EQ(std::make_tuple(d[i][0], d[i][1], d[i][2] << 8 | d[i][3], Be32(d[i], 4), Be32(d[i], 8)),
+                  std::make_tuple(0x80, 0xA1, int{expectSeq[i]}, expectTs[i], 0xDEADBEEFu));
         EXPECT_TRUE(std::equal(payload.begin(), payload.end(), d[i].begin() + 12));
     }
     EXPECT_EQ(d[3], std::vector<std::uint8_t>(payload.begin(), payload.begin() + 188));
@@ -59,8 +58,7 @@ TEST(CUdpIOCPSocketTest, RtpHeaderOnTheWireSequenceWrapAndIdentityAcrossPlays)
     ASSERT_TRUE(sock.Flush());
     ASSERT_TRUE(rx.WaitForBytes(3 * 1'328 + 188 + 200, 5s));
     const auto again = rx.Datagrams().back();
-    EXPECT_EQ(again[2] << 8 | again[3], 1);
-    EXPECT_EQ(Be32(again, 8), 0xDEADBEEFu);
+    EXPECT_EQ(std::make_pair(again[2] << 8 | again[3], Be32(again, 8)), std::make_pair(1, 0xDEADBEEFu));
     CUdpIOCPSocket a;
     CUdpIOCPSocket b;
     EXPECT_FALSE(a.GetSsrc() == b.GetSsrc() && a.GetNextSequence() == b.GetNextSequence())
