@@ -61,6 +61,8 @@ mkdir "$work/gone"
 rec=$!
 pids+=("$rec")
 wait_listener $((base + 3))
+# The socket is bound before the file is made: wait for the file (slow under the sanitizers).
+for _ in $(seq 100); do [ -e "$work/gone/rec.ts" ] && break; sleep 0.05; done
 rm -rf "$work/gone"
 wait_status "$rec"
 [ "$status" = 1 ] || fail "deleted directory: status $status"
