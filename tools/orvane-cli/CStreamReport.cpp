@@ -236,6 +236,8 @@ std::string CStreamReport::ReceiveMetrics(const std::string& stream, const std::
     Single(out, "orvane_kernel_drops_total", "counter", "Datagrams the kernel dropped from the full receive queue.", s,
            c.kernelDrops);
     Single(out, "orvane_rtp_lost_total", "counter", "RTP datagrams missing (given up after waiting).", s, c.missing);
+    Single(out, "orvane_rtp_too_late_total", "counter",
+           "Of the missing: datagrams that came or were rebuilt after their number was given up.", s, c.tooLate);
     Single(out, "orvane_rtp_reordered_total", "counter", "RTP datagrams that arrived behind a newer one.", s,
            c.reordered);
     Single(out, "orvane_rtp_duplicates_total", "counter", "RTP datagrams that arrived twice.", s, c.duplicates);
