@@ -13,11 +13,12 @@
 
 #include "common/LinkField.h"
 
+#include <QComboBox>
+#include <QLineEdit>
+#include <QSpinBox>
 #include <QWidget>
 
-class QComboBox;
-class QLineEdit;
-class QSpinBox;
+#include <algorithm>
 
 class CLinkFieldsCtrl : public QWidget
 {
@@ -56,6 +57,9 @@ public:
     QLineEdit* SecretEdit() const { return m_secret; }
     //! The widget of @p field; null for the tab's own fields (the address, the port) and None.
     QWidget* FieldWidget(LinkField field) const;
+    //! Copies the fields' values into @p link (the engine's CLinkFields, which this layer
+    //! does not see: hence a template, instantiated by the tabs).
+    template<class Link> void ReadInto(Link& link) const;
 
 private:
     Kind m_kind = Kind::None;
@@ -68,3 +72,17 @@ private:
     QSpinBox* m_buffer;
     QLineEdit* m_secret;
 };
+
+template<class Link> void CLinkFieldsCtrl::ReadInto(Link& link) const
+{
+    using Mode = decltype(link.srtMode);
+    using Profile = decltype(link.profile);
+    link.srtMode = static_cast<Mode>(std::max(0, m_srtMode->currentIndex()));
+    link.latencyMs = m_latency->value();
+    link.passphrase = m_passphrase->text().toStdString();
+    link.streamId = m_streamId->text().toStdString();
+    link.ristListener = m_ristMode->currentIndex() == 1;
+    link.profile = m_profile->currentIndex() == 0 ? Profile::Simple : Profile::Main;
+    link.bufferMs = m_buffer->value();
+    link.secret = m_secret->text().toStdString();
+}

@@ -64,15 +64,7 @@ bool CPlayToNetworkDlg::ReadLink(bool quiet)
     const CLinkFieldsCtrl* f = m_ui->linkFields;
     CLinkFields link;
     link.kind = KindOfMode(m_ui->modeCombo->currentIndex());
-    link.srtMode = static_cast<CSrtSettings::Mode>(std::max(0, f->SrtModeCombo()->currentIndex()));
-    link.latencyMs = f->LatencySpin()->value();
-    link.passphrase = f->PassphraseEdit()->text().toStdString();
-    link.streamId = f->StreamIdEdit()->text().toStdString();
-    link.ristListener = f->RistModeCombo()->currentIndex() == 1;
-    link.profile =
-        f->ProfileCombo()->currentIndex() == 0 ? CRistSettings::Profile::Simple : CRistSettings::Profile::Main;
-    link.bufferMs = f->BufferSpin()->value();
-    link.secret = f->SecretEdit()->text().toStdString();
+    f->ReadInto(link);
     const auto port = static_cast<std::uint16_t>(m_ui->portEdit->text().toUInt());
     std::string error;
     CLinkFields::Field field = CLinkFields::Field::None;
