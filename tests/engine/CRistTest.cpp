@@ -81,53 +81,6 @@ CRistSettings Parsed(const std::string& url)
 }
 } // namespace
 
-TEST(CRistLink, CarriesAStreamByteForByteInBothProfilesWhicheverSideListens)
-{
-    constexpr std::uint32_t kDatagrams = 600;
-    for (const auto profile : {CRistSettings::Profile::Simple, CRistSettings::Profile::Main})
-        for (const bool receiverListens : {true, false})
-        {
-            // A simple-profile sender calls its receiver (refused below).
-            if (profile == CRistSettings::Profile::Simple && !receiverListens)
-                continue;
-            SCOPED_TRACE(std::string(CRistSettings::ProfileName(profile)) +
-                         (receiverListens ? ", receiver listens" : ", sender listens"));
-            const Pair urls = Urls(profile);
-            CRistInput input(Parsed(receiverListens ? urls.listen : urls.call));
-            CRistOutput output(Parsed(receiverListens ? urls.call : urls.listen));
-            CDvbIpRecvThread receiver(8 * 1024 * 1024);
-            receiver.SetDiagnostics(nullptr);
-            receiver.SetInput(&input);
-            ASSERT_TRUE(receiver.Start()) << receiver.LastError();
-            ASSERT_TRUE(output.Open()) << output.GetOpenError();
-            // The sender holds the stream until its peer has answered.
-            const bool up =
-                tstest::WaitFor([&] { return output.IsReady() && input.IsConnected(); }, std::chrono::seconds(10));
-            EXPECT_TRUE(up) << "sender " << output.IsReady() << " receiver " << input.IsConnected() << " "
-                            << output.GetOpenError() << " / " << input.LastError();
-            if (!up)
-                continue;
-            for (std::uint32_t i = 0; i < kDatagrams; ++i)
-            {
-                const auto d = loopback::Payload(i);
-                ASSERT_TRUE(output.Send(d.data(), static_cast<std::uint32_t>(d.size())));
-                if (i % 20 == 0)
-                    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-            }
-            EXPECT_TRUE(loopback::WaitDatagrams(receiver, kDatagrams, std::chrono::seconds(10)));
-            EXPECT_TRUE(tstest::WaitFor([&] { return output.IsDelivered(); }, std::chrono::seconds(2)));
-            const TransportStats stats = input.GetStats();
-            EXPECT_EQ(std::make_tuple(receiver.GetCounters().transportDrops, input.GetLostDatagrams(), stats.valid,
-                                      stats.transport, stats.state),
-                      std::make_tuple(0u, 0u, true, std::string("rist"), TransportStats::State::Connected));
-            // The simple profile opens its flow with stuffing (librist keeps a flow's first packet).
-            auto serials = loopback::Serials(recvtest::Finish(receiver));
-            std::erase(serials, tstest::kNullIndex);
-            EXPECT_EQ(serials, loopback::Expected(0, kDatagrams));
-            output.Close();
-        }
-}
-
 TEST(CRistLink, RefusalsNameTheirReason)
 {
     CRistOutput simpleListener(Parsed("rist://@127.0.0.1:7000?profile=simple"));

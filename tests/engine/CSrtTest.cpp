@@ -149,54 +149,6 @@ TEST(CSrtSettingsTest, RefusalsSayWhatIsWrong)
     }
 }
 
-// The paced sender through CSrtOutput to the receiver through CSrtInput, in
-// both roles: every byte arrives, in order, and nothing counts as lost.
-TEST(CSrtTest, CarriesAStreamByteForByteEitherWay)
-{
-    constexpr std::uint64_t kPackets = 2'800; // 0.5 s at 8 Mbit/s
-    for (const bool senderCalls : {true, false})
-    {
-        SCOPED_TRACE(senderCalls ? "sender calls" : "sender listens");
-        const std::uint16_t port = tstest::FreePort();
-        CSrtInput input(Settings(senderCalls ? Mode::Listener : Mode::Caller, port, "0123456789abc"));
-        CSrtOutput output(Settings(senderCalls ? Mode::Caller : Mode::Listener, port, "0123456789abc"));
-        CDvbIpRecvThread receiver;
-        receiver.SetInput(&input);
-        CNetworkSender sender;
-        ASSERT_TRUE(sender.SetRate(8'000'000, 188));
-        sender.SetOutput(&output);
-        // The listener first: it must have its port before the caller tries.
-        const bool receiverStarted = !senderCalls || receiver.Start();
-        ASSERT_TRUE(receiverStarted) << receiver.LastError();
-        ASSERT_TRUE(sender.Open()) << sender.GetOpenError();
-        ASSERT_TRUE(senderCalls || receiver.Start()) << receiver.LastError();
-        senderfeed::Feed(sender, kPackets);
-
-        std::vector<std::uint8_t> got;
-        const auto want = tstest::MakePackets(kPackets);
-        ASSERT_TRUE(tstest::WaitFor([&] {
-            std::vector<std::uint8_t> block(65'536);
-            std::uint32_t n = 0;
-            receiver.ReadAvailable(block.data(), static_cast<std::uint32_t>(block.size()), n);
-            got.insert(got.end(), block.begin(), block.begin() + n);
-            return got.size() >= want.size();
-        }));
-        EXPECT_TRUE(got == want);
-        EXPECT_TRUE(tstest::WaitFor([&] { return sender.IsDrained(); }));
-        const auto counters = receiver.GetCounters();
-        EXPECT_EQ(std::make_tuple(sender.GetDatagramsNotSent(), sender.GetBytesSent(), counters.transportDrops,
-                                  counters.payloadBytes),
-                  std::make_tuple(0ull, want.size(), 0ull, want.size()));
-        const TransportStats rx = input.GetStats();
-        EXPECT_EQ(std::tie(rx.valid, rx.transport, rx.state, rx.connections, rx.dropped),
-                  std::make_tuple(true, std::string("srt"), TransportStats::State::Connected, 1ull, 0ull));
-        EXPECT_GT(rx.packetsReceived, 0u);
-        EXPECT_EQ(output.GetStats().latencyMs, 120);
-        sender.Stop();
-        receiver.Stop();
-    }
-}
-
 // A listener that goes away and comes back: the caller notices the break,
 // connects again on its own and the stream goes on; the break is counted.
 TEST(CSrtTest, CallerReconnectsAfterTheListenerRestarts)
